@@ -1,0 +1,98 @@
+#include "TComPackParserHandleThread.h"
+
+#include "CvProtocol.h"
+
+TComPackParserHandleThread::TComPackParserHandleThread(TPackParserHost* host, TCvComProtocal* engine)
+    : FHost(host), FCvComProtocal(engine)
+{
+    FThread = std::thread([this] { Execute(); });
+}
+
+TComPackParserHandleThread::~TComPackParserHandleThread()
+{
+    Terminate();
+}
+
+void TComPackParserHandleThread::Terminate()
+{
+    {
+        std::lock_guard lk(FMutex);
+        FTerminated = true;
+    }
+    FWake.notify_all();
+    if (FThread.joinable()) FThread.join();
+}
+
+bool TComPackParserHandleThread::Awake() const
+{
+    std::lock_guard lk(FMutex);
+    return FAwake || FInPass;
+}
+
+void TComPackParserHandleThread::Resume()
+{
+    {
+        std::lock_guard lk(FMutex);
+        FAwake = true;
+    }
+    FWake.notify_all();
+}
+
+void TComPackParserHandleThread::StopReSetClear()
+{
+    bool wasAwake;
+    {
+        std::unique_lock lk(FMutex);
+        wasAwake = FAwake || FInPass;
+        FAwake = false;
+        ++FGeneration;
+        // Never in the middle of a pass: it may be writing a slot.
+        FIdle.wait(lk, [this] { return !FInPass; });
+    }
+    if (wasAwake) FHost->ClearReceived();
+    FCvComProtocal->ClearPacks();
+    FStartIndex = 0;
+}
+
+void TComPackParserHandleThread::Execute()
+{
+    for (;;) {
+        unsigned generation;
+        {
+            std::unique_lock lk(FMutex);
+            FWake.wait(lk, [this] { return FTerminated || FAwake; });
+            if (FTerminated) return;
+            // Bytes appended from here on wake us again.
+            FAwake = false;
+            FInPass = true;
+            generation = FGeneration;
+        }
+        bool again = false;
+        try {
+            const qint64 start = FStartIndex.load();
+            const qint64 len = FHost->CopyReceived(start, FBytes);
+            if (len >= 10 && len > start && !FBytes.empty()) {
+                const int before = FCvComProtocal->PackListCount();
+                const int done = FCvComProtocal->ParserPack(FBytes.data(), static_cast<int>(FBytes.size()));
+                FStartIndex = start + done;
+                // Only a packet stored by this pass can finish a transfer; otherwise the first
+                // bytes of the next transfer would be thrown away with the old one.
+                if (FCvComProtocal->PackListCount() != before && FCvComProtocal->IsParserComplete()) {
+                    FHost->ClearReceived();
+                    FStartIndex = 0;
+                } else if (done > 0 && start + done < len) {
+                    // Stopped behind a type-102 packet: go on with what follows.
+                    again = true;
+                }
+            }
+        } catch (...) {
+            // A failure inside a pass must not end the worker.
+        }
+        {
+            std::lock_guard lk(FMutex);
+            FInPass = false;
+            if (again && generation == FGeneration) FAwake = true;
+        }
+        FIdle.notify_all();
+    }
+}

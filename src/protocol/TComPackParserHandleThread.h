@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TCvComProtocal;
+
+// What the parser worker needs from the port object that owns the receive buffer.
+class TPackParserHost {
+public:
+    virtual ~TPackParserHost() = default;
+    // Under the receive lock: copies the bytes from `from` to the end of the receive
+    // buffer into `out` and returns the buffer's whole length.
+    virtual qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out) = 0;
+    // Under the receive lock: empties the receive buffer (a finished transfer).
+    virtual void ClearReceived() = 0;
+};
+
+// Cuts packets out of the receive buffer into the engine's ring. Sleeps until the
+// receive path wakes it; a pass never runs while it is being stopped.
+class TComPackParserHandleThread {
+public:
+    TComPackParserHandleThread(TPackParserHost* host, TCvComProtocal* engine);
+    ~TComPackParserHandleThread();
+
+    TComPackParserHandleThread(const TComPackParserHandleThread&) = delete;
+    TComPackParserHandleThread& operator=(const TComPackParserHandleThread&) = delete;
+
+    // New bytes were appended: wake the worker.
+    void Resume();
+    // Stops a running worker between passes, empties the receive state and the ring.
+    void StopReSetClear();
+    // Ends the worker and waits for it.
+    void Terminate();
+
+    bool Awake() const;
+    qint64 StartIndex() const { return FStartIndex.load(); }
+
+private:
+    void Execute();
+
+    TPackParserHost* FHost;
+    TCvComProtocal* FCvComProtocal;
+    std::atomic<qint64> FStartIndex{0};
+
+    mutable std::mutex FMutex;
+    std::condition_variable FWake;
+    std::condition_variable FIdle;
+    bool FAwake = false;
+    bool FInPass = false;
+    bool FTerminated = false;
+    unsigned FGeneration = 0;
+    std::vector<std::uint8_t> FBytes;
+    std::thread FThread;
+};

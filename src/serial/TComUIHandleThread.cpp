@@ -1,0 +1,272 @@
+#include "TComUIHandleThread.h"
+
+#include "CvCodecs.h"
+#include "TCvComPortObj.h"
+#include "TLogModel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace {
+// How much one pass takes: large enough to keep up with a flood, small enough that a
+// suspend or a terminate request is answered quickly.
+constexpr qint64 kBytesPerPass = 16 * 1024;
+constexpr qint64 kLinesPerPass = 512;
+// Changes waiting for the GUI thread beyond which the worker lets it catch up.
+constexpr std::size_t kMaxQueuedOps = 50000;
+
+const char kHexDigits[] = "0123456789ABCDEF";
+} // namespace
+
+TComUIHandleThread::TComUIHandleThread(TCvComPortObj* obj) : FCvComPortObj(obj)
+{
+    FThread = std::thread([this] { Execute(); });
+}
+
+TComUIHandleThread::~TComUIHandleThread()
+{
+    Terminate();
+}
+
+void TComUIHandleThread::Terminate()
+{
+    {
+        std::lock_guard lk(FMutex);
+        FTerminated = true;
+    }
+    FWake.notify_all();
+    FCvComPortObj->FUiSpace.notify_all();
+    if (FThread.joinable()) FThread.join();
+}
+
+void TComUIHandleThread::Resume()
+{
+    {
+        std::lock_guard lk(FMutex);
+        FRunning = true;
+    }
+    FWake.notify_all();
+}
+
+void TComUIHandleThread::Suspend()
+{
+    {
+        std::lock_guard lk(FMutex);
+        FRunning = false;
+    }
+    FCvComPortObj->FUiSpace.notify_all();
+    std::unique_lock lk(FMutex);
+    FIdle.wait(lk, [this] { return !FInPass; });
+}
+
+bool TComUIHandleThread::Suspended() const
+{
+    std::lock_guard lk(FMutex);
+    return !FRunning;
+}
+
+bool TComUIHandleThread::ShouldStop() const
+{
+    std::lock_guard lk(FMutex);
+    return FTerminated || !FRunning;
+}
+
+void TComUIHandleThread::Execute()
+{
+    for (;;) {
+        {
+            std::unique_lock lk(FMutex);
+            FWake.wait(lk, [this] { return FTerminated || FRunning; });
+            if (FTerminated) return;
+            FInPass = true;
+        }
+        Pass();
+        {
+            std::lock_guard lk(FMutex);
+            FInPass = false;
+        }
+        FIdle.notify_all();
+    }
+}
+
+void TComUIHandleThread::Pass()
+{
+    TCvComPortObj* obj = FCvComPortObj;
+    if (obj->FComHandleThread_Wait.load()) {
+        std::this_thread::yield();
+        return;
+    }
+    {
+        // Let the GUI thread catch up before producing more for it.
+        std::unique_lock lk(obj->FUiMutex);
+        if (obj->FUiQueue.size() >= kMaxQueuedOps) {
+            obj->FUiSpace.wait_for(lk, std::chrono::milliseconds(20));
+            return;
+        }
+    }
+    {
+        std::lock_guard lk(ReceiveLock());
+        const int reset = FNeedToReset.load();
+        if (reset == 0) obj->ClearInternalBuffLocked(0);
+        else if (reset == 1) obj->ClearInternalBuffLocked(1);
+        if (FResetLocals.exchange(false)) {
+            FPendingLine.clear();
+            FPendingBytes.clear();
+            FLastShown = -1;
+            FLastShownLen = 0;
+        }
+    }
+    switch (obj->FReceiveFormat.load()) {
+    case rfAscii: AsciiPass(); break;
+    case rfHex: HexPass(); break;
+    case rfGraphic: GraphicPass(); break;
+    default: {
+        std::lock_guard lk(FMutex);
+        FRunning = false;
+        break;
+    }
+    }
+}
+
+void TComUIHandleThread::CaughtUp()
+{
+    FCvComPortObj->ClearInternalBuffLocked(100);
+    FResetLocals = false;
+    FPendingLine.clear();
+    FPendingBytes.clear();
+    FLastShown = -1;
+    FLastShownLen = 0;
+    // Under ReceiveLock, so a receive handler that appends next also finds us asleep and wakes us.
+    std::lock_guard lk(FMutex);
+    FRunning = false;
+}
+
+void TComUIHandleThread::AsciiPass()
+{
+    TCvComPortObj* obj = FCvComPortObj;
+    std::vector<TCvComPortObj::TUiOp> ops;
+    qint64 i = FUIStartIndex.load();
+    qint64 count = 0;
+    quint64 revision = 0;
+    QString grown;
+    std::vector<QString> lines;
+    {
+        std::lock_guard lk(ReceiveLock());
+        TLogModel& store = *obj->FStringInternalMemo;
+        count = store.LineCount();
+        revision = store.Revision();
+        // Text that arrived for a line already shown is shown behind it, not lost.
+        if (FLastShown >= 0 && FLastShown < count) {
+            const QString cur = store.Line(FLastShown);
+            if (cur.size() > FLastShownLen) {
+                grown = cur.mid(FLastShownLen);
+                FLastShownLen = cur.size();
+            }
+        }
+        const qint64 end = std::min(count, i + kLinesPerPass);
+        for (qint64 j = i; j < end; ++j) lines.push_back(store.Line(j));
+        if (!lines.empty()) {
+            FLastShown = end - 1;
+            FLastShownLen = lines.back().size();
+        }
+    }
+    if (!grown.isEmpty()) {
+        obj->FComProcessedCount += grown.size();
+        ops.push_back({TCvComPortObj::TUiOp::AppendLast, 0, 0, TrimControl(grown)});
+    }
+    for (const QString& line : lines) {
+        obj->FComProcessedCount += line.size();
+        ops.push_back({i == 0 ? TCvComPortObj::TUiOp::AsciiFirst : TCvComPortObj::TUiOp::AsciiAdd, 0, 0, line});
+        ++i;
+    }
+    FUIStartIndex = i;
+    obj->Enqueue(ops);
+    if (count > i || obj->FComHandleThread_Wait.load()) return;
+    std::lock_guard lk(ReceiveLock());
+    const TLogModel& store = *obj->FStringInternalMemo;
+    if (store.LineCount() > FUIStartIndex.load() || store.Revision() != revision) return;
+    CaughtUp();
+}
+
+void TComUIHandleThread::HexPass()
+{
+    TCvComPortObj* obj = FCvComPortObj;
+    const int n = obj->FHexModeFormatCount.load();
+    const bool withString = obj->FHexModeWithString.load();
+    qint64 i = FUIStartIndex.load();
+    QByteArray chunk;
+    qint64 len = 0;
+    {
+        std::lock_guard lk(ReceiveLock());
+        len = obj->FComReceiveInternalBuffer.size();
+        if (len > i) chunk = obj->FComReceiveInternalBuffer.mid(i, std::min(len - i, kBytesPerPass));
+    }
+    std::vector<TCvComPortObj::TUiOp> ops;
+    for (const char c : std::as_const(chunk)) {
+        const auto b = static_cast<quint8>(c);
+        FPendingLine += QLatin1Char(kHexDigits[b >> 4]);
+        FPendingLine += QLatin1Char(kHexDigits[b & 15]);
+        FPendingLine += QLatin1Char(' ');
+        FPendingBytes += c;
+        if (n > 0 && (i + 1) % n == 0) {
+            QString line = withString ? TrimControl(FPendingLine) + QStringLiteral("   ") +
+                                            BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
+                                                        static_cast<int>(FPendingBytes.size()))
+                                      : FPendingLine;
+            ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(line)});
+            FPendingLine.clear();
+            FPendingBytes.clear();
+        }
+        ++i;
+    }
+    obj->FComProcessedCount += chunk.size();
+    FUIStartIndex = i;
+    if (len > i) {
+        obj->Enqueue(ops);
+        return;
+    }
+    if (!FPendingLine.isEmpty()) {
+        QString line = FPendingLine;
+        if (withString) {
+            const QString text = BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
+                                             static_cast<int>(FPendingBytes.size()));
+            if (n > 0) line = line.leftJustified(n * 3, QLatin1Char(' ')) + QStringLiteral("   ") + text;
+            else line = TrimControl(line) + QStringLiteral("   ") + text;
+        }
+        ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(line)});
+        FPendingLine.clear();
+        FPendingBytes.clear();
+    }
+    obj->Enqueue(ops);
+    if (obj->FComHandleThread_Wait.load()) return;
+    std::lock_guard lk(ReceiveLock());
+    // Bytes that came in after our look are not thrown away with the batch.
+    if (obj->FComReceiveInternalBuffer.size() > FUIStartIndex.load()) return;
+    CaughtUp();
+}
+
+void TComUIHandleThread::GraphicPass()
+{
+    TCvComPortObj* obj = FCvComPortObj;
+    qint64 i = FUIStartIndex.load();
+    QByteArray chunk;
+    qint64 len = 0;
+    {
+        std::lock_guard lk(ReceiveLock());
+        len = obj->FComReceiveInternalBuffer.size();
+        if (len > i) chunk = obj->FComReceiveInternalBuffer.mid(i, std::min(len - i, kBytesPerPass));
+    }
+    std::vector<TCvComPortObj::TUiOp> ops;
+    ops.reserve(static_cast<std::size_t>(chunk.size()));
+    for (const char c : std::as_const(chunk))
+        ops.push_back({TCvComPortObj::TUiOp::Point, 1, static_cast<double>(static_cast<quint8>(c)), QString()});
+    obj->Enqueue(ops);
+    obj->FComProcessedCount += chunk.size();
+    i += chunk.size();
+    FUIStartIndex = i;
+    if (len > i || obj->FComHandleThread_Wait.load()) return;
+    std::lock_guard lk(ReceiveLock());
+    if (obj->FComReceiveInternalBuffer.size() > FUIStartIndex.load()) return;
+    CaughtUp();
+}

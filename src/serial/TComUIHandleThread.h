@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+class TCvComPortObj;
+
+// The display worker of a port object: empties the hand-over buffers into the log view
+// (ASCII lines, hex lines) or the waveform, then suspends itself until data come again.
+// It never touches a widget: what it shows travels to the GUI thread in order.
+class TComUIHandleThread {
+public:
+    explicit TComUIHandleThread(TCvComPortObj* obj);
+    ~TComUIHandleThread();
+
+    TComUIHandleThread(const TComUIHandleThread&) = delete;
+    TComUIHandleThread& operator=(const TComUIHandleThread&) = delete;
+
+    void Resume();
+    // Stops between passes and waits until no pass runs.
+    void Suspend();
+    bool Suspended() const;
+    void Terminate();
+
+    std::atomic<qint64> FUIStartIndex{0};
+    std::atomic<int> FNeedToReset{-1};
+    // Set by a clear of the buffers: the line being built belongs to the old data.
+    std::atomic<bool> FResetLocals{false};
+
+private:
+    void Execute();
+    void Pass();
+    void AsciiPass();
+    void HexPass();
+    void GraphicPass();
+    // With ReceiveLock held: the buffers are shown, empty them and sleep.
+    void CaughtUp();
+    bool ShouldStop() const;
+
+    TCvComPortObj* FCvComPortObj;
+    mutable std::mutex FMutex;
+    std::condition_variable FWake;
+    std::condition_variable FIdle;
+    bool FRunning = false;
+    bool FInPass = false;
+    bool FTerminated = false;
+    std::thread FThread;
+
+    // Hex display: the line being built and its bytes.
+    QString FPendingLine;
+    QByteArray FPendingBytes;
+    // ASCII display: the store line shown last and how much of it.
+    qint64 FLastShown = -1;
+    qint64 FLastShownLen = 0;
+};

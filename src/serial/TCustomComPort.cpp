@@ -1,0 +1,556 @@
+#include "TCustomComPort.h"
+
+#include "IniFile.h"
+#include "SerialLine.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString ErrorMessage(int code, int sysError)
+{
+    QString msg = EComPort::CodeText(code);
+    if (sysError != -1) msg += QStringLiteral(" (Error: %1)").arg(sysError);
+    return msg;
+}
+
+int IndexOfText(const QStringList& texts, const QString& text)
+{
+    for (int i = 0; i < texts.size(); ++i)
+        if (texts[i].compare(text, Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+} // namespace
+
+EComPort::EComPort(int code, int sysError)
+    : std::runtime_error(ErrorMessage(code, sysError).toStdString()), FCode(code), FWinCode(sysError)
+{
+}
+
+QString EComPort::CodeText(int code)
+{
+    static const char* const texts[] = {
+        "",
+        "Unable to open com port",
+        "WriteFile function failed",
+        "ReadFile function failed",
+        "Invalid Async parameter",
+        "PurgeComm function failed",
+        "Unable to get async status",
+        "SetCommState function failed",
+        "SetCommTimeouts failed",
+        "SetupComm function failed",
+        "ClearCommError function failed",
+        "GetCommModemStatus function failed",
+        "EscapeCommFunction function failed",
+        "TransmitCommChar function failed",
+        "Cannot set property while connected",
+        "EnumPorts function failed",
+        "Failed to store settings",
+        "Failed to load settings",
+        "Link (un)registration failed",
+        "Cannot change led state if ComPort is selected",
+        "Cannot wait for event if event thread is created",
+        "WaitForEvent method failed",
+        "A component is linked to OnRxBuf event",
+        "Registry error",
+        "Port Not Open",
+    };
+    if (code < 1 || code > 24) return QString();
+    return QString::fromLatin1(texts[code]);
+}
+
+QString EComPort::Hint() const
+{
+    switch (FWinCode) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Permission denied: add your user to the group that owns the device "
+                              "(usually dialout: sudo usermod -aG dialout $USER) and log in again.");
+    case EBUSY:
+        return QStringLiteral("The port is in use by another program.");
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return QStringLiteral("The device does not exist (unplugged?).");
+    case ENOTTY:
+        return QStringLiteral("The path is not a serial port.");
+    default:
+        return QString();
+    }
+}
+
+int TComFlowControl::GetFlowControl() const
+{
+    const bool xonNone = !FXonXoffIn && !FXonXoffOut;
+    if (FControlRTS == rtsHandshake && FOutCTSFlow && xonNone) return fcHardware;
+    if (FControlRTS == rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut) return fcSoftware;
+    if (FControlRTS == rtsDisable && !FOutCTSFlow && xonNone) return fcNone;
+    return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(int value)
+{
+    if (value != fcHardware && value != fcSoftware && value != fcNone) return;
+    FControlRTS = rtsDisable;
+    FOutCTSFlow = false;
+    FXonXoffIn = false;
+    FXonXoffOut = false;
+    if (value == fcHardware) {
+        FControlRTS = rtsHandshake;
+        FOutCTSFlow = true;
+    } else if (value == fcSoftware) {
+        FXonXoffIn = true;
+        FXonXoffOut = true;
+    }
+}
+
+TCustomComPort::TCustomComPort(QObject* parent) : QObject(parent) {}
+
+TCustomComPort::~TCustomComPort()
+{
+    Close();
+}
+
+const QStringList& TCustomComPort::BaudRateTexts()
+{
+    static const QStringList t = {"Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
+                                  "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+    return t;
+}
+const QStringList& TCustomComPort::StopBitsTexts()
+{
+    static const QStringList t = {"1", "1.5", "2"};
+    return t;
+}
+const QStringList& TCustomComPort::DataBitsTexts()
+{
+    static const QStringList t = {"5", "6", "7", "8"};
+    return t;
+}
+const QStringList& TCustomComPort::ParityTexts()
+{
+    static const QStringList t = {"None", "Odd", "Even", "Mark", "Space"};
+    return t;
+}
+const QStringList& TCustomComPort::FlowControlTexts()
+{
+    static const QStringList t = {"Hardware", "Software", "None", "Custom"};
+    return t;
+}
+const QStringList& TCustomComPort::DTRControlTexts()
+{
+    static const QStringList t = {"Disable", "Enable", "Handshake"};
+    return t;
+}
+const QStringList& TCustomComPort::RTSControlTexts()
+{
+    static const QStringList t = {"Disable", "Enable", "Handshake", "Toggle"};
+    return t;
+}
+
+int TCustomComPort::BaudRateValue(int index)
+{
+    if (index < 1 || index >= BaudRateTexts().size()) return 0;
+    return BaudRateTexts()[index].toInt();
+}
+
+int TCustomComPort::EffectiveBaudRate() const
+{
+    return FBaudRate == brCustom ? FCustomBaudRate : BaudRateValue(FBaudRate);
+}
+
+QString TCustomComPort::DevicePath(const QString& port)
+{
+    if (port.startsWith(QLatin1Char('/'))) return port;
+    return QStringLiteral("/dev/") + port;
+}
+
+void TCustomComPort::Open()
+{
+    if (FConnected) return;
+    const QByteArray path = DevicePath(FPort).toLocal8Bit();
+    if (FPort.isEmpty() || FPort.contains(QLatin1String(".."))) throw EComPort(1, ENOENT);
+    int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw EComPort(1, errno);
+    if (!::isatty(fd)) {
+        ::close(fd);
+        throw EComPort(1, ENOTTY);
+    }
+    // TIOCEXCL does not stop root; the advisory lock keeps a second opener out in any case.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int e = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        throw EComPort(1, e);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    FHandle = fd;
+    FConnected = true;
+    FIdleWakeups = 0;
+    FDecoder = std::make_unique<QStringDecoder>(QStringDecoder::System);
+    ApplySettings();
+    if (FEvents != 0) StartWatcher();
+}
+
+void TCustomComPort::CloseHandle()
+{
+    if (FHandle >= 0) {
+        ::ioctl(FHandle, TIOCNXCL);
+        ::flock(FHandle, LOCK_UN);
+        ::close(FHandle);
+    }
+    FHandle = -1;
+}
+
+void TCustomComPort::Close()
+{
+    if (!FConnected) return;
+    StopWatcher();
+    if (FHandle >= 0) ::tcflush(FHandle, TCIOFLUSH);
+    CloseHandle();
+    FConnected = false;
+}
+
+void TCustomComPort::StartWatcher()
+{
+    StopWatcher();
+    FNotifier = new QSocketNotifier(FHandle, QSocketNotifier::Read, this);
+    connect(FNotifier, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+    FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+}
+
+void TCustomComPort::StopWatcher()
+{
+    if (!FNotifier) return;
+    FNotifier->setEnabled(false);
+    // The notifier may be the sender of the activation we are handling right now.
+    FNotifier->deleteLater();
+    FNotifier = nullptr;
+}
+
+void TCustomComPort::OnReadable()
+{
+    if (!FConnected || FInHandler) return;
+    const int count = InputCount();
+    if (count > 0) {
+        FIdleWakeups = 0;
+        // No new receive event while the handler runs: the notifier stays off until it returns.
+        FInHandler = true;
+        if (FNotifier) FNotifier->setEnabled(false);
+        QSocketNotifier* notifier = FNotifier;
+        if (FOnRxChar) FOnRxChar(this, count);
+        FInHandler = false;
+        if (FConnected && notifier == FNotifier && FNotifier) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar);
+        return;
+    }
+    // Readable but nothing waiting: either the device is gone or the wake-up was spurious.
+    pollfd p{FHandle, POLLIN, 0};
+    int r = ::poll(&p, 1, 0);
+    int lostError = 0;
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) lostError = EIO;
+    if (!lostError && ++FIdleWakeups >= 3) {
+        // Ask the descriptor itself rather than spinning on it.
+        char probe;
+        ssize_t n = ::read(FHandle, &probe, 0);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) lostError = errno;
+        if (!lostError && FIdleWakeups >= 50) lostError = EIO;
+    }
+    if (lostError) {
+        if (FNotifier) FNotifier->setEnabled(false);
+        // Close later, not from inside the notifier's own activation.
+        QMetaObject::invokeMethod(this, [this, lostError] { HandleDeviceLost(lostError); }, Qt::QueuedConnection);
+    }
+}
+
+void TCustomComPort::HandleDeviceLost(int sysError)
+{
+    if (!FConnected) return;
+    Close();
+    DoDeviceLost(sysError);
+    emit DeviceLost(sysError);
+}
+
+void TCustomComPort::DoDeviceLost(int) {}
+
+void TCustomComPort::SetOnRxChar(TRxCharEvent handler)
+{
+    FOnRxChar = std::move(handler);
+    if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+}
+
+void TCustomComPort::SetTriggersOnRxChar(bool on)
+{
+    FTriggersOnRxChar = on;
+    if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+}
+
+int TCustomComPort::InputCount() const
+{
+    if (FHandle < 0) return 0;
+    int n = 0;
+    if (::ioctl(FHandle, FIONREAD, &n) != 0) return 0;
+    return n;
+}
+
+int TCustomComPort::Write(const void* buffer, int count)
+{
+    if (FHandle < 0 || count <= 0 || !buffer) return 0;
+    const auto* p = static_cast<const char*>(buffer);
+    const auto limit = std::chrono::milliseconds(FTimeouts.FWriteTotalC) +
+                       std::chrono::milliseconds(static_cast<long long>(FTimeouts.FWriteTotalM) * count);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int done = 0;
+    while (done < count) {
+        ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) throw EComPort(2, errno);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) throw EComPort(2, ETIMEDOUT);
+        pollfd pf{FHandle, POLLOUT, 0};
+        int r = ::poll(&pf, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+        if (r > 0 && (pf.revents & (POLLERR | POLLHUP | POLLNVAL))) throw EComPort(2, EIO);
+    }
+    return done;
+}
+
+int TCustomComPort::WriteStr(const QString& str)
+{
+    QByteArray bytes(str.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < str.size(); ++i) bytes[i] = static_cast<char>(str.at(i).unicode() & 0xFF);
+    return Write(bytes.constData(), static_cast<int>(bytes.size()));
+}
+
+int TCustomComPort::Read(void* buffer, int count)
+{
+    if (FHandle < 0 || count <= 0 || !buffer) return 0;
+    auto* p = static_cast<char*>(buffer);
+    int done = 0;
+    while (done < count) {
+        ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(count - done));
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break;
+    }
+    return done;
+}
+
+int TCustomComPort::ReadStr(QString& str, int count)
+{
+    QByteArray bytes(qMax(count, 0), Qt::Uninitialized);
+    int n = Read(bytes.data(), count);
+    bytes.truncate(n);
+    str = QString::fromLatin1(bytes);
+    return n;
+}
+
+int TCustomComPort::ReadUnicodeString(QString& str, int count)
+{
+    QByteArray bytes(qMax(count, 0), Qt::Uninitialized);
+    int n = Read(bytes.data(), count);
+    bytes.truncate(n);
+    // The decoder keeps an incomplete multi-byte character for the next read.
+    if (!FDecoder) FDecoder = std::make_unique<QStringDecoder>(QStringDecoder::System);
+    str = FDecoder->decode(bytes);
+    return static_cast<int>(str.size());
+}
+
+void TCustomComPort::ApplySettings()
+{
+    if (!FConnected || FUpdateCount > 0) return;
+    ApplyLine();
+}
+
+TLineSettings TCustomComPort::LineSettings() const
+{
+    TLineSettings s;
+    s.baud = EffectiveBaudRate();
+    if (s.baud <= 0) s.baud = 9600;
+    s.dataBits = 5 + FDataBits;
+    // Linux has no 1.5 stop bits; 2 is the nearest.
+    s.stopBits = FStopBits == sbOneStopBit ? 1 : 2;
+    s.parity = FParity.FBits;
+    s.parityCheck = FParity.FCheck;
+    s.ctsFlow = FFlowControl.FOutCTSFlow || FFlowControl.FControlRTS == rtsHandshake;
+    s.xonXoffOut = FFlowControl.FXonXoffOut;
+    s.xonXoffIn = FFlowControl.FXonXoffIn;
+    s.xonChar = FFlowControl.FXonChar;
+    s.xoffChar = FFlowControl.FXoffChar;
+    return s;
+}
+
+void TCustomComPort::ApplyLine()
+{
+    if (FHandle < 0) return;
+    const TLineSettings s = LineSettings();
+    // A refused setting leaves the device as it was; the port stays open.
+    ApplyLineSettings(FHandle, s);
+    int bits = TIOCM_DTR;
+    ::ioctl(FHandle, FFlowControl.FControlDTR == dtrEnable ? TIOCMBIS : TIOCMBIC, &bits);
+    if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable) {
+        bits = TIOCM_RTS;
+        ::ioctl(FHandle, FFlowControl.FControlRTS == rtsEnable ? TIOCMBIS : TIOCMBIC, &bits);
+    }
+}
+
+void TCustomComPort::SetPort(const QString& port)
+{
+    if (port == FPort) return;
+    FPort = port;
+    if (FUpdateCount > 0) {
+        FPortChanged = true;
+        return;
+    }
+    if (FConnected) {
+        Close();
+        Open();
+    }
+}
+
+void TCustomComPort::SetBaudRate(int index)
+{
+    if (index < 0 || index >= BaudRateTexts().size() || index == FBaudRate) return;
+    FBaudRate = index;
+    ApplySettings();
+}
+
+void TCustomComPort::SetCustomBaudRate(int rate)
+{
+    if (rate <= 0 || rate == FCustomBaudRate) return;
+    FCustomBaudRate = rate;
+    ApplySettings();
+}
+
+void TCustomComPort::SetDataBits(int index)
+{
+    if (index < 0 || index > dbEight || index == FDataBits) return;
+    FDataBits = index;
+    ApplySettings();
+}
+
+void TCustomComPort::SetStopBits(int index)
+{
+    if (index < 0 || index > sbTwoStopBits || index == FStopBits) return;
+    FStopBits = index;
+    ApplySettings();
+}
+
+void TCustomComPort::SetParityBits(int index)
+{
+    if (index < 0 || index > prSpace || index == FParity.FBits) return;
+    FParity.FBits = index;
+    ApplySettings();
+}
+
+void TCustomComPort::SetFlowControl(int value)
+{
+    if (value != fcHardware && value != fcSoftware && value != fcNone) return;
+    FFlowControl.SetFlowControl(value);
+    ApplySettings();
+}
+
+void TCustomComPort::SetFlowControlFlags(const TComFlowControl& flags)
+{
+    FFlowControl = flags;
+    ApplySettings();
+}
+
+void TCustomComPort::SetInputSize(int size)
+{
+    if (size < 0) return;
+    FInputSize = size & ~1;
+}
+
+void TCustomComPort::SetOutputSize(int size)
+{
+    if (size < 0) return;
+    FOutputSize = size & ~1;
+}
+
+void TCustomComPort::BeginUpdate()
+{
+    ++FUpdateCount;
+}
+
+void TCustomComPort::EndUpdate()
+{
+    if (FUpdateCount == 0) return;
+    if (--FUpdateCount > 0) return;
+    const bool portChanged = FPortChanged;
+    FPortChanged = false;
+    if (!FConnected) return;
+    if (!portChanged) {
+        ApplyLine();
+        return;
+    }
+    // A changed port name while open means another device.
+    Close();
+    try {
+        Open();
+    } catch (const EComPort&) {
+    }
+}
+
+void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
+{
+    if (storeType != stIniFile || storeTo.isEmpty()) return;
+    TIniFile ini;
+    ini.Load(storeTo);
+    const QString sec;
+    ini.WriteString(sec, QStringLiteral("Port"), FPort);
+    ini.WriteString(sec, QStringLiteral("BaudRate"), BaudRateTexts()[FBaudRate]);
+    if (FBaudRate == brCustom) ini.WriteInteger(sec, QStringLiteral("CustomBaudRate"), FCustomBaudRate);
+    ini.WriteString(sec, QStringLiteral("StopBits"), StopBitsTexts()[FStopBits]);
+    ini.WriteString(sec, QStringLiteral("DataBits"), DataBitsTexts()[FDataBits]);
+    ini.WriteString(sec, QStringLiteral("Parity"), ParityTexts()[FParity.FBits]);
+    ini.WriteString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[FFlowControl.GetFlowControl()]);
+    // Failures pass silently, as every other settings failure of the port does.
+    ini.Save(storeTo);
+}
+
+void TCustomComPort::LoadSettings(TStoreType storeType, const QString& loadFrom)
+{
+    if (storeType != stIniFile || loadFrom.isEmpty()) return;
+    TIniFile ini;
+    if (!ini.Load(loadFrom)) return;
+    const QString sec;
+    BeginUpdate();
+    const QString port = ini.ReadString(sec, QStringLiteral("Port"), FPort);
+    // A port name from a file never walks out of /dev.
+    if (!port.isEmpty() && !port.contains(QLatin1String(".."))) SetPort(port);
+
+    int baud = IndexOfText(BaudRateTexts(), ini.ReadString(sec, QStringLiteral("BaudRate"), BaudRateTexts()[FBaudRate]));
+    if (baud < 0) baud = br9600;
+    SetBaudRate(baud);
+    if (baud == brCustom) {
+        int custom = ini.ReadInteger(sec, QStringLiteral("CustomBaudRate"), 9600);
+        SetCustomBaudRate(custom > 0 ? custom : 9600);
+    }
+    int stop = IndexOfText(StopBitsTexts(), ini.ReadString(sec, QStringLiteral("StopBits"), StopBitsTexts()[FStopBits]));
+    SetStopBits(stop < 0 ? sbOneStopBit : stop);
+    int data = IndexOfText(DataBitsTexts(), ini.ReadString(sec, QStringLiteral("DataBits"), DataBitsTexts()[FDataBits]));
+    SetDataBits(data < 0 ? dbEight : data);
+    int parity = IndexOfText(ParityTexts(), ini.ReadString(sec, QStringLiteral("Parity"), ParityTexts()[FParity.FBits]));
+    SetParityBits(parity < 0 ? prNone : parity);
+    int flow = IndexOfText(FlowControlTexts(),
+                           ini.ReadString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[GetFlowControl()]));
+    SetFlowControl(flow < 0 ? fcCustom : flow);
+    EndUpdate();
+}

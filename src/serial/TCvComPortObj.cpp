@@ -1,0 +1,541 @@
+#include "TCvComPortObj.h"
+
+#include "CvCodecs.h"
+#include "CvMessageBox.h"
+#include "CvProtocol.h"
+#include "TComUIHandleThread.h"
+#include "TCvSeries.h"
+#include "TLogMemo.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSaveFile>
+#include <QThread>
+
+#include <cstring>
+
+std::mutex& ReceiveLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComPort(nullptr)
+{
+    Q_UNUSED(AOwner);
+    FComportFullName = TrimControl(DeviceName);
+    SetPort(ExtractPortName(DeviceName));
+    FLogMemo = new TLogMemo();
+    FOwnsLogMemo = true;
+    FStringInternalMemo = std::make_unique<TLogModel>();
+    SetInputSize(kQueueSize);
+    SetOutputSize(kQueueSize);
+    FComReceiveBuffer.assign(kReceiveBufferSize, 0);
+    FComUIHandleThread = std::make_unique<TComUIHandleThread>(this);
+    FCvComProtocal = std::make_unique<TCvComProtocal>();
+    FComPackParserThread = std::make_unique<TComPackParserHandleThread>(static_cast<TPackParserHost*>(this), FCvComProtocal.get());
+    FComReceiveCount = 0;
+    FComProcessedCount = 0;
+    FComSentCount = 0;
+    FBackGroundProcessRecordCount = 50;
+    ClearInternalBuff(100);
+    FHexModeWithString = true;
+    FHexModeFormatCount = 16;
+    FComReceiveInternalBuffer.clear();
+    FullLogFileName.clear();
+    FProtocalData = 1;
+    FCompatibleUnicode = false;
+    FExcelAppRows = 0;
+}
+
+TCvComPortObj::~TCvComPortObj()
+{
+    // The workers read the store and the view: they end first.
+    FComUIHandleThread->Terminate();
+    FComPackParserThread->Terminate();
+    FComUIHandleThread.reset();
+    FComPackParserThread.reset();
+    if (FOwnsLogMemo) delete FLogMemo;
+    FLogMemo = nullptr;
+    CloseFileStream();
+    FCvComProtocal.reset();
+    Close();
+}
+
+bool TCvComPortObj::OnGuiThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c, int d, int e, int f, int g, int h,
+                                      int i, TLogMemo* j, bool k, bool l, bool m, bool N, bool o)
+{
+    SetOnRxChar([this](TCustomComPort* sender, int count) { ComRxChar(sender, count); });
+    FCvComProtocal->SetCallBackFun([this](const TCvComPack2& head) { ProtocolPackReceived(head); });
+    if (!a.isEmpty()) FComportFullName = a;
+    if (!b.isEmpty()) SetPort(b);
+    SetBaudRate(c);
+    SetDataBits(d);
+    SetStopBits(e);
+    SetParityBits(f);
+    SetFlowControl(g);
+    FSendFormat = h;
+    if (i != FReceiveFormat.load()) {
+        const bool wasSuspended = FComUIHandleThread->Suspended();
+        if (!wasSuspended) {
+            FComUIHandleThread->Suspend();
+            FComUIHandleThread->FNeedToReset = FReceiveFormat.load();
+        } else {
+            ClearInternalBuff(100);
+        }
+        FComPackParserThread->StopReSetClear();
+        if (FReceiveFormat.load() == rfFile && FFileStream) {
+            CloseFileStream();
+            FFileStreamName.clear();
+        }
+        FReceiveFormat = i;
+        if (!wasSuspended) FComUIHandleThread->Resume();
+    }
+    if (j && j != FLogMemo) {
+        if (FOwnsLogMemo) delete FLogMemo;
+        FLogMemo = j;
+        FOwnsLogMemo = false;
+    }
+    if (!FLogMemo) {
+        FLogMemo = new TLogMemo();
+        FOwnsLogMemo = true;
+    }
+    FShowDate = k;
+    FShowTime = l;
+    FShowLineNumber = m;
+    FShowSendedLog = N;
+    FHexModeWithString = o;
+    FLogMemo->SetOnKeyDown([this](QKeyEvent* ev) { return LogMemoKeyDown(ev); });
+    FLogMemo->SetOnKeyPress([this](QKeyEvent* ev) { return LogMemoKeyPress(ev); });
+}
+
+void TCvComPortObj::CvComPortObjInit(const TCvComPortObjPara& p)
+{
+    SetOnRxChar([this](TCustomComPort* sender, int count) { ComRxChar(sender, count); });
+    FComportFullName = p.ComportFullName;
+    FReceiveFormat = p.ReceiveFormat;
+    FSendFormat = p.SendFormat;
+    if (p.LogMemo && p.LogMemo != FLogMemo) {
+        if (FOwnsLogMemo) delete FLogMemo;
+        FLogMemo = p.LogMemo;
+        FOwnsLogMemo = false;
+    }
+    FShowDate = p.ShowDate;
+    FShowTime = p.ShowTime;
+    FShowLineNumber = p.ShowLineNumber;
+    FShowSendedLog = p.ShowSendedLog;
+    FHexModeWithString = p.HexModeWithString;
+    SetPort(p.Port);
+    SetBaudRate(p.BaudRate);
+    SetDataBits(p.DataBits);
+    SetStopBits(p.StopBits);
+    SetParityBits(p.ParityBits);
+    SetFlowControl(p.FlowControl);
+}
+
+TCvComPortObjPara TCvComPortObj::GetConfiguration() const
+{
+    TCvComPortObjPara p;
+    p.ComportFullName = FComportFullName;
+    p.Port = Port();
+    p.BaudRate = BaudRate();
+    p.DataBits = DataBits();
+    p.StopBits = StopBits();
+    p.ParityBits = Parity().FBits;
+    p.FlowControl = GetFlowControl();
+    p.ReceiveFormat = FReceiveFormat.load();
+    p.SendFormat = FSendFormat;
+    p.LogMemo = FLogMemo;
+    p.ShowDate = FShowDate;
+    p.ShowTime = FShowTime;
+    p.ShowLineNumber = FShowLineNumber;
+    p.ShowSendedLog = FShowSendedLog;
+    p.HexModeWithString = FHexModeWithString.load();
+    return p;
+}
+
+void TCvComPortObj::ClearInternalBuff(int id)
+{
+    std::lock_guard lk(ReceiveLock());
+    ClearInternalBuffLocked(id);
+}
+
+void TCvComPortObj::ClearInternalBuffLocked(int id)
+{
+    if (id == 0) {
+        FStringInternalMemo->Clear();
+        FComUIHandleThread->FUIStartIndex = 0;
+    } else if (id == 1) {
+        FComUIHandleThread->FUIStartIndex = 0;
+        FComReceiveInternalBuffer.clear();
+    } else {
+        FStringInternalMemo->Clear();
+        FComUIHandleThread->FUIStartIndex = 0;
+        FComReceiveInternalBuffer.clear();
+    }
+    FComUIHandleThread->FNeedToReset = -1;
+    FComUIHandleThread->FResetLocals = true;
+}
+
+QString TCvComPortObj::LinePrefix(qint64 LineIndex) const
+{
+    QString s = FShowLineNumber ? GetLineNumberText(LineIndex) : QString();
+    if (FShowDate && FShowTime) s += GetTimeText(2);
+    else if (FShowDate) s += GetTimeText(0);
+    else if (FShowTime) s += GetTimeText(1);
+    return s;
+}
+
+void TCvComPortObj::Notify(int count)
+{
+    if (FCallBackFun) FCallBackFun(count);
+}
+
+void TCvComPortObj::Log(const QString& Msg)
+{
+    if (!OnGuiThread()) {
+        Enqueue({TUiOp::LogMsg, 0, 0, Msg});
+        return;
+    }
+    FlushUiQueue();
+    ApplyLog(Msg, false);
+}
+
+void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker)
+{
+    if (!FLogMemo || !FLogMemo->parentWidget()) {
+        // A worker's lines are not turned into a flood of message boxes.
+        if (!fromWorker) ShowInformation(FComportFullName, FComportFullName + QStringLiteral(", ") + Msg);
+        return;
+    }
+    TLogModel& view = FLogMemo->Model();
+    const qint64 first = view.LineCount();
+    view.Add(Msg);
+    if (FShowLineNumber || FShowDate || FShowTime) {
+        const qint64 count = view.LineCount();
+        for (qint64 i = first; i < count; ++i) view.ReplaceLine(i, LinePrefix(i) + view.Line(i));
+    }
+    FLogMemo->ScrollToEnd();
+    Notify(0);
+}
+
+void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len)
+{
+    QString s = flag;
+    s.reserve(flag.size() + 3 * qMax(Len, 0));
+    static const char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < Len; ++i) {
+        s += QLatin1Char(digits[Buff[i] >> 4]);
+        s += QLatin1Char(digits[Buff[i] & 15]);
+        s += QLatin1Char(' ');
+    }
+    Log(s);
+}
+
+void TCvComPortObj::ClearLog()
+{
+    if (!FLogMemo || !FLogMemo->isVisible()) return;
+    FlushUiQueue();
+    FLogMemo->Model().Clear();
+    FComProcessedCount = 0;
+    FComReceiveCount = 0;
+    FComSentCount = 0;
+    FComPackParserThread->StopReSetClear();
+    Notify(0);
+}
+
+void TCvComPortObj::SaveLog(const QString& FullLogFilePath)
+{
+    QString path = FullLogFilePath;
+    if (path.isEmpty()) path = FullLogFileName;
+    if (path.isEmpty() || !FLogMemo) return;
+    FlushUiQueue();
+    // Written beside the old file and renamed over it: a failed write never leaves half a log.
+    QSaveFile f(path);
+    if (f.open(QIODevice::WriteOnly)) {
+        QByteArray text = FLogMemo->Model().Text();
+        if (!FLogMemo->Model().EndsWithCrlf() && !text.isEmpty()) text += "\r\n";
+        f.write(text);
+        if (f.commit()) {
+            FullLogFileName = path;
+            return;
+        }
+    }
+    FullLogFileName = path;
+}
+
+void TCvComPortObj::SetSeries(TCvSeries* series)
+{
+    FFastLineSeries = series;
+}
+
+TCvSeries* TCvComPortObj::Series() const
+{
+    return FFastLineSeries.data();
+}
+
+void TCvComPortObj::SetFileStream(std::unique_ptr<QFile> f)
+{
+    CloseFileStream();
+    FFileStream = std::move(f);
+    FCaptureErrorReported = false;
+}
+
+void TCvComPortObj::CloseFileStream()
+{
+    if (FFileStream) FFileStream->close();
+    FFileStream.reset();
+}
+
+QByteArray TCvComPortObj::InternalBufferCopy() const
+{
+    std::lock_guard lk(ReceiveLock());
+    return FComReceiveInternalBuffer;
+}
+
+void TCvComPortObj::DoDeviceLost(int sysError)
+{
+    Q_UNUSED(sysError);
+    Log(QStringLiteral("Device ") + FComportFullName + QStringLiteral(" was removed."));
+}
+
+// ---- receive ----
+
+void TCvComPortObj::ReadAsText(int count)
+{
+    if (FCompatibleUnicode) ReadUnicodeString(FComReceiveString, count);
+    else ReadStr(FComReceiveString, count);
+}
+
+void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
+{
+    FComReceiveString.clear();
+    if (FLogMemo) FLogMemo->SetReadOnly(true);
+    FComReceiveCount += Count;
+    // One event never reads more than the staging array holds; the rest raises the next event.
+    const int c = qBound(0, Count, kReceiveBufferSize);
+    const int format = FReceiveFormat.load();
+    if (format == rfAscii) {
+        ReadAsText(c);
+        const QString& s = FComReceiveString;
+        if (!FShowLineNumber && !FShowDate && !FShowTime) {
+            FlushUiQueue();
+            if (FLogMemo) FLogMemo->Model().AppendToLastLine(s);
+            FComProcessedCount += s.size();
+            Notify(0);
+            if (FLogMemo) FLogMemo->ScrollToEnd();
+            return;
+        }
+        qint64 storeLines;
+        FComHandleThread_Wait = true;
+        {
+            std::lock_guard lk(ReceiveLock());
+            FStringInternalMemo->AppendToLastLine(s);
+            storeLines = FStringInternalMemo->LineCount();
+            FComHandleThread_Wait = false;
+        }
+        if (storeLines >= FBackGroundProcessRecordCount) {
+            FComUIHandleThread->Resume();
+            return;
+        }
+        if (!FComUIHandleThread->Suspended()) return;
+        ClearInternalBuff(100);
+        FlushUiQueue();
+        if (FLogMemo) {
+            TLogModel& view = FLogMemo->Model();
+            const qint64 first = view.LineCount();
+            if (s.startsWith(QLatin1Char('\n'))) view.Add(s);
+            else view.AppendToLastLine(s);
+            const qint64 count = view.LineCount();
+            for (qint64 n = first; n < count; ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
+        }
+        FComProcessedCount += s.size();
+        Notify(0);
+        if (FLogMemo) FLogMemo->ScrollToEnd();
+        return;
+    }
+    if (format == rfHex || format == rfGraphic || format == rfProtocol) {
+        FComHandleThread_Wait = true;
+        std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
+        const int got = Read(FComReceiveBuffer.data(), c);
+        if (format == rfProtocol) FComProcessedCount += got;
+        {
+            std::lock_guard lk(ReceiveLock());
+            if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
+            FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
+        }
+        FComHandleThread_Wait = false;
+        if (format == rfProtocol) FComPackParserThread->Resume();
+        else FComUIHandleThread->Resume();
+        if (FLogMemo) FLogMemo->ScrollToEnd();
+        return;
+    }
+    if (format == rfFile) ReceiveFile(c);
+    else Read(FComReceiveBuffer.data(), c);
+    if (FLogMemo) FLogMemo->ScrollToEnd();
+}
+
+void TCvComPortObj::ReceiveFile(int c)
+{
+    const QString lower = FFileStreamName.toLower();
+    if (lower.endsWith(QLatin1String(".txt")) || lower.endsWith(QLatin1String(".log"))) {
+        ReadAsText(c);
+        QFile f(FFileStreamName);
+        const QByteArray bytes = StringToBytes(FComReceiveString) + "\r\n";
+        if (!f.open(QIODevice::Append) || f.write(bytes) != bytes.size()) {
+            if (!FCaptureErrorReported) {
+                Log(QStringLiteral("Can not write file ") + FFileStreamName + QStringLiteral(": ") + f.errorString());
+                FCaptureErrorReported = true;
+            }
+        }
+        FComProcessedCount += c;
+        Notify(0);
+        return;
+    }
+    std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
+    Read(FComReceiveBuffer.data(), c);
+    if (lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx"))) return;
+    if (!FFileStream) return;
+    const qint64 written = FFileStream->write(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
+    if (written != c && !FCaptureErrorReported) {
+        Log(QStringLiteral("Can not write file ") + FFileStreamName + QStringLiteral(": ") + FFileStream->errorString());
+        FCaptureErrorReported = true;
+    }
+    if (written > 0) FComProcessedCount += written;
+    Notify(0);
+}
+
+// ---- the parser worker's view of the receive buffer ----
+
+qint64 TCvComPortObj::CopyReceived(qint64 from, std::vector<std::uint8_t>& out)
+{
+    std::lock_guard lk(ReceiveLock());
+    const qint64 len = FComReceiveInternalBuffer.size();
+    out.clear();
+    if (from < len)
+        out.assign(reinterpret_cast<const std::uint8_t*>(FComReceiveInternalBuffer.constData()) + from,
+                   reinterpret_cast<const std::uint8_t*>(FComReceiveInternalBuffer.constData()) + len);
+    return len;
+}
+
+void TCvComPortObj::ClearReceived()
+{
+    ClearInternalBuff(100);
+}
+
+// ---- changes made by workers, applied on the GUI thread in order ----
+
+void TCvComPortObj::Enqueue(TUiOp&& op)
+{
+    {
+        std::lock_guard lk(FUiMutex);
+        FUiQueue.push_back(std::move(op));
+    }
+    ScheduleDrain();
+}
+
+void TCvComPortObj::Enqueue(std::vector<TUiOp>& ops)
+{
+    if (ops.empty()) return;
+    {
+        std::lock_guard lk(FUiMutex);
+        if (FUiQueue.empty()) FUiQueue.swap(ops);
+        else
+            for (auto& op : ops) FUiQueue.push_back(std::move(op));
+    }
+    ops.clear();
+    ScheduleDrain();
+}
+
+void TCvComPortObj::ScheduleDrain()
+{
+    {
+        std::lock_guard lk(FUiMutex);
+        if (FDrainPosted) return;
+        FDrainPosted = true;
+    }
+    // Queued: the worker must never wait for the GUI thread, and the GUI applies many changes at once.
+    QMetaObject::invokeMethod(this, [this] { DrainUiQueue(); }, Qt::QueuedConnection);
+}
+
+void TCvComPortObj::DrainUiQueue()
+{
+    {
+        std::lock_guard lk(FUiMutex);
+        FDrainPosted = false;
+    }
+    QElapsedTimer budget;
+    budget.start();
+    std::vector<TUiOp> ops;
+    // A time budget per turn keeps the window answering input under a flood.
+    while (budget.elapsed() < 30) {
+        {
+            std::lock_guard lk(FUiMutex);
+            if (FUiQueue.empty()) break;
+            ops.swap(FUiQueue);
+        }
+        FUiSpace.notify_all();
+        FDraining = true;
+        for (const TUiOp& op : ops) ApplyOp(op);
+        FDraining = false;
+        ops.clear();
+    }
+    bool more;
+    {
+        std::lock_guard lk(FUiMutex);
+        more = !FUiQueue.empty();
+    }
+    if (more) ScheduleDrain();
+}
+
+void TCvComPortObj::FlushUiQueue()
+{
+    if (!OnGuiThread() || FDraining) return;
+    std::vector<TUiOp> ops;
+    {
+        std::lock_guard lk(FUiMutex);
+        if (FUiQueue.empty()) return;
+        ops.swap(FUiQueue);
+    }
+    FUiSpace.notify_all();
+    FDraining = true;
+    for (const TUiOp& op : ops) ApplyOp(op);
+    FDraining = false;
+}
+
+void TCvComPortObj::ApplyOp(const TUiOp& op)
+{
+    switch (op.kind) {
+    case TUiOp::LogMsg:
+        ApplyLog(op.text, true);
+        return;
+    case TUiOp::Callback:
+        Notify(op.count);
+        return;
+    case TUiOp::Point:
+        if (FFastLineSeries) FFastLineSeries->AddY(op.y);
+        Notify(1);
+        return;
+    default:
+        break;
+    }
+    if (!FLogMemo) return;
+    TLogModel& view = FLogMemo->Model();
+    if (op.kind == TUiOp::AsciiFirst) {
+        const qint64 count = view.LineCount();
+        const QString last = count > 0 ? view.Line(count - 1) : QString();
+        if (TrimControl(last).isEmpty()) view.ReplaceLine(count - 1, LinePrefix(qMax<qint64>(count - 1, 0)) + TrimControl(op.text));
+        else if (op.text.startsWith(QLatin1Char('\n'))) view.Add(op.text);
+        else view.AppendToLastLine(TrimControl(op.text));
+    } else if (op.kind == TUiOp::AsciiAdd) {
+        view.Add(LinePrefix(view.LineCount()) + TrimControl(op.text));
+    } else if (op.kind == TUiOp::AppendLast) {
+        view.AppendToLastLine(op.text);
+    }
+    Notify(0);
+}

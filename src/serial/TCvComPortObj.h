@@ -1,0 +1,197 @@
+#pragma once
+
+#include "TCustomComPort.h"
+#include "TComPackParserHandleThread.h"
+
+#include <QFile>
+#include <QPointer>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class QKeyEvent;
+class TCvComProtocal;
+class TCvSeries;
+class TLogMemo;
+class TLogModel;
+class TComUIHandleThread;
+struct TCvComPack;
+struct TCvComPack2;
+
+// One lock for the whole process: it guards the hand-over buffers between every port
+// object's receive handler and its workers. Never held while a view, a series or a
+// callback is called.
+std::mutex& ReceiveLock();
+
+enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfFile = 4 };
+enum TSendFormat { sfAscii = 0, sfHex = 1, sfProtocol = 2 };
+
+struct TCvComPortObjPara {
+    QString ComportFullName;
+    QString Port;
+    int BaudRate = br9600;
+    int DataBits = dbEight;
+    int StopBits = sbOneStopBit;
+    int ParityBits = prNone;
+    int FlowControl = fcNone;
+    int ReceiveFormat = rfAscii;
+    int SendFormat = sfAscii;
+    TLogMemo* LogMemo = nullptr;
+    bool ShowDate = false;
+    bool ShowTime = false;
+    bool ShowLineNumber = false;
+    bool ShowSendedLog = false;
+    bool HexModeWithString = true;
+};
+
+// The main window's notification: Count 0 after a change of the log view or a counter,
+// 1 after each waveform point.
+using TCallBackFun = std::function<void(int Count)>;
+// Declared for completeness; nothing assigns or calls it.
+using TProtocolCallBackFun = std::function<void(int TypeID)>;
+
+// Everything kept for one serial device: the port, its log view, formats and options,
+// the hand-over buffers, counters, the display and parser workers and the protocol engine.
+class TCvComPortObj : public TComPort, private TPackParserHost {
+    Q_OBJECT
+    friend class TComUIHandleThread;
+
+public:
+    static constexpr int kReceiveBufferSize = 2097153;
+    static constexpr int kSendBufferSize = 1024;
+    static constexpr int kQueueSize = 2097152;
+    static constexpr int kProtocolAckTimeoutMs = 5000;
+
+    TCvComPortObj(QObject* AOwner, const QString& DeviceName);
+    ~TCvComPortObj() override;
+
+    void CvComPortObjInit2(const QString& a, const QString& b, int c, int d, int e, int f, int g, int h, int i,
+                           TLogMemo* j, bool k, bool l, bool m, bool N, bool o);
+    void CvComPortObjInit(const TCvComPortObjPara& CvComPortObjPara);
+    TCvComPortObjPara GetConfiguration() const;
+    void ClearInternalBuff(int id);
+    // The same with ReceiveLock already held.
+    void ClearInternalBuffLocked(int id);
+
+    // Log view.
+    void Log(const QString& Msg);
+    void LogBuff(const QString& flag, const quint8* Buff, int Len);
+    void ClearLog();
+    QString LinePrefix(qint64 LineIndex) const;
+    void SaveLog(const QString& FullLogFilePath);
+
+    // Send paths.
+    bool TorvinComSendBuffer(const quint8* buffer, int len);
+    bool TorvinComSendData_Common(const QString& str, int SendFormat);
+    bool TorvinComSendData_MultiTimes(const QString& str, int SendFormat);
+    bool TorvinComSendData_Terminal(const QString& str, int SendFormat);
+    bool LogMemoKeyDown(QKeyEvent* e);
+    bool LogMemoKeyPress(QKeyEvent* e);
+
+    // Framed protocol.
+    void RequestProtocolConnection();
+    void SendProtocolACK();
+    // Sends Count bytes of Buffer (which holds BufferSize bytes) as packets of TypeID.
+    // A Count beyond BufferSize is refused: nothing is sent and the result is false.
+    bool SendProtocolData(const quint8* Buffer, int BufferSize, int Count, quint16 TypeID, bool NeedACK);
+    void PrintSendProtocolPack(const TCvComPack& CvComPack);
+    void PrintReceivedProtocolData(int Index);
+    int GetPacks() const;
+    void ProtocolPackReceived(const TCvComPack2& CvComPack2);
+    void SetProtocolAckTimeout(int ms) { FProtocolAckTimeoutMs = ms; }
+
+    // The receive handler installed on the port.
+    void ComRxChar(TCustomComPort* Sender, int Count);
+
+    // Applies what the worker threads have queued for the GUI thread.
+    void FlushUiQueue();
+
+    // Fields the rest of the program reads and sets directly.
+    int FSendFormat = sfAscii;
+    std::atomic<int> FReceiveFormat{rfAscii};
+    bool FShowDate = false;
+    bool FShowTime = false;
+    bool FShowLineNumber = false;
+    bool FShowSendedLog = false;
+    std::atomic<bool> FHexModeWithString{true};
+    std::atomic<int> FHexModeFormatCount{16};
+    bool FCompatibleUnicode = false;
+    bool FNeedCRC16 = false;
+    int FProtocalData = 0;
+    int FBackGroundProcessRecordCount = 50;
+    std::atomic<bool> FComHandleThread_Wait{false};
+    std::atomic<qint64> FComReceiveCount{0};
+    std::atomic<qint64> FComProcessedCount{0};
+    std::atomic<qint64> FComSentCount{0};
+    QString FComReceiveString;
+    QString FComportFullName;
+    QString FullLogFileName;
+    QString FFileStreamName;
+    qint64 FExcelAppRows = 0;
+    TCallBackFun FCallBackFun;
+    TProtocolCallBackFun FProtocolCallBackFun;
+
+    TLogMemo* LogMemo() const { return FLogMemo; }
+    TLogModel& TextStore() { return *FStringInternalMemo; }
+    TComUIHandleThread* UIHandleThread() const { return FComUIHandleThread.get(); }
+    TComPackParserHandleThread* PackParserThread() const { return FComPackParserThread.get(); }
+    TCvComProtocal* Protocol() const { return FCvComProtocal.get(); }
+    void SetSeries(TCvSeries* series);
+    TCvSeries* Series() const;
+    QFile* FileStream() const { return FFileStream.get(); }
+    void SetFileStream(std::unique_ptr<QFile> f);
+    void CloseFileStream();
+    // The bytes that wait for a worker (copy, for tests and diagnostics).
+    QByteArray InternalBufferCopy() const;
+
+protected:
+    void DoDeviceLost(int sysError) override;
+
+private:
+    struct TUiOp {
+        enum Kind : quint8 { LogMsg, AsciiFirst, AsciiAdd, AppendLast, Point, Callback } kind;
+        int count = 0;
+        double y = 0;
+        QString text;
+    };
+
+    qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out) override;
+    void ClearReceived() override;
+
+    void ApplyLog(const QString& Msg, bool fromWorker);
+    void ApplyOp(const TUiOp& op);
+    void Enqueue(TUiOp&& op);
+    void Enqueue(std::vector<TUiOp>& ops);
+    void ScheduleDrain();
+    void DrainUiQueue();
+    void Notify(int count);
+    void ReadAsText(int count);
+    void ReceiveFile(int count);
+    bool SendText(const QString& str, int SendFormat, int kind);
+    bool SendProtocolText(const QString& str);
+    bool OnGuiThread() const;
+
+    TLogMemo* FLogMemo = nullptr;
+    bool FOwnsLogMemo = true;
+    std::unique_ptr<TLogModel> FStringInternalMemo;
+    std::vector<quint8> FComReceiveBuffer;
+    QByteArray FComReceiveInternalBuffer;
+    QPointer<TCvSeries> FFastLineSeries;
+    std::unique_ptr<TCvComProtocal> FCvComProtocal;
+    std::unique_ptr<TComUIHandleThread> FComUIHandleThread;
+    std::unique_ptr<TComPackParserHandleThread> FComPackParserThread;
+    std::unique_ptr<QFile> FFileStream;
+    int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;
+    bool FCaptureErrorReported = false;
+
+    // Worker changes for the GUI thread, in the order they were made.
+    std::mutex FUiMutex;
+    std::condition_variable FUiSpace;
+    std::vector<TUiOp> FUiQueue;
+    bool FDrainPosted = false;
+    bool FDraining = false;
+};

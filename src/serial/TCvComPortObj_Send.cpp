@@ -1,0 +1,168 @@
+// The send paths of a port object and the terminal prompt inside its log view.
+#include "TCvComPortObj.h"
+
+#include "CvCodecs.h"
+#include "TLogMemo.h"
+
+#include <QKeyEvent>
+
+namespace {
+const QString kClosed = QStringLiteral("Device was closed,please open a device.");
+const QString kWriteFail = QStringLiteral("Sorry Write to device fail!!");
+enum { kCommon, kMultiTimes, kTerminal };
+} // namespace
+
+bool TCvComPortObj::TorvinComSendBuffer(const quint8* buffer, int len)
+{
+    if (!Connected()) {
+        Log(kClosed);
+        return true;
+    }
+    try {
+        Write(buffer, len);
+        FComSentCount += len;
+    } catch (const EComPort&) {
+        Log(kWriteFail);
+    }
+    return true;
+}
+
+bool TCvComPortObj::TorvinComSendData_Common(const QString& str, int SendFormat)
+{
+    return SendText(str, SendFormat, kCommon);
+}
+
+bool TCvComPortObj::TorvinComSendData_MultiTimes(const QString& str, int SendFormat)
+{
+    return SendText(str, SendFormat, kMultiTimes);
+}
+
+bool TCvComPortObj::TorvinComSendData_Terminal(const QString& str, int SendFormat)
+{
+    return SendText(str, SendFormat, kTerminal);
+}
+
+bool TCvComPortObj::SendProtocolText(const QString& str)
+{
+    quint8 buffer[kSendBufferSize];
+    int n = 0, dropped = 0;
+    HexStrToBytes(TrimControl(str), buffer, kSendBufferSize, &n, &dropped);
+    if (dropped > 0)
+        Log(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.").arg(kSendBufferSize).arg(dropped));
+    SendProtocolData(buffer, kSendBufferSize, n, 101, false);
+    return true;
+}
+
+bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind)
+{
+    if (SendFormat == sfProtocol) return SendProtocolText(str);
+    if (SendFormat == sfAscii) {
+        const QString withCrlf = kind == kTerminal ? str : str + QStringLiteral("\r\n");
+        if (!Connected()) {
+            Log(kClosed);
+            return true;
+        }
+        if (FShowSendedLog) {
+            if (kind == kCommon)
+                Log(QStringLiteral("> ") + (FReceiveFormat.load() == rfHex ? str : withCrlf));
+            else if (kind == kMultiTimes)
+                Log(QStringLiteral("> ") + withCrlf);
+        }
+        try {
+            WriteStr(withCrlf);
+            FComSentCount += withCrlf.size();
+        } catch (const EComPort&) {
+            Log(kWriteFail);
+            return false;
+        }
+        return true;
+    }
+    if (SendFormat == sfHex) {
+        if (!Connected()) {
+            Log(kClosed);
+            return true;
+        }
+        quint8 buffer[kSendBufferSize];
+        int n = 0, dropped = 0;
+        const QString canonical = HexStrToBytes(TrimControl(str), buffer, kSendBufferSize, &n, &dropped);
+        if (FShowSendedLog) {
+            if (kind == kCommon) {
+                Log(QStringLiteral("> ") + canonical);
+                Log(QString());
+            } else if (kind == kMultiTimes) {
+                Log(QStringLiteral("> ") + canonical);
+            }
+        }
+        if (dropped > 0)
+            Log(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.").arg(kSendBufferSize).arg(dropped));
+        try {
+            Write(buffer, n);
+            FComSentCount += n;
+        } catch (const EComPort&) {
+            Log(kWriteFail);
+        }
+        return true;
+    }
+    return true;
+}
+
+bool TCvComPortObj::LogMemoKeyPress(QKeyEvent* e)
+{
+    if (!FLogMemo) return false;
+    FLogMemo->ScrollToEnd();
+    const QString text = e->text();
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || text == QStringLiteral("\r");
+    const bool backspace = e->key() == Qt::Key_Backspace || text == QStringLiteral("\b");
+    TLogModel& view = FLogMemo->Model();
+    if (enter) {
+        if (FLogMemo->ReadOnly()) {
+            FLogMemo->SetReadOnly(false);
+            Log(QStringLiteral(">"));
+            return true;
+        }
+        const QString line = TrimControl(view.Line(FLogMemo->CaretLine()));
+        QString command;
+        if (line.startsWith(QLatin1Char('>'))) {
+            command = TrimControl(line.mid(1));
+        } else {
+            const qsizetype at = line.indexOf(QLatin1String("| >"), 1);
+            if (at >= 1) command = TrimControl(line.mid(at + 3));
+        }
+        if (!command.isEmpty()) TorvinComSendData_Terminal(command, FSendFormat);
+        Log(QString());
+        FLogMemo->SetReadOnly(true);
+        return true;
+    }
+    if (backspace) {
+        const QString line = view.Line(FLogMemo->CaretLine());
+        const qsizetype prompt = line.indexOf(QLatin1Char('>')) + 1;
+        // The prompt itself cannot be erased.
+        if (line.size() <= prompt) return true;
+        return false;
+    }
+    return false;
+}
+
+bool TCvComPortObj::LogMemoKeyDown(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        return true;
+    default:
+        break;
+    }
+    if (e->key() == Qt::Key_C && e->modifiers() == Qt::ControlModifier) {
+        if (FLogMemo && !FLogMemo->ReadOnly()) {
+            FLogMemo->SetReadOnly(true);
+            Log(QString());
+        } else if (Connected()) {
+            const quint8 etx = 0x03;
+            TorvinComSendBuffer(&etx, 1);
+        }
+        return true;
+    }
+    return false;
+}

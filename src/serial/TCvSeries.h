@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QObject>
+
+// Where the graphic format puts its points: one Y value at the next X position.
+// The port object holds it weakly, so a series destroyed by a chart reset is never used.
+class TCvSeries : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    virtual void AddY(double y) = 0;
+};

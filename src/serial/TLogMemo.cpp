@@ -1,0 +1,299 @@
+#include "TLogMemo.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+
+TLogMemo::TLogMemo(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAutoFillBackground(false);
+    FTextColor = palette().color(QPalette::Text);
+    FBackground = palette().color(QPalette::Base);
+    FModel.SetOnChanged([this] { ModelChanged(); });
+}
+
+void TLogMemo::ModelChanged()
+{
+    if (FHasSelection && (FAnchor.line >= FModel.LineCount() + 1 || FCursor.line >= FModel.LineCount() + 1))
+        FHasSelection = false;
+    // Many changes in a row cost one relayout and one paint.
+    if (FUpdatePending) return;
+    FUpdatePending = true;
+    QTimer::singleShot(0, this, [this] {
+        FUpdatePending = false;
+        UpdateScrollBars();
+        viewport()->update();
+    });
+}
+
+void TLogMemo::SetReadOnly(bool on)
+{
+    FReadOnly = on;
+    viewport()->update();
+}
+
+int TLogMemo::LineHeight() const
+{
+    return std::max(1, fontMetrics().lineSpacing());
+}
+
+int TLogMemo::VisibleLines() const
+{
+    return std::max(1, viewport()->height() / LineHeight());
+}
+
+bool TLogMemo::AtEnd() const
+{
+    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+}
+
+void TLogMemo::UpdateScrollBars()
+{
+    const qint64 lines = FModel.LineCount() + (FReadOnly ? 0 : 1);
+    const qint64 maxV = std::max<qint64>(0, lines - VisibleLines());
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, static_cast<int>(std::min<qint64>(maxV, INT_MAX)));
+    v->setPageStep(VisibleLines());
+    if (FFollowEnd) v->setValue(v->maximum());
+    const int charW = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
+    const qint64 width = FModel.MaxLineBytes() * charW + charW * 2;
+    QScrollBar* h = horizontalScrollBar();
+    h->setRange(0, static_cast<int>(std::clamp<qint64>(width - viewport()->width(), 0, INT_MAX)));
+    h->setPageStep(viewport()->width());
+}
+
+void TLogMemo::ScrollToEnd()
+{
+    FFollowEnd = true;
+    if (!FUpdatePending) {
+        UpdateScrollBars();
+        viewport()->update();
+    }
+}
+
+void TLogMemo::scrollContentsBy(int, int)
+{
+    // The user scrolling up stops following new lines until the end is reached again.
+    FFollowEnd = AtEnd();
+    viewport()->update();
+}
+
+void TLogMemo::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    UpdateScrollBars();
+}
+
+void TLogMemo::changeEvent(QEvent* e)
+{
+    QAbstractScrollArea::changeEvent(e);
+    if (e->type() == QEvent::FontChange) UpdateScrollBars();
+}
+
+void TLogMemo::SetTextColor(const QColor& c)
+{
+    FTextColor = c;
+    viewport()->update();
+}
+
+void TLogMemo::SetBackgroundColor(const QColor& c)
+{
+    FBackground = c;
+    viewport()->update();
+}
+
+qint64 TLogMemo::CaretLine() const
+{
+    return std::max<qint64>(0, FModel.LineCount() - 1);
+}
+
+void TLogMemo::paintEvent(QPaintEvent*)
+{
+    QPainter p(viewport());
+    p.fillRect(viewport()->rect(), FBackground);
+    p.setFont(font());
+    const QFontMetrics fm = fontMetrics();
+    const int lh = LineHeight();
+    const qint64 first = verticalScrollBar()->value();
+    const qint64 count = FModel.LineCount();
+    const int x0 = 2 - horizontalScrollBar()->value();
+    Pos a = FAnchor, b = FCursor;
+    if (b.line < a.line || (b.line == a.line && b.col < a.col)) std::swap(a, b);
+    const QColor selBg = palette().color(QPalette::Highlight);
+    const QColor selFg = palette().color(QPalette::HighlightedText);
+    for (int row = 0; row <= VisibleLines(); ++row) {
+        const qint64 i = first + row;
+        if (i >= count) break;
+        const QString text = FModel.Line(i);
+        const int y = row * lh;
+        if (FHasSelection && i >= a.line && i <= b.line) {
+            const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
+            const qint64 to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
+            const int xs = x0 + fm.horizontalAdvance(text.left(from));
+            const int xe = x0 + fm.horizontalAdvance(text.left(to)) + (i == b.line ? 0 : fm.averageCharWidth());
+            p.fillRect(QRect(xs, y, std::max(0, xe - xs), lh), selBg);
+            p.setPen(FTextColor);
+            p.drawText(x0, y + fm.ascent(), text.left(from));
+            p.setPen(selFg);
+            p.drawText(xs, y + fm.ascent(), text.mid(from, to - from));
+            p.setPen(FTextColor);
+            p.drawText(x0 + fm.horizontalAdvance(text.left(to)), y + fm.ascent(), text.mid(to));
+        } else {
+            p.setPen(FTextColor);
+            p.drawText(x0, y + fm.ascent(), text);
+        }
+        if (!FReadOnly && i == count - 1 && hasFocus()) {
+            const int cx = x0 + fm.horizontalAdvance(text);
+            p.fillRect(QRect(cx, y, 2, lh), FTextColor);
+        }
+    }
+}
+
+TLogMemo::Pos TLogMemo::PosAt(const QPoint& pt) const
+{
+    Pos pos;
+    const qint64 count = FModel.LineCount();
+    pos.line = std::clamp<qint64>(verticalScrollBar()->value() + pt.y() / LineHeight(), 0, std::max<qint64>(0, count - 1));
+    const QString text = FModel.Line(pos.line);
+    const QFontMetrics fm = fontMetrics();
+    const int x = pt.x() - 2 + horizontalScrollBar()->value();
+    qint64 col = 0;
+    while (col < text.size() && fm.horizontalAdvance(text.left(col + 1)) - fm.horizontalAdvance(text.at(col)) / 2 < x)
+        ++col;
+    pos.col = col;
+    return pos;
+}
+
+void TLogMemo::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton) return;
+    setFocus(Qt::MouseFocusReason);
+    const Pos pos = PosAt(e->position().toPoint());
+    if (!(e->modifiers() & Qt::ShiftModifier) || !FHasSelection) FAnchor = pos;
+    FCursor = pos;
+    FHasSelection = false;
+    FSelecting = true;
+    viewport()->update();
+}
+
+void TLogMemo::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!FSelecting) return;
+    FCursor = PosAt(e->position().toPoint());
+    FHasSelection = FCursor.line != FAnchor.line || FCursor.col != FAnchor.col;
+    viewport()->update();
+}
+
+void TLogMemo::mouseReleaseEvent(QMouseEvent*)
+{
+    FSelecting = false;
+}
+
+QString TLogMemo::SelectedText() const
+{
+    if (!FHasSelection) return QString();
+    Pos a = FAnchor, b = FCursor;
+    if (b.line < a.line || (b.line == a.line && b.col < a.col)) std::swap(a, b);
+    QString out;
+    for (qint64 i = a.line; i <= b.line && i < FModel.LineCount(); ++i) {
+        const QString text = FModel.Line(i);
+        const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
+        const qint64 to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
+        if (i > a.line) out += QStringLiteral("\r\n");
+        out += text.mid(from, to - from);
+    }
+    return out;
+}
+
+void TLogMemo::SelectAll()
+{
+    FAnchor = Pos{0, 0};
+    const qint64 last = std::max<qint64>(0, FModel.LineCount() - 1);
+    FCursor = Pos{last, FModel.Line(last).size()};
+    FHasSelection = FModel.LineCount() > 0;
+    viewport()->update();
+}
+
+void TLogMemo::ClearSelection()
+{
+    FHasSelection = false;
+    viewport()->update();
+}
+
+void TLogMemo::CopySelection()
+{
+    if (FHasSelection) QApplication::clipboard()->setText(SelectedText());
+}
+
+void TLogMemo::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("Copy"));
+    copy->setEnabled(FHasSelection);
+    QAction* all = menu.addAction(tr("Select All"));
+    QAction* chosen = menu.exec(e->globalPos());
+    if (chosen == copy) CopySelection();
+    else if (chosen == all) SelectAll();
+}
+
+void TLogMemo::keyPressEvent(QKeyEvent* e)
+{
+    TypeKey(e);
+}
+
+void TLogMemo::TypeKey(QKeyEvent* e)
+{
+    // Copying a selection wins over the terminal's Ctrl+C.
+    if (e->matches(QKeySequence::Copy) && FHasSelection) {
+        CopySelection();
+        return;
+    }
+    if (e->matches(QKeySequence::SelectAll)) {
+        SelectAll();
+        return;
+    }
+    if (FOnKeyDown && FOnKeyDown(e)) return;
+    const QString text = e->text();
+    const bool isChar = !text.isEmpty() && (text.at(0).unicode() >= 32 || text.at(0) == QLatin1Char('\r') ||
+                                            text.at(0) == QLatin1Char('\b'));
+    if (isChar && FOnKeyPress && FOnKeyPress(e)) return;
+    switch (e->key()) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        if (e->key() == Qt::Key_End && (e->modifiers() & Qt::ControlModifier)) ScrollToEnd();
+        else if (e->key() == Qt::Key_Home && (e->modifiers() & Qt::ControlModifier)) verticalScrollBar()->setValue(0);
+        else if (e->key() == Qt::Key_PageUp) verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+        else if (e->key() == Qt::Key_PageDown) verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        return;
+    default:
+        break;
+    }
+    if (FReadOnly || !isChar) return;
+    if (text.at(0) == QLatin1Char('\b') || e->key() == Qt::Key_Backspace) {
+        const qint64 last = FModel.LineCount() - 1;
+        if (last < 0) return;
+        QString line = FModel.Line(last);
+        if (line.isEmpty()) return;
+        line.chop(1);
+        FModel.ReplaceLine(last, line);
+        return;
+    }
+    if (text.at(0) == QLatin1Char('\r')) return;
+    FModel.AppendToLastLine(text);
+    ScrollToEnd();
+}

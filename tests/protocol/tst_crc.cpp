@@ -1,0 +1,118 @@
+#include "Corvane_CRC.h"
+#include "CvProtocol.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+class TstCrc : public QObject {
+    Q_OBJECT
+
+private slots:
+    void knownValues_data();
+    void knownValues();
+    void onlyLeadingBytesCount();
+    void tableEntries_data();
+    void tableEntries();
+    void fastMatchesBitwise();
+    void appendedChecksumLeavesZero();
+};
+
+namespace {
+
+const std::uint8_t* bytes(const QByteArray& a) {
+    return reinterpret_cast<const std::uint8_t*>(a.constData());
+}
+
+std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> dist(0, 255);
+    std::vector<std::uint8_t> v(n);
+    for (auto& b : v)
+        b = static_cast<std::uint8_t>(dist(gen));
+    return v;
+}
+
+} // namespace
+
+void TstCrc::knownValues_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("digits 1 to 9") << QByteArray("123456789") << 9 << 0x4B37;
+    QTest::newRow("abc") << QByteArray("abc") << 3 << 0x5749;
+    QTest::newRow("length 0") << QByteArray("abc") << 0 << 0xFFFF;
+    QTest::newRow("negative length") << QByteArray("abc") << -1 << 0xFFFF;
+    QTest::newRow("most negative length") << QByteArray("abc") << std::numeric_limits<int>::min() << 0xFFFF;
+}
+
+void TstCrc::knownValues() {
+    QFETCH(QByteArray, data);
+    QFETCH(int, length);
+    QFETCH(int, expected);
+
+    QCOMPARE(CalCRC16Bitwise(bytes(data), length), expected);
+    QCOMPARE(CalCRC16Fast(bytes(data), length), expected);
+    QCOMPARE(TCvComProtocal::CalCRC16(bytes(data), length), expected);
+}
+
+void TstCrc::onlyLeadingBytesCount() {
+    // A 512-byte payload area whose tail is noise: only the first Length bytes may matter.
+    auto area = randomBytes(CvMaxPayload, 7);
+    const QByteArray digits("123456789");
+    std::copy(digits.begin(), digits.end(), area.begin());
+
+    QCOMPARE(CalCRC16Fast(area.data(), 9), 0x4B37);
+    QCOMPARE(CalCRC16Bitwise(area.data(), 9), 0x4B37);
+    for (std::size_t i = 9; i < area.size(); ++i)
+        area[i] = static_cast<std::uint8_t>(~area[i]);
+    QCOMPARE(CalCRC16Fast(area.data(), 9), 0x4B37);
+    QCOMPARE(CalCRC16Bitwise(area.data(), 9), 0x4B37);
+}
+
+void TstCrc::tableEntries_data() {
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("T[0]") << 0 << 0x0000;
+    QTest::newRow("T[1]") << 1 << 0xC0C1;
+    QTest::newRow("T[2]") << 2 << 0xC181;
+    QTest::newRow("T[255]") << 255 << 0x4040;
+}
+
+void TstCrc::tableEntries() {
+    QFETCH(int, index);
+    QFETCH(int, expected);
+
+    QCOMPARE(CRC16Table()[static_cast<std::size_t>(index)], expected);
+}
+
+void TstCrc::fastMatchesBitwise() {
+    // Every length around the 8-byte blocks and past a full packet, from every alignment.
+    const auto data = randomBytes(600 + 8, 20240611);
+    for (int offset = 0; offset < 8; ++offset)
+        for (int len = 0; len <= 600; ++len) {
+            const std::uint8_t* p = data.data() + offset;
+            if (CalCRC16Fast(p, len) != CalCRC16Bitwise(p, len))
+                QFAIL(qPrintable(QStringLiteral("mismatch at offset %1 length %2").arg(offset).arg(len)));
+        }
+}
+
+void TstCrc::appendedChecksumLeavesZero() {
+    // A reflected CRC without final XOR checks to zero over the data followed by its
+    // checksum low byte first: the packet's byte order is the one that closes the loop.
+    for (int len : {0, 1, 9, 511, 512}) {
+        auto data = randomBytes(static_cast<std::size_t>(len) + 2, static_cast<unsigned>(len));
+        const std::uint16_t crc = CalCRC16Fast(data.data(), len);
+        CvWriteWord(data.data() + len, crc);
+        QCOMPARE(CalCRC16Fast(data.data(), len + 2), 0);
+    }
+}
+
+QTEST_APPLESS_MAIN(TstCrc)
+#include "tst_crc.moc"
