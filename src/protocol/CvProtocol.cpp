@@ -45,7 +45,8 @@ std::array<std::uint8_t, CvHeaderSize> TCvComPack2::WireBytes() const {
 
 TCvComPack TCvComPack::FromBytes(const std::uint8_t* bytes, std::size_t count) {
     std::array<std::uint8_t, CvPackSize> wire{};
-    std::memcpy(wire.data(), bytes, std::min<std::size_t>(count, CvPackSize));
+    if (count > 0)
+        std::memcpy(wire.data(), bytes, std::min<std::size_t>(count, CvPackSize));
     TCvComPack pack;
     pack.SetHeader(TCvComPack2::FromBytes(wire.data()));
     std::memcpy(pack.data.data(), wire.data() + CvHeaderSize, CvMaxPayload);

@@ -26,7 +26,7 @@ void TComPackParserHandleThread::Terminate()
 bool TComPackParserHandleThread::Awake() const
 {
     std::lock_guard lk(FMutex);
-    return FAwake || FInPass;
+    return FAwake || FInPass || FWorking;
 }
 
 void TComPackParserHandleThread::Resume()
@@ -43,8 +43,9 @@ void TComPackParserHandleThread::StopReSetClear()
     bool wasAwake;
     {
         std::unique_lock lk(FMutex);
-        wasAwake = FAwake || FInPass;
+        wasAwake = FAwake || FInPass || FWorking;
         FAwake = false;
+        FWorking = false;
         ++FGeneration;
         // Never in the middle of a pass: it may be writing a slot.
         FIdle.wait(lk, [this] { return !FInPass; });
@@ -68,9 +69,11 @@ void TComPackParserHandleThread::Execute()
             generation = FGeneration;
         }
         bool again = false;
+        bool working = true;
         try {
             const qint64 start = FStartIndex.load();
             const qint64 len = FHost->CopyReceived(start, FBytes);
+            if (len < 10) working = false;
             if (len >= 10 && len > start && !FBytes.empty()) {
                 const int before = FCvComProtocal->PackListCount();
                 const int done = FCvComProtocal->ParserPack(FBytes.data(), static_cast<int>(FBytes.size()));
@@ -80,6 +83,7 @@ void TComPackParserHandleThread::Execute()
                 if (FCvComProtocal->PackListCount() != before && FCvComProtocal->IsParserComplete()) {
                     FHost->ClearReceived();
                     FStartIndex = 0;
+                    working = false;
                 } else if (done > 0 && start + done < len) {
                     // Stopped behind a type-102 packet: go on with what follows.
                     again = true;
@@ -91,7 +95,11 @@ void TComPackParserHandleThread::Execute()
         {
             std::lock_guard lk(FMutex);
             FInPass = false;
-            if (again && generation == FGeneration) FAwake = true;
+            if (generation == FGeneration) {
+                // Awake until the buffer runs short or a transfer ends, even while waiting for bytes.
+                FWorking = working;
+                if (again) FAwake = true;
+            }
         }
         FIdle.notify_all();
     }

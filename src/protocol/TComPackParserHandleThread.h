@@ -52,7 +52,8 @@ private:
     mutable std::mutex FMutex;
     std::condition_variable FWake;
     std::condition_variable FIdle;
-    bool FAwake = false;
+    bool FAwake = false;    // woken by new bytes, pass not yet begun
+    bool FWorking = false;  // in the middle of a transfer: more bytes are awaited
     bool FInPass = false;
     bool FTerminated = false;
     unsigned FGeneration = 0;

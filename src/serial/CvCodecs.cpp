@@ -12,14 +12,12 @@ namespace {
 const char kHexDigits[] = "0123456789ABCDEF";
 
 // Character at a 0-based position; past the end reads as NUL, i.e. digit 0.
-QChar charAt(const QString& text, qsizetype i)
-{
+QChar charAt(const QString& text, qsizetype i) {
     return i < text.size() ? text.at(i) : QChar(u'\0');
 }
 
 // printf "%0.<width>d": at least <width> digits, the sign not counted.
-void appendNumber(QString& out, qint64 value, int width)
-{
+void appendNumber(QString& out, qint64 value, int width) {
     char digits[24];
     int len = 0;
     const bool negative = value < 0;
@@ -29,16 +27,14 @@ void appendNumber(QString& out, qint64 value, int width)
         digits[len++] = char('0' - v % 10);
         v /= 10;
     } while (v != 0);
-    if (negative)
-        out += u'-';
+    if (negative) out += u'-';
     for (int i = len; i < width; ++i)
         out += u'0';
     while (len > 0)
         out += QLatin1Char(digits[--len]);
 }
 
-void appendDate(QString& out, const QDate& date)
-{
+void appendDate(QString& out, const QDate& date) {
     // An invalid date reads as zeros rather than printing QDate's sentinels.
     const bool ok = date.isValid();
     appendNumber(out, ok ? date.year() : 0, 4);
@@ -46,8 +42,7 @@ void appendDate(QString& out, const QDate& date)
     appendNumber(out, ok ? date.day() : 0, 2);
 }
 
-void appendTime(QString& out, const QTime& time)
-{
+void appendTime(QString& out, const QTime& time) {
     const bool ok = time.isValid();
     appendNumber(out, ok ? time.hour() : 0, 2);
     out += u':';
@@ -57,8 +52,7 @@ void appendTime(QString& out, const QTime& time)
 }
 
 // Slot 0..2 = GetTimeText kinds, 3..5 = GetLogTimeText date / time / both.
-QString formatTimeSlot(int slot, const QDateTime& at)
-{
+QString formatTimeSlot(int slot, const QDateTime& at) {
     QString out;
     out.reserve(24);
     switch (slot) {
@@ -101,8 +95,7 @@ QString formatTimeSlot(int slot, const QDateTime& at)
 
 // The display worker asks for the current prefix for every line, so the texts are
 // built once per second and per thread; copies share the cached string.
-QString cachedTimeSlot(int slot)
-{
+QString cachedTimeSlot(int slot) {
     struct Cache {
         qint64 second = std::numeric_limits<qint64>::min();
         QString text[6];
@@ -121,21 +114,15 @@ QString cachedTimeSlot(int slot)
     return cache.text[slot];
 }
 
-int logTimeSlot(bool showDate, bool showTime)
-{
-    if (showDate && showTime)
-        return 5;
-    if (showDate)
-        return 3;
-    if (showTime)
-        return 4;
+int logTimeSlot(bool showDate, bool showTime) {
+    if (showDate && showTime) return 5;
+    if (showDate) return 3;
+    if (showTime) return 4;
     return -1;
 }
 
-QString decodeSystem(const quint8* p, int n)
-{
-    if (p == nullptr || n <= 0)
-        return {};
+QString decodeSystem(const quint8* p, int n) {
+    if (p == nullptr || n <= 0) return {};
     QStringDecoder decoder(QStringDecoder::System);
     return decoder.decode(QByteArrayView(reinterpret_cast<const char*>(p), n));
 }
@@ -145,14 +132,11 @@ QString decodeSystem(const quint8* p, int n)
 // as "ECP Printer Port (LPT1)" still give nothing, and the name must end with the
 // ")" so a HID name ("... VID 0x.. PID 0x..") never matches. *open gets the
 // position of the "(".
-QString linuxDeviceInFinalParens(const QString& name, qsizetype* open)
-{
+QString linuxDeviceInFinalParens(const QString& name, qsizetype* open) {
     *open = -1;
-    if (!name.endsWith(u')'))
-        return {};
+    if (!name.endsWith(u')')) return {};
     const qsizetype o = name.lastIndexOf(u'(', name.size() - 2);
-    if (o < 0)
-        return {};
+    if (o < 0) return {};
     const QString inner = name.mid(o + 1, name.size() - o - 2);
     bool ok = false;
     if (inner.startsWith(u"tty") && inner.size() > 3) {
@@ -166,15 +150,13 @@ QString linuxDeviceInFinalParens(const QString& name, qsizetype* open)
         ok = std::all_of(inner.cbegin(), inner.cend(),
                          [](QChar c) { return c.unicode() >= 32 && c.unicode() != 127; });
     }
-    if (!ok)
-        return {};
+    if (!ok) return {};
     *open = o;
     return inner;
 }
 
 // Stable across runs (qHash is seeded per process), so a cut file name stays the same.
-quint32 fnv1a(const QString& text)
-{
+quint32 fnv1a(const QString& text) {
     quint32 h = 2166136261u;
     for (QChar c : text) {
         h = (h ^ (c.unicode() & 0xFF)) * 16777619u;
@@ -183,14 +165,12 @@ quint32 fnv1a(const QString& text)
     return h;
 }
 
-bool unsafeInFileName(char32_t cp)
-{
-    if (cp == U'/' || cp == U'\\')
-        return true;
+bool unsafeInFileName(char32_t cp) {
+    if (cp == U'/' || cp == U'\\') return true;
     switch (QChar::category(cp)) {
-    case QChar::Other_Control:      // NUL, C0, DEL, C1
-    case QChar::Other_Format:       // bidi overrides and other invisible marks
-    case QChar::Other_Surrogate:    // only lone surrogates reach here
+    case QChar::Other_Control:   // NUL, C0, DEL, C1
+    case QChar::Other_Format:    // bidi overrides and other invisible marks
+    case QChar::Other_Surrogate: // only lone surrogates reach here
     case QChar::Separator_Line:
     case QChar::Separator_Paragraph:
         return true;
@@ -201,26 +181,20 @@ bool unsafeInFileName(char32_t cp)
 
 } // namespace
 
-int HexCharToValue(QChar ch)
-{
+int HexCharToValue(QChar ch) {
     const char16_t c = ch.unicode();
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
     return 0;
 }
 
-quint8 HexPairToByte(QChar hi, QChar lo)
-{
+quint8 HexPairToByte(QChar hi, QChar lo) {
     return quint8((HexCharToValue(hi) << 4) | HexCharToValue(lo));
 }
 
 QString HexStrToBytes(const QString& text, quint8* buffer, int bufSize, int* count, int* dropped,
-                      HexClear clear)
-{
+                      HexClear clear) {
     const qsizetype cells = (text.size() + 2) / 3;
     const qsizetype capacity = (buffer != nullptr && bufSize > 0) ? bufSize : 0;
     const qsizetype stored = std::min(cells, capacity);
@@ -241,54 +215,44 @@ QString HexStrToBytes(const QString& text, quint8* buffer, int bufSize, int* cou
         *out++ = u' ';
     }
 
-    if (count != nullptr)
-        *count = int(stored);
+    if (count != nullptr) *count = int(stored);
     if (dropped != nullptr)
         *dropped = int(std::min<qsizetype>(cells - stored, std::numeric_limits<int>::max()));
     return canonical;
 }
 
-int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* dropped)
-{
+int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* dropped) {
     int count = 0;
     HexStrToBytes(text, buffer, bufSize, &count, dropped, HexClear::Whole);
     return count;
 }
 
-QString BytesToText(const quint8* p, int n)
-{
+QString BytesToText(const quint8* p, int n) {
     QString text = decodeSystem(p, n);
     text.remove(QLatin1String("\r\n"));
     return TrimControl(text);
 }
 
-QString BytesToString(const quint8* p, int n)
-{
+QString BytesToString(const quint8* p, int n) {
     return decodeSystem(p, n);
 }
 
-QByteArray StringToBytes(const QString& text)
-{
+QByteArray StringToBytes(const QString& text) {
     QStringEncoder encoder(QStringEncoder::System);
     return encoder.encode(text);
 }
 
-QString GetTimeText(int kind, const QDateTime& at)
-{
-    if (kind < 0 || kind > 2)
-        return {};
+QString GetTimeText(int kind, const QDateTime& at) {
+    if (kind < 0 || kind > 2) return {};
     return formatTimeSlot(kind, at);
 }
 
-QString GetTimeText(int kind)
-{
-    if (kind < 0 || kind > 2)
-        return {};
+QString GetTimeText(int kind) {
+    if (kind < 0 || kind > 2) return {};
     return cachedTimeSlot(kind);
 }
 
-QString GetLineNumberText(qint64 n)
-{
+QString GetLineNumberText(qint64 n) {
     QString out;
     out.reserve(24);
     appendNumber(out, std::max<qint64>(n, 0), 2);
@@ -296,25 +260,21 @@ QString GetLineNumberText(qint64 n)
     return out;
 }
 
-QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at)
-{
+QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at) {
     const int slot = logTimeSlot(showDate, showTime);
     return slot < 0 ? QString() : formatTimeSlot(slot, at);
 }
 
-QString GetLogTimeText(bool showDate, bool showTime)
-{
+QString GetLogTimeText(bool showDate, bool showTime) {
     const int slot = logTimeSlot(showDate, showTime);
     return slot < 0 ? QString() : cachedTimeSlot(slot);
 }
 
-QString GetLogLineNumberText(qint64 n, bool showLineNumber)
-{
+QString GetLogLineNumberText(qint64 n, bool showLineNumber) {
     return showLineNumber ? GetLineNumberText(n) : QString();
 }
 
-QString ExtractPortName(const QString& fullName)
-{
+QString ExtractPortName(const QString& fullName) {
     const QString name = TrimControl(fullName);
     qsizetype open = -1;
     const QString device = linuxDeviceInFinalParens(name, &open);
@@ -326,23 +286,18 @@ QString ExtractPortName(const QString& fullName)
 
     for (const char16_t* token : {u"COM", u"com"}) {
         const qsizetype at = name.indexOf(QStringView(token));
-        if (at < 0)
-            continue;
-        if (inFriendlyText(at))
-            return device;
+        if (at < 0) continue;
+        if (inFriendlyText(at)) return device;
         const qsizetype close = name.indexOf(u')');
-        if (close < at)
-            return {};
+        if (close < at) return {};
         return name.mid(at, close - at);
     }
     const qsizetype pid = name.indexOf(QStringView(u"PID"));
-    if (pid >= 0)
-        return inFriendlyText(pid) ? device : name.mid(pid, 10);
+    if (pid >= 0) return inFriendlyText(pid) ? device : name.mid(pid, 10);
     return device;
 }
 
-QString SafeFileNamePart(const QString& deviceName)
-{
+QString SafeFileNamePart(const QString& deviceName) {
     // Room for an extension and a date suffix within NAME_MAX (255 bytes).
     constexpr int kMaxUtf8Bytes = 150;
     constexpr int kHashTagBytes = 9; // "~" + 8 hex digits
@@ -367,21 +322,20 @@ QString SafeFileNamePart(const QString& deviceName)
         ++i;
     }
     // Also rules out "." and "..".
-    if (out.startsWith(u'.'))
-        out[0] = u'_';
+    if (out.startsWith(u'.')) out[0] = u'_';
 
-    if (out.toUtf8().size() <= kMaxUtf8Bytes)
-        return out;
+    if (out.toUtf8().size() <= kMaxUtf8Bytes) return out;
 
     // Cut on a code point boundary and keep distinct long names apart.
     qsizetype cut = 0;
     int bytes = 0;
     while (cut < out.size()) {
-        const bool pair = out.at(cut).isHighSurrogate() && cut + 1 < out.size() && out.at(cut + 1).isLowSurrogate();
-        const char32_t cp = pair ? QChar::surrogateToUcs4(out.at(cut), out.at(cut + 1)) : out.at(cut).unicode();
+        const bool pair =
+            out.at(cut).isHighSurrogate() && cut + 1 < out.size() && out.at(cut + 1).isLowSurrogate();
+        const char32_t cp =
+            pair ? QChar::surrogateToUcs4(out.at(cut), out.at(cut + 1)) : out.at(cut).unicode();
         const int len = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-        if (bytes + len > kMaxUtf8Bytes - kHashTagBytes)
-            break;
+        if (bytes + len > kMaxUtf8Bytes - kHashTagBytes) break;
         bytes += len;
         cut += pair ? 2 : 1;
     }
@@ -391,15 +345,13 @@ QString SafeFileNamePart(const QString& deviceName)
     return out;
 }
 
-QString TrimControl(const QString& text)
-{
+QString TrimControl(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && text.at(begin).unicode() <= 32)
         ++begin;
     while (end > begin && text.at(end - 1).unicode() <= 32)
         --end;
-    if (begin == 0 && end == text.size())
-        return text;
+    if (begin == 0 && end == text.size()) return text;
     return text.mid(begin, end - begin);
 }

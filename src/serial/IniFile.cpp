@@ -6,8 +6,7 @@
 
 namespace {
 
-bool isBlank(QChar c)
-{
+bool isBlank(QChar c) {
     return c == u' ' || c == u'\t';
 }
 
@@ -15,13 +14,11 @@ constexpr char kBom[] = "\xEF\xBB\xBF";
 
 } // namespace
 
-QString TIniFile::fold(const QString& name)
-{
+QString TIniFile::fold(const QString& name) {
     return name.toCaseFolded();
 }
 
-QString TIniFile::trimBlanks(QStringView text)
-{
+QString TIniFile::trimBlanks(QStringView text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBlank(text[begin]))
@@ -31,50 +28,39 @@ QString TIniFile::trimBlanks(QStringView text)
     return text.mid(begin, end - begin).toString();
 }
 
-void TIniFile::parseKeyLine(Line& line)
-{
+void TIniFile::parseKeyLine(Line& line) {
     line.eq = -1;
     qsizetype first = 0;
     while (first < line.text.size() && isBlank(line.text[first]))
         ++first;
-    if (first == line.text.size() || line.text[first] == u';')
-        return;
+    if (first == line.text.size() || line.text[first] == u';') return;
     const qsizetype eq = line.text.indexOf(u'=', first);
     // "=value" has no key anyone could ask for.
-    if (eq > first && !trimBlanks(QStringView(line.text).mid(first, eq - first)).isEmpty())
-        line.eq = eq;
+    if (eq > first && !trimBlanks(QStringView(line.text).mid(first, eq - first)).isEmpty()) line.eq = eq;
 }
 
-void TIniFile::Clear()
-{
+void TIniFile::Clear() {
     m_bom = false;
     m_preamble.clear();
     m_sections.clear();
     m_groups.clear();
 }
 
-bool TIniFile::Load(const QString& path)
-{
+bool TIniFile::Load(const QString& path) {
     Clear();
     // Not a FIFO or device: those could block or never end.
-    if (!QFileInfo(path).isFile())
-        return false;
+    if (!QFileInfo(path).isFile()) return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    if (file.size() > MaxFileBytes)
-        return false;
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (file.size() > MaxFileBytes) return false;
     const QByteArray data = file.read(MaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return false;
+    if (file.error() != QFileDevice::NoError) return false;
     return LoadFromData(data);
 }
 
-bool TIniFile::LoadFromData(const QByteArray& data)
-{
+bool TIniFile::LoadFromData(const QByteArray& data) {
     Clear();
-    if (data.size() > MaxFileBytes)
-        return false;
+    if (data.size() > MaxFileBytes) return false;
 
     QByteArrayView bytes(data);
     if (bytes.startsWith(QByteArrayView(kBom, 3))) {
@@ -119,8 +105,7 @@ bool TIniFile::LoadFromData(const QByteArray& data)
             section.header = std::move(line);
             const int index = int(m_sections.size());
             Group& group = m_groups[section.folded];
-            if (group.firstSection < 0)
-                group.firstSection = index;
+            if (group.firstSection < 0) group.firstSection = index;
             m_sections.push_back(std::move(section));
             continue;
         }
@@ -137,29 +122,23 @@ bool TIniFile::LoadFromData(const QByteArray& data)
             if (!group.keys.contains(key))
                 group.keys.insert(key, KeyPos{int(m_sections.size()) - 1, qsizetype(section.body.size())});
         }
-        if (!trimmed.isEmpty())
-            section.insertAt = qsizetype(section.body.size()) + 1;
+        if (!trimmed.isEmpty()) section.insertAt = qsizetype(section.body.size()) + 1;
         section.body.push_back(std::move(line));
     }
     return true;
 }
 
-const TIniFile::Line* TIniFile::findKey(const QString& section, const QString& key) const
-{
+const TIniFile::Line* TIniFile::findKey(const QString& section, const QString& key) const {
     const auto group = m_groups.constFind(fold(trimBlanks(section)));
-    if (group == m_groups.cend())
-        return nullptr;
+    if (group == m_groups.cend()) return nullptr;
     const auto pos = group->keys.constFind(fold(trimBlanks(key)));
-    if (pos == group->keys.cend())
-        return nullptr;
+    if (pos == group->keys.cend()) return nullptr;
     return &m_sections[size_t(pos->section)].body[size_t(pos->line)];
 }
 
-QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
-{
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const {
     const Line* line = findKey(section, key);
-    if (line == nullptr)
-        return defaultValue;
+    if (line == nullptr) return defaultValue;
     const QStringView raw = QStringView(line->text).mid(line->eq + 1);
     qsizetype begin = 0;
     qsizetype end = raw.size();
@@ -169,13 +148,11 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
         --end;
     qsizetype length = std::min(end - begin, MaxValueChars);
     // Never hand out half of a surrogate pair.
-    if (length < end - begin && length > 0 && raw[begin + length - 1].isHighSurrogate())
-        --length;
+    if (length < end - begin && length > 0 && raw[begin + length - 1].isHighSurrogate()) --length;
     return raw.mid(begin, length).toString();
 }
 
-bool TIniFile::ParseInteger(const QString& text, int* value)
-{
+bool TIniFile::ParseInteger(const QString& text, int* value) {
     const qsizetype size = text.size();
     if (size > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
         quint64 acc = 0;
@@ -191,8 +168,7 @@ bool TIniFile::ParseInteger(const QString& text, int* value)
             else
                 return false;
             acc = acc * 16 + quint64(digit);
-            if (acc > 0xFFFFFFFFull)
-                return false;
+            if (acc > 0xFFFFFFFFull) return false;
         }
         // 32-bit pattern: 0xFFFFFFFF is -1, 0xFF000008 a system colour.
         *value = int(quint32(acc));
@@ -205,82 +181,65 @@ bool TIniFile::ParseInteger(const QString& text, int* value)
         negative = text[i] == u'-';
         ++i;
     }
-    if (i == size)
-        return false;
+    if (i == size) return false;
     qint64 acc = 0;
     for (; i < size; ++i) {
         const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
+        if (c < u'0' || c > u'9') return false;
         acc = acc * 10 + (c - u'0');
-        if (acc > 2147483648LL)
-            return false;
+        if (acc > 2147483648LL) return false;
     }
-    if (negative)
-        acc = -acc;
-    if (acc > 2147483647LL)
-        return false;
+    if (negative) acc = -acc;
+    if (acc > 2147483647LL) return false;
     *value = int(acc);
     return true;
 }
 
-int TIniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const
-{
+int TIniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const {
     int value = 0;
     return ParseInteger(ReadString(section, key), &value) ? value : defaultValue;
 }
 
-bool TIniFile::ReadBool(const QString& section, const QString& key, bool defaultValue) const
-{
+bool TIniFile::ReadBool(const QString& section, const QString& key, bool defaultValue) const {
     int value = 0;
     return ParseInteger(ReadString(section, key), &value) ? value != 0 : defaultValue;
 }
 
-bool TIniFile::HasSection(const QString& section) const
-{
+bool TIniFile::HasSection(const QString& section) const {
     return m_groups.contains(fold(trimBlanks(section)));
 }
 
-bool TIniFile::ValueExists(const QString& section, const QString& key) const
-{
+bool TIniFile::ValueExists(const QString& section, const QString& key) const {
     return findKey(section, key) != nullptr;
 }
 
-QStringList TIniFile::Sections() const
-{
+QStringList TIniFile::Sections() const {
     QStringList names;
     for (size_t s = 0; s < m_sections.size(); ++s) {
-        if (m_groups.value(m_sections[s].folded).firstSection == int(s))
-            names.append(m_sections[s].name);
+        if (m_groups.value(m_sections[s].folded).firstSection == int(s)) names.append(m_sections[s].name);
     }
     return names;
 }
 
-QStringList TIniFile::Keys(const QString& section) const
-{
+QStringList TIniFile::Keys(const QString& section) const {
     QStringList names;
     const QString folded = fold(trimBlanks(section));
     const auto group = m_groups.constFind(folded);
-    if (group == m_groups.cend())
-        return names;
+    if (group == m_groups.cend()) return names;
     for (size_t s = 0; s < m_sections.size(); ++s) {
-        if (m_sections[s].folded != folded)
-            continue;
+        if (m_sections[s].folded != folded) continue;
         const std::vector<Line>& body = m_sections[s].body;
         for (size_t l = 0; l < body.size(); ++l) {
-            if (body[l].eq < 0)
-                continue;
+            if (body[l].eq < 0) continue;
             const QString key = trimBlanks(QStringView(body[l].text).left(body[l].eq));
             const KeyPos pos = group->keys.value(fold(key));
-            if (pos.section == int(s) && pos.line == qsizetype(l))
-                names.append(key);
+            if (pos.section == int(s) && pos.line == qsizetype(l)) names.append(key);
         }
     }
     return names;
 }
 
-qsizetype TIniFile::addLine(int sectionIndex, Line line)
-{
+qsizetype TIniFile::addLine(int sectionIndex, Line line) {
     Section& section = m_sections[size_t(sectionIndex)];
     // After the last non-blank line, so blank lines that separate sections stay at
     // the end; only blank lines move, and blank lines are never indexed.
@@ -290,16 +249,14 @@ qsizetype TIniFile::addLine(int sectionIndex, Line line)
     return at;
 }
 
-bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
-{
+bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     const QString sectionName = trimBlanks(section);
     const QString keyName = trimBlanks(key);
     const auto breaksLine = [](const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); };
     if (keyName.isEmpty() || keyName.contains(u'=') || keyName.startsWith(u'[') || keyName.startsWith(u';') ||
         breaksLine(keyName))
         return false;
-    if (sectionName.contains(u']') || breaksLine(sectionName))
-        return false;
+    if (sectionName.contains(u']') || breaksLine(sectionName)) return false;
 
     // A line break inside a value would start a new line, so it becomes a space.
     QString flat = value;
@@ -313,8 +270,7 @@ bool TIniFile::WriteString(const QString& section, const QString& key, const QSt
         if (pos != group->keys.cend()) {
             Line& line = m_sections[size_t(pos->section)].body[size_t(pos->line)];
             // An unchanged value leaves the line exactly as it was.
-            if (QStringView(line.text).mid(line.eq + 1) == flat)
-                return true;
+            if (QStringView(line.text).mid(line.eq + 1) == flat) return true;
             // The key keeps the spelling it has in the file.
             const QString lineKey = trimBlanks(QStringView(line.text).left(line.eq));
             line.text = lineKey + u'=' + flat;
@@ -339,24 +295,20 @@ bool TIniFile::WriteString(const QString& section, const QString& key, const QSt
     return true;
 }
 
-bool TIniFile::WriteInteger(const QString& section, const QString& key, int value)
-{
+bool TIniFile::WriteInteger(const QString& section, const QString& key, int value) {
     return WriteString(section, key, QString::number(value));
 }
 
-bool TIniFile::WriteBool(const QString& section, const QString& key, bool value)
-{
+bool TIniFile::WriteBool(const QString& section, const QString& key, bool value) {
     return WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QByteArray TIniFile::SaveToData() const
-{
+QByteArray TIniFile::SaveToData() const {
     QString text;
     bool needBreak = false;
     const auto put = [&](const Line& line) {
         // A last line without a line end that is no longer last gets one.
-        if (needBreak)
-            text += u"\r\n";
+        if (needBreak) text += u"\r\n";
         text += line.text;
         needBreak = false;
         switch (line.end) {
@@ -382,29 +334,24 @@ QByteArray TIniFile::SaveToData() const
             put(line);
     }
     QByteArray data;
-    if (m_bom)
-        data.append(kBom, 3);
+    if (m_bom) data.append(kBom, 3);
     data.append(text.toUtf8());
     return data;
 }
 
-bool TIniFile::Save(const QString& path, QString* error) const
-{
+bool TIniFile::Save(const QString& path, QString* error) const {
     const QByteArray data = SaveToData();
     QSaveFile file(path);
     const auto fail = [&](const QString& why) {
-        if (error != nullptr)
-            *error = QStringLiteral("Unable to write to %1: %2").arg(path, why);
+        if (error != nullptr) *error = QStringLiteral("Unable to write to %1: %2").arg(path, why);
         return false;
     };
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
+    if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
     if (file.write(data) != data.size()) {
         const QString why = file.errorString();
         file.cancelWriting();
         return fail(why);
     }
-    if (!file.commit())
-        return fail(file.errorString());
+    if (!file.commit()) return fail(file.errorString());
     return true;
 }

@@ -273,6 +273,16 @@ void TCustomComPort::OnReadable()
     }
 }
 
+void TCustomComPort::PumpReceive()
+{
+    if (!FConnected || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
+    const int count = InputCount();
+    if (count <= 0) return;
+    FInHandler = true;
+    FOnRxChar(this, count);
+    FInHandler = false;
+}
+
 void TCustomComPort::HandleDeviceLost(int sysError)
 {
     if (!FConnected) return;

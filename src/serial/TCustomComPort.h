@@ -128,6 +128,9 @@ public:
     void LoadSettings(TStoreType storeType, const QString& loadFrom);
 
     void SetOnRxChar(TRxCharEvent handler);
+    // Raises the receive event now when bytes are waiting, as the watcher would. For code
+    // that must see replies while it blocks the GUI thread (waiting for an acknowledgement).
+    void PumpReceive();
     bool TriggersOnRxChar() const { return FTriggersOnRxChar; }
     void SetTriggersOnRxChar(bool on);
 

@@ -103,6 +103,7 @@ public:
     int GetPacks() const;
     void ProtocolPackReceived(const TCvComPack2& CvComPack2);
     void SetProtocolAckTimeout(int ms) { FProtocolAckTimeoutMs = ms; }
+    bool WaitForAck(const TCvComPack2& sent);
 
     // The receive handler installed on the port.
     void ComRxChar(TCustomComPort* Sender, int Count);

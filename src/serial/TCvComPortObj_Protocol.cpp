@@ -3,6 +3,9 @@
 
 #include "CvProtocol.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -71,12 +74,26 @@ bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int C
         p.ToBytes(wire);
         TorvinComSendBuffer(wire, p.Length);
         if (FShowSendedLog) PrintSendProtocolPack(p);
-        if (NeedACK && !FCvComProtocal->WaitingForACK(p.Header(), FProtocolAckTimeoutMs)) {
+        if (NeedACK && !WaitForAck(p.Header())) {
             result = false;
             break;
         }
     }
     return result;
+}
+
+bool TCvComPortObj::WaitForAck(const TCvComPack2& sent)
+{
+    // The acknowledgement arrives through this port's receive handler, which runs on the
+    // thread we are blocking: keep feeding it while we wait, or no reply could ever count.
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        const qint64 left = FProtocolAckTimeoutMs - t.elapsed();
+        if (FCvComProtocal->WaitingForACK(sent, static_cast<int>(std::clamp<qint64>(left, 0, 10)))) return true;
+        if (t.elapsed() > FProtocolAckTimeoutMs) return false;
+        PumpReceive();
+    }
 }
 
 void TCvComPortObj::PrintSendProtocolPack(const TCvComPack& CvComPack)

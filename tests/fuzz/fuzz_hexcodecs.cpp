@@ -13,29 +13,22 @@ namespace {
 constexpr int kGuard = 32;
 constexpr quint8 kGuardByte = 0xA5;
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
+void check(bool ok) {
+    if (!ok) std::abort();
 }
 
-QString textFrom(const uint8_t* data, size_t size, bool utf16)
-{
-    if (!utf16)
-        return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+QString textFrom(const uint8_t* data, size_t size, bool utf16) {
+    if (!utf16) return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     // Raw UTF-16 reaches lone surrogates and every code unit.
     std::vector<char16_t> units(size / 2);
-    if (!units.empty())
-        std::memcpy(units.data(), data, units.size() * 2);
+    if (!units.empty()) std::memcpy(units.data(), data, units.size() * 2);
     return QString(reinterpret_cast<const QChar*>(units.data()), qsizetype(units.size()));
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    if (size < 3)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3) return 0;
     const int bufSize = int((data[0] | (data[1] << 8)) % 2049);
     const uint8_t flags = data[2];
     data += 3;

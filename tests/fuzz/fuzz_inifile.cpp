@@ -8,14 +8,11 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
+void check(bool ok) {
+    if (!ok) std::abort();
 }
 
-QString profileTrimmed(QString value)
-{
+QString profileTrimmed(QString value) {
     value.replace(u'\r', u' ').replace(u'\n', u' ');
     qsizetype begin = 0;
     qsizetype end = value.size();
@@ -28,12 +25,10 @@ QString profileTrimmed(QString value)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     TIniFile ini;
-    if (!ini.LoadFromData(bytes))
-        return 0;
+    if (!ini.LoadFromData(bytes)) return 0;
 
     const QStringList sections = ini.Sections();
     int reads = 0;
@@ -44,11 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check(ini.ReadString(section, key).size() <= TIniFile::MaxValueChars);
             (void)ini.ReadInteger(section, key, 0);
             (void)ini.ReadBool(section, key, false);
-            if (++reads > 64)
-                break;
+            if (++reads > 64) break;
         }
-        if (reads > 64)
-            break;
+        if (reads > 64) break;
     }
 
     // Unmodified: a second load and save gives the same bytes.

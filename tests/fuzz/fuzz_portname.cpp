@@ -10,14 +10,11 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
+void check(bool ok) {
+    if (!ok) std::abort();
 }
 
-void checkSafe(const QString& input)
-{
+void checkSafe(const QString& input) {
     const QString safe = SafeFileNamePart(input);
     check(input.isEmpty() == safe.isEmpty());
     check(!safe.startsWith(u'.'));
@@ -25,25 +22,20 @@ void checkSafe(const QString& input)
     for (qsizetype i = 0; i < safe.size(); ++i) {
         const QChar c = safe[i];
         check(c != u'/' && c != u'\\' && c.unicode() >= 32 && c.unicode() != 127);
-        if (c.isHighSurrogate())
-            check(i + 1 < safe.size() && safe[i + 1].isLowSurrogate());
-        if (c.isLowSurrogate())
-            check(i > 0 && safe[i - 1].isHighSurrogate());
+        if (c.isHighSurrogate()) check(i + 1 < safe.size() && safe[i + 1].isLowSurrogate());
+        if (c.isLowSurrogate()) check(i > 0 && safe[i - 1].isHighSurrogate());
     }
     check(SafeFileNamePart(input) == safe);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    if (size < 1)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
     QString name;
     if (data[0] & 1) {
         std::vector<char16_t> units((size - 1) / 2);
-        if (!units.empty())
-            std::memcpy(units.data(), data + 1, units.size() * 2);
+        if (!units.empty()) std::memcpy(units.data(), data + 1, units.size() * 2);
         name = QString(reinterpret_cast<const QChar*>(units.data()), qsizetype(units.size()));
     } else {
         name = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));

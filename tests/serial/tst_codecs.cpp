@@ -11,13 +11,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray bytesOf(const quint8* p, int n)
-{
+QByteArray bytesOf(const quint8* p, int n) {
     return QByteArray(reinterpret_cast<const char*>(p), n);
 }
 
-const quint8* u8(const QByteArray& b)
-{
+const quint8* u8(const QByteArray& b) {
     return reinterpret_cast<const quint8*>(b.constData());
 }
 
@@ -61,8 +59,7 @@ private slots:
     void trimControl();
 };
 
-void TestCodecs::hexCharToValue_data()
-{
+void TestCodecs::hexCharToValue_data() {
     QTest::addColumn<QChar>("ch");
     QTest::addColumn<int>("value");
     QTest::newRow("0") << QChar(u'0') << 0;
@@ -75,15 +72,13 @@ void TestCodecs::hexCharToValue_data()
     QTest::newRow("arabic-indic 3") << QChar(u'\u0663') << 0;
 }
 
-void TestCodecs::hexCharToValue()
-{
+void TestCodecs::hexCharToValue() {
     QFETCH(QChar, ch);
     QFETCH(int, value);
     QCOMPARE(HexCharToValue(ch), value);
 }
 
-void TestCodecs::hexStrToBytes_data()
-{
+void TestCodecs::hexStrToBytes_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("bufSize");
     QTest::addColumn<QByteArray>("bytes");
@@ -104,8 +99,7 @@ void TestCodecs::hexStrToBytes_data()
     QTest::newRow("negative size") << "01" << -5 << QByteArray() << "" << 1;
 }
 
-void TestCodecs::hexStrToBytes()
-{
+void TestCodecs::hexStrToBytes() {
     QFETCH(QString, text);
     QFETCH(int, bufSize);
     QFETCH(QByteArray, bytes);
@@ -122,22 +116,22 @@ void TestCodecs::hexStrToBytes()
     QCOMPARE(buffer.back(), quint8(0xEE));
 }
 
-void TestCodecs::hexClearing_data()
-{
+void TestCodecs::hexClearing_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<HexClear>("clear");
     QTest::addColumn<QByteArray>("buffer"); // all 6 bytes after the call, 0xEE before
 
-    QTest::newRow("cells2x clears 2n") << "01" << HexClear::Cells2x << QByteArray("\x01\x00\xEE\xEE\xEE\xEE", 6);
+    QTest::newRow("cells2x clears 2n")
+        << "01" << HexClear::Cells2x << QByteArray("\x01\x00\xEE\xEE\xEE\xEE", 6);
     QTest::newRow("cells2x capped") << "01 02 03 04" << HexClear::Cells2x
-                                     << QByteArray("\x01\x02\x03\x04\x00\x00", 6);
-    QTest::newRow("cells2x empty text") << "" << HexClear::Cells2x << QByteArray("\xEE\xEE\xEE\xEE\xEE\xEE", 6);
+                                    << QByteArray("\x01\x02\x03\x04\x00\x00", 6);
+    QTest::newRow("cells2x empty text")
+        << "" << HexClear::Cells2x << QByteArray("\xEE\xEE\xEE\xEE\xEE\xEE", 6);
     QTest::newRow("whole") << "01" << HexClear::Whole << QByteArray("\x01\x00\x00\x00\x00\x00", 6);
     QTest::newRow("whole empty text") << "" << HexClear::Whole << QByteArray(6, '\0');
 }
 
-void TestCodecs::hexClearing()
-{
+void TestCodecs::hexClearing() {
     QFETCH(QString, text);
     QFETCH(HexClear, clear);
     QFETCH(QByteArray, buffer);
@@ -150,8 +144,7 @@ void TestCodecs::hexClearing()
     QCOMPARE(raw[7], quint8(0xEE));
 }
 
-void TestCodecs::hexOverlongTextIsCut()
-{
+void TestCodecs::hexOverlongTextIsCut() {
     // 1,025 cells from a send box: the 1,024-byte send buffer takes the first 1,024.
     QString text;
     for (int i = 0; i < 1025; ++i)
@@ -172,8 +165,7 @@ void TestCodecs::hexOverlongTextIsCut()
     }
 }
 
-void TestCodecs::hexStrToBuffer_data()
-{
+void TestCodecs::hexStrToBuffer_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("bufSize");
     QTest::addColumn<QByteArray>("buffer");
@@ -185,8 +177,7 @@ void TestCodecs::hexStrToBuffer_data()
     QTest::newRow("address text too long") << QString(33, u'1') << 10 << QByteArray(10, '\x11') << 1;
 }
 
-void TestCodecs::hexStrToBuffer()
-{
+void TestCodecs::hexStrToBuffer() {
     QFETCH(QString, text);
     QFETCH(int, bufSize);
     QFETCH(QByteArray, buffer);
@@ -201,8 +192,7 @@ void TestCodecs::hexStrToBuffer()
     QCOMPARE(raw.back(), quint8(0xEE));
 }
 
-void TestCodecs::bytesToText_data()
-{
+void TestCodecs::bytesToText_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
 
@@ -210,21 +200,21 @@ void TestCodecs::bytesToText_data()
     QTest::newRow("leading CR") << QByteArray("\x0D\x41") << "A";
     QTest::newRow("lone LF kept") << QByteArray("\x41\x0A\x42") << "A\nB";
     QTest::newRow("lone CR kept") << QByteArray("\x41\x0D\x42") << "A\rB";
-    QTest::newRow("control inside kept") << QByteArray("\x00\x41\x01\x42\x00", 5) << "A\x01" "B";
+    QTest::newRow("control inside kept") << QByteArray("\x00\x41\x01\x42\x00", 5)
+                                         << "A\x01"
+                                            "B";
     QTest::newRow("only blanks") << QByteArray("\x0D\x0A\x20\x09") << "";
     QTest::newRow("UTF-8") << QByteArray("\xE4\xB8\xAD\x0D\x0A\xE6\x96\x87") << u"中文"_s;
     QTest::newRow("empty") << QByteArray() << "";
 }
 
-void TestCodecs::bytesToText()
-{
+void TestCodecs::bytesToText() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     QCOMPARE(BytesToText(u8(bytes), int(bytes.size())), text);
 }
 
-void TestCodecs::bytesToStringKeepsEverything()
-{
+void TestCodecs::bytesToStringKeepsEverything() {
     const QByteArray bytes("\x20\x41\x0D\x0A\x42\x00", 6);
     QCOMPARE(BytesToString(u8(bytes), int(bytes.size())), QString::fromUtf8(bytes));
     QCOMPARE(BytesToString(nullptr, 5), QString());
@@ -237,8 +227,7 @@ void TestCodecs::bytesToStringKeepsEverything()
     QVERIFY(BytesToString(u8(invalid), int(invalid.size())).contains(QChar::ReplacementCharacter));
 }
 
-void TestCodecs::stringToBytesRoundTrip()
-{
+void TestCodecs::stringToBytesRoundTrip() {
     const QString text = u"A中\r\n😀"_s;
     const QByteArray bytes = StringToBytes(text);
     QCOMPARE(bytes, QByteArray("A\xE4\xB8\xAD\r\n\xF0\x9F\x98\x80"));
@@ -246,8 +235,7 @@ void TestCodecs::stringToBytesRoundTrip()
     QVERIFY(StringToBytes(QString()).isEmpty());
 }
 
-void TestCodecs::timeText_data()
-{
+void TestCodecs::timeText_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
     QTest::newRow("0 date") << 0 << "(20240307) ";
@@ -257,8 +245,7 @@ void TestCodecs::timeText_data()
     QTest::newRow("-1 none") << -1 << "";
 }
 
-void TestCodecs::timeText()
-{
+void TestCodecs::timeText() {
     QFETCH(int, kind);
     QFETCH(QString, text);
     QCOMPARE(GetTimeText(kind, kAt), text);
@@ -269,8 +256,7 @@ void TestCodecs::timeText()
     QCOMPARE(GetLogTimeText(false, false, kAt), QString());
 }
 
-void TestCodecs::currentTimeText_data()
-{
+void TestCodecs::currentTimeText_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("logDate"); // log variant when kind < 0
     QTest::addColumn<bool>("logTime");
@@ -284,8 +270,7 @@ void TestCodecs::currentTimeText_data()
     QTest::newRow("log both") << -1 << true << true << "yyyyMMdd/HH:mm:ss ";
 }
 
-void TestCodecs::currentTimeText()
-{
+void TestCodecs::currentTimeText() {
     QFETCH(int, kind);
     QFETCH(bool, logDate);
     QFETCH(bool, logTime);
@@ -297,8 +282,7 @@ void TestCodecs::currentTimeText()
     QVERIFY2(text == before.toString(format) || text == after.toString(format), qPrintable(text));
 }
 
-void TestCodecs::currentTimeTextFollowsClock()
-{
+void TestCodecs::currentTimeTextFollowsClock() {
     // The per-second cache must not outlive its second.
     const QString first = GetTimeText(1);
     const qint64 second = QDateTime::currentSecsSinceEpoch();
@@ -311,16 +295,14 @@ void TestCodecs::currentTimeTextFollowsClock()
     QCOMPARE(GetTimeText(7), QString());
 }
 
-void TestCodecs::currentTimeTextFromThreads()
-{
+void TestCodecs::currentTimeTextFromThreads() {
     static const QRegularExpression shape(u"^\\(\\d{8} \\d{2}:\\d{2}:\\d{2}\\) $"_s);
     std::atomic<int> bad{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&bad] {
             for (int i = 0; i < 20000; ++i) {
-                if (!shape.match(GetTimeText(2)).hasMatch())
-                    ++bad;
+                if (!shape.match(GetTimeText(2)).hasMatch()) ++bad;
             }
         });
     }
@@ -329,8 +311,7 @@ void TestCodecs::currentTimeTextFromThreads()
     QCOMPARE(bad.load(), 0);
 }
 
-void TestCodecs::lineNumberText_data()
-{
+void TestCodecs::lineNumberText_data() {
     QTest::addColumn<qint64>("n");
     QTest::addColumn<QString>("text");
     QTest::newRow("-5") << qint64(-5) << "00| ";
@@ -345,97 +326,128 @@ void TestCodecs::lineNumberText_data()
     QTest::newRow("max") << std::numeric_limits<qint64>::max() << "9223372036854775807| ";
 }
 
-void TestCodecs::lineNumberText()
-{
+void TestCodecs::lineNumberText() {
     QFETCH(qint64, n);
     QFETCH(QString, text);
     QCOMPARE(GetLineNumberText(n), text);
 }
 
-void TestCodecs::logLineNumberText()
-{
+void TestCodecs::logLineNumberText() {
     QCOMPARE(GetLogLineNumberText(5, true), u"05| "_s);
     QCOMPARE(GetLogLineNumberText(5, false), QString());
 }
 
-void TestCodecs::extractPortName_data()
-{
+void TestCodecs::extractPortName_data() {
     QTest::addColumn<QString>("fullName");
     QTest::addColumn<QString>("portName");
 
-    QTest::newRow("COM") << "USB Serial Port (COM3)" << "COM3";
-    QTest::newRow("com") << "Communications Port (com12)" << "com12";
-    QTest::newRow("PID") << "Keyboard VID 0x00AB PID 0x00CD" << "PID 0x00CD";
-    QTest::newRow("HID without product string") << " VID 0x1234 PID 0xBEEF" << "PID 0xBEEF";
-    QTest::newRow("PID near the end") << "Pad PID 0x1" << "PID 0x1";
-    QTest::newRow("LPT") << "ECP Printer Port (LPT1)" << "";
-    QTest::newRow("no closing parenthesis") << "COM7 without a closing parenthesis" << "";
-    QTest::newRow(") before COM") << "(X) COM4)" << "";
-    QTest::newRow("first ) of the whole name") << "Port (COM5) (extra)" << "COM5";
-    QTest::newRow("trimmed") << "\t USB Serial Port (COM3) \r\n" << "COM3";
-    QTest::newRow("COM wins over com") << "com port (COM9)" << "COM9";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("ttyUSB") << "FT232R USB UART (ttyUSB0)" << "ttyUSB0";
-    QTest::newRow("ttyACM") << "USB Serial Device (ttyACM0)" << "ttyACM0";
-    QTest::newRow("pts path") << "Virtual Port (/dev/pts/3)" << "/dev/pts/3";
-    QTest::newRow("final parentheses") << "Gadget (rev 2) (ttyS1)" << "ttyS1";
-    QTest::newRow("COM inside the path") << "Virtual Port (/dev/COMx)" << "COMx";
-    QTest::newRow("com in product name") << "Qualcomm Gobi 2000 (ttyUSB2)" << "ttyUSB2";
-    QTest::newRow("COM in product name") << "COMTROL RocketPort (ttyR0)" << "ttyR0";
-    QTest::newRow("PID in product name") << "RAPID Debugger (ttyACM1)" << "ttyACM1";
-    QTest::newRow("bare tty") << "Serial Port (tty)" << "";
-    QTest::newRow("bare /dev/") << "Virtual Port (/dev/)" << "";
-    QTest::newRow("relative path") << "Virtual Port (dev/ttyS0)" << "";
-    QTest::newRow("tty with slash") << "Port (tty/../x)" << "";
-    QTest::newRow("not at the end") << "Serial Port (ttyS0) spare" << "";
-    QTest::newRow("parenthesis only") << ")" << "";
+    QTest::newRow("COM") << "USB Serial Port (COM3)"
+                         << "COM3";
+    QTest::newRow("com") << "Communications Port (com12)"
+                         << "com12";
+    QTest::newRow("PID") << "Keyboard VID 0x00AB PID 0x00CD"
+                         << "PID 0x00CD";
+    QTest::newRow("HID without product string") << " VID 0x1234 PID 0xBEEF"
+                                                << "PID 0xBEEF";
+    QTest::newRow("PID near the end") << "Pad PID 0x1"
+                                      << "PID 0x1";
+    QTest::newRow("LPT") << "ECP Printer Port (LPT1)"
+                         << "";
+    QTest::newRow("no closing parenthesis") << "COM7 without a closing parenthesis"
+                                            << "";
+    QTest::newRow(") before COM") << "(X) COM4)"
+                                  << "";
+    QTest::newRow("first ) of the whole name") << "Port (COM5) (extra)"
+                                               << "COM5";
+    QTest::newRow("trimmed") << "\t USB Serial Port (COM3) \r\n"
+                             << "COM3";
+    QTest::newRow("COM wins over com") << "com port (COM9)"
+                                       << "COM9";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("ttyUSB") << "FT232R USB UART (ttyUSB0)"
+                            << "ttyUSB0";
+    QTest::newRow("ttyACM") << "USB Serial Device (ttyACM0)"
+                            << "ttyACM0";
+    QTest::newRow("pts path") << "Virtual Port (/dev/pts/3)"
+                              << "/dev/pts/3";
+    QTest::newRow("final parentheses") << "Gadget (rev 2) (ttyS1)"
+                                       << "ttyS1";
+    QTest::newRow("COM inside the path") << "Virtual Port (/dev/COMx)"
+                                         << "COMx";
+    QTest::newRow("com in product name") << "Qualcomm Gobi 2000 (ttyUSB2)"
+                                         << "ttyUSB2";
+    QTest::newRow("COM in product name") << "COMTROL RocketPort (ttyR0)"
+                                         << "ttyR0";
+    QTest::newRow("PID in product name") << "RAPID Debugger (ttyACM1)"
+                                         << "ttyACM1";
+    QTest::newRow("bare tty") << "Serial Port (tty)"
+                              << "";
+    QTest::newRow("bare /dev/") << "Virtual Port (/dev/)"
+                                << "";
+    QTest::newRow("relative path") << "Virtual Port (dev/ttyS0)"
+                                   << "";
+    QTest::newRow("tty with slash") << "Port (tty/../x)"
+                                    << "";
+    QTest::newRow("not at the end") << "Serial Port (ttyS0) spare"
+                                    << "";
+    QTest::newRow("parenthesis only") << ")"
+                                      << "";
 }
 
-void TestCodecs::extractPortName()
-{
+void TestCodecs::extractPortName() {
     QFETCH(QString, fullName);
     QFETCH(QString, portName);
     QCOMPARE(ExtractPortName(fullName), portName);
 }
 
-void TestCodecs::safeFileNamePart_data()
-{
+void TestCodecs::safeFileNamePart_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("safe");
 
-    QTest::newRow("plain") << "FT232R USB UART (ttyUSB0)" << "FT232R USB UART (ttyUSB0)";
-    QTest::newRow("traversal") << "../../x" << "_._.._x";
-    QTest::newRow("slash") << "a/b" << "a_b";
-    QTest::newRow("backslash") << "a\\b" << "a_b";
-    QTest::newRow("path") << "Virtual Port (/dev/pts/3)" << "Virtual Port (_dev_pts_3)";
-    QTest::newRow("controls") << QString::fromUtf8("\x01" "a\tb\x7F" "c\0d", 8) << "_a_b_c_d";
+    QTest::newRow("plain") << "FT232R USB UART (ttyUSB0)"
+                           << "FT232R USB UART (ttyUSB0)";
+    QTest::newRow("traversal") << "../../x"
+                               << "_._.._x";
+    QTest::newRow("slash") << "a/b"
+                           << "a_b";
+    QTest::newRow("backslash") << "a\\b"
+                               << "a_b";
+    QTest::newRow("path") << "Virtual Port (/dev/pts/3)"
+                          << "Virtual Port (_dev_pts_3)";
+    QTest::newRow("controls") << QString::fromUtf8("\x01"
+                                                   "a\tb\x7F"
+                                                   "c\0d",
+                                                   8)
+                              << "_a_b_c_d";
     QTest::newRow("C1 and bidi override") << u"a\u0085b\u202Ec"_s << "a_b_c";
-    QTest::newRow("leading dot") << ".hidden" << "_hidden";
-    QTest::newRow("dot") << "." << "_";
-    QTest::newRow("dot dot") << ".." << "_.";
+    QTest::newRow("leading dot") << ".hidden"
+                                 << "_hidden";
+    QTest::newRow("dot") << "."
+                         << "_";
+    QTest::newRow("dot dot") << ".."
+                             << "_.";
     QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << "_x";
     QTest::newRow("pair kept") << u"😀"_s << u"😀"_s;
     QTest::newRow("CJK kept") << u"串口 (ttyUSB0)"_s << u"串口 (ttyUSB0)"_s;
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
-void TestCodecs::safeFileNamePart()
-{
+void TestCodecs::safeFileNamePart() {
     QFETCH(QString, name);
     QFETCH(QString, safe);
     QCOMPARE(SafeFileNamePart(name), safe);
 }
 
-void TestCodecs::safeFileNamePartLongNames_data()
-{
+void TestCodecs::safeFileNamePartLongNames_data() {
     QTest::addColumn<QString>("unit");
     QTest::newRow("ASCII") << "a";
     QTest::newRow("CJK") << u"串"_s;
     QTest::newRow("emoji") << u"😀"_s;
 }
 
-void TestCodecs::safeFileNamePartLongNames()
-{
+void TestCodecs::safeFileNamePartLongNames() {
     QFETCH(QString, unit);
     // USB descriptors are attacker-chosen; a 4 KB name must still give a usable file name.
     const QString a = unit.repeated(4096 / unit.size()) + u'A';
@@ -449,18 +461,19 @@ void TestCodecs::safeFileNamePartLongNames()
     QCOMPARE(SafeFileNamePart(a), safeA);
 }
 
-void TestCodecs::trimControl_data()
-{
+void TestCodecs::trimControl_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("trimmed");
-    QTest::newRow("blanks and controls") << QString::fromUtf8(QByteArray("\0\x01 \t a b \r\n\x1F ", 13)) << "a b";
+    QTest::newRow("blanks and controls")
+        << QString::fromUtf8(QByteArray("\0\x01 \t a b \r\n\x1F ", 13)) << "a b";
     QTest::newRow("DEL and NBSP stay") << u"\u00A0x\u007F"_s << u"\u00A0x\u007F"_s;
-    QTest::newRow("all blank") << " \t\r\n" << "";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("all blank") << " \t\r\n"
+                               << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
-void TestCodecs::trimControl()
-{
+void TestCodecs::trimControl() {
     QFETCH(QString, text);
     QFETCH(QString, trimmed);
     QCOMPARE(TrimControl(text), trimmed);

@@ -15,14 +15,12 @@ namespace {
 // One write: section, key, value.
 using Write = QList<QStringList>;
 
-QByteArray readAll(const QString& path)
-{
+QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeAll(const QString& path, const QByteArray& data)
-{
+bool writeAll(const QString& path, const QByteArray& data) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
@@ -62,17 +60,16 @@ private slots:
     void settingsFileScale();
 };
 
-void TestIniFile::perPortFile()
-{
+void TestIniFile::perPortFile() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(u"USB Serial Port (COM3).ini"_s);
 
     TIniFile ini;
     QVERIFY(!ini.Load(path)); // first start: no file yet
-    const QList<QStringList> basic = {{u"Port"_s, u"COM3"_s},     {u"BaudRate"_s, u"115200"_s},
-                                      {u"StopBits"_s, u"1"_s},     {u"DataBits"_s, u"8"_s},
-                                      {u"Parity"_s, u"None"_s},    {u"FlowControl"_s, u"None"_s}};
+    const QList<QStringList> basic = {{u"Port"_s, u"COM3"_s},   {u"BaudRate"_s, u"115200"_s},
+                                      {u"StopBits"_s, u"1"_s},  {u"DataBits"_s, u"8"_s},
+                                      {u"Parity"_s, u"None"_s}, {u"FlowControl"_s, u"None"_s}};
     for (const QStringList& kv : basic)
         QVERIFY(ini.WriteString(QString(), kv[0], kv[1]));
     QString error;
@@ -88,45 +85,86 @@ void TestIniFile::perPortFile()
     QVERIFY(!back.ValueExists(QString(), u"CustomBaudRate"_s));
 }
 
-void TestIniFile::readString_data()
-{
+void TestIniFile::readString_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value"); // "<default>" when the key must not be found
 
-    QTest::newRow("case-insensitive") << QByteArray("[MyPreference]\r\nTheme=2\r\n") << "mypreference" << "THEME"
+    QTest::newRow("case-insensitive") << QByteArray("[MyPreference]\r\nTheme=2\r\n") << "mypreference"
+                                      << "THEME"
                                       << "2";
-    QTest::newRow("non-ASCII case") << QByteArray("[Ärger]\nÖl=1\n") << "äRGER" << "öl" << "1";
-    QTest::newRow("blanks trimmed") << QByteArray("[s]\r\n  k \t=  v a l \t\r\n") << "s" << "k" << "v a l";
-    QTest::newRow("header blanks") << QByteArray("  [ s ]  ; note\r\nk=1\r\n") << "s" << "k" << "1";
-    QTest::newRow("lookup trimmed") << QByteArray("[s]\r\nk=1\r\n") << " s " << " k " << "1";
-    QTest::newRow("empty value") << QByteArray("[s]\r\nk=\r\n") << "s" << "k" << "";
-    QTest::newRow("= in value") << QByteArray("[s]\r\nk=a=b\r\n") << "s" << "k" << "a=b";
-    QTest::newRow("first key wins") << QByteArray("[s]\r\nk=1\r\nK=2\r\n") << "s" << "k" << "1";
-    QTest::newRow("duplicate section, first wins")
-        << QByteArray("[s]\r\nk=1\r\n[t]\r\n[S]\r\nk=2\r\n") << "s" << "k" << "1";
-    QTest::newRow("duplicate section, later key")
-        << QByteArray("[s]\r\na=1\r\n[S]\r\nk=2\r\n") << "s" << "k" << "2";
-    QTest::newRow("key in other section") << QByteArray("[s]\r\nk=1\r\n[t]\r\n") << "t" << "k" << "<default>";
-    QTest::newRow("comment") << QByteArray("[s]\r\n;k=1\r\n") << "s" << ";k" << "<default>";
-    QTest::newRow("indented comment") << QByteArray("[s]\r\n  ;k=1\r\nk=2\r\n") << "s" << "k" << "2";
-    QTest::newRow("no =") << QByteArray("[s]\r\nk\r\nk=3\r\n") << "s" << "k" << "3";
-    QTest::newRow("no key") << QByteArray("[s]\r\n=3\r\n") << "s" << "" << "<default>";
-    QTest::newRow("before any section") << QByteArray("k=1\r\n[s]\r\n") << "" << "k" << "<default>";
-    QTest::newRow("empty section name") << QByteArray(kPortFile) << "" << "Parity" << "None";
-    QTest::newRow("unterminated header") << QByteArray("[s]\r\n[t\r\nk=1\r\n") << "s" << "k" << "1";
-    QTest::newRow("LF") << QByteArray("[s]\nk=1\nj=2") << "s" << "j" << "2";
-    QTest::newRow("CR") << QByteArray("[s]\rk=1\rj=2\r") << "s" << "j" << "2";
-    QTest::newRow("BOM") << QByteArray("\xEF\xBB\xBF[s]\r\nk=1\r\n") << "s" << "k" << "1";
+    QTest::newRow("non-ASCII case") << QByteArray("[Ärger]\nÖl=1\n") << "äRGER"
+                                    << "öl"
+                                    << "1";
+    QTest::newRow("blanks trimmed") << QByteArray("[s]\r\n  k \t=  v a l \t\r\n") << "s"
+                                    << "k"
+                                    << "v a l";
+    QTest::newRow("header blanks") << QByteArray("  [ s ]  ; note\r\nk=1\r\n") << "s"
+                                   << "k"
+                                   << "1";
+    QTest::newRow("lookup trimmed") << QByteArray("[s]\r\nk=1\r\n") << " s "
+                                    << " k "
+                                    << "1";
+    QTest::newRow("empty value") << QByteArray("[s]\r\nk=\r\n") << "s"
+                                 << "k"
+                                 << "";
+    QTest::newRow("= in value") << QByteArray("[s]\r\nk=a=b\r\n") << "s"
+                                << "k"
+                                << "a=b";
+    QTest::newRow("first key wins") << QByteArray("[s]\r\nk=1\r\nK=2\r\n") << "s"
+                                    << "k"
+                                    << "1";
+    QTest::newRow("duplicate section, first wins") << QByteArray("[s]\r\nk=1\r\n[t]\r\n[S]\r\nk=2\r\n") << "s"
+                                                   << "k"
+                                                   << "1";
+    QTest::newRow("duplicate section, later key") << QByteArray("[s]\r\na=1\r\n[S]\r\nk=2\r\n") << "s"
+                                                  << "k"
+                                                  << "2";
+    QTest::newRow("key in other section") << QByteArray("[s]\r\nk=1\r\n[t]\r\n") << "t"
+                                          << "k"
+                                          << "<default>";
+    QTest::newRow("comment") << QByteArray("[s]\r\n;k=1\r\n") << "s"
+                             << ";k"
+                             << "<default>";
+    QTest::newRow("indented comment") << QByteArray("[s]\r\n  ;k=1\r\nk=2\r\n") << "s"
+                                      << "k"
+                                      << "2";
+    QTest::newRow("no =") << QByteArray("[s]\r\nk\r\nk=3\r\n") << "s"
+                          << "k"
+                          << "3";
+    QTest::newRow("no key") << QByteArray("[s]\r\n=3\r\n") << "s"
+                            << ""
+                            << "<default>";
+    QTest::newRow("before any section") << QByteArray("k=1\r\n[s]\r\n") << ""
+                                        << "k"
+                                        << "<default>";
+    QTest::newRow("empty section name") << QByteArray(kPortFile) << ""
+                                        << "Parity"
+                                        << "None";
+    QTest::newRow("unterminated header") << QByteArray("[s]\r\n[t\r\nk=1\r\n") << "s"
+                                         << "k"
+                                         << "1";
+    QTest::newRow("LF") << QByteArray("[s]\nk=1\nj=2") << "s"
+                        << "j"
+                        << "2";
+    QTest::newRow("CR") << QByteArray("[s]\rk=1\rj=2\r") << "s"
+                        << "j"
+                        << "2";
+    QTest::newRow("BOM") << QByteArray("\xEF\xBB\xBF[s]\r\nk=1\r\n") << "s"
+                         << "k"
+                         << "1";
     QTest::newRow("UTF-8 value") << QByteArray("[MyPreference]\r\nFONTNAME=新宋体\r\n") << "MyPreference"
                                  << "FONTNAME" << u"新宋体"_s;
-    QTest::newRow("missing section") << QByteArray("[s]\r\nk=1\r\n") << "x" << "k" << "<default>";
-    QTest::newRow("empty file") << QByteArray() << "s" << "k" << "<default>";
+    QTest::newRow("missing section") << QByteArray("[s]\r\nk=1\r\n") << "x"
+                                     << "k"
+                                     << "<default>";
+    QTest::newRow("empty file") << QByteArray() << "s"
+                                << "k"
+                                << "<default>";
 }
 
-void TestIniFile::readString()
-{
+void TestIniFile::readString() {
     QFETCH(QByteArray, content);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -139,8 +177,7 @@ void TestIniFile::readString()
     QCOMPARE(ini.ReadString(section, key, u"<default>"_s), value);
 }
 
-void TestIniFile::valueCap_data()
-{
+void TestIniFile::valueCap_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("read");
 
@@ -151,8 +188,7 @@ void TestIniFile::valueCap_data()
     QTest::newRow("pair not split") << QString(2046, u'a') + u"😀"_s << QString(2046, u'a');
 }
 
-void TestIniFile::valueCap()
-{
+void TestIniFile::valueCap() {
     QFETCH(QString, value);
     QFETCH(QString, read);
     TIniFile ini;
@@ -161,8 +197,7 @@ void TestIniFile::valueCap()
     QCOMPARE(ini.ReadString(u"MyCustData"_s, u"1_2"_s), read);
 }
 
-void TestIniFile::readInteger_data()
-{
+void TestIniFile::readInteger_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("expected"); // 777 is the default
 
@@ -190,8 +225,7 @@ void TestIniFile::readInteger_data()
     QTest::newRow("outer blanks") << "  42\t" << 42;
 }
 
-void TestIniFile::readInteger()
-{
+void TestIniFile::readInteger() {
     QFETCH(QString, value);
     QFETCH(int, expected);
     TIniFile ini;
@@ -199,8 +233,7 @@ void TestIniFile::readInteger()
     QCOMPARE(ini.ReadInteger(u"MyPreference"_s, u"FONTSIZE"_s, 777), expected);
 }
 
-void TestIniFile::readBool_data()
-{
+void TestIniFile::readBool_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("defaultValue");
     QTest::addColumn<bool>("expected");
@@ -215,8 +248,7 @@ void TestIniFile::readBool_data()
     QTest::newRow("missing") << QByteArray("C=1") << true << true;
 }
 
-void TestIniFile::readBool()
-{
+void TestIniFile::readBool() {
     QFETCH(QByteArray, line);
     QFETCH(bool, defaultValue);
     QFETCH(bool, expected);
@@ -225,10 +257,10 @@ void TestIniFile::readBool()
     QCOMPARE(ini.ReadBool(u"s"_s, u"B"_s, defaultValue), expected);
 }
 
-void TestIniFile::sectionsAndKeys()
-{
+void TestIniFile::sectionsAndKeys() {
     TIniFile ini;
-    QVERIFY(ini.LoadFromData("junk=1\r\n[A]\r\nx=1\r\n;c=2\r\nno key\r\n Y =2\r\nX=3\r\n[b]\r\n[a]\r\nz=4\r\n"));
+    QVERIFY(
+        ini.LoadFromData("junk=1\r\n[A]\r\nx=1\r\n;c=2\r\nno key\r\n Y =2\r\nX=3\r\n[b]\r\n[a]\r\nz=4\r\n"));
     QCOMPARE(ini.Sections(), (QStringList{u"A"_s, u"b"_s}));
     QCOMPARE(ini.Keys(u"a"_s), (QStringList{u"x"_s, u"Y"_s, u"z"_s}));
     QCOMPARE(ini.Keys(u"b"_s), QStringList());
@@ -237,17 +269,17 @@ void TestIniFile::sectionsAndKeys()
     QVERIFY(!ini.HasSection(u"junk"_s));
 }
 
-void TestIniFile::write_data()
-{
+void TestIniFile::write_data() {
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<Write>("writes");
     QTest::addColumn<QByteArray>("after");
 
     const QByteArray prefs = "; Corvane\r\n[MyPreference]\r\nTheme=0\r\nUnknownKey=keep me\r\n"
                              "MainFormWidth=1228\r\n\r\n[Other]\r\na=1\r\n";
-    QTest::newRow("replace in place") << prefs << Write{{"MyPreference", "mainformwidth", "900"}}
-                                      << QByteArray("; Corvane\r\n[MyPreference]\r\nTheme=0\r\nUnknownKey=keep me\r\n"
-                                                    "MainFormWidth=900\r\n\r\n[Other]\r\na=1\r\n");
+    QTest::newRow("replace in place")
+        << prefs << Write{{"MyPreference", "mainformwidth", "900"}}
+        << QByteArray("; Corvane\r\n[MyPreference]\r\nTheme=0\r\nUnknownKey=keep me\r\n"
+                      "MainFormWidth=900\r\n\r\n[Other]\r\na=1\r\n");
     QTest::newRow("missing key at end of section")
         << prefs << Write{{"MyPreference", "LOOPCOUNT", "5"}, {"MyPreference", "ALPHABLEND", "0"}}
         << QByteArray("; Corvane\r\n[MyPreference]\r\nTheme=0\r\nUnknownKey=keep me\r\nMainFormWidth=1228\r\n"
@@ -255,32 +287,34 @@ void TestIniFile::write_data()
     QTest::newRow("missing section at end")
         << prefs << Write{{"MyCustData", "1_2", "01 02"}, {"MyCustData", "1_3", ""}}
         << prefs + "[MyCustData]\r\n1_2=01 02\r\n1_3=\r\n";
-    QTest::newRow("into empty file") << QByteArray() << Write{{"s", "k", "v"}} << QByteArray("[s]\r\nk=v\r\n");
+    QTest::newRow("into empty file") << QByteArray() << Write{{"s", "k", "v"}}
+                                     << QByteArray("[s]\r\nk=v\r\n");
     QTest::newRow("no final line end") << QByteArray("[s]\nk=1") << Write{{"s", "j", "2"}, {"t", "k", "3"}}
                                        << QByteArray("[s]\nk=1\r\nj=2\r\n[t]\r\nk=3\r\n");
-    QTest::newRow("section header last") << QByteArray("[s]") << Write{{"s", "k", "1"}}
-                                         << QByteArray("[s]\r\nk=1\r\n");
-    QTest::newRow("key keeps its spelling") << QByteArray("[s]\r\n  THEME = 1 \r\n") << Write{{"S", "Theme", "5"}}
-                                            << QByteArray("[s]\r\nTHEME=5\r\n");
-    QTest::newRow("same value untouched") << QByteArray("[s]\n k = 1\n") << Write{{"s", "k", " 1"}}
-                                          << QByteArray("[s]\n k = 1\n");
+    QTest::newRow("section header last")
+        << QByteArray("[s]") << Write{{"s", "k", "1"}} << QByteArray("[s]\r\nk=1\r\n");
+    QTest::newRow("key keeps its spelling") << QByteArray("[s]\r\n  THEME = 1 \r\n")
+                                            << Write{{"S", "Theme", "5"}} << QByteArray("[s]\r\nTHEME=5\r\n");
+    QTest::newRow("same value untouched")
+        << QByteArray("[s]\n k = 1\n") << Write{{"s", "k", " 1"}} << QByteArray("[s]\n k = 1\n");
     QTest::newRow("blanks written as given") << QByteArray() << Write{{"MyCustData", "1_2", "  ab \t"}}
                                              << QByteArray("[MyCustData]\r\n1_2=  ab \t\r\n");
-    QTest::newRow("line breaks flattened") << QByteArray() << Write{{"s", "k", "a\r\nb\nc\r[x]"}}
-                                           << QByteArray("[s]\r\nk=a  b c [x]\r\n");
-    QTest::newRow("duplicate key, first replaced") << QByteArray("[s]\r\nk=1\r\nk=2\r\n") << Write{{"s", "k", "3"}}
-                                                   << QByteArray("[s]\r\nk=3\r\nk=2\r\n");
+    QTest::newRow("line breaks flattened")
+        << QByteArray() << Write{{"s", "k", "a\r\nb\nc\r[x]"}} << QByteArray("[s]\r\nk=a  b c [x]\r\n");
+    QTest::newRow("duplicate key, first replaced")
+        << QByteArray("[s]\r\nk=1\r\nk=2\r\n") << Write{{"s", "k", "3"}}
+        << QByteArray("[s]\r\nk=3\r\nk=2\r\n");
     QTest::newRow("duplicate section, key in second")
         << QByteArray("[s]\r\na=1\r\n[s]\r\nb=2\r\n") << Write{{"s", "b", "3"}, {"s", "c", "4"}}
         << QByteArray("[s]\r\na=1\r\nc=4\r\n[s]\r\nb=3\r\n");
-    QTest::newRow("comments and junk kept") << QByteArray("[s]\r\n;k=0\r\n\x01junk\r\n") << Write{{"s", "k", "1"}}
-                                            << QByteArray("[s]\r\n;k=0\r\n\x01junk\r\nk=1\r\n");
-    QTest::newRow("preamble keys untouched") << QByteArray("k=0\r\n") << Write{{"", "k", "1"}}
-                                             << QByteArray("k=0\r\n[]\r\nk=1\r\n");
+    QTest::newRow("comments and junk kept")
+        << QByteArray("[s]\r\n;k=0\r\n\x01junk\r\n") << Write{{"s", "k", "1"}}
+        << QByteArray("[s]\r\n;k=0\r\n\x01junk\r\nk=1\r\n");
+    QTest::newRow("preamble keys untouched")
+        << QByteArray("k=0\r\n") << Write{{"", "k", "1"}} << QByteArray("k=0\r\n[]\r\nk=1\r\n");
 }
 
-void TestIniFile::write()
-{
+void TestIniFile::write() {
     QFETCH(QByteArray, before);
     QFETCH(Write, writes);
     QFETCH(QByteArray, after);
@@ -301,22 +335,28 @@ void TestIniFile::write()
     }
 }
 
-void TestIniFile::writeRejectsUnreadableNames_data()
-{
+void TestIniFile::writeRejectsUnreadableNames_data() {
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
-    QTest::newRow("empty key") << "s" << "";
-    QTest::newRow("blank key") << "s" << " \t";
-    QTest::newRow("= in key") << "s" << "a=b";
-    QTest::newRow("[ key") << "s" << "[x]";
-    QTest::newRow("; key") << "s" << ";c";
-    QTest::newRow("LF in key") << "s" << "a\nb";
-    QTest::newRow("] in section") << "a]b" << "k";
-    QTest::newRow("CR in section") << "a\rb" << "k";
+    QTest::newRow("empty key") << "s"
+                               << "";
+    QTest::newRow("blank key") << "s"
+                               << " \t";
+    QTest::newRow("= in key") << "s"
+                              << "a=b";
+    QTest::newRow("[ key") << "s"
+                           << "[x]";
+    QTest::newRow("; key") << "s"
+                           << ";c";
+    QTest::newRow("LF in key") << "s"
+                               << "a\nb";
+    QTest::newRow("] in section") << "a]b"
+                                  << "k";
+    QTest::newRow("CR in section") << "a\rb"
+                                   << "k";
 }
 
-void TestIniFile::writeRejectsUnreadableNames()
-{
+void TestIniFile::writeRejectsUnreadableNames() {
     QFETCH(QString, section);
     QFETCH(QString, key);
     const QByteArray before = "[s]\r\nk=1\r\n";
@@ -326,8 +366,7 @@ void TestIniFile::writeRejectsUnreadableNames()
     QCOMPARE(ini.SaveToData(), before);
 }
 
-void TestIniFile::unchangedFileRoundTrips_data()
-{
+void TestIniFile::unchangedFileRoundTrips_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("per-port") << kPortFile;
     QTest::newRow("mixed line ends, no final end")
@@ -336,16 +375,14 @@ void TestIniFile::unchangedFileRoundTrips_data()
     QTest::newRow("blank lines only") << QByteArray("\r\n\n\r");
 }
 
-void TestIniFile::unchangedFileRoundTrips()
-{
+void TestIniFile::unchangedFileRoundTrips() {
     QFETCH(QByteArray, content);
     TIniFile ini;
     QVERIFY(ini.LoadFromData(content));
     QCOMPARE(ini.SaveToData(), content);
 }
 
-void TestIniFile::garbageLoads_data()
-{
+void TestIniFile::garbageLoads_data() {
     QTest::addColumn<QByteArray>("content");
     QByteArray random(64 * 1024, '\0');
     QRandomGenerator rng(12345);
@@ -358,8 +395,7 @@ void TestIniFile::garbageLoads_data()
     QTest::newRow("one long line") << QByteArray(2 * 1024 * 1024, 'k') + "=v";
 }
 
-void TestIniFile::garbageLoads()
-{
+void TestIniFile::garbageLoads() {
     QFETCH(QByteArray, content);
     TIniFile ini;
     QVERIFY(ini.LoadFromData(content));
@@ -375,8 +411,7 @@ void TestIniFile::garbageLoads()
     QCOMPARE(back.ReadString(u"s"_s, u"k"_s), u"v"_s);
 }
 
-void TestIniFile::oversizedInputRefused()
-{
+void TestIniFile::oversizedInputRefused() {
     TIniFile ini;
     QVERIFY(ini.LoadFromData("[s]\r\nk=1\r\n"));
     QVERIFY(!ini.LoadFromData(QByteArray(TIniFile::MaxFileBytes + 1, 'x')));
@@ -399,8 +434,7 @@ void TestIniFile::oversizedInputRefused()
     QVERIFY(timer.elapsed() < 1000);
 }
 
-void TestIniFile::loadMissingOrSpecial()
-{
+void TestIniFile::loadMissingOrSpecial() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     TIniFile ini;
@@ -411,8 +445,7 @@ void TestIniFile::loadMissingOrSpecial()
     QVERIFY(ini.Sections().isEmpty());
 }
 
-void TestIniFile::saveReplacesFile()
-{
+void TestIniFile::saveReplacesFile() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(u"Corvane.ini"_s);
@@ -429,8 +462,7 @@ void TestIniFile::saveReplacesFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"Corvane.ini"_s}); // no temporaries left
 }
 
-void TestIniFile::saveFailsWhenParentIsAFile()
-{
+void TestIniFile::saveFailsWhenParentIsAFile() {
     // Fails for every user, root included.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -444,8 +476,7 @@ void TestIniFile::saveFailsWhenParentIsAFile()
     QCOMPARE(readAll(notADir), QByteArray("old"));
 }
 
-void TestIniFile::saveFailureKeepsOldFile()
-{
+void TestIniFile::saveFailureKeepsOldFile() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     TIniFile ini;
@@ -458,8 +489,8 @@ void TestIniFile::saveFailureKeepsOldFile()
     const QByteArray old = "[s]\r\nk=old\r\n";
     QVERIFY(writeAll(path, old));
     QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    const auto restore = qScopeGuard([&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner |
-                                                                            QFile::ExeOwner); });
+    const auto restore = qScopeGuard(
+        [&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
     {
         QFile probe(folder + u"/probe"_s);
         if (probe.open(QIODevice::WriteOnly)) {
@@ -473,8 +504,7 @@ void TestIniFile::saveFailureKeepsOldFile()
     QCOMPARE(readAll(path), old);
 }
 
-void TestIniFile::settingsFileScale()
-{
+void TestIniFile::settingsFileScale() {
     // The close of the main window: every grid key and preference written, one save.
     TIniFile ini;
     QVERIFY(ini.LoadFromData("[MyPreference]\r\nTheme=1\r\n\r\n[MyCustData]\r\n500_2=old\r\n\r\n"));
@@ -482,7 +512,8 @@ void TestIniFile::settingsFileScale()
     timer.start();
     for (int round = 0; round < 2; ++round) {
         for (int r = 1; r <= 999; ++r) {
-            QVERIFY(ini.WriteString(u"MyCustData"_s, QString::number(r) + u"_2"_s, u"AA BB CC "_s + QString::number(r)));
+            QVERIFY(ini.WriteString(u"MyCustData"_s, QString::number(r) + u"_2"_s,
+                                    u"AA BB CC "_s + QString::number(r)));
             QVERIFY(ini.WriteString(u"MyCustData"_s, QString::number(r) + u"_3"_s, QString()));
         }
         for (int p = 0; p < 15; ++p)
