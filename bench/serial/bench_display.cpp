@@ -1,0 +1,168 @@
+// Receive-display throughput through a real pseudo-terminal, measured from the first byte
+// written to the last line shown, with the GUI event loop's lateness during the flood.
+//   build/bench/serial/bench_display [megabytes]
+#include "PtyPair.h"
+#include "TComUIHandleThread.h"
+#include "TCvComPortObj.h"
+#include "TLogMemo.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <atomic>
+#include <cstdio>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QByteArray Payload(qint64 size, bool text)
+{
+    QByteArray b(size, 0);
+    for (qint64 i = 0; i < size; ++i) b[i] = text ? ((i % 64 == 63) ? '\n' : char('a' + i % 26)) : char(i * 31);
+    if (text)
+        for (qint64 i = 63; i < size; i += 64) b[i - 1] = '\r';
+    return b;
+}
+
+void WriterThread(int fd, const QByteArray& data)
+{
+    qint64 done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.constData() + done, size_t(std::min<qint64>(65536, data.size() - done)));
+        if (n > 0) done += n;
+        else {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+    }
+}
+
+double RawReadSpeed(qint64 size)
+{
+    PtyPair pty;
+    const QByteArray data = Payload(size, false);
+    int fd = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY);
+    QElapsedTimer t;
+    t.start();
+    std::thread w(WriterThread, pty.MasterFd(), data);
+    std::vector<char> buf(1 << 20);
+    qint64 got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n > 0) got += n;
+    }
+    const double secs = t.nsecsElapsed() / 1e9;
+    w.join();
+    ::close(fd);
+    return size / secs;
+}
+
+struct Result {
+    double bytesPerSec;
+    double p99LatenessMs;
+};
+
+Result Flood(int format, bool lineNumbers, bool time, qint64 size)
+{
+    PtyPair pty;
+    QWidget window;
+    auto* memo = new TLogMemo(&window);
+    (new QVBoxLayout(&window))->addWidget(memo);
+    window.resize(1000, 700);
+    window.show();
+    TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
+    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, format, memo,
+                          false, time, lineNumbers, false, true);
+    obj.FHexModeFormatCount = 16;
+    obj.FHexModeWithString = true;
+    obj.Open();
+    const QByteArray data = Payload(size, format == rfAscii);
+    // Lateness of a 10 ms timer tells how long the GUI thread was kept from its events.
+    std::vector<double> lateness;
+    QElapsedTimer tick;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        lateness.push_back(std::max(0.0, tick.nsecsElapsed() / 1e6 - 10.0));
+        tick.restart();
+    });
+    tick.start();
+    timer.start(10);
+    QElapsedTimer t;
+    t.start();
+    std::thread w(WriterThread, pty.MasterFd(), data);
+    const qint64 expected = format == rfAscii && (lineNumbers || time) ? size - (size / 64) * 2 : size;
+    while (obj.FComProcessedCount.load() < expected || !obj.UIHandleThread()->Suspended()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (t.elapsed() > 600000) break;
+    }
+    obj.FlushUiQueue();
+    const double secs = t.nsecsElapsed() / 1e9;
+    w.join();
+    std::sort(lateness.begin(), lateness.end());
+    const double p99 = lateness.empty() ? 0 : lateness[size_t(lateness.size() * 0.99)];
+    return {size / secs, p99};
+}
+
+void MillionLines()
+{
+    QWidget window;
+    auto* memo = new TLogMemo(&window);
+    (new QVBoxLayout(&window))->addWidget(memo);
+    window.resize(1000, 700);
+    window.show();
+    const QString line = QStringLiteral(
+        "0000001| (20261210 12:00:00) 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50   ABCDEFGHIJKLMNOP");
+    for (int i = 0; i < 1000000; ++i) memo->Model().Add(line);
+    QApplication::processEvents();
+    QElapsedTimer t;
+    t.start();
+    memo->ScrollToEnd();
+    memo->repaint();
+    const double scrollMs = t.nsecsElapsed() / 1e6;
+    t.restart();
+    memo->Model().Add(line);
+    memo->ScrollToEnd();
+    QApplication::processEvents();
+    memo->repaint();
+    const double appendMs = t.nsecsElapsed() / 1e6;
+    std::printf("log view, 1,000,000 hex lines: %.2f bytes of memory per byte of text (%.1f bytes/line), "
+                "scroll to end + paint %.2f ms, append one line + paint %.2f ms\n",
+                double(memo->Model().MemoryBytes()) / double(memo->Model().TextBytes()),
+                double(memo->Model().MemoryBytes()) / 1e6, scrollMs, appendMs);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 mb = argc > 1 ? QByteArray(argv[1]).toLongLong() : 32;
+    const qint64 size = mb * 1024 * 1024;
+    const double raw = RawReadSpeed(size);
+    std::printf("raw pty read: %.1f MB/s\n", raw / 1e6);
+    struct Case {
+        const char* name;
+        int format;
+        bool lines, time;
+    } cases[] = {
+        {"hex, 16/line, text column, line numbers", rfHex, true, false},
+        {"ascii, no prefixes", rfAscii, false, false},
+        {"ascii, line numbers and time", rfAscii, true, true},
+    };
+    for (const Case& c : cases) {
+        const Result r = Flood(c.format, c.lines, c.time, size);
+        std::printf("%-42s %7.1f MB/s (%.2f of raw), GUI lateness p99 %.1f ms\n", c.name, r.bytesPerSec / 1e6,
+                    r.bytesPerSec / raw, r.p99LatenessMs);
+    }
+    MillionLines();
+    return 0;
+}
