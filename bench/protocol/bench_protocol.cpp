@@ -45,13 +45,11 @@ std::vector<std::uint8_t> validStream(int packets) {
 std::vector<std::uint8_t> streamWithoutHeads(std::size_t n) {
     auto v = randomBytes(n, 7);
     for (std::size_t i = 0; i + 1 < v.size(); ++i)
-        if (v[i] == 0xC6 && v[i + 1] == 0xBF)
-            v[i + 1] = 0x00;
+        if (v[i] == 0xC6 && v[i + 1] == 0xBF) v[i + 1] = 0x00;
     return v;
 }
 
-template <std::uint16_t (*Crc)(const std::uint8_t*, int)>
-void BM_CRC16(benchmark::State& state) {
+template <std::uint16_t (*Crc)(const std::uint8_t*, int)> void BM_CRC16(benchmark::State& state) {
     const auto data = randomBytes(static_cast<std::size_t>(state.range(0)), 1);
     for (auto _ : state)
         benchmark::DoNotOptimize(Crc(data.data(), static_cast<int>(data.size())));
@@ -67,7 +65,8 @@ void BM_ParserPack_ValidPackets(benchmark::State& state) {
         benchmark::DoNotOptimize(engine->ParserPack(stream.data(), static_cast<int>(stream.size())));
     if (engine->PackListCount() != static_cast<int>(state.iterations()) * 256)
         state.SkipWithError("packets were not all accepted");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(stream.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(stream.size()));
 }
 
 void BM_ParserPack_NoHeads(benchmark::State& state) {
@@ -75,9 +74,9 @@ void BM_ParserPack_NoHeads(benchmark::State& state) {
     auto engine = std::make_unique<TCvComProtocal>();
     for (auto _ : state)
         benchmark::DoNotOptimize(engine->ParserPack(stream.data(), static_cast<int>(stream.size())));
-    if (engine->PackListCount() != 0)
-        state.SkipWithError("a packet was found in junk");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(stream.size()));
+    if (engine->PackListCount() != 0) state.SkipWithError("a packet was found in junk");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(stream.size()));
 }
 
 } // namespace

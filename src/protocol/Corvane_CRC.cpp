@@ -13,8 +13,7 @@ constexpr std::uint16_t shiftEight(std::uint16_t crc) {
     for (int bit = 0; bit < 8; ++bit) {
         const bool low = (crc & 1u) != 0;
         crc = static_cast<std::uint16_t>(crc >> 1);
-        if (low)
-            crc ^= kPolyReflected;
+        if (low) crc ^= kPolyReflected;
     }
     return crc;
 }
@@ -48,8 +47,7 @@ std::uint16_t CalCRC16Bitwise(const std::uint8_t* AData, int Length) {
 
 std::uint16_t CalCRC16Fast(const std::uint8_t* AData, int Length) {
     std::uint32_t crc = kInit;
-    if (Length <= 0)
-        return kInit;
+    if (Length <= 0) return kInit;
     const std::uint8_t* p = AData;
     std::size_t n = static_cast<std::size_t>(Length);
     const auto& t = kTables;

@@ -45,8 +45,7 @@ std::array<std::uint8_t, CvHeaderSize> TCvComPack2::WireBytes() const {
 
 TCvComPack TCvComPack::FromBytes(const std::uint8_t* bytes, std::size_t count) {
     std::array<std::uint8_t, CvPackSize> wire{};
-    if (count > 0)
-        std::memcpy(wire.data(), bytes, std::min<std::size_t>(count, CvPackSize));
+    if (count > 0) std::memcpy(wire.data(), bytes, std::min<std::size_t>(count, CvPackSize));
     TCvComPack pack;
     pack.SetHeader(TCvComPack2::FromBytes(wire.data()));
     std::memcpy(pack.data.data(), wire.data() + CvHeaderSize, CvMaxPayload);
@@ -79,21 +78,18 @@ void TCvComPack::SetHeader(const TCvComPack2& h) {
 }
 
 std::uint8_t TCvComPack::WireByte(int i) const {
-    if (i < 0 || i >= CvPackSize)
-        return 0;
+    if (i < 0 || i >= CvPackSize) return 0;
     if (i < CvHeaderSize) {
         const std::uint16_t words[] = {Head, TypeID, Index, Total, Length};
         const std::uint16_t w = words[i / 2];
         return static_cast<std::uint8_t>(i % 2 == 0 ? w & 0xFFu : w >> 8);
     }
-    if (i < kCrcOffset)
-        return data[static_cast<std::size_t>(i - CvHeaderSize)];
+    if (i < kCrcOffset) return data[static_cast<std::size_t>(i - CvHeaderSize)];
     return static_cast<std::uint8_t>(i == kCrcOffset ? CRC & 0xFFu : CRC >> 8);
 }
 
 void TCvComPack::SetWireByte(int i, std::uint8_t value) {
-    if (i < 0 || i >= CvPackSize)
-        return;
+    if (i < 0 || i >= CvPackSize) return;
     auto setHalf = [&](std::uint16_t& w, bool high) {
         w = high ? static_cast<std::uint16_t>((w & 0x00FFu) | (value << 8))
                  : static_cast<std::uint16_t>((w & 0xFF00u) | value);
@@ -111,14 +107,12 @@ void TCvComPack::SetWireByte(int i, std::uint8_t value) {
 // A payload of 511 bytes puts the checksum across the last data byte and the CRC field,
 // hence the byte-wise access.
 std::uint16_t TCvComPack::Checksum() const {
-    if (!validLength(Length) || Length == CvHeaderSize)
-        return 0;
+    if (!validLength(Length) || Length == CvHeaderSize) return 0;
     return static_cast<std::uint16_t>(WireByte(Length - 2) | (WireByte(Length - 1) << 8));
 }
 
 void TCvComPack::SetChecksum(std::uint16_t value) {
-    if (!validLength(Length) || Length == CvHeaderSize)
-        return;
+    if (!validLength(Length) || Length == CvHeaderSize) return;
     SetWireByte(Length - 2, static_cast<std::uint8_t>(value & 0xFFu));
     SetWireByte(Length - 1, static_cast<std::uint8_t>(value >> 8));
 }
@@ -141,22 +135,17 @@ bool TCvComProtocal::CheckPack1(PCvComPack, int Len) {
 }
 
 bool TCvComProtocal::CheckPack2(PCvComPack p, int Len) {
-    if (p == nullptr || Len < CvHeaderSize)
-        return false;
+    if (p == nullptr || Len < CvHeaderSize) return false;
     const int length = CvReadWord(p + 8);
-    if (!validLength(length))
-        return true;
+    if (!validLength(length)) return true;
     return Len >= length;
 }
 
 bool TCvComProtocal::CheckPack3(PCvComPack p, int Len) {
-    if (p == nullptr || Len < CvHeaderSize)
-        return false;
+    if (p == nullptr || Len < CvHeaderSize) return false;
     const int length = CvReadWord(p + 8);
-    if (!validLength(length) || Len < length)
-        return false;
-    if (length == CvHeaderSize)
-        return true;
+    if (!validLength(length) || Len < length) return false;
+    if (length == CvHeaderSize) return true;
     const std::uint16_t word = CvReadWord(p + length - 2);
     return word == CvNoChecksum || word == CalCRC16Fast(p + CvHeaderSize, length - CvHeaderSize - 2);
 }
@@ -166,8 +155,7 @@ std::uint16_t TCvComProtocal::CalCRC16(const std::uint8_t* AData, int Length) {
 }
 
 int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len) {
-    if (buff == nullptr || !CheckPack1(buff, Len))
-        return 0;
+    if (buff == nullptr || !CheckPack1(buff, Len)) return 0;
     // The last offset that still has a whole header behind it; from the one after it the
     // scan stops and leaves the bytes for the next call.
     const int lastStart = Len - CvHeaderSize;
@@ -175,8 +163,7 @@ int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len) {
     while (pos <= lastStart) {
         // Junk is skipped with memchr; only a C6 can start a head.
         const void* hit = std::memchr(buff + pos, kHeadLow, static_cast<std::size_t>(lastStart - pos + 1));
-        if (hit == nullptr)
-            return lastStart + 1;
+        if (hit == nullptr) return lastStart + 1;
         pos = static_cast<int>(static_cast<const std::uint8_t*>(hit) - buff);
         if (buff[pos + 1] != kHeadHigh) {
             ++pos;
@@ -184,8 +171,7 @@ int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len) {
         }
         const PCvComPack p = buff + pos;
         const int remaining = Len - pos;
-        if (!CheckPack2(p, remaining))
-            return pos;
+        if (!CheckPack2(p, remaining)) return pos;
         if (!CheckPack3(p, remaining)) {
             // A false head: look again from the next byte, even inside it.
             ++pos;
@@ -193,16 +179,15 @@ int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len) {
         }
         const TCvComPack2 header = TCvComPack2::FromBytes(p);
         const auto callBack = Store(p, header.Length);
-        if (callBack)
-            (*callBack)(header);
+        if (callBack) (*callBack)(header);
         pos += header.Length;
-        if (header.TypeID == CvTypeStopAfter)
-            return pos;
+        if (header.TypeID == CvTypeStopAfter) return pos;
     }
     return pos;
 }
 
-std::shared_ptr<const TCvComProtocal::TCallBackFun> TCvComProtocal::Store(const std::uint8_t* pack, int length) {
+std::shared_ptr<const TCvComProtocal::TCallBackFun> TCvComProtocal::Store(const std::uint8_t* pack,
+                                                                          int length) {
     std::shared_ptr<const TCallBackFun> callBack;
     {
         std::lock_guard lock(FLock);
@@ -226,8 +211,7 @@ void TCvComProtocal::AddPackToPackList(const TCvComPack& CvComPack) {
 }
 
 TCvComPack TCvComProtocal::GetPackByIndex(int i) const {
-    if (i < 0 || i >= CvPackListSize)
-        return TCvComPack{};
+    if (i < 0 || i >= CvPackListSize) return TCvComPack{};
     Slot copy;
     {
         std::lock_guard lock(FLock);
@@ -269,9 +253,9 @@ bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut) {
 
     std::unique_lock lock(FLock);
     for (;;) {
-        if (elapsedMs() > timeOut)
-            return false;
-        if (acknowledges(TCvComPack2::FromBytes(FPackList_RB[static_cast<std::size_t>(FPackList_RB_Top)].data())))
+        if (elapsedMs() > timeOut) return false;
+        if (acknowledges(
+                TCvComPack2::FromBytes(FPackList_RB[static_cast<std::size_t>(FPackList_RB_Top)].data())))
             return true;
         // Every store notifies; nothing else can change the latest slot into an acknowledgement.
         FStored.wait_until(lock, giveUp);

@@ -28,7 +28,8 @@ inline constexpr std::uint16_t CvTypeConnect = 10;
 inline constexpr std::uint16_t CvTypeAck = 11;
 inline constexpr std::uint16_t CvTypeEnd = 13;
 inline constexpr std::uint16_t CvTypeGeneric = 101;
-inline constexpr std::uint16_t CvTypeStopAfter = 102; // the scan stops behind it so completion is tested first
+// The scan stops behind a packet of this type so that completion is tested first.
+inline constexpr std::uint16_t CvTypeStopAfter = 102;
 inline constexpr std::uint16_t CvAskAckMarker = 0x0B00;
 inline constexpr std::uint16_t CvAckMarker = 0x0E00;
 

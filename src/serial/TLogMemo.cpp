@@ -22,6 +22,13 @@ TLogMemo::TLogMemo(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(false);
     FTextColor = palette().color(QPalette::Text);
     FBackground = palette().color(QPalette::Base);
+    // Repaints are paced: a flood of changes costs at most one relayout and paint per frame.
+    FRefresh.setSingleShot(true);
+    FRefresh.setInterval(15);
+    connect(&FRefresh, &QTimer::timeout, this, [this] {
+        UpdateScrollBars();
+        viewport()->update();
+    });
     FModel.SetOnChanged([this] { ModelChanged(); });
 }
 
@@ -29,14 +36,7 @@ void TLogMemo::ModelChanged()
 {
     if (FHasSelection && (FAnchor.line >= FModel.LineCount() + 1 || FCursor.line >= FModel.LineCount() + 1))
         FHasSelection = false;
-    // Many changes in a row cost one relayout and one paint.
-    if (FUpdatePending) return;
-    FUpdatePending = true;
-    QTimer::singleShot(0, this, [this] {
-        FUpdatePending = false;
-        UpdateScrollBars();
-        viewport()->update();
-    });
+    if (!FRefresh.isActive()) FRefresh.start();
 }
 
 void TLogMemo::SetReadOnly(bool on)
@@ -78,10 +78,7 @@ void TLogMemo::UpdateScrollBars()
 void TLogMemo::ScrollToEnd()
 {
     FFollowEnd = true;
-    if (!FUpdatePending) {
-        UpdateScrollBars();
-        viewport()->update();
-    }
+    if (!FRefresh.isActive()) FRefresh.start();
 }
 
 void TLogMemo::scrollContentsBy(int, int)

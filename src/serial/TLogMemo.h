@@ -4,6 +4,7 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QTimer>
 
 #include <functional>
 
@@ -67,9 +68,9 @@ private:
     int VisibleLines() const;
 
     TLogModel FModel;
+    QTimer FRefresh;
     bool FReadOnly = true;
     bool FFollowEnd = true;
-    bool FUpdatePending = false;
     bool FHasSelection = false;
     bool FSelecting = false;
     Pos FAnchor, FCursor;

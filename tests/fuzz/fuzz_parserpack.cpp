@@ -24,10 +24,9 @@ namespace {
     std::abort();
 }
 
-#define FUZZ_CHECK(cond, a, b)                                                                                 \
-    do {                                                                                                       \
-        if (!(cond))                                                                                           \
-            fail(#cond, static_cast<long>(a), static_cast<long>(b));                                           \
+#define FUZZ_CHECK(cond, a, b)                                                                               \
+    do {                                                                                                     \
+        if (!(cond)) fail(#cond, static_cast<long>(a), static_cast<long>(b));                                \
     } while (0)
 
 int word(const std::uint8_t* p) {
@@ -40,13 +39,10 @@ bool refValidLength(int length) {
 }
 
 bool refAccepts(const std::uint8_t* p, int avail) {
-    if (avail < 10)
-        return false;
+    if (avail < 10) return false;
     const int length = word(p + 8);
-    if (!refValidLength(length) || avail < length)
-        return false;
-    if (length == 10)
-        return true;
+    if (!refValidLength(length) || avail < length) return false;
+    if (length == 10) return true;
     const int check = word(p + length - 2);
     return check == 0xCDF2 || check == CalCRC16Bitwise(p + 10, length - 12);
 }
@@ -61,16 +57,14 @@ RefPass refScan(const std::uint8_t* buff, int len) {
     int pos = 0;
     for (;;) {
         r.result = pos;
-        if (len - pos < 10)
-            return r;
+        if (len - pos < 10) return r;
         const std::uint8_t* p = buff + pos;
         if (word(p) != 0xBFC6) {
             ++pos;
             continue;
         }
         const int length = word(p + 8);
-        if (refValidLength(length) && len - pos < length)
-            return r; // still arriving
+        if (refValidLength(length) && len - pos < length) return r; // still arriving
         if (!refAccepts(p, len - pos)) {
             ++pos;
             continue;
@@ -101,8 +95,7 @@ bool pass(std::vector<std::uint8_t>& received, std::size_t& start) {
     const int len = static_cast<int>(received.size() - start);
     // An exact-size copy: any read past the bytes handed over lands outside the allocation.
     auto bytes = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(len) + (len == 0 ? 1 : 0));
-    if (len > 0)
-        std::memcpy(bytes.get(), received.data() + start, static_cast<std::size_t>(len));
+    if (len > 0) std::memcpy(bytes.get(), received.data() + start, static_cast<std::size_t>(len));
 
     r.calls.clear();
     const int countBefore = r.engine->PackListCount();

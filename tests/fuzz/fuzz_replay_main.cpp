@@ -20,8 +20,7 @@ int main(int argc, char** argv) {
         const fs::path arg(argv[i]);
         if (fs::is_directory(arg)) {
             for (const auto& entry : fs::directory_iterator(arg))
-                if (entry.is_regular_file())
-                    inputs.push_back(entry.path());
+                if (entry.is_regular_file()) inputs.push_back(entry.path());
         } else {
             inputs.push_back(arg);
         }

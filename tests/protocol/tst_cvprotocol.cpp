@@ -47,8 +47,7 @@ QByteArray dataPacket(quint16 type, const QByteArray& data, Sum sum = Sum::Crc, 
                       quint16 total = 1) {
     const quint16 crc = CalCRC16Bitwise(bytes(data), static_cast<int>(data.size()));
     quint16 check = crc;
-    if (sum == Sum::Marker)
-        check = CvNoChecksum;
+    if (sum == Sum::Marker) check = CvNoChecksum;
     if (sum == Sum::Wrong)
         check = static_cast<quint16>((crc ^ 0x0101) == CvNoChecksum ? crc ^ 0x0202 : crc ^ 0x0101);
     return header(type, index, total, static_cast<quint16>(data.size() + 12)) + data + word(check);
@@ -81,7 +80,8 @@ struct Harness {
     }
 };
 
-TCvComPack record(quint16 type, quint16 index, quint16 total, quint16 length = 10, quint16 head = CvPackHead) {
+TCvComPack record(quint16 type, quint16 index, quint16 total, quint16 length = 10,
+                  quint16 head = CvPackHead) {
     TCvComPack p;
     p.Head = head;
     p.TypeID = type;
@@ -383,7 +383,8 @@ void TstCvProtocol::recordWireBytes() {
     request.Total = 1;
     QCOMPARE(wireOf(request, 10), QByteArray::fromHex("C6BF0A00000001000A00"));
     const auto head = request.Header().WireBytes();
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(head.data()), 10), QByteArray::fromHex("C6BF0A00000001000A00"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(head.data()), 10),
+             QByteArray::fromHex("C6BF0A00000001000A00"));
 
     // Three payload bytes of type 101 without checksum.
     TCvComPack data = TCvComProtocal::CreatePack(CvTypeGeneric);
@@ -393,7 +394,7 @@ void TstCvProtocol::recordWireBytes() {
     data.data[1] = 2;
     data.data[2] = 3;
     data.SetChecksum(CvNoChecksum);
-    const QByteArray wire = QByteArray::fromHex("C6BF650000000100" "0F00010203F2CD");
+    const QByteArray wire = QByteArray::fromHex("C6BF6500000001000F00010203F2CD");
     QCOMPARE(wireOf(data, 15), wire);
 
     const TCvComPack back = TCvComPack::FromBytes(bytes(wire), static_cast<std::size_t>(wire.size()));
@@ -407,7 +408,8 @@ void TstCvProtocol::recordWireBytes() {
     // Every header word goes low byte first.
     const TCvComPack2 words{0x0102, 0x0304, 0x0506, 0x0708, 0x090A};
     const auto w = words.WireBytes();
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(w.data()), 10), QByteArray::fromHex("0201040306050807" "0A09"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(w.data()), 10),
+             QByteArray::fromHex("02010403060508070A09"));
     QVERIFY(TCvComPack2::FromBytes(w.data()) == words);
 }
 
@@ -440,8 +442,7 @@ void TstCvProtocol::checksumPlacement() {
     QCOMPARE(wire[static_cast<std::size_t>(length - 2)], 0xCD);
     QCOMPARE(wire[static_cast<std::size_t>(length - 1)], 0xAB);
     QCOMPARE(TCvComPack::FromBytes(wire.data(), wire.size()).Checksum(), 0xABCD);
-    if (length == CvPackSize)
-        QCOMPARE(p.CRC, 0xABCD);
+    if (length == CvPackSize) QCOMPARE(p.CRC, 0xABCD);
 }
 
 void TstCvProtocol::readersSeeWholeSlots() {
@@ -464,8 +465,7 @@ void TstCvProtocol::readersSeeWholeSlots() {
     while (!done || looks == 0) {
         const TCvComPack p = engine->GetPackByIndex(engine->PackListTop());
         ++looks;
-        if (p.Length == 0)
-            continue;
+        if (p.Length == 0) continue;
         for (std::uint8_t b : p.data)
             if (b != (p.Index & 0xFF)) {
                 ++torn;
