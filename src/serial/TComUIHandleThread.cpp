@@ -189,19 +189,23 @@ void TComUIHandleThread::AsciiPass()
     CaughtUp();
 }
 
+QByteArray TComUIHandleThread::TakeBytes(qint64 from, qint64& len) const
+{
+    // A copy taken under the lock: the receive handler may grow (and move) the buffer meanwhile.
+    std::lock_guard lk(ReceiveLock());
+    const QByteArray& buffer = FCvComPortObj->FComReceiveInternalBuffer;
+    len = buffer.size();
+    return len > from ? buffer.mid(from, std::min(len - from, kBytesPerPass)) : QByteArray();
+}
+
 void TComUIHandleThread::HexPass()
 {
     TCvComPortObj* obj = FCvComPortObj;
     const int n = obj->FHexModeFormatCount.load();
     const bool withString = obj->FHexModeWithString.load();
     qint64 i = FUIStartIndex.load();
-    QByteArray chunk;
     qint64 len = 0;
-    {
-        std::lock_guard lk(ReceiveLock());
-        len = obj->FComReceiveInternalBuffer.size();
-        if (len > i) chunk = obj->FComReceiveInternalBuffer.mid(i, std::min(len - i, kBytesPerPass));
-    }
+    const QByteArray chunk = TakeBytes(i, len);
     std::vector<TCvComPortObj::TUiOp> ops;
     for (const char c : std::as_const(chunk)) {
         const auto b = static_cast<quint8>(c);
@@ -250,13 +254,8 @@ void TComUIHandleThread::GraphicPass()
 {
     TCvComPortObj* obj = FCvComPortObj;
     qint64 i = FUIStartIndex.load();
-    QByteArray chunk;
     qint64 len = 0;
-    {
-        std::lock_guard lk(ReceiveLock());
-        len = obj->FComReceiveInternalBuffer.size();
-        if (len > i) chunk = obj->FComReceiveInternalBuffer.mid(i, std::min(len - i, kBytesPerPass));
-    }
+    const QByteArray chunk = TakeBytes(i, len);
     std::vector<TCvComPortObj::TUiOp> ops;
     ops.reserve(static_cast<std::size_t>(chunk.size()));
     for (const char c : std::as_const(chunk))

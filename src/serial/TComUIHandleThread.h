@@ -38,6 +38,8 @@ private:
     void AsciiPass();
     void HexPass();
     void GraphicPass();
+    // The next bytes to show from `from` on; `len` gets the buffer's length.
+    QByteArray TakeBytes(qint64 from, qint64& len) const;
     // With ReceiveLock held: the buffers are shown, empty them and sleep.
     void CaughtUp();
     bool ShouldStop() const;
