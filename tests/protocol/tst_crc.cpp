@@ -28,8 +28,8 @@ const std::uint8_t* bytes(const QByteArray& a) {
     return reinterpret_cast<const std::uint8_t*>(a.constData());
 }
 
-std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
+std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned salt) {
+    std::mt19937 gen(salt);
     std::uniform_int_distribution<int> dist(0, 255);
     std::vector<std::uint8_t> v(n);
     for (auto& b : v)

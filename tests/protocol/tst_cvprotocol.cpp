@@ -32,10 +32,10 @@ QByteArray headerOnly(quint16 type, quint16 index = 0, quint16 total = 1) {
 }
 
 // Payload bytes without 0xC6, so no head can hide inside a packet that a test expects to be rejected.
-QByteArray payload(int n, int seed = 1) {
+QByteArray payload(int n, int salt = 1) {
     QByteArray p(n, '\0');
     for (int i = 0; i < n; ++i) {
-        const int b = (seed + i * 13) & 0xFF;
+        const int b = (salt + i * 13) & 0xFF;
         p[i] = static_cast<char>(b == 0xC6 ? 0x55 : b);
     }
     return p;
