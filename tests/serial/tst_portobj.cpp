@@ -1,6 +1,6 @@
 #include "CvMessageBox.h"
 #include "CvProtocol.h"
-#include "PtyPair.h"
+#include "PortRig.h"
 #include "TComUIHandleThread.h"
 #include "TCvComPortObj.h"
 #include "TCvSeries.h"
@@ -19,46 +19,11 @@ public:
     void AddY(double y) override { ys.append(y); }
 };
 
-// A port object on a real pty, with its log view placed in a shown window.
-struct Rig {
-    PtyPair pty;
-    QWidget window;
-    TLogMemo* memo = new TLogMemo(&window);
-    std::unique_ptr<TCvComPortObj> obj;
-    QList<int> callbacks;
-
+struct Rig : PortRig {
     explicit Rig(int receiveFormat = rfAscii, bool lineNumbers = false, bool echo = false, bool date = false,
                  bool time = false)
+        : PortRig({receiveFormat, sfAscii, lineNumbers, echo, date, time})
     {
-        window.resize(800, 600);
-        auto* layout = new QVBoxLayout(&window);
-        layout->addWidget(memo);
-        window.show();
-        obj = std::make_unique<TCvComPortObj>(nullptr, QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
-        obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
-                               receiveFormat, memo, date, time, lineNumbers, echo, true);
-        obj->FCallBackFun = [this](int c) { callbacks.append(c); };
-        obj->Open();
-    }
-    QStringList Lines()
-    {
-        obj->FlushUiQueue();
-        QStringList out;
-        for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
-        return out;
-    }
-    // Sends bytes from the device and lets them be shown.
-    void Receive(const QByteArray& bytes, qint64 processedBefore = -1)
-    {
-        const qint64 before = processedBefore >= 0 ? processedBefore : obj->FComReceiveCount.load();
-        QVERIFY(pty.Write(bytes));
-        QTRY_COMPARE(obj->FComReceiveCount.load(), before + bytes.size());
-    }
-    void Settle()
-    {
-        QTRY_VERIFY(obj->UIHandleThread()->Suspended());
-        QTest::qWait(20);
-        obj->FlushUiQueue();
     }
 };
 
