@@ -82,6 +82,8 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size)
                           false, time, lineNumbers, false, true);
     obj.FHexModeFormatCount = 16;
     obj.FHexModeWithString = true;
+    qint64 callbacks = 0;
+    obj.FCallBackFun = [&](int) { ++callbacks; };
     obj.Open();
     const QByteArray data = Payload(size, format == rfAscii);
     // Lateness of a 10 ms timer tells how long the GUI thread was kept from its events.
@@ -99,13 +101,19 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size)
     t.start();
     std::thread w(WriterThread, pty.MasterFd(), data);
     const qint64 expected = format == rfAscii && (lineNumbers || time) ? size - (size / 64) * 2 : size;
-    while (obj.FComProcessedCount.load() < expected || !obj.UIHandleThread()->Suspended()) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (t.elapsed() > 600000) break;
-    }
+    // The GUI thread sleeps in its event loop as in the program; a check every 2 ms ends it.
+    QEventLoop loop;
+    QTimer done;
+    QObject::connect(&done, &QTimer::timeout, &loop, [&] {
+        if ((obj.FComProcessedCount.load() >= expected && obj.UIHandleThread()->Suspended()) || t.elapsed() > 600000)
+            loop.quit();
+    });
+    done.start(2);
+    loop.exec();
     obj.FlushUiQueue();
     const double secs = t.nsecsElapsed() / 1e9;
     w.join();
+    std::printf("  (%lld callbacks, %.0f bytes each)\n", callbacks, double(size) / double(std::max<qint64>(1, callbacks)));
     std::sort(lateness.begin(), lateness.end());
     const double p99 = lateness.empty() ? 0 : lateness[size_t(lateness.size() * 0.99)];
     return {size / secs, p99};

@@ -123,6 +123,11 @@ int logTimeSlot(bool showDate, bool showTime) {
 
 QString decodeSystem(const quint8* p, int n) {
     if (p == nullptr || n <= 0) return {};
+    // Plain ASCII reads the same in every code page we meet; the hex display asks for it
+    // once per line, so it skips building a decoder.
+    bool ascii = true;
+    for (int i = 0; i < n && ascii; ++i) ascii = p[i] < 0x80;
+    if (ascii) return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
     QStringDecoder decoder(QStringDecoder::System);
     return decoder.decode(QByteArrayView(reinterpret_cast<const char*>(p), n));
 }

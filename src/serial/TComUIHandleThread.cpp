@@ -5,6 +5,7 @@
 #include "TLogModel.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <vector>
 
@@ -14,9 +15,10 @@ namespace {
 constexpr qint64 kBytesPerPass = 16 * 1024;
 constexpr qint64 kLinesPerPass = 512;
 // Changes waiting for the GUI thread beyond which the worker lets it catch up.
-constexpr std::size_t kMaxQueuedOps = 50000;
+constexpr std::size_t kMaxQueuedOps = 20000;
 
 const char kHexDigits[] = "0123456789ABCDEF";
+using char3 = std::array<QChar, 3>;
 } // namespace
 
 TComUIHandleThread::TComUIHandleThread(TCvComPortObj* obj) : FCvComPortObj(obj)
@@ -207,11 +209,11 @@ void TComUIHandleThread::HexPass()
     qint64 len = 0;
     const QByteArray chunk = TakeBytes(i, len);
     std::vector<TCvComPortObj::TUiOp> ops;
+    if (n > 0) ops.reserve(static_cast<std::size_t>(chunk.size() / n + 1));
     for (const char c : std::as_const(chunk)) {
         const auto b = static_cast<quint8>(c);
-        FPendingLine += QLatin1Char(kHexDigits[b >> 4]);
-        FPendingLine += QLatin1Char(kHexDigits[b & 15]);
-        FPendingLine += QLatin1Char(' ');
+        const char3 cell = {QChar(QLatin1Char(kHexDigits[b >> 4])), QChar(QLatin1Char(kHexDigits[b & 15])), QChar(u' ')};
+        FPendingLine.append(cell.data(), 3);
         FPendingBytes += c;
         if (n > 0 && (i + 1) % n == 0) {
             QString line = withString ? TrimControl(FPendingLine) + QStringLiteral("   ") +

@@ -215,12 +215,20 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker)
     }
     TLogModel& view = FLogMemo->Model();
     const qint64 first = view.LineCount();
-    view.Add(Msg);
-    if (FShowLineNumber || FShowDate || FShowTime) {
+    const bool prefixed = FShowLineNumber || FShowDate || FShowTime;
+    if (!prefixed) {
+        view.Add(Msg);
+    } else if (!Msg.isEmpty() && !Msg.contains(QLatin1String("\r\n"))) {
+        // One line: the prefix goes on before it is added (the same text, one change less).
+        view.Add(LinePrefix(first) + Msg);
+    } else {
+        view.Add(Msg);
         const qint64 count = view.LineCount();
         for (qint64 i = first; i < count; ++i) view.ReplaceLine(i, LinePrefix(i) + view.Line(i));
     }
-    FLogMemo->ScrollToEnd();
+    // Changes applied in a batch scroll once, at its end.
+    if (FDraining) FScrollAfterBatch = true;
+    else FLogMemo->ScrollToEnd();
     Notify(0);
 }
 
@@ -463,49 +471,56 @@ void TCvComPortObj::ScheduleDrain()
     QMetaObject::invokeMethod(this, [this] { DrainUiQueue(); }, Qt::QueuedConnection);
 }
 
+bool TCvComPortObj::ApplyQueued(qint64 budgetMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    FDraining = true;
+    for (int n = 1;; ++n) {
+        if (FApplyPos >= FApplying.size()) {
+            FApplying.clear();
+            FApplyPos = 0;
+            {
+                std::lock_guard lk(FUiMutex);
+                if (FUiQueue.empty()) break;
+                FApplying.swap(FUiQueue);
+            }
+            FUiSpace.notify_all();
+        }
+        ApplyOp(FApplying[FApplyPos++]);
+        // The clock is read now and then only: one change costs a few microseconds.
+        if (budgetMs >= 0 && n % 256 == 0 && clock.elapsed() >= budgetMs) {
+            FDraining = false;
+            EndBatch();
+            return true;
+        }
+    }
+    FDraining = false;
+    EndBatch();
+    return false;
+}
+
+void TCvComPortObj::EndBatch()
+{
+    if (FScrollAfterBatch && FLogMemo) FLogMemo->ScrollToEnd();
+    FScrollAfterBatch = false;
+}
+
 void TCvComPortObj::DrainUiQueue()
 {
     {
         std::lock_guard lk(FUiMutex);
         FDrainPosted = false;
     }
-    QElapsedTimer budget;
-    budget.start();
-    std::vector<TUiOp> ops;
-    // A time budget per turn keeps the window answering input under a flood.
-    while (budget.elapsed() < 30) {
-        {
-            std::lock_guard lk(FUiMutex);
-            if (FUiQueue.empty()) break;
-            ops.swap(FUiQueue);
-        }
-        FUiSpace.notify_all();
-        FDraining = true;
-        for (const TUiOp& op : ops) ApplyOp(op);
-        FDraining = false;
-        ops.clear();
-    }
-    bool more;
-    {
-        std::lock_guard lk(FUiMutex);
-        more = !FUiQueue.empty();
-    }
-    if (more) ScheduleDrain();
+    // A time budget per turn keeps the window answering input under a flood; the rest
+    // waits for the next turn of the event loop.
+    if (ApplyQueued(10)) ScheduleDrain();
 }
 
 void TCvComPortObj::FlushUiQueue()
 {
     if (!OnGuiThread() || FDraining) return;
-    std::vector<TUiOp> ops;
-    {
-        std::lock_guard lk(FUiMutex);
-        if (FUiQueue.empty()) return;
-        ops.swap(FUiQueue);
-    }
-    FUiSpace.notify_all();
-    FDraining = true;
-    for (const TUiOp& op : ops) ApplyOp(op);
-    FDraining = false;
+    ApplyQueued(-1);
 }
 
 void TCvComPortObj::ApplyOp(const TUiOp& op)

@@ -169,6 +169,10 @@ private:
     void Enqueue(std::vector<TUiOp>& ops);
     void ScheduleDrain();
     void DrainUiQueue();
+    // Applies queued changes in order; with a budget (ms) stops when it is spent and says
+    // whether some are left.
+    bool ApplyQueued(qint64 budgetMs);
+    void EndBatch();
     void Notify(int count);
     void ReadAsText(int count);
     void ReceiveFile(int count);
@@ -194,5 +198,9 @@ private:
     std::condition_variable FUiSpace;
     std::vector<TUiOp> FUiQueue;
     bool FDrainPosted = false;
+    // Taken from the queue, being applied on the GUI thread (GUI thread only).
+    std::vector<TUiOp> FApplying;
+    std::size_t FApplyPos = 0;
+    bool FScrollAfterBatch = false;
     bool FDraining = false;
 };

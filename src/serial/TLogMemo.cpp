@@ -22,9 +22,9 @@ TLogMemo::TLogMemo(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(false);
     FTextColor = palette().color(QPalette::Text);
     FBackground = palette().color(QPalette::Base);
-    // Repaints are paced: a flood of changes costs at most one relayout and paint per frame.
+    // Repaints are paced: a flood of changes costs at most one relayout and paint per 30 ms.
     FRefresh.setSingleShot(true);
-    FRefresh.setInterval(15);
+    FRefresh.setInterval(30);
     connect(&FRefresh, &QTimer::timeout, this, [this] {
         UpdateScrollBars();
         viewport()->update();
@@ -41,6 +41,8 @@ void TLogMemo::ModelChanged()
 
 void TLogMemo::SetReadOnly(bool on)
 {
+    // Every receive event sets this: only a real change may cost a repaint.
+    if (FReadOnly == on) return;
     FReadOnly = on;
     viewport()->update();
 }
