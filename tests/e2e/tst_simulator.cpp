@@ -1,0 +1,118 @@
+#include "CvProtocol.h"
+#include "TCvComPortObj.h"
+#include "TLogMemo.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// The device simulator answers as a device would on a real pty.
+class TstSimulator : public QObject {
+    Q_OBJECT
+private slots:
+    void echo();
+    void protocolPeer();
+    void lines();
+    void stopsCleanlyAndRemovesItsLink();
+
+private:
+    // Starts the simulator and returns the device path it printed.
+    QString Start(QProcess& p, const QStringList& args)
+    {
+        p.start(QStringLiteral(CORVANE_SIM), args);
+        if (!p.waitForStarted(5000) || !p.waitForReadyRead(5000)) return QString();
+        return QString::fromLocal8Bit(p.readLine()).trimmed();
+    }
+};
+
+namespace {
+std::unique_ptr<TCvComPortObj> Open(const QString& path, TLogMemo* memo, int format)
+{
+    auto obj = std::make_unique<TCvComPortObj>(nullptr, QStringLiteral("Virtual Port (%1)").arg(path));
+    obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, format,
+                           memo, false, false, false, false, true);
+    obj->Open();
+    return obj;
+}
+QStringList Lines(TCvComPortObj& obj)
+{
+    obj.FlushUiQueue();
+    QStringList out;
+    for (qint64 i = 0; i < obj.LogMemo()->Model().LineCount(); ++i) out << obj.LogMemo()->Model().Line(i);
+    return out;
+}
+} // namespace
+
+void TstSimulator::echo()
+{
+    QProcess sim;
+    const QString path = Start(sim, {"--echo"});
+    QVERIFY(!path.isEmpty());
+    QWidget w;
+    auto* memo = new TLogMemo(&w);
+    auto obj = Open(path, memo, rfAscii);
+    obj->TorvinComSendData_Common(QStringLiteral("hello"), sfAscii);
+    QTRY_COMPARE(Lines(*obj), QStringList({"hello"}));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+void TstSimulator::protocolPeer()
+{
+    QProcess sim;
+    const QString path = Start(sim, {"--protocol"});
+    QVERIFY(!path.isEmpty());
+    QWidget w;
+    auto* memo = new TLogMemo(&w);
+    auto obj = Open(path, memo, rfProtocol);
+    obj->RequestProtocolConnection();
+    QTRY_COMPARE(obj->GetPacks(), 1);
+    QCOMPARE(obj->Protocol()->GetLastPackHead().TypeID, quint16(CvTypeAck));
+    // A read on I2C is answered with data and the end of the transfer.
+    quint8 request[7] = {4};
+    obj->SendProtocolData(request, 7, 7, 50, false);
+    QTRY_COMPARE(obj->GetPacks(), 3);
+    QCOMPARE(obj->Protocol()->GetPackByIndex(2).TypeID, quint16(51));
+    QCOMPARE(obj->Protocol()->GetPackByIndex(2).Length, quint16(4 + 12));
+    // Acknowledged writes complete.
+    quint8 data[600] = {};
+    QVERIFY(obj->SendProtocolData(data, sizeof data, sizeof data, 101, true));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+void TstSimulator::lines()
+{
+    QProcess sim;
+    const QString path = Start(sim, {"--lines", "20"});
+    QWidget w;
+    auto* memo = new TLogMemo(&w);
+    auto obj = Open(path, memo, rfAscii);
+    QTRY_VERIFY(Lines(*obj).size() >= 3);
+    QVERIFY(Lines(*obj).first().startsWith(QLatin1String("line ")));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+void TstSimulator::stopsCleanlyAndRemovesItsLink()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttySIM"));
+    QProcess sim;
+    QCOMPARE(Start(sim, {"--link", link, "--sine", "5"}), link);
+    QVERIFY(QFileInfo(link).isSymLink());
+    ::kill(pid_t(sim.processId()), SIGINT);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    QProcess bad;
+    bad.start(QStringLiteral(CORVANE_SIM), {"--nonsense"});
+    QVERIFY(bad.waitForFinished(5000));
+    QCOMPARE(bad.exitCode(), 2);
+}
+
+QTEST_MAIN(TstSimulator)
+#include "tst_simulator.moc"

@@ -1,0 +1,223 @@
+// A simulated serial device on a pseudo-terminal, for trying Corvane without hardware and for
+// end-to-end tests. Prints the device path on the first line of its output, then serves it
+// until SIGINT or SIGTERM, and removes the link it made.
+//
+//   corvane-sim [--link PATH] MODE
+//   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES
+#include "CvProtocol.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+void OnSignal(int)
+{
+    gStop = 1;
+}
+
+void Usage()
+{
+    std::fprintf(stderr, "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES)\n");
+}
+
+// Writes everything unless asked to stop; a pty whose reader is away fills up and waits.
+bool WriteAll(int fd, const void* data, std::size_t n)
+{
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0 && !gStop) {
+        ssize_t w = ::write(fd, p, n);
+        if (w > 0) {
+            p += w;
+            n -= static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return false;
+        pollfd pf{fd, POLLOUT, 0};
+        ::poll(&pf, 1, 50);
+    }
+    return n == 0;
+}
+
+void SendPacket(int fd, std::uint16_t type, std::uint16_t index, std::uint16_t total, const std::uint8_t* payload,
+                int n)
+{
+    TCvComPack p = TCvComProtocal::CreatePack(0);
+    p.TypeID = type;
+    p.Index = index;
+    p.Total = total;
+    if (n <= 0) {
+        p.Length = CvHeaderSize;
+    } else {
+        n = std::min(n, CvMaxPayload);
+        p.Length = static_cast<std::uint16_t>(n + 12);
+        std::memcpy(p.data.data(), payload, static_cast<std::size_t>(n));
+        p.SetChecksum(TCvComProtocal::CalCRC16(p.data.data(), n));
+    }
+    std::uint8_t wire[CvPackSize];
+    p.ToBytes(wire);
+    WriteAll(fd, wire, p.Length);
+}
+
+// Answers like a device that speaks the framed protocol.
+class ProtocolPeer {
+public:
+    explicit ProtocolPeer(int fd) : FFd(fd)
+    {
+        FEngine.SetCallBackFun([this](const TCvComPack2& h) { OnPacket(h); });
+    }
+    void Feed(const std::uint8_t* data, std::size_t n)
+    {
+        FPending.insert(FPending.end(), data, data + n);
+        const int done = FEngine.ParserPack(FPending.data(), static_cast<int>(FPending.size()));
+        FPending.erase(FPending.begin(), FPending.begin() + done);
+        if (FPending.size() > 1 << 20) FPending.clear();
+    }
+
+private:
+    void OnPacket(const TCvComPack2& h)
+    {
+        const int type = h.TypeID & 0xFF;
+        const bool wantsAck = (h.TypeID & 0xFF00) == CvAskAckMarker;
+        const TCvComPack p = FEngine.GetPackByIndex(FEngine.PackListTop());
+        if (wantsAck) {
+            // The acknowledgement mirrors the packet with the 0x0E marker.
+            TCvComPack ack = p;
+            ack.TypeID = static_cast<std::uint16_t>(CvAckMarker | type);
+            std::uint8_t wire[CvPackSize];
+            ack.ToBytes(wire);
+            WriteAll(FFd, wire, ack.Length);
+        }
+        if (type == CvTypeConnect) {
+            SendPacket(FFd, CvTypeAck, 0, 1, nullptr, 0);
+        } else if (type == 50 || type == 52) {
+            // A read on the bus: answer with data counting up, then end the transfer.
+            const int n = p.Length > 12 ? std::max(1, static_cast<int>(p.data[0])) : 8;
+            std::vector<std::uint8_t> data(static_cast<std::size_t>(n));
+            for (int i = 0; i < n; ++i) data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+            SendPacket(FFd, static_cast<std::uint16_t>(type + 1), 0, 1, data.data(), n);
+            SendPacket(FFd, CvTypeEnd, 0, 1, nullptr, 0);
+        } else if (!wantsAck && (type == 51 || type == 53 || type == CvTypeGeneric)) {
+            if (h.Index + 1 == h.Total) SendPacket(FFd, CvTypeEnd, 0, 1, nullptr, 0);
+        }
+    }
+
+    int FFd;
+    TCvComProtocal FEngine;
+    std::vector<std::uint8_t> FPending;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string link, mode;
+    long value = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--link" && i + 1 < argc) link = argv[++i];
+        else if (a == "--echo" || a == "--protocol") mode = a;
+        else if ((a == "--lines" || a == "--sine" || a == "--burst") && i + 1 < argc) {
+            mode = a;
+            value = std::strtol(argv[++i], nullptr, 10);
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+    if (mode.empty() || (mode != "--echo" && mode != "--protocol" && value <= 0)) {
+        Usage();
+        return 2;
+    }
+
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    termios t{};
+    ::tcgetattr(slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    // Keeping the slave open means a closing terminal program does not hang up our side.
+    std::string path = name;
+    if (!link.empty()) {
+        ::unlink(link.c_str());
+        if (::symlink(name, link.c_str()) != 0) {
+            std::perror("symlink");
+            return 1;
+        }
+        path = link;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+
+    ProtocolPeer peer(master);
+    const auto start = std::chrono::steady_clock::now();
+    auto next = start;
+    long counter = 0;
+    long burstLeft = mode == "--burst" ? value : 0;
+    std::vector<std::uint8_t> buf(65536);
+    while (!gStop) {
+        int timeout = 50;
+        if (mode == "--lines" || mode == "--sine") {
+            auto now = std::chrono::steady_clock::now();
+            timeout = static_cast<int>(std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()));
+        }
+        pollfd pf{master, POLLIN, 0};
+        if (burstLeft > 0) {
+            pf.events |= POLLOUT;
+            timeout = 50;
+        }
+        ::poll(&pf, 1, timeout);
+        if (pf.revents & POLLIN) {
+            ssize_t n = ::read(master, buf.data(), buf.size());
+            if (n > 0) {
+                if (mode == "--echo") WriteAll(master, buf.data(), static_cast<std::size_t>(n));
+                else if (mode == "--protocol") peer.Feed(buf.data(), static_cast<std::size_t>(n));
+            }
+        }
+        if (burstLeft > 0 && (pf.revents & POLLOUT)) {
+            std::size_t n = static_cast<std::size_t>(std::min<long>(burstLeft, static_cast<long>(buf.size())));
+            for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<std::uint8_t>('A' + (value - burstLeft + static_cast<long>(i)) % 26);
+            ssize_t w = ::write(master, buf.data(), n);
+            if (w > 0) burstLeft -= w;
+        }
+        if ((mode == "--lines" || mode == "--sine") && std::chrono::steady_clock::now() >= next) {
+            next += std::chrono::milliseconds(value);
+            if (mode == "--lines") {
+                char line[64];
+                const int len = std::snprintf(line, sizeof line, "line %ld\r\n", counter++);
+                WriteAll(master, line, static_cast<std::size_t>(len));
+            } else {
+                const double y = 127.5 + 127.5 * std::sin(static_cast<double>(counter++) * 2 * M_PI / 64.0);
+                const std::uint8_t b = static_cast<std::uint8_t>(std::lround(y));
+                WriteAll(master, &b, 1);
+            }
+        }
+    }
+    if (!link.empty()) ::unlink(link.c_str());
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
