@@ -1,0 +1,95 @@
+#include "CvMessageBox.h"
+#include "PortRig.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <thread>
+
+// Faults a port object must survive: the device going away mid-flood, a peer that stops reading.
+class TstPortFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { SetInformationPresenter([](const QString&, const QString&) {}); }
+    void deviceVanishesDuringFlood_data();
+    void deviceVanishesDuringFlood();
+    void peerStopsReading();
+    void deviceVanishesWhileWaitingForAck();
+};
+
+namespace {
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+} // namespace
+
+void TstPortFaults::deviceVanishesDuringFlood_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("hex") << int(rfHex);
+    QTest::newRow("ascii with line numbers") << int(rfAscii);
+    QTest::newRow("protocol") << int(rfProtocol);
+}
+
+void TstPortFaults::deviceVanishesDuringFlood()
+{
+    QFETCH(int, format);
+    PortRig rig({format, sfAscii, true, false, false, false});
+    QSignalSpy lost(rig.obj.get(), &TCustomComPort::DeviceLost);
+    QByteArray chunk(65536, 'x');
+    for (int i = 0; i < 8; ++i) rig.pty.Write(chunk, 100);
+    rig.pty.CloseMaster();
+    QTRY_COMPARE(lost.count(), 1);
+    QVERIFY(!rig.obj->Connected());
+    QTRY_VERIFY(rig.Lines().join('\n').contains(QLatin1String("was removed.")));
+    QTRY_VERIFY(rig.obj->UIHandleThread()->Suspended());
+    // Nothing spins on the dead descriptor.
+    const double before = CpuSeconds();
+    QTest::qWait(500);
+    QVERIFY2(CpuSeconds() - before < 0.25, "CPU kept busy after the device vanished");
+    // Sending now says the device is closed.
+    rig.obj->TorvinComSendData_Common(QStringLiteral("x"), sfAscii);
+    QVERIFY(rig.Lines().last().endsWith(QLatin1String("Device was closed,please open a device.")));
+}
+
+void TstPortFaults::peerStopsReading()
+{
+    PortRig rig({rfAscii, sfAscii, false, false, false, false});
+    TComTimeouts t = rig.obj->Timeouts();
+    t.FWriteTotalC = 300;
+    t.FWriteTotalM = 0;
+    rig.obj->SetTimeouts(t);
+    QByteArray big(1 << 20, 'y');
+    QElapsedTimer clock;
+    clock.start();
+    rig.obj->TorvinComSendBuffer(reinterpret_cast<const quint8*>(big.constData()), int(big.size()));
+    QVERIFY(clock.elapsed() >= 250 && clock.elapsed() < 3000);
+    QCOMPARE(rig.Lines().last(), QStringLiteral("Sorry Write to device fail!!"));
+    QCOMPARE(rig.obj->FComSentCount.load(), qint64(0));
+}
+
+void TstPortFaults::deviceVanishesWhileWaitingForAck()
+{
+    PortRig rig({rfProtocol, sfProtocol, false, false, false, false});
+    rig.obj->SetProtocolAckTimeout(300);
+    quint8 data[700] = {};
+    // The send blocks the GUI thread, so the device goes away from another thread.
+    std::thread vanish([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rig.pty.CloseMaster();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!rig.obj->SendProtocolData(data, sizeof data, sizeof data, 101, true));
+    QVERIFY(clock.elapsed() < 2000);
+    vanish.join();
+    QTRY_VERIFY(!rig.obj->Connected());
+}
+
+QTEST_MAIN(TstPortFaults)
+#include "tst_portfaults.moc"
