@@ -1,17 +1,13 @@
 #include "TLogModel.h"
 
+#include <QDir>
+#include <QTemporaryFile>
+
 #include <algorithm>
 
 namespace {
 
 constexpr std::string_view kCrlf("\r\n", 2);
-
-std::uint64_t Pack(std::size_t chunk, std::size_t offset)
-{
-    return (static_cast<std::uint64_t>(chunk) << 32) | static_cast<std::uint32_t>(offset);
-}
-std::size_t ChunkOf(std::uint64_t v) { return static_cast<std::size_t>(v >> 32); }
-std::size_t OffsetOf(std::uint64_t v) { return static_cast<std::size_t>(v & 0xFFFFFFFFu); }
 
 template <typename F> void ForEachPart(std::string_view s, F&& f)
 {
@@ -34,39 +30,71 @@ TLogModel::TLogModel()
     Clear();
 }
 
+TLogModel::~TLogModel() = default;
+
+std::size_t TLogModel::ChunkOf(qint64 k) const
+{
+    if (k >= FChunks.back().first) return FChunks.size() - 1;
+    auto it = std::upper_bound(FChunks.begin(), FChunks.end(), k,
+                               [](qint64 v, const Chunk& c) { return v < c.first; });
+    return static_cast<std::size_t>(it - FChunks.begin()) - 1;
+}
+
 std::string_view TLogModel::Piece(qint64 k) const
 {
-    const std::uint64_t s = FStarts[static_cast<std::size_t>(k)];
-    const std::size_t c = ChunkOf(s), off = OffsetOf(s);
-    std::size_t end = FChunks[c].size();
-    if (k + 1 < PieceCount() && ChunkOf(FStarts[static_cast<std::size_t>(k + 1)]) == c)
-        end = OffsetOf(FStarts[static_cast<std::size_t>(k + 1)]);
-    return std::string_view(FChunks[c]).substr(off, end - off);
+    const std::size_t c = ChunkOf(k);
+    const Chunk& ch = FChunks[c];
+    const std::string* data = &ch.data;
+    const std::vector<std::uint32_t>* offsets = &ch.offsets;
+    if (ch.spilled) {
+        if (FCacheChunk != c) {
+            LoadInto(ch, FCacheData, FCacheOffsets);
+            FCacheChunk = c;
+        }
+        data = &FCacheData;
+        offsets = &FCacheOffsets;
+    }
+    const std::size_t local = static_cast<std::size_t>(k - ch.first);
+    const std::size_t begin = (*offsets)[local];
+    const std::size_t end = local + 1 < offsets->size() ? (*offsets)[local + 1] : data->size();
+    return std::string_view(*data).substr(begin, end - begin);
 }
 
 void TLogModel::PushPiece(std::string_view bytes)
 {
-    if (FChunks.empty() || FChunks.back().capacity() - FChunks.back().size() < bytes.size()) {
-        FChunks.emplace_back();
+    if (FChunks.empty() || FChunks.back().spilled ||
+        FChunks.back().data.capacity() - FChunks.back().data.size() < bytes.size()) {
+        Chunk c;
+        c.first = FPieces;
         // Room to grow: a long last line keeps its chunk for a while.
-        FChunks.back().reserve(std::max(kChunk, 2 * bytes.size()));
+        c.data.reserve(std::max(kChunk, 2 * bytes.size()));
+        FChunks.push_back(std::move(c));
+        SpillIfNeeded();
     }
-    std::string& chunk = FChunks.back();
-    FStarts.push_back(Pack(FChunks.size() - 1, chunk.size()));
-    chunk.append(bytes);
+    Chunk& ch = FChunks.back();
+    ch.offsets.push_back(static_cast<std::uint32_t>(ch.data.size()));
+    ch.data.append(bytes);
+    ++FPieces;
     FTextBytes += static_cast<qint64>(bytes.size());
     FMaxLineBytes = std::max<qint64>(FMaxLineBytes, static_cast<qint64>(bytes.size()));
 }
 
 void TLogModel::TruncatePieces(qint64 keep)
 {
-    if (keep >= PieceCount()) return;
-    for (qint64 k = keep; k < PieceCount(); ++k) FTextBytes -= static_cast<qint64>(Piece(k).size());
-    const std::uint64_t s = FStarts[static_cast<std::size_t>(keep)];
-    const std::size_t c = ChunkOf(s);
+    if (keep >= FPieces) return;
+    const std::size_t c = ChunkOf(keep);
+    Unspill(FChunks[c]);
+    for (std::size_t i = c + 1; i < FChunks.size(); ++i)
+        FTextBytes -= FChunks[i].spilled ? FChunks[i].dataBytes : static_cast<qint64>(FChunks[i].data.size());
+    Chunk& ch = FChunks[c];
+    const std::size_t local = static_cast<std::size_t>(keep - ch.first);
+    FTextBytes -= static_cast<qint64>(ch.data.size() - ch.offsets[local]);
+    ch.data.resize(ch.offsets[local]);
+    ch.offsets.resize(local);
     FChunks.resize(c + 1);
-    FChunks[c].resize(OffsetOf(s));
-    FStarts.resize(static_cast<std::size_t>(keep));
+    FPieces = keep;
+    if (FCacheChunk != SIZE_MAX && FCacheChunk >= c) FCacheChunk = SIZE_MAX;
+    FFirstInMemory = std::min(FFirstInMemory, c);
 }
 
 void TLogModel::ReplacePiece(qint64 k, const QByteArray& s)
@@ -81,8 +109,7 @@ void TLogModel::ReplacePiece(qint64 k, const QByteArray& s)
 
 qint64 TLogModel::LineCount() const
 {
-    const qint64 n = PieceCount();
-    return Piece(n - 1).empty() ? n - 1 : n;
+    return Piece(FPieces - 1).empty() ? FPieces - 1 : FPieces;
 }
 
 QString TLogModel::Line(qint64 i) const
@@ -99,19 +126,18 @@ QByteArray TLogModel::LineUtf8(qint64 i) const
 
 bool TLogModel::IsEmpty() const
 {
-    return PieceCount() == 1 && Piece(0).empty();
+    return FPieces == 1 && Piece(0).empty();
 }
 
 bool TLogModel::EndsWithCrlf() const
 {
-    return PieceCount() > 1 && Piece(PieceCount() - 1).empty();
+    return FPieces > 1 && Piece(FPieces - 1).empty();
 }
 
 void TLogModel::ReplaceLine(qint64 i, const QString& s)
 {
-    const qint64 count = LineCount();
-    if (count == 0) i = 0;
-    if (i < 0 || i >= PieceCount()) return;
+    if (LineCount() == 0) i = 0;
+    if (i < 0 || i >= FPieces) return;
     ReplacePiece(i, s.toUtf8());
     Changed();
 }
@@ -120,9 +146,9 @@ void TLogModel::Add(const QString& s)
 {
     const QByteArray bytes = s.toUtf8();
     const std::string_view sv(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (Piece(PieceCount() - 1).empty()) {
+    if (Piece(FPieces - 1).empty()) {
         // T is empty or ends with CR LF: T + S + CR LF.
-        TruncatePieces(PieceCount() - 1);
+        TruncatePieces(FPieces - 1);
         ForEachPart(sv, [this](std::string_view part) { PushPiece(part); });
         PushPiece({});
     } else if (sv.empty()) {
@@ -147,11 +173,12 @@ void TLogModel::AppendToLastLine(const QString& s)
         // Fast path: the last piece is the last line and grows without a new line break.
         std::string_view last = Piece(count - 1);
         const bool joinsCrlf = !last.empty() && last.back() == '\r' && !ev.empty() && ev.front() == '\n';
-        std::string& chunk = FChunks.back();
+        std::string& chunk = FChunks.back().data;
         if (!joinsCrlf && chunk.capacity() - chunk.size() >= ev.size()) {
+            const qint64 lineBytes = static_cast<qint64>(last.size() + ev.size());
             chunk.append(ev);
             FTextBytes += static_cast<qint64>(ev.size());
-            FMaxLineBytes = std::max<qint64>(FMaxLineBytes, static_cast<qint64>(last.size() + ev.size()));
+            FMaxLineBytes = std::max<qint64>(FMaxLineBytes, lineBytes);
             Changed();
             return;
         }
@@ -165,9 +192,15 @@ void TLogModel::AppendToLastLine(const QString& s)
 void TLogModel::Clear()
 {
     FChunks.clear();
-    FStarts.clear();
+    FPieces = 0;
     FTextBytes = 0;
     FMaxLineBytes = 0;
+    FSpill.reset();
+    FSpillEnd = 0;
+    FFirstInMemory = 0;
+    FCacheChunk = SIZE_MAX;
+    FCacheData.clear();
+    FCacheOffsets.clear();
     PushPiece({});
     Changed();
 }
@@ -175,8 +208,8 @@ void TLogModel::Clear()
 QByteArray TLogModel::Text() const
 {
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(FTextBytes + 2 * PieceCount()));
-    for (qint64 k = 0; k < PieceCount(); ++k) {
+    out.reserve(static_cast<qsizetype>(FTextBytes + 2 * FPieces));
+    for (qint64 k = 0; k < FPieces; ++k) {
         if (k > 0) out.append("\r\n", 2);
         std::string_view p = Piece(k);
         out.append(p.data(), static_cast<qsizetype>(p.size()));
@@ -186,9 +219,85 @@ QByteArray TLogModel::Text() const
 
 std::size_t TLogModel::MemoryBytes() const
 {
-    std::size_t n = FStarts.capacity() * sizeof(std::uint64_t);
-    for (const std::string& c : FChunks) n += c.capacity();
+    std::size_t n = FChunks.capacity() * sizeof(Chunk) + FCacheData.capacity() +
+                    FCacheOffsets.capacity() * sizeof(std::uint32_t);
+    for (const Chunk& c : FChunks) n += c.data.capacity() + c.offsets.capacity() * sizeof(std::uint32_t);
     return n;
+}
+
+qint64 TLogModel::SpilledBytes() const
+{
+    qint64 n = 0;
+    for (const Chunk& c : FChunks)
+        if (c.spilled) n += c.dataBytes;
+    return n;
+}
+
+void TLogModel::SetMemoryLimit(std::size_t bytes)
+{
+    FMemoryLimit = bytes;
+    SpillIfNeeded();
+}
+
+void TLogModel::SpillIfNeeded()
+{
+    if (FMemoryLimit == 0) return;
+    std::size_t mem = MemoryBytes();
+    // The last chunk is where lines change; it always stays in memory.
+    while (mem > FMemoryLimit && FFirstInMemory + 1 < FChunks.size()) {
+        Chunk& c = FChunks[FFirstInMemory];
+        if (!c.spilled) {
+            const std::size_t freed = c.data.capacity() + c.offsets.capacity() * sizeof(std::uint32_t);
+            // A disk that refuses the text leaves it in memory: nothing is lost.
+            if (!Spill(c)) {
+                FMemoryLimit = 0;
+                return;
+            }
+            mem -= std::min(mem, freed);
+        }
+        ++FFirstInMemory;
+    }
+}
+
+bool TLogModel::Spill(Chunk& c)
+{
+    if (!FSpill) {
+        FSpill = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/corvane-log-XXXXXX"));
+        if (!FSpill->open()) {
+            FSpill.reset();
+            return false;
+        }
+    }
+    const qint64 dataBytes = static_cast<qint64>(c.data.size());
+    const qint64 offsetBytes = static_cast<qint64>(c.offsets.size() * sizeof(std::uint32_t));
+    if (!FSpill->seek(FSpillEnd) || FSpill->write(c.data.data(), dataBytes) != dataBytes ||
+        FSpill->write(reinterpret_cast<const char*>(c.offsets.data()), offsetBytes) != offsetBytes || !FSpill->flush())
+        return false;
+    c.fileOffset = FSpillEnd;
+    c.dataBytes = static_cast<std::uint32_t>(dataBytes);
+    c.pieces = static_cast<std::uint32_t>(c.offsets.size());
+    FSpillEnd += dataBytes + offsetBytes;
+    std::string().swap(c.data);
+    std::vector<std::uint32_t>().swap(c.offsets);
+    c.spilled = true;
+    return true;
+}
+
+bool TLogModel::LoadInto(const Chunk& c, std::string& data, std::vector<std::uint32_t>& offsets) const
+{
+    data.assign(c.dataBytes, '\0');
+    offsets.assign(c.pieces, 0);
+    const qint64 offsetBytes = static_cast<qint64>(c.pieces * sizeof(std::uint32_t));
+    return FSpill && FSpill->seek(c.fileOffset) && FSpill->read(data.data(), c.dataBytes) == c.dataBytes &&
+           FSpill->read(reinterpret_cast<char*>(offsets.data()), offsetBytes) == offsetBytes;
+}
+
+void TLogModel::Unspill(Chunk& c)
+{
+    if (!c.spilled) return;
+    LoadInto(c, c.data, c.offsets);
+    c.spilled = false;
+    FCacheChunk = SIZE_MAX;
 }
 
 void TLogModel::Changed()

@@ -5,16 +5,25 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+class QTemporaryFile;
 
 // The text behind a log view: one text T shown as the pieces between CR LF pairs.
 // A final empty piece (T ends with CR LF, or T is empty) is not a line.
-// Pieces are kept as UTF-8 in large chunks with one index entry per piece, so a
-// million-line log costs little more than its text, and reading any line is O(1).
+// Pieces are kept as UTF-8 in chunks of about 1 MiB, each with the offsets of its pieces,
+// so a million-line log costs little more than its text and any line is found at once.
+// Beyond a memory limit the oldest chunks move to a temporary file: a log that runs for
+// days stays bounded in memory and still loses no line.
 class TLogModel {
 public:
     TLogModel();
+    ~TLogModel();
+    TLogModel(const TLogModel&) = delete;
+    TLogModel& operator=(const TLogModel&) = delete;
 
     qint64 LineCount() const;
     QString Line(qint64 i) const;
@@ -36,26 +45,56 @@ public:
     QByteArray Text() const;
     qint64 TextBytes() const { return FTextBytes; }
     qint64 MaxLineBytes() const { return FMaxLineBytes; }
+    // Memory held by the text and its index (chunks on disk not counted).
     std::size_t MemoryBytes() const;
+    // Bytes of text moved to disk.
+    qint64 SpilledBytes() const;
+    // 0: no limit.
+    void SetMemoryLimit(std::size_t bytes);
     quint64 Revision() const { return FRevision; }
 
     // Called after every change (on the thread that made it).
     void SetOnChanged(std::function<void()> f) { FOnChanged = std::move(f); }
 
+    static constexpr std::size_t kDefaultMemoryLimit = std::size_t(128) << 20;
+
 private:
-    qint64 PieceCount() const { return static_cast<qint64>(FStarts.size()); }
+    struct Chunk {
+        qint64 first = 0;                // index of its first piece
+        std::string data;                // in memory, unless spilled
+        std::vector<std::uint32_t> offsets;
+        bool spilled = false;
+        qint64 fileOffset = 0;
+        std::uint32_t dataBytes = 0;     // kept while spilled
+        std::uint32_t pieces = 0;        // kept while spilled
+        std::size_t PieceCount() const { return spilled ? pieces : offsets.size(); }
+    };
+
+    qint64 PieceCount() const { return FPieces; }
+    std::size_t ChunkOf(qint64 k) const;
     std::string_view Piece(qint64 k) const;
     void PushPiece(std::string_view bytes);
     void TruncatePieces(qint64 keep);
     void ReplacePiece(qint64 k, const QByteArray& s);
     void Changed();
+    void SpillIfNeeded();
+    bool Spill(Chunk& c);
+    bool LoadInto(const Chunk& c, std::string& data, std::vector<std::uint32_t>& offsets) const;
+    void Unspill(Chunk& c);
 
     static constexpr std::size_t kChunk = 1 << 20;
-    std::vector<std::string> FChunks;
-    // Piece start: chunk index in the high 32 bits, offset in the low 32 bits.
-    std::vector<std::uint64_t> FStarts;
+    std::vector<Chunk> FChunks;
+    qint64 FPieces = 0;
     qint64 FTextBytes = 0;
     qint64 FMaxLineBytes = 0;
     quint64 FRevision = 0;
+    std::size_t FMemoryLimit = kDefaultMemoryLimit;
+    std::size_t FFirstInMemory = 0;  // chunks before it are on disk
+    std::unique_ptr<QTemporaryFile> FSpill;
+    qint64 FSpillEnd = 0;
+    // The last chunk read back from disk.
+    mutable std::size_t FCacheChunk = SIZE_MAX;
+    mutable std::string FCacheData;
+    mutable std::vector<std::uint32_t> FCacheOffsets;
     std::function<void()> FOnChanged;
 };

@@ -11,6 +11,7 @@ private slots:
     void script();
     void millionLines();
     void longLineGrowsLinearly();
+    void boundedMemorySpillsToDisk();
 };
 
 static void Run(TLogModel& m, const QStringList& ops)
@@ -85,6 +86,32 @@ void TstLogModel::longLineGrowsLinearly()
     for (int i = 0; i < 2000; ++i) m.AppendToLastLine(chunk);
     QCOMPARE(m.LineCount(), qint64(1));
     QCOMPARE(m.TextBytes(), qint64(4096) * 2000);
+}
+
+void TstLogModel::boundedMemorySpillsToDisk()
+{
+    TLogModel m;
+    m.SetMemoryLimit(4 << 20);
+    QByteArray expected;
+    for (int i = 0; i < 200000; ++i) {
+        const QString line = QStringLiteral("%1| 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50   ABCDEFGHIJKLMNOP").arg(i, 6, 10, QLatin1Char('0'));
+        m.Add(line);
+        expected += line.toUtf8() + "\r\n";
+    }
+    QVERIFY2(m.MemoryBytes() < (6u << 20), qPrintable(QString::number(m.MemoryBytes())));
+    QVERIFY(m.SpilledBytes() > 10 << 20);
+    // Every line is still there, on disk or not, and the saved text is whole.
+    QCOMPARE(m.LineCount(), qint64(200000));
+    for (int i : {0, 1, 9999, 123456, 199999}) QVERIFY(m.Line(i).startsWith(QStringLiteral("%1|").arg(i, 6, 10, QLatin1Char('0'))));
+    QCOMPARE(m.Text(), expected);
+    // A line deep on disk can still be replaced.
+    m.ReplaceLine(5, QStringLiteral("five"));
+    QCOMPARE(m.Line(5), QStringLiteral("five"));
+    QCOMPARE(m.Line(6).left(7), QStringLiteral("000006|"));
+    QCOMPARE(m.LineCount(), qint64(200000));
+    m.Clear();
+    QCOMPARE(m.SpilledBytes(), qint64(0));
+    QCOMPARE(m.LineCount(), qint64(0));
 }
 
 QTEST_APPLESS_MAIN(TstLogModel)
