@@ -3,7 +3,7 @@
 // until SIGINT or SIGTERM, and removes the link it made.
 //
 //   corvane-sim [--link PATH] MODE
-//   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES
+//   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES | --rate BYTES_PER_SECOND
 #include "CvProtocol.h"
 
 #include <cerrno>
@@ -32,7 +32,8 @@ void OnSignal(int)
 
 void Usage()
 {
-    std::fprintf(stderr, "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES)\n");
+    std::fprintf(stderr, "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES"
+                         " | --rate BYTES_PER_SECOND)\n");
 }
 
 // Writes everything unless asked to stop; a pty whose reader is away fills up and waits.
@@ -131,7 +132,7 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--echo" || a == "--protocol") mode = a;
-        else if ((a == "--lines" || a == "--sine" || a == "--burst") && i + 1 < argc) {
+        else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate") && i + 1 < argc) {
             mode = a;
             value = std::strtol(argv[++i], nullptr, 10);
         } else {
@@ -176,9 +177,11 @@ int main(int argc, char** argv)
     auto next = start;
     long counter = 0;
     long burstLeft = mode == "--burst" ? value : 0;
+    long rateSent = 0;
     std::vector<std::uint8_t> buf(65536);
     while (!gStop) {
         int timeout = 50;
+        if (mode == "--rate") timeout = 10;
         if (mode == "--lines" || mode == "--sine") {
             auto now = std::chrono::steady_clock::now();
             timeout = static_cast<int>(std::max<long long>(
@@ -202,6 +205,18 @@ int main(int argc, char** argv)
             for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<std::uint8_t>('A' + (value - burstLeft + static_cast<long>(i)) % 26);
             ssize_t w = ::write(master, buf.data(), n);
             if (w > 0) burstLeft -= w;
+        }
+        if (mode == "--rate") {
+            // A steady stream: whatever the elapsed time allows, in order, byte values counting up.
+            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            long due = static_cast<long>(secs * static_cast<double>(value)) - rateSent;
+            while (due > 0 && !gStop) {
+                const std::size_t n = static_cast<std::size_t>(std::min<long>(due, static_cast<long>(buf.size())));
+                for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<std::uint8_t>(rateSent + static_cast<long>(i));
+                if (!WriteAll(master, buf.data(), n)) break;
+                rateSent += static_cast<long>(n);
+                due -= static_cast<long>(n);
+            }
         }
         if ((mode == "--lines" || mode == "--sine") && std::chrono::steady_clock::now() >= next) {
             next += std::chrono::milliseconds(value);
