@@ -1,15 +1,195 @@
 #include "TSplitViewForm.h"
 
+#include "CvLanguage.h"
+#include "CvWidgets.h"
 #include "TLogMemo.h"
+#include "TCvComPortObj.h"
+#include "TNotebook.h"
+#include "TSplitView.h"
+#include "TSplitterBar.h"
+#include "TStringGrid.h"
+#include "TTabSet.h"
+#include "TUpDown.h"
 
-TSplitViewForm::TSplitViewForm(QWidget* parent) : QMainWindow(parent)
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QChart>
+#include <QChartView>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+
+TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
+    : QMainWindow(parent), FSystemLocale(systemLocale), FApplicationTitle(u"CORVANE 科万串口终端"_s)
 {
-    setObjectName(QStringLiteral("SplitViewForm"));
-    setWindowTitle(QStringLiteral("CORVANE 科万串口终端"));
-    Memo1 = new TLogMemo(this);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    setCentralWidget(Memo1);
-    resize(1228, 664);
+    setObjectName(u"SplitViewForm"_s);
+    setWindowTitle(FApplicationTitle);
+    resize(1095, 634);
+
+    auto* body = new QWidget;
+    auto* row = new QHBoxLayout(body);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    setCentralWidget(body);
+
+    CreateLeftPanel();
+    CreateCentre();
+    CreateRightPanel();
+    Splitter1 = Named(new TSplitterBar, u"Splitter1"_s);
+    Splitter1->hide();
+    row->addWidget(SV_L);
+    row->addWidget(Panel1, 1);
+    row->addWidget(Splitter1);
+    row->addWidget(SV_R);
+    CreateStatusBar();
+    CreateTimersAndMenus();
+
+    connect(SV_L, &TSplitView::Closed, this, &TSplitViewForm::SV_LClosed);
+    connect(SV_R, &TSplitView::Closed, this, &TSplitViewForm::SV_RClosed);
+    connect(SV_R, &TSplitView::Opened, this, &TSplitViewForm::SV_ROpened);
+    connect(Splitter1, &TSplitterBar::Dragged, this,
+            [this](int dx) { SV_R->SetOpenedWidth(qMax(0, SV_R->OpenedWidth() - dx)); });
+    connect(Splitter1, &TSplitterBar::Moved, this, &TSplitViewForm::Splitter1Moved);
+    connect(TabSet1, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet1Change);
+    connect(TabSet2, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet2Change);
+    connect(TabSet3, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet3Change);
+    connect(CheckBox6, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox6Click);
+    connect(CheckBox7, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox7Click);
+    connect(UpDown2, &QSpinBox::valueChanged, this, [this](int v) {
+        FAlphaBlendValue = v;
+        if (FAlphaBlend) setWindowOpacity(v / 255.0);
+    });
+    connect(cbxVclStyles, &QComboBox::activated, this, &TSplitViewForm::cbxVclStylesChange);
+    connect(Button4, &QPushButton::clicked, this, &TSplitViewForm::Button4Click);
+    connect(ComboBoxEx1, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEx1Change);
+
+    // As designed, the window starts transparent at 238.
+    CheckBox7Click();
+    FNetwork = new QNetworkAccessManager(this);
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+
+    FormCreate();
 }
 
-TSplitViewForm::~TSplitViewForm() = default;
+TSplitViewForm::~TSplitViewForm()
+{
+    // A window destroyed without being closed still frees what it owns.
+    for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) delete e.Obj;
+    CvComPortList.clear();
+}
+
+void TSplitViewForm::CreateCentre()
+{
+    Panel1 = Named(new QWidget, u"Panel1"_s);
+    auto* column = new QVBoxLayout(Panel1);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    Notebook2 = Named(new TNotebook, u"Notebook2"_s);
+    TabSet2 = Named(new TTabSet, u"TabSet2"_s);
+    column->addWidget(Notebook2, 1);
+    column->addWidget(TabSet2);
+
+    QWidget* logPage = Notebook2->AddPage(u"Corvane 串口记录"_s);
+    auto* logLayout = new QVBoxLayout(logPage);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    Memo1 = Named(new TLogMemo, u"Memo1"_s);
+    Memo1->SetReadOnly(true);
+    Memo1->setFrameShape(QFrame::NoFrame);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setFont(QFont(u"新宋体"_s, 14));
+    SetMemo1Colors(ColorSilver, SystemColorWindowText);
+    logLayout->addWidget(Memo1);
+
+    CreateChartPage();
+    CreateHelpPage();
+}
+
+void TSplitViewForm::CreateStatusBar()
+{
+    StatusBar1 = Named(new QStatusBar, u"StatusBar1"_s);
+    StatusBar1->setSizeGripEnabled(true);
+    const int widths[3] = {210, 230, 0};
+    for (int i = 0; i < 3; ++i) {
+        StatusPanels[i] = Named(new QLabel, u"StatusBar1Panel"_s + QString::number(i));
+        StatusPanels[i]->setFrameShape(QFrame::StyledPanel);
+        StatusPanels[i]->setFrameShadow(QFrame::Sunken);
+        if (widths[i] > 0) StatusPanels[i]->setFixedWidth(widths[i]);
+        else StatusPanels[i]->setMinimumWidth(50);
+        StatusBar1->addWidget(StatusPanels[i], widths[i] > 0 ? 0 : 1);
+    }
+    StatusPanels[1]->setText(ProductWebAddress);
+    setStatusBar(StatusBar1);
+}
+
+void TSplitViewForm::CreateTimersAndMenus()
+{
+    Timer1 = Named(new QTimer(this), u"Timer1"_s);
+    Timer2 = Named(new QTimer(this), u"Timer2"_s);
+    Timer2->setInterval(10000);
+
+    PopupMenu1 = Named(new QMenu(this), u"PopupMenu1"_s);
+    CloseTheDevice1 = Named(PopupMenu1->addAction(u"Close Current Device"_s), u"CloseTheDevice1"_s);
+
+    SystemMenu = Named(menuBar()->addMenu(u"&Corvane"_s), u"SystemMenu"_s);
+}
+
+void TSplitViewForm::SetMemo1Colors(TColorValue font, TColorValue background)
+{
+    FMemo1FontColor = font;
+    FMemo1BackgroundColor = background;
+    Memo1->SetTextColor(ColorFromValue(font, palette()));
+    Memo1->SetBackgroundColor(ColorFromValue(background, palette()));
+}
+
+TCvComPortObj* TSplitViewForm::Memo1Tag() const { return FMemo1Tag; }
+void TSplitViewForm::SetMemo1Tag(TCvComPortObj* Obj) { FMemo1Tag = Obj; }
+
+void TSplitViewForm::closeEvent(QCloseEvent* event)
+{
+    if (!FClosed) {
+        FClosed = true;
+        FormClose();
+    }
+    event->accept();
+}
+
+void TSplitViewForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (FCentred) return;
+    FCentred = true;
+    if (const QScreen* s = screen()) {
+        QRect r = frameGeometry();
+        r.moveCenter(s->availableGeometry().center());
+        move(r.topLeft());
+    }
+}
+
+void TSplitViewForm::CreateChartPage()
+{
+    QWidget* page = Notebook2->AddPage(u"波形"_s);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    Chart1 = Named(new QChartView(new QChart), u"Chart1"_s);
+    layout->addWidget(Chart1);
+}
+
+void TSplitViewForm::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // System colours of the log follow a new theme.
+    if (event->type() == QEvent::PaletteChange && Memo1) SetMemo1Colors(FMemo1FontColor, FMemo1BackgroundColor);
+}

@@ -1,15 +1,288 @@
 #pragma once
 
+#include "CvSettings.h"
+
+#include <QLocale>
 #include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
 
+#include <functional>
+
+class QAction;
+class QChartView;
+class QCheckBox;
+class QComboBox;
+class QFile;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QNetworkAccessManager;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTextBrowser;
+class QTimer;
+class TCvComPortObj;
 class TLogMemo;
+class TNotebook;
+class TSplitView;
+class TSplitterBar;
+class TStringGrid;
+class TTabSet;
+class TUpDown;
 
-// The main window.
+// One entry of the list of known serial devices: full device name and its port object,
+// which the window owns until it closes.
+struct TCvComPortListEntry {
+    QString Name;
+    TCvComPortObj* Obj = nullptr;
+};
+
+// The main window. The class is split across files by concern: construction of each
+// region (TSplitViewForm_*Panel.cpp, _Centre.cpp), start-up and shutdown (_Startup),
+// side panels, tabs and hot keys (_Panels), the window menu (_Menu), the help page
+// (_Help), Corvane.ini (_Settings), the UI language (_Language), the main log (_MainLog).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TSplitViewForm(QWidget* parent = nullptr);
+    // The start language follows systemLocale; production passes QLocale::system().
+    explicit TSplitViewForm(const QLocale& systemLocale = QLocale::system(), QWidget* parent = nullptr);
     ~TSplitViewForm() override;
 
+    // Start-up and shutdown.
+    void FormCreate();
+    void FormClose();
+    static QString GetTimeStampFileName();
+    static QString GetSpecialFolderPath(int Csidl);
+    static bool CreateShortcut(const QString& Target, QString Name, const QString& Folder, int Csidl);
+
+    // Side panels, tabs, hot keys.
+    void ShowHideRLPanel(int RL);
+    void SwitchTab(TTabSet* TabSet, int Index);
+    void Splitter1Moved();
+    void SV_LClosed();
+    void SV_RClosed();
+    void SV_ROpened();
+    void TabSet1Change(int NewTab);
+    void TabSet2Change(int NewTab);
+    void TabSet3Change(int NewTab);
+    // Page captions of the three notebooks into their tab strips, each strip on tab 0.
+    void RefillTabSets();
+
+    // Main log.
+    void MainLogPrint(const QString& Text);
+
+    // Window menu.
+    void BuildSystemMenu();
+    void WMSysCommand(int Id);
+
+    // Help page.
+    void ShowHelpPage();
+    // Asynchronous: done(true) when the address answers 200 or 302 within the time-out.
+    void ProbeUrl(const QString& Url, std::function<void(bool)> done);
+    QString LocalHelpAddress() const;
+    static constexpr int ProbeTimeoutMs = 3000;
+
+    // Settings file.
+    void TorvinLoadCfg();
+    // False when Corvane.ini could not be written (LastSaveError says why); the old file stays.
+    bool projectSave(bool SavePrivate);
+    QString LastSaveError() const { return FLastSaveError; }
+    QString SettingsFileName() const;
+
+    // UI language.
+    void UpdateUiLaunguage(const QString& Lang);
+    void CheckBox6Click();
+    void ApplyBuiltInCaptions(const QString& Lang);
+    void ApplyLangFile(const QString& FileName);
+    void ApplyUiFont(const QString& Lang);
+    void PrintBanner(const QString& Lang);
+    void PrintPortBanner(TCvComPortObj* Obj);
+    QString LangFileName(const QString& Lang) const;
+    static QString ControlCaption(const QObject* control);
+    static void SetControlCaption(QObject* control, const QString& caption);
+
+    // Appearance handlers that the settings file drives.
+    void CheckBox7Click();
+    // Transparency as asked for; platforms without window opacity (offscreen) ignore it.
+    bool AlphaBlend() const { return FAlphaBlend; }
+    int AlphaBlendValue() const { return FAlphaBlendValue; }
+    void ApplyParentColors();
+    QStringList GetStyleNames() const;
+    void ApplyStyleByName(const QString& Name);
+    void cbxVclStylesChange();
+    // Memo1's colours as the settings file holds them (system colours kept as such).
+    TColorValue Memo1FontColor() const { return FMemo1FontColor; }
+    TColorValue Memo1BackgroundColor() const { return FMemo1BackgroundColor; }
+    void SetMemo1Colors(TColorValue font, TColorValue background);
+
+    // Devices: the parts start-up and shutdown need.
+    void Button4Click();
+    void ComboBoxEx1Change();
+    void MultiComportProcess(const QString& DeviceName);
+    QString GetCurrentDeviceName() const;
+    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const;
+    void MultiComPortSaveLog();
+
+    // The port object that writes into Memo1, or none.
+    TCvComPortObj* Memo1Tag() const;
+    void SetMemo1Tag(TCvComPortObj* Obj);
+
+    QString ApplicationTitle() const { return FApplicationTitle; }
+
+    // State of the window.
+    QString CorvaneCfgDir;
+    QString CorvaneCfgDir_LogFileName;
+    QFile* FileStream = nullptr;
+    QString FullFileNameLoaded;
+    QList<TCvComPortListEntry> CvComPortList;
+    QStringList CvHIDDeviceList;
+    QString UILanguage;
+    QStringList LoopStringList;
+    qint32 FTimer1Timer_Count = 0;
+    QPixmap FCheck;
+    QPixmap FNoCheck;
+    QPointer<TCvComPortObj> LoopTargetPort;
+
+    // Regions.
+    TSplitView* SV_L = nullptr;
+    TSplitView* SV_R = nullptr;
+    TSplitterBar* Splitter1 = nullptr;
+    QWidget* Panel1 = nullptr;
+    TNotebook* Notebook1 = nullptr;
+    TNotebook* Notebook2 = nullptr;
+    TNotebook* Notebook3 = nullptr;
+    TTabSet* TabSet1 = nullptr;
+    TTabSet* TabSet2 = nullptr;
+    TTabSet* TabSet3 = nullptr;
     TLogMemo* Memo1 = nullptr;
+    QChartView* Chart1 = nullptr;
+    QTextBrowser* W4207315 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanels[3] = {};
+    QMenu* SystemMenu = nullptr;
+    QMenu* ThemeMenu = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* CloseTheDevice1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+
+    // Settings page.
+    QComboBox* ComboBoxEx1 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QComboBox* ComboBox3 = nullptr;
+    QComboBox* ComboBox4 = nullptr;
+    QComboBox* ComboBox5 = nullptr;
+    QComboBox* ComboBox6 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QComboBox* ComboBox7 = nullptr;
+    QPushButton* Button10 = nullptr;
+    QGroupBox* GroupBox6 = nullptr;
+    TUpDown* UpDown1 = nullptr;
+    TUpDown* UpDown3 = nullptr;
+    QCheckBox* CheckBox19 = nullptr;
+    QPushButton* Button12 = nullptr;
+    QPushButton* Button17 = nullptr;
+    QPushButton* Button23 = nullptr;
+    QPushButton* Button24 = nullptr;
+    QPushButton* Button13 = nullptr;
+    QPushButton* Button14 = nullptr;
+
+    // Advanced page.
+    QComboBox* cbxVclStyles = nullptr;
+    QCheckBox* CheckBox7 = nullptr;
+    TUpDown* UpDown2 = nullptr;
+    QCheckBox* CheckBox8 = nullptr;
+    TUpDown* UpDown5 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QPushButton* Button5 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* CheckBox25 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QCheckBox* CheckBox4 = nullptr;
+    QCheckBox* CheckBox5 = nullptr;
+    QCheckBox* CheckBox9 = nullptr;
+    QComboBox* ComboBox8 = nullptr;
+    QCheckBox* CheckBox6 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox12 = nullptr;
+
+    // Right panel pages.
+    QPlainTextEdit* Memo3 = nullptr;
+    QPushButton* Button9 = nullptr;
+    QPushButton* Button11 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QWidget* Panel2 = nullptr;
+    QPushButton* Button7 = nullptr;
+    QPushButton* Button8 = nullptr;
+    QPushButton* Button25 = nullptr;
+    TStringGrid* StringGrid1 = nullptr;
+    QWidget* Panel4 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QComboBox* ComboBox9 = nullptr;
+    QComboBox* ComboBox10 = nullptr;
+    QComboBox* ComboBox11 = nullptr;
+    QComboBox* ComboBox12 = nullptr;
+    QPlainTextEdit* Memo5 = nullptr;
+    QPushButton* Button16 = nullptr;
+    QGroupBox* GroupBox10 = nullptr;
+    QWidget* Panel15 = nullptr;
+    QLabel* Label16 = nullptr;
+    QLabel* Label17 = nullptr;
+    QCheckBox* CheckBox10 = nullptr;
+    QCheckBox* CheckBox11 = nullptr;
+    QPushButton* Button15 = nullptr;
+    QPushButton* Button18 = nullptr;
+    QPushButton* Button19 = nullptr;
+    QPushButton* ButtonColor1 = nullptr;
+    QPushButton* ButtonColor2 = nullptr;
+    QPushButton* Button20 = nullptr;
+    QPushButton* Button21 = nullptr;
+    QPushButton* Button22 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateLeftPanel();
+    void CreateSettingsPage(QWidget* page);
+    void CreateAdvancedPage(QWidget* page);
+    void CreateRightPanel();
+    void CreateBlockSendPage(QWidget* page);
+    void CreateSingleSendPage(QWidget* page);
+    void CreateProtocolPage(QWidget* page);
+    void CreateGraphicPage(QWidget* page);
+    void CreateCentre();
+    void CreateChartPage();
+    void CreateHelpPage();
+    void CreateStatusBar();
+    void CreateTimersAndMenus();
+    void CreateCheckGlyphs();
+    void CreateFolders();
+    void ApplySystemFixedTexts(const QString& Lang);
+    // AppMessageHook: true when the key was taken.
+    bool AppMessageHook(QEvent* event);
+
+    QLocale FSystemLocale;
+    QString FApplicationTitle;
+    QString FLastSaveError;
+    QPointer<TCvComPortObj> FMemo1Tag;
+    TColorValue FMemo1FontColor = ColorSilver;
+    TColorValue FMemo1BackgroundColor = SystemColorWindowText;
+    QNetworkAccessManager* FNetwork = nullptr;
+    quint64 FHelpGeneration = 0;
+    bool FAlphaBlend = false;
+    int FAlphaBlendValue = 255;
+    bool FCentred = false;
+    bool FClosed = false;
 };

@@ -1,0 +1,214 @@
+#include "TSplitViewForm.h"
+
+#include "CvCodecs.h"
+#include "TCustomComPort.h"
+#include "TCvComPortObj.h"
+#include "TLogMemo.h"
+#include "TNotebook.h"
+#include "TSplitView.h"
+#include "TSplitterBar.h"
+#include "TStringGrid.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStyleOptionButton>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+// Widths of the controls the side panels are sized from, as designed.
+constexpr int kGroupBox1DesignWidth = 308;
+constexpr int kButton9DesignWidth = 311;
+
+constexpr int CSIDL_DESKTOP = 0;
+constexpr int CSIDL_PERSONAL = 5;
+constexpr int CSIDL_COMMON_APPDATA = 35;
+} // namespace
+
+void TSplitViewForm::FormCreate()
+{
+    // 1. The HID controller joins here with the HID device work.
+    LoopTargetPort = nullptr;
+    qApp->installEventFilter(this);
+    CreateCheckGlyphs();
+
+    for (int r = 1; r < StringGrid1->RowCount(); ++r) StringGrid1->SetCells(0, r, u"%1 "_s.arg(r, 4, 10, QLatin1Char('0')));
+    StringGrid1->SelectCell(2, 2);
+
+    ComboBox1->addItems(TCustomComPort::BaudRateTexts());
+    ComboBox2->addItems(TCustomComPort::DataBitsTexts());
+    ComboBox3->addItems(TCustomComPort::StopBitsTexts());
+    ComboBox4->addItems(TCustomComPort::ParityTexts());
+    ComboBox5->addItems(TCustomComPort::FlowControlTexts());
+    // The lists show the port layer's defaults until a device is selected.
+    ComboBox1->setCurrentIndex(br9600);
+    ComboBox2->setCurrentIndex(dbEight);
+    ComboBox3->setCurrentIndex(sbOneStopBit);
+    ComboBox4->setCurrentIndex(prNone);
+    ComboBox5->setCurrentIndex(fcNone);
+    ComboBox6->setCurrentIndex(0);
+
+    cbxVclStyles->addItems(GetStyleNames());
+    const int active = cbxVclStyles->findText(QApplication::style()->name(), Qt::MatchFixedString);
+    cbxVclStyles->setCurrentIndex(active >= 0 ? active : 0);
+
+    Memo1->Model().Clear();
+    SetMemo1Tag(nullptr);
+    // CharInit(false) joins here with the waveform chart.
+    CvHIDDeviceList.clear();
+
+    CreateFolders();
+    TorvinLoadCfg();
+
+    SV_L->SetOpenedWidth(kGroupBox1DesignWidth + 10);
+    SV_R->SetOpenedWidth(kButton9DesignWidth + 10);
+    Splitter1->setVisible(SV_R->IsOpened());
+
+    const bool chinese = FSystemLocale.language() == QLocale::Chinese && FSystemLocale.territory() == QLocale::China;
+    if (chinese) {
+        UILanguage = u"CN"_s;
+        UpdateUiLaunguage(u"CN"_s);
+        PrintBanner(u"CN"_s);
+    } else {
+        UILanguage = u"EN"_s;
+        UpdateUiLaunguage(u"EN"_s);
+        PrintBanner(u"EN"_s);
+        CheckBox6->setChecked(true);
+    }
+    ApplyUiFont(UILanguage);
+    BuildSystemMenu();
+    ApplyParentColors();
+    Button4Click();
+    // The help browser never opens dialogs of its own, so it needs no silent mode.
+    cbxVclStylesChange();
+    RefillTabSets();
+
+    ComboBox7->clear();
+    ComboBox7->addItems({u"ASCII Format"_s, u"Hexadecimal Format"_s, u"Graphic"_s, u"Corvane Protocol"_s, u"File"_s});
+    ComboBox7->setCurrentIndex(0);
+}
+
+void TSplitViewForm::FormClose()
+{
+    // Every step is guarded: the window always closes and shows nothing.
+    try {
+        projectSave(true);
+    } catch (...) {
+    }
+    try {
+        MultiComPortSaveLog();
+    } catch (...) {
+    }
+    LoopTargetPort = nullptr;
+    try {
+        if (CheckBox1->isChecked()) CreateShortcut(QCoreApplication::applicationFilePath(), {}, {}, -1);
+    } catch (...) {
+    }
+}
+
+void TSplitViewForm::CreateCheckGlyphs()
+{
+    QStyleOptionButton opt;
+    const int w = style()->pixelMetric(QStyle::PM_IndicatorWidth);
+    const int h = style()->pixelMetric(QStyle::PM_IndicatorHeight);
+    opt.rect = QRect(0, 0, w, h);
+    opt.palette = palette();
+    for (const bool on : {false, true}) {
+        QPixmap glyph(w, h);
+        glyph.fill(Qt::transparent);
+        QPainter p(&glyph);
+        opt.state = QStyle::State_Enabled | (on ? QStyle::State_On : QStyle::State_Off);
+        style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &opt, &p);
+        p.end();
+        (on ? FCheck : FNoCheck) = glyph;
+    }
+}
+
+void TSplitViewForm::CreateFolders()
+{
+    CorvaneCfgDir = GetSpecialFolderPath(CSIDL_COMMON_APPDATA) + u"/My Corvane/"_s;
+    CorvaneCfgDir_LogFileName = CorvaneCfgDir + u"Logs/"_s + GetTimeStampFileName();
+    // Failures are left for the reads (no file, defaults) and writes (fail quietly).
+    QDir dir;
+    dir.mkpath(CorvaneCfgDir);
+    dir.mkpath(CorvaneCfgDir + u"Setting"_s);
+    dir.mkpath(CorvaneCfgDir + u"Logs"_s);
+}
+
+QString TSplitViewForm::GetTimeStampFileName()
+{
+    return QDateTime::currentDateTime().toString(u"yyyyMMdd_HHmmss"_s);
+}
+
+QString TSplitViewForm::GetSpecialFolderPath(int Csidl)
+{
+    switch (Csidl) {
+    case CSIDL_DESKTOP:
+        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    case CSIDL_PERSONAL:
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    case CSIDL_COMMON_APPDATA: {
+        const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        // Never fall back to the file-system root.
+        return path.isEmpty() ? QDir::homePath() + u"/.local/share"_s : path;
+    }
+    default:
+        return {};
+    }
+}
+
+namespace {
+// A value of the Exec key: quoted, with the characters the launcher spec reserves escaped.
+QString DesktopExecArgument(const QString& path)
+{
+    QString quoted;
+    for (const QChar c : path) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
+        quoted += c;
+    }
+    quoted.replace(u'%', u"%%"_s);
+    // The desktop-entry string rules then double every backslash once more.
+    quoted.replace(u'\\', u"\\\\"_s);
+    return u'"' + quoted + u'"';
+}
+} // namespace
+
+bool TSplitViewForm::CreateShortcut(const QString& Target, QString Name, const QString& Folder, int Csidl)
+{
+    const QFileInfo target(Target);
+    if (!target.exists()) return false;
+    if (Name.isEmpty()) Name = target.completeBaseName();
+    if (Folder.isEmpty() && Csidl == -1) Csidl = CSIDL_DESKTOP;
+
+    QString dir;
+    if (Csidl >= 0) {
+        dir = GetSpecialFolderPath(Csidl);
+        if (dir.isEmpty()) return false;
+    } else {
+        dir = Folder;
+        while (dir.size() > 1 && dir.endsWith(u'/')) dir.chop(1);
+        if (!QFileInfo(dir).isDir()) return false;
+    }
+
+    QSaveFile file(dir + u'/' + Name + u".desktop"_s);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    const QString entry = u"[Desktop Entry]\n"
+                          u"Type=Application\n"
+                          u"Version=1.0\n"
+                          u"Name="_s + Name + u"\nExec="_s + DesktopExecArgument(target.absoluteFilePath()) +
+                          u"\nPath="_s + target.absolutePath() + u"\nTerminal=false\n"_s;
+    file.write(entry.toUtf8());
+    if (!file.commit()) return false;
+    // Launchers are started only when they may be executed.
+    QFile::setPermissions(file.fileName(), QFile::permissions(file.fileName()) | QFile::ExeOwner | QFile::ExeGroup |
+                                               QFile::ExeOther);
+    return true;
+}

@@ -1,0 +1,363 @@
+#include "CvLanguage.h"
+#include "IniFile.h"
+#include "TCvComPortObj.h"
+#include "TLogMemo.h"
+#include "TNotebook.h"
+#include "TStringGrid.h"
+#include "TTabSet.h"
+#include "UiTestEnv.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct Row {
+    QString name, chinese, english;
+};
+
+// Row number, control, Chinese caption as designed, English caption.
+const QList<Row>& Expected()
+{
+    static const QList<Row> rows = {
+        {u"OPRATION_OPEN"_s, u"打开串口设备"_s, u"Open The Device"_s},
+        {u"OPRATION_OPEN2"_s, u"打开 HID 设备"_s, u"Open The HID Device"_s},
+        {u"OPRATION_CLOSE"_s, u"关闭设备"_s, u"Close The Device"_s},
+        {u"Button4"_s, u"刷新设备"_s, u"Get Ports"_s},
+        {u"Label2"_s, u"波特率数"_s, u"Baud Rate"_s},
+        {u"Label5"_s, u"校验位数"_s, u"Parity"_s},
+        {u"Label9"_s, u"停止位数"_s, u"Stop Bits"_s},
+        {u"Label12"_s, u"数据位数"_s, u"Data Bits"_s},
+        {u"Label13"_s, u"发送格式"_s, u"SendFormat"_s},
+        {u"Label15"_s, u"流控制符"_s, u"FlowControl"_s},
+        {u"Button7"_s, u"清除"_s, u"Clear Above"_s},
+        {u"Button8"_s, u"发送数据"_s, u"Send Block Content Above"_s},
+        {u"CheckBox8"_s, u"自动保存串口数据记录到本地文件"_s, u"Enable Auto Save The Log To File"_s},
+        {u"Button6"_s, u"打开配置文件所在的目录"_s, u"Open The Log File Position"_s},
+        {u"Button5"_s, u"清除串口缓存"_s, u"Clear Data Logs"_s},
+        {u"CheckBox7"_s, u"启用程序窗口背景透明效果"_s, u"Enable Alpha Blend"_s},
+        {u"CheckBox2"_s, u"始终保持在所有窗口的最顶层"_s, u"Always Stay At The Top"_s},
+        {u"CheckBox25"_s, u"发送和接收记录前面显示时间信息"_s, u"Show The Time Stamp "_s},
+        {u"CheckBox3"_s, u"发送和接收记录前面显示年月日期"_s, u"Show The Date Stamp"_s},
+        {u"CheckBox4"_s, u"数据记录前面显示行号"_s, u"Show Line Number For Log"_s},
+        {u"CheckBox5"_s, u"显示串口正在发送的数据"_s, u"Show The Data You Are Sending"_s},
+        {u"Button1"_s, u"循环发送选中的内容"_s, u"Start Loop For Sending Data"_s},
+        {u"Button3"_s, u"停止循环"_s, u"StopSend"_s},
+        {u"Label14"_s, u"循环发送的次数设置      "_s, u"The Loop Times You Want  "_s},
+        {u"Label4"_s, u"循环发送的毫秒间隔"_s, u"The Loop Interval"_s},
+        {u"CheckBox19"_s, u"循环发送使能开关，启用循环发送功能"_s, u"Enable The Loop Funtion"_s},
+        {u"Label6"_s, u"主题风格"_s, u"Main Style"_s},
+        {u"Label7"_s, u"通讯协议"_s, u"Protocol"_s},
+        {u"Label8"_s, u"器件地址"_s, u"DevAdress"_s},
+        {u"Button9"_s, u"将上面的字符串转换成十六进制字节码"_s, u"Start Converting To Hexade"_s},
+        {u"Label10"_s, u"解析格式"_s, u"ReceiveFormat"_s},
+        {u"Label11"_s, u"内部地址"_s, u"MemAddress"_s},
+        {u"Label1"_s, u"窗口透明度,值越小越清爽"_s, u"Main Form AlphaBlend Value"_s},
+        {u"Label3"_s, u"自动保存串口记录秒间隔"_s, u"Second Interval For Auto Saving"_s},
+        {u"Button11"_s, u"将下面的十六进制字节码转换成字符串"_s, u"Start Converting To String"_s},
+        {u"Button10"_s, u"清除当前串口接收记录的历史数据"_s, u"Clear Received Data Logs"_s},
+        {u"CheckBox6"_s, u"Switch To English Language"_s, u"Switch To English Language"_s},
+        {u"CheckBox9"_s, u"十六进制格式接收附加字符解析"_s, u"Parse As String When Hexadecimal"_s},
+        {u"Button13"_s, u"当前串口接收数据直接存入文件"_s, u"Data Received Direct to File"_s},
+        {u"Button14"_s, u"关闭文件"_s, u"FileFinished"_s},
+        {u"CheckBox1"_s, u"创建桌面快捷方式"_s, u"Create Desktop Shortcut"_s},
+        {u"Button15"_s, u"全屏显示所有数据"_s, u"Show All Point"_s},
+        {u"Button16"_s, u"发送操作"_s, u"Do The Operation"_s},
+        {u"Button18"_s, u"放大图形 ZOOM OUT"_s, u"Zoom Out"_s},
+        {u"Button19"_s, u"缩小图形 ZOOM IN"_s, u"Zoom In"_s},
+        {u"ButtonColor1"_s, u"设置图形 1 的颜色"_s, u"Graphic One Color"_s},
+        {u"ButtonColor2"_s, u"设置图形 2 的颜色"_s, u"Graphic Two Color"_s},
+        {u"Button20"_s, u"将数据导出到EXCEL"_s, u"Export Data To Excel"_s},
+        {u"Button21"_s, u"清除图表数据"_s, u"Clear Graphic Data"_s},
+        {u"Button22"_s, u"将图形保存为图片"_s, u"Save Graphic to BMP"_s},
+        {u"Button23"_s, u"载入文件"_s, u"Load File"_s},
+        {u"Button24"_s, u"发送载入的文件流"_s, u"Send The File You Loaded"_s},
+        {u"CheckBox10"_s, u"图形跟随向左滚动 "_s, u"Show All Data"_s},
+        {u"CheckBox11"_s, u"图形叠加在一起"_s, u"Overlap Graphics"_s},
+        {u"Label18"_s, u"操作类型"_s, u"Operation"_s},
+        {u"CheckBox12"_s, u"字符串解析兼容UNICODE编码 "_s, u"Compatible To Unicode"_s},
+        {u"Button12"_s, u"字体设置"_s, u"Font"_s},
+        {u"Button17"_s, u"串口数据区域的字体背景颜色"_s, u"Background Color For Message Log"_s},
+        {u"Button25"_s, u"格式化成十六进制格式"_s, u"Format To Hexade"_s},
+    };
+    return rows;
+}
+
+QString Caption(const TSplitViewForm& w, const QString& name)
+{
+    const QObject* o = w.findChild<QObject*>(name);
+    return o ? TSplitViewForm::ControlCaption(o) : u"<missing %1>"_s.arg(name);
+}
+
+// Captions read back from a language file lose their outer blanks, as every value does.
+void VerifyCaptions(const TSplitViewForm& w, bool english, bool fromFile)
+{
+    for (int r = 3; r < Expected().size(); ++r) {
+        const Row& row = Expected()[r];
+        const QString caption = english ? row.english : row.chinese;
+        QCOMPARE(Caption(w, row.name), fromFile ? caption.trimmed() : caption);
+    }
+}
+
+void VerifyTabStrips(const TSplitViewForm& w)
+{
+    QCOMPARE(w.TabSet1->Tabs(), w.Notebook1->PageCaptions());
+    QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
+    QCOMPARE(w.TabSet3->Tabs(), w.Notebook3->PageCaptions());
+}
+
+QStringList LangKeys(const QString& path)
+{
+    return KeysInOrder(ReadFile(path), u"LANGUAGE"_s);
+}
+
+QStringList AllMessageKeys()
+{
+    QStringList keys;
+    for (int r = 3; r <= 58; ++r) keys << u"MESSAGE_"_s + QString::number(r);
+    return keys;
+}
+
+} // namespace
+
+class TstLanguage : public QObject {
+    Q_OBJECT
+private slots:
+    void tableMatchesTheDesign();
+    void captionLookup_data();
+    void captionLookup();
+    void langFileCreatedOrRead();
+    void startupLanguage_data();
+    void startupLanguage();
+    void switchingBackAndForth();
+    void englishStartThenChinese();
+    void editedMessage22ChangesButton3_data();
+    void editedMessage22ChangesButton3();
+    void labelsWithoutRowKeepTheirText();
+    void fixedTextsFollowTheLanguage();
+    void uiFontLeavesTheLogAlone();
+};
+
+void TstLanguage::tableMatchesTheDesign()
+{
+    const QList<TLang>& table = LangTable();
+    QCOMPARE(table.size(), 59);
+    for (int r = 0; r < 59; ++r) {
+        QCOMPARE(table[r].Name, Expected()[r].name);
+        QCOMPARE(table[r].Caption2, Expected()[r].english);
+        QCOMPARE(table[r].Caption1, r < 3 ? Expected()[r].chinese : QString());
+    }
+}
+
+void TstLanguage::captionLookup_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("close CN") << u"OPRATION_CLOSE"_s << u"CN"_s << u"关闭设备"_s << u"MESSAGE_2"_s;
+    QTest::newRow("close EN") << u"OPRATION_CLOSE"_s << u"EN"_s << u"Close The Device"_s << u"MESSAGE_2"_s;
+    QTest::newRow("other lang is English") << u"OPRATION_OPEN"_s << u"xx"_s << u"Open The Device"_s << u"MESSAGE_0"_s;
+    QTest::newRow("control CN is empty") << u"Button3"_s << u"CN"_s << QString() << u"MESSAGE_22"_s;
+    QTest::newRow("last row") << u"Button25"_s << u"EN"_s << u"Format To Hexade"_s << u"MESSAGE_58"_s;
+    QTest::newRow("case matters") << u"button3"_s << u"EN"_s << QString() << QString();
+    QTest::newRow("unlisted") << u"Label16"_s << u"EN"_s << QString() << QString();
+}
+
+void TstLanguage::captionLookup()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, lang);
+    QFETCH(QString, caption);
+    QFETCH(QString, key);
+    QCOMPARE(GetLangCaption(name, lang), caption);
+    QCOMPARE(GetLangKey(name), key);
+}
+
+void TstLanguage::langFileCreatedOrRead()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"Lang_EN.ini"_s);
+    QList<TCaptionItem> items = {{u"MESSAGE_3"_s, u"Get Ports"_s}, {u"MESSAGE_22"_s, u"StopSend"_s}};
+    QVERIFY(!ApplyLangFileTo(path, items));
+    QCOMPARE(items[1].Caption, u"StopSend"_s);
+    QCOMPARE(ReadFile(path), "[LANGUAGE]\r\nMESSAGE_3=Get Ports\r\nMESSAGE_22=StopSend\r\n");
+
+    TIniFile ini;
+    QVERIFY(ini.Load(path));
+    ini.WriteString(u"LANGUAGE"_s, u"MESSAGE_22"_s, u"Stop"_s);
+    ini.WriteString(u"LANGUAGE"_s, u"MESSAGE_3"_s, QString());
+    QVERIFY(ini.Save(path));
+    const QByteArray before = ReadFile(path);
+    QList<TCaptionItem> again = {{u"MESSAGE_3"_s, u"x"_s}, {u"MESSAGE_22"_s, u"y"_s}, {u"MESSAGE_40"_s, u"kept"_s}};
+    QVERIFY(ApplyLangFileTo(path, again));
+    QCOMPARE(again[0].Caption, QString());
+    QCOMPARE(again[1].Caption, u"Stop"_s);
+    QCOMPARE(again[2].Caption, u"kept"_s);
+    QCOMPARE(ReadFile(path), before);
+}
+
+void TstLanguage::startupLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("english");
+    QTest::newRow("Chinese (China)") << u"zh_CN"_s << false;
+    QTest::newRow("English (US)") << u"en_US"_s << true;
+    QTest::newRow("Chinese (Taiwan)") << u"zh_TW"_s << true;
+    QTest::newRow("German") << u"de_DE"_s << true;
+}
+
+void TstLanguage::startupLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(bool, english);
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(locale)};
+
+    QCOMPARE(w.UILanguage, english ? u"EN"_s : u"CN"_s);
+    QCOMPARE(w.CheckBox6->isChecked(), english);
+    // English is applied twice at start-up, the second time from the file the first wrote.
+    VerifyCaptions(w, english, english);
+    QCOMPARE(w.Button2->text(), english ? u"Open The Device"_s : u"打开串口设备"_s);
+    QCOMPARE(w.windowTitle(), english ? u"Corvane SerialPort Complex Terminal R2018a"_s : u"CORVANE 科万串口终端"_s);
+    VerifyTabStrips(w);
+
+    const QStringList banner = BannerLines(english ? u"EN"_s : u"CN"_s);
+    QCOMPARE(w.Memo1->Model().LineCount(), 5);
+    for (int i = 0; i < 5; ++i) QCOMPARE(w.Memo1->Model().Line(i), u"0%1| "_s.arg(i) + banner[i]);
+    QCOMPARE(banner[0], QString(61, u'#'));
+    QCOMPARE(banner[1], english ? u"Corvane Serial Port Tool"_s : u"CORVANE 科万串口终端"_s);
+    QCOMPARE(banner[2], u"Version :4.20"_s);
+
+    const QString created = env.SettingDir() + (english ? u"Lang_EN.ini"_s : u"Lang_CN.ini"_s);
+    const QString other = env.SettingDir() + (english ? u"Lang_CN.ini"_s : u"Lang_EN.ini"_s);
+    QCOMPARE(LangKeys(created), AllMessageKeys());
+    QVERIFY(!QFile::exists(other));
+    TIniFile ini;
+    QVERIFY(ini.Load(created));
+    QCOMPARE(ini.ReadString(u"LANGUAGE"_s, u"MESSAGE_3"_s), english ? u"Get Ports"_s : u"刷新设备"_s);
+}
+
+void TstLanguage::switchingBackAndForth()
+{
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(u"zh_CN"_s)};
+    w.CheckBox6->click();
+    QCOMPARE(w.UILanguage, u"EN"_s);
+    VerifyCaptions(w, true, false);
+    VerifyTabStrips(w);
+    QCOMPARE(LangKeys(env.SettingDir() + u"Lang_EN.ini"_s), AllMessageKeys());
+
+    w.CheckBox6->click();
+    QCOMPARE(w.UILanguage, u"CN"_s);
+    VerifyCaptions(w, false, true);
+    VerifyTabStrips(w);
+
+    w.CheckBox6->click();
+    VerifyCaptions(w, true, true);
+}
+
+void TstLanguage::englishStartThenChinese()
+{
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(u"en_GB"_s)};
+    w.CheckBox6->setChecked(false);
+    QCOMPARE(w.UILanguage, u"CN"_s);
+    // No Chinese file yet: the English captions stay and become the Chinese file.
+    VerifyCaptions(w, true, true);
+    TIniFile ini;
+    QVERIFY(ini.Load(env.SettingDir() + u"Lang_CN.ini"_s));
+    QCOMPARE(ini.ReadString(u"LANGUAGE"_s, u"MESSAGE_22"_s), u"StopSend"_s);
+    QCOMPARE(LangKeys(env.SettingDir() + u"Lang_CN.ini"_s), AllMessageKeys());
+    QCOMPARE(w.windowTitle(), u"CORVANE 科万串口终端"_s);
+}
+
+void TstLanguage::editedMessage22ChangesButton3_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("next start on an English system") << u"en_US"_s;
+    QTest::newRow("next switch to English") << u"zh_CN"_s;
+}
+
+void TstLanguage::editedMessage22ChangesButton3()
+{
+    QFETCH(QString, locale);
+    UiTestEnv env;
+    {
+        TSplitViewForm first{QLocale(u"en_US"_s)};
+    }
+    const QString path = env.SettingDir() + u"Lang_EN.ini"_s;
+    TIniFile ini;
+    QVERIFY(ini.Load(path));
+    QVERIFY(ini.WriteString(u"LANGUAGE"_s, u"MESSAGE_22"_s, u"Stop"_s));
+    QVERIFY(ini.Save(path));
+
+    TSplitViewForm w{QLocale(locale)};
+    if (!w.CheckBox6->isChecked()) {
+        QCOMPARE(w.Button3->text(), u"停止循环"_s);
+        w.CheckBox6->click();
+    }
+    QCOMPARE(w.Button3->text(), u"Stop"_s);
+    QCOMPARE(w.Button1->text(), u"Start Loop For Sending Data"_s);
+}
+
+void TstLanguage::labelsWithoutRowKeepTheirText()
+{
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(u"zh_CN"_s)};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(w.Label16->text(), u"X:"_s);
+        QCOMPARE(w.Label17->text(), u"Y: "_s);
+        QCOMPARE(w.CloseTheDevice1->text(), u"Close Current Device"_s);
+        w.CheckBox6->click();
+    }
+}
+
+void TstLanguage::fixedTextsFollowTheLanguage()
+{
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(u"zh_CN"_s)};
+    const auto verify = [&w](const TFixedTexts& t) {
+        QCOMPARE(w.windowTitle(), t.Title);
+        QCOMPARE(w.Notebook1->PageCaptions(), t.Notebook1);
+        QCOMPARE(w.Notebook2->PageCaptions(), QStringList({t.Notebook2Log, t.Notebook2Graphic, t.Notebook2Help}));
+        QCOMPARE(w.Notebook3->PageCaptions(), t.Notebook3);
+        for (int c = 0; c < 4; ++c) QCOMPARE(w.StringGrid1->Cells(c, 0), t.GridHeader[c]);
+        QCOMPARE(w.StatusPanels[0]->text(), t.StatusHint);
+    };
+    verify(FixedTexts(u"CN"_s));
+    QCOMPARE(w.Notebook3->PageCaption(0), u"Corvane 数据发送 F2"_s);
+    w.CheckBox6->click();
+    verify(FixedTexts(u"EN"_s));
+    QCOMPARE(w.Notebook3->PageCaption(1), u"Normal Send"_s);
+    QCOMPARE(w.StringGrid1->Cells(1, 0), u" X"_s);
+
+    // While a device writes into the main log, its page keeps the device's name.
+    TCvComPortObj holder(nullptr, u"USB Serial (ttyUSB0)"_s);
+    w.SetMemo1Tag(&holder);
+    w.Notebook2->SetPageCaption(0, holder.FComportFullName);
+    w.CheckBox6->click();
+    QCOMPARE(w.Notebook2->PageCaption(0), u"USB Serial (ttyUSB0)"_s);
+    VerifyTabStrips(w);
+    w.SetMemo1Tag(nullptr);
+}
+
+void TstLanguage::uiFontLeavesTheLogAlone()
+{
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(u"en_US"_s)};
+    QCOMPARE(w.Button4->font().family(), u"Segoe UI"_s);
+    QCOMPARE(w.Button4->font().pointSize(), 10);
+    QCOMPARE(w.CheckBox6->font().pointSize(), 10);
+    QCOMPARE(w.Memo1->font().family(), u"新宋体"_s);
+    QCOMPARE(w.Memo1->font().pointSize(), 14);
+}
+
+QTEST_MAIN(TstLanguage)
+#include "tst_language.moc"

@@ -1,0 +1,37 @@
+// Draws the main window into a PNG for the documentation:
+//   ui_screenshot <zh_CN|en_US> <file.png>
+// Runs against a throw-away data folder so that no real settings are read or written.
+
+#include "TSplitViewForm.h"
+#include "TSplitView.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <locale> <file.png>\n", argv[0]);
+        return 2;
+    }
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    qputenv("HOME", data.path().toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    TSplitViewForm form{QLocale(QString::fromLatin1(argv[1]))};
+    form.show();
+    form.SV_L->Open();
+    form.SV_R->Open();
+    const QString file = QString::fromLocal8Bit(argv[2]);
+    int rc = 1;
+    QTimer::singleShot(1500, &form, [&] {
+        rc = form.grab().save(file) ? 0 : 1;
+        app.quit();
+    });
+    app.exec();
+    return rc;
+}
