@@ -16,5 +16,5 @@ CMAKE_BUILD_TYPE=Debug scripts/build.sh "$DIR" "$OPT" -DCORVANE_BENCH=OFF
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/cmake/tsan.supp"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/cmake/tsan.supp"
 ctest --test-dir "$DIR" --output-on-failure -j 2 "$@"
