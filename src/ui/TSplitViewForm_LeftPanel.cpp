@@ -6,6 +6,7 @@
 #include "TTabSet.h"
 #include "TUpDown.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -117,14 +118,21 @@ void TSplitViewForm::CreateSettingsPage(QWidget* page)
     Button24 = NewButton(u"Button24"_s, u"发送载入的文件流"_s);
     Button13 = NewButton(u"Button13"_s, u"当前串口接收数据直接存入文件"_s);
     Button14 = NewButton(u"Button14"_s, u"关闭文件"_s);
+    // Long captions (English ones above all) get a row of their own.
     auto* buttons = new QGridLayout;
     buttons->addWidget(Button12, 0, 0);
-    buttons->addWidget(Button17, 0, 1);
-    buttons->addWidget(Button23, 1, 0);
-    buttons->addWidget(Button24, 1, 1);
-    buttons->addWidget(Button13, 2, 0, 1, 2);
-    buttons->addWidget(Button14, 3, 0, 1, 2);
+    buttons->addWidget(Button23, 0, 1);
+    buttons->addWidget(Button17, 1, 0, 1, 2);
+    buttons->addWidget(Button24, 2, 0, 1, 2);
+    buttons->addWidget(Button13, 3, 0, 1, 2);
+    buttons->addWidget(Button14, 4, 0, 1, 2);
     column->addLayout(buttons);
+    // The panel has a fixed width: lists may be narrower than their longest item.
+    const QList<QComboBox*> lists = page->findChildren<QComboBox*>();
+    for (QComboBox* box : lists) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(8);
+    }
     column->addStretch(1);
 }
 
@@ -174,5 +182,10 @@ void TSplitViewForm::CreateAdvancedPage(QWidget* page)
     wide(CheckBox1);
     CheckBox12 = NewCheckBox(u"CheckBox12"_s, u"字符串解析兼容UNICODE编码 "_s, false);
     wide(CheckBox12);
+    const QList<QComboBox*> lists = page->findChildren<QComboBox*>();
+    for (QComboBox* box : lists) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(8);
+    }
     column->addStretch(1);
 }
