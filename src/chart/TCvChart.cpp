@@ -1,0 +1,372 @@
+#include "TCvChart.h"
+
+#include "TCvFastLineSeries.h"
+
+#include <QChart>
+#include <QLabel>
+#include <QLineSeries>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace {
+
+QString ReadOutNumber(double v)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(v, 'g', 15);
+}
+
+} // namespace
+
+TCvChart::TCvChart(QWidget* parent)
+    : QChartView(new QChart, parent), FAxisX(new QValueAxis), FAxisY(new QValueAxis), FRefreshTimer(new QTimer(this))
+{
+    setObjectName(QStringLiteral("Chart1"));
+    setFrameShape(QFrame::NoFrame);
+    setRenderHint(QPainter::Antialiasing, false);
+    // Zooming with the mouse works on the bottom axis; the left axis follows the data.
+    setRubberBand(QChartView::HorizontalRubberBand);
+    viewport()->setMouseTracking(true);
+    setMouseTracking(true);
+
+    chart()->addAxis(FAxisX, Qt::AlignBottom);
+    chart()->addAxis(FAxisY, Qt::AlignLeft);
+    FAxisX->setLabelFormat(QStringLiteral("%g"));
+    FAxisY->setLabelFormat(QStringLiteral("%g"));
+
+    FRefreshTimer->setSingleShot(true);
+    FRefreshTimer->setInterval(kRefreshMs);
+    connect(FRefreshTimer, &QTimer::timeout, this, &TCvChart::RefreshIfShown);
+    connect(chart(), &QChart::plotAreaChanged, this, [this] { ScheduleRefresh(); });
+    // A zoom made with the mouse turns the bottom axis manual, as the zoom buttons do.
+    connect(FAxisX, &QValueAxis::rangeChanged, this, [this](qreal minimum, qreal maximum) {
+        if (FApplyingRange) return;
+        FAutoX = false;
+        FMinX = minimum;
+        FMaxX = maximum;
+        ScheduleRefresh();
+    });
+    ApplyResetLook();
+    Refresh();
+}
+
+TCvChart::~TCvChart()
+{
+    // Series first: their lines must leave the chart while it still exists.
+    const QList<TCvFastLineSeries*> all = FSeries;
+    for (TCvFastLineSeries* s : all) delete s;
+}
+
+void TCvChart::ApplyResetLook()
+{
+    QChart* c = chart();
+    c->setAnimationOptions(QChart::NoAnimation);
+    c->legend()->hide();
+    c->setTitle(QString());
+    c->setTitleBrush(QColor(200, 150, 50));
+    c->setBackgroundBrush(Qt::black);
+    c->setBackgroundRoundness(0);
+    c->setDropShadowEnabled(false);
+    c->setPlotAreaBackgroundVisible(false);
+    setBackgroundBrush(Qt::black);
+    for (QValueAxis* axis : {FAxisX, FAxisY}) {
+        axis->setLabelsColor(Qt::white);
+        axis->setGridLineColor(QColor(60, 60, 60));
+        axis->setLinePenColor(QColor(160, 160, 160));
+    }
+}
+
+void TCvChart::CharResetSeries()
+{
+    const QList<TCvFastLineSeries*> all = FSeries;
+    for (TCvFastLineSeries* s : all) delete s;
+    FSeries.clear();
+    FAutoX = true;
+    FMinX = FMaxX = 0;
+    ApplyResetLook();
+    ScheduleRefresh();
+    emit SeriesReset();
+}
+
+void TCvChart::CharInit(bool BOver)
+{
+    CharResetSeries();
+    TCvFastLineSeries* s1 = CharAddSeries(0, QStringLiteral("test1"), QColor(255, 0, 255));
+    TCvFastLineSeries* s2 = CharAddSeries(0, QStringLiteral("test2"), QColor(255, 255, 0));
+    double random[91];
+    for (double& v : random) v = QRandomGenerator::global()->bounded(20);
+    CharAppendBuffData(s1, BOver ? 0 : 11, random, 91);
+    const int periods = int(std::lround(91.0 / 30.0));
+    for (int p = 0; p < periods; ++p)
+        for (int i = 0; i < 30; ++i) CharAppendData(s2, 0, (std::sin(2 * std::numbers::pi * i / 30) + 1) * 5);
+    Refresh();
+}
+
+TCvFastLineSeries* TCvChart::CharInitSeries(bool /*BOver*/)
+{
+    CharResetSeries();
+    return CharAddSeries(0, QStringLiteral("test1"), QColor(255, 255, 0));
+}
+
+TCvFastLineSeries* TCvChart::CharAddSeries(int /*Base*/, const QString& Title, const QColor& Color)
+{
+    for (TCvFastLineSeries* s : std::as_const(FSeries))
+        if (s->Title() == Title) return s;
+    auto* s = new TCvFastLineSeries(this, Title, Color);
+    FSeries.append(s);
+    chart()->addSeries(s->LineSeries());
+    s->LineSeries()->attachAxis(FAxisX);
+    s->LineSeries()->attachAxis(FAxisY);
+    ScheduleRefresh();
+    return s;
+}
+
+TCvFastLineSeries* TCvChart::CharGetSeries(const QString& Title) const
+{
+    if (FSeries.isEmpty()) return nullptr;
+    if (Title.isEmpty()) return FSeries.first();
+    for (TCvFastLineSeries* s : FSeries)
+        if (s->Title() == Title) return s;
+    return nullptr;
+}
+
+TCvFastLineSeries* TCvChart::CharGetSeries2(int Index) const
+{
+    if (Index < 0 || Index >= FSeries.size()) return nullptr;
+    return FSeries.at(Index);
+}
+
+void TCvChart::CharSeriesSetColor(int Index, const QColor& Color)
+{
+    TCvFastLineSeries* s = CharGetSeries2(Index);
+    if (!s) return;
+    s->SetColor(Color);
+    viewport()->update();
+}
+
+void TCvChart::CharAppendBuffData(TCvFastLineSeries* FastLineSeries, int Base, const double* Buff, int Length)
+{
+    if (!FastLineSeries || !Buff || Length <= 0) return;
+    FastLineSeries->AddYs(Buff, Length, Base);
+}
+
+void TCvChart::CharAppendData(TCvFastLineSeries* FastLineSeries, int Base, double Data)
+{
+    if (!FastLineSeries) return;
+    FastLineSeries->AddY(Data + Base);
+}
+
+void TCvChart::AutoRange(double& minimum, double& maximum) const
+{
+    bool any = false;
+    minimum = maximum = 0;
+    for (const TCvFastLineSeries* s : FSeries) {
+        if (s->Count() == 0) continue;
+        const double first = double(s->FirstX());
+        const double last = double(s->NextX() - 1);
+        minimum = any ? std::min(minimum, first) : first;
+        maximum = any ? std::max(maximum, last) : last;
+        any = true;
+    }
+}
+
+double TCvChart::BottomAxisMinimum() const
+{
+    if (!FAutoX) return FMinX;
+    double minimum, maximum;
+    AutoRange(minimum, maximum);
+    return minimum;
+}
+
+double TCvChart::BottomAxisMaximum() const
+{
+    if (!FAutoX) return FMaxX;
+    double minimum, maximum;
+    AutoRange(minimum, maximum);
+    return maximum;
+}
+
+void TCvChart::SetBottomAxisAutomatic(bool automatic)
+{
+    if (!automatic && FAutoX) AutoRange(FMinX, FMaxX);
+    FAutoX = automatic;
+    ScheduleRefresh();
+}
+
+void TCvChart::SetBottomAxisMinMax(double minimum, double maximum)
+{
+    FAutoX = false;
+    FMinX = minimum;
+    FMaxX = maximum;
+    ScheduleRefresh();
+}
+
+void TCvChart::CharZoomSeries(int Count)
+{
+    const double minimum = BottomAxisMinimum() - Count;
+    const double maximum = BottomAxisMaximum() + Count;
+    if (minimum < maximum) SetBottomAxisMinMax(minimum, maximum);
+    Refresh();
+}
+
+void TCvChart::CharMoveSeries(int /*Index*/, int Count)
+{
+    // Runs once per received point: only the limits change here, the drawing follows.
+    if (FAutoX) {
+        double minimum, maximum;
+        AutoRange(minimum, maximum);
+        if (!(maximum - minimum > 30)) return;
+        FAutoX = false;
+        FMinX = minimum;
+        FMaxX = maximum;
+    } else if (!(FMaxX - FMinX > 30)) {
+        return;
+    }
+    FMaxX += Count;
+    FMinX += Count;
+    ScheduleRefresh();
+}
+
+void TCvChart::ScheduleRefresh()
+{
+    if (FRefreshPending) return;
+    FRefreshPending = true;
+    FRefreshTimer->start();
+}
+
+void TCvChart::RefreshIfShown()
+{
+    // A chart on a hidden page waits: it is brought up to date when it is shown.
+    if (isVisible()) Refresh();
+}
+
+void TCvChart::showEvent(QShowEvent* event)
+{
+    QChartView::showEvent(event);
+    if (FRefreshPending) FRefreshTimer->start();
+}
+
+void TCvChart::Refresh()
+{
+    FRefreshTimer->stop();
+    FRefreshPending = false;
+    double xmin = FMinX, xmax = FMaxX;
+    if (FAutoX) AutoRange(xmin, xmax);
+    // An axis needs some width to be drawn; the limits read back stay as they are.
+    if (!(xmax > xmin)) xmax = xmin + 1;
+    const int columns = std::max(1, int(std::lround(chart()->plotArea().width())));
+    double ymin = std::numeric_limits<double>::infinity(), ymax = -ymin;
+    QList<QPointF> points;
+    for (TCvFastLineSeries* s : std::as_const(FSeries)) {
+        double lo, hi;
+        if (s->Decimate(xmin, xmax, columns, points, lo, hi)) {
+            ymin = std::min(ymin, lo);
+            ymax = std::max(ymax, hi);
+        }
+        s->LineSeries()->replace(points);
+    }
+    if (!(ymax >= ymin)) {
+        ymin = 0;
+        ymax = 1;
+    } else if (ymax == ymin) {
+        ymin -= 1;
+        ymax += 1;
+    } else {
+        // A small margin keeps the 2-pixel line off the frame.
+        const double pad = (ymax - ymin) * 0.02;
+        ymin -= pad;
+        ymax += pad;
+    }
+    FApplyingRange = true;
+    FAxisX->setRange(xmin, xmax);
+    FAxisY->setRange(ymin, ymax);
+    FApplyingRange = false;
+}
+
+void TCvChart::SeriesGone(TCvFastLineSeries* series)
+{
+    FSeries.removeOne(series);
+    if (series->LineSeries()->chart()) chart()->removeSeries(series->LineSeries());
+    ScheduleRefresh();
+}
+
+void TCvChart::SetReadOutLabels(QLabel* Label16, QLabel* Label17)
+{
+    FLabel16 = Label16;
+    FLabel17 = Label17;
+}
+
+void TCvChart::UpdateCrosshair(QPoint at)
+{
+    const QRect area = viewport()->rect();
+    viewport()->update(QRect(at.x(), 0, 1, area.height()));
+    viewport()->update(QRect(0, at.y(), area.width(), 1));
+}
+
+void TCvChart::Chart1MouseMove(QObject* /*Sender*/, Qt::KeyboardModifiers /*Shift*/, int X, int Y)
+{
+    if (FCrossDrawn) {
+        FCrossDrawn = false;
+        UpdateCrosshair(FCrossPos);
+    }
+    const QRect area = viewport()->rect();
+    if (X < 0 || Y < 0 || X >= area.width() || Y >= area.height()) return;
+    FCrossDrawn = true;
+    FCrossPos = QPoint(X, Y);
+    UpdateCrosshair(FCrossPos);
+    if (FSeries.isEmpty()) return;
+    // The value under the mouse as drawn, through the first series' axes.
+    const QPointF inChart = chart()->mapFromScene(mapToScene(QPoint(X, Y)));
+    const QPointF value = chart()->mapToValue(inChart, FSeries.first()->LineSeries());
+    if (FLabel16) FLabel16->setText(QStringLiteral("X: ") + ReadOutNumber(value.x()));
+    if (FLabel17) FLabel17->setText(QStringLiteral("Y: ") + ReadOutNumber(value.y()));
+}
+
+void TCvChart::mouseMoveEvent(QMouseEvent* event)
+{
+    QChartView::mouseMoveEvent(event);
+    const QPoint p = event->position().toPoint();
+    Chart1MouseMove(this, event->modifiers(), p.x(), p.y());
+}
+
+void TCvChart::drawForeground(QPainter* painter, const QRectF& rect)
+{
+    QChartView::drawForeground(painter, rect);
+    if (!FCrossDrawn || FHideCrosshair) return;
+    // Exclusive-or in white: the lines stay visible on any colour beneath them.
+    painter->save();
+    painter->setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(QPen(Qt::white, 0, Qt::SolidLine));
+    const QRect area = viewport()->rect();
+    painter->drawLine(mapToScene(QPoint(FCrossPos.x(), 0)), mapToScene(QPoint(FCrossPos.x(), area.height())));
+    painter->drawLine(mapToScene(QPoint(0, FCrossPos.y())), mapToScene(QPoint(area.width(), FCrossPos.y())));
+    painter->restore();
+}
+
+bool TCvChart::SavePicture(const QString& FileName)
+{
+    if (FileName.isEmpty()) return false;
+    if (FRefreshPending) Refresh();
+    FHideCrosshair = true;
+    const QPixmap picture = grab();
+    FHideCrosshair = false;
+    return picture.save(FileName, "BMP");
+}
+
+QString BmpFileName(const QString& chosen)
+{
+    if (chosen.isEmpty()) return QString();
+    if (chosen.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive)) return chosen;
+    return chosen + QStringLiteral(".bmp");
+}

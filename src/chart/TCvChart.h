@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QChartView>
+#include <QColor>
+#include <QList>
+#include <QPoint>
+#include <QPointer>
+
+class QLabel;
+class QTimer;
+class QValueAxis;
+class TCvFastLineSeries;
+
+// The waveform chart `Chart1` with the chart operations of the main window.
+// Points go into the series at once; what is drawn (decimated polylines and the axis
+// ranges) follows at most every kRefreshMs, so a flood of points costs little per point.
+class TCvChart : public QChartView {
+    Q_OBJECT
+public:
+    static constexpr int kRefreshMs = 30;
+
+    explicit TCvChart(QWidget* parent = nullptr);
+    ~TCvChart() override;
+
+    // Destroys every series (a port object holding one sees it vanish) and restores the reset look.
+    void CharResetSeries();
+    // The demonstration chart: "test1" random, "test2" three sine periods; overlaid when BOver.
+    void CharInit(bool BOver);
+    // Resets the chart and returns a new yellow series "test1" for a port object.
+    TCvFastLineSeries* CharInitSeries(bool BOver);
+    // The series titled Title if there is one (colour unchanged), else a new one.
+    TCvFastLineSeries* CharAddSeries(int Base, const QString& Title, const QColor& Color);
+    // Exact title; an empty title gives the first series.
+    TCvFastLineSeries* CharGetSeries(const QString& Title) const;
+    TCvFastLineSeries* CharGetSeries2(int Index) const;
+    void CharSeriesSetColor(int Index, const QColor& Color);
+    void CharAppendBuffData(TCvFastLineSeries* FastLineSeries, int Base, const double* Buff, int Length);
+    void CharAppendData(TCvFastLineSeries* FastLineSeries, int Base, double Data);
+    // Widens the bottom axis by Count at each end (narrows for a negative Count). A step
+    // that would leave the minimum at or above the maximum changes nothing.
+    void CharZoomSeries(int Count);
+    // Follow-scrolling: moves both ends by Count once the visible range is wider than 30.
+    void CharMoveSeries(int Index, int Count);
+    // Crosshair and read-out; X and Y are pixels of the chart.
+    void Chart1MouseMove(QObject* Sender, Qt::KeyboardModifiers Shift, int X, int Y);
+
+    int SeriesCount() const { return int(FSeries.size()); }
+
+    bool BottomAxisAutomatic() const { return FAutoX; }
+    void SetBottomAxisAutomatic(bool automatic);
+    // The limits in effect; for an automatic axis they span every point.
+    double BottomAxisMinimum() const;
+    double BottomAxisMaximum() const;
+    // Makes the axis manual with these limits.
+    void SetBottomAxisMinMax(double minimum, double maximum);
+
+    bool CrosshairDrawn() const { return FCrossDrawn; }
+    QPoint CrosshairPos() const { return FCrossPos; }
+    void SetReadOutLabels(QLabel* Label16, QLabel* Label17);
+
+    // Brings what is drawn up to date now instead of at the next refresh.
+    void Refresh();
+    bool RefreshPending() const { return FRefreshPending; }
+    // The chart's image at its size on screen, as a Windows bitmap; the crosshair is left out.
+    bool SavePicture(const QString& FileName);
+
+    QValueAxis* AxisX() const { return FAxisX; }
+    QValueAxis* AxisY() const { return FAxisY; }
+
+signals:
+    // After every reset: series handed out before are gone.
+    void SeriesReset();
+
+protected:
+    void drawForeground(QPainter* painter, const QRectF& rect) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    friend class TCvFastLineSeries;
+    void ScheduleRefresh();
+    void RefreshIfShown();
+    void SeriesGone(TCvFastLineSeries* series);
+    void AutoRange(double& minimum, double& maximum) const;
+    void ApplyResetLook();
+    void UpdateCrosshair(QPoint at);
+
+    QList<TCvFastLineSeries*> FSeries;
+    QValueAxis* FAxisX;
+    QValueAxis* FAxisY;
+    QTimer* FRefreshTimer;
+    bool FRefreshPending = false;
+    bool FApplyingRange = false;
+    bool FAutoX = true;
+    double FMinX = 0;
+    double FMaxX = 0;
+    bool FCrossDrawn = false;
+    QPoint FCrossPos;
+    bool FHideCrosshair = false;
+    QPointer<QLabel> FLabel16;
+    QPointer<QLabel> FLabel17;
+};
+
+// The file a picture is saved to: ".bmp" is added unless the name already ends in it
+// (in any letter case); an empty name stays empty (nothing is saved).
+QString BmpFileName(const QString& chosen);
