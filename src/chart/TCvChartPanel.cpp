@@ -11,127 +11,106 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QVBoxLayout>
 
-TCvColorButton::TCvColorButton(const QString& caption, const QColor& color, QWidget* parent) : QPushButton(caption, parent)
+#include <climits>
+
+TCvChartPage::TCvChartPage(TCvChart* chart, const TCvChartControls& controls, QObject* parent)
+    : QObject(parent), FChart(chart), FControls(controls)
 {
-    SetColor(color);
+    // The colour buttons start with the colours of the demonstration lines.
+    SetButtonColor(0, QColor(255, 0, 255));
+    SetButtonColor(1, QColor(255, 255, 0));
+    const TCvChartControls& c = FControls;
+    // clicked (not toggled): only the user's click redraws the demonstration chart.
+    if (c.CheckBox11) connect(c.CheckBox11, &QCheckBox::clicked, this, &TCvChartPage::CheckBox11Click);
+    auto bind = [this](QPushButton* button, auto handler) {
+        if (button) connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+    };
+    bind(c.Button15, &TCvChartPage::Button15Click);
+    bind(c.Button18, &TCvChartPage::Button18Click);
+    bind(c.Button19, &TCvChartPage::Button19Click);
+    bind(c.ButtonColor1, &TCvChartPage::ButtonColor1Click);
+    bind(c.ButtonColor2, &TCvChartPage::ButtonColor2Click);
+    bind(c.Button20, &TCvChartPage::Button20Click);
+    bind(c.Button21, &TCvChartPage::Button21Click);
+    bind(c.Button22, &TCvChartPage::Button22Click);
+    if (chart) chart->SetReadOutLabels(c.Label16, c.Label17);
 }
 
-void TCvColorButton::SetColor(const QColor& color)
+QWidget* TCvChartPage::DialogParent() const
 {
-    FColor = color;
+    if (FControls.Button20) return FControls.Button20->window();
+    return FChart ? FChart->window() : nullptr;
+}
+
+void TCvChartPage::SetButtonColor(int index, const QColor& color)
+{
+    index = index == 1 ? 1 : 0;
+    FColors[index] = color;
+    QPushButton* button = index == 0 ? FControls.ButtonColor1 : FControls.ButtonColor2;
+    if (!button) return;
     QPixmap swatch(16, 16);
     swatch.fill(color);
     QPainter(&swatch).drawRect(0, 0, 15, 15);
-    setIcon(QIcon(swatch));
+    button->setIcon(QIcon(swatch));
 }
 
-TCvChartPanel::TCvChartPanel(TCvChart* chart, QWidget* parent) : QWidget(parent), FChart(chart)
+void TCvChartPage::ChartFollow(int Count)
 {
-    setObjectName(QStringLiteral("ChartPanel"));
-    auto make = [this](const char* name, const QString& caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(QLatin1String(name));
-        return b;
-    };
-    Label16 = new QLabel(QStringLiteral("X:"), this);
-    Label16->setObjectName(QStringLiteral("Label16"));
-    Label17 = new QLabel(QStringLiteral("Y: "), this);
-    Label17->setObjectName(QStringLiteral("Label17"));
-    CheckBox10 = new QCheckBox(QStringLiteral("图形跟随向左滚动 "), this);
-    CheckBox10->setObjectName(QStringLiteral("CheckBox10"));
-    CheckBox10->setChecked(true);
-    CheckBox11 = new QCheckBox(QStringLiteral("图形叠加在一起"), this);
-    CheckBox11->setObjectName(QStringLiteral("CheckBox11"));
-    Button15 = make("Button15", QStringLiteral("全屏显示所有数据"));
-    Button18 = make("Button18", QStringLiteral("放大图形 ZOOM OUT"));
-    Button19 = make("Button19", QStringLiteral("缩小图形 ZOOM IN"));
-    ButtonColor1 = new TCvColorButton(QStringLiteral("设置图形 1 的颜色"), QColor(255, 0, 255), this);
-    ButtonColor1->setObjectName(QStringLiteral("ButtonColor1"));
-    ButtonColor2 = new TCvColorButton(QStringLiteral("设置图形 2 的颜色"), QColor(255, 255, 0), this);
-    ButtonColor2->setObjectName(QStringLiteral("ButtonColor2"));
-    Button20 = make("Button20", QStringLiteral("将数据导出到EXCEL"));
-    Button21 = make("Button21", QStringLiteral("清除图表数据"));
-    Button22 = make("Button22", QStringLiteral("将图形保存为图片"));
-
-    auto* layout = new QVBoxLayout(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{Label16, Label17, CheckBox10, CheckBox11, Button15, Button18,
-                                                      Button19, ButtonColor1, ButtonColor2, Button20, Button21,
-                                                      Button22})
-        layout->addWidget(w);
-    layout->addStretch();
-
-    // clicked (not toggled): only the user's click redraws the demonstration chart.
-    connect(CheckBox11, &QCheckBox::clicked, this, &TCvChartPanel::CheckBox11Click);
-    connect(Button15, &QPushButton::clicked, this, &TCvChartPanel::Button15Click);
-    connect(Button18, &QPushButton::clicked, this, &TCvChartPanel::Button18Click);
-    connect(Button19, &QPushButton::clicked, this, &TCvChartPanel::Button19Click);
-    connect(ButtonColor1, &QPushButton::clicked, this, &TCvChartPanel::ButtonColor1Click);
-    connect(ButtonColor2, &QPushButton::clicked, this, &TCvChartPanel::ButtonColor2Click);
-    connect(Button20, &QPushButton::clicked, this, [this] { Button20Click(); });
-    connect(Button21, &QPushButton::clicked, this, &TCvChartPanel::Button21Click);
-    connect(Button22, &QPushButton::clicked, this, [this] { Button22Click(); });
-    if (chart) chart->SetReadOutLabels(Label16, Label17);
+    if (FChart && FControls.CheckBox10 && FControls.CheckBox10->isChecked()) FChart->CharMoveSeries(0, Count);
 }
 
-QString TCvChartPanel::ApplicationTitle() const
+void TCvChartPage::CheckBox11Click()
 {
-    return FTitle.isEmpty() ? QApplication::applicationDisplayName() : FTitle;
+    if (FChart) FChart->CharInit(FControls.CheckBox11 && FControls.CheckBox11->isChecked());
 }
 
-void TCvChartPanel::ChartFollow(int Count)
+void TCvChartPage::Button15Click()
 {
-    if (FChart && CheckBox10->isChecked()) FChart->CharMoveSeries(0, Count);
-}
-
-void TCvChartPanel::CheckBox11Click()
-{
-    if (FChart) FChart->CharInit(CheckBox11->isChecked());
-}
-
-void TCvChartPanel::Button15Click()
-{
-    CheckBox10->setChecked(false);
+    if (FControls.CheckBox10) FControls.CheckBox10->setChecked(false);
     if (!FChart) return;
     FChart->SetBottomAxisAutomatic(true);
     FChart->Refresh();
 }
 
-void TCvChartPanel::Button18Click()
+void TCvChartPage::Button18Click()
 {
     if (FChart) FChart->CharZoomSeries(-10);
 }
 
-void TCvChartPanel::Button19Click()
+void TCvChartPage::Button19Click()
 {
     if (FChart) FChart->CharZoomSeries(10);
 }
 
-void TCvChartPanel::ColorClick(TCvColorButton* button, int index)
+void TCvChartPage::ColorClick(int index)
 {
-    const std::optional<QColor> color = PromptColor(this, button->Color());
+    const std::optional<QColor> color = PromptColor(DialogParent(), FColors[index]);
     if (!color || !color->isValid()) return;
-    button->SetColor(*color);
+    SetButtonColor(index, *color);
     if (FChart) FChart->CharSeriesSetColor(index, *color);
 }
 
-void TCvChartPanel::ButtonColor1Click()
+void TCvChartPage::ButtonColor1Click()
 {
-    ColorClick(ButtonColor1, 0);
+    ColorClick(0);
 }
 
-void TCvChartPanel::ButtonColor2Click()
+void TCvChartPage::ButtonColor2Click()
 {
-    ColorClick(ButtonColor2, 1);
+    ColorClick(1);
 }
 
-TCvExcelApp* TCvChartPanel::Button20Click()
+TCvExcelApp* TCvChartPage::Button20Click()
 {
-    const QString name = PromptSaveFileName(
-        this, QString(), QStringLiteral("Excel Workbook (*.xlsx);;Excel 97-2003 Workbook (*.xls);;All files (*)"));
+    const QString name =
+        PromptSaveFileName(DialogParent(), QString(),
+                           QStringLiteral("Excel Workbook (*.xlsx);;Excel 97-2003 Workbook (*.xls);;All files (*)"));
     if (name.isEmpty()) return nullptr;
-    TCvExcelApp* app = ExcelStartApplication(window(), ApplicationTitle());
+    TCvExcelApp* app =
+        ExcelStartApplication(DialogParent(), FTitle.isEmpty() ? QApplication::applicationDisplayName() : FTitle);
     if (!app) return nullptr;
     // The chosen name is where the workbook is offered to be saved; nothing is saved here.
     app->SetSuggestedFileName(name);
@@ -139,17 +118,49 @@ TCvExcelApp* TCvChartPanel::Button20Click()
     return app;
 }
 
-void TCvChartPanel::Button21Click()
+void TCvChartPage::Button21Click()
 {
     ClearPortSeries(FCurrentPort ? FCurrentPort() : nullptr);
 }
 
-QString TCvChartPanel::Button22Click()
+QString TCvChartPage::Button22Click()
 {
     if (!FChart) return QString();
-    const QString name = BmpFileName(PromptSaveFileName(this, QString(), QStringLiteral("Bitmap (*.bmp)")));
+    const QString name = BmpFileName(PromptSaveFileName(DialogParent(), QString(), QStringLiteral("Bitmap (*.bmp)")));
     if (name.isEmpty() || !FChart->SavePicture(name)) return QString();
     return name;
+}
+
+TCvChartPanel::TCvChartPanel(TCvChart* chart, QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ChartPanel"));
+    auto named = [](auto* w, const char* name) {
+        w->setObjectName(QLatin1String(name));
+        return w;
+    };
+    Label16 = named(new QLabel(QStringLiteral("X:"), this), "Label16");
+    Label17 = named(new QLabel(QStringLiteral("Y: "), this), "Label17");
+    CheckBox10 = named(new QCheckBox(QStringLiteral("图形跟随向左滚动 "), this), "CheckBox10");
+    CheckBox10->setChecked(true);
+    CheckBox11 = named(new QCheckBox(QStringLiteral("图形叠加在一起"), this), "CheckBox11");
+    Button15 = named(new QPushButton(QStringLiteral("全屏显示所有数据"), this), "Button15");
+    Button18 = named(new QPushButton(QStringLiteral("放大图形 ZOOM OUT"), this), "Button18");
+    Button19 = named(new QPushButton(QStringLiteral("缩小图形 ZOOM IN"), this), "Button19");
+    ButtonColor1 = named(new QPushButton(QStringLiteral("设置图形 1 的颜色"), this), "ButtonColor1");
+    ButtonColor2 = named(new QPushButton(QStringLiteral("设置图形 2 的颜色"), this), "ButtonColor2");
+    Button20 = named(new QPushButton(QStringLiteral("将数据导出到EXCEL"), this), "Button20");
+    Button21 = named(new QPushButton(QStringLiteral("清除图表数据"), this), "Button21");
+    Button22 = named(new QPushButton(QStringLiteral("将图形保存为图片"), this), "Button22");
+    auto* layout = new QVBoxLayout(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{Label16, Label17, CheckBox10, CheckBox11, Button15, Button18,
+                                                      Button19, ButtonColor1, ButtonColor2, Button20, Button21,
+                                                      Button22})
+        layout->addWidget(w);
+    layout->addStretch();
+    FPage = new TCvChartPage(chart,
+                             {CheckBox10, CheckBox11, Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20,
+                              Button21, Button22, Label16, Label17},
+                             this);
 }
 
 bool ExcelExportSeries(TCvExcelApp* app, const TCvFastLineSeries* series)

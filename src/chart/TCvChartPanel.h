@@ -1,37 +1,43 @@
 #pragma once
 
 #include <QColor>
+#include <QObject>
 #include <QPointer>
-#include <QPushButton>
 #include <QWidget>
 
 #include <functional>
 
 class QCheckBox;
 class QLabel;
+class QPushButton;
 class TCvChart;
 class TCvComPortObj;
 class TCvExcelApp;
 class TCvFastLineSeries;
 
-// A button that shows and keeps a colour.
-class TCvColorButton : public QPushButton {
-    Q_OBJECT
-public:
-    explicit TCvColorButton(const QString& caption, const QColor& color, QWidget* parent = nullptr);
-    QColor Color() const { return FColor; }
-    void SetColor(const QColor& color);
-
-private:
-    QColor FColor;
+// The controls of the right panel's graphic page. Any of them may be missing.
+struct TCvChartControls {
+    QCheckBox* CheckBox10 = nullptr;
+    QCheckBox* CheckBox11 = nullptr;
+    QPushButton* Button15 = nullptr;
+    QPushButton* Button18 = nullptr;
+    QPushButton* Button19 = nullptr;
+    QPushButton* ButtonColor1 = nullptr;
+    QPushButton* ButtonColor2 = nullptr;
+    QPushButton* Button20 = nullptr;
+    QPushButton* Button21 = nullptr;
+    QPushButton* Button22 = nullptr;
+    QLabel* Label16 = nullptr;
+    QLabel* Label17 = nullptr;
 };
 
-// The controls of the right panel's graphic page, acting on one chart. Captions are the
-// Chinese ones of the form; the language table re-captions them by object name.
-class TCvChartPanel : public QWidget {
+// What the graphic page's controls do to one chart. It connects the controls it is
+// given (wherever the window placed them) to the handlers below, which can also be
+// called directly.
+class TCvChartPage : public QObject {
     Q_OBJECT
 public:
-    explicit TCvChartPanel(TCvChart* chart, QWidget* parent = nullptr);
+    TCvChartPage(TCvChart* chart, const TCvChartControls& controls, QObject* parent = nullptr);
 
     // The port object of the selected device (none when there is none); Button21 clears its series.
     using TCurrentPortProvider = std::function<TCvComPortObj*()>;
@@ -54,28 +60,48 @@ public:
     // The file written, or empty when nothing was saved.
     QString Button22Click();
 
-    TCvChart* Chart() const { return FChart; }
+    // The colour a colour button holds (index 0 for ButtonColor1, 1 for ButtonColor2).
+    QColor ButtonColor(int index) const { return FColors[index == 1 ? 1 : 0]; }
+    void SetButtonColor(int index, const QColor& color);
 
+    TCvChart* Chart() const { return FChart; }
+    const TCvChartControls& Controls() const { return FControls; }
+
+private:
+    void ColorClick(int index);
+    QWidget* DialogParent() const;
+
+    QPointer<TCvChart> FChart;
+    TCvChartControls FControls;
+    QColor FColors[2];
+    TCurrentPortProvider FCurrentPort;
+    QString FTitle;
+};
+
+// The graphic page as a widget of its own: the controls with their object names and
+// Chinese captions (the language table re-captions them by name), driven by a page.
+class TCvChartPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TCvChartPanel(TCvChart* chart, QWidget* parent = nullptr);
+
+    TCvChartPage* Page() const { return FPage; }
+
+    QLabel* Label16;
+    QLabel* Label17;
     QCheckBox* CheckBox10;
     QCheckBox* CheckBox11;
     QPushButton* Button15;
     QPushButton* Button18;
     QPushButton* Button19;
-    TCvColorButton* ButtonColor1;
-    TCvColorButton* ButtonColor2;
+    QPushButton* ButtonColor1;
+    QPushButton* ButtonColor2;
     QPushButton* Button20;
     QPushButton* Button21;
     QPushButton* Button22;
-    QLabel* Label16;
-    QLabel* Label17;
 
 private:
-    void ColorClick(TCvColorButton* button, int index);
-    QString ApplicationTitle() const;
-
-    QPointer<TCvChart> FChart;
-    TCurrentPortProvider FCurrentPort;
-    QString FTitle;
+    TCvChartPage* FPage;
 };
 
 // Writes the captions "X" and "Y" into row 1 and point n of the series into row n + 2

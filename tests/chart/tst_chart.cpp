@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -83,6 +84,7 @@ private slots:
     void followScrolling();
     void followOnlyWhileTicked();
     void showAllPoints();
+    void pageDrivesControlsPlacedElsewhere();
     void seriesColours_data();
     void seriesColours();
     void clearRestartsAtZero_data();
@@ -298,19 +300,19 @@ void TstChart::followOnlyWhileTicked()
 {
     ChartRig rig;
     QVERIFY(rig.panel->CheckBox10->isChecked());
-    rig.panel->ChartFollow(1);
+    rig.panel->Page()->ChartFollow(1);
     QCOMPARE(rig.chart->BottomAxisMaximum(), 91.0);
     rig.panel->CheckBox10->setChecked(false);
-    rig.panel->ChartFollow(1);
+    rig.panel->Page()->ChartFollow(1);
     QCOMPARE(rig.chart->BottomAxisMaximum(), 91.0);
     // A narrow automatic axis stays automatic.
     rig.panel->CheckBox10->setChecked(true);
     TCvFastLineSeries* s = rig.chart->CharInitSeries(false);
     for (int i = 0; i < 31; ++i) s->AddY(i);
-    rig.panel->ChartFollow(1);
+    rig.panel->Page()->ChartFollow(1);
     QVERIFY(rig.chart->BottomAxisAutomatic());
     s->AddY(31);
-    rig.panel->ChartFollow(1);
+    rig.panel->Page()->ChartFollow(1);
     QCOMPARE(rig.chart->BottomAxisMinimum(), 1.0);
     QCOMPARE(rig.chart->BottomAxisMaximum(), 32.0);
 }
@@ -324,6 +326,31 @@ void TstChart::showAllPoints()
     QVERIFY(rig.chart->BottomAxisAutomatic());
     QCOMPARE(rig.chart->AxisX()->min(), 0.0);
     QCOMPARE(rig.chart->AxisX()->max(), 90.0);
+}
+
+void TstChart::pageDrivesControlsPlacedElsewhere()
+{
+    // The window's own controls, some of them missing.
+    ChartRig rig;
+    QWidget elsewhere;
+    TCvChartControls controls;
+    controls.CheckBox10 = new QCheckBox(&elsewhere);
+    controls.Button18 = new QPushButton(&elsewhere);
+    controls.Label16 = new QLabel(&elsewhere);
+    elsewhere.show();
+    TCvChartPage page(rig.chart, controls);
+    rig.chart->SetBottomAxisMinMax(0, 100);
+    QTest::mouseClick(controls.Button18, Qt::LeftButton);
+    QCOMPARE(rig.chart->BottomAxisMaximum(), 90.0);
+    page.ChartFollow(1);
+    QCOMPARE(rig.chart->BottomAxisMaximum(), 90.0);
+    controls.CheckBox10->setChecked(true);
+    page.ChartFollow(1);
+    QCOMPARE(rig.chart->BottomAxisMaximum(), 91.0);
+    page.Button15Click();
+    QVERIFY(!controls.CheckBox10->isChecked());
+    rig.chart->Chart1MouseMove(rig.chart, Qt::NoModifier, 200, 150);
+    QVERIFY(controls.Label16->text().startsWith(QLatin1String("X: ")));
 }
 
 void TstChart::seriesColours_data()
@@ -346,8 +373,9 @@ void TstChart::seriesColours()
     QFETCH(int, changedIndex);
     ChartRig rig;
     if (seriesCount == 1) rig.chart->CharInitSeries(false);
-    auto* b = rig.panel->findChild<TCvColorButton*>(button);
-    const QColor before = b->Color();
+    auto* b = rig.panel->findChild<QPushButton*>(button);
+    const int buttonIndex = button == QLatin1String("ButtonColor2") ? 1 : 0;
+    const QColor before = rig.panel->Page()->ButtonColor(buttonIndex);
     QColor offered;
     SetColorPrompt([&](QWidget*, const QColor& initial) -> std::optional<QColor> {
         offered = initial;
@@ -358,7 +386,7 @@ void TstChart::seriesColours()
     for (int i = 0; i < rig.chart->SeriesCount(); ++i) colours << rig.chart->CharGetSeries2(i)->Color();
     QTest::mouseClick(b, Qt::LeftButton);
     QCOMPARE(offered, before);
-    QCOMPARE(b->Color(), confirmed ? QColor(10, 20, 30) : before);
+    QCOMPARE(rig.panel->Page()->ButtonColor(buttonIndex), confirmed ? QColor(10, 20, 30) : before);
     if (changedIndex >= 0) colours[changedIndex] = QColor(10, 20, 30);
     for (int i = 0; i < rig.chart->SeriesCount(); ++i) {
         QCOMPARE(rig.chart->CharGetSeries2(i)->Color(), colours[i]);
@@ -386,7 +414,7 @@ void TstChart::clearRestartsAtZero()
     TCvFastLineSeries* s = rig.chart->CharInitSeries(false);
     if (portHasSeries) port.SetSeries(s);
     for (int i = 0; i < 40; ++i) s->AddY(i);
-    rig.panel->SetCurrentPortProvider([&]() -> TCvComPortObj* { return hasPort ? &port : nullptr; });
+    rig.panel->Page()->SetCurrentPortProvider([&]() -> TCvComPortObj* { return hasPort ? &port : nullptr; });
     QTest::mouseClick(rig.panel->Button21, Qt::LeftButton);
     QCOMPARE(s->Count(), countAfterClear);
     s->AddY(200);
@@ -609,7 +637,7 @@ void TstChart::saveAsBmp()
     QCOMPARE(saved.pixel(50, 20) & 0xffffff, Rgb(shown, 50, 20) ^ 0xffffffu);
     // Cancelled: nothing is written.
     answer.clear();
-    QCOMPARE(rig.panel->Button22Click(), QString());
+    QCOMPARE(rig.panel->Page()->Button22Click(), QString());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("wave.bmp")});
 }
 
