@@ -142,6 +142,8 @@ private slots:
     void labelsWithoutRowKeepTheirText();
     void fixedTextsFollowTheLanguage();
     void uiFontLeavesTheLogAlone();
+    void portBannerFollowsTheLanguage_data();
+    void portBannerFollowsTheLanguage();
 };
 
 void TstLanguage::tableMatchesTheDesign()
@@ -357,6 +359,36 @@ void TstLanguage::uiFontLeavesTheLogAlone()
     QCOMPARE(w.CheckBox6->font().pointSize(), 10);
     QCOMPARE(w.Memo1->font().family(), u"新宋体"_s);
     QCOMPARE(w.Memo1->font().pointSize(), 14);
+}
+
+void TstLanguage::portBannerFollowsTheLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("lang");
+    QTest::newRow("Chinese") << u"zh_CN"_s << u"CN"_s;
+    QTest::newRow("English") << u"en_US"_s << u"EN"_s;
+}
+
+void TstLanguage::portBannerFollowsTheLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, lang);
+    UiTestEnv env;
+    TSplitViewForm w{QLocale(locale)};
+    TCvComPortObj obj(nullptr, u"USB Serial (ttyUSB1)"_s);
+    obj.CvComPortObjInit2({}, {}, br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii, nullptr, false,
+                          false, false, false, true);
+    QWidget page;
+    obj.LogMemo()->setParent(&page);
+    w.Memo2->setPlainText(u"AA BB"_s);
+    w.PrintPortBanner(&obj);
+    QStringList lines;
+    for (qint64 i = 0; i < obj.LogMemo()->Model().LineCount(); ++i) lines << obj.LogMemo()->Model().Line(i);
+    QCOMPARE(lines, BannerLines(lang));
+    // Opening a device in English empties the block-send text.
+    QCOMPARE(w.Memo2->toPlainText(), lang == u"EN"_s ? QString() : u"AA BB"_s);
+    QVERIFY(env.boxes.isEmpty());
+    obj.LogMemo()->setParent(nullptr);
 }
 
 QTEST_MAIN(TstLanguage)

@@ -62,6 +62,7 @@ private slots:
     void functionKeysToggleOnePanel();
     void f2AfterNarrowDragOpensAt300();
     void splitterShownOnlyWithRightPanel();
+    void gridContentColumnFollowsThePanel();
     void tabStripsMirrorPageCaptions();
     void tabSelectionDrivesRightPanel();
     void deviceTabSelectsTheDevice();
@@ -221,6 +222,26 @@ void TstMainWindow::splitterShownOnlyWithRightPanel()
     w->ShowHideRLPanel(7);
     QVERIFY(!w->SV_R->IsOpened());
     QVERIFY(w->SV_L->IsOpened());
+}
+
+void TstMainWindow::gridContentColumnFollowsThePanel()
+{
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->ShowHideRLPanel(1);
+    QTRY_COMPARE(w->SV_R->width(), 321);
+    w->TabSet3->setCurrentIndex(1);
+    const int narrow = w->Button1->width();
+    QVERIFY(narrow <= 240);
+    QCOMPARE(w->StringGrid1->ColWidth(2), narrow - 15);
+
+    Drag(w->Splitter1, -200);
+    QTRY_COMPARE(w->SV_R->width(), 521);
+    const int wide = w->Button1->width();
+    QVERIFY(wide > 240);
+    QCOMPARE(w->StringGrid1->ColWidth(2), 240 + (wide - 240) / 2);
 }
 
 void TstMainWindow::tabStripsMirrorPageCaptions()
