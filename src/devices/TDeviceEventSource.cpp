@@ -1,0 +1,3 @@
+#include "TDeviceEventSource.h"
+
+TDeviceEventSource::~TDeviceEventSource() = default;
