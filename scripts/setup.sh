@@ -10,6 +10,7 @@ PACKAGES=(
   libbenchmark-dev
   clang
   socat xvfb xauth
+  fonts-wqy-microhei
 )
 
 missing=()

@@ -73,7 +73,7 @@ void AppendRate(Host& h)
     // As the port object does it: one point, then one notification that moves the axis.
     for (qint64 i = 0; i < n; ++i) {
         s->AddY(double(i & 255));
-        h.panel->ChartFollow(1);
+        h.panel->Page()->ChartFollow(1);
     }
     const double secs = double(t.nsecsElapsed()) / 1e9;
     std::printf("append + follow on the GUI thread: %.1f M points/s (%lld points, %lld kept)\n", double(n) / secs / 1e6,
@@ -84,22 +84,38 @@ void MillionPointFrames(Host& h)
 {
     const long before = ResidentKiB();
     TCvFastLineSeries* s = h.chart->CharInitSeries(false);
-    for (qint64 i = 0; i < 1'000'000; ++i) s->AddY(128 + 100 * ((i * 7919) % 255) / 255.0 - 50);
+    for (qint64 i = 0; i < 1'000'000; ++i)
+        s->AddY(128 + 100 * ((i * 7919) % 255) / 255.0 - 50);
     h.chart->Refresh();
     const long after = ResidentKiB();
     std::printf("memory: %.2f bytes per kept point in the series (%lld points), resident growth %.2f bytes/point\n",
                 double(s->MemoryBytes()) / double(s->Count()), s->Count(), double(after - before) * 1024 / 1e6);
+    {
+        QList<QPointF> points;
+        double lo, hi;
+        std::vector<double> ms;
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer t;
+            t.start();
+            s->Decimate(double(s->FirstX()), double(s->NextX()), 1000, points, lo, hi);
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        std::printf("thinning 1,000,000 points to 1000 columns: median %.2f ms (%lld points out)\n",
+                    Percentile(ms, 0.5), qint64(points.size()));
+    }
     struct Case {
         const char* name;
         bool automatic;
     } cases[] = {{"all 1,000,000 points visible", true}, {"following, 1,000,000 wide window", false}};
     for (const Case& c : cases) {
-        if (c.automatic) h.chart->SetBottomAxisAutomatic(true);
-        else h.chart->SetBottomAxisMinMax(double(s->FirstX()), double(s->NextX()));
+        if (c.automatic)
+            h.chart->SetBottomAxisAutomatic(true);
+        else
+            h.chart->SetBottomAxisMinMax(double(s->FirstX()), double(s->NextX()));
         std::vector<double> refresh, frame;
         for (int i = 0; i < 40; ++i) {
             s->AddY(double(i));
-            h.panel->ChartFollow(1);
+            h.panel->Page()->ChartFollow(1);
             QElapsedTimer t;
             t.start();
             h.chart->Refresh();
@@ -107,7 +123,8 @@ void MillionPointFrames(Host& h)
             const QPixmap p = h.chart->grab();
             frame.push_back(double(t.nsecsElapsed()) / 1e6);
         }
-        std::printf("redraw, %s: decimation median %.2f ms; decimation + grab of %dx%d median %.2f ms, p95 %.2f ms "
+        std::printf("redraw, %s: refresh (thinning, hand-over to the line, axes) median %.2f ms; refresh + "
+                    "grab of %dx%d median %.2f ms, p95 %.2f ms "
                     "(%lld points drawn)\n",
                     c.name, Percentile(refresh, 0.5), h.chart->width(), h.chart->height(), Percentile(frame, 0.5),
                     Percentile(frame, 0.95), qint64(s->LineSeries()->count()));
@@ -122,7 +139,7 @@ void PtyFeed(Host& h, int seconds)
                           nullptr, false, false, false, false, true);
     obj.SetSeries(h.chart->CharInitSeries(false));
     h.panel->CheckBox10->setChecked(true);
-    obj.FCallBackFun = [&](int count) { h.panel->ChartFollow(count); };
+    obj.FCallBackFun = [&](int count) { h.panel->Page()->ChartFollow(count); };
     obj.Open();
     auto* series = qobject_cast<TCvFastLineSeries*>(obj.Series());
 
@@ -131,15 +148,18 @@ void PtyFeed(Host& h, int seconds)
     std::atomic<qint64> written{0};
     std::thread writer([&] {
         QByteArray chunk(10'000, 0);
-        for (int i = 0; i < chunk.size(); ++i) chunk[i] = char((i * 37) & 255);
+        for (int i = 0; i < chunk.size(); ++i)
+            chunk[i] = char((i * 37) & 255);
         QElapsedTimer clock;
         clock.start();
         while (written < total) {
             const qint64 due = std::min(total, clock.elapsed() * 1000);
             while (written < due) {
                 const qint64 off = written % chunk.size();
-                const ssize_t n = ::write(pty.MasterFd(), chunk.constData() + off, size_t(std::min<qint64>(chunk.size() - off, due - written)));
-                if (n > 0) written += n;
+                const ssize_t n = ::write(pty.MasterFd(), chunk.constData() + off,
+                                          size_t(std::min<qint64>(chunk.size() - off, due - written)));
+                if (n > 0)
+                    written += n;
                 else {
                     pollfd p{pty.MasterFd(), POLLOUT, 0};
                     ::poll(&p, 1, 5);
@@ -175,8 +195,8 @@ void PtyFeed(Host& h, int seconds)
     QEventLoop loop;
     QTimer done;
     QObject::connect(&done, &QTimer::timeout, &loop, [&] {
-        const bool caughtUp = written.load() >= total && obj.FComProcessedCount.load() >= total &&
-                              obj.UIHandleThread()->Suspended();
+        const bool caughtUp =
+            written.load() >= total && obj.FComProcessedCount.load() >= total && obj.UIHandleThread()->Suspended();
         if (caughtUp || t.elapsed() > (seconds + 120) * 1000LL) loop.quit();
     });
     done.start(5);
@@ -190,7 +210,7 @@ void PtyFeed(Host& h, int seconds)
                 seconds, points, secs, double(points) / secs, double(points) / double(total),
                 series ? series->Count() : 0);
     std::printf("  GUI event-loop lateness p99 %.1f ms, max %.1f ms; chart frame (refresh + paint) median %.2f ms, "
-                "p99 %.2f ms; axis %g..%g\n",
+                "p99 %.2f ms; axis %.0f..%.0f\n",
                 Percentile(lateness, 0.99), Percentile(lateness, 1.0), Percentile(frames, 0.5),
                 Percentile(frames, 0.99), h.chart->BottomAxisMinimum(), h.chart->BottomAxisMaximum());
 }

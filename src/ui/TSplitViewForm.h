@@ -125,6 +125,15 @@ public:
     QString GetCurrentDeviceName() const;
     TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const;
     void MultiComPortSaveLog();
+    // Open-device manager. Bodies arrive with the device work; declared here so that the
+    // panels that act on the current device can be built beside it.
+    void OpenComDevice(const QString& Name);
+    void CloseComDevice(const QString& Name);
+    void UpdateCvComPortObjAtrribute();
+    void UpdateCvComPortObjAtrribute2(TCvComPortObj* CvComPortObj);
+    void CvComPortObjCallBack(int Count);
+    // The transfer counters of the selected device in the last status panel.
+    void StatusBarPrintFileSize();
 
     // The port object that writes into Memo1, or none.
     TCvComPortObj* Memo1Tag() const;

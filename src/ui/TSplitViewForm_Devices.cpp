@@ -50,3 +50,10 @@ void TSplitViewForm::MultiComPortSaveLog()
     }
     CvComPortList.clear();
 }
+
+void TSplitViewForm::OpenComDevice(const QString&) {}
+void TSplitViewForm::CloseComDevice(const QString&) {}
+void TSplitViewForm::UpdateCvComPortObjAtrribute() {}
+void TSplitViewForm::UpdateCvComPortObjAtrribute2(TCvComPortObj*) {}
+void TSplitViewForm::CvComPortObjCallBack(int) {}
+void TSplitViewForm::StatusBarPrintFileSize() {}
