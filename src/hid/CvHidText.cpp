@@ -1,0 +1,57 @@
+#include "CvHidText.h"
+
+#include "CvCodecs.h"
+
+namespace {
+constexpr int kMaxProductChars = 254;
+}
+
+QString HidCleanProductString(const QString& productString) {
+    QString s = productString.left(kMaxProductChars);
+    // A cut must not leave half a surrogate pair.
+    if (!s.isEmpty() && s.back().isHighSurrogate()) s.chop(1);
+    for (QChar& c : s) {
+        const auto cat = c.category();
+        if (cat == QChar::Other_Control || cat == QChar::Other_Format || cat == QChar::Separator_Line ||
+            cat == QChar::Separator_Paragraph)
+            c = u'_';
+    }
+    return s;
+}
+
+QString HidDeviceName(const QString& productString, quint16 vendorID, quint16 productID) {
+    return QStringLiteral("%1 VID 0x%2 %3")
+        .arg(productString, QString::number(vendorID, 16).toUpper().rightJustified(4, u'0'),
+             HidPortName(productID));
+}
+
+QString HidPortName(quint16 productID) {
+    return QStringLiteral("PID 0x") + QString::number(productID, 16).toUpper().rightJustified(4, u'0');
+}
+
+QString HidReportText(const quint8* data, int size) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    QString text;
+    if (data == nullptr || size <= 0) return text;
+    text.resize(qsizetype(size) * 3);
+    QChar* out = text.data();
+    for (int k = 0; k < size; ++k) {
+        *out++ = QLatin1Char(kDigits[data[k] >> 4]);
+        *out++ = QLatin1Char(kDigits[data[k] & 0x0F]);
+        *out++ = u' ';
+    }
+    return text;
+}
+
+THidBlockSend HidPrepareBlockSend(const QString& blockText) {
+    THidBlockSend send;
+    int dropped = 0;
+    const QString hex = HexStrToBytes(TrimControl(blockText), send.Buffer.data(), THidBlockSend::kBufferSize,
+                                      nullptr, &dropped, HexClear::Whole);
+    send.Echo = QStringLiteral("> ") + hex;
+    if (dropped > 0)
+        send.CutNotice = QStringLiteral("HID send: only the first %1 bytes are sent, %2 more were cut.")
+                             .arg(THidBlockSend::kBufferSize)
+                             .arg(dropped);
+    return send;
+}
