@@ -144,14 +144,16 @@ QString linuxDeviceInFinalParens(const QString& name, qsizetype* open) {
     if (o < 0) return {};
     const QString inner = name.mid(o + 1, name.size() - o - 2);
     bool ok = false;
-    if (inner.startsWith(u"tty") && inner.size() > 3) {
-        // Kernel tty names: ttyS0, ttyUSB0, ttyACM0, ttyAMA0, ttymxc0, ...
+    const bool kernelName = (inner.startsWith(u"tty") && inner.size() > 3) || (inner.startsWith(u"rfcomm") && inner.size() > 6);
+    if (kernelName) {
+        // Kernel tty names: ttyS0, ttyUSB0, ttyACM0, ttyAMA0, ttymxc0, rfcomm0, ...
         ok = std::all_of(inner.cbegin(), inner.cend(), [](QChar c) {
             const char16_t u = c.unicode();
             return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
                    u == u'_' || u == u'-' || u == u'.' || u == u':';
         });
-    } else if (inner.startsWith(u"/dev/") && inner.size() > 5) {
+    } else if (inner.startsWith(u'/') && inner.size() > 1 && !inner.endsWith(u'/')) {
+        // A path the user added: a socat link, /dev/pts/N, /dev/serial/by-id/...
         ok = std::all_of(inner.cbegin(), inner.cend(),
                          [](QChar c) { return c.unicode() >= 32 && c.unicode() != 127; });
     }
@@ -284,22 +286,19 @@ QString ExtractPortName(const QString& fullName) {
     qsizetype open = -1;
     const QString device = linuxDeviceInFinalParens(name, &open);
 
-    // A COM/com/PID found only in the friendly text in front of a Linux device
-    // ("Qualcomm Gobi (ttyUSB0)", "COMTROL RocketPort (ttyR0)") is part of the
-    // product name, not a port name: the device in the parentheses wins.
-    const auto inFriendlyText = [&](qsizetype at) { return !device.isEmpty() && at < open; };
-
+    // A Linux device in the final parentheses is the port, whatever COM/com/PID the text
+    // holds before it ("Qualcomm Gobi (ttyUSB0)") or inside it ("(rfcomm0)", "(/dev/ttyCOM1)").
+    if (!device.isEmpty()) return device;
     for (const char16_t* token : {u"COM", u"com"}) {
         const qsizetype at = name.indexOf(QStringView(token));
         if (at < 0) continue;
-        if (inFriendlyText(at)) return device;
         const qsizetype close = name.indexOf(u')');
         if (close < at) return {};
         return name.mid(at, close - at);
     }
     const qsizetype pid = name.indexOf(QStringView(u"PID"));
-    if (pid >= 0) return inFriendlyText(pid) ? device : name.mid(pid, 10);
-    return device;
+    if (pid >= 0) return name.mid(pid, 10);
+    return {};
 }
 
 QString SafeFileNamePart(const QString& deviceName) {

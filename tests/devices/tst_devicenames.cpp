@@ -118,7 +118,7 @@ void TestDeviceNames::enumClassDevices() {
     const QList<TSerialDeviceInfo> devices = EnumClassDevices(sys.Root());
     QCOMPARE(FullNamesOf(devices), fullNames);
     for (const TSerialDeviceInfo& device : devices) {
-        QCOMPARE(device.PortName, device.Node.startsWith(u"tty"_s) ? device.Node : QString());
+        QCOMPARE(device.PortName, device.Node);
         QVERIFY(device.FullName.endsWith(u" ("_s + device.Node + u')'));
     }
 }
@@ -151,8 +151,8 @@ void TestDeviceNames::deviceDetails_data() {
                           << TSerialDeviceInfo{u"Serial Port (ttyS0)"_s, u"ttyS0"_s, u"ttyS0"_s, u"/dev/ttyS0"_s,
                                                TSerialPortKind::Builtin, false, QString(), 0, 0};
     // Like a parallel port among the ports: listed, with no port name to open it by.
-    QTest::newRow("no tty-style name") << unbound(u"rfcomm0"_s)
-                                       << TSerialDeviceInfo{u"Unknow (rfcomm0)"_s, QString(), u"rfcomm0"_s,
+    QTest::newRow("rfcomm, no driver") << unbound(u"rfcomm0"_s)
+                                       << TSerialDeviceInfo{u"Unknow (rfcomm0)"_s, u"rfcomm0"_s, u"rfcomm0"_s,
                                                             u"/dev/rfcomm0"_s, TSerialPortKind::Other, false,
                                                             QString(), 0, 0};
 }

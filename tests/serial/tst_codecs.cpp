@@ -374,7 +374,13 @@ void TestCodecs::extractPortName_data() {
     QTest::newRow("final parentheses") << "Gadget (rev 2) (ttyS1)"
                                        << "ttyS1";
     QTest::newRow("COM inside the path") << "Virtual Port (/dev/COMx)"
-                                         << "COMx";
+                                         << "/dev/COMx";
+    QTest::newRow("com inside a kernel name") << "Unknow (rfcomm0)"
+                                              << "rfcomm0";
+    QTest::newRow("socat link") << "Virtual Port (/tmp/ttyV0)"
+                                << "/tmp/ttyV0";
+    QTest::newRow("by-id path") << "Virtual Port (/dev/serial/by-id/usb-Qualcomm_0-if00)"
+                                << "/dev/serial/by-id/usb-Qualcomm_0-if00";
     QTest::newRow("com in product name") << "Qualcomm Gobi 2000 (ttyUSB2)"
                                          << "ttyUSB2";
     QTest::newRow("COM in product name") << "COMTROL RocketPort (ttyR0)"
