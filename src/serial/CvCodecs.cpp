@@ -1,5 +1,7 @@
 #include "CvCodecs.h"
 
+#include <QRegularExpression>
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -289,6 +291,11 @@ QString ExtractPortName(const QString& fullName) {
     // A Linux device in the final parentheses is the port, whatever COM/com/PID the text
     // holds before it ("Qualcomm Gobi (ttyUSB0)") or inside it ("(rfcomm0)", "(/dev/ttyCOM1)").
     if (!device.isEmpty()) return device;
+    // A HID name ends in "VID 0xVVVV PID 0xPPPP": its PID is the port name even when the
+    // product string holds "COM" ("Telecom Headset").
+    static const QRegularExpression hidTail(QStringLiteral("VID 0x[0-9A-Fa-f]{4} (PID 0x[0-9A-Fa-f]{4})$"));
+    const QRegularExpressionMatch hid = hidTail.match(name);
+    if (hid.hasMatch()) return hid.captured(1);
     for (const char16_t* token : {u"COM", u"com"}) {
         const qsizetype at = name.indexOf(QStringView(token));
         if (at < 0) continue;

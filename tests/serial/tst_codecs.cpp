@@ -377,6 +377,8 @@ void TestCodecs::extractPortName_data() {
                                          << "/dev/COMx";
     QTest::newRow("com inside a kernel name") << "Unknow (rfcomm0)"
                                               << "rfcomm0";
+    QTest::newRow("COM in a HID product") << "Telecom Headset VID 0x0B0E PID 0x0412"
+                                          << "PID 0x0412";
     QTest::newRow("socat link") << "Virtual Port (/tmp/ttyV0)"
                                 << "/tmp/ttyV0";
     QTest::newRow("by-id path") << "Virtual Port (/dev/serial/by-id/usb-Qualcomm_0-if00)"
