@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QChartView;
@@ -25,6 +26,8 @@ class QStatusBar;
 class QTextBrowser;
 class QTimer;
 class TCvComPortObj;
+class TDeviceMonitor;
+class TVirtualPorts;
 class TLogMemo;
 class TNotebook;
 class TSplitView;
@@ -134,6 +137,29 @@ public:
     void CvComPortObjCallBack(int Count);
     // The transfer counters of the selected device in the last status panel.
     void StatusBarPrintFileSize();
+
+    // Device list, hot-plug and the device tabs.
+    static constexpr int DeviceArrival = 0x8000;
+    static constexpr int DeviceRemoveComplete = 0x8004;
+    void RefreshDeviceList(const QString& DeviceName, int EventType);
+    TCvComPortObj* GetDeciceByPort(const QString& Port) const;
+    // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
+    void WMDeviceChange(int Event, const QString& PortName);
+    void Button2Click();
+    void ComboBox1Change();
+    void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
+    void CloseTheDevice1Click();
+    // Virtual ports added by path; false (with a line in Memo1) when refused.
+    bool AddVirtualPort(const QString& Path);
+    bool RemoveVirtualPort(const QString& Path);
+    QStringList VirtualPortPaths() const;
+    TDeviceMonitor* DeviceMonitor() const { return FDeviceMonitor; }
+    // The sysfs root of windows created from now on ("/sys"); tests hand in a fixture.
+    static void SetDefaultSysRoot(const QString& Root);
+    static QString DefaultSysRoot();
+    QString SysRoot() const { return FSysRoot; }
+    // Where HID devices join the open/close button: the HID device of that name, or none.
+    void* CheckHID(const QString& Name) const;
 
     // The port object that writes into Memo1, or none.
     TCvComPortObj* Memo1Tag() const;
@@ -279,6 +305,12 @@ private:
     void CreateCheckGlyphs();
     void CreateFolders();
     void ApplySystemFixedTexts(const QString& Lang);
+    void StartDevices();
+    void ConnectDeviceControls();
+    // The closing steps for a port object that was open (the port may be closed already).
+    void ReleaseComDevice(TCvComPortObj* Obj, const QString& Name);
+    void DeviceLost(TCvComPortObj* Obj);
+    void AskVirtualPort(bool Add);
     // AppMessageHook: true when the key was taken.
     bool AppMessageHook(QEvent* event);
 
@@ -294,4 +326,14 @@ private:
     int FAlphaBlendValue = 255;
     bool FCentred = false;
     bool FClosed = false;
+    QString FSysRoot = DefaultSysRoot();
+    std::shared_ptr<TVirtualPorts> FVirtualPorts;
+    TDeviceMonitor* FDeviceMonitor = nullptr;
 };
+
+// The input box of the window (caption, prompt, default text); cancelling yields the
+// default. Tests replace the presenter so that nothing modal blocks a headless run.
+using TInputBoxPresenter = std::function<QString(const QString& caption, const QString& prompt, const QString& value)>;
+QString InputBox(const QString& caption, const QString& prompt, const QString& value);
+// Returns the previous presenter; an empty function restores the default (QInputDialog).
+TInputBoxPresenter SetInputBoxPresenter(TInputBoxPresenter presenter);

@@ -2,17 +2,313 @@
 
 #include "CvCodecs.h"
 #include "CvLanguage.h"
+#include "CvMessageBox.h"
 #include "TCvComPortObj.h"
+#include "TDeviceMonitor.h"
+#include "TLogMemo.h"
+#include "TNotebook.h"
+#include "TSplitView.h"
+#include "TTabSet.h"
+#include "TVirtualPorts.h"
+#include "cvPcDeviceMgt.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
 
-// The device refresh and the settings panel's binding to a port object arrive with
-// the device work; start-up and shutdown need the parts below.
+namespace {
 
-void TSplitViewForm::Button4Click() { ComboBoxEx1Change(); }
+QString& SysRootForNewWindows()
+{
+    static QString root = u"/sys"_s;
+    return root;
+}
+
+TInputBoxPresenter& InputPresenter()
+{
+    static TInputBoxPresenter presenter;
+    return presenter;
+}
+
+// What the settings panel shows, taken at one moment.
+struct TPanelValues {
+    int BaudRate, DataBits, StopBits, Parity, FlowControl, SendFormat, ReceiveFormat, HexCount;
+    bool ShowDate, ShowTime, ShowLineNumber, ShowSended, HexWithString, Unicode;
+};
+
+int HexCountOf(int position) { return position == 0 ? 16 : position == 1 ? 32 : 0; }
+
+// A right or middle press on the tab strip reaches the window before the strip acts.
+class TTabMouseFilter : public QObject {
+public:
+    TTabMouseFilter(TSplitViewForm* form, QObject* parent) : QObject(parent), FForm(form) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto* me = static_cast<QMouseEvent*>(event);
+            const QPoint at = me->position().toPoint();
+            FForm->TabSet2MouseDown(me->button(), at.x(), at.y());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TSplitViewForm* FForm;
+};
+
+} // namespace
+
+QString InputBox(const QString& caption, const QString& prompt, const QString& value)
+{
+    if (InputPresenter()) return InputPresenter()(caption, prompt, value);
+    bool ok = false;
+    const QString text = QInputDialog::getText(QApplication::activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
+    return ok ? text : value;
+}
+
+TInputBoxPresenter SetInputBoxPresenter(TInputBoxPresenter presenter)
+{
+    TInputBoxPresenter old = std::move(InputPresenter());
+    InputPresenter() = std::move(presenter);
+    return old;
+}
+
+void TSplitViewForm::SetDefaultSysRoot(const QString& Root) { SysRootForNewWindows() = Root; }
+QString TSplitViewForm::DefaultSysRoot() { return SysRootForNewWindows(); }
+
+static TPanelValues ReadPanel(const TSplitViewForm* f)
+{
+    return {f->ComboBox1->currentIndex(), f->ComboBox2->currentIndex(), f->ComboBox3->currentIndex(),
+            f->ComboBox4->currentIndex(), f->ComboBox5->currentIndex(), f->ComboBox6->currentIndex(),
+            f->ComboBox7->currentIndex(), HexCountOf(f->ComboBox8->currentIndex()),
+            f->CheckBox3->isChecked(),    f->CheckBox25->isChecked(),   f->CheckBox4->isChecked(),
+            f->CheckBox5->isChecked(),    f->CheckBox9->isChecked(),    f->CheckBox12->isChecked()};
+}
+
+static void ApplyPanel(TCvComPortObj* obj, const TPanelValues& p, TLogMemo* view, bool unicode)
+{
+    obj->CvComPortObjInit2(QString(), QString(), p.BaudRate, p.DataBits, p.StopBits, p.Parity, p.FlowControl,
+                           p.SendFormat, p.ReceiveFormat, view, p.ShowDate, p.ShowTime, p.ShowLineNumber,
+                           p.ShowSended, p.HexWithString);
+    obj->FHexModeFormatCount = p.HexCount;
+    if (unicode) obj->FCompatibleUnicode = p.Unicode;
+}
+
+static int PageOf(const TNotebook* book, const QString& name)
+{
+    if (name.isEmpty()) return -1;
+    for (int i = 0; i < book->PageCount(); ++i)
+        if (book->PageCaption(i).compare(name, Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+static QString PortLogPath(const TSplitViewForm* f, const TCvComPortObj* obj)
+{
+    return f->CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(obj->Port()) + u".log"_s;
+}
+
+static QString PortSettingsPath(const TSplitViewForm* f, const QString& fullName)
+{
+    return f->CorvaneCfgDir + u"Setting/"_s + SafeFileNamePart(fullName) + u".ini"_s;
+}
+
+// The tabs follow the pages; the first tab is selected and its handling runs.
+static void ReassignDeviceTabs(TSplitViewForm* f)
+{
+    f->TabSet2->AssignTabs(f->Notebook2->PageCaptions());
+    f->TabSet2Change(0);
+}
+
+// ---- start-up ----
+
+void TSplitViewForm::StartDevices()
+{
+    if (!FVirtualPorts) {
+        FVirtualPorts = std::make_shared<TVirtualPorts>(SettingsFileName());
+        FVirtualPorts->Load();
+    }
+    if (!FDeviceMonitor) {
+        FDeviceMonitor = new TDeviceMonitor(FSysRoot, FVirtualPorts.get(), this);
+        connect(FDeviceMonitor, &TDeviceMonitor::DeviceArrived, this,
+                [this](const QString& port) { WMDeviceChange(DeviceArrival, port); });
+        connect(FDeviceMonitor, &TDeviceMonitor::DeviceRemoved, this,
+                [this](const QString& port) { WMDeviceChange(DeviceRemoveComplete, port); });
+        // udev speaks of the machine's own sysfs; any other root is rescanned.
+        if (FSysRoot == u"/sys"_s) FDeviceMonitor->Start();
+        else FDeviceMonitor->Start(nullptr);
+        ConnectDeviceControls();
+    }
+}
+
+void TSplitViewForm::ConnectDeviceControls()
+{
+    connect(Button2, &QPushButton::clicked, this, &TSplitViewForm::Button2Click);
+    // User choices only: MultiComportProcess sets these controls from a port object.
+    connect(ComboBox1, &QComboBox::activated, this, &TSplitViewForm::ComboBox1Change);
+    for (QCheckBox* box : {CheckBox3, CheckBox4, CheckBox5, CheckBox9, CheckBox25})
+        connect(box, &QCheckBox::clicked, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
+    for (QComboBox* list : {ComboBox6, ComboBox8})
+        connect(list, &QComboBox::activated, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
+    connect(CloseTheDevice1, &QAction::triggered, this, &TSplitViewForm::CloseTheDevice1Click);
+    TabSet2->installEventFilter(new TTabMouseFilter(this, TabSet2));
+
+    auto* add = new QAction(u"Add Virtual Port..."_s, ComboBoxEx1);
+    add->setObjectName(u"AddVirtualPort1"_s);
+    auto* remove = new QAction(u"Remove Virtual Port..."_s, ComboBoxEx1);
+    remove->setObjectName(u"RemoveVirtualPort1"_s);
+    connect(add, &QAction::triggered, this, [this] { AskVirtualPort(true); });
+    connect(remove, &QAction::triggered, this, [this] { AskVirtualPort(false); });
+    ComboBoxEx1->addAction(add);
+    ComboBoxEx1->addAction(remove);
+    ComboBoxEx1->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+// ---- device list ----
+
+void TSplitViewForm::Button4Click() { RefreshDeviceList(QString(), DeviceArrival); }
+
+TCvComPortObj* TSplitViewForm::GetDeciceByPort(const QString& Port) const
+{
+    // A whole port name, not a substring: COM3 must not find (COM30). Among entries of
+    // the same port (another adapter on ttyUSB0) the open one is the one meant.
+    QStringList names;
+    for (const TCvComPortListEntry& e : CvComPortList) names << e.Name;
+    TCvComPortObj* found = nullptr;
+    for (const qsizetype i : FindPortEntries(names, Port)) {
+        TCvComPortObj* obj = CvComPortList.at(i).Obj;
+        if (!obj) continue;
+        if (!found || obj->Connected()) found = obj;
+    }
+    return found;
+}
+
+void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
+{
+    ComboBoxEx1->clear();
+    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get());
+
+    if (EventType == DeviceRemoveComplete && !DeviceName.isEmpty()) {
+        QStringList names;
+        for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) names << e.Name;
+        for (const qsizetype i : FindPortEntries(names, DeviceName)) {
+            const TCvComPortListEntry e = CvComPortList.at(i);
+            if (e.Obj && e.Obj->Connected()) CloseComDevice(e.Name);
+        }
+    }
+
+    // HID devices are listed even when no serial port is present: they could not be
+    // reached otherwise.
+    const QIcon portIcon = style()->standardIcon(QStyle::SP_DriveNetIcon);
+    for (const TSerialDeviceInfo& d : found) {
+        ComboBoxEx1->addItem(portIcon, d.FullName);
+        if (GetDeciceByFullName(d.FullName)) continue;
+        auto* obj = new TCvComPortObj(this, d.FullName);
+        obj->LoadSettings(stIniFile, PortSettingsPath(this, d.FullName));
+        // The device found is the one to open, whatever port an old settings file names.
+        obj->SetPort(d.Kind == TSerialPortKind::Virtual ? d.DevicePath : d.Node);
+        connect(obj, &TCustomComPort::DeviceLost, this, [this, obj] { DeviceLost(obj); });
+        CvComPortList.append({d.FullName, obj});
+    }
+    for (const QString& hid : std::as_const(CvHIDDeviceList)) ComboBoxEx1->addItem(portIcon, hid);
+    ComboBoxEx1->setCurrentIndex(-1);
+    ComboBoxEx1Change();
+}
+
+void TSplitViewForm::WMDeviceChange(int Event, const QString& PortName)
+{
+    if (PortName.isEmpty()) return;
+    if (Event == DeviceArrival) {
+        MainLogPrint(u"Device "_s + PortName + u" was attached"_s);
+        RefreshDeviceList(PortName, DeviceArrival);
+    } else if (Event == DeviceRemoveComplete) {
+        MainLogPrint(u"Device "_s + PortName + u" was removed"_s);
+        RefreshDeviceList(PortName, DeviceRemoveComplete);
+    }
+}
+
+void TSplitViewForm::DeviceLost(TCvComPortObj* Obj)
+{
+    // The port closed itself; the window lets go of it as if it had been closed here.
+    const QString name = Obj->FComportFullName;
+    ReleaseComDevice(Obj, name);
+    Obj->StoreSettings(stIniFile, PortSettingsPath(this, name));
+    RefreshDeviceList(QString(), DeviceArrival);
+}
+
+// ---- virtual ports ----
+
+QStringList TSplitViewForm::VirtualPortPaths() const { return FVirtualPorts ? FVirtualPorts->Paths() : QStringList(); }
+
+bool TSplitViewForm::AddVirtualPort(const QString& Path)
+{
+    if (!FVirtualPorts) return false;
+    using R = TVirtualPorts::TAddResult;
+    const R r = FVirtualPorts->Add(Path);
+    QString why;
+    switch (r) {
+    case R::Added:
+    case R::NotSaved:
+        MainLogPrint(u"Virtual port "_s + TVirtualPorts::NormalizedPath(Path) + u" was added"_s +
+                     (r == R::NotSaved ? u" (the settings file could not be written)"_s : QString()));
+        if (FDeviceMonitor) FDeviceMonitor->Resync();
+        RefreshDeviceList(QString(), DeviceArrival);
+        return true;
+    case R::AlreadyListed: why = u"it is listed already"_s; break;
+    case R::NotAbsolute: why = u"the path must be absolute"_s; break;
+    case R::NotFound: why = u"no such file"_s; break;
+    case R::NotACharDevice: why = u"it is not a character device"_s; break;
+    case R::Unnameable: why = u"its name cannot be listed"_s; break;
+    case R::Invalid: why = u"the path is not valid"_s; break;
+    }
+    MainLogPrint(u"Can not add virtual port "_s + Path + u": "_s + why);
+    return false;
+}
+
+bool TSplitViewForm::RemoveVirtualPort(const QString& Path)
+{
+    if (!FVirtualPorts) return false;
+    const QString full = TVirtualPorts::FullNameOf(TVirtualPorts::NormalizedPath(Path));
+    if (TCvComPortObj* obj = GetDeciceByFullName(full); obj && obj->Connected()) CloseComDevice(full);
+    const auto r = FVirtualPorts->Remove(Path);
+    if (r == TVirtualPorts::TRemoveResult::NotListed) {
+        MainLogPrint(u"Can not remove virtual port "_s + Path + u": it is not listed"_s);
+        return false;
+    }
+    MainLogPrint(u"Virtual port "_s + TVirtualPorts::NormalizedPath(Path) + u" was removed"_s);
+    if (FDeviceMonitor) FDeviceMonitor->Resync();
+    RefreshDeviceList(QString(), DeviceArrival);
+    return true;
+}
+
+void TSplitViewForm::AskVirtualPort(bool Add)
+{
+    QString proposal;
+    if (!Add) {
+        const QString current = GetCurrentDeviceName();
+        for (const QString& p : VirtualPortPaths())
+            if (TVirtualPorts::FullNameOf(p) == current) proposal = p;
+    }
+    const QString path = InputBox(ApplicationTitle(),
+                                  Add ? u"Path of the port to add (/dev/pts/N, a socat link):"_s
+                                      : u"Path of the virtual port to remove:"_s,
+                                  proposal)
+                             .trimmed();
+    if (path.isEmpty()) return;
+    if (Add) AddVirtualPort(path);
+    else RemoveVirtualPort(path);
+}
+
+// ---- selection and the panel ----
 
 void TSplitViewForm::ComboBoxEx1Change()
 {
@@ -21,10 +317,45 @@ void TSplitViewForm::ComboBoxEx1Change()
         return;
     }
     if (ComboBoxEx1->currentIndex() < 0) ComboBoxEx1->setCurrentIndex(0);
+    const QString name = ComboBoxEx1->currentText();
+    const QString port = ExtractPortName(name.trimmed());
+    // A serial port whose description happens to hold "PID" stays a serial port.
+    if (port.contains(u"PID"_s) && !GetDeciceByFullName(name)) {
+        Button2->setText(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + port);
+        return;
+    }
+    const int page = PageOf(Notebook2, name);
+    if (page >= 0 && TabSet2->currentIndex() != page) TabSet2->setCurrentIndex(page);
     MultiComportProcess(ComboBoxEx1->currentText());
 }
 
-void TSplitViewForm::MultiComportProcess(const QString&) {}
+void TSplitViewForm::MultiComportProcess(const QString& DeviceName)
+{
+    if (ComboBoxEx1->currentIndex() < 0 || ComboBoxEx1->currentText() == u"None"_s) {
+        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+        return;
+    }
+    TCvComPortObj* obj = GetDeciceByFullName(DeviceName);
+    if (!obj) return;
+    ComboBox1->setCurrentIndex(obj->BaudRate());
+    ComboBox2->setCurrentIndex(obj->DataBits());
+    ComboBox3->setCurrentIndex(obj->StopBits());
+    ComboBox4->setCurrentIndex(obj->Parity().FBits);
+    ComboBox5->setCurrentIndex(obj->GetFlowControl());
+    const bool open = obj->Connected();
+    if (open) {
+        ComboBox6->setCurrentIndex(obj->FSendFormat);
+        ComboBox7->setCurrentIndex(obj->FReceiveFormat.load());
+        CheckBox3->setChecked(obj->FShowDate);
+        CheckBox25->setChecked(obj->FShowTime);
+        CheckBox4->setChecked(obj->FShowLineNumber);
+        CheckBox5->setChecked(obj->FShowSendedLog);
+        CheckBox9->setChecked(obj->FHexModeWithString.load());
+        CheckBox12->setChecked(obj->FCompatibleUnicode);
+    }
+    for (QComboBox* list : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5}) list->setEnabled(!open);
+    Button2->setText(GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
+}
 
 QString TSplitViewForm::GetCurrentDeviceName() const
 {
@@ -39,21 +370,240 @@ TCvComPortObj* TSplitViewForm::GetDeciceByFullName(const QString& DeviceName) co
     return nullptr;
 }
 
+void TSplitViewForm::UpdateCvComPortObjAtrribute()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!obj) return;
+    ApplyPanel(obj, ReadPanel(this), nullptr, true);
+}
+
+void TSplitViewForm::UpdateCvComPortObjAtrribute2(TCvComPortObj* CvComPortObj)
+{
+    if (!CvComPortObj) return;
+    ApplyPanel(CvComPortObj, ReadPanel(this), nullptr, false);
+}
+
+void TSplitViewForm::ComboBox1Change()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (ComboBoxEx1->count() == 0 || !obj) {
+        ShowInformation(ApplicationTitle(), u"Please specify a device for custom baudrate."_s);
+        return;
+    }
+    if (ComboBox1->currentIndex() != brCustom) return;
+    const QString answer =
+        InputBox(ApplicationTitle(), u"Please Input Custom Baudrate:"_s, QString::number(obj->CustomBaudRate()));
+    bool ok = false;
+    const int rate = answer.trimmed().toInt(&ok);
+    // No line runs at zero or a negative rate.
+    if (!ok || rate <= 0) {
+        ComboBox1->setCurrentIndex(br115200);
+        ShowInformation(ApplicationTitle(), u"Wrong baud rate,Please input a integer number "_s);
+        return;
+    }
+    obj->SetCustomBaudRate(rate);
+    ShowInformation(ApplicationTitle(), u"You have set custom baudrate to: "_s + answer + u".                    "_s);
+    obj->Log(u"You have set custom baudrate to: "_s + answer);
+}
+
+// ---- open and close ----
+
+void* TSplitViewForm::CheckHID(const QString&) const
+{
+    // HID devices join the open/close button here with the HID work; until then none is found.
+    return nullptr;
+}
+
+void TSplitViewForm::Button2Click()
+{
+    const QString name = GetCurrentDeviceName();
+    void* hid = CheckHID(name);
+    if (ComboBoxEx1->count() == 0) {
+        MainLogPrint(u"No device found"_s);
+        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+        return;
+    }
+    const QString caption = Button2->text().trimmed();
+    bool open = caption.contains(u"开"_s) || caption.contains(u"Open"_s);
+    // A serial device's own state decides: the caption may be stale after its device left.
+    if (TCvComPortObj* obj = GetDeciceByFullName(name); obj && !hid) open = !obj->Connected();
+    if (open) {
+        if (hid) {
+            // HID check-out joins here.
+            Button2->setText(GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage));
+        } else {
+            OpenComDevice(name);
+        }
+    } else {
+        if (hid) {
+            // HID check-in joins here.
+            Button2->setText(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + ExtractPortName(name));
+        } else {
+            CloseComDevice(name);
+        }
+    }
+    // Opening or closing may have selected another device (the main-view holder).
+    MultiComportProcess(GetCurrentDeviceName());
+}
+
+void TSplitViewForm::OpenComDevice(const QString& Name)
+{
+    TCvComPortObj* obj = GetDeciceByFullName(Name);
+    if (Name.isEmpty() || !obj) return;
+    // The device runs with what the panel showed for it at the press; placing it may
+    // load another device's settings into the panel.
+    const TPanelValues pressed = ReadPanel(this);
+
+    if (PageOf(Notebook2, Name) < 0) {
+        if (!Memo1Tag()) {
+            // A view the window kept for it since it last held the main view is done with.
+            const QPointer<TLogMemo> kept = obj->LogMemo();
+            ApplyPanel(obj, pressed, Memo1, true);
+            if (kept && kept != Memo1 && kept->parentWidget() == this) delete kept.data();
+            Notebook2->SetPageCaption(0, obj->FComportFullName);
+            SetMemo1Tag(obj);
+            ReassignDeviceTabs(this);
+        } else {
+            ApplyPanel(obj, pressed, nullptr, true);
+            TLogMemo* view = obj->LogMemo();
+            auto* page = new QWidget;
+            auto* layout = new QVBoxLayout(page);
+            layout->setContentsMargins(0, 0, 0, 0);
+            Notebook2->InsertPage(Notebook2->PageCount() - 2, page, obj->FComportFullName);
+            layout->addWidget(view);
+            view->setFont(Memo1->font());
+            view->SetTextColor(Memo1->TextColor());
+            view->SetBackgroundColor(Memo1->BackgroundColor());
+            view->show();
+            ReassignDeviceTabs(this);
+            obj->ClearLog();
+            obj->ClearInternalBuff(100);
+            PrintPortBanner(obj);
+        }
+    }
+    ApplyPanel(obj, pressed, nullptr, true);
+
+    obj->FCallBackFun = [this](int Count) { CvComPortObjCallBack(Count); };
+    if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series()) {
+        // The waveform series joins here once the window hosts the chart (CharInitSeries).
+    }
+
+    QString hint;
+    try {
+        obj->Open();
+    } catch (const EComPort& e) {
+        hint = e.Hint();
+    } catch (...) {
+    }
+    if (!obj->Connected()) {
+        obj->Log(u"Can not open  "_s + obj->FComportFullName);
+        if (!hint.isEmpty()) obj->Log(hint);
+        return;
+    }
+    obj->Log(u"Device "_s + obj->FComportFullName + u" was opened."_s);
+    obj->Log(QString());
+    obj->SaveLog(PortLogPath(this, obj));
+    const int tab = PageOf(Notebook2, Name);
+    if (tab >= 0 && TabSet2->currentIndex() != tab) TabSet2->setCurrentIndex(tab);
+    if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);
+}
+
+void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
+{
+    try {
+        Obj->Close();
+        TLogMemo* view = Obj->LogMemo();
+        const bool inMain = view == Memo1;
+        const int page = PageOf(Notebook2, Name);
+        const bool ownPage = page > 0 && !inMain;
+        // Saved before the view is cleared, so the file keeps the session.
+        if (ownPage) Obj->SaveLog(PortLogPath(this, Obj));
+        if (!inMain && view) {
+            Obj->ClearLog();
+            Obj->ClearInternalBuff(100);
+            view->hide();
+            view->setParent(this);
+            view->hide();
+        }
+        if (Memo1Tag() == Obj) {
+            SetMemo1Tag(nullptr);
+            UpdateUiLaunguage(UILanguage);
+        }
+        if (ownPage) {
+            const int at = PageOf(Notebook2, Name);
+            if (at > 0) {
+                QWidget* w = Notebook2->widget(at);
+                Notebook2->removeWidget(w);
+                delete w;
+            }
+            ReassignDeviceTabs(this);
+        }
+        if (inMain) {
+            Obj->Log(u"Device "_s + Obj->Port() + u" was closed."_s);
+            // A view of its own again, kept hidden by the window until the next placement.
+            auto* own = new TLogMemo(this);
+            own->hide();
+            const TCvComPortObjPara c = Obj->GetConfiguration();
+            Obj->CvComPortObjInit2(QString(), QString(), c.BaudRate, c.DataBits, c.StopBits, c.ParityBits,
+                                   c.FlowControl, c.SendFormat, c.ReceiveFormat, own, c.ShowDate, c.ShowTime,
+                                   c.ShowLineNumber, c.ShowSendedLog, c.HexModeWithString);
+            Memo1->SetOnKeyDown({});
+            Memo1->SetOnKeyPress({});
+        }
+    } catch (...) {
+        Obj->Log(u"Can not close  "_s + Name);
+    }
+}
+
+void TSplitViewForm::CloseComDevice(const QString& Name)
+{
+    TCvComPortObj* obj = GetDeciceByFullName(Name);
+    if (Name.isEmpty() || !obj) return;
+    if (obj->Connected()) ReleaseComDevice(obj, Name);
+    obj->StoreSettings(stIniFile, PortSettingsPath(this, obj->FComportFullName));
+}
+
 void TSplitViewForm::MultiComPortSaveLog()
 {
     for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) {
         if (!e.Obj) continue;
-        if (e.Obj->Connected())
-            e.Obj->SaveLog(CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(e.Obj->Port()) + u".log"_s);
+        if (e.Obj->Connected()) e.Obj->SaveLog(PortLogPath(this, e.Obj));
         e.Obj->Close();
         delete e.Obj;
     }
     CvComPortList.clear();
 }
 
-void TSplitViewForm::OpenComDevice(const QString&) {}
-void TSplitViewForm::CloseComDevice(const QString&) {}
-void TSplitViewForm::UpdateCvComPortObjAtrribute() {}
-void TSplitViewForm::UpdateCvComPortObjAtrribute2(TCvComPortObj*) {}
-void TSplitViewForm::CvComPortObjCallBack(int) {}
+void TSplitViewForm::CvComPortObjCallBack(int Count)
+{
+    StatusBarPrintFileSize();
+    if (Count > 0 && CheckBox10->isChecked()) {
+        // Chart following joins here once the window hosts the chart page (ChartFollow).
+    }
+}
+
+// ---- tabs ----
+
+void TSplitViewForm::TabSet2MouseDown(Qt::MouseButton Button, int X, int Y)
+{
+    const QString caption = Notebook2->PageCaption(Notebook2->currentIndex()).trimmed();
+    if (!GetDeciceByFullName(caption)) return;
+    const int item = ComboBoxEx1->findText(caption, Qt::MatchFixedString);
+    if (item >= 0) ComboBoxEx1->setCurrentIndex(item);
+    ComboBoxEx1Change();
+    if (Button == Qt::RightButton) {
+        CloseTheDevice1->setText(UILanguage == u"CN"_s ? u"关闭这个设备"_s : u"Close The Device"_s);
+        PopupMenu1->popup(mapToGlobal(QPoint(X + SV_L->width(), Y + Memo1->height())));
+    } else if (Button == Qt::MiddleButton) {
+        SV_L->SetOpened(!SV_L->IsOpened());
+    }
+}
+
+void TSplitViewForm::CloseTheDevice1Click()
+{
+    CloseComDevice(TabSet2->tabText(TabSet2->currentIndex()));
+    MultiComportProcess(GetCurrentDeviceName());
+}
+
+// Stands until the file-transfer page brings the real one.
 void TSplitViewForm::StatusBarPrintFileSize() {}

@@ -86,6 +86,7 @@ void TSplitViewForm::FormCreate()
     ApplyUiFont(UILanguage);
     BuildSystemMenu();
     ApplyParentColors();
+    StartDevices();
     Button4Click();
     // The help browser never opens dialogs of its own, so it needs no silent mode.
     cbxVclStylesChange();

@@ -25,9 +25,18 @@ struct UiTestEnv {
         qputenv("XDG_CONFIG_HOME", (tmp.path() + "/config").toUtf8());
         qputenv("HOME", (tmp.path() + "/home").toUtf8());
         QDir().mkpath(DesktopDir());
+        // No serial port of the machine shows: tests add the ports they need.
+        QDir().mkpath(tmp.path() + "/sys/class/tty");
+        FOldSysRoot = TSplitViewForm::DefaultSysRoot();
+        TSplitViewForm::SetDefaultSysRoot(tmp.path() + "/sys");
         SetInformationPresenter([this](const QString& c, const QString& t) { boxes << c + "|" + t; });
     }
-    ~UiTestEnv() { SetInformationPresenter({}); }
+    ~UiTestEnv()
+    {
+        SetInformationPresenter({});
+        TSplitViewForm::SetDefaultSysRoot(FOldSysRoot);
+    }
+    QString FOldSysRoot;
 
     QString DesktopDir() const { return tmp.path() + "/home/Desktop"; }
     QString CfgDir() const { return tmp.path() + "/data/My Corvane/"; }

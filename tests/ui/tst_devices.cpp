@@ -1,0 +1,446 @@
+#include "CvCodecs.h"
+#include "CvLanguage.h"
+#include "PtyPair.h"
+#include "TCvComPortObj.h"
+#include "TDeviceMonitor.h"
+#include "TLogMemo.h"
+#include "TNotebook.h"
+#include "TTabSet.h"
+#include "UiTestEnv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QStringList Lines(const TLogMemo* memo)
+{
+    QStringList out;
+    for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
+    return out;
+}
+
+// Log lines may carry a line number or a time stamp in front.
+bool HasLine(const QStringList& lines, const QString& text)
+{
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.endsWith(text); });
+}
+
+QString Name(const PtyPair& p) { return u"Virtual Port (%1)"_s.arg(p.SlavePath()); }
+
+// A window with two ptys added as virtual ports.
+struct Rig {
+    UiTestEnv env;
+    PtyPair a, b;
+    std::unique_ptr<TSplitViewForm> w; // goes first, while the ptys still answer
+
+    explicit Rig(const char* locale = "en_US")
+    {
+        w = UiTestEnv::Start(locale); // over the empty sysfs tree of the environment
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(w->AddVirtualPort(a.SlavePath()));
+        QVERIFY(w->AddVirtualPort(b.SlavePath()));
+    }
+    TCvComPortObj* Obj(const PtyPair& p) const { return w->GetDeciceByFullName(Name(p)); }
+    void Select(const PtyPair& p)
+    {
+        w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(Name(p)));
+        w->ComboBoxEx1Change();
+    }
+    void Press(const PtyPair& p)
+    {
+        Select(p);
+        w->Button2->click();
+    }
+    QStringList Memo1() const { return Lines(w->Memo1); }
+};
+
+} // namespace
+
+class TstDevices : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QApplication::setStyle(u"Fusion"_s); }
+    void listsVirtualPortsInOrder();
+    void noSerialPort_data();
+    void noSerialPort();
+    void openTwoThenClose_data();
+    void openTwoThenClose();
+    void busyPortKeepsPlacement_data();
+    void busyPortKeepsPlacement();
+    void captions_data();
+    void captions();
+    void customBaudRate_data();
+    void customBaudRate();
+    void rightClickOnTabs_data();
+    void rightClickOnTabs();
+    void removalClosesPort_data();
+    void removalClosesPort();
+    void returningPortKeepsObject();
+    void openFailureShowsHint();
+    void panelAtPressRunsOwnPage();
+    void reopenAfterClose_data();
+    void reopenAfterClose();
+};
+
+void TstDevices::listsVirtualPortsInOrder()
+{
+    Rig r;
+    QCOMPARE(r.w->ComboBoxEx1->count(), 2);
+    QCOMPARE(r.w->ComboBoxEx1->itemText(0), Name(r.a));
+    QCOMPARE(r.w->ComboBoxEx1->itemText(1), Name(r.b));
+    QCOMPARE(r.w->GetCurrentDeviceName(), Name(r.a));
+    QCOMPARE(r.Obj(r.a)->Port(), r.a.SlavePath());
+    QCOMPARE(r.w->GetDeciceByPort(r.b.SlavePath()), r.Obj(r.b));
+    // Kept in Corvane.ini, beside the window's own sections.
+    r.w->projectSave(true);
+    const QByteArray ini = ReadFile(r.w->SettingsFileName());
+    QVERIFY(ini.contains("[VirtualPorts]"));
+    QVERIFY(ini.contains(r.a.SlavePath().toUtf8()));
+    QVERIFY(ini.contains("[Preference]") || ini.contains("Theme="));
+}
+
+void TstDevices::noSerialPort_data()
+{
+    QTest::addColumn<QStringList>("hid");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("nothing") << QStringList() << u"Open The Device"_s;
+    QTest::newRow("one HID device") << QStringList{u"Mouse VID 0x046D PID 0xC077"_s}
+                                    << u"Open The HID Device PID 0xC077"_s;
+}
+
+void TstDevices::noSerialPort()
+{
+    QFETCH(QStringList, hid);
+    QFETCH(QString, caption);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    w->CvHIDDeviceList = hid;
+    w->Button4->click();
+    QCOMPARE(w->ComboBoxEx1->count(), hid.size());
+    QCOMPARE(w->Button2->text(), caption);
+    w->Button2->click();
+    QCOMPARE(HasLine(Lines(w->Memo1), u"No device found"_s), hid.isEmpty());
+}
+
+void TstDevices::openTwoThenClose_data()
+{
+    QTest::addColumn<bool>("holderFirst");
+    QTest::newRow("close the main-view holder first") << true;
+    QTest::newRow("close the own page first") << false;
+}
+
+void TstDevices::openTwoThenClose()
+{
+    QFETCH(bool, holderFirst);
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    const QString product = w.Notebook2->PageCaption(0);
+    const QString wave = w.Notebook2->PageCaption(1);
+    const QString help = w.Notebook2->PageCaption(2);
+
+    r.Press(r.a);
+    TCvComPortObj* A = r.Obj(r.a);
+    QVERIFY(A->Connected());
+    QCOMPARE(w.Memo1Tag(), A);
+    QCOMPARE(A->LogMemo(), w.Memo1);
+    QVERIFY(HasLine(r.Memo1(), u"Device "_s + Name(r.a) + u" was opened."_s));
+
+    r.Press(r.b);
+    TCvComPortObj* B = r.Obj(r.b);
+    QVERIFY(B->Connected());
+    const QStringList pages{Name(r.a), Name(r.b), wave, help};
+    QCOMPARE(w.Notebook2->PageCaptions(), pages);
+    QCOMPARE(w.TabSet2->Tabs(), pages);
+    const QStringList bLog = Lines(B->LogMemo());
+    QVERIFY(!bLog.isEmpty());
+    QVERIFY(bLog.first().endsWith(BannerLines(u"EN"_s).first())); // the banner
+    QVERIFY(HasLine(bLog, u"Device "_s + Name(r.b) + u" was opened."_s));
+    QCOMPARE(w.TabSet2->currentIndex(), 1);
+    QCOMPARE(w.Button2->text(), u"Close The Device "_s + r.b.SlavePath());
+
+    if (holderFirst) {
+        r.Press(r.a);
+        QVERIFY(!A->Connected());
+        QVERIFY(HasLine(r.Memo1(), u"Device "_s + r.a.SlavePath() + u" was closed."_s));
+        QCOMPARE(w.Notebook2->PageCaption(0), product);
+        QCOMPARE(w.TabSet2->currentIndex(), 0);
+        QCOMPARE(w.Memo1Tag(), nullptr);
+        QVERIFY(A->LogMemo() != w.Memo1);
+        QVERIFY(B->Connected());
+    }
+    const int memoLines = r.Memo1().size();
+    r.Press(r.b);
+    QVERIFY(!B->Connected());
+    QVERIFY(!w.Notebook2->PageCaptions().contains(Name(r.b)));
+    QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
+    QCOMPARE(w.TabSet2->currentIndex(), 0);
+    QCOMPARE(r.Memo1().size(), memoLines);
+    const QByteArray saved = ReadFile(w.CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(r.b.SlavePath()) + ".log");
+    QVERIFY(saved.contains("was opened."));
+    if (!holderFirst) {
+        // The holder is the selected device again.
+        QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
+        QCOMPARE(w.Button2->text(), u"Close The Device "_s + r.a.SlavePath());
+    }
+    // Settings stored at closing.
+    QVERIFY(QFile::exists(r.env.SettingDir() + SafeFileNamePart(Name(r.b)) + ".ini"));
+}
+
+void TstDevices::busyPortKeepsPlacement_data()
+{
+    QTest::addColumn<bool>("onOwnPage");
+    QTest::newRow("main view") << false;
+    QTest::newRow("own page") << true;
+}
+
+void TstDevices::busyPortKeepsPlacement()
+{
+    QFETCH(bool, onOwnPage);
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    if (onOwnPage) r.Press(r.a);
+    const int fd = ::open(r.b.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+
+    r.Press(r.b);
+    TCvComPortObj* B = r.Obj(r.b);
+    QVERIFY(!B->Connected());
+    const QStringList log = Lines(B->LogMemo());
+    QVERIFY(HasLine(log, u"Can not open  "_s + Name(r.b)));
+    QVERIFY(HasLine(log, u"The port is in use by another program."_s));
+    const QStringList pages = w.Notebook2->PageCaptions();
+    QCOMPARE(pages.count(Name(r.b)), 1);
+    if (onOwnPage) QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
+    else QCOMPARE(w.Memo1Tag(), B);
+
+    r.Press(r.b);
+    QCOMPARE(w.Notebook2->PageCaptions(), pages);
+    ::close(fd);
+    r.Press(r.b);
+    QVERIFY(B->Connected());
+    QCOMPARE(w.Notebook2->PageCaptions(), pages);
+}
+
+void TstDevices::captions_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<QString>("prefix");
+    QTest::newRow("EN closed") << QByteArray("en_US") << false << u"Open The Device "_s;
+    QTest::newRow("EN open") << QByteArray("en_US") << true << u"Close The Device "_s;
+    QTest::newRow("CN closed") << QByteArray("zh_CN") << false << u"打开串口设备 "_s;
+    QTest::newRow("CN open") << QByteArray("zh_CN") << true << u"关闭设备 "_s;
+}
+
+void TstDevices::captions()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(bool, open);
+    QFETCH(QString, prefix);
+    Rig r(locale.constData());
+    r.Select(r.a);
+    if (open) r.Press(r.a);
+    QCOMPARE(r.w->Button2->text(), prefix + r.a.SlavePath());
+    QCOMPARE(r.w->ComboBox1->isEnabled(), !open);
+}
+
+void TstDevices::customBaudRate_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("letters") << u"abc"_s << 13 << 9600 << u"Wrong baud rate,Please input a integer number "_s;
+    QTest::newRow("zero") << u"0"_s << 13 << 9600 << u"Wrong baud rate,Please input a integer number "_s;
+    QTest::newRow("number") << u"250000"_s << 0 << 250000
+                            << u"You have set custom baudrate to: 250000.                    "_s;
+}
+
+void TstDevices::customBaudRate()
+{
+    QFETCH(QString, answer);
+    QFETCH(int, position);
+    QFETCH(int, rate);
+    QFETCH(QString, box);
+    Rig r;
+    r.Press(r.a); // the holder logs into Memo1
+    QString asked;
+    SetInputBoxPresenter([&](const QString&, const QString& prompt, const QString& value) {
+        asked = prompt + u'|' + value;
+        return answer;
+    });
+    r.w->ComboBox1->setCurrentIndex(0);
+    r.w->ComboBox1Change();
+    SetInputBoxPresenter({});
+    QCOMPARE(asked, u"Please Input Custom Baudrate:|9600"_s);
+    QCOMPARE(r.w->ComboBox1->currentIndex(), position);
+    QCOMPARE(r.Obj(r.a)->CustomBaudRate(), rate);
+    QCOMPARE(r.env.boxes.last(), r.w->ApplicationTitle() + u'|' + box);
+    QCOMPARE(HasLine(r.Memo1(), u"You have set custom baudrate to: "_s + answer), position == 0);
+}
+
+void TstDevices::rightClickOnTabs_data()
+{
+    QTest::addColumn<int>("page"); // -1: the waveform page
+    QTest::addColumn<bool>("menu");
+    QTest::newRow("device page") << 1 << true;
+    QTest::newRow("main view of the holder") << 0 << true;
+    QTest::newRow("waveform page") << -1 << false;
+}
+
+void TstDevices::rightClickOnTabs()
+{
+    QFETCH(int, page);
+    QFETCH(bool, menu);
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    r.Press(r.a);
+    r.Press(r.b);
+    const int index = page >= 0 ? page : w.Notebook2->PageCount() - 2;
+    w.TabSet2->setCurrentIndex(index);
+    QCOMPARE(w.Notebook2->currentIndex(), index);
+    const QString shown = w.Notebook2->PageCaption(index);
+
+    QTest::mousePress(w.TabSet2, Qt::RightButton, {}, w.TabSet2->tabRect(0).center());
+    QCOMPARE(w.PopupMenu1->isVisible(), menu);
+    QCOMPARE(w.Notebook2->currentIndex(), index); // the strip selects no tab
+    if (!menu) return;
+    QCOMPARE(w.CloseTheDevice1->text(), u"Close The Device"_s);
+    QCOMPARE(w.GetCurrentDeviceName(), shown);
+    w.PopupMenu1->hide();
+    w.CloseTheDevice1->trigger();
+    QVERIFY(!w.GetDeciceByFullName(shown)->Connected());
+}
+
+void TstDevices::removalClosesPort_data()
+{
+    QTest::addColumn<bool>("peerVanishes");
+    QTest::newRow("pty peer closed") << true;
+    QTest::newRow("removal event") << false;
+}
+
+void TstDevices::removalClosesPort()
+{
+    QFETCH(bool, peerVanishes);
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    r.Press(r.a);
+    r.Press(r.b);
+    TCvComPortObj* A = r.Obj(r.a);
+    TCvComPortObj* B = r.Obj(r.b);
+    if (peerVanishes) r.b.CloseMaster();
+    else w.WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, r.b.SlavePath());
+    QTRY_VERIFY(!B->Connected());
+    QTRY_VERIFY(HasLine(r.Memo1(), u"Device "_s + r.b.SlavePath() + u" was removed"_s));
+    QVERIFY(!w.Notebook2->PageCaptions().contains(Name(r.b)));
+    QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
+    QVERIFY(A->Connected());
+    if (peerVanishes) QTRY_COMPARE(w.ComboBoxEx1->findText(Name(r.b)), -1);
+    QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
+
+    // The holder goes the same way, with its message in Memo1.
+    if (peerVanishes) r.a.CloseMaster();
+    else w.WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, r.a.SlavePath());
+    QTRY_VERIFY(!A->Connected());
+    QTRY_VERIFY(HasLine(r.Memo1(), u"Device "_s + r.a.SlavePath() + u" was closed."_s));
+    QCOMPARE(w.Memo1Tag(), nullptr);
+}
+
+void TstDevices::returningPortKeepsObject()
+{
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    TCvComPortObj* A = r.Obj(r.a);
+    QCOMPARE(A->BaudRate(), int(br9600));
+    // A settings file written now is not read again.
+    r.env.WriteSetting(SafeFileNamePart(Name(r.a)) + ".ini", "Port=x\r\nBaudRate=300\r\n");
+    QVERIFY(w.RemoveVirtualPort(r.a.SlavePath()));
+    QCOMPARE(w.ComboBoxEx1->findText(Name(r.a)), -1);
+    QVERIFY(!w.VirtualPortPaths().contains(r.a.SlavePath()));
+    QVERIFY(w.AddVirtualPort(r.a.SlavePath()));
+    QVERIFY(w.ComboBoxEx1->findText(Name(r.a)) >= 0);
+    QCOMPARE(r.Obj(r.a), A);
+    QCOMPARE(A->BaudRate(), int(br9600));
+    w.WMDeviceChange(TSplitViewForm::DeviceArrival, r.a.SlavePath());
+    QVERIFY(HasLine(r.Memo1(), u"Device "_s + r.a.SlavePath() + u" was attached"_s));
+    QCOMPARE(r.Obj(r.a), A);
+}
+
+void TstDevices::openFailureShowsHint()
+{
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    w.DeviceMonitor()->Stop();
+    const bool root = ::geteuid() == 0;
+    if (!root) QCOMPARE(::chmod(r.a.SlavePath().toLocal8Bit().constData(), 0), 0);
+    else r.a.CloseMaster(); // root opens anything: a vanished device stands in
+    r.Press(r.a);
+    QVERIFY(!r.Obj(r.a)->Connected());
+    const QStringList memo = r.Memo1();
+    QVERIFY(HasLine(memo, u"Can not open  "_s + Name(r.a)));
+    const QString hint = root ? u"The device does not exist"_s : u"dialout"_s;
+    QVERIFY(std::any_of(memo.cbegin(), memo.cend(), [&](const QString& l) { return l.contains(hint); }));
+}
+
+void TstDevices::panelAtPressRunsOwnPage()
+{
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    r.Press(r.a); // A holds the main view at 9600
+    r.Select(r.b);
+    w.ComboBox1->setCurrentIndex(br115200);
+    w.ComboBox7->setCurrentIndex(rfHex);
+    w.Button2->click();
+    TCvComPortObj* B = r.Obj(r.b);
+    QVERIFY(B->Connected());
+    QCOMPARE(B->BaudRate(), int(br115200));
+    QCOMPARE(B->FReceiveFormat.load(), int(rfHex));
+    QCOMPARE(r.Obj(r.a)->BaudRate(), int(br9600));
+}
+
+void TstDevices::reopenAfterClose_data()
+{
+    QTest::addColumn<bool>("onOwnPage");
+    QTest::newRow("main view") << false;
+    QTest::newRow("own page") << true;
+}
+
+void TstDevices::reopenAfterClose()
+{
+    QFETCH(bool, onOwnPage);
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    if (onOwnPage) r.Press(r.a);
+    const PtyPair& d = onOwnPage ? r.b : r.a;
+    TCvComPortObj* obj = r.Obj(d);
+    for (int round = 0; round < 2; ++round) {
+        r.Press(d);
+        QVERIFY(obj->Connected());
+        QCOMPARE(obj->LogMemo() == w.Memo1, !onOwnPage);
+        QCOMPARE(w.Notebook2->PageCaptions().count(Name(d)), 1);
+        r.Press(d);
+        QVERIFY(!obj->Connected());
+        QCOMPARE(w.Notebook2->PageCaptions().count(Name(d)), 0);
+    }
+    r.Press(d);
+    obj->Log(u"after two rounds"_s);
+    QVERIFY(HasLine(Lines(obj->LogMemo()), u"after two rounds"_s));
+}
+
+QTEST_MAIN(TstDevices)
+#include "tst_devices.moc"
