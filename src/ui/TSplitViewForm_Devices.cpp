@@ -605,5 +605,5 @@ void TSplitViewForm::CloseTheDevice1Click()
     MultiComportProcess(GetCurrentDeviceName());
 }
 
-// Stands until the file-transfer page brings the real one.
-void TSplitViewForm::StatusBarPrintFileSize() {}
+// Stands until the file-transfer page brings the real one, which takes precedence.
+__attribute__((weak)) void TSplitViewForm::StatusBarPrintFileSize() {}
