@@ -94,6 +94,10 @@ private slots:
     void panelAtPressRunsOwnPage();
     void reopenAfterClose_data();
     void reopenAfterClose();
+    void portMatchesWholeName_data();
+    void portMatchesWholeName();
+    void addPortFromDeviceListMenu_data();
+    void addPortFromDeviceListMenu();
 };
 
 void TstDevices::listsVirtualPortsInOrder()
@@ -440,6 +444,57 @@ void TstDevices::reopenAfterClose()
     r.Press(d);
     obj->Log(u"after two rounds"_s);
     QVERIFY(HasLine(Lines(obj->LogMemo()), u"after two rounds"_s));
+}
+
+void TstDevices::portMatchesWholeName_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("entry"); // -1: none
+    QTest::newRow("COM3") << u"COM3"_s << 0;
+    QTest::newRow("COM30") << u"COM30"_s << 1;
+    QTest::newRow("part of a name") << u"COM"_s << -1;
+    QTest::newRow("empty") << QString() << -1;
+}
+
+void TstDevices::portMatchesWholeName()
+{
+    QFETCH(QString, port);
+    QFETCH(int, entry);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    const QStringList names{u"USB Serial Port (COM3)"_s, u"USB Serial Port (COM30)"_s};
+    for (const QString& n : names) w->CvComPortList.append({n, new TCvComPortObj(nullptr, n)});
+    TCvComPortObj* want = entry < 0 ? nullptr : w->GetDeciceByFullName(names.at(entry));
+    QCOMPARE(w->GetDeciceByPort(port), want);
+    // A removal of that port closes nothing else and keeps the list as the system has it.
+    w->WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, port);
+    QCOMPARE(w->ComboBoxEx1->count(), 0);
+}
+
+void TstDevices::addPortFromDeviceListMenu_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("a pty") << true;
+    QTest::newRow("no such path") << false;
+}
+
+void TstDevices::addPortFromDeviceListMenu()
+{
+    QFETCH(bool, exists);
+    UiTestEnv env;
+    PtyPair p;
+    auto w = UiTestEnv::Start("en_US");
+    const QString path = exists ? p.SlavePath() : env.tmp.path() + u"/nope"_s;
+    SetInputBoxPresenter([&](const QString&, const QString&, const QString&) { return path; });
+    auto* add = w->ComboBoxEx1->findChild<QAction*>(u"AddVirtualPort1"_s);
+    QVERIFY(add);
+    add->trigger();
+    SetInputBoxPresenter({});
+    QCOMPARE(w->ComboBoxEx1->findText(u"Virtual Port (%1)"_s.arg(path)) >= 0, exists);
+    QCOMPARE(HasLine(Lines(w->Memo1), u"Virtual port "_s + path + u" was added"_s), exists);
+    QCOMPARE(HasLine(Lines(w->Memo1), u"Can not add virtual port "_s + path + u": no such file"_s), !exists);
+    // Kept for the next run.
+    QCOMPARE(ReadFile(w->SettingsFileName()).contains(path.toUtf8()), exists);
 }
 
 QTEST_MAIN(TstDevices)
