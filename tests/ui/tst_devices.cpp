@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QMenu>
 #include <QPushButton>
@@ -98,6 +99,7 @@ private slots:
     void portMatchesWholeName();
     void addPortFromDeviceListMenu_data();
     void addPortFromDeviceListMenu();
+    void selectingOpenDeviceShowsItsFormats();
 };
 
 void TstDevices::listsVirtualPortsInOrder()
@@ -495,6 +497,26 @@ void TstDevices::addPortFromDeviceListMenu()
     QCOMPARE(HasLine(Lines(w->Memo1), u"Can not add virtual port "_s + path + u": no such file"_s), !exists);
     // Kept for the next run.
     QCOMPARE(ReadFile(w->SettingsFileName()).contains(path.toUtf8()), exists);
+}
+
+void TstDevices::selectingOpenDeviceShowsItsFormats()
+{
+    Rig r;
+    TSplitViewForm& w = *r.w;
+    r.Select(r.a);
+    w.ComboBox6->setCurrentIndex(sfHex);
+    w.ComboBox7->setCurrentIndex(rfGraphic);
+    w.CheckBox9->setChecked(false);
+    w.Button2->click();
+    QVERIFY(r.Obj(r.a)->Connected());
+    w.ComboBox6->setCurrentIndex(sfAscii);
+    w.ComboBox7->setCurrentIndex(rfAscii);
+    w.CheckBox9->setChecked(true);
+    r.Select(r.b);
+    r.Select(r.a);
+    QCOMPARE(w.ComboBox6->currentText(), u"Hexadecimal Format"_s);
+    QCOMPARE(w.ComboBox7->currentText(), u"Graphic"_s);
+    QVERIFY(!w.CheckBox9->isChecked());
 }
 
 QTEST_MAIN(TstDevices)
