@@ -66,12 +66,8 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     connect(TabSet2, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet2Change);
     connect(TabSet3, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet3Change);
     connect(CheckBox6, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox6Click);
-    connect(CheckBox7, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox7Click);
-    connect(UpDown2, &QSpinBox::valueChanged, this, [this](int v) {
-        FAlphaBlendValue = v;
-        if (FAlphaBlend) setWindowOpacity(v / 255.0);
-    });
-    connect(cbxVclStyles, &QComboBox::activated, this, &TSplitViewForm::cbxVclStylesChange);
+    ConnectPreferences();
+    ConnectProtocolPage();
     connect(Button4, &QPushButton::clicked, this, &TSplitViewForm::Button4Click);
     connect(ComboBoxEx1, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEx1Change);
 
@@ -150,8 +146,8 @@ void TSplitViewForm::SetMemo1Colors(TColorValue font, TColorValue background)
 {
     FMemo1FontColor = font;
     FMemo1BackgroundColor = background;
-    Memo1->SetTextColor(ColorFromValue(font, palette()));
-    Memo1->SetBackgroundColor(ColorFromValue(background, palette()));
+    Memo1->SetTextColor(ColorFromValue(font, LogSystemPalette()));
+    Memo1->SetBackgroundColor(ColorFromValue(background, LogSystemPalette()));
 }
 
 TCvComPortObj* TSplitViewForm::Memo1Tag() const { return FMemo1Tag; }

@@ -114,12 +114,36 @@ public:
     int AlphaBlendValue() const { return FAlphaBlendValue; }
     void ApplyParentColors();
     QStringList GetStyleNames() const;
-    void ApplyStyleByName(const QString& Name);
+    // Empty when Index lies outside the list.
+    QString GetStyleNameByIndex(int Index) const;
+    // Application-wide; an unknown name changes nothing.
+    static void ApplyStyleByName(const QString& Name);
+    // The style or colour theme in use.
+    static QString CurrentThemeName();
     void cbxVclStylesChange();
+    void UpDown2Changing(int NewValue);
+    void CheckBox8Click();
+    void UpDown5Changing(int NewValue);
+    void Button6Click();
+    void CheckBox2Click();
+    void SetStaysOnTop(bool on);
+    void Button12Click();
+    void Button17Click();
+
+    // Protocol conversion page.
+    static constexpr int ProtocolAddressBufferSize = 10;
+    static constexpr int ProtocolDataBufferSize = 1024;
+    void Button16Click();
+    // A character other than a digit or backspace becomes CR, which the box does not insert.
+    void ComboBox10KeyPress(QChar& Key);
+    void ComboBox11KeyPress(QChar& Key);
     // Memo1's colours as the settings file holds them (system colours kept as such).
     TColorValue Memo1FontColor() const { return FMemo1FontColor; }
     TColorValue Memo1BackgroundColor() const { return FMemo1BackgroundColor; }
     void SetMemo1Colors(TColorValue font, TColorValue background);
+    // What the log's system colours resolve against: the style's own palette, so that a
+    // dark colour theme does not turn the log's "window text" background light.
+    static QPalette LogSystemPalette();
 
     // Devices: the parts start-up and shutdown need.
     void Button4Click();
@@ -304,6 +328,8 @@ private:
     void CreateTimersAndMenus();
     void CreateCheckGlyphs();
     void CreateFolders();
+    void ConnectPreferences();
+    void ConnectProtocolPage();
     void ApplySystemFixedTexts(const QString& Lang);
     void StartDevices();
     void ConnectDeviceControls();

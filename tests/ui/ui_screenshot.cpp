@@ -1,5 +1,5 @@
 // Draws the main window into a PNG for the documentation:
-//   ui_screenshot <zh_CN|en_US> <file.png>
+//   ui_screenshot <zh_CN|en_US> <file.png> [theme]
 // Runs against a throw-away data folder so that no real settings are read or written.
 
 #include "TSplitViewForm.h"
@@ -13,8 +13,8 @@
 
 int main(int argc, char* argv[])
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <locale> <file.png>\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s <locale> <file.png> [theme]\n", argv[0]);
         return 2;
     }
     QTemporaryDir data;
@@ -23,6 +23,14 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     TSplitViewForm form{QLocale(QString::fromLatin1(argv[1]))};
+    if (argc == 4) {
+        const QString theme = QString::fromLocal8Bit(argv[3]);
+        if (!form.GetStyleNames().contains(theme)) {
+            std::fprintf(stderr, "no theme named %s\n", argv[3]);
+            return 2;
+        }
+        TSplitViewForm::ApplyStyleByName(theme);
+    }
     form.show();
     form.SV_L->Open();
     form.SV_R->Open();

@@ -1,0 +1,21 @@
+#pragma once
+
+// Colour themes of our own, drawn with the Fusion style. No widget is touched here.
+
+#include <QColor>
+#include <QList>
+#include <QPalette>
+#include <QString>
+
+struct TCvTheme {
+    QString Name;
+    bool Dark = false;
+    QPalette Palette;
+};
+
+// In list order: the light themes, then the dark ones.
+const QList<TCvTheme>& CvThemes();
+// Exact name; nullptr when there is no such theme.
+const TCvTheme* FindCvTheme(const QString& name);
+// Contrast ratio of two colours as the WCAG defines it (1 to 21).
+double ContrastRatio(const QColor& a, const QColor& b);

@@ -1,0 +1,419 @@
+// The advanced page and the log font and colour: transparency, top-most, auto-save,
+// display options, themes.
+
+#include "CvPreferenceDialogs.h"
+#include "CvThemes.h"
+#include "TUpDown.h"
+#include "UiTestDevice.h"
+#include "UiTestEnv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+QAction* MenuEntry(QMenu* menu, const QString& text) {
+    const QList<QAction*> actions = menu->actions();
+    for (QAction* a : actions)
+        if (a->text() == text) return a;
+    return nullptr;
+}
+} // namespace
+
+class TstPreferences : public QObject {
+    Q_OBJECT
+private slots:
+    // Each test starts from the plain look and the standard dialogs answered by nobody.
+    void init();
+    void cleanup();
+    void opacitySpinnerAppliesAtOnce();
+    void untickingTransparencyKeepsTheValue();
+    void topMost();
+    void autoSaveTimer();
+    void configurationFolder();
+    void hexAlignment_data();
+    void hexAlignment();
+    void displayOptionsReachTheCurrentDevice();
+    void backgroundColourOfMemo1AndCurrentLogOnly();
+    void fontOfMemo1AndCurrentLog();
+    void cancelledDialogsChangeNothing();
+    void withoutDeviceOnlyMemo1();
+    void themeListHasStylesThenPalettes();
+    void themeIndexOutsideTheListKeepsTheStyle_data();
+    void themeIndexOutsideTheListKeepsTheStyle();
+    void themeFromListAppliesAndIsSaved();
+    void themeFromMenuIsNotSaved();
+    void paletteIsReadable_data();
+    void paletteIsReadable();
+    void logStaysReadableInDarkThemes();
+};
+
+void TstPreferences::init() {
+    TSplitViewForm::ApplyStyleByName(u"Fusion"_s);
+}
+
+void TstPreferences::cleanup() {
+    SetFontAsker({});
+    SetColorAsker({});
+    SetFolderOpener({});
+    TSplitViewForm::ApplyStyleByName(u"Fusion"_s);
+}
+
+void TstPreferences::opacitySpinnerAppliesAtOnce() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    QCOMPARE(w->UpDown2->Position(), 238);
+    QVERIFY(w->AlphaBlend());
+    w->UpDown2->stepDown();
+    QCOMPARE(w->AlphaBlendValue(), 237);
+    QVERIFY(w->AlphaBlend());
+}
+
+void TstPreferences::untickingTransparencyKeepsTheValue() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    w->UpDown2->SetPosition(1);
+    QCOMPARE(w->AlphaBlendValue(), 1);
+    w->CheckBox7->click();
+    QVERIFY(!w->AlphaBlend());
+    QCOMPARE(w->UpDown2->Position(), 1);
+    QCOMPARE(w->AlphaBlendValue(), 1);
+    // The value changes even while the window is opaque, and shows when ticked again.
+    w->UpDown2->SetPosition(200);
+    QVERIFY(!w->AlphaBlend());
+    w->CheckBox7->click();
+    QVERIFY(w->AlphaBlend());
+    QCOMPARE(w->AlphaBlendValue(), 200);
+}
+
+void TstPreferences::topMost() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    const QRect where = w->geometry();
+    QAction* keep = MenuEntry(w->SystemMenu, u"Keep At The Top Always "_s);
+    QVERIFY(keep);
+
+    w->CheckBox2->click();
+    QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(w->isVisible());
+    QCOMPARE(w->geometry(), where);
+    keep->trigger();
+    QVERIFY(w->CheckBox2->isChecked());
+    QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    w->CheckBox2->click();
+    QVERIFY(!w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(w->isVisible());
+    QCOMPARE(w->geometry(), where);
+
+    // The menu entry alone does not tick the box.
+    keep->trigger();
+    QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!w->CheckBox2->isChecked());
+}
+
+void TstPreferences::autoSaveTimer() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    QVERIFY(!w->Timer2->isActive());
+    QCOMPARE(w->Timer2->interval(), 10000);
+    w->CheckBox8->click();
+    QVERIFY(w->Timer2->isActive());
+    w->UpDown5->stepUp();
+    QCOMPARE(w->Timer2->interval(), 11000);
+    w->UpDown5->SetPosition(5);
+    QCOMPARE(w->Timer2->interval(), 5000);
+    w->CheckBox8->click();
+    QVERIFY(!w->Timer2->isActive());
+}
+
+void TstPreferences::configurationFolder() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    QStringList opened;
+    SetFolderOpener([&](const QString& path) { opened << path; });
+    QTest::mouseClick(w->Button6, Qt::LeftButton);
+    QCOMPARE(opened, QStringList{env.CfgDir()});
+}
+
+void TstPreferences::hexAlignment_data() {
+    QTest::addColumn<int>("item");
+    QTest::addColumn<int>("count");
+    QTest::newRow("16 bytes") << 0 << 16;
+    QTest::newRow("32 bytes") << 1 << 32;
+    QTest::newRow("None") << 2 << 0;
+}
+
+void TstPreferences::hexAlignment() {
+    QFETCH(int, item);
+    QFETCH(int, count);
+    UiTestEnv env;
+    QWidget logHolder;
+    PtyPair pty;
+    auto w = UiTestEnv::Start("en_US");
+    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    obj->FHexModeFormatCount = -1;
+    w->ComboBox8->setFocus();
+    w->ComboBox8->setCurrentIndex(item == 0 ? 1 : item - 1);
+    // Chosen by the keyboard, as a user would.
+    QTest::keyClick(w->ComboBox8, item == 0 ? Qt::Key_Up : Qt::Key_Down);
+    QCOMPARE(w->ComboBox8->currentIndex(), item);
+    QCOMPARE(obj->FHexModeFormatCount.load(), count);
+}
+
+void TstPreferences::displayOptionsReachTheCurrentDevice() {
+    UiTestEnv env;
+    QWidget logHolder;
+    PtyPair pty;
+    auto w = UiTestEnv::Start("en_US");
+    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    w->CheckBox3->click();
+    QVERIFY(obj->FShowDate);
+    w->CheckBox25->click();
+    QVERIFY(obj->FShowTime);
+    w->CheckBox4->click();
+    QCOMPARE(obj->FShowLineNumber, w->CheckBox4->isChecked());
+    w->CheckBox5->click();
+    QCOMPARE(obj->FShowSendedLog, w->CheckBox5->isChecked());
+    // CheckBox12 has no handler of its own: it travels with the next update.
+    w->CheckBox12->click();
+    QVERIFY(!obj->FCompatibleUnicode);
+    w->CheckBox9->click();
+    QCOMPARE(obj->FHexModeWithString.load(), w->CheckBox9->isChecked());
+    QVERIFY(obj->FCompatibleUnicode);
+}
+
+void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
+    UiTestEnv env;
+    QWidget logHolder;
+    PtyPair ptyA, ptyB;
+    auto w = UiTestEnv::Start("en_US");
+    TCvComPortObj* a = AddTestDevice(*w, ptyA, logHolder);
+    TCvComPortObj* b = AddTestDevice(*w, ptyB, logHolder);
+    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(b->FComportFullName));
+    QCOMPARE(w->GetDeciceByFullName(w->GetCurrentDeviceName()), b);
+    const QColor aBefore = a->LogMemo()->BackgroundColor();
+    QColor offered;
+    SetColorAsker([&](QWidget*, const QColor& initial, QColor* chosen) {
+        offered = initial;
+        *chosen = QColor(0x20, 0x40, 0x60);
+        return true;
+    });
+    const QColor memo1Before = w->Memo1->BackgroundColor();
+    QTest::mouseClick(w->Button17, Qt::LeftButton);
+    QCOMPARE(offered, memo1Before);
+    QCOMPARE(w->Memo1->BackgroundColor(), QColor(0x20, 0x40, 0x60));
+    QCOMPARE(w->Memo1BackgroundColor(), TColorValue(0x604020));
+    QCOMPARE(b->LogMemo()->BackgroundColor(), QColor(0x20, 0x40, 0x60));
+    QCOMPARE(a->LogMemo()->BackgroundColor(), aBefore);
+}
+
+void TstPreferences::fontOfMemo1AndCurrentLog() {
+    UiTestEnv env;
+    QWidget logHolder;
+    PtyPair ptyA, ptyB;
+    auto w = UiTestEnv::Start("en_US");
+    TCvComPortObj* a = AddTestDevice(*w, ptyA, logHolder);
+    TCvComPortObj* b = AddTestDevice(*w, ptyB, logHolder);
+    b->LogMemo()->setFont(QFont(u"DejaVu Sans"_s, 9));
+    const QFont aBefore = a->LogMemo()->font();
+    QFont offered;
+    SetFontAsker([&](QWidget*, const QFont& initial, QFont* chosen) {
+        offered = initial;
+        *chosen = QFont(u"DejaVu Sans Mono"_s, 17);
+        return true;
+    });
+    QTest::mouseClick(w->Button12, Qt::LeftButton);
+    // The dialog starts from the current device's log font.
+    QCOMPARE(offered.pointSize(), 9);
+    QCOMPARE(w->Memo1->font().pointSize(), 17);
+    QCOMPARE(b->LogMemo()->font().pointSize(), 17);
+    QCOMPARE(b->LogMemo()->font().family(), u"DejaVu Sans Mono"_s);
+    QCOMPARE(a->LogMemo()->font(), aBefore);
+}
+
+void TstPreferences::cancelledDialogsChangeNothing() {
+    UiTestEnv env;
+    QWidget logHolder;
+    PtyPair pty;
+    auto w = UiTestEnv::Start("en_US");
+    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    const QFont memo1Font = w->Memo1->font(), logFont = obj->LogMemo()->font();
+    const QColor memo1Back = w->Memo1->BackgroundColor(), logBack = obj->LogMemo()->BackgroundColor();
+    SetFontAsker([](QWidget*, const QFont&, QFont* chosen) {
+        *chosen = QFont(u"DejaVu Sans"_s, 30);
+        return false;
+    });
+    SetColorAsker([](QWidget*, const QColor&, QColor* chosen) {
+        *chosen = Qt::red;
+        return false;
+    });
+    QTest::mouseClick(w->Button12, Qt::LeftButton);
+    QTest::mouseClick(w->Button17, Qt::LeftButton);
+    QCOMPARE(w->Memo1->font(), memo1Font);
+    QCOMPARE(obj->LogMemo()->font(), logFont);
+    QCOMPARE(w->Memo1->BackgroundColor(), memo1Back);
+    QCOMPARE(obj->LogMemo()->BackgroundColor(), logBack);
+}
+
+void TstPreferences::withoutDeviceOnlyMemo1() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    // Whatever devices the machine has, none is selected.
+    w->ComboBoxEx1->setCurrentIndex(-1);
+    QFont offered;
+    SetFontAsker([&](QWidget*, const QFont& initial, QFont* chosen) {
+        offered = initial;
+        *chosen = QFont(u"DejaVu Sans"_s, 12);
+        return true;
+    });
+    SetColorAsker([](QWidget*, const QColor&, QColor* chosen) {
+        *chosen = QColor(0x10, 0x20, 0x30);
+        return true;
+    });
+    QTest::mouseClick(w->Button12, Qt::LeftButton);
+    QCOMPARE(offered.pointSize(), 14); // Memo1's own font
+    QCOMPARE(w->Memo1->font().pointSize(), 12);
+    QTest::mouseClick(w->Button17, Qt::LeftButton);
+    QCOMPARE(w->Memo1->BackgroundColor(), QColor(0x10, 0x20, 0x30));
+    QVERIFY(env.boxes.isEmpty());
+}
+
+void TstPreferences::themeListHasStylesThenPalettes() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    QStringList expected = QStyleFactory::keys();
+    expected.removeAll(u"Fusion"_s);
+    expected.prepend(u"Fusion"_s);
+    int dark = 0;
+    for (const TCvTheme& t : CvThemes()) {
+        expected << t.Name;
+        dark += t.Dark;
+    }
+    QVERIFY(CvThemes().size() >= 12);
+    QVERIFY(dark >= 3 && CvThemes().size() - dark >= 3);
+    QCOMPARE(w->GetStyleNames(), expected);
+    QStringList listed, menu;
+    for (int i = 0; i < w->cbxVclStyles->count(); ++i)
+        listed << w->cbxVclStyles->itemText(i);
+    for (QAction* a : w->ThemeMenu->actions())
+        menu << a->text();
+    QCOMPARE(listed, expected);
+    QCOMPARE(menu, expected);
+    QCOMPARE(w->GetStyleNameByIndex(0), u"Fusion"_s);
+    QCOMPARE(w->GetStyleNameByIndex(int(expected.size()) - 1), expected.last());
+}
+
+void TstPreferences::themeIndexOutsideTheListKeepsTheStyle_data() {
+    QTest::addColumn<QByteArray>("theme");
+    QTest::newRow("negative") << QByteArray("-1");
+    QTest::newRow("one past the end") << QByteArray("LAST+1");
+    QTest::newRow("far out") << QByteArray("5000");
+}
+
+void TstPreferences::themeIndexOutsideTheListKeepsTheStyle() {
+    QFETCH(QByteArray, theme);
+    UiTestEnv env;
+    const int count = int(QStyleFactory::keys().size() + CvThemes().size());
+    if (theme == "LAST+1") theme = QByteArray::number(count);
+    TSplitViewForm::ApplyStyleByName(u"Slate Dark"_s);
+    const QColor window = QApplication::palette().color(QPalette::Window);
+    env.WriteSetting(u"Corvane.ini"_s, "[MyPreference]\r\nTheme=" + theme + "\r\n");
+    auto w = UiTestEnv::Start("en_US");
+    QCOMPARE(w->cbxVclStyles->currentIndex(), -1);
+    QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Slate Dark"_s);
+    QCOMPARE(QApplication::palette().color(QPalette::Window), window);
+    QVERIFY(w->GetStyleNameByIndex(theme.toInt()).isEmpty());
+    w->ApplyStyleByName(u"No Such Theme"_s);
+    QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Slate Dark"_s);
+}
+
+void TstPreferences::themeFromListAppliesAndIsSaved() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    const int index = w->cbxVclStyles->findText(u"Forest Dark"_s);
+    QVERIFY(index > 0);
+    w->cbxVclStyles->setFocus();
+    w->cbxVclStyles->setCurrentIndex(index - 1);
+    QTest::keyClick(w->cbxVclStyles, Qt::Key_Down);
+    QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Forest Dark"_s);
+    QCOMPARE(QApplication::style()->name().toLower(), u"fusion"_s);
+    QCOMPARE(QApplication::palette().color(QPalette::Window),
+             FindCvTheme(u"Forest Dark"_s)->Palette.color(QPalette::Window));
+    // Widgets take the new colours as the event loop turns.
+    QApplication::processEvents();
+    QCOMPARE(w->palette().color(QPalette::Window), QColor(0x1C2A22));
+    QVERIFY(w->projectSave(true));
+    TCvSettings s;
+    QVERIFY(LoadCorvaneIni(w->SettingsFileName(), s));
+    QCOMPARE(s.Pref.Theme, index);
+
+    // Back to a style: its own colours return.
+    w->cbxVclStyles->setCurrentIndex(1);
+    QTest::keyClick(w->cbxVclStyles, Qt::Key_Up);
+    QCOMPARE(QApplication::style()->name().toLower(), u"fusion"_s);
+    QCOMPARE(QApplication::palette().color(QPalette::Window),
+             QApplication::style()->standardPalette().color(QPalette::Window));
+}
+
+void TstPreferences::themeFromMenuIsNotSaved() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    const int before = w->cbxVclStyles->currentIndex();
+    QAction* entry = MenuEntry(w->ThemeMenu, u"Sky Light"_s);
+    QVERIFY(entry);
+    entry->trigger();
+    QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Sky Light"_s);
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(0xE4EEF8));
+    QCOMPARE(w->cbxVclStyles->currentIndex(), before);
+    QVERIFY(w->projectSave(true));
+    TCvSettings s;
+    QVERIFY(LoadCorvaneIni(w->SettingsFileName(), s));
+    QCOMPARE(s.Pref.Theme, before);
+}
+
+void TstPreferences::paletteIsReadable_data() {
+    QTest::addColumn<QString>("theme");
+    for (const TCvTheme& t : CvThemes())
+        QTest::newRow(qPrintable(t.Name)) << t.Name;
+}
+
+void TstPreferences::paletteIsReadable() {
+    QFETCH(QString, theme);
+    const TCvTheme* t = FindCvTheme(theme);
+    QVERIFY(t);
+    const QPalette& p = t->Palette;
+    const std::pair<QPalette::ColorRole, QPalette::ColorRole> pairs[] = {
+        {QPalette::WindowText, QPalette::Window},         {QPalette::Text, QPalette::Base},
+        {QPalette::Text, QPalette::AlternateBase},        {QPalette::ButtonText, QPalette::Button},
+        {QPalette::HighlightedText, QPalette::Highlight}, {QPalette::ToolTipText, QPalette::ToolTipBase},
+    };
+    for (const auto& [fg, bg] : pairs) {
+        const double ratio = ContrastRatio(p.color(QPalette::Active, fg), p.color(QPalette::Active, bg));
+        QVERIFY2(ratio >= 4.5, qPrintable(u"%1 on %2: %3"_s.arg(int(fg)).arg(int(bg)).arg(ratio)));
+    }
+    // Light themes are light and dark ones dark.
+    QCOMPARE(p.color(QPalette::Window).lightnessF() < 0.5, t->Dark);
+}
+
+void TstPreferences::logStaysReadableInDarkThemes() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    for (const TCvTheme& t : CvThemes()) {
+        TSplitViewForm::ApplyStyleByName(t.Name);
+        QApplication::processEvents();
+        const double ratio = ContrastRatio(w->Memo1->TextColor(), w->Memo1->BackgroundColor());
+        QVERIFY2(ratio >= 4.5, qPrintable(t.Name));
+    }
+}
+
+QTEST_MAIN(TstPreferences)
+#include "tst_preferences.moc"
