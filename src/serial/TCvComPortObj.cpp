@@ -407,7 +407,10 @@ void TCvComPortObj::ReceiveFile(int c)
     }
     std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
     Read(FComReceiveBuffer.data(), c);
-    if (lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx"))) return;
+    if (lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx"))) {
+        if (FExcelWriter) FExcelAppRows = FExcelWriter(FComReceiveBuffer.data(), c, FExcelAppRows);
+        return;
+    }
     if (!FFileStream) return;
     const qint64 written = FFileStream->write(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
     if (written != c && !FCaptureErrorReported) {

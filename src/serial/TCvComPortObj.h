@@ -133,6 +133,9 @@ public:
     QString FullLogFileName;
     QString FFileStreamName;
     qint64 FExcelAppRows = 0;
+    // The spreadsheet target of the "File" format: writes Count bytes from row Row on and
+    // returns the next free row. Set by the window; without it the bytes are dropped.
+    std::function<qint64(const quint8* bytes, int Count, qint64 Row)> FExcelWriter;
     TCallBackFun FCallBackFun;
     TProtocolCallBackFun FProtocolCallBackFun;
 

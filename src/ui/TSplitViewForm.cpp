@@ -70,6 +70,9 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     ConnectProtocolPage();
     connect(Button4, &QPushButton::clicked, this, &TSplitViewForm::Button4Click);
     connect(ComboBoxEx1, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEx1Change);
+    ConnectLogHandlers();
+    ConnectSendHandlers();
+    ConnectFileTransferHandlers();
 
     // As designed, the window starts transparent at 238.
     CheckBox7Click();

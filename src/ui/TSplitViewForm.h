@@ -162,6 +162,42 @@ public:
     // The transfer counters of the selected device in the last status panel.
     void StatusBarPrintFileSize();
 
+    // Port logs and capture.
+    void Button10Click();
+    void Button5Click();
+    void ComboBox7Change();
+    void Button13Click();
+    void Button14Click();
+    void Timer2Timer();
+    // The log file of a port in this run.
+    QString PortLogFileName(const TCvComPortObj* Obj) const;
+    // SaveDialog1 and OpenDialog1: the chosen name, empty when cancelled. Tests replace them.
+    std::function<QString()> SaveDialog1;
+    std::function<QString()> OpenDialog1;
+    QString SaveDialog1FileName;
+
+    // Send panels and loop sending.
+    void Button8Click();
+    void Button7Click();
+    void Button9Click();
+    void Button11Click();
+    void Button25Click();
+    void StringGrid1MouseDown(int ACol, int ARow);
+    void StringGrid1SelectCell(int ACol, int ARow);
+    void StringGrid1FixedCellClick(int ACol, int ARow);
+    void Button1Click();
+    void Button3Click();
+    void Timer1Timer();
+    // Edit5KeyPress / Edit22KeyPress: digits and Backspace only.
+    static bool LoopKeyAccepted(int Key);
+
+    // File transfer.
+    void Button23Click();
+    void Button24Click();
+    // Read-only, shared-locked against writers; none when it cannot be opened so.
+    static QFile* OpenFileStream(const QString& FileName);
+    bool SendingFile() const { return FSendingFile; }
+
     // Device list, hot-plug and the device tabs.
     static constexpr int DeviceArrival = 0x8000;
     static constexpr int DeviceRemoveComplete = 0x8004;
@@ -331,6 +367,9 @@ private:
     void ConnectPreferences();
     void ConnectProtocolPage();
     void ApplySystemFixedTexts(const QString& Lang);
+    void ConnectLogHandlers();
+    void ConnectSendHandlers();
+    void ConnectFileTransferHandlers();
     void StartDevices();
     void ConnectDeviceControls();
     // The closing steps for a port object that was open (the port may be closed already).
@@ -352,6 +391,8 @@ private:
     int FAlphaBlendValue = 255;
     bool FCentred = false;
     bool FClosed = false;
+    bool FSendingFile = false;
+    qint64 FStatusPaintMs = 0;
     QString FSysRoot = DefaultSysRoot();
     std::shared_ptr<TVirtualPorts> FVirtualPorts;
     TDeviceMonitor* FDeviceMonitor = nullptr;

@@ -604,6 +604,3 @@ void TSplitViewForm::CloseTheDevice1Click()
     CloseComDevice(TabSet2->tabText(TabSet2->currentIndex()));
     MultiComportProcess(GetCurrentDeviceName());
 }
-
-// Stands until the file-transfer page brings the real one, which takes precedence.
-__attribute__((weak)) void TSplitViewForm::StatusBarPrintFileSize() {}

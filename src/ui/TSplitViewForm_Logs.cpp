@@ -1,0 +1,136 @@
+#include "TSplitViewForm.h"
+
+#include "CvCodecs.h"
+#include "TCvChart.h"
+#include "TCvComPortObj.h"
+#include "TCvExcelApp.h"
+#include "TCvFastLineSeries.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QTimer>
+
+#include <sys/file.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+bool IsTextCaptureName(const QString& name)
+{
+    const QString lower = name.trimmed().toLower();
+    return lower.endsWith(u".txt"_s) || lower.endsWith(u".log"_s);
+}
+
+QString DefaultSaveDialog(QWidget* parent)
+{
+    const QStringList filters = {
+        u".txt 文本文件 (*.txt)"_s, u".log 日志文件 (*.log)"_s, u".xls 2003 Excell 文件 (*.xls)"_s,
+        u".xlsx 新版Excell 文件 (*.xlsx)"_s, u".dat (*.dat)"_s, u".bin (*.bin)"_s, u".hex (*.hex)"_s,
+        u".crv Corvane 加密文件 (*.crv)"_s, u"*.* 所有文件 (*)"_s};
+    QFileDialog dlg(parent);
+    dlg.setObjectName(u"SaveDialog1"_s);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(u"txt"_s);
+    dlg.setNameFilters(filters);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+    return dlg.selectedFiles().constFirst();
+}
+
+} // namespace
+
+void TSplitViewForm::ConnectLogHandlers()
+{
+    SaveDialog1 = [this] { return DefaultSaveDialog(this); };
+    connect(Button10, &QPushButton::clicked, this, &TSplitViewForm::Button10Click);
+    connect(Button5, &QPushButton::clicked, this, &TSplitViewForm::Button5Click);
+    connect(ComboBox7, &QComboBox::activated, this, &TSplitViewForm::ComboBox7Change);
+    connect(Button13, &QPushButton::clicked, this, &TSplitViewForm::Button13Click);
+    connect(Button14, &QPushButton::clicked, this, &TSplitViewForm::Button14Click);
+    connect(Timer2, &QTimer::timeout, this, &TSplitViewForm::Timer2Timer);
+}
+
+QString TSplitViewForm::PortLogFileName(const TCvComPortObj* Obj) const
+{
+    return CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(Obj->Port()) + u".log"_s;
+}
+
+void TSplitViewForm::Button10Click()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (obj && obj->Connected()) obj->ClearLog();
+}
+
+void TSplitViewForm::Button5Click()
+{
+    if (ComboBoxEx1->count() == 0) return;
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!obj || !obj->Connected()) return;
+    obj->ClearLog();
+    obj->ClearInternalBuff(100);
+}
+
+void TSplitViewForm::ComboBox7Change()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!obj) return;
+    if (ComboBox7->currentIndex() == rfFile && !obj->FileStream()) {
+        const QString name = SaveDialog1 ? SaveDialog1() : QString();
+        if (name.trimmed().isEmpty()) {
+            ComboBox7->setCurrentIndex(rfAscii);
+        } else {
+            SaveDialog1FileName = name;
+            if (IsSpreadsheetFileName(name)) {
+                QPointer<TCvExcelApp> app = ExcelStartApplication(this, FApplicationTitle);
+                if (!app) {
+                    obj->FExcelWriter = nullptr;
+                    obj->Log(u"Do not find Excel Application "_s);
+                } else {
+                    obj->FExcelWriter = [app](const quint8* bytes, int count, qint64 row) {
+                        return ExcelWriteBytes(app.data(), bytes, count, row);
+                    };
+                }
+            } else if (!IsTextCaptureName(name)) {
+                auto f = std::make_unique<QFile>(name.trimmed());
+                // Not shared: a second capture (ours or another program's) into the same file is refused.
+                if (f->open(QIODevice::WriteOnly | QIODevice::Truncate) && ::flock(f->handle(), LOCK_EX | LOCK_NB) == 0) {
+                    obj->SetFileStream(std::move(f));
+                } else {
+                    const QString why = f->isOpen() ? u"the file is in use"_s : f->errorString();
+                    obj->Log(u"Can not write file "_s + name.trimmed() + u": "_s + why);
+                }
+            }
+            obj->Log(u"Data file save to "_s + name);
+            obj->FFileStreamName = name.trimmed();
+        }
+    }
+    if (ComboBox7->currentIndex() == rfGraphic)
+        if (auto* chart = qobject_cast<TCvChart*>(Chart1)) obj->SetSeries(chart->CharInitSeries(false));
+    UpdateCvComPortObjAtrribute();
+}
+
+void TSplitViewForm::Button13Click()
+{
+    ComboBox7->setCurrentIndex(rfFile);
+    ComboBox7Change();
+}
+
+void TSplitViewForm::Button14Click()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!obj) return;
+    ComboBox7->setCurrentIndex(rfAscii);
+    ComboBox7Change();
+    // The spreadsheet stays open in its own window; it is neither saved nor closed here.
+    obj->FFileStreamName.clear();
+    obj->FExcelWriter = nullptr;
+    obj->CloseFileStream();
+}
+
+void TSplitViewForm::Timer2Timer()
+{
+    for (const TCvComPortListEntry& e : std::as_const(CvComPortList))
+        if (e.Obj && e.Obj->Connected()) e.Obj->SaveLog(PortLogFileName(e.Obj));
+}

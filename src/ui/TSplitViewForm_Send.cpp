@@ -1,0 +1,227 @@
+#include "TSplitViewForm.h"
+
+#include "CvCodecs.h"
+#include "TCvComPortObj.h"
+#include "TStringGrid.h"
+#include "TUpDown.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+#include <cstring>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString HexLine(const QByteArray& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    QString out(bytes.size() * 3, u' ');
+    QChar* p = out.data();
+    for (const char ch : bytes) {
+        const auto b = static_cast<quint8>(ch);
+        *p++ = QLatin1Char(digits[b >> 4]);
+        *p++ = QLatin1Char(digits[b & 15]);
+        ++p;
+    }
+    return out;
+}
+
+// Column 1 of StringGrid1: the tick glyphs, and no editor.
+class TTickDelegate : public QStyledItemDelegate {
+public:
+    TTickDelegate(const TSplitViewForm* form, QObject* parent) : QStyledItemDelegate(parent), FForm(form) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& opt, const QModelIndex& index) const override
+    {
+        const QRect r = opt.rect;
+        p->fillRect(r, opt.palette.color(QPalette::Base));
+        const QPixmap& glyph = index.data().toString() == u"1"_s ? FForm->FCheck : FForm->FNoCheck;
+        if (glyph.isNull()) return;
+        const qreal dpr = glyph.devicePixelRatio() > 0 ? glyph.devicePixelRatio() : 1.0;
+        const int gw = int(glyph.width() / dpr), gh = int(glyph.height() / dpr);
+        const int left = r.left(), right = r.left() + r.width();
+        const int top = r.top(), bottom = r.top() + r.height();
+        p->drawPixmap((left + right - gw) / 2 - 2, (top + bottom - gh) / 2, glyph);
+    }
+    QWidget* createEditor(QWidget*, const QStyleOptionViewItem&, const QModelIndex&) const override
+    {
+        return nullptr;
+    }
+
+private:
+    const TSplitViewForm* FForm;
+};
+
+// Edit5KeyPress and Edit22KeyPress.
+class TLoopKeyFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* k = static_cast<QKeyEvent*>(event);
+            const QString text = k->text();
+            // Keys without a character (arrows, Home) are not key presses in this sense.
+            if (!text.isEmpty() && !TSplitViewForm::LoopKeyAccepted(text.at(0).unicode())) return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+void TSplitViewForm::ConnectSendHandlers()
+{
+    connect(Button8, &QPushButton::clicked, this, &TSplitViewForm::Button8Click);
+    connect(Button7, &QPushButton::clicked, this, &TSplitViewForm::Button7Click);
+    connect(Button9, &QPushButton::clicked, this, &TSplitViewForm::Button9Click);
+    connect(Button11, &QPushButton::clicked, this, &TSplitViewForm::Button11Click);
+    connect(Button25, &QPushButton::clicked, this, &TSplitViewForm::Button25Click);
+    connect(Button1, &QPushButton::clicked, this, &TSplitViewForm::Button1Click);
+    connect(Button3, &QPushButton::clicked, this, &TSplitViewForm::Button3Click);
+    connect(Timer1, &QTimer::timeout, this, &TSplitViewForm::Timer1Timer);
+    connect(UpDown1, &QSpinBox::valueChanged, this, [this](int v) { Timer1->setInterval(v); });
+    connect(UpDown3, &QSpinBox::valueChanged, this, [this](int v) { FTimer1Timer_Count = v; });
+    auto* keys = new TLoopKeyFilter(this);
+    UpDown1->Edit()->installEventFilter(keys);
+    UpDown3->Edit()->installEventFilter(keys);
+
+    StringGrid1->setItemDelegateForColumn(0, new TTickDelegate(this, StringGrid1));
+    connect(StringGrid1, &QTableWidget::cellPressed, this,
+            [this](int row, int col) { StringGrid1MouseDown(col + 1, row + 1); });
+    connect(StringGrid1, &QTableWidget::currentCellChanged, this, [this](int row, int col, int, int) {
+        if (row >= 0 && col >= 0) StringGrid1SelectCell(col + 1, row + 1);
+    });
+    connect(StringGrid1->verticalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int row) { StringGrid1FixedCellClick(0, row + 1); });
+    connect(StringGrid1->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int col) { StringGrid1FixedCellClick(col + 1, 0); });
+}
+
+bool TSplitViewForm::LoopKeyAccepted(int Key)
+{
+    return (Key >= '0' && Key <= '9') || Key == 8;
+}
+
+void TSplitViewForm::Button8Click()
+{
+    if (ComboBoxEx1->count() == 0) return;
+    TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
+    if (!obj) return;
+    obj->TorvinComSendData_MultiTimes(TrimControl(Memo2->toPlainText()), ComboBox6->currentIndex());
+}
+
+void TSplitViewForm::Button7Click()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (obj && obj->Connected()) obj->ClearLog();
+}
+
+void TSplitViewForm::Button9Click()
+{
+    QString text = TrimControl(Memo3->toPlainText());
+    text.replace(u"\r\n"_s, u"\n"_s).replace(u'\n', u"\r\n"_s);
+    Memo2->appendPlainText(HexLine(StringToBytes(text)));
+}
+
+void TSplitViewForm::Button11Click()
+{
+    quint8 buf[1024];
+    int count = 0;
+    HexStrToBytes(TrimControl(Memo2->toPlainText()), buf, int(sizeof buf), &count, nullptr, HexClear::Whole);
+    const int n = int(::strnlen(reinterpret_cast<const char*>(buf), std::size_t(count)));
+    Memo3->appendPlainText(BytesToString(buf, n));
+}
+
+void TSplitViewForm::Button25Click()
+{
+    quint8 buf[32];
+    const QString hex = HexStrToBytes(TrimControl(Memo2->toPlainText()), buf, int(sizeof buf), nullptr, nullptr,
+                                      HexClear::Whole);
+    Memo2->setPlainText(hex);
+    const qsizetype n = (hex.size() + 2) / 3;
+    const QString caption = Button8->text();
+    const qsizetype open = caption.indexOf(u'(');
+    if (open < 0) Button8->setText(caption + u" ( "_s + QString::number(n) + u" ) Bytes"_s);
+    else Button8->setText(caption.left(open) + u"( "_s + QString::number(n) + u" ) Bytes"_s);
+}
+
+void TSplitViewForm::StringGrid1MouseDown(int, int)
+{
+    if (StringGrid1->Col() != 1 || StringGrid1->Row() < 1) return;
+    const int row = StringGrid1->Row();
+    StringGrid1->SetCells(1, row, StringGrid1->Cells(1, row).isEmpty() ? u"1"_s : QString());
+}
+
+void TSplitViewForm::StringGrid1SelectCell(int ACol, int)
+{
+    // The tick column is toggled by clicks, never typed into.
+    StringGrid1->setEditTriggers(ACol == 1 ? QAbstractItemView::NoEditTriggers
+                                           : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                                                 QAbstractItemView::AnyKeyPressed);
+}
+
+void TSplitViewForm::StringGrid1FixedCellClick(int, int ARow)
+{
+    if (ARow <= 0 || ARow >= StringGrid1->RowCount()) return;
+    int col = StringGrid1->Col();
+    if (col < 1 || col > 2) col = 2;
+    StringGrid1->SelectCell(col, ARow);
+    const QString text = StringGrid1->Cells(2, ARow).trimmed();
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!text.isEmpty() && obj) obj->TorvinComSendData_Common(text, ComboBox6->currentIndex());
+}
+
+void TSplitViewForm::Button1Click()
+{
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!obj) return;
+    if (!CheckBox19->isChecked()) {
+        obj->Log(u"The Loop enable switch is not be checked."_s);
+        return;
+    }
+    if (!obj->Connected()) {
+        obj->Log(u"The device was closed,please open a device."_s);
+        return;
+    }
+    LoopStringList.clear();
+    for (int row = 1; row < StringGrid1->RowCount(); ++row)
+        if (StringGrid1->Cells(1, row).trimmed() == u"1"_s) LoopStringList << StringGrid1->Cells(2, row).trimmed();
+    FTimer1Timer_Count = UpDown3->Position();
+    LoopTargetPort = obj;
+    if (LoopStringList.isEmpty()) {
+        obj->Log(u"No data to send, please select data item by click checkbox item."_s);
+        return;
+    }
+    if (FTimer1Timer_Count > 0)
+        obj->Log(u"The following data will be sent to device periodic,Loop Count: "_s + QString::number(FTimer1Timer_Count));
+    for (const QString& s : std::as_const(LoopStringList)) obj->Log(s);
+    Timer1->stop();
+    Timer1->setInterval(UpDown1->Position());
+    Timer1->start();
+}
+
+void TSplitViewForm::Button3Click() { Timer1->stop(); }
+
+void TSplitViewForm::Timer1Timer()
+{
+    if (!LoopTargetPort || !LoopTargetPort->Connected()) return;
+    if (FTimer1Timer_Count != 0) LoopTargetPort->Log(u"Loop Count --> "_s + QString::number(FTimer1Timer_Count));
+    if (FTimer1Timer_Count == 1) Timer1->stop();
+    for (const QString& s : std::as_const(LoopStringList)) {
+        if (s.isEmpty()) continue;
+        if (!LoopTargetPort) break;
+        LoopTargetPort->TorvinComSendData_MultiTimes(s, ComboBox6->currentIndex());
+    }
+    if (FTimer1Timer_Count > 1) --FTimer1Timer_Count;
+}

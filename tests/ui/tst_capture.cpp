@@ -1,0 +1,279 @@
+// Port logs and capture from the main window: auto-save, clearing, and the "File"
+// receive format with its text-file, data-file and spreadsheet targets, over real ptys.
+
+#include "UiTestEnv.h"
+#include "WindowDevice.h"
+
+#include "TCvExcelApp.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TstCapture : public QObject {
+    Q_OBJECT
+private slots:
+    void autoSaveWritesEveryOpenPortAndKeepsThemOpen();
+    void clearButtons_data();
+    void clearButtons();
+    void textCapture_data();
+    void textCapture();
+    void dataCaptureThenClose();
+    void cancelledDialogFallsBackToAscii();
+    void unwritableCapture_data();
+    void unwritableCapture();
+    void spreadsheetCapture();
+    void spreadsheetMissing();
+};
+
+void TstCapture::autoSaveWritesEveryOpenPortAndKeepsThemOpen()
+{
+    UiTestEnv env;
+    WindowDevice a, b;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    b.Attach(*w);
+    a.obj->Log(u"line of A"_s);
+    b.obj->Log(u"line of B"_s);
+    const QString fileA = w->PortLogFileName(a.obj), fileB = w->PortLogFileName(b.obj);
+    QVERIFY(fileA.startsWith(w->CorvaneCfgDir_LogFileName + u'_'));
+    QVERIFY(fileA.endsWith(u".log"_s));
+    QVERIFY(fileA != fileB);
+
+    w->Timer2->setInterval(30);
+    w->CheckBox8->setChecked(true);
+    QVERIFY(w->Timer2->isActive());
+    QTRY_VERIFY(QFile::exists(fileA) && QFile::exists(fileB));
+    QVERIFY(ReadFile(fileA).contains("line of A\r\n"));
+    QVERIFY(ReadFile(fileB).contains("line of B\r\n"));
+    QVERIFY(!ReadFile(fileA).contains("line of B"));
+    QVERIFY(a.obj->Connected() && b.obj->Connected());
+    // Still working after the save: received text reaches the log, and a later tick saves it.
+    a.Receive("after save");
+    QTRY_VERIFY(ReadFile(fileA).contains("after save"));
+
+    w->CheckBox8->setChecked(false);
+    QVERIFY(!w->Timer2->isActive());
+    QVERIFY(env.boxes.isEmpty());
+}
+
+void TstCapture::clearButtons_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("buffer");
+    QTest::newRow("Button10 log only") << u"Button10"_s << false;
+    QTest::newRow("Button5 log and buffer") << u"Button5"_s << true;
+}
+
+void TstCapture::clearButtons()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, buffer);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    a.Receive("xyz");
+    a.obj->Log(u"something"_s);
+    QVERIFY(a.Lines().contains(u"something"_s));
+    w->findChild<QPushButton*>(button)->click();
+    QCOMPARE(a.Lines().join(u'|'), QString());
+    QCOMPARE(a.obj->FComReceiveCount.load(), 0);
+    if (buffer) QVERIFY(a.obj->InternalBufferCopy().isEmpty());
+    // A closed port is left alone.
+    a.obj->Log(u"kept"_s);
+    a.obj->Close();
+    w->findChild<QPushButton*>(button)->click();
+    QVERIFY(a.Lines().contains(u"kept"_s));
+}
+
+void TstCapture::textCapture_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("txt") << u"cap.txt"_s;
+    QTest::newRow("TXT upper case") << u"CAP.TXT"_s;
+    QTest::newRow("log") << u"cap.log"_s;
+}
+
+void TstCapture::textCapture()
+{
+    QFETCH(QString, file);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    const QString path = env.tmp.filePath(file);
+    w->SaveDialog1 = [&] { return path; };
+    w->Button13->click();
+    SyncReceiveFormat(*w, a.obj);
+    QCOMPARE(w->ComboBox7->currentIndex(), int(rfFile));
+    QCOMPARE(a.obj->FFileStreamName, path);
+    QVERIFY(a.Lines().contains(u"Data file save to "_s + path));
+    QVERIFY(!a.obj->FileStream());
+
+    a.Receive("ab");
+    QTRY_COMPARE(ReadFile(path), QByteArray("ab\r\n"));
+    a.Receive("cd");
+    QTRY_COMPARE(ReadFile(path), QByteArray("ab\r\ncd\r\n"));
+    QCOMPARE(a.obj->FComProcessedCount.load(), 4);
+    QVERIFY(!a.Lines().join(u'\n').contains(u"ab"_s));
+    QVERIFY(env.boxes.isEmpty());
+}
+
+void TstCapture::dataCaptureThenClose()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    const QString path = env.tmp.filePath(u"cap.bin"_s);
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old content that must go");
+    }
+    QStringList asked;
+    w->SaveDialog1 = [&] {
+        asked << path;
+        return path;
+    };
+    w->ComboBox7->setCurrentIndex(rfFile);
+    w->ComboBox7Change();
+    SyncReceiveFormat(*w, a.obj);
+    QVERIFY(a.obj->FileStream());
+    QCOMPARE(ReadFile(path), QByteArray());
+
+    const QByteArray first("\x00\x01\xff\r\n", 5), second("\x80zz", 3);
+    a.Receive(first);
+    QTRY_COMPARE(a.obj->FComProcessedCount.load(), qint64(first.size()));
+    a.Receive(second);
+    QTRY_COMPARE(a.obj->FComProcessedCount.load(), qint64(first.size() + second.size()));
+
+    w->Button14->click();
+    QVERIFY(!a.obj->FileStream());
+    QVERIFY(a.obj->FFileStreamName.isEmpty());
+    QCOMPARE(w->ComboBox7->currentIndex(), int(rfAscii));
+    QCOMPARE(ReadFile(path), first + second);
+
+    // The next "File" selection asks again.
+    w->Button13->click();
+    QCOMPARE(asked.size(), 2);
+    QVERIFY(a.obj->FileStream());
+    QVERIFY(env.boxes.isEmpty());
+}
+
+void TstCapture::cancelledDialogFallsBackToAscii()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    w->SaveDialog1 = [] { return QString(); };
+    w->Button13->click();
+    QCOMPARE(w->ComboBox7->currentIndex(), int(rfAscii));
+    QVERIFY(a.obj->FFileStreamName.isEmpty());
+    QVERIFY(!a.Lines().join(u'\n').contains(u"Data file save to"_s));
+}
+
+void TstCapture::unwritableCapture_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("data file") << u"no/such/dir/cap.bin"_s;
+    QTest::newRow("text file") << u"no/such/dir/cap.txt"_s;
+}
+
+void TstCapture::unwritableCapture()
+{
+    QFETCH(QString, file);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    const QString path = env.tmp.filePath(file);
+    w->SaveDialog1 = [&] { return path; };
+    w->Button13->click();
+    SyncReceiveFormat(*w, a.obj);
+    a.Receive("one");
+    a.Receive("two");
+    const QStringList lines = a.Lines();
+    QCOMPARE(lines.filter(u"Can not write file "_s + path).size(), 1);
+    // Receiving goes on: back in ASCII the next bytes are shown.
+    w->Button14->click();
+    SyncReceiveFormat(*w, a.obj);
+    a.Receive("three");
+    QTRY_VERIFY(a.Lines().join(u'\n').contains(u"three"_s));
+    QVERIFY(a.obj->Connected());
+}
+
+void TstCapture::spreadsheetCapture()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    QPointer<TCvExcelApp> app;
+    const TExcelAppFactory old = SetExcelAppFactory([&](QWidget* parent) {
+        app = new TCvExcelApp(parent);
+        return app.data();
+    });
+    const QString path = env.tmp.filePath(u"cap.XLSX"_s);
+    w->SaveDialog1 = [&] { return path; };
+    w->Button13->click();
+    SyncReceiveFormat(*w, a.obj);
+    SetExcelAppFactory(old);
+    QVERIFY(app);
+    QVERIFY(app->Visible());
+    QCOMPARE(app->Caption(), w->ApplicationTitle());
+    QVERIFY(a.Lines().contains(u"Data file save to "_s + path));
+
+    a.Receive(QByteArray("\x01\x02\xff", 3));
+    QTRY_COMPARE(a.obj->FExcelAppRows, 4);
+    a.Receive(QByteArray("\x00\x07", 2));
+    QTRY_COMPARE(a.obj->FExcelAppRows, 6);
+    const QList<int> expected = {1, 2, 255, 0, 7};
+    for (int r = 1; r <= 5; ++r) {
+        QCOMPARE(app->Cells(r, 2).Value().toInt(), expected[r - 1]);
+        QVERIFY(!app->Cells(r, 1).Value().isValid() || app->Cells(r, 1).Value().toString().isEmpty());
+    }
+    // Closing keeps the spreadsheet open outside.
+    w->Button14->click();
+    QVERIFY(app);
+    QVERIFY(a.obj->FFileStreamName.isEmpty());
+    delete app.data();
+}
+
+void TstCapture::spreadsheetMissing()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    const TExcelAppFactory old = SetExcelAppFactory([](QWidget*) { return static_cast<TCvExcelApp*>(nullptr); });
+    const QString path = env.tmp.filePath(u"cap.xls"_s);
+    w->SaveDialog1 = [&] { return path; };
+    w->Button13->click();
+    SyncReceiveFormat(*w, a.obj);
+    SetExcelAppFactory(old);
+    const QStringList lines = a.Lines();
+    const qsizetype missing = lines.indexOf(u"Do not find Excel Application "_s);
+    QVERIFY(missing >= 0);
+    QCOMPARE(lines.indexOf(u"Data file save to "_s + path), missing + 1);
+    QCOMPARE(a.obj->FFileStreamName, path);
+    a.Receive("abc");
+    QVERIFY(a.obj->Connected());
+}
+
+QTEST_MAIN(TstCapture)
+#include "tst_capture.moc"

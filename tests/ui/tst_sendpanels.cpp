@@ -1,0 +1,317 @@
+// The block-send page, the single-send grid and loop sending, over real ptys.
+
+#include "UiTestEnv.h"
+#include "WindowDevice.h"
+
+#include "TStringGrid.h"
+#include "TUpDown.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+void Tick(TSplitViewForm& w, int row, const QString& text)
+{
+    w.StringGrid1->SetCells(1, row, u"1"_s);
+    w.StringGrid1->SetCells(2, row, text);
+}
+
+QString LastLine(const QPlainTextEdit* e)
+{
+    const QStringList lines = e->toPlainText().split(u'\n');
+    return lines.isEmpty() ? QString() : lines.last();
+}
+
+} // namespace
+
+class TstSendPanels : public QObject {
+    Q_OBJECT
+private slots:
+    void loopWithCount();
+    void loopEndlessUntilStopped();
+    void loopRefusals_data();
+    void loopRefusals();
+    void loopKeepsItsTarget();
+    void formatAsHex_data();
+    void formatAsHex();
+    void converters_data();
+    void converters();
+    void blockSend();
+    void gridTicksAndRowSend();
+    void loopKeys_data();
+    void loopKeys();
+};
+
+void TstSendPanels::loopWithCount()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    Tick(*w, 2, u"  first "_s);
+    Tick(*w, 5, QString());
+    Tick(*w, 7, u"second"_s);
+    w->UpDown3->SetPosition(3);
+    w->UpDown1->SetPosition(30);
+    w->Button1->click();
+    QVERIFY(w->Timer1->isActive());
+    QCOMPARE(w->Timer1->interval(), 30);
+    QCOMPARE(w->LoopStringList, QStringList({u"first"_s, QString(), u"second"_s}));
+    QStringList lines = a.Lines();
+    const qsizetype start = lines.indexOf(u"The following data will be sent to device periodic,Loop Count: 3"_s);
+    QVERIFY(start >= 0);
+    QCOMPARE(lines.mid(start + 1, 3), QStringList({u"first"_s, QString(), u"second"_s}));
+
+    QTRY_VERIFY(!w->Timer1->isActive());
+    const QByteArray once = "first\r\nsecond\r\n";
+    QCOMPARE(a.pty->Read(3 * once.size()), once + once + once);
+    QCOMPARE(a.pty->ReadFor(100), QByteArray());
+    lines = a.Lines();
+    QCOMPARE(lines.filter(u"Loop Count --> "_s),
+             QStringList({u"Loop Count --> 3"_s, u"Loop Count --> 2"_s, u"Loop Count --> 1"_s}));
+    QCOMPARE(a.obj->FComSentCount.load(), 3 * once.size());
+    QVERIFY(env.boxes.isEmpty());
+}
+
+void TstSendPanels::loopEndlessUntilStopped()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    Tick(*w, 1, u"ping"_s);
+    w->UpDown3->SetPosition(0);
+    w->UpDown1->SetPosition(10);
+    w->Button1->click();
+    const QByteArray got = a.pty->Read(5 * 6);
+    QCOMPARE(got, QByteArray("ping\r\n").repeated(5));
+    QVERIFY(w->Timer1->isActive());
+    w->Button3->click();
+    QVERIFY(!w->Timer1->isActive());
+    a.pty->ReadFor(50);
+    QCOMPARE(a.pty->ReadFor(100), QByteArray());
+    const QStringList lines = a.Lines();
+    QVERIFY(lines.filter(u"Loop Count"_s).isEmpty());
+    QVERIFY(lines.contains(u"ping"_s));
+}
+
+void TstSendPanels::loopRefusals_data()
+{
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("switch off") << false << true << true << u"The Loop enable switch is not be checked."_s;
+    QTest::newRow("closed") << true << false << true << u"The device was closed,please open a device."_s;
+    QTest::newRow("nothing ticked") << true << true << false
+                                    << u"No data to send, please select data item by click checkbox item."_s;
+}
+
+void TstSendPanels::loopRefusals()
+{
+    QFETCH(bool, enabled);
+    QFETCH(bool, open);
+    QFETCH(bool, ticked);
+    QFETCH(QString, message);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    if (ticked) Tick(*w, 1, u"x"_s);
+    w->CheckBox19->setChecked(enabled);
+    if (!open) a.obj->Close();
+    w->Button1->click();
+    QVERIFY(!w->Timer1->isActive());
+    QCOMPARE(a.Lines().last(), message);
+    QCOMPARE(a.pty->ReadFor(50), QByteArray());
+}
+
+void TstSendPanels::loopKeepsItsTarget()
+{
+    UiTestEnv env;
+    WindowDevice a, b;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    b.Attach(*w);
+    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(a.name));
+    Tick(*w, 1, u"to A"_s);
+    w->UpDown3->SetPosition(0);
+    w->UpDown1->SetPosition(10);
+    w->Button1->click();
+    QCOMPARE(w->LoopTargetPort.data(), a.obj);
+    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(b.name));
+    QCOMPARE(a.pty->Read(2 * 6), QByteArray("to A\r\n").repeated(2));
+    QCOMPARE(b.pty->ReadFor(50), QByteArray());
+
+    a.obj->Close();
+    const qint64 sent = a.obj->FComSentCount.load();
+    const int lines = a.Lines().size();
+    QTest::qWait(60);
+    QVERIFY(w->Timer1->isActive());
+    QCOMPARE(a.obj->FComSentCount.load(), sent);
+    QCOMPARE(a.Lines().size(), lines);
+    QCOMPARE(b.pty->ReadFor(20), QByteArray());
+    w->Button3->click();
+}
+
+void TstSendPanels::formatAsHex_data()
+{
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<QString>("formatted");
+    QTest::addColumn<int>("bytes");
+    QTest::newRow("mixed case, short last") << u"AA bb 1"_s << u"AA BB 10 "_s << 3;
+    QTest::newRow("padded") << u"  01 02 03 04 05\r\n"_s << u"01 02 03 04 05 "_s << 5;
+    QTest::newRow("beyond 32 values cut")
+        << QString(u"11 "_s.repeated(40)) << QString(u"11 "_s.repeated(32)) << 32;
+}
+
+void TstSendPanels::formatAsHex()
+{
+    QFETCH(QString, block);
+    QFETCH(QString, formatted);
+    QFETCH(int, bytes);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("zh_CN");
+    const QString caption = w->Button8->text();
+    w->Memo2->setPlainText(block);
+    w->Button25->click();
+    QCOMPARE(w->Memo2->toPlainText(), formatted);
+    QCOMPARE(w->Button8->text(), caption + u" ( "_s + QString::number(bytes) + u" ) Bytes"_s);
+    // A second format replaces the count.
+    w->Memo2->setPlainText(u"01 02 03 04 05 06 07"_s);
+    w->Button25->click();
+    QCOMPARE(w->Button8->text(), caption + u" ( 7 ) Bytes"_s);
+}
+
+void TstSendPanels::converters_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("Button9 AB") << u"Button9"_s << u"AB"_s << u"41 42 "_s;
+    QTest::newRow("Button9 line break") << u"Button9"_s << u" A\nB\t"_s << u"41 0D 0A 42 "_s;
+    QTest::newRow("Button11 up to zero") << u"Button11"_s << u"41 00 42"_s << u"A"_s;
+    QTest::newRow("Button11 empty") << u"Button11"_s << QString() << QString();
+}
+
+void TstSendPanels::converters()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, input);
+    QFETCH(QString, line);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("zh_CN");
+    const bool toHex = button == u"Button9"_s;
+    QPlainTextEdit* from = toHex ? w->Memo3 : w->Memo2;
+    QPlainTextEdit* to = toHex ? w->Memo2 : w->Memo3;
+    from->setPlainText(input);
+    to->setPlainText(u"before"_s);
+    w->findChild<QPushButton*>(button)->click();
+    QCOMPARE(to->toPlainText(), u"before\n"_s + line);
+    QCOMPARE(LastLine(to), line);
+}
+
+void TstSendPanels::blockSend()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    w->ComboBox6->setCurrentIndex(sfHex);
+    w->Memo2->setPlainText(u" 41 42 0d \r\n"_s);
+    w->Button8->click();
+    QCOMPARE(a.pty->Read(3), QByteArray("AB\r"));
+    w->ComboBox6->setCurrentIndex(sfAscii);
+    w->Memo2->setPlainText(u"hi"_s);
+    w->Button8->click();
+    QCOMPARE(a.pty->Read(4), QByteArray("hi\r\n"));
+    // Button7 clears the log of the current device.
+    a.obj->Log(u"to be cleared"_s);
+    QVERIFY(!a.Lines().isEmpty());
+    w->Button7->click();
+    QVERIFY(a.Lines().isEmpty());
+    QCOMPARE(a.obj->FComSentCount.load(), 0);
+}
+
+void TstSendPanels::gridTicksAndRowSend()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    TStringGrid* g = w->StringGrid1;
+    g->scrollToTop();
+    const QRect tick = g->visualRect(g->model()->index(2, 0));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, tick.center());
+    QCOMPARE(g->Cells(1, 3), u"1"_s);
+    QCOMPARE(g->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, tick.center());
+    QCOMPARE(g->Cells(1, 3), QString());
+    // No editor opens in the tick column, even when asked for directly.
+    g->edit(g->model()->index(2, 0));
+    QVERIFY(!g->viewport()->findChild<QLineEdit*>());
+    // The content column is edited in place.
+    g->setCurrentCell(2, 1);
+    QVERIFY(g->editTriggers() != QAbstractItemView::NoEditTriggers);
+
+    // A click on a row number sends that row once; an empty row and the header send nothing.
+    g->SetCells(2, 3, u"  row three  "_s);
+    QHeaderView* rows = g->verticalHeader();
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                      QPoint(rows->width() / 2, rows->sectionViewportPosition(2) + rows->sectionSize(2) / 2));
+    QCOMPARE(a.pty->Read(11), QByteArray("row three\r\n"));
+    QCOMPARE(g->Row(), 3);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                      QPoint(rows->width() / 2, rows->sectionViewportPosition(3) + rows->sectionSize(3) / 2));
+    w->StringGrid1FixedCellClick(2, 0);
+    QCOMPARE(a.pty->ReadFor(50), QByteArray());
+}
+
+void TstSendPanels::loopKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("digit") << int('7') << true;
+    QTest::newRow("backspace") << 8 << true;
+    QTest::newRow("letter") << int('a') << false;
+    QTest::newRow("minus") << int('-') << false;
+}
+
+void TstSendPanels::loopKeys()
+{
+    QFETCH(int, key);
+    QFETCH(bool, accepted);
+    QCOMPARE(TSplitViewForm::LoopKeyAccepted(key), accepted);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    QLineEdit* edit = w->UpDown1->Edit();
+    edit->setFocus();
+    edit->selectAll();
+    if (key >= '0' && key <= '9') {
+        QTest::keyClicks(edit, QString(QChar(key)) + u"5"_s);
+        QCOMPARE(w->UpDown1->Position(), (key - '0') * 10 + 5);
+        QCOMPARE(w->Timer1->interval(), (key - '0') * 10 + 5);
+    } else if (key != 8) {
+        QTest::keyClicks(edit, QString(QChar(key)));
+        QCOMPARE(w->UpDown1->Position(), 1000);
+    }
+}
+
+QTEST_MAIN(TstSendPanels)
+#include "tst_sendpanels.moc"
