@@ -4,7 +4,11 @@
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
+#include "CvCodecs.h"
 #include "TCvExcelApp.h"
+
+#include <QDateTime>
+#include <QFileInfo>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +21,7 @@ using namespace Qt::Literals::StringLiterals;
 class TstCapture : public QObject {
     Q_OBJECT
 private slots:
+    void logFileWrittenAtOpen();
     void autoSaveWritesEveryOpenPortAndKeepsThemOpen();
     void clearButtons_data();
     void clearButtons();
@@ -29,6 +34,40 @@ private slots:
     void spreadsheetCapture();
     void spreadsheetMissing();
 };
+
+void TstCapture::logFileWrittenAtOpen()
+{
+    UiTestEnv env;
+    PtyPair pty;
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+    const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(name));
+    w->ComboBoxEx1Change();
+    w->Button2->click();
+    TCvComPortObj* obj = w->GetDeciceByFullName(name);
+    QVERIFY(obj && obj->Connected());
+
+    // Logs/<start stamp>_<port>.log, the stamp taken when the window started.
+    const QString stamp = QFileInfo(w->CorvaneCfgDir_LogFileName).fileName();
+    const QDateTime started = QDateTime::fromString(stamp, u"yyyyMMdd_HHmmss"_s);
+    QVERIFY(started.isValid());
+    QVERIFY(started >= before && started <= QDateTime::currentDateTime());
+    QCOMPARE(QFileInfo(w->CorvaneCfgDir_LogFileName).dir().dirName(), u"Logs"_s);
+    const QString file = w->PortLogFileName(obj);
+    QCOMPARE(QFileInfo(file).fileName(), stamp + u'_' + SafeFileNamePart(obj->Port()) + u".log"_s);
+    QCOMPARE(obj->FullLogFileName, file);
+    // Written right after the open messages: the opened line, then one empty (prefixed) line.
+    const QByteArray text = ReadFile(file), opened = ("Device " + name + " was opened.\r\n").toUtf8();
+    QVERIFY(text.contains(opened));
+    const QByteArray after = text.mid(text.lastIndexOf(opened) + opened.size());
+    QVERIFY(after.endsWith("\r\n"));
+    QCOMPARE(after.count("\r\n"), 1);
+    QVERIFY(!after.contains("Device"));
+    w.reset();
+}
 
 void TstCapture::autoSaveWritesEveryOpenPortAndKeepsThemOpen()
 {
