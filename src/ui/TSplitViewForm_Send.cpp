@@ -115,7 +115,7 @@ bool TSplitViewForm::LoopKeyAccepted(int Key)
 
 void TSplitViewForm::Button8Click()
 {
-    if (ComboBoxEx1->count() == 0) return;
+    if (ComboBoxEx1->count() == 0 || FSendingFile) return;
     TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
     if (!obj) return;
     obj->TorvinComSendData_MultiTimes(TrimControl(Memo2->toPlainText()), ComboBox6->currentIndex());
@@ -173,7 +173,7 @@ void TSplitViewForm::StringGrid1SelectCell(int ACol, int)
 
 void TSplitViewForm::StringGrid1FixedCellClick(int, int ARow)
 {
-    if (ARow <= 0 || ARow >= StringGrid1->RowCount()) return;
+    if (ARow <= 0 || ARow >= StringGrid1->RowCount() || FSendingFile) return;
     int col = StringGrid1->Col();
     if (col < 1 || col > 2) col = 2;
     StringGrid1->SelectCell(col, ARow);
@@ -215,6 +215,8 @@ void TSplitViewForm::Button3Click() { Timer1->stop(); }
 
 void TSplitViewForm::Timer1Timer()
 {
+    // A file being sent is not interleaved with loop texts; the tick is skipped.
+    if (FSendingFile) return;
     if (!LoopTargetPort || !LoopTargetPort->Connected()) return;
     if (FTimer1Timer_Count != 0) LoopTargetPort->Log(u"Loop Count --> "_s + QString::number(FTimer1Timer_Count));
     if (FTimer1Timer_Count == 1) Timer1->stop();

@@ -3,7 +3,11 @@
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
+#include "TStringGrid.h"
+#include "TUpDown.h"
+
 #include <QAction>
+#include <QPlainTextEdit>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -47,6 +51,7 @@ private slots:
     void loadedFileIsReadOnlyAndLocked();
     void sendLocksItsButtonsAndShowsProgress();
     void deviceClosedDuringSendStopsIt();
+    void otherSendsWaitForTheFile();
     void statusText();
 };
 
@@ -270,6 +275,39 @@ void TstFileTransfer::deviceClosedDuringSendStopsIt()
     QVERIFY(a.obj->FComSentCount.load() < 512 * 1024);
     QVERIFY(!w->FileStream);
     QVERIFY(!w->SendingFile());
+}
+
+void TstFileTransfer::otherSendsWaitForTheFile()
+{
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    PtyDrain drain(a.pty->MasterFd());
+    const QByteArray data = Pattern(256 * 1024);
+    const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, data);
+    w->OpenDialog1 = [&] { return path; };
+    w->Button23->click();
+    w->StringGrid1->SetCells(1, 1, u"1"_s);
+    w->StringGrid1->SetCells(2, 1, u"loop"_s);
+    w->StringGrid1->SetCells(2, 2, u"row"_s);
+    w->UpDown3->SetPosition(0);
+    w->UpDown1->SetPosition(1);
+    w->Memo2->setPlainText(u"block"_s);
+    QTimer::singleShot(0, this, [&] {
+        w->Button1Click();
+        w->Button8Click();
+        w->StringGrid1FixedCellClick(0, 2);
+    });
+    w->Button24->click();
+    w->Button3Click();
+    QTRY_VERIFY(drain.Size() >= data.size());
+    // The file went out whole and in one piece; the loop texts only after it.
+    QCOMPARE(drain.Data().left(data.size()), data);
+    const QByteArray rest = drain.Data().mid(data.size());
+    QVERIFY(!rest.contains("block"));
+    QVERIFY(!rest.contains("row"));
 }
 
 void TstFileTransfer::statusText()
