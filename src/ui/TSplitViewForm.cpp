@@ -15,8 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
-#include <QChart>
-#include <QChartView>
+#include "TCvChart.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -182,7 +181,7 @@ void TSplitViewForm::CreateChartPage()
     QWidget* page = Notebook2->AddPage(u"波形"_s);
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
-    Chart1 = Named(new QChartView(new QChart), u"Chart1"_s);
+    Chart1 = new TCvChart(page);
     layout->addWidget(Chart1);
 }
 

@@ -12,7 +12,8 @@
 #include <memory>
 
 class QAction;
-class QChartView;
+class TCvChart;
+class TCvChartPage;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -162,6 +163,29 @@ public:
     // The transfer counters of the selected device in the last status panel.
     void StatusBarPrintFileSize();
 
+    // Device list, hot-plug and the device tabs.
+    static constexpr int DeviceArrival = 0x8000;
+    static constexpr int DeviceRemoveComplete = 0x8004;
+    void RefreshDeviceList(const QString& DeviceName, int EventType);
+    TCvComPortObj* GetDeciceByPort(const QString& Port) const;
+    // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
+    void WMDeviceChange(int Event, const QString& PortName);
+    void Button2Click();
+    void ComboBox1Change();
+    void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
+    void CloseTheDevice1Click();
+    // Virtual ports added by path; false (with a line in Memo1) when refused.
+    bool AddVirtualPort(const QString& Path);
+    bool RemoveVirtualPort(const QString& Path);
+    QStringList VirtualPortPaths() const;
+    TDeviceMonitor* DeviceMonitor() const { return FDeviceMonitor; }
+    // The sysfs root of windows created from now on ("/sys"); tests hand in a fixture.
+    static void SetDefaultSysRoot(const QString& Root);
+    static QString DefaultSysRoot();
+    QString SysRoot() const { return FSysRoot; }
+    // Where HID devices join the open/close button: the HID device of that name, or none.
+    void* CheckHID(const QString& Name) const;
+
     // Port logs and capture.
     void Button10Click();
     void Button5Click();
@@ -198,29 +222,6 @@ public:
     static QFile* OpenFileStream(const QString& FileName);
     bool SendingFile() const { return FSendingFile; }
 
-    // Device list, hot-plug and the device tabs.
-    static constexpr int DeviceArrival = 0x8000;
-    static constexpr int DeviceRemoveComplete = 0x8004;
-    void RefreshDeviceList(const QString& DeviceName, int EventType);
-    TCvComPortObj* GetDeciceByPort(const QString& Port) const;
-    // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
-    void WMDeviceChange(int Event, const QString& PortName);
-    void Button2Click();
-    void ComboBox1Change();
-    void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
-    void CloseTheDevice1Click();
-    // Virtual ports added by path; false (with a line in Memo1) when refused.
-    bool AddVirtualPort(const QString& Path);
-    bool RemoveVirtualPort(const QString& Path);
-    QStringList VirtualPortPaths() const;
-    TDeviceMonitor* DeviceMonitor() const { return FDeviceMonitor; }
-    // The sysfs root of windows created from now on ("/sys"); tests hand in a fixture.
-    static void SetDefaultSysRoot(const QString& Root);
-    static QString DefaultSysRoot();
-    QString SysRoot() const { return FSysRoot; }
-    // Where HID devices join the open/close button: the HID device of that name, or none.
-    void* CheckHID(const QString& Name) const;
-
     // The port object that writes into Memo1, or none.
     TCvComPortObj* Memo1Tag() const;
     void SetMemo1Tag(TCvComPortObj* Obj);
@@ -253,7 +254,9 @@ public:
     TTabSet* TabSet2 = nullptr;
     TTabSet* TabSet3 = nullptr;
     TLogMemo* Memo1 = nullptr;
-    QChartView* Chart1 = nullptr;
+    TCvChart* Chart1 = nullptr;
+    // Binds the graphic page's controls to Chart1.
+    TCvChartPage* FChartPage = nullptr;
     QTextBrowser* W4207315 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanels[3] = {};
@@ -391,11 +394,11 @@ private:
     int FAlphaBlendValue = 255;
     bool FCentred = false;
     bool FClosed = false;
-    bool FSendingFile = false;
-    qint64 FStatusPaintMs = 0;
     QString FSysRoot = DefaultSysRoot();
     std::shared_ptr<TVirtualPorts> FVirtualPorts;
     TDeviceMonitor* FDeviceMonitor = nullptr;
+    bool FSendingFile = false;
+    qint64 FStatusPaintMs = 0;
 };
 
 // The input box of the window (caption, prompt, default text); cancelling yields the

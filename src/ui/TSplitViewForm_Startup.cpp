@@ -2,6 +2,8 @@
 
 #include "CvCodecs.h"
 #include "TCustomComPort.h"
+#include "TCvChart.h"
+#include "TCvChartPanel.h"
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
@@ -62,7 +64,14 @@ void TSplitViewForm::FormCreate()
 
     Memo1->Model().Clear();
     SetMemo1Tag(nullptr);
-    // CharInit(false) joins here with the waveform chart.
+    if (!FChartPage) {
+        FChartPage = new TCvChartPage(Chart1,
+                                      {CheckBox10, CheckBox11, Button15, Button18, Button19, ButtonColor1, ButtonColor2,
+                                       Button20, Button21, Button22, Label16, Label17},
+                                      this);
+        FChartPage->SetCurrentPortProvider([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
+    }
+    Chart1->CharInit(false);
     CvHIDDeviceList.clear();
 
     CreateFolders();

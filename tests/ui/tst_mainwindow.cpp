@@ -1,4 +1,5 @@
 #include "CvLanguage.h"
+#include "TCvChart.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
