@@ -3,6 +3,9 @@
 #include "CvCodecs.h"
 #include "CvLanguage.h"
 #include "CvMessageBox.h"
+#include "TCvChart.h"
+#include "TCvChartPanel.h"
+#include "TCvFastLineSeries.h"
 #include "TCvComPortObj.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
@@ -484,9 +487,8 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     ApplyPanel(obj, pressed, nullptr, true);
 
     obj->FCallBackFun = [this](int Count) { CvComPortObjCallBack(Count); };
-    if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series()) {
-        // The waveform series joins here once the window hosts the chart (CharInitSeries).
-    }
+    if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
+        obj->SetSeries(Chart1->CharInitSeries(false));
 
     QString hint;
     try {
@@ -577,9 +579,7 @@ void TSplitViewForm::MultiComPortSaveLog()
 void TSplitViewForm::CvComPortObjCallBack(int Count)
 {
     StatusBarPrintFileSize();
-    if (Count > 0 && CheckBox10->isChecked()) {
-        // Chart following joins here once the window hosts the chart page (ChartFollow).
-    }
+    if (Count > 0 && FChartPage) FChartPage->ChartFollow(Count);
 }
 
 // ---- tabs ----

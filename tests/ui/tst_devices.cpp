@@ -517,6 +517,7 @@ void TstDevices::selectingOpenDeviceShowsItsFormats()
     QCOMPARE(w.ComboBox6->currentText(), u"Hexadecimal Format"_s);
     QCOMPARE(w.ComboBox7->currentText(), u"Graphic"_s);
     QVERIFY(!w.CheckBox9->isChecked());
+    QVERIFY(r.Obj(r.a)->Series()); // the waveform it draws into
 }
 
 QTEST_MAIN(TstDevices)
