@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -27,6 +28,9 @@ class QStatusBar;
 class QTextBrowser;
 class QTimer;
 class TCvComPortObj;
+class THidBackend;
+class TJvHidDevice;
+class TJvHidDeviceController;
 class TDeviceMonitor;
 class TVirtualPorts;
 class TLogMemo;
@@ -183,8 +187,21 @@ public:
     static void SetDefaultSysRoot(const QString& Root);
     static QString DefaultSysRoot();
     QString SysRoot() const { return FSysRoot; }
-    // Where HID devices join the open/close button: the HID device of that name, or none.
-    void* CheckHID(const QString& Name) const;
+    // The HID device of that list name, or none (serial devices).
+    TJvHidDevice* CheckHID(const QString& Name) const;
+
+    // HID devices.
+    TJvHidDeviceController* JvHidDeviceController1 = nullptr;
+    void CreateHidController();
+    void JvHidDeviceController1DeviceChange(TJvHidDeviceController* Sender);
+    bool JvHidDeviceController1Enumerate(TJvHidDevice* HidDev, int Idx);
+    void JvHidDeviceController1DeviceData(TJvHidDevice* HidDev, quint8 ReportID, const quint8* Data, quint16 Size);
+    void HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256>& Buffer);
+    // The block-send editor's text as one output report, echoed into Memo1.
+    void HidBlockSend(TJvHidDevice* HidDev, const QString& Text);
+    // Where the controller finds the system's HID devices; tests hand in a scripted one.
+    using THidBackendFactory = std::function<std::unique_ptr<THidBackend>()>;
+    static THidBackendFactory SetHidBackendFactory(THidBackendFactory Factory);
 
     // Port logs and capture.
     void Button10Click();

@@ -1,5 +1,7 @@
 #include "TSplitViewForm.h"
 
+#include "TJvHidDevice.h"
+
 #include "CvCodecs.h"
 #include "CvLanguage.h"
 #include "CvMessageBox.h"
@@ -411,16 +413,10 @@ void TSplitViewForm::ComboBox1Change()
 
 // ---- open and close ----
 
-void* TSplitViewForm::CheckHID(const QString&) const
-{
-    // HID devices join the open/close button here with the HID work; until then none is found.
-    return nullptr;
-}
-
 void TSplitViewForm::Button2Click()
 {
     const QString name = GetCurrentDeviceName();
-    void* hid = CheckHID(name);
+    TJvHidDevice* hid = CheckHID(name);
     if (ComboBoxEx1->count() == 0) {
         MainLogPrint(u"No device found"_s);
         Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
@@ -432,15 +428,15 @@ void TSplitViewForm::Button2Click()
     if (TCvComPortObj* obj = GetDeciceByFullName(name); obj && !hid) open = !obj->Connected();
     if (open) {
         if (hid) {
-            // HID check-out joins here.
+            hid->CheckOut();
             Button2->setText(GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage));
         } else {
             OpenComDevice(name);
         }
     } else {
         if (hid) {
-            // HID check-in joins here.
-            Button2->setText(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + ExtractPortName(name));
+            hid->CheckIn();
+            Button2->setText(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
         } else {
             CloseComDevice(name);
         }

@@ -2,6 +2,7 @@
 
 #include "CvCodecs.h"
 #include "TCvComPortObj.h"
+#include "TJvHidDevice.h"
 #include "TStringGrid.h"
 #include "TUpDown.h"
 
@@ -116,6 +117,10 @@ bool TSplitViewForm::LoopKeyAccepted(int Key)
 void TSplitViewForm::Button8Click()
 {
     if (ComboBoxEx1->count() == 0 || FSendingFile) return;
+    if (TJvHidDevice* hid = CheckHID(ComboBoxEx1->currentText())) {
+        HidBlockSend(hid, Memo2->toPlainText());
+        return;
+    }
     TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
     if (!obj) return;
     obj->TorvinComSendData_MultiTimes(TrimControl(Memo2->toPlainText()), ComboBox6->currentIndex());

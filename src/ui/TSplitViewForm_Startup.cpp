@@ -37,7 +37,7 @@ constexpr int CSIDL_COMMON_APPDATA = 35;
 
 void TSplitViewForm::FormCreate()
 {
-    // 1. The HID controller joins here with the HID device work.
+    CreateHidController();
     LoopTargetPort = nullptr;
     qApp->installEventFilter(this);
     CreateCheckGlyphs();
