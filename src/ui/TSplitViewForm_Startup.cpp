@@ -176,7 +176,7 @@ QString TSplitViewForm::GetSpecialFolderPath(int Csidl)
 }
 
 namespace {
-// A value of the Exec key: quoted, with the characters the launcher spec reserves escaped.
+// A value of the Exec key: quoted, with the characters the desktop-entry format reserves escaped.
 QString DesktopExecArgument(const QString& path)
 {
     QString quoted;
