@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -87,6 +89,14 @@ bool LoadCorvaneIni(const QString& path, TCvSettings& Settings)
     p.FONTSIZE = ini.ReadInteger(s, u"FONTSIZE"_s, d.FONTSIZE);
     p.FONTCOLOR = ini.ReadInteger(s, u"FONTCOLOR"_s, d.FONTCOLOR);
     p.BACKGROUNDCOLOR = ini.ReadInteger(s, u"BACKGROUNDCOLOR"_s, d.BACKGROUNDCOLOR);
+    p.MSTIMESTAMP = ini.ReadBool(s, u"MSTIMESTAMP"_s, d.MSTIMESTAMP);
+    p.HEXGAPLINES = ini.ReadBool(s, u"HEXGAPLINES"_s, d.HEXGAPLINES);
+    p.HEXGAPMS = std::clamp(ini.ReadInteger(s, u"HEXGAPMS"_s, d.HEXGAPMS), 1, 60000);
+    p.MODEMDTR = ini.ReadBool(s, u"MODEMDTR"_s, d.MODEMDTR);
+    p.MODEMRTS = ini.ReadBool(s, u"MODEMRTS"_s, d.MODEMRTS);
+    p.PULSEMS = std::clamp(ini.ReadInteger(s, u"PULSEMS"_s, d.PULSEMS), 1, 10000);
+    p.FINDCASE = ini.ReadBool(s, u"FINDCASE"_s, d.FINDCASE);
+    p.CRCKIND = std::clamp(ini.ReadInteger(s, u"CRCKIND"_s, d.CRCKIND), 0, 4);
     return true;
 }
 
@@ -118,6 +128,14 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.WriteInteger(s, u"FONTSIZE"_s, p.FONTSIZE);
     ini.WriteInteger(s, u"FONTCOLOR"_s, p.FONTCOLOR);
     ini.WriteInteger(s, u"BACKGROUNDCOLOR"_s, p.BACKGROUNDCOLOR);
+    ini.WriteBool(s, u"MSTIMESTAMP"_s, p.MSTIMESTAMP);
+    ini.WriteBool(s, u"HEXGAPLINES"_s, p.HEXGAPLINES);
+    ini.WriteInteger(s, u"HEXGAPMS"_s, p.HEXGAPMS);
+    ini.WriteBool(s, u"MODEMDTR"_s, p.MODEMDTR);
+    ini.WriteBool(s, u"MODEMRTS"_s, p.MODEMRTS);
+    ini.WriteInteger(s, u"PULSEMS"_s, p.PULSEMS);
+    ini.WriteBool(s, u"FINDCASE"_s, p.FINDCASE);
+    ini.WriteInteger(s, u"CRCKIND"_s, p.CRCKIND);
     QString why;
     if (ini.Save(path, &why)) return true;
     if (error) *error = u"Unable to write to %1"_s.arg(path) + (why.isEmpty() ? QString() : u": "_s + why);

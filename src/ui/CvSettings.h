@@ -35,6 +35,16 @@ struct TCvPreferences {
     int FONTSIZE = 14;
     TColorValue FONTCOLOR = ColorSilver;
     TColorValue BACKGROUNDCOLOR = SystemColorWindowText;
+    // Options beyond the classic set; each is off (or neutral) by default so the
+    // behaviour without them stays as it always was.
+    bool MSTIMESTAMP = false;  // ".mmm" after the seconds of time prefixes
+    bool HEXGAPLINES = false;  // hex display: a new line after a receive gap
+    int HEXGAPMS = 20;         // that gap, in milliseconds
+    bool MODEMDTR = true;      // DTR level set on the current port
+    bool MODEMRTS = true;      // RTS level set on the current port
+    int PULSEMS = 100;         // length of a DTR/RTS pulse
+    bool FINDCASE = false;     // find in log: match case
+    int CRCKIND = 0;           // checksum calculator: selected kind
 };
 
 struct TCvSettings {
