@@ -24,3 +24,18 @@ bool ReadLineSettings(int fd, TLineSettings& out);
 // The settings as they come back from the kernel's form, without a device (pseudo-terminals
 // force 8 data bits and no parity, so this is where the encoding is checked).
 TLineSettings LineSettingsRoundTrip(const TLineSettings& in);
+
+// Modem control lines: DTR and RTS out, CTS, DSR, RI and CD in. The port reaches them
+// only through this table, so that a test can stand in for the lines a pseudo-terminal
+// does not have (the kernel answers ENOTTY there).
+class TModemLines {
+public:
+    virtual ~TModemLines() = default;
+    // request: TIOCMBIS, TIOCMBIC or TIOCMGET. *bits: the TIOCM_* mask to raise or lower,
+    // or where TIOCMGET puts the state of all lines. 0 on success, else errno.
+    virtual int Control(int fd, unsigned long request, int* bits) = 0;
+};
+// The table every port uses now.
+TModemLines& ModemLines();
+// Puts another table in place (nullptr: the kernel's again) and returns the one before.
+TModemLines* SetModemLines(TModemLines* lines);

@@ -98,3 +98,40 @@ TLineSettings LineSettingsRoundTrip(const TLineSettings& in)
     Decode(t, out);
     return out;
 }
+
+namespace {
+
+class TKernelModemLines : public TModemLines {
+public:
+    int Control(int fd, unsigned long request, int* bits) override
+    {
+        return ioctl(fd, request, bits) == 0 ? 0 : errno;
+    }
+};
+
+TKernelModemLines& KernelModemLines()
+{
+    static TKernelModemLines lines;
+    return lines;
+}
+
+TModemLines*& CurrentModemLines()
+{
+    static TModemLines* lines = nullptr;
+    return lines;
+}
+
+} // namespace
+
+TModemLines& ModemLines()
+{
+    TModemLines* lines = CurrentModemLines();
+    return lines ? *lines : KernelModemLines();
+}
+
+TModemLines* SetModemLines(TModemLines* lines)
+{
+    TModemLines* before = CurrentModemLines();
+    CurrentModemLines() = lines;
+    return before;
+}

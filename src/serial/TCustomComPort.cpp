@@ -4,7 +4,9 @@
 #include "SerialLine.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -198,6 +200,9 @@ void TCustomComPort::Open()
     FHandle = fd;
     FConnected = true;
     FIdleWakeups = 0;
+    ++FSession;
+    FPulsing = 0;
+    FModemSupport = TModemSupport::Unknown;
     FDecoder = std::make_unique<QStringDecoder>(QStringDecoder::System);
     ApplySettings();
     if (FEvents != 0) StartWatcher();
@@ -220,6 +225,9 @@ void TCustomComPort::Close()
     if (FHandle >= 0) ::tcflush(FHandle, TCIOFLUSH);
     CloseHandle();
     FConnected = false;
+    // A restore still pending belongs to this session and does nothing now.
+    ++FSession;
+    FPulsing = 0;
 }
 
 void TCustomComPort::StartWatcher()
@@ -412,12 +420,80 @@ void TCustomComPort::ApplyLine()
     const TLineSettings s = LineSettings();
     // A refused setting leaves the device as it was; the port stays open.
     ApplyLineSettings(FHandle, s);
-    int bits = TIOCM_DTR;
-    ::ioctl(FHandle, FFlowControl.FControlDTR == dtrEnable ? TIOCMBIS : TIOCMBIC, &bits);
-    if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable) {
-        bits = TIOCM_RTS;
-        ::ioctl(FHandle, FFlowControl.FControlRTS == rtsEnable ? TIOCMBIS : TIOCMBIC, &bits);
+    DriveLine(TIOCM_DTR, LineLevel(TIOCM_DTR));
+    // A handshaking RTS belongs to the kernel.
+    if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable)
+        DriveLine(TIOCM_RTS, LineLevel(TIOCM_RTS));
+}
+
+bool TCustomComPort::LineLevel(int bit) const
+{
+    if (FModemOutSet & bit) return (FModemOut & bit) != 0;
+    if (bit == TIOCM_DTR) return FFlowControl.FControlDTR == dtrEnable;
+    return FFlowControl.FControlRTS == rtsEnable;
+}
+
+bool TCustomComPort::DriveLine(int bit, bool on)
+{
+    if (FHandle < 0 || FModemSupport == TModemSupport::Unsupported) return false;
+    int bits = bit;
+    const int error = ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
+    if (error == 0) {
+        FModemSupport = TModemSupport::Supported;
+        return true;
     }
+    if (error == ENOTTY || error == EINVAL) FModemSupport = TModemSupport::Unsupported;
+    return false;
+}
+
+bool TCustomComPort::DTR() const { return LineLevel(TIOCM_DTR); }
+bool TCustomComPort::RTS() const { return LineLevel(TIOCM_RTS); }
+bool TCustomComPort::SetDTR(bool on) { return SetLine(TIOCM_DTR, on); }
+bool TCustomComPort::SetRTS(bool on) { return SetLine(TIOCM_RTS, on); }
+bool TCustomComPort::PulseDTR(int ms) { return PulseLine(TIOCM_DTR, ms); }
+bool TCustomComPort::PulseRTS(int ms) { return PulseLine(TIOCM_RTS, ms); }
+
+bool TCustomComPort::SetLine(int bit, bool on)
+{
+    FModemOutSet |= bit;
+    if (on) FModemOut |= bit;
+    else FModemOut &= ~bit;
+    if (!FConnected) return false;
+    return DriveLine(bit, on);
+}
+
+bool TCustomComPort::PulseLine(int bit, int ms)
+{
+    if (!FConnected || (FPulsing & bit)) return false;
+    if (!DriveLine(bit, !LineLevel(bit))) return false;
+    FPulsing |= bit;
+    const quint64 session = FSession;
+    QTimer::singleShot(std::max(ms, 1), this, [this, bit, session] {
+        if (session != FSession) return;
+        FPulsing &= ~bit;
+        // The level as it stands now: a toggle during the pulse is what stays.
+        DriveLine(bit, LineLevel(bit));
+    });
+    return true;
+}
+
+int TCustomComPort::GetModemStatus(TModemStatus& out)
+{
+    out = TModemStatus();
+    if (!FConnected || FHandle < 0) return EBADF;
+    if (FModemSupport == TModemSupport::Unsupported) return ENOTTY;
+    int bits = 0;
+    const int error = ModemLines().Control(FHandle, TIOCMGET, &bits);
+    if (error != 0) {
+        if (error == ENOTTY || error == EINVAL) FModemSupport = TModemSupport::Unsupported;
+        return error;
+    }
+    FModemSupport = TModemSupport::Supported;
+    out.CTS = (bits & TIOCM_CTS) != 0;
+    out.DSR = (bits & TIOCM_DSR) != 0;
+    out.RI = (bits & TIOCM_RNG) != 0;
+    out.CD = (bits & TIOCM_CAR) != 0;
+    return 0;
 }
 
 void TCustomComPort::SetPort(const QString& port)
@@ -531,6 +607,9 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
     ini.WriteString(sec, QStringLiteral("DataBits"), DataBitsTexts()[FDataBits]);
     ini.WriteString(sec, QStringLiteral("Parity"), ParityTexts()[FParity.FBits]);
     ini.WriteString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[FFlowControl.GetFlowControl()]);
+    // Only files of ports that ever had it carry the key.
+    if (FReconnect || ini.ValueExists(sec, QStringLiteral("Reconnect")))
+        ini.WriteString(sec, QStringLiteral("Reconnect"), FReconnect ? QStringLiteral("1") : QStringLiteral("0"));
     // Failures pass silently, as every other settings failure of the port does.
     ini.Save(storeTo);
 }
@@ -562,5 +641,6 @@ void TCustomComPort::LoadSettings(TStoreType storeType, const QString& loadFrom)
     int flow = IndexOfText(FlowControlTexts(),
                            ini.ReadString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[GetFlowControl()]));
     SetFlowControl(flow < 0 ? fcCustom : flow);
+    FReconnect = ini.ReadBool(sec, QStringLiteral("Reconnect"), FReconnect);
     EndUpdate();
 }

@@ -47,6 +47,14 @@ struct TComFlowControl {
     void SetFlowControl(int value);
 };
 
+// The inputs among the modem lines, as TIOCMGET reports them.
+struct TModemStatus {
+    bool CTS = false;
+    bool DSR = false;
+    bool RI = false;
+    bool CD = false;
+};
+
 struct TComTimeouts {
     int FReadInterval = -1;
     int FReadTotalM = 0;
@@ -127,6 +135,30 @@ public:
     void StoreSettings(TStoreType storeType, const QString& storeTo);
     void LoadSettings(TStoreType storeType, const QString& loadFrom);
 
+    // Modem control lines. The level asked for is kept while closed and applied at every
+    // open; until one is asked for, the flow-control flags decide (FControlDTR/RTS).
+    // Set and pulse act at once while open and return false when the port is closed,
+    // the device refused or it has no modem lines. A device without them (a pty) answers
+    // ENOTTY or EINVAL once; it is not asked again until the next open.
+    enum class TModemSupport { Unknown, Supported, Unsupported };
+    bool DTR() const;
+    bool RTS() const;
+    bool SetDTR(bool on);
+    bool SetRTS(bool on);
+    // Inverts the line for ms milliseconds and then restores it, without blocking: the
+    // restore runs from the event loop. False also while a pulse of that line runs.
+    bool PulseDTR(int ms);
+    bool PulseRTS(int ms);
+    bool Pulsing() const { return FPulsing != 0; }
+    // 0 with the inputs' states, or errno (EBADF when closed, ENOTTY: no modem lines).
+    int GetModemStatus(TModemStatus& out);
+    TModemSupport ModemSupport() const { return FModemSupport; }
+
+    // Reopen by itself when its device, lost while open, comes back. Kept in the
+    // per-port settings file as Reconnect=1.
+    bool Reconnect() const { return FReconnect; }
+    void SetReconnect(bool on) { FReconnect = on; }
+
     void SetOnRxChar(TRxCharEvent handler);
     // Raises the receive event now when bytes are waiting, as the watcher would. For code
     // that must see replies while it blocks the GUI thread (waiting for an acknowledgement).
@@ -164,6 +196,10 @@ private:
     void OnReadable();
     void HandleDeviceLost(int sysError);
     void CloseHandle();
+    bool LineLevel(int bit) const;
+    bool DriveLine(int bit, bool on);
+    bool SetLine(int bit, bool on);
+    bool PulseLine(int bit, int ms);
 
     QString FPort = QStringLiteral("COM1");
     int FBaudRate = br9600;
@@ -187,6 +223,14 @@ private:
     TRxCharEvent FOnRxChar;
     QSocketNotifier* FNotifier = nullptr;
     std::unique_ptr<QStringDecoder> FDecoder;
+    // Modem lines: levels asked for (TIOCM_DTR/TIOCM_RTS bits), which of them were asked
+    // for at all, lines in a pulse, and the open session a pending restore belongs to.
+    int FModemOut = 0;
+    int FModemOutSet = 0;
+    int FPulsing = 0;
+    quint64 FSession = 0;
+    TModemSupport FModemSupport = TModemSupport::Unknown;
+    bool FReconnect = false;
 };
 
 // The port as the rest of the program uses it.
