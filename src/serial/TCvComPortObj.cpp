@@ -257,12 +257,13 @@ void TCvComPortObj::ClearLog()
     Notify(0);
 }
 
-void TCvComPortObj::SaveLog(const QString& FullLogFilePath)
+bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
 {
     QString path = FullLogFilePath;
     if (path.isEmpty()) path = FullLogFileName;
-    if (path.isEmpty() || !FLogMemo) return;
+    if (path.isEmpty() || !FLogMemo) return true;
     FlushUiQueue();
+    FullLogFileName = path;
     // Written beside the old file and renamed over it: a failed write never leaves half a log.
     QSaveFile f(path);
     if (f.open(QIODevice::WriteOnly)) {
@@ -270,11 +271,15 @@ void TCvComPortObj::SaveLog(const QString& FullLogFilePath)
         if (!FLogMemo->Model().EndsWithCrlf() && !text.isEmpty()) text += "\r\n";
         f.write(text);
         if (f.commit()) {
-            FullLogFileName = path;
-            return;
+            FLogSaveError.clear();
+            return true;
         }
     }
-    FullLogFileName = path;
+    const bool told = !FLogSaveError.isEmpty();
+    FLogSaveError = QStringLiteral("Can not save log file ") + path + QStringLiteral(": ") + f.errorString();
+    // The auto-save runs every few seconds: one line until a save works again.
+    if (!told) Log(FLogSaveError);
+    return false;
 }
 
 void TCvComPortObj::SetSeries(TCvSeries* series)

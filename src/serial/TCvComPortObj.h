@@ -82,7 +82,10 @@ public:
     void LogBuff(const QString& flag, const quint8* Buff, int Len);
     void ClearLog();
     QString LinePrefix(qint64 LineIndex) const;
-    void SaveLog(const QString& FullLogFilePath);
+    // False when the file could not be written; the old file stays whole. The first failure
+    // is told in the log, later ones only after a save has worked again.
+    bool SaveLog(const QString& FullLogFilePath);
+    QString LastLogSaveError() const { return FLogSaveError; }
 
     // Send paths.
     bool TorvinComSendBuffer(const quint8* buffer, int len);
@@ -195,6 +198,7 @@ private:
     std::unique_ptr<QFile> FFileStream;
     int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;
     bool FCaptureErrorReported = false;
+    QString FLogSaveError;
 
     // Worker changes for the GUI thread, in the order they were made.
     std::mutex FUiMutex;

@@ -156,7 +156,8 @@ public:
     void MultiComportProcess(const QString& DeviceName);
     QString GetCurrentDeviceName() const;
     TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const;
-    void MultiComPortSaveLog();
+    // The log files that could not be written, each with its reason.
+    QStringList MultiComPortSaveLog();
     // Open-device manager. Bodies arrive with the device work; declared here so that the
     // panels that act on the current device can be built beside it.
     void OpenComDevice(const QString& Name);
@@ -402,6 +403,7 @@ private:
     QLocale FSystemLocale;
     QString FApplicationTitle;
     QString FLastSaveError;
+    QStringList FFolderProblems; // folders start-up could not create, told after the banner
     QPointer<TCvComPortObj> FMemo1Tag;
     TColorValue FMemo1FontColor = ColorSilver;
     TColorValue FMemo1BackgroundColor = SystemColorWindowText;

@@ -561,15 +561,17 @@ void TSplitViewForm::CloseComDevice(const QString& Name)
     obj->StoreSettings(stIniFile, PortSettingsPath(this, obj->FComportFullName));
 }
 
-void TSplitViewForm::MultiComPortSaveLog()
+QStringList TSplitViewForm::MultiComPortSaveLog()
 {
+    QStringList failed;
     for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) {
         if (!e.Obj) continue;
-        if (e.Obj->Connected()) e.Obj->SaveLog(PortLogPath(this, e.Obj));
+        if (e.Obj->Connected() && !e.Obj->SaveLog(PortLogPath(this, e.Obj))) failed << e.Obj->LastLogSaveError();
         e.Obj->Close();
         delete e.Obj;
     }
     CvComPortList.clear();
+    return failed;
 }
 
 void TSplitViewForm::CvComPortObjCallBack(int Count)

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvMessageBox.h"
 #include "TCustomComPort.h"
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
@@ -92,6 +93,7 @@ void TSplitViewForm::FormCreate()
         PrintBanner(u"EN"_s);
         CheckBox6->setChecked(true);
     }
+    for (const QString& problem : std::as_const(FFolderProblems)) MainLogPrint(problem);
     ApplyUiFont(UILanguage);
     BuildSystemMenu();
     ApplyParentColors();
@@ -108,14 +110,20 @@ void TSplitViewForm::FormCreate()
 
 void TSplitViewForm::FormClose()
 {
-    // Every step is guarded: the window always closes and shows nothing.
+    // Every step is guarded: the window always closes. What could not be written is told in
+    // one message, so a full disk or a read-only folder never loses settings or logs silently.
+    QStringList failed;
     try {
-        projectSave(true);
+        if (!projectSave(true)) failed << FLastSaveError;
     } catch (...) {
     }
     try {
-        MultiComPortSaveLog();
+        failed << MultiComPortSaveLog();
     } catch (...) {
+    }
+    if (!failed.isEmpty()) {
+        qWarning("%s", qPrintable(failed.join(u'\n')));
+        ShowInformation(FApplicationTitle, failed.join(u'\n'));
     }
     LoopTargetPort = nullptr;
     try {
@@ -146,11 +154,11 @@ void TSplitViewForm::CreateFolders()
 {
     CorvaneCfgDir = GetSpecialFolderPath(CSIDL_COMMON_APPDATA) + u"/My Corvane/"_s;
     CorvaneCfgDir_LogFileName = CorvaneCfgDir + u"Logs/"_s + GetTimeStampFileName();
-    // Failures are left for the reads (no file, defaults) and writes (fail quietly).
-    QDir dir;
-    dir.mkpath(CorvaneCfgDir);
-    dir.mkpath(CorvaneCfgDir + u"Setting"_s);
-    dir.mkpath(CorvaneCfgDir + u"Logs"_s);
+    // A folder that cannot be made is told once after the banner; reads then give defaults and
+    // each write reports its own failure.
+    FFolderProblems.clear();
+    for (const QString& folder : {CorvaneCfgDir, CorvaneCfgDir + u"Setting"_s, CorvaneCfgDir + u"Logs"_s})
+        if (!QDir().mkpath(folder)) FFolderProblems << u"Can not create folder "_s + folder;
 }
 
 QString TSplitViewForm::GetTimeStampFileName()
