@@ -34,9 +34,56 @@ TLogMemo::TLogMemo(QWidget* parent) : QAbstractScrollArea(parent)
 
 void TLogMemo::ModelChanged()
 {
+    if (FPaused) {
+        // Lines kept coming: nothing on screen changes. A cleared or shortened model
+        // is shown as it is now, and stays paused from there.
+        if (FModel.LineCount() >= FFrozenLines) return;
+        Freeze();
+    }
     if (FHasSelection && (FAnchor.line >= FModel.LineCount() + 1 || FCursor.line >= FModel.LineCount() + 1))
         FHasSelection = false;
     if (!FRefresh.isActive()) FRefresh.start();
+}
+
+void TLogMemo::Freeze()
+{
+    FFrozenLines = FModel.LineCount();
+    FFrozenLast = FFrozenLines > 0 ? FModel.Line(FFrozenLines - 1) : QString();
+}
+
+void TLogMemo::SetPaused(bool on)
+{
+    if (FPaused == on) return;
+    if (on) Freeze();
+    FPaused = on;
+    if (!on) {
+        FFrozenLines = 0;
+        FFrozenLast.clear();
+    }
+    UpdateScrollBars();
+    viewport()->update();
+    emit PausedChanged(on);
+}
+
+qint64 TLogMemo::ShownLineCount() const
+{
+    return FPaused ? std::min(FFrozenLines, FModel.LineCount()) : FModel.LineCount();
+}
+
+QString TLogMemo::ShownLine(qint64 i) const
+{
+    if (FPaused && i == FFrozenLines - 1) return FFrozenLast;
+    return i < ShownLineCount() ? FModel.Line(i) : QString();
+}
+
+qint64 TLogMemo::FirstVisibleLine() const
+{
+    return verticalScrollBar()->value();
+}
+
+qint64 TLogMemo::LastVisibleLine() const
+{
+    return std::max<qint64>(0, std::min<qint64>(FirstVisibleLine() + VisibleLines(), ShownLineCount()) - 1);
 }
 
 void TLogMemo::SetReadOnly(bool on)
@@ -64,7 +111,7 @@ bool TLogMemo::AtEnd() const
 
 void TLogMemo::UpdateScrollBars()
 {
-    const qint64 lines = FModel.LineCount() + (FReadOnly ? 0 : 1);
+    const qint64 lines = ShownLineCount() + (FReadOnly ? 0 : 1);
     const qint64 maxV = std::max<qint64>(0, lines - VisibleLines());
     QScrollBar* v = verticalScrollBar();
     v->setRange(0, static_cast<int>(std::min<qint64>(maxV, INT_MAX)));
@@ -78,6 +125,13 @@ void TLogMemo::UpdateScrollBars()
 }
 
 void TLogMemo::ScrollToEnd()
+{
+    // Whether the view follows is the user's choice (scrollContentsBy): a view scrolled
+    // up to read stays put while lines pour in.
+    if (!FRefresh.isActive()) FRefresh.start();
+}
+
+void TLogMemo::JumpToEnd()
 {
     FFollowEnd = true;
     if (!FRefresh.isActive()) FRefresh.start();
@@ -127,16 +181,17 @@ void TLogMemo::paintEvent(QPaintEvent*)
     const QFontMetrics fm = fontMetrics();
     const int lh = LineHeight();
     const qint64 first = verticalScrollBar()->value();
-    const qint64 count = FModel.LineCount();
+    const qint64 count = ShownLineCount();
     const int x0 = 2 - horizontalScrollBar()->value();
     Pos a = FAnchor, b = FCursor;
     if (b.line < a.line || (b.line == a.line && b.col < a.col)) std::swap(a, b);
-    const QColor selBg = palette().color(QPalette::Highlight);
-    const QColor selFg = palette().color(QPalette::HighlightedText);
+    // A find match stands out from an ordinary selection.
+    const QColor selBg = FMatch ? QColor(255, 200, 0) : palette().color(QPalette::Highlight);
+    const QColor selFg = FMatch ? QColor(Qt::black) : palette().color(QPalette::HighlightedText);
     for (int row = 0; row <= VisibleLines(); ++row) {
         const qint64 i = first + row;
         if (i >= count) break;
-        const QString text = FModel.Line(i);
+        const QString text = ShownLine(i);
         const int y = row * lh;
         if (FHasSelection && i >= a.line && i <= b.line) {
             const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
@@ -164,9 +219,9 @@ void TLogMemo::paintEvent(QPaintEvent*)
 TLogMemo::Pos TLogMemo::PosAt(const QPoint& pt) const
 {
     Pos pos;
-    const qint64 count = FModel.LineCount();
+    const qint64 count = ShownLineCount();
     pos.line = std::clamp<qint64>(verticalScrollBar()->value() + pt.y() / LineHeight(), 0, std::max<qint64>(0, count - 1));
-    const QString text = FModel.Line(pos.line);
+    const QString text = ShownLine(pos.line);
     const QFontMetrics fm = fontMetrics();
     const int x = pt.x() - 2 + horizontalScrollBar()->value();
     qint64 col = 0;
@@ -184,6 +239,7 @@ void TLogMemo::mousePressEvent(QMouseEvent* e)
     if (!(e->modifiers() & Qt::ShiftModifier) || !FHasSelection) FAnchor = pos;
     FCursor = pos;
     FHasSelection = false;
+    FMatch = false;
     FSelecting = true;
     viewport()->update();
 }
@@ -207,8 +263,8 @@ QString TLogMemo::SelectedText() const
     Pos a = FAnchor, b = FCursor;
     if (b.line < a.line || (b.line == a.line && b.col < a.col)) std::swap(a, b);
     QString out;
-    for (qint64 i = a.line; i <= b.line && i < FModel.LineCount(); ++i) {
-        const QString text = FModel.Line(i);
+    for (qint64 i = a.line; i <= b.line && i < ShownLineCount(); ++i) {
+        const QString text = ShownLine(i);
         const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
         const qint64 to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
         if (i > a.line) out += QStringLiteral("\r\n");
@@ -220,15 +276,50 @@ QString TLogMemo::SelectedText() const
 void TLogMemo::SelectAll()
 {
     FAnchor = Pos{0, 0};
-    const qint64 last = std::max<qint64>(0, FModel.LineCount() - 1);
-    FCursor = Pos{last, FModel.Line(last).size()};
-    FHasSelection = FModel.LineCount() > 0;
+    const qint64 last = std::max<qint64>(0, ShownLineCount() - 1);
+    FCursor = Pos{last, ShownLine(last).size()};
+    FHasSelection = ShownLineCount() > 0;
+    FMatch = false;
     viewport()->update();
 }
 
 void TLogMemo::ClearSelection()
 {
     FHasSelection = false;
+    FMatch = false;
+    viewport()->update();
+}
+
+bool TLogMemo::SelectionBounds(qint64& line1, qint64& col1, qint64& line2, qint64& col2) const
+{
+    if (!FHasSelection) return false;
+    Pos a = FAnchor, b = FCursor;
+    if (b.line < a.line || (b.line == a.line && b.col < a.col)) std::swap(a, b);
+    line1 = a.line;
+    col1 = a.col;
+    line2 = b.line;
+    col2 = b.col;
+    return true;
+}
+
+void TLogMemo::ShowMatch(qint64 Line, qint64 Col, qint64 Length)
+{
+    if (Line < 0 || Line >= ShownLineCount()) return;
+    FAnchor = Pos{Line, Col};
+    FCursor = Pos{Line, Col + Length};
+    FHasSelection = true;
+    FMatch = true;
+    UpdateScrollBars();
+    QScrollBar* v = verticalScrollBar();
+    if (Line < v->value() || Line >= v->value() + VisibleLines())
+        v->setValue(static_cast<int>(std::clamp<qint64>(Line - VisibleLines() / 2, 0, v->maximum())));
+    const QString text = ShownLine(Line);
+    const QFontMetrics fm = fontMetrics();
+    const int xs = fm.horizontalAdvance(text.left(Col));
+    const int xe = fm.horizontalAdvance(text.left(Col + Length));
+    QScrollBar* h = horizontalScrollBar();
+    const int w = viewport()->width();
+    if (xs < h->value() || xe + 4 > h->value() + w) h->setValue(std::clamp(xs - w / 3, 0, h->maximum()));
     viewport()->update();
 }
 
@@ -268,13 +359,17 @@ void TLogMemo::TypeKey(QKeyEvent* e)
     const QString text = e->text();
     const bool isChar = !text.isEmpty() && (text.at(0).unicode() >= 32 || text.at(0) == QLatin1Char('\r') ||
                                             text.at(0) == QLatin1Char('\b'));
-    if (isChar && FOnKeyPress && FOnKeyPress(e)) return;
+    // Typing goes where the prompt is: the view follows the end again.
+    if (isChar && FOnKeyPress) {
+        FFollowEnd = true;
+        if (FOnKeyPress(e)) return;
+    }
     switch (e->key()) {
     case Qt::Key_PageUp:
     case Qt::Key_PageDown:
     case Qt::Key_Home:
     case Qt::Key_End:
-        if (e->key() == Qt::Key_End && (e->modifiers() & Qt::ControlModifier)) ScrollToEnd();
+        if (e->key() == Qt::Key_End && (e->modifiers() & Qt::ControlModifier)) JumpToEnd();
         else if (e->key() == Qt::Key_Home && (e->modifiers() & Qt::ControlModifier)) verticalScrollBar()->setValue(0);
         else if (e->key() == Qt::Key_PageUp) verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
         else if (e->key() == Qt::Key_PageDown) verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
@@ -294,5 +389,5 @@ void TLogMemo::TypeKey(QKeyEvent* e)
     }
     if (text.at(0) == QLatin1Char('\r')) return;
     FModel.AppendToLastLine(text);
-    ScrollToEnd();
+    JumpToEnd();
 }

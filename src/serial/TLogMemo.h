@@ -23,8 +23,30 @@ public:
 
     bool ReadOnly() const { return FReadOnly; }
     void SetReadOnly(bool on);
+    // New lines are to be shown: the view follows the end, unless the user has scrolled
+    // up, in which case it stays where it is until the user is back at the bottom.
     void ScrollToEnd();
+    // Goes to the end and follows it again (Ctrl+End, typing at the prompt).
+    void JumpToEnd();
     bool AtEnd() const;
+    bool FollowsEnd() const { return FFollowEnd; }
+
+    // Paused, the view keeps showing the lines it showed; the model goes on taking what
+    // arrives, and all of it shows when the pause ends.
+    void SetPaused(bool on);
+    bool Paused() const { return FPaused; }
+    // What the view shows: the model's lines, or while paused those it showed then.
+    qint64 ShownLineCount() const;
+    QString ShownLine(qint64 i) const;
+    qint64 FirstVisibleLine() const;
+    qint64 LastVisibleLine() const;
+
+    // Selects Length characters from column Col of Line, marks them as a find match and
+    // scrolls them into view.
+    void ShowMatch(qint64 Line, qint64 Col, qint64 Length);
+    bool HasMatch() const { return FHasSelection && FMatch; }
+    // The selection in text order; false without one.
+    bool SelectionBounds(qint64& line1, qint64& col1, qint64& line2, qint64& col2) const;
 
     QString SelectedText() const;
     void SelectAll();
@@ -44,6 +66,9 @@ public:
     qint64 CaretLine() const;
     // A key as typed by the user, through the handlers and then the editor.
     void TypeKey(QKeyEvent* e);
+
+signals:
+    void PausedChanged(bool paused);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -66,6 +91,7 @@ private:
     Pos PosAt(const QPoint& p) const;
     int LineHeight() const;
     int VisibleLines() const;
+    void Freeze();
 
     TLogModel FModel;
     QTimer FRefresh;
@@ -73,6 +99,10 @@ private:
     bool FFollowEnd = true;
     bool FHasSelection = false;
     bool FSelecting = false;
+    bool FMatch = false;
+    bool FPaused = false;
+    qint64 FFrozenLines = 0;
+    QString FFrozenLast;
     Pos FAnchor, FCursor;
     QColor FTextColor;
     QColor FBackground;
