@@ -13,6 +13,7 @@
 #include <memory>
 
 class QAction;
+class QSpinBox;
 class TCvChart;
 class TCvChartPage;
 class QCheckBox;
@@ -418,6 +419,44 @@ private:
     TDeviceMonitor* FDeviceMonitor = nullptr;
     bool FSendingFile = false;
     qint64 FStatusPaintMs = 0;
+
+public:
+    // Reconnecting a port whose device came back, and the modem lines of the selected
+    // port (TSplitViewForm_Modem.cpp).
+    QCheckBox* CheckBoxReconnect = nullptr;
+    QGroupBox* GroupBoxModem = nullptr;
+    QCheckBox* CheckBoxDTR = nullptr;
+    QCheckBox* CheckBoxRTS = nullptr;
+    QPushButton* ButtonPulseDTR = nullptr;
+    QPushButton* ButtonPulseRTS = nullptr;
+    QLabel* LabelPulseMs = nullptr;
+    QSpinBox* SpinPulseMs = nullptr;
+    QLabel* LabelCTS = nullptr;
+    QLabel* LabelDSR = nullptr;
+    QLabel* LabelRI = nullptr;
+    QLabel* LabelCD = nullptr;
+    QTimer* TimerModem = nullptr;
+    static constexpr int ModemPollMs = 150;
+    void CheckBoxReconnectClick();
+    void CheckBoxDTRClick();
+    void CheckBoxRTSClick();
+    void ButtonPulseDTRClick();
+    void ButtonPulseRTSClick();
+    void TimerModemTimer();
+    // Full names of the ports lost while open that reopen when their device comes back.
+    QStringList ReconnectWaiting() const { return FReconnectWaiting; }
+
+private:
+    void CreateModemControls();
+    void ApplyModemCaptions(const QString& Lang);
+    void ApplyModemLevels(TCvComPortObj* Obj);
+    void NoteModemSupport(TCvComPortObj* Obj);
+    void ShowModemLines(TCvComPortObj* Obj);
+    bool HoldForReconnect(TCvComPortObj* Obj);
+    bool ReconnectLater(TCvComPortObj* Obj);
+    bool StopWaitingForReconnect(const QString& Name);
+    void ReconnectWaitingPorts();
+    QStringList FReconnectWaiting;
 };
 
 // The input box of the window (caption, prompt, default text); cancelling yields the

@@ -207,7 +207,7 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
         for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) names << e.Name;
         for (const qsizetype i : FindPortEntries(names, DeviceName)) {
             const TCvComPortListEntry e = CvComPortList.at(i);
-            if (e.Obj && e.Obj->Connected()) CloseComDevice(e.Name);
+            if (e.Obj && e.Obj->Connected() && !HoldForReconnect(e.Obj)) CloseComDevice(e.Name);
         }
     }
 
@@ -235,6 +235,7 @@ void TSplitViewForm::WMDeviceChange(int Event, const QString& PortName)
     if (Event == DeviceArrival) {
         MainLogPrint(u"Device "_s + PortName + u" was attached"_s);
         RefreshDeviceList(PortName, DeviceArrival);
+        ReconnectWaitingPorts();
     } else if (Event == DeviceRemoveComplete) {
         MainLogPrint(u"Device "_s + PortName + u" was removed"_s);
         RefreshDeviceList(PortName, DeviceRemoveComplete);
@@ -243,6 +244,7 @@ void TSplitViewForm::WMDeviceChange(int Event, const QString& PortName)
 
 void TSplitViewForm::DeviceLost(TCvComPortObj* Obj)
 {
+    if (ReconnectLater(Obj)) return;
     // The port closed itself; the window lets go of it as if it had been closed here.
     const QString name = Obj->FComportFullName;
     ReleaseComDevice(Obj, name);
@@ -360,6 +362,7 @@ void TSplitViewForm::MultiComportProcess(const QString& DeviceName)
     }
     for (QComboBox* list : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5}) list->setEnabled(!open);
     Button2->setText(GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
+    ShowModemLines(obj);
 }
 
 QString TSplitViewForm::GetCurrentDeviceName() const
@@ -486,6 +489,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
         obj->SetSeries(Chart1->CharInitSeries(false));
 
+    ApplyModemLevels(obj);
     QString hint;
     try {
         obj->Open();
@@ -499,6 +503,8 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
         return;
     }
     obj->Log(u"Device "_s + obj->FComportFullName + u" was opened."_s);
+    StopWaitingForReconnect(obj->FComportFullName);
+    NoteModemSupport(obj);
     obj->Log(QString());
     obj->SaveLog(PortLogPath(this, obj));
     const int tab = PageOf(Notebook2, Name);
@@ -557,7 +563,9 @@ void TSplitViewForm::CloseComDevice(const QString& Name)
 {
     TCvComPortObj* obj = GetDeciceByFullName(Name);
     if (Name.isEmpty() || !obj) return;
-    if (obj->Connected()) ReleaseComDevice(obj, Name);
+    // A port that waits for its device is placed still: closing lets go of it.
+    const bool waiting = StopWaitingForReconnect(obj->FComportFullName);
+    if (obj->Connected() || waiting) ReleaseComDevice(obj, Name);
     obj->StoreSettings(stIniFile, PortSettingsPath(this, obj->FComportFullName));
 }
 

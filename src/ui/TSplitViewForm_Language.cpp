@@ -102,6 +102,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     for (int i = 0; i < t.Notebook3.size(); ++i) Notebook3->SetPageCaption(i, t.Notebook3[i]);
     for (int c = 0; c < t.GridHeader.size(); ++c) StringGrid1->SetCells(c, 0, t.GridHeader[c]);
     StatusPanels[0]->setText(t.StatusHint);
+    ApplyModemCaptions(Lang);
 }
 
 void TSplitViewForm::CheckBox6Click()

@@ -133,6 +133,7 @@ void TSplitViewForm::CreateSettingsPage(QWidget* page)
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box->setMinimumContentsLength(8);
     }
+    CreateModemControls();
     column->addStretch(1);
 }
 

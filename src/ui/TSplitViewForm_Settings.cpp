@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QSpinBox>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -32,6 +33,9 @@ void TSplitViewForm::TorvinLoadCfg()
     SV_R->SetOpened(p.SV_ROPEN);
     CheckBox7->setChecked(p.ALPHABLEND);
     UpDown3->SetPosition(p.LOOPCOUNT);
+    CheckBoxDTR->setChecked(p.MODEMDTR);
+    CheckBoxRTS->setChecked(p.MODEMRTS);
+    SpinPulseMs->setValue(p.PULSEMS);
     QFont font = Memo1->font();
     font.setFamily(p.FONTNAME);
     // A size that is no size keeps the one the view has.
@@ -61,6 +65,9 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.SV_ROPEN = SV_R->IsOpened();
     p.ALPHABLEND = CheckBox7->isChecked();
     p.LOOPCOUNT = UpDown3->Position();
+    p.MODEMDTR = CheckBoxDTR->isChecked();
+    p.MODEMRTS = CheckBoxRTS->isChecked();
+    p.PULSEMS = SpinPulseMs->value();
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;

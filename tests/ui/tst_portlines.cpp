@@ -1,0 +1,430 @@
+#include "CvCodecs.h"
+#include "FakeModemLines.h"
+#include "PtyPair.h"
+#include "TCvComPortObj.h"
+#include "TDeviceMonitor.h"
+#include "TLogMemo.h"
+#include "TNotebook.h"
+#include "UiTestEnv.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <sys/ioctl.h>
+
+using namespace Qt::Literals::StringLiterals;
+using Req = FakeModemLines::Request;
+
+namespace {
+
+QStringList Lines(TCvComPortObj* obj)
+{
+    obj->FlushUiQueue();
+    QStringList out;
+    if (!obj->LogMemo()) return out;
+    for (qint64 i = 0; i < obj->LogMemo()->Model().LineCount(); ++i) out << obj->LogMemo()->Model().Line(i);
+    return out;
+}
+
+QStringList Lines(const TLogMemo* memo)
+{
+    QStringList out;
+    for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
+    return out;
+}
+
+int CountLines(const QStringList& lines, const QString& part)
+{
+    return int(std::count_if(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(part); }));
+}
+
+// The index of the first line holding part after line from, -1 when none.
+int Find(const QStringList& lines, const QString& part, int from = 0)
+{
+    for (int i = from; i < lines.size(); ++i)
+        if (lines[i].contains(part)) return i;
+    return -1;
+}
+
+// A device behind a link (the way udev names a board by its serial number): the window
+// lists the link as a virtual port; unplugging takes the pty and the link away, plugging
+// puts a new pty behind the same link.
+struct LinkRig {
+    UiTestEnv env;
+    QString link;
+    std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
+    PtyPair other; // a second device, to hold the main view
+    std::unique_ptr<TSplitViewForm> w;
+
+    LinkRig()
+    {
+        QDir().mkpath(env.tmp.path() + "/dev");
+        link = env.tmp.path() + "/dev/ttyBoard0";
+        QVERIFY(QFile::link(pty->SlavePath(), link));
+        w = UiTestEnv::Start("en_US");
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->DeviceMonitor()->SetRescanInterval(50);
+        QVERIFY(w->AddVirtualPort(other.SlavePath()));
+        QVERIFY(w->AddVirtualPort(link));
+    }
+    QString Name() const { return u"Virtual Port (%1)"_s.arg(link); }
+    QString OtherName() const { return u"Virtual Port (%1)"_s.arg(other.SlavePath()); }
+    TCvComPortObj* Obj() const { return w->GetDeciceByFullName(Name()); }
+    void Select(const QString& name)
+    {
+        const int i = w->ComboBoxEx1->findText(name);
+        QVERIFY(i >= 0);
+        w->ComboBoxEx1->setCurrentIndex(i);
+        w->ComboBoxEx1Change();
+    }
+    QStringList Memo1() const { return Lines(w->Memo1); }
+    void Unplug(bool hangUp)
+    {
+        if (hangUp) pty->CloseMaster();
+        QVERIFY(QFile::remove(link));
+    }
+    void Plug()
+    {
+        pty = std::make_unique<PtyPair>();
+        QVERIFY(pty->IsValid());
+        QVERIFY(QFile::link(pty->SlavePath(), link));
+    }
+};
+
+// One device on a pty, opened from the window with the modem lines of a fake table.
+struct ModemRig {
+    UiTestEnv env;
+    PtyPair pty;
+    std::unique_ptr<TSplitViewForm> w;
+    QString name;
+
+    ModemRig()
+    {
+        w = UiTestEnv::Start("en_US");
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+        name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+    }
+    TCvComPortObj* Obj() const { return w->GetDeciceByFullName(name); }
+    void Open()
+    {
+        w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(name));
+        w->ComboBoxEx1Change();
+        w->Button2->click();
+        QVERIFY(Obj()->Connected());
+    }
+};
+
+bool Lit(const QLabel* l) { return l->property("lit").toBool(); }
+
+} // namespace
+
+// A port that reopens when its device comes back, and the modem lines of the settings
+// panel, over real pseudo-terminals.
+class TstPortLines : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QApplication::setStyle(u"Fusion"_s); }
+    void reconnect_data();
+    void reconnect();
+    void reconnectOptionFollowsSelection();
+    void openAppliesLevelsThenTogglesAndPulses_data();
+    void openAppliesLevelsThenTogglesAndPulses();
+    void inputsReachLabels_data();
+    void inputsReachLabels();
+    void ptyHasNoModemLines();
+    void optionsSurviveRestart_data();
+    void optionsSurviveRestart();
+};
+
+void TstPortLines::reconnect_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<bool>("hangUp");     // else the link goes first and the removal closes it
+    QTest::addColumn<bool>("ownPage");    // else it writes into the main view
+    QTest::addColumn<bool>("userCloses"); // closed by the user before the device leaves
+    QTest::addColumn<bool>("reopens");
+    QTest::newRow("hang-up, main view") << true << true << false << false << true;
+    QTest::newRow("hang-up, own page") << true << true << true << false << true;
+    QTest::newRow("removal, main view") << true << false << false << false << true;
+    QTest::newRow("removal, own page") << true << false << true << false << true;
+    QTest::newRow("option off: closed as before") << false << true << false << false << false;
+    QTest::newRow("closed by the user") << true << true << false << true << false;
+}
+
+void TstPortLines::reconnect()
+{
+    QFETCH(bool, reconnect);
+    QFETCH(bool, hangUp);
+    QFETCH(bool, ownPage);
+    QFETCH(bool, userCloses);
+    QFETCH(bool, reopens);
+    LinkRig r;
+    TSplitViewForm& w = *r.w;
+    if (ownPage) {
+        r.Select(r.OtherName());
+        w.Button2->click();
+    }
+    r.Select(r.Name());
+    TCvComPortObj* obj = r.Obj();
+    QVERIFY(!w.CheckBoxReconnect->isChecked());
+    if (reconnect) w.CheckBoxReconnect->click();
+    QCOMPARE(obj->Reconnect(), reconnect);
+    const QString settings = r.env.SettingDir() + SafeFileNamePart(r.Name()) + ".ini";
+    QCOMPARE(ReadFile(settings).contains("Reconnect=1\r\n"), reconnect);
+    w.ComboBox1->setCurrentIndex(br57600); // its own settings, not the panel's, come back
+    w.Button2->click();
+    QVERIFY(obj->Connected());
+    QCOMPARE(obj->BaudRate(), int(br57600));
+    QCOMPARE(obj->LogMemo() == w.Memo1, !ownPage);
+    if (userCloses) {
+        w.Button2->click();
+        QVERIFY(!obj->Connected());
+    }
+
+    r.Unplug(hangUp);
+    QTRY_VERIFY_WITH_TIMEOUT(!obj->Connected(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(CountLines(r.Memo1(), u"Device "_s + r.link + u" was removed"_s) > 0, 10000);
+    const QString waiting = u"Waiting for device "_s + r.Name() + u" to come back"_s;
+    const QString back = u"Device "_s + r.Name() + u" is back; reopened."_s;
+    if (reopens) {
+        QTRY_VERIFY_WITH_TIMEOUT(CountLines(Lines(obj), waiting) == 1, 10000);
+        // Placed still: the log goes on where it was.
+        QCOMPARE(w.Notebook2->PageCaptions().contains(r.Name()), true);
+        QCOMPARE(w.ReconnectWaiting(), QStringList{r.Name()});
+    }
+    if (!reopens && !userCloses) QVERIFY(!w.Notebook2->PageCaptions().contains(r.Name()));
+    // Meanwhile the panel shows another device's settings.
+    r.Select(r.OtherName());
+    w.ComboBox1->setCurrentIndex(br1200);
+
+    r.Plug();
+    QTRY_VERIFY_WITH_TIMEOUT(CountLines(r.Memo1(), u"Device "_s + r.link + u" was attached"_s) > 0, 10000);
+    if (!reopens) {
+        QTest::qWait(300); // a few more rescans
+        QVERIFY(!obj->Connected());
+        QCOMPARE(CountLines(Lines(obj), waiting), 0);
+        QCOMPARE(CountLines(Lines(obj), back), 0);
+        QVERIFY(w.ReconnectWaiting().isEmpty());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(obj->Connected(), 10000);
+    const QStringList log = Lines(obj);
+    const int lost = Find(log, waiting);
+    QVERIFY(lost >= 0);
+    QVERIFY2(Find(log, back, lost) > lost, qPrintable(log.join(u'\n')));
+    QCOMPARE(CountLines(log, back), 1);
+    QVERIFY(w.ReconnectWaiting().isEmpty());
+    QCOMPARE(obj->BaudRate(), int(br57600));
+    QCOMPARE(obj->LogMemo() == w.Memo1, !ownPage);
+    QCOMPARE(w.Notebook2->PageCaptions().count(r.Name()), 1);
+
+    // Data flows both ways through the new device.
+    const qint64 before = obj->FComReceiveCount.load();
+    QVERIFY(r.pty->Write("hello again\r\n"));
+    QTRY_COMPARE(obj->FComReceiveCount.load(), before + 13);
+    QTRY_VERIFY(CountLines(Lines(obj), u"hello again"_s) == 1);
+    QCOMPARE(obj->WriteStr(u"ping"_s), 4);
+    QCOMPARE(r.pty->Read(4), QByteArray("ping"));
+
+    // It keeps the option: a second loss waits again.
+    r.Unplug(true);
+    QTRY_VERIFY_WITH_TIMEOUT(CountLines(Lines(obj), waiting) == 2, 10000);
+    // Closing it from its tab's menu ends the wait and lets go of its place.
+    w.CloseComDevice(r.Name());
+    QVERIFY(w.ReconnectWaiting().isEmpty());
+    QVERIFY(!w.Notebook2->PageCaptions().contains(r.Name()));
+    r.Plug();
+    QTRY_VERIFY_WITH_TIMEOUT(CountLines(r.Memo1(), u"Device "_s + r.link + u" was attached"_s) > 1, 10000);
+    QTest::qWait(300);
+    QVERIFY(!obj->Connected());
+}
+
+void TstPortLines::reconnectOptionFollowsSelection()
+{
+    LinkRig r;
+    TSplitViewForm& w = *r.w;
+    r.Select(r.Name());
+    w.CheckBoxReconnect->click();
+    r.Select(r.OtherName());
+    QVERIFY(!w.CheckBoxReconnect->isChecked());
+    r.Select(r.Name());
+    QVERIFY(w.CheckBoxReconnect->isChecked());
+    QVERIFY(r.Obj()->Reconnect());
+    QVERIFY(!w.GetDeciceByFullName(r.OtherName())->Reconnect());
+    w.CheckBoxReconnect->click();
+    QVERIFY(!r.Obj()->Reconnect());
+    QVERIFY(ReadFile(r.env.SettingDir() + SafeFileNamePart(r.Name()) + ".ini").contains("Reconnect=0\r\n"));
+}
+
+void TstPortLines::openAppliesLevelsThenTogglesAndPulses_data()
+{
+    QTest::addColumn<bool>("dtr"); // else RTS
+    QTest::addColumn<bool>("level");
+    QTest::newRow("DTR high") << true << true;
+    QTest::newRow("DTR low") << true << false;
+    QTest::newRow("RTS high") << false << true;
+    QTest::newRow("RTS low") << false << false;
+}
+
+void TstPortLines::openAppliesLevelsThenTogglesAndPulses()
+{
+    QFETCH(bool, dtr);
+    QFETCH(bool, level);
+    ModemRig r;
+    TSplitViewForm& w = *r.w;
+    FakeModemLines lines;
+    QCheckBox* box = dtr ? w.CheckBoxDTR : w.CheckBoxRTS;
+    QCheckBox* otherBox = dtr ? w.CheckBoxRTS : w.CheckBoxDTR;
+    QPushButton* pulse = dtr ? w.ButtonPulseDTR : w.ButtonPulseRTS;
+    const int bit = dtr ? TIOCM_DTR : TIOCM_RTS;
+    const auto asked = [](bool on) -> unsigned long { return on ? TIOCMBIS : TIOCMBIC; };
+    box->setChecked(level);
+    otherBox->setChecked(true);
+
+    r.Open();
+    const QList<Req> opened{{asked(dtr ? level : true), TIOCM_DTR}, {asked(dtr ? true : level), TIOCM_RTS}};
+    QCOMPARE(lines.Writes(), opened);
+
+    lines.requests.clear();
+    box->click();
+    QCOMPARE(box->isChecked(), !level);
+    QCOMPARE(lines.Writes(), (QList<Req>{{asked(!level), bit}}));
+    box->click();
+    QCOMPARE(lines.Writes(), (QList<Req>{{asked(!level), bit}, {asked(level), bit}}));
+
+    lines.requests.clear();
+    w.SpinPulseMs->setValue(150);
+    pulse->click();
+    // The inversion is made at once; the restore waits for the event loop, which keeps
+    // the window answering meanwhile.
+    QCOMPARE(lines.Writes(), (QList<Req>{{asked(level), bit}, {asked(!level), bit}}));
+    QTRY_COMPARE_WITH_TIMEOUT(lines.Writes().size(), 3, 10000);
+    QCOMPARE(lines.Writes().last(), (Req{asked(level), bit}));
+    QCOMPARE((lines.Outputs() & bit) != 0, level);
+    QCOMPARE(box->isChecked(), level);
+}
+
+void TstPortLines::inputsReachLabels_data()
+{
+    QTest::addColumn<int>("inputs");
+    QTest::addColumn<QList<bool>>("lit"); // CTS, DSR, RI, CD
+    QTest::newRow("CTS") << int(TIOCM_CTS) << QList<bool>{true, false, false, false};
+    QTest::newRow("DSR and CD") << int(TIOCM_DSR | TIOCM_CAR) << QList<bool>{false, true, false, true};
+    QTest::newRow("RI") << int(TIOCM_RNG) << QList<bool>{false, false, true, false};
+    QTest::newRow("all") << int(TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) << QList<bool>{true, true, true, true};
+}
+
+void TstPortLines::inputsReachLabels()
+{
+    QFETCH(int, inputs);
+    QFETCH(QList<bool>, lit);
+    ModemRig r;
+    TSplitViewForm& w = *r.w;
+    FakeModemLines lines;
+    const QList<QLabel*> labels{w.LabelCTS, w.LabelDSR, w.LabelRI, w.LabelCD};
+    for (QLabel* l : labels) QVERIFY(!l->isEnabled()); // nothing open
+    r.Open();
+    QVERIFY(w.TimerModem->isActive());
+    lines.inputs = inputs;
+    for (int i = 0; i < 4; ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(Lit(labels[i]), lit[i], 10000);
+        QVERIFY(labels[i]->isEnabled());
+    }
+    lines.inputs = 0;
+    for (QLabel* l : labels) QTRY_VERIFY_WITH_TIMEOUT(!Lit(l), 10000);
+
+    // Closed: nothing polled, nothing shown.
+    w.Button2->click();
+    QVERIFY(!r.Obj()->Connected());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.TimerModem->isActive(), 10000);
+    const int gets = lines.Gets();
+    QTest::qWait(3 * TSplitViewForm::ModemPollMs);
+    QCOMPARE(lines.Gets(), gets);
+    for (QLabel* l : labels) QVERIFY(!l->isEnabled());
+}
+
+void TstPortLines::ptyHasNoModemLines()
+{
+    ModemRig r; // the kernel's own table: a pty answers ENOTTY
+    TSplitViewForm& w = *r.w;
+    r.Open();
+    const QString note = u" has no modem lines"_s;
+    QCOMPARE(CountLines(Lines(r.Obj()), note), 1);
+    QCOMPARE(r.Obj()->ModemSupport(), TCustomComPort::TModemSupport::Unsupported);
+    for (QLabel* l : {w.LabelCTS, w.LabelDSR, w.LabelRI, w.LabelCD}) QVERIFY(!l->isEnabled());
+    QVERIFY(!w.TimerModem->isActive());
+    w.CheckBoxDTR->click();
+    w.ButtonPulseDTR->click();
+    w.ButtonPulseRTS->click();
+    QTest::qWait(3 * TSplitViewForm::ModemPollMs);
+    QCOMPARE(CountLines(Lines(r.Obj()), note), 1);
+    QVERIFY(r.Obj()->Connected());
+    // Still a working port.
+    QVERIFY(r.pty.Write("abc\r\n"));
+    QTRY_VERIFY(CountLines(Lines(r.Obj()), u"abc"_s) == 1);
+}
+
+void TstPortLines::optionsSurviveRestart_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<bool>("dtr");
+    QTest::addColumn<bool>("rts");
+    QTest::addColumn<int>("pulseMs");
+    QTest::newRow("reconnect, DTR low, 250 ms") << true << false << true << 250;
+    QTest::newRow("no reconnect, RTS low, 40 ms") << false << true << false << 40;
+}
+
+void TstPortLines::optionsSurviveRestart()
+{
+    QFETCH(bool, reconnect);
+    QFETCH(bool, dtr);
+    QFETCH(bool, rts);
+    QFETCH(int, pulseMs);
+    UiTestEnv env;
+    PtyPair pty;
+    const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+    const auto select = [&](TSplitViewForm& w) {
+        w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->findText(name));
+        w.ComboBoxEx1Change();
+    };
+    {
+        auto w = UiTestEnv::Start("en_US");
+        QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+        select(*w);
+        if (reconnect) w->CheckBoxReconnect->click();
+        if (!dtr) w->CheckBoxDTR->click();
+        if (!rts) w->CheckBoxRTS->click();
+        w->SpinPulseMs->setValue(pulseMs);
+        w->close();
+    }
+    const QByteArray ini = ReadFile(env.SettingDir() + "Corvane.ini");
+    QVERIFY(ini.contains(QByteArray("MODEMDTR=") + (dtr ? "1" : "0")));
+    QVERIFY(ini.contains("PULSEMS=" + QByteArray::number(pulseMs)));
+
+    auto w = UiTestEnv::Start("en_US");
+    QVERIFY(w->ComboBoxEx1->findText(name) >= 0); // the virtual port is listed again
+    select(*w);
+    QCOMPARE(w->CheckBoxReconnect->isChecked(), reconnect);
+    QCOMPARE(w->GetDeciceByFullName(name)->Reconnect(), reconnect);
+    QCOMPARE(w->CheckBoxDTR->isChecked(), dtr);
+    QCOMPARE(w->CheckBoxRTS->isChecked(), rts);
+    QCOMPARE(w->SpinPulseMs->value(), pulseMs);
+    // And the port opens with those levels.
+    FakeModemLines lines;
+    w->Button2->click();
+    QVERIFY(w->GetDeciceByFullName(name)->Connected());
+    const auto asked = [](bool on) -> unsigned long { return on ? TIOCMBIS : TIOCMBIC; };
+    QCOMPARE(lines.Writes(), (QList<Req>{{asked(dtr), TIOCM_DTR}, {asked(rts), TIOCM_RTS}}));
+}
+
+QTEST_MAIN(TstPortLines)
+#include "tst_portlines.moc"
