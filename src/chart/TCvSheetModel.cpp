@@ -1,8 +1,9 @@
 #include "TCvSheetModel.h"
 
+#include "SafeSave.h"
+
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <xlsxwriter.h>
@@ -224,12 +225,7 @@ bool TCvSheetModel::SaveXlsx(const QString& fileName, QString* error) const
 
 bool TCvSheetModel::SaveCsv(const QString& fileName, QString* error) const
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    QByteArray line;
+    QByteArray data, line;
     for (int row = 1; row <= FUsedRows; ++row) {
         line.clear();
         for (int column = 1; column <= UsedColumns(); ++column) {
@@ -246,11 +242,7 @@ bool TCvSheetModel::SaveCsv(const QString& fileName, QString* error) const
             }
         }
         line += "\r\n";
-        if (file.write(line) != line.size()) break;
+        data += line;
     }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    return SaveFileWhole(fileName, data, error);
 }

@@ -1,8 +1,9 @@
 #include "IniFile.h"
 
+#include "SafeSave.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -341,17 +342,8 @@ QByteArray TIniFile::SaveToData() const {
 
 bool TIniFile::Save(const QString& path, QString* error) const {
     const QByteArray data = SaveToData();
-    QSaveFile file(path);
-    const auto fail = [&](const QString& why) {
-        if (error != nullptr) *error = QStringLiteral("Unable to write to %1: %2").arg(path, why);
-        return false;
-    };
-    if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
-    if (file.write(data) != data.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit()) return fail(file.errorString());
-    return true;
+    QString why;
+    if (SaveFileWhole(path, data, &why)) return true;
+    if (error != nullptr) *error = QStringLiteral("Unable to write to %1: %2").arg(path, why);
+    return false;
 }

@@ -3,13 +3,13 @@
 #include "CvCodecs.h"
 #include "CvMessageBox.h"
 #include "CvProtocol.h"
+#include "SafeSave.h"
 #include "TComUIHandleThread.h"
 #include "TCvSeries.h"
 #include "TLogMemo.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSaveFile>
 #include <QThread>
 
 #include <cstring>
@@ -264,19 +264,16 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
     if (path.isEmpty() || !FLogMemo) return true;
     FlushUiQueue();
     FullLogFileName = path;
-    // Written beside the old file and renamed over it: a failed write never leaves half a log.
-    QSaveFile f(path);
-    if (f.open(QIODevice::WriteOnly)) {
-        QByteArray text = FLogMemo->Model().Text();
-        if (!FLogMemo->Model().EndsWithCrlf() && !text.isEmpty()) text += "\r\n";
-        f.write(text);
-        if (f.commit()) {
-            FLogSaveError.clear();
-            return true;
-        }
+    QByteArray text = FLogMemo->Model().Text();
+    if (!FLogMemo->Model().EndsWithCrlf() && !text.isEmpty()) text += "\r\n";
+    // A failed write never leaves half a log.
+    QString why;
+    if (SaveFileWhole(path, text, &why)) {
+        FLogSaveError.clear();
+        return true;
     }
     const bool told = !FLogSaveError.isEmpty();
-    FLogSaveError = QStringLiteral("Can not save log file ") + path + QStringLiteral(": ") + f.errorString();
+    FLogSaveError = QStringLiteral("Can not save log file ") + path + QStringLiteral(": ") + why;
     // The auto-save runs every few seconds: one line until a save works again.
     if (!told) Log(FLogSaveError);
     return false;
@@ -400,7 +397,8 @@ void TCvComPortObj::ReceiveFile(int c)
         ReadAsText(c);
         QFile f(FFileStreamName);
         const QByteArray bytes = StringToBytes(FComReceiveString) + "\r\n";
-        if (!f.open(QIODevice::Append) || f.write(bytes) != bytes.size()) {
+        // Unbuffered, so a full disk fails this write instead of the close nobody checks.
+        if (!f.open(QIODevice::Append | QIODevice::Unbuffered) || f.write(bytes) != bytes.size()) {
             if (!FCaptureErrorReported) {
                 Log(QStringLiteral("Can not write file ") + FFileStreamName + QStringLiteral(": ") + f.errorString());
                 FCaptureErrorReported = true;

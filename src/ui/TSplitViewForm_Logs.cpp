@@ -95,7 +95,8 @@ void TSplitViewForm::ComboBox7Change()
             } else if (!IsTextCaptureName(name)) {
                 auto f = std::make_unique<QFile>(name.trimmed());
                 // Not shared: a second capture (ours or another program's) into the same file is refused.
-                if (f->open(QIODevice::WriteOnly | QIODevice::Truncate) && ::flock(f->handle(), LOCK_EX | LOCK_NB) == 0) {
+                // Unbuffered: a full disk shows at the write of the chunk that did not fit, not at close.
+                if (f->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) && ::flock(f->handle(), LOCK_EX | LOCK_NB) == 0) {
                     obj->SetFileStream(std::move(f));
                 } else {
                     const QString why = f->isOpen() ? u"the file is in use"_s : f->errorString();

@@ -2,6 +2,7 @@
 
 #include "CvCodecs.h"
 #include "CvMessageBox.h"
+#include "SafeSave.h"
 #include "TCustomComPort.h"
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
@@ -20,7 +21,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStyleOptionButton>
 
@@ -216,17 +216,14 @@ bool TSplitViewForm::CreateShortcut(const QString& Target, QString Name, const Q
         if (!QFileInfo(dir).isDir()) return false;
     }
 
-    QSaveFile file(dir + u'/' + Name + u".desktop"_s);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    const QString path = dir + u'/' + Name + u".desktop"_s;
     const QString entry = u"[Desktop Entry]\n"
                           u"Type=Application\n"
                           u"Version=1.0\n"
                           u"Name="_s + Name + u"\nExec="_s + DesktopExecArgument(target.absoluteFilePath()) +
                           u"\nPath="_s + target.absolutePath() + u"\nTerminal=false\n"_s;
-    file.write(entry.toUtf8());
-    if (!file.commit()) return false;
+    if (!SaveFileWhole(path, entry.toUtf8())) return false;
     // Launchers are started only when they may be executed.
-    QFile::setPermissions(file.fileName(), QFile::permissions(file.fileName()) | QFile::ExeOwner | QFile::ExeGroup |
-                                               QFile::ExeOther);
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     return true;
 }

@@ -1,0 +1,15 @@
+#include "SafeSave.h"
+
+#include <QSaveFile>
+
+bool SaveFileWhole(const QString& path, const QByteArray& data, QString* why)
+{
+    QSaveFile file(path);
+    // Buffered, a write that fails only when the buffer is flushed at commit() can go
+    // unnoticed and leave an empty file renamed over the good one.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(data) == data.size() && file.commit())
+        return true;
+    if (why) *why = file.errorString();
+    file.cancelWriting();
+    return false;
+}

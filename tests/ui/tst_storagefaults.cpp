@@ -1,0 +1,247 @@
+// The configuration folder, Setting/ or Logs/ read-only or full while the window runs: every
+// failed write is told once, receiving goes on, and the files saved before stay as they were.
+#include "MountSandbox.h"
+#include "PtyPair.h"
+#include "TCvComPortObj.h"
+#include "TLogMemo.h"
+#include "TLogModel.h"
+#include "UiTestEnv.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDirIterator>
+#include <QMap>
+#include <QRegularExpression>
+#include <QPushButton>
+#include <QtTest>
+
+#include "TStringGrid.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QString gSandboxProblem;
+
+QStringList Lines(const TLogMemo* memo)
+{
+    QStringList out;
+    for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
+    return out;
+}
+
+// Every file below dir with its contents.
+QMap<QString, QByteArray> Snapshot(const QString& dir)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(dir).relativeFilePath(path), ReadFile(path));
+    }
+    return files;
+}
+
+// Unmounts what a test mounted, before its temporary folder goes.
+struct Mounts {
+    QStringList dirs;
+    ~Mounts()
+    {
+        for (auto it = dirs.crbegin(); it != dirs.crend(); ++it) MountSandbox::Unmount(*it);
+    }
+};
+
+// A log file is named after the second the window started: the next window must not share it.
+void NextSecond()
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() > now, 3000);
+}
+
+// The receive format chosen in the panel, applied to an open port as the user's next open would.
+void ApplyReceiveFormat(TSplitViewForm& w, TCvComPortObj* obj)
+{
+    const TCvComPortObjPara p = obj->GetConfiguration();
+    obj->CvComPortObjInit2(p.ComportFullName, p.Port, p.BaudRate, p.DataBits, p.StopBits, p.ParityBits,
+                           p.FlowControl, p.SendFormat, w.ComboBox7->currentIndex(), p.LogMemo, p.ShowDate,
+                           p.ShowTime, p.ShowLineNumber, p.ShowSendedLog, p.HexModeWithString);
+}
+
+TCvComPortObj* OpenPort(TSplitViewForm& w, const QString& name)
+{
+    w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->findText(name));
+    w.ComboBoxEx1Change();
+    w.Button2->click();
+    TCvComPortObj* obj = w.GetDeciceByFullName(name);
+    return obj && obj->Connected() ? obj : nullptr;
+}
+
+void Receive(PtyPair& pty, TCvComPortObj* obj, const QByteArray& bytes)
+{
+    const qint64 before = obj->FComReceiveCount.load();
+    QVERIFY(pty.Write(bytes));
+    QTRY_COMPARE(obj->FComReceiveCount.load(), before + bytes.size());
+    obj->FlushUiQueue();
+}
+
+} // namespace
+
+class TstStorageFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void faultyFolder_data();
+    void faultyFolder();
+    void startWithoutFolders();
+};
+
+void TstStorageFaults::init()
+{
+    if (!MountSandbox::Entered())
+        QSKIP(qPrintable(u"No mount namespace for read-only and full file systems here: "_s + gSandboxProblem));
+}
+
+void TstStorageFaults::faultyFolder_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("full");
+    for (const QString& where : {u"root"_s, u"Setting"_s, u"Logs"_s}) {
+        QTest::addRow("%s read-only", qPrintable(where)) << where << false;
+        QTest::addRow("%s full", qPrintable(where)) << where << true;
+    }
+}
+
+void TstStorageFaults::faultyFolder()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, full);
+    UiTestEnv env;
+    PtyPair pty;
+    const QString logsDir = env.CfgDir() + u"Logs/"_s;
+    const QString target = where == u"root"_s ? env.CfgDir() : env.CfgDir() + where + u'/';
+    const bool settingsHit = where != u"Logs"_s, logsHit = where != u"Setting"_s;
+    Mounts mounts;
+    QDir().mkpath(target);
+    if (full) {
+        QString why;
+        QVERIFY2(MountSandbox::MountTmpfs(target, 1 << 20, &why), qPrintable(why));
+        mounts.dirs << target;
+    }
+    const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+
+    // A good session first: settings, a virtual port and a log on disk.
+    {
+        auto w = UiTestEnv::Start("en_US");
+        w->show();
+        w->CheckBox1->setChecked(false);
+        w->StringGrid1->SetCells(2, 1, u"kept"_s);
+        QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+        TCvComPortObj* obj = OpenPort(*w, name);
+        QVERIFY(obj);
+        Receive(pty, obj, "first\r\n");
+        w->close();
+    }
+    QCOMPARE(env.boxes, QStringList());
+    const QByteArray ini = ReadFile(env.SettingDir() + u"Corvane.ini"_s);
+    QVERIFY(ini.contains("1_2=kept"));
+    const QMap<QString, QByteArray> logs = Snapshot(logsDir);
+    QCOMPARE(logs.size(), 1);
+    QVERIFY(logs.first().contains("first"));
+
+    if (full) {
+        MountSandbox::FillUp(target);
+    } else {
+        QString why;
+        QVERIFY2(MountSandbox::MakeReadOnly(target, &why), qPrintable(why));
+        mounts.dirs << target;
+    }
+    NextSecond();
+
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    w->CheckBox1->setChecked(false);
+    QCOMPARE(w->StringGrid1->Cells(2, 1), u"kept"_s);
+    TCvComPortObj* obj = OpenPort(*w, name);
+    QVERIFY(obj);
+    Receive(pty, obj, "second\r\n");
+
+    // Capture into the same folder, then back to the view.
+    const QString capture = target + u"cap.txt"_s;
+    w->SaveDialog1 = [&] { return capture; };
+    w->Button13->click();
+    ApplyReceiveFormat(*w, obj);
+    Receive(pty, obj, "captured\r\n");
+    Receive(pty, obj, "captured again\r\n");
+    w->Button14->click();
+    ApplyReceiveFormat(*w, obj);
+    Receive(pty, obj, "third\r\n");
+    // The auto-save keeps failing without saying so again.
+    w->Timer2Timer();
+    w->Timer2Timer();
+
+    const QStringList lines = Lines(obj->LogMemo());
+    // Received text goes on the last line, whatever message stands there.
+    QCOMPARE(lines.filter(QRegularExpression(u"second$"_s)).size(), 1);
+    QCOMPARE(lines.filter(QRegularExpression(u"third$"_s)).size(), 1);
+    QCOMPARE(lines.filter(u"Can not save log file"_s).size(), logsHit ? 1 : 0);
+    QCOMPARE(lines.filter(u"Can not write file "_s + capture).size(), 1);
+    QVERIFY(obj->Connected());
+    QVERIFY(env.boxes.isEmpty());
+
+    w->close();
+    QCOMPARE(env.boxes.size(), 1);
+    QCOMPARE(env.boxes.first().contains(u"Corvane.ini"_s), settingsHit);
+    QCOMPARE(env.boxes.first().contains(u".log"_s), logsHit);
+    w.reset();
+
+    // What was saved before is intact, and no half-written file was left behind.
+    if (settingsHit) QCOMPARE(ReadFile(env.SettingDir() + u"Corvane.ini"_s), ini);
+    if (logsHit) {
+        QMap<QString, QByteArray> now = Snapshot(logsDir);
+        now.remove(u".filler"_s);
+        now.remove(u"cap.txt"_s);
+        QCOMPARE(now, logs);
+    }
+    QStringList names = QDir(target).entryList(QDir::Files | QDir::Hidden);
+    names.removeAll(u".filler"_s);
+    for (const QString& n : std::as_const(names)) QVERIFY2(!n.contains(u".tmp"_s) && n.size() < 64, qPrintable(n));
+}
+
+void TstStorageFaults::startWithoutFolders()
+{
+    // A configuration folder that is read-only and empty: no Setting/ or Logs/ can be made.
+    UiTestEnv env;
+    Mounts mounts;
+    QDir().mkpath(env.CfgDir());
+    QString why;
+    QVERIFY2(MountSandbox::MakeReadOnly(env.CfgDir(), &why), qPrintable(why));
+    mounts.dirs << env.CfgDir();
+
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    w->CheckBox1->setChecked(false);
+    const QStringList main = Lines(w->Memo1);
+    QCOMPARE(main.filter(u"Can not create folder "_s + env.CfgDir() + u"Setting"_s).size(), 1);
+    QCOMPARE(main.filter(u"Can not create folder "_s + env.CfgDir() + u"Logs"_s).size(), 1);
+    // The window works with its defaults.
+    w->StringGrid1->SetCells(2, 1, u"x"_s);
+    QCOMPARE(w->StringGrid1->Cells(2, 1), u"x"_s);
+    w->close();
+    QCOMPARE(env.boxes.size(), 1);
+    QVERIFY(env.boxes.first().contains(u"Corvane.ini"_s));
+    w.reset();
+    QCOMPARE(QDir(env.CfgDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+int main(int argc, char** argv)
+{
+    // Before QApplication starts any thread: threads keep the mount namespace they began in.
+    MountSandbox::Enter(&gSandboxProblem);
+    QApplication app(argc, argv);
+    TstStorageFaults t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_storagefaults.moc"
