@@ -247,13 +247,21 @@ void TCvChart::ScheduleRefresh()
 void TCvChart::RefreshIfShown()
 {
     // A chart on a hidden page waits: it is brought up to date when it is shown.
-    if (isVisible()) Refresh();
+    // A frozen one waits for the end of the freeze.
+    if (isVisible() && !FFrozen) Refresh();
 }
 
 void TCvChart::showEvent(QShowEvent* event)
 {
     QChartView::showEvent(event);
-    if (FRefreshPending) FRefreshTimer->start();
+    if (FRefreshPending && !FFrozen) FRefreshTimer->start();
+}
+
+void TCvChart::SetFrozen(bool on)
+{
+    if (FFrozen == on) return;
+    FFrozen = on;
+    if (!on && FRefreshPending) FRefreshTimer->start();
 }
 
 void TCvChart::Refresh()

@@ -60,6 +60,10 @@ public:
 
     // Brings what is drawn up to date now instead of at the next refresh.
     void Refresh();
+    // Frozen, what is drawn stays as it is while points keep going into the series; when
+    // the freeze ends the chart catches up. The chart's own commands (zoom, reset) still draw.
+    void SetFrozen(bool on);
+    bool Frozen() const { return FFrozen; }
     bool RefreshPending() const { return FRefreshPending; }
     // The chart's image at its size on screen, as a Windows bitmap; the crosshair is left out.
     bool SavePicture(const QString& FileName);
@@ -90,6 +94,7 @@ private:
     QValueAxis* FAxisY;
     QTimer* FRefreshTimer;
     bool FRefreshPending = false;
+    bool FFrozen = false;
     bool FApplyingRange = false;
     bool FAutoX = true;
     double FMinX = 0;

@@ -54,6 +54,7 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     row->addWidget(SV_R);
     CreateStatusBar();
     CreateTimersAndMenus();
+    CreateFindBar();
 
     connect(SV_L, &TSplitView::Closed, this, &TSplitViewForm::SV_LClosed);
     connect(SV_R, &TSplitView::Closed, this, &TSplitViewForm::SV_RClosed);

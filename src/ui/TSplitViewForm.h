@@ -41,6 +41,8 @@ class TSplitterBar;
 class TStringGrid;
 class TTabSet;
 class TUpDown;
+class TLogSearch;
+class QLineEdit;
 
 // One entry of the list of known serial devices: full device name and its port object,
 // which the window owns until it closes.
@@ -363,6 +365,32 @@ public:
     QPushButton* Button20 = nullptr;
     QPushButton* Button21 = nullptr;
     QPushButton* Button22 = nullptr;
+
+    // Find in the log and pause (TSplitViewForm_Find.cpp).
+    QWidget* PanelFind = nullptr;
+    QLabel* LabelFind = nullptr;
+    QLineEdit* EditFind = nullptr;
+    QPushButton* ButtonFindNext = nullptr;
+    QPushButton* ButtonFindPrev = nullptr;
+    QCheckBox* CheckBoxFindCase = nullptr;
+    QLabel* LabelFindStatus = nullptr;
+    QPushButton* ButtonFindClose = nullptr;
+    QPushButton* ButtonPause = nullptr;
+    TLogSearch* FLogSearch = nullptr;
+    // The log view the find bar and the pause button act on: that of the selected page,
+    // or the main log Memo1 on the pages without one.
+    TLogMemo* CurrentLogMemo() const;
+    void ShowFindBar();
+    void CloseFindBar();
+    // Searches the current log view from its selection (or from what is on screen).
+    void FindInLog(bool Forward);
+    void ButtonPauseClick();
+    // The pause button shows the state of the selected page.
+    void SyncPauseButton();
+    // Ctrl+F anywhere in the window; Esc, Enter and Shift+Enter in the find bar.
+    bool FindBarKey(QObject* watched, QEvent* event);
+    void ApplyFindCaptions(const QString& Lang);
+    void CreateFindBar();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -32,7 +32,7 @@ bool TSplitViewForm::eventFilter(QObject* watched, QEvent* event)
 {
     // Key events reach both the window handle and the widget; only the widget's count.
     if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && watched->isWidgetType())
-        return AppMessageHook(event);
+        return FindBarKey(watched, event) || AppMessageHook(event);
     return QMainWindow::eventFilter(watched, event);
 }
 

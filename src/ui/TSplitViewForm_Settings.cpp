@@ -42,6 +42,7 @@ void TSplitViewForm::TorvinLoadCfg()
     if (p.FONTSIZE > 0) font.setPointSize(p.FONTSIZE);
     Memo1->setFont(font);
     SetMemo1Colors(p.FONTCOLOR, p.BACKGROUNDCOLOR);
+    CheckBoxFindCase->setChecked(p.FINDCASE);
 }
 
 bool TSplitViewForm::projectSave(bool SavePrivate)
@@ -72,5 +73,6 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;
     p.BACKGROUNDCOLOR = FMemo1BackgroundColor;
+    p.FINDCASE = CheckBoxFindCase->isChecked();
     return SaveCorvaneIni(SettingsFileName(), s, &FLastSaveError);
 }
