@@ -1,8 +1,10 @@
 #pragma once
 
 // Devices put straight into a window for tests of the panels that act on the selected
-// device: a port object on a real pty, in CvComPortList and the device list, its own log
-// view placed in the window, opened.
+// device: a port object on a real pty, in CvComPortList and the device list (selected),
+// its own log view placed and shown in the window, opened. The device side of the pty is
+// `pty`; the window deletes the port object when it goes, so declare the WindowDevice
+// before the window.
 
 #include "PtyPair.h"
 #include "TCvComPortObj.h"
@@ -19,13 +21,22 @@
 #include <thread>
 #include <unistd.h>
 
+// The lines a log view shows, top to bottom.
+inline QStringList LogLines(const TLogMemo* memo)
+{
+    QStringList out;
+    const TLogModel& m = memo->Model();
+    for (qint64 i = 0; i < m.LineCount(); ++i) out << m.Line(i);
+    return out;
+}
+
 struct WindowDevice {
     std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
     TCvComPortObj* obj = nullptr;
     QString name;
 
     // The window must outlive nothing here: it deletes the port object when it goes.
-    void Attach(TSplitViewForm& w, int receiveFormat = rfAscii)
+    TCvComPortObj* Attach(TSplitViewForm& w, int receiveFormat = rfAscii)
     {
         name = QStringLiteral("Virtual Port (%1)").arg(pty->SlavePath());
         obj = new TCvComPortObj(nullptr, name);
@@ -38,15 +49,13 @@ struct WindowDevice {
         w.ComboBoxEx1->addItem(name);
         w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->count() - 1);
         obj->Open();
+        return obj;
     }
 
     QStringList Lines() const
     {
         obj->FlushUiQueue();
-        QStringList out;
-        const TLogModel& m = obj->LogMemo()->Model();
-        for (qint64 i = 0; i < m.LineCount(); ++i) out << m.Line(i);
-        return out;
+        return LogLines(obj->LogMemo());
     }
     // The device sends bytes; returns when the port object has taken them.
     void Receive(const QByteArray& bytes)

@@ -4,8 +4,8 @@
 #include "CvPreferenceDialogs.h"
 #include "CvThemes.h"
 #include "TUpDown.h"
-#include "UiTestDevice.h"
 #include "UiTestEnv.h"
+#include "WindowDevice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -156,10 +156,9 @@ void TstPreferences::hexAlignment() {
     QFETCH(int, item);
     QFETCH(int, count);
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair pty;
+    WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    TCvComPortObj* obj = dev.Attach(*w);
     obj->FHexModeFormatCount = -1;
     w->ComboBox8->setFocus();
     w->ComboBox8->setCurrentIndex(item == 0 ? 1 : item - 1);
@@ -171,10 +170,9 @@ void TstPreferences::hexAlignment() {
 
 void TstPreferences::displayOptionsReachTheCurrentDevice() {
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair pty;
+    WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    TCvComPortObj* obj = dev.Attach(*w);
     w->CheckBox3->click();
     QVERIFY(obj->FShowDate);
     w->CheckBox25->click();
@@ -193,11 +191,10 @@ void TstPreferences::displayOptionsReachTheCurrentDevice() {
 
 void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair ptyA, ptyB;
+    WindowDevice devA, devB;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* a = AddTestDevice(*w, ptyA, logHolder);
-    TCvComPortObj* b = AddTestDevice(*w, ptyB, logHolder);
+    TCvComPortObj* a = devA.Attach(*w);
+    TCvComPortObj* b = devB.Attach(*w);
     w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(b->FComportFullName));
     QCOMPARE(w->GetDeciceByFullName(w->GetCurrentDeviceName()), b);
     const QColor aBefore = a->LogMemo()->BackgroundColor();
@@ -218,11 +215,10 @@ void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
 
 void TstPreferences::fontOfMemo1AndCurrentLog() {
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair ptyA, ptyB;
+    WindowDevice devA, devB;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* a = AddTestDevice(*w, ptyA, logHolder);
-    TCvComPortObj* b = AddTestDevice(*w, ptyB, logHolder);
+    TCvComPortObj* a = devA.Attach(*w);
+    TCvComPortObj* b = devB.Attach(*w);
     b->LogMemo()->setFont(QFont(u"DejaVu Sans"_s, 9));
     const QFont aBefore = a->LogMemo()->font();
     QFont offered;
@@ -242,10 +238,9 @@ void TstPreferences::fontOfMemo1AndCurrentLog() {
 
 void TstPreferences::cancelledDialogsChangeNothing() {
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair pty;
+    WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    TCvComPortObj* obj = dev.Attach(*w);
     const QFont memo1Font = w->Memo1->font(), logFont = obj->LogMemo()->font();
     const QColor memo1Back = w->Memo1->BackgroundColor(), logBack = obj->LogMemo()->BackgroundColor();
     SetFontAsker([](QWidget*, const QFont&, QFont* chosen) {

@@ -1,7 +1,7 @@
 // The protocol conversion page: what Button16 sends, read from a pseudo-terminal peer.
 
-#include "UiTestDevice.h"
 #include "UiTestEnv.h"
+#include "WindowDevice.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -126,11 +126,11 @@ void TstProtocolPage::operationSendsItsPacket() {
     QFETCH(int, type);
     QFETCH(QByteArray, payload);
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair pty;
+    WindowDevice dev;
+    PtyPair& pty = *dev.pty;
     QVERIFY(pty.IsValid());
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    TCvComPortObj* obj = dev.Attach(*w);
     QVERIFY(obj->Connected());
     pty.ReadFor(50);
 
@@ -156,10 +156,10 @@ void TstProtocolPage::operationSendsItsPacket() {
 
 void TstProtocolPage::connectIsHeaderOnly() {
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair pty;
+    WindowDevice dev;
+    PtyPair& pty = *dev.pty;
     auto w = UiTestEnv::Start("en_US");
-    AddTestDevice(*w, pty, logHolder);
+    dev.Attach(*w);
     pty.ReadFor(50);
     // Whatever the other controls hold.
     w->ComboBox9->setCurrentText(u"SPI"_s);
@@ -190,10 +190,10 @@ void TstProtocolPage::overlongTextIsCutAndReported() {
     QFETCH(int, sent);
     QFETCH(QString, report);
     UiTestEnv env;
-    QWidget logHolder;
-    PtyPair pty;
+    WindowDevice dev;
+    PtyPair& pty = *dev.pty;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* obj = AddTestDevice(*w, pty, logHolder);
+    TCvComPortObj* obj = dev.Attach(*w);
     pty.ReadFor(50);
     QByteArray expected;
     QString text;
