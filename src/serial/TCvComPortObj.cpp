@@ -264,11 +264,13 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
     if (path.isEmpty() || !FLogMemo) return true;
     FlushUiQueue();
     FullLogFileName = path;
-    QByteArray text = FLogMemo->Model().Text();
-    if (!FLogMemo->Model().EndsWithCrlf() && !text.isEmpty()) text += "\r\n";
-    // A failed write never leaves half a log.
+    // Streamed from the model (part of it may be on disk); a failed write never leaves half a log.
+    const TLogModel& model = FLogMemo->Model();
+    const auto write = [&model](QIODevice& out) {
+        return model.WriteTo(out) && (model.EndsWithCrlf() || model.TextBytes() == 0 || out.write("\r\n", 2) == 2);
+    };
     QString why;
-    if (SaveFileWhole(path, text, &why)) {
+    if (SaveFileWhole(path, write, &why)) {
         FLogSaveError.clear();
         return true;
     }

@@ -1,6 +1,7 @@
 #include "TLogModel.h"
 
 #include <QDir>
+#include <QIODevice>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -215,6 +216,23 @@ QByteArray TLogModel::Text() const
         out.append(p.data(), static_cast<qsizetype>(p.size()));
     }
     return out;
+}
+
+bool TLogModel::WriteTo(QIODevice& out) const
+{
+    constexpr qsizetype kBatch = qsizetype(1) << 20;
+    QByteArray batch;
+    batch.reserve(kBatch + 4096);
+    for (qint64 k = 0; k < FPieces; ++k) {
+        if (k > 0) batch.append("\r\n", 2);
+        std::string_view p = Piece(k);
+        batch.append(p.data(), static_cast<qsizetype>(p.size()));
+        if (batch.size() >= kBatch) {
+            if (out.write(batch) != batch.size()) return false;
+            batch.resize(0);
+        }
+    }
+    return batch.isEmpty() || out.write(batch) == batch.size();
 }
 
 std::size_t TLogModel::MemoryBytes() const

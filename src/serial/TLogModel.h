@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+class QIODevice;
 class QTemporaryFile;
 
 // The text behind a log view: one text T shown as the pieces between CR LF pairs.
@@ -43,6 +44,9 @@ public:
 
     // The whole text T as UTF-8, lines joined by CR LF.
     QByteArray Text() const;
+    // The same text written to out in pieces of about a megabyte, so that saving a log much
+    // larger than memory needs no copy of it; false when a write fails.
+    bool WriteTo(QIODevice& out) const;
     qint64 TextBytes() const { return FTextBytes; }
     qint64 MaxLineBytes() const { return FMaxLineBytes; }
     // Memory held by the text and its index (chunks on disk not counted).

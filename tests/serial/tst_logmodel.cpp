@@ -1,5 +1,6 @@
 #include "TLogModel.h"
 
+#include <QBuffer>
 #include <QTest>
 
 // Operations are written as a small script: "a:text" add, "p:text" append to the last line,
@@ -104,6 +105,11 @@ void TstLogModel::boundedMemorySpillsToDisk()
     QCOMPARE(m.LineCount(), qint64(200000));
     for (int i : {0, 1, 9999, 123456, 199999}) QVERIFY(m.Line(i).startsWith(QStringLiteral("%1|").arg(i, 6, 10, QLatin1Char('0'))));
     QCOMPARE(m.Text(), expected);
+    // Streamed out the same, batch after batch.
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    QVERIFY(m.WriteTo(out));
+    QCOMPARE(out.data(), expected);
     // A line deep on disk can still be replaced.
     m.ReplaceLine(5, QStringLiteral("five"));
     QCOMPARE(m.Line(5), QStringLiteral("five"));
