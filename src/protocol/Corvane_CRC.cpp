@@ -67,3 +67,92 @@ std::uint16_t CalCRC16Fast(const std::uint8_t* AData, int Length) {
 const std::array<std::uint16_t, 256>& CRC16Table() {
     return kTables[0];
 }
+
+namespace {
+
+constexpr std::array<std::uint16_t, 256> makeCcittTable() {
+    std::array<std::uint16_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        std::uint16_t crc = static_cast<std::uint16_t>(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<std::uint16_t>((crc & 0x8000u) ? (crc << 1) ^ 0x1021u : crc << 1);
+        t[i] = crc;
+    }
+    return t;
+}
+
+constexpr std::array<std::uint32_t, 256> makeCrc32Table() {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t crc = i;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+        t[i] = crc;
+    }
+    return t;
+}
+
+constexpr auto kCcittTable = makeCcittTable();
+constexpr auto kCrc32Table = makeCrc32Table();
+
+static_assert(kCcittTable[1] == 0x1021 && kCrc32Table[1] == 0x77073096u);
+
+} // namespace
+
+std::uint16_t CalCRC16CcittFalse(const std::uint8_t* AData, int Length) {
+    std::uint16_t crc = 0xFFFF;
+    for (int i = 0; i < Length; ++i)
+        crc = static_cast<std::uint16_t>((crc << 8) ^ kCcittTable[((crc >> 8) ^ AData[i]) & 0xFFu]);
+    return crc;
+}
+
+std::uint32_t CalCRC32(const std::uint8_t* AData, int Length) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (int i = 0; i < Length; ++i)
+        crc = (crc >> 8) ^ kCrc32Table[(crc ^ AData[i]) & 0xFFu];
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::uint8_t CalXor8(const std::uint8_t* AData, int Length) {
+    std::uint8_t x = 0;
+    for (int i = 0; i < Length; ++i)
+        x ^= AData[i];
+    return x;
+}
+
+std::uint8_t CalSum8(const std::uint8_t* AData, int Length) {
+    unsigned sum = 0;
+    for (int i = 0; i < Length; ++i)
+        sum += AData[i];
+    return static_cast<std::uint8_t>(sum & 0xFFu);
+}
+
+int ChecksumWidth(TChecksumKind Kind) {
+    switch (Kind) {
+    case TChecksumKind::Crc16Modbus:
+    case TChecksumKind::Crc16CcittFalse: return 2;
+    case TChecksumKind::Crc32: return 4;
+    case TChecksumKind::Xor8:
+    case TChecksumKind::Sum8: return 1;
+    }
+    return 0;
+}
+
+std::uint32_t ChecksumValue(TChecksumKind Kind, const std::uint8_t* AData, int Length) {
+    switch (Kind) {
+    case TChecksumKind::Crc16Modbus: return CalCRC16Fast(AData, Length);
+    case TChecksumKind::Crc16CcittFalse: return CalCRC16CcittFalse(AData, Length);
+    case TChecksumKind::Crc32: return CalCRC32(AData, Length);
+    case TChecksumKind::Xor8: return CalXor8(AData, Length);
+    case TChecksumKind::Sum8: return CalSum8(AData, Length);
+    }
+    return 0;
+}
+
+std::vector<std::uint8_t> ChecksumBytes(TChecksumKind Kind, const std::uint8_t* AData, int Length) {
+    const std::uint32_t value = ChecksumValue(Kind, AData, Length);
+    std::vector<std::uint8_t> out;
+    for (int i = 0; i < ChecksumWidth(Kind); ++i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return out;
+}

@@ -20,6 +20,11 @@ private slots:
     void tableEntries();
     void fastMatchesBitwise();
     void appendedChecksumLeavesZero();
+    void otherChecksums_data();
+    void otherChecksums();
+    void checksumBytesLowFirst_data();
+    void checksumBytesLowFirst();
+    void crc32MatchesBitwiseReference();
 };
 
 namespace {
@@ -111,6 +116,72 @@ void TstCrc::appendedChecksumLeavesZero() {
         const std::uint16_t crc = CalCRC16Fast(data.data(), len);
         CvWriteWord(data.data() + len, crc);
         QCOMPARE(CalCRC16Fast(data.data(), len + 2), 0);
+    }
+}
+
+void TstCrc::otherChecksums_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<quint32>("expected");
+
+    const QByteArray digits("123456789");
+    QTest::newRow("modbus check") << int(TChecksumKind::Crc16Modbus) << digits << 9 << quint32(0x4B37);
+    QTest::newRow("ccitt-false check") << int(TChecksumKind::Crc16CcittFalse) << digits << 9 << quint32(0x29B1);
+    QTest::newRow("crc-32 check") << int(TChecksumKind::Crc32) << digits << 9 << quint32(0xCBF43926u);
+    // 0x31 ^ 0x32 ^ ... ^ 0x39 and 0x31 + ... + 0x39 = 0x1DD.
+    QTest::newRow("xor check") << int(TChecksumKind::Xor8) << digits << 9 << quint32(0x31);
+    QTest::newRow("sum check") << int(TChecksumKind::Sum8) << digits << 9 << quint32(0xDD);
+    QTest::newRow("ccitt-false empty") << int(TChecksumKind::Crc16CcittFalse) << digits << 0 << quint32(0xFFFF);
+    QTest::newRow("crc-32 empty") << int(TChecksumKind::Crc32) << digits << 0 << quint32(0);
+    QTest::newRow("crc-32 negative length") << int(TChecksumKind::Crc32) << digits << -3 << quint32(0);
+    QTest::newRow("xor empty") << int(TChecksumKind::Xor8) << digits << 0 << quint32(0);
+    QTest::newRow("sum wraps") << int(TChecksumKind::Sum8) << QByteArray("\xFF\xFF\x03") << 3 << quint32(0x01);
+    QTest::newRow("crc-32 one byte") << int(TChecksumKind::Crc32) << QByteArray("a") << 1 << quint32(0xE8B7BE43u);
+}
+
+void TstCrc::otherChecksums() {
+    QFETCH(int, kind);
+    QFETCH(QByteArray, data);
+    QFETCH(int, length);
+    QFETCH(quint32, expected);
+
+    QCOMPARE(quint32(ChecksumValue(static_cast<TChecksumKind>(kind), bytes(data), length)), expected);
+}
+
+void TstCrc::checksumBytesLowFirst_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("modbus") << int(TChecksumKind::Crc16Modbus) << QByteArray("\x37\x4B");
+    QTest::newRow("ccitt-false") << int(TChecksumKind::Crc16CcittFalse) << QByteArray("\xB1\x29");
+    QTest::newRow("crc-32") << int(TChecksumKind::Crc32) << QByteArray("\x26\x39\xF4\xCB");
+    QTest::newRow("xor") << int(TChecksumKind::Xor8) << QByteArray("\x31");
+    QTest::newRow("sum") << int(TChecksumKind::Sum8) << QByteArray("\xDD");
+}
+
+void TstCrc::checksumBytesLowFirst() {
+    QFETCH(int, kind);
+    QFETCH(QByteArray, expected);
+
+    const QByteArray digits("123456789");
+    const auto k = static_cast<TChecksumKind>(kind);
+    const std::vector<std::uint8_t> got = ChecksumBytes(k, bytes(digits), digits.size());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), qsizetype(got.size())), expected);
+    QCOMPARE(int(got.size()), ChecksumWidth(k));
+}
+
+void TstCrc::crc32MatchesBitwiseReference() {
+    // The table form against the defining shift-register form, over lengths and alignments.
+    const auto data = randomBytes(300, 99);
+    for (int len = 0; len <= 290; ++len) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (int i = 0; i < len; ++i) {
+            crc ^= data[std::size_t(i)];
+            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+        }
+        if (CalCRC32(data.data(), len) != (crc ^ 0xFFFFFFFFu))
+            QFAIL(qPrintable(QStringLiteral("mismatch at length %1").arg(len)));
     }
 }
 
