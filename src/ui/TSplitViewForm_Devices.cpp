@@ -520,8 +520,9 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
         const bool inMain = view == Memo1;
         const int page = PageOf(Notebook2, Name);
         const bool ownPage = page > 0 && !inMain;
-        // Saved before the view is cleared, so the file keeps the session.
-        if (ownPage) Obj->SaveLog(PortLogPath(this, Obj));
+        // Saved before the view is cleared, so the file keeps the session. The port that holds
+        // the main log is saved too: its file would otherwise end at the last auto-save.
+        if (ownPage || inMain) Obj->SaveLog(PortLogPath(this, Obj));
         if (!inMain && view) {
             Obj->ClearLog();
             Obj->ClearInternalBuff(100);
