@@ -44,17 +44,22 @@ void appendDate(QString& out, const QDate& date) {
     appendNumber(out, ok ? date.day() : 0, 2);
 }
 
-void appendTime(QString& out, const QTime& time) {
+void appendTime(QString& out, const QTime& time, bool withMs = false) {
     const bool ok = time.isValid();
     appendNumber(out, ok ? time.hour() : 0, 2);
     out += u':';
     appendNumber(out, ok ? time.minute() : 0, 2);
     out += u':';
     appendNumber(out, ok ? time.second() : 0, 2);
+    if (withMs) {
+        out += u'.';
+        appendNumber(out, ok ? time.msec() : 0, 3);
+    }
 }
 
-// Slot 0..2 = GetTimeText kinds, 3..5 = GetLogTimeText date / time / both.
-QString formatTimeSlot(int slot, const QDateTime& at) {
+// Slot 0..2 = GetTimeText kinds, 3..5 = GetLogTimeText date / time / both. withMs puts
+// ".mmm" after the seconds of the slots that have a time.
+QString formatTimeSlot(int slot, const QDateTime& at, bool withMs = false) {
     QString out;
     out.reserve(24);
     switch (slot) {
@@ -65,14 +70,14 @@ QString formatTimeSlot(int slot, const QDateTime& at) {
         break;
     case 1:
         out += u'(';
-        appendTime(out, at.time());
+        appendTime(out, at.time(), withMs);
         out += u") ";
         break;
     case 2:
         out += u'(';
         appendDate(out, at.date());
         out += u' ';
-        appendTime(out, at.time());
+        appendTime(out, at.time(), withMs);
         out += u") ";
         break;
     case 3:
@@ -80,13 +85,13 @@ QString formatTimeSlot(int slot, const QDateTime& at) {
         out += u' ';
         break;
     case 4:
-        appendTime(out, at.time());
+        appendTime(out, at.time(), withMs);
         out += u' ';
         break;
     case 5:
         appendDate(out, at.date());
         out += u'/';
-        appendTime(out, at.time());
+        appendTime(out, at.time(), withMs);
         out += u' ';
         break;
     default:
@@ -261,6 +266,17 @@ QString GetTimeText(int kind) {
     return cachedTimeSlot(kind);
 }
 
+QString GetTimeText(int kind, const QDateTime& at, bool withMs) {
+    if (kind < 0 || kind > 2) return {};
+    return formatTimeSlot(kind, at, withMs);
+}
+
+QString GetTimeText(int kind, bool withMs) {
+    if (!withMs) return GetTimeText(kind);
+    // Milliseconds change on every call: nothing worth caching.
+    return GetTimeText(kind, QDateTime::currentDateTime(), true);
+}
+
 QString GetLineNumberText(qint64 n) {
     QString out;
     out.reserve(24);
@@ -277,6 +293,16 @@ QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at) {
 QString GetLogTimeText(bool showDate, bool showTime) {
     const int slot = logTimeSlot(showDate, showTime);
     return slot < 0 ? QString() : cachedTimeSlot(slot);
+}
+
+QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at, bool withMs) {
+    const int slot = logTimeSlot(showDate, showTime);
+    return slot < 0 ? QString() : formatTimeSlot(slot, at, withMs);
+}
+
+QString GetLogTimeText(bool showDate, bool showTime, bool withMs) {
+    if (!withMs) return GetLogTimeText(showDate, showTime);
+    return GetLogTimeText(showDate, showTime, QDateTime::currentDateTime(), true);
 }
 
 QString GetLogLineNumberText(qint64 n, bool showLineNumber) {

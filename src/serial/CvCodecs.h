@@ -38,12 +38,19 @@ QByteArray StringToBytes(const QString& text);
 // Kind 0 "(YYYYMMDD) ", 1 "(hh:mm:ss) ", 2 "(YYYYMMDD hh:mm:ss) ", other kinds "".
 QString GetTimeText(int kind, const QDateTime& at);
 QString GetTimeText(int kind); // local time now; cheap, cached per second and thread
+// The same with ".mmm" after the seconds when withMs: "(hh:mm:ss.mmm) ". Kind 0 has no
+// time and stays as it is. Without withMs exactly the texts above.
+QString GetTimeText(int kind, const QDateTime& at, bool withMs);
+QString GetTimeText(int kind, bool withMs);
 // At least two digits (negative -> 0), then "| ".
 QString GetLineNumberText(qint64 n);
 
 // Main-log prefixes: "YYYYMMDD " / "hh:mm:ss " / "YYYYMMDD/hh:mm:ss " / "".
 QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at);
 QString GetLogTimeText(bool showDate, bool showTime); // local time now, cached per second
+// With ".mmm" after the seconds when withMs: "hh:mm:ss.mmm " / "YYYYMMDD/hh:mm:ss.mmm ".
+QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at, bool withMs);
+QString GetLogTimeText(bool showDate, bool showTime, bool withMs);
 QString GetLogLineNumberText(qint64 n, bool showLineNumber);
 
 // Short port name of a device-list name: "COM3" from "USB Serial Port (COM3)",

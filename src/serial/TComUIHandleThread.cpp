@@ -47,6 +47,7 @@ void TComUIHandleThread::Resume()
     {
         std::lock_guard lk(FMutex);
         FRunning = true;
+        ++FWakeCount;
     }
     FWake.notify_all();
 }
@@ -57,6 +58,8 @@ void TComUIHandleThread::Suspend()
         std::lock_guard lk(FMutex);
         FRunning = false;
     }
+    // Also ends a gap-line wait early.
+    FWake.notify_all();
     FCvComPortObj->FUiSpace.notify_all();
     std::unique_lock lk(FMutex);
     FIdle.wait(lk, [this] { return !FInPass; });
@@ -107,9 +110,15 @@ void TComUIHandleThread::Pass()
             return;
         }
     }
+    QString heldLine;
     {
         std::lock_guard lk(ReceiveLock());
         const int reset = FNeedToReset.load();
+        // A hex line held open for a gap is shown before the format change clears it.
+        if (reset == 1 && FLastByteMs >= 0 && !FPendingBytes.isEmpty()) {
+            const int n = obj->FHexModeFormatCount.load();
+            heldLine = PendingHexLine(n, obj->FHexModeWithString.load(), n > 0 && FPendingBytes.size() >= n);
+        }
         if (reset == 0) obj->ClearInternalBuffLocked(0);
         else if (reset == 1) obj->ClearInternalBuffLocked(1);
         if (FResetLocals.exchange(false)) {
@@ -117,11 +126,16 @@ void TComUIHandleThread::Pass()
             FPendingBytes.clear();
             FLastShown = -1;
             FLastShownLen = 0;
+            FLastByteMs = -1;
         }
     }
+    if (!heldLine.isEmpty()) obj->Enqueue({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(heldLine)});
     switch (obj->FReceiveFormat.load()) {
     case rfAscii: AsciiPass(); break;
-    case rfHex: HexPass(); break;
+    case rfHex:
+        if (obj->FHexGapLines.load()) HexGapPass();
+        else HexPass();
+        break;
     case rfGraphic: GraphicPass(); break;
     default: {
         std::lock_guard lk(FMutex);
@@ -139,6 +153,7 @@ void TComUIHandleThread::CaughtUp()
     FPendingBytes.clear();
     FLastShown = -1;
     FLastShownLen = 0;
+    FLastByteMs = -1;
     // Under ReceiveLock, so a receive handler that appends next also finds us asleep and wakes us.
     std::lock_guard lk(FMutex);
     FRunning = false;
@@ -248,6 +263,91 @@ void TComUIHandleThread::HexPass()
     if (obj->FComHandleThread_Wait.load()) return;
     std::lock_guard lk(ReceiveLock());
     // Bytes that came in after our look are not thrown away with the batch.
+    if (obj->FComReceiveInternalBuffer.size() > FUIStartIndex.load()) return;
+    CaughtUp();
+}
+
+QString TComUIHandleThread::PendingHexLine(int n, bool withString, bool full) const
+{
+    if (!withString) return FPendingLine;
+    const QString text = BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
+                                     static_cast<int>(FPendingBytes.size()));
+    if (full || n <= 0) return TrimControl(FPendingLine) + QStringLiteral("   ") + text;
+    return FPendingLine.leftJustified(n * 3, QLatin1Char(' ')) + QStringLiteral("   ") + text;
+}
+
+void TComUIHandleThread::HexGapPass()
+{
+    TCvComPortObj* obj = FCvComPortObj;
+    const int n = obj->FHexModeFormatCount.load();
+    const bool withString = obj->FHexModeWithString.load();
+    const qint64 gap = std::max(1, obj->FHexGapMs.load());
+    quint64 wakeSeen = 0;
+    {
+        // Taken before the bytes: a Resume after this point ends the wait below at once.
+        std::lock_guard lk(FMutex);
+        wakeSeen = FWakeCount;
+    }
+    qint64 i = FUIStartIndex.load();
+    qint64 len = 0;
+    QByteArray chunk;
+    std::vector<TCvComPortObj::TChunkStamp> stamps;
+    {
+        std::lock_guard lk(ReceiveLock());
+        const QByteArray& buffer = obj->FComReceiveInternalBuffer;
+        len = buffer.size();
+        if (len > i) chunk = buffer.mid(i, std::min(len - i, kBytesPerPass));
+        const qint64 end = i + chunk.size();
+        const auto& all = obj->FChunkStamps;
+        auto it = std::lower_bound(all.begin(), all.end(), i,
+                                   [](const TCvComPortObj::TChunkStamp& st, qint64 at) { return st.Offset < at; });
+        for (; it != all.end() && it->Offset < end; ++it) stamps.push_back(*it);
+    }
+    std::vector<TCvComPortObj::TUiOp> ops;
+    const auto flush = [&] {
+        const bool full = n > 0 && FPendingBytes.size() >= n;
+        ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, PendingHexLine(n, withString, full)});
+        FPendingLine.clear();
+        FPendingBytes.clear();
+    };
+    std::size_t s = 0;
+    for (const char c : std::as_const(chunk)) {
+        // A chunk read after a pause longer than the gap starts a line of its own.
+        while (s < stamps.size() && stamps[s].Offset <= i) {
+            const qint64 at = stamps[s++].Ms;
+            if (!FPendingBytes.isEmpty() && FLastByteMs >= 0 && at - FLastByteMs > gap) flush();
+            FLastByteMs = at;
+        }
+        const auto b = static_cast<quint8>(c);
+        const char3 cell = {QChar(QLatin1Char(kHexDigits[b >> 4])), QChar(QLatin1Char(kHexDigits[b & 15])), QChar(u' ')};
+        FPendingLine.append(cell.data(), 3);
+        FPendingBytes += c;
+        // Long runs without a pause still wrap at the line length.
+        if (n > 0 && FPendingBytes.size() >= n) flush();
+        ++i;
+    }
+    obj->FComProcessedCount += chunk.size();
+    FUIStartIndex = i;
+    if (len > i) {
+        obj->Enqueue(ops);
+        return;
+    }
+    if (!FPendingBytes.isEmpty()) {
+        // The line stays open until the gap has passed since its last byte: bytes that
+        // follow sooner belong to it. The byte buffer is kept meanwhile, so nothing resets it.
+        const qint64 wait = FLastByteMs < 0 ? 0 : FLastByteMs + gap + 1 - SteadyMs();
+        if (wait > 0) {
+            obj->Enqueue(ops);
+            std::unique_lock lk(FMutex);
+            FWake.wait_for(lk, std::chrono::milliseconds(wait),
+                           [&] { return FTerminated || !FRunning || FWakeCount != wakeSeen; });
+            return;
+        }
+        flush();
+    }
+    obj->Enqueue(ops);
+    if (obj->FComHandleThread_Wait.load()) return;
+    std::lock_guard lk(ReceiveLock());
     if (obj->FComReceiveInternalBuffer.size() > FUIStartIndex.load()) return;
     CaughtUp();
 }

@@ -37,6 +37,10 @@ private:
     void Pass();
     void AsciiPass();
     void HexPass();
+    // The hex pass with gap lines: a line ends when the bytes paused longer than the gap.
+    void HexGapPass();
+    // The line being built as the hex display writes it; full = it holds N bytes.
+    QString PendingHexLine(int n, bool withString, bool full) const;
     void GraphicPass();
     // The next bytes to show from `from` on; `len` gets the buffer's length.
     QByteArray TakeBytes(qint64 from, qint64& len) const;
@@ -51,11 +55,15 @@ private:
     bool FRunning = false;
     bool FInPass = false;
     bool FTerminated = false;
+    // Counts Resume calls, so a timed wait ends when new data come.
+    quint64 FWakeCount = 0;
     std::thread FThread;
 
     // Hex display: the line being built and its bytes.
     QString FPendingLine;
     QByteArray FPendingBytes;
+    // Gap lines: arrival (steady ms) of the last byte taken into a line, -1 for none.
+    qint64 FLastByteMs = -1;
     // ASCII display: the store line shown last and how much of it.
     qint64 FLastShown = -1;
     qint64 FLastShownLen = 0;

@@ -12,12 +12,19 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <chrono>
 #include <cstring>
 
 std::mutex& ReceiveLock()
 {
     static std::mutex lock;
     return lock;
+}
+
+qint64 SteadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComPort(nullptr)
@@ -173,10 +180,12 @@ void TCvComPortObj::ClearInternalBuffLocked(int id)
     } else if (id == 1) {
         FComUIHandleThread->FUIStartIndex = 0;
         FComReceiveInternalBuffer.clear();
+        FChunkStamps.clear();
     } else {
         FStringInternalMemo->Clear();
         FComUIHandleThread->FUIStartIndex = 0;
         FComReceiveInternalBuffer.clear();
+        FChunkStamps.clear();
     }
     FComUIHandleThread->FNeedToReset = -1;
     FComUIHandleThread->FResetLocals = true;
@@ -185,9 +194,9 @@ void TCvComPortObj::ClearInternalBuffLocked(int id)
 QString TCvComPortObj::LinePrefix(qint64 LineIndex) const
 {
     QString s = FShowLineNumber ? GetLineNumberText(LineIndex) : QString();
-    if (FShowDate && FShowTime) s += GetTimeText(2);
+    if (FShowDate && FShowTime) s += GetTimeText(2, FShowMilliseconds);
     else if (FShowDate) s += GetTimeText(0);
-    else if (FShowTime) s += GetTimeText(1);
+    else if (FShowTime) s += GetTimeText(1, FShowMilliseconds);
     return s;
 }
 
@@ -379,6 +388,9 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
         {
             std::lock_guard lk(ReceiveLock());
             if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
+            // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
+            if (format == rfHex && c > 0 && FHexGapLines.load())
+                FChunkStamps.push_back({FComReceiveInternalBuffer.size(), SteadyMs()});
             FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
         }
         FComHandleThread_Wait = false;

@@ -26,6 +26,8 @@ struct TCvComPack2;
 // object's receive handler and its workers. Never held while a view, a series or a
 // callback is called.
 std::mutex& ReceiveLock();
+// Milliseconds of a monotonic clock: arrival stamps of received chunks.
+qint64 SteadyMs();
 
 enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfFile = 4 };
 enum TSendFormat { sfAscii = 0, sfHex = 1, sfProtocol = 2 };
@@ -123,6 +125,11 @@ public:
     bool FShowSendedLog = false;
     std::atomic<bool> FHexModeWithString{true};
     std::atomic<int> FHexModeFormatCount{16};
+    // ".mmm" after the seconds of time prefixes.
+    bool FShowMilliseconds = false;
+    // Hex display: a new line when the bytes pause for longer than FHexGapMs.
+    std::atomic<bool> FHexGapLines{false};
+    std::atomic<int> FHexGapMs{20};
     bool FCompatibleUnicode = false;
     bool FNeedCRC16 = false;
     int FProtocalData = 0;
@@ -196,6 +203,13 @@ private:
     std::unique_ptr<TComUIHandleThread> FComUIHandleThread;
     std::unique_ptr<TComPackParserHandleThread> FComPackParserThread;
     std::unique_ptr<QFile> FFileStream;
+    // When each chunk of the byte buffer was read from the device (hex format with gap
+    // lines only): offset of its first byte and the steady clock in ms. Under ReceiveLock.
+    struct TChunkStamp {
+        qint64 Offset;
+        qint64 Ms;
+    };
+    std::vector<TChunkStamp> FChunkStamps;
     int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;
     bool FCaptureErrorReported = false;
     QString FLogSaveError;

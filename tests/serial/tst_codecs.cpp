@@ -42,6 +42,8 @@ private slots:
     void stringToBytesRoundTrip();
     void timeText_data();
     void timeText();
+    void timeTextWithMs_data();
+    void timeTextWithMs();
     void currentTimeText_data();
     void currentTimeText();
     void currentTimeTextFollowsClock();
@@ -254,6 +256,37 @@ void TestCodecs::timeText() {
     QCOMPARE(GetLogTimeText(false, true, kAt), u"14:03:09 "_s);
     QCOMPARE(GetLogTimeText(true, true, kAt), u"20240307/14:03:09 "_s);
     QCOMPARE(GetLogTimeText(false, false, kAt), QString());
+}
+
+void TestCodecs::timeTextWithMs_data() {
+    QTest::addColumn<int>("kind"); // log variant (date, time, both) when kind < 0
+    QTest::addColumn<int>("ms");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0 date has no time") << 0 << 45 << "(20240307) ";
+    QTest::newRow("1 time") << 1 << 45 << "(14:03:09.045) ";
+    QTest::newRow("2 both") << 2 << 999 << "(20240307 14:03:09.999) ";
+    QTest::newRow("1 time, 0 ms") << 1 << 0 << "(14:03:09.000) ";
+    QTest::newRow("log date") << -1 << 7 << "20240307 ";
+    QTest::newRow("log time") << -2 << 7 << "14:03:09.007 ";
+    QTest::newRow("log both") << -3 << 120 << "20240307/14:03:09.120 ";
+}
+
+void TestCodecs::timeTextWithMs() {
+    QFETCH(int, kind);
+    QFETCH(int, ms);
+    QFETCH(QString, text);
+    const QDateTime at = kAt.addMSecs(ms);
+    if (kind >= 0) {
+        QCOMPARE(GetTimeText(kind, at, true), text);
+        // Without the option the text is the one of old, whatever the milliseconds.
+        QCOMPARE(GetTimeText(kind, at, false), GetTimeText(kind, kAt));
+    } else {
+        const bool date = kind != -2, time = kind != -1;
+        QCOMPARE(GetLogTimeText(date, time, at, true), text);
+        QCOMPARE(GetLogTimeText(date, time, at, false), GetLogTimeText(date, time, kAt));
+    }
+    static const QRegularExpression shape(u"^\\(\\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\) $"_s);
+    QVERIFY(shape.match(GetTimeText(1, true)).hasMatch());
 }
 
 void TestCodecs::currentTimeText_data() {
