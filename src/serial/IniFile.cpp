@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 namespace {
 
@@ -68,7 +69,10 @@ bool TIniFile::LoadFromData(const QByteArray& data) {
         m_bom = true;
         bytes = bytes.sliced(3);
     }
-    const QString text = QString::fromUtf8(bytes);
+    // A second byte-order mark is text: fromUtf8 would drop it too, and every save would
+    // then lose one more.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = decode(bytes);
 
     std::vector<Line> lines;
     const qsizetype size = text.size();
