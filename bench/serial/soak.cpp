@@ -84,6 +84,12 @@ int main(int argc, char** argv)
 
     device.terminate();
     device.waitForFinished(5000);
+    std::sort(lateness.begin(), lateness.end());
+    const double p99 = lateness.empty() ? 0.0 : lateness[size_t(lateness.size() * 0.99)];
+    const double worst = lateness.empty() ? 0.0 : lateness.back();
+    // Printed before the log is checked: that takes a while for an hour of data.
+    std::printf("GUI lateness while receiving: p99 %.1f ms, max %.1f ms\n", p99, worst);
+    std::fflush(stdout);
     // Let the display catch up with what was received, then save the log as the program does.
     QElapsedTimer settle;
     settle.start();
@@ -110,10 +116,9 @@ int main(int argc, char** argv)
         });
         if (hex) hexBytes += cells.size();
     }
-    std::sort(lateness.begin(), lateness.end());
     const qint64 received = obj.FComReceiveCount.load();
     std::printf("received %lld bytes, log lines %lld, bytes in the saved log %lld (%s), GUI lateness p99 %.1f ms, max %.1f ms\n",
                 received, lines, hexBytes, hexBytes == received ? "all" : "MISSING",
-                lateness.empty() ? 0.0 : lateness[size_t(lateness.size() * 0.99)], lateness.empty() ? 0.0 : lateness.back());
+                p99, worst);
     return hexBytes == received ? 0 : 1;
 }
