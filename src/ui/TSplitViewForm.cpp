@@ -73,6 +73,7 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     ConnectLogHandlers();
     ConnectSendHandlers();
     ConnectFileTransferHandlers();
+    ConnectDebugOptions();
 
     // As designed, the window starts transparent at 238.
     CheckBox7Click();

@@ -13,6 +13,8 @@
 #include <memory>
 
 class QAction;
+class QBoxLayout;
+class QLineEdit;
 class QSpinBox;
 class TCvChart;
 class TCvChartPage;
@@ -447,6 +449,27 @@ private:
     TDeviceMonitor* FDeviceMonitor = nullptr;
     bool FSendingFile = false;
     qint64 FStatusPaintMs = 0;
+
+public:
+    // Debugging options (TSplitViewForm_DebugOptions.cpp): millisecond time stamps and hex
+    // lines that end at a receive gap (advanced page), the checksum calculator (block send).
+    QCheckBox* CheckBoxMsTime = nullptr;
+    QCheckBox* CheckBoxHexGap = nullptr;
+    QSpinBox* SpinHexGapMs = nullptr;
+    QComboBox* ComboCrcKind = nullptr;
+    QLineEdit* EditCrcResult = nullptr;
+    QPushButton* ButtonCrcCalc = nullptr;
+    QPushButton* ButtonCrcAppend = nullptr;
+    QLabel* LabelCrcHelp = nullptr;
+    // The time-stamp and gap options to one port object, or to all when none is given.
+    void ApplyDebugOptions(TCvComPortObj* Obj = nullptr);
+    void ButtonCrcCalcClick();
+    void ButtonCrcAppendClick();
+
+private:
+    void CreateCrcRow(QBoxLayout* column);
+    void ConnectDebugOptions();
+    void ApplyDebugCaptions();
 
 public:
     // Reconnecting a port whose device came back, and the modem lines of the selected

@@ -218,6 +218,7 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
         ComboBoxEx1->addItem(portIcon, d.FullName);
         if (GetDeciceByFullName(d.FullName)) continue;
         auto* obj = new TCvComPortObj(this, d.FullName);
+        ApplyDebugOptions(obj);
         obj->LoadSettings(stIniFile, PortSettingsPath(this, d.FullName));
         // The device found is the one to open, whatever port an old settings file names.
         obj->SetPort(d.Kind == TSerialPortKind::Virtual ? d.DevicePath : d.Node);

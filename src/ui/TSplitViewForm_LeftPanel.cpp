@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -169,6 +170,8 @@ void TSplitViewForm::CreateAdvancedPage(QWidget* page)
     wide(CheckBox25);
     CheckBox3 = NewCheckBox(u"CheckBox3"_s, u"发送和接收记录前面显示年月日期"_s, false);
     wide(CheckBox3);
+    CheckBoxMsTime = NewCheckBox(u"CheckBoxMsTime"_s, u"时间信息精确到毫秒"_s, false);
+    wide(CheckBoxMsTime);
     CheckBox4 = NewCheckBox(u"CheckBox4"_s, u"数据记录前面显示行号"_s, true);
     wide(CheckBox4);
     CheckBox5 = NewCheckBox(u"CheckBox5"_s, u"显示串口正在发送的数据"_s, true);
@@ -177,6 +180,13 @@ void TSplitViewForm::CreateAdvancedPage(QWidget* page)
     wide(CheckBox9);
     ComboBox8 = NewComboBox(u"ComboBox8"_s, {u"Hexadecimal 16Bytes Align"_s, u"Hexadecimal 32Bytes Align"_s, u"None"_s});
     wide(ComboBox8);
+    CheckBoxHexGap = NewCheckBox(u"CheckBoxHexGap"_s, u"十六进制接收停顿后换行(毫秒)"_s, false);
+    SpinHexGapMs = Named(new QSpinBox, u"SpinHexGapMs"_s);
+    SpinHexGapMs->setRange(1, 60000);
+    SpinHexGapMs->setValue(20);
+    SpinHexGapMs->setToolTip(u"ms"_s);
+    wide(CheckBoxHexGap);
+    wide(SpinHexGapMs);
     CheckBox6 = NewCheckBox(u"CheckBox6"_s, u"Switch To English Language"_s, false);
     wide(CheckBox6);
     CheckBox1 = NewCheckBox(u"CheckBox1"_s, u"创建桌面快捷方式"_s, true);

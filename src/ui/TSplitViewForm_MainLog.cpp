@@ -14,7 +14,8 @@ void TSplitViewForm::MainLogPrint(const QString& Text)
     if (reuseLast) --n;
     QString line = GetLogLineNumberText(n, CheckBox4->isChecked());
     if (CheckBox25->isChecked() || CheckBox3->isChecked())
-        line += GetLogTimeText(CheckBox3->isChecked(), CheckBox25->isChecked());
+        line += GetLogTimeText(CheckBox3->isChecked(), CheckBox25->isChecked(),
+                               CheckBoxMsTime && CheckBoxMsTime->isChecked());
     line += Text;
     if (reuseLast) lines.ReplaceLine(n, line);
     else lines.Add(line);

@@ -80,6 +80,7 @@ void TSplitViewForm::CreateBlockSendPage(QWidget* page)
     column->addWidget(Panel2);
     Button25 = NewButton(u"Button25"_s, u"格式化成十六进制格式"_s);
     column->addWidget(Button25);
+    CreateCrcRow(column);
 }
 
 void TSplitViewForm::CreateSingleSendPage(QWidget* page)

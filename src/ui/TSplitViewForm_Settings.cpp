@@ -36,6 +36,10 @@ void TSplitViewForm::TorvinLoadCfg()
     CheckBoxDTR->setChecked(p.MODEMDTR);
     CheckBoxRTS->setChecked(p.MODEMRTS);
     SpinPulseMs->setValue(p.PULSEMS);
+    CheckBoxMsTime->setChecked(p.MSTIMESTAMP);
+    SpinHexGapMs->setValue(p.HEXGAPMS);
+    CheckBoxHexGap->setChecked(p.HEXGAPLINES);
+    ComboCrcKind->setCurrentIndex(p.CRCKIND);
     QFont font = Memo1->font();
     font.setFamily(p.FONTNAME);
     // A size that is no size keeps the one the view has.
@@ -69,6 +73,10 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.MODEMDTR = CheckBoxDTR->isChecked();
     p.MODEMRTS = CheckBoxRTS->isChecked();
     p.PULSEMS = SpinPulseMs->value();
+    p.MSTIMESTAMP = CheckBoxMsTime->isChecked();
+    p.HEXGAPLINES = CheckBoxHexGap->isChecked();
+    p.HEXGAPMS = SpinHexGapMs->value();
+    p.CRCKIND = ComboCrcKind->currentIndex();
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;
