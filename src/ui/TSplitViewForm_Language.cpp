@@ -80,7 +80,9 @@ void TSplitViewForm::UpdateUiLaunguage(const QString& Lang)
 {
     UILanguage = Lang == u"EN"_s ? u"EN"_s : u"CN"_s;
     const QString file = LangFileName(UILanguage);
-    if (!QFileInfo::exists(file)) ApplyBuiltInCaptions(UILanguage);
+    // English captions start from the built-in ones also when the file exists: a damaged file
+    // then leaves its missing captions in English rather than in the other language.
+    ApplyBuiltInCaptions(UILanguage);
     ApplyLangFile(file);
     ApplySystemFixedTexts(UILanguage);
     if (UILanguage == u"EN"_s) ApplyUiFont(u"EN"_s);

@@ -1,5 +1,6 @@
 // The configuration folder, Setting/ or Logs/ read-only or full while the window runs: every
 // failed write is told once, receiving goes on, and the files saved before stay as they were.
+#include "CvCodecs.h"
 #include "MountSandbox.h"
 #include "PtyPair.h"
 #include "TCvComPortObj.h"
@@ -18,6 +19,7 @@
 #include <QtTest>
 
 #include "TStringGrid.h"
+#include "TUpDown.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -88,20 +90,22 @@ void Receive(PtyPair& pty, TCvComPortObj* obj, const QByteArray& bytes)
 
 } // namespace
 
+#define REQUIRE_SANDBOX()                                                                                          \
+    do {                                                                                                           \
+        if (!MountSandbox::Entered())                                                                              \
+            QSKIP(qPrintable(u"No mount namespace for read-only and full file systems here: "_s + gSandboxProblem)); \
+    } while (false)
+
 class TstStorageFaults : public QObject {
     Q_OBJECT
 private slots:
-    void init();
     void faultyFolder_data();
     void faultyFolder();
     void startWithoutFolders();
+    void corruptFiles_data();
+    void corruptFiles();
 };
 
-void TstStorageFaults::init()
-{
-    if (!MountSandbox::Entered())
-        QSKIP(qPrintable(u"No mount namespace for read-only and full file systems here: "_s + gSandboxProblem));
-}
 
 void TstStorageFaults::faultyFolder_data()
 {
@@ -117,6 +121,7 @@ void TstStorageFaults::faultyFolder()
 {
     QFETCH(QString, where);
     QFETCH(bool, full);
+    REQUIRE_SANDBOX();
     UiTestEnv env;
     PtyPair pty;
     const QString logsDir = env.CfgDir() + u"Logs/"_s;
@@ -212,6 +217,7 @@ void TstStorageFaults::faultyFolder()
 void TstStorageFaults::startWithoutFolders()
 {
     // A configuration folder that is read-only and empty: no Setting/ or Logs/ can be made.
+    REQUIRE_SANDBOX();
     UiTestEnv env;
     Mounts mounts;
     QDir().mkpath(env.CfgDir());
@@ -233,6 +239,64 @@ void TstStorageFaults::startWithoutFolders()
     QVERIFY(env.boxes.first().contains(u"Corvane.ini"_s));
     w.reset();
     QCOMPARE(QDir(env.CfgDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+void TstStorageFaults::corruptFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QByteArray junk(64 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < junk.size(); ++i) junk[i] = char((i * 131 + 7) % 256);
+    const QByteArray oneLine = "[MyPreference]\r\nLOOPCOUNT=" + QByteArray(100 * 1024 * 1024, '9');
+    const QByteArray duplicates = "[MyPreference]\r\nLOOPCOUNT=abc\r\n[MyPreference]\r\nLOOPCOUNT=7\r\n"
+                                  "[LANGUAGE]\r\n[LANGUAGE]\r\nMESSAGE_22\r\n[]\r\n=\r\n";
+    const QByteArray noEquals = "[MyPreference]\r\nLOOPCOUNT\r\nTheme\r\nBaudRate\r\n[LANGUAGE]\r\nMESSAGE_22\r\n";
+    for (const QString& file : {u"Corvane.ini"_s, u"Lang_EN.ini"_s, u"port"_s}) {
+        QTest::addRow("%s: binary junk", qPrintable(file)) << file << junk;
+        QTest::addRow("%s: 100 MB on one line", qPrintable(file)) << file << oneLine;
+        QTest::addRow("%s: duplicate sections", qPrintable(file)) << file << duplicates;
+        QTest::addRow("%s: keys without =", qPrintable(file)) << file << noEquals;
+    }
+}
+
+void TstStorageFaults::corruptFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    UiTestEnv env;
+    PtyPair pty;
+    const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+    {
+        auto w = UiTestEnv::Start("en_US");
+        w->CheckBox1->setChecked(false);
+        QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+        QVERIFY(OpenPort(*w, name));
+        w->Button2->click(); // closing stores the port's settings file
+        w->close();
+    }
+    const QString path = env.SettingDir() + (file == u"port"_s ? SafeFileNamePart(name) + u".ini"_s : file);
+    QVERIFY(QFileInfo::exists(path));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(content), content.size());
+    }
+
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    w->CheckBox1->setChecked(false);
+    QVERIFY(env.boxes.isEmpty());
+    // What could not be read keeps its default; the window works.
+    QCOMPARE(w->Button3->text(), u"StopSend"_s);
+    if (file == u"Corvane.ini"_s) QVERIFY(w->UpDown3->Position() != 7);
+    TCvComPortObj* obj = OpenPort(*w, name);
+    if (file != u"Corvane.ini"_s) {
+        QVERIFY(obj);
+        if (file == u"port"_s) QCOMPARE(obj->BaudRate(), int(br9600));
+        Receive(pty, obj, "still working\r\n");
+        QCOMPARE(Lines(obj->LogMemo()).filter(u"still working"_s).size(), 1);
+    }
+    w->close();
 }
 
 int main(int argc, char** argv)
