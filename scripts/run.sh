@@ -20,14 +20,6 @@ trap 'kill "$sim" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 
 # The device list keeps user-added ports in Corvane.ini; add the simulator's link once.
-ini="${XDG_DATA_HOME:-$HOME/.local/share}/My Corvane/Setting/Corvane.ini"
-mkdir -p "$(dirname "$ini")"
-if ! grep -qF "$link" "$ini" 2>/dev/null; then
-  if grep -q '^\[VirtualPorts\]' "$ini" 2>/dev/null; then
-    echo "run.sh: $ini already lists virtual ports; add $link from the device list's menu" >&2
-  else
-    printf '[VirtualPorts]\r\nCount=1\r\nPort1=%s\r\n' "$link" >> "$ini"
-  fi
-fi
+scripts/list-virtual-port.sh "$link"
 echo "Simulated device: Virtual Port ($link)"
 build/src/corvane "$@"
