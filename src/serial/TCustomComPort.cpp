@@ -277,7 +277,12 @@ void TCustomComPort::OnReadable()
     if (lostError) {
         if (FNotifier) FNotifier->setEnabled(false);
         // Close later, not from inside the notifier's own activation.
-        QMetaObject::invokeMethod(this, [this, lostError] { HandleDeviceLost(lostError); }, Qt::QueuedConnection);
+        // Only for this open session: a port closed and opened again meanwhile (its device
+        // came back) is another session and stays open.
+        const quint64 session = FSession;
+        QMetaObject::invokeMethod(
+            this, [this, lostError, session] { if (session == FSession) HandleDeviceLost(lostError); },
+            Qt::QueuedConnection);
     }
 }
 
