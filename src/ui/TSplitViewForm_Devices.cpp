@@ -505,9 +505,10 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     }
     obj->Log(u"Device "_s + obj->FComportFullName + u" was opened."_s);
     StopWaitingForReconnect(obj->FComportFullName);
-    NoteModemSupport(obj);
     obj->Log(QString());
     obj->SaveLog(PortLogPath(this, obj));
+    // After the open lines the log file starts with.
+    NoteModemSupport(obj);
     const int tab = PageOf(Notebook2, Name);
     if (tab >= 0 && TabSet2->currentIndex() != tab) TabSet2->setCurrentIndex(tab);
     if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);

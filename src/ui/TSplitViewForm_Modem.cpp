@@ -142,8 +142,8 @@ void TSplitViewForm::ButtonPulseDTRClick()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj || !obj->Connected()) return;
-    // The port keeps the level the box shows; the pulse ends on it.
-    obj->SetDTR(CheckBoxDTR->isChecked());
+    // The pulse ends on the level the box shows (they agree unless set from elsewhere).
+    if (obj->DTR() != CheckBoxDTR->isChecked()) obj->SetDTR(CheckBoxDTR->isChecked());
     obj->PulseDTR(SpinPulseMs->value());
 }
 
@@ -151,7 +151,7 @@ void TSplitViewForm::ButtonPulseRTSClick()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj || !obj->Connected()) return;
-    obj->SetRTS(CheckBoxRTS->isChecked());
+    if (obj->RTS() != CheckBoxRTS->isChecked()) obj->SetRTS(CheckBoxRTS->isChecked());
     obj->PulseRTS(SpinPulseMs->value());
 }
 

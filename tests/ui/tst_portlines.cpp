@@ -5,11 +5,13 @@
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
+#include "TSplitView.h"
 #include "UiTestEnv.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -253,6 +255,11 @@ void TstPortLines::reconnectOptionFollowsSelection()
     LinkRig r;
     TSplitViewForm& w = *r.w;
     r.Select(r.Name());
+    // Beside the line settings, in English here.
+    QVERIFY(w.GroupBox2->isAncestorOf(w.CheckBoxReconnect));
+    QVERIFY(w.SV_L->isAncestorOf(w.GroupBoxModem));
+    QCOMPARE(w.CheckBoxReconnect->text(), u"Reopen when the device comes back"_s);
+    QCOMPARE(w.ButtonPulseDTR->text(), u"Pulse DTR"_s);
     w.CheckBoxReconnect->click();
     r.Select(r.OtherName());
     QVERIFY(!w.CheckBoxReconnect->isChecked());
@@ -306,11 +313,15 @@ void TstPortLines::openAppliesLevelsThenTogglesAndPulses()
     pulse->click();
     // The inversion is made at once; the restore waits for the event loop, which keeps
     // the window answering meanwhile.
-    QCOMPARE(lines.Writes(), (QList<Req>{{asked(level), bit}, {asked(!level), bit}}));
-    QTRY_COMPARE_WITH_TIMEOUT(lines.Writes().size(), 3, 10000);
+    QCOMPARE(lines.Writes(), (QList<Req>{{asked(!level), bit}}));
+    pulse->click(); // a second press during the pulse neither cuts nor repeats it
+    QCOMPARE(lines.Writes(), (QList<Req>{{asked(!level), bit}}));
+    QTRY_COMPARE_WITH_TIMEOUT(lines.Writes().size(), 2, 10000);
     QCOMPARE(lines.Writes().last(), (Req{asked(level), bit}));
     QCOMPARE((lines.Outputs() & bit) != 0, level);
     QCOMPARE(box->isChecked(), level);
+    QTest::qWait(300);
+    QCOMPARE(lines.Writes().size(), 2);
 }
 
 void TstPortLines::inputsReachLabels_data()
