@@ -127,9 +127,10 @@ void TComUIHandleThread::Pass()
             FLastShown = -1;
             FLastShownLen = 0;
             FLastByteMs = -1;
+            FLastWallMs = 0;
         }
     }
-    if (!heldLine.isEmpty()) obj->Enqueue({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(heldLine)});
+    if (!heldLine.isEmpty()) obj->Enqueue({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(heldLine), FLineWallMs});
     switch (obj->FReceiveFormat.load()) {
     case rfAscii: AsciiPass(); break;
     case rfHex:
@@ -154,6 +155,7 @@ void TComUIHandleThread::CaughtUp()
     FLastShown = -1;
     FLastShownLen = 0;
     FLastByteMs = -1;
+    FLastWallMs = 0;
     // Under ReceiveLock, so a receive handler that appends next also finds us asleep and wakes us.
     std::lock_guard lk(FMutex);
     FRunning = false;
@@ -306,7 +308,8 @@ void TComUIHandleThread::HexGapPass()
     std::vector<TCvComPortObj::TUiOp> ops;
     const auto flush = [&] {
         const bool full = n > 0 && FPendingBytes.size() >= n;
-        ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, PendingHexLine(n, withString, full)});
+        // The line's time is when its first byte was read, not when it is shown.
+        ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, PendingHexLine(n, withString, full), FLineWallMs});
         FPendingLine.clear();
         FPendingBytes.clear();
     };
@@ -314,10 +317,12 @@ void TComUIHandleThread::HexGapPass()
     for (const char c : std::as_const(chunk)) {
         // A chunk read after a pause longer than the gap starts a line of its own.
         while (s < stamps.size() && stamps[s].Offset <= i) {
-            const qint64 at = stamps[s++].Ms;
+            const qint64 at = stamps[s].Ms;
             if (!FPendingBytes.isEmpty() && FLastByteMs >= 0 && at - FLastByteMs > gap) flush();
             FLastByteMs = at;
+            FLastWallMs = stamps[s++].WallMs;
         }
+        if (FPendingBytes.isEmpty()) FLineWallMs = FLastWallMs;
         const auto b = static_cast<quint8>(c);
         const char3 cell = {QChar(QLatin1Char(kHexDigits[b >> 4])), QChar(QLatin1Char(kHexDigits[b & 15])), QChar(u' ')};
         FPendingLine.append(cell.data(), 3);

@@ -64,6 +64,9 @@ private:
     QByteArray FPendingBytes;
     // Gap lines: arrival (steady ms) of the last byte taken into a line, -1 for none.
     qint64 FLastByteMs = -1;
+    // Wall-clock arrival of the chunk being taken, and of the first byte of the open line.
+    qint64 FLastWallMs = 0;
+    qint64 FLineWallMs = 0;
     // ASCII display: the store line shown last and how much of it.
     qint64 FLastShown = -1;
     qint64 FLastShownLen = 0;

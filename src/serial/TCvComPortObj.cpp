@@ -200,6 +200,15 @@ QString TCvComPortObj::LinePrefix(qint64 LineIndex) const
     return s;
 }
 
+QString TCvComPortObj::LinePrefix(qint64 LineIndex, const QDateTime& At) const
+{
+    QString s = FShowLineNumber ? GetLineNumberText(LineIndex) : QString();
+    if (FShowDate && FShowTime) s += GetTimeText(2, At, FShowMilliseconds);
+    else if (FShowDate) s += GetTimeText(0, At, false);
+    else if (FShowTime) s += GetTimeText(1, At, FShowMilliseconds);
+    return s;
+}
+
 void TCvComPortObj::Notify(int count)
 {
     if (FCallBackFun) FCallBackFun(count);
@@ -215,7 +224,7 @@ void TCvComPortObj::Log(const QString& Msg)
     ApplyLog(Msg, false);
 }
 
-void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker)
+void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
 {
     if (!FLogMemo || !FLogMemo->parentWidget()) {
         // A worker's lines are not turned into a flood of message boxes.
@@ -225,15 +234,18 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker)
     TLogModel& view = FLogMemo->Model();
     const qint64 first = view.LineCount();
     const bool prefixed = FShowLineNumber || FShowDate || FShowTime;
+    const auto prefix = [&](qint64 line) {
+        return atMs > 0 ? LinePrefix(line, QDateTime::fromMSecsSinceEpoch(atMs)) : LinePrefix(line);
+    };
     if (!prefixed) {
         view.Add(Msg);
     } else if (!Msg.isEmpty() && !Msg.contains(QLatin1String("\r\n"))) {
         // One line: the prefix goes on before it is added (the same text, one change less).
-        view.Add(LinePrefix(first) + Msg);
+        view.Add(prefix(first) + Msg);
     } else {
         view.Add(Msg);
         const qint64 count = view.LineCount();
-        for (qint64 i = first; i < count; ++i) view.ReplaceLine(i, LinePrefix(i) + view.Line(i));
+        for (qint64 i = first; i < count; ++i) view.ReplaceLine(i, prefix(i) + view.Line(i));
     }
     // Changes applied in a batch scroll once, at its end.
     if (FDraining) FScrollAfterBatch = true;
@@ -390,7 +402,7 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
             if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
             // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
             if (format == rfHex && c > 0 && FHexGapLines.load())
-                FChunkStamps.push_back({FComReceiveInternalBuffer.size(), SteadyMs()});
+                FChunkStamps.push_back({FComReceiveInternalBuffer.size(), SteadyMs(), QDateTime::currentMSecsSinceEpoch()});
             FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
         }
         FComHandleThread_Wait = false;
@@ -547,7 +559,7 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
 {
     switch (op.kind) {
     case TUiOp::LogMsg:
-        ApplyLog(op.text, true);
+        ApplyLog(op.text, true, op.at);
         return;
     case TUiOp::Callback:
         Notify(op.count);

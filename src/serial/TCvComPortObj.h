@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+class QDateTime;
 class QKeyEvent;
 class TCvComProtocal;
 class TCvSeries;
@@ -84,6 +85,8 @@ public:
     void LogBuff(const QString& flag, const quint8* Buff, int Len);
     void ClearLog();
     QString LinePrefix(qint64 LineIndex) const;
+    // The same with the time of At instead of now.
+    QString LinePrefix(qint64 LineIndex, const QDateTime& At) const;
     // False when the file could not be written; the old file stays whole. The first failure
     // is told in the log, later ones only after a save has worked again.
     bool SaveLog(const QString& FullLogFilePath);
@@ -171,12 +174,14 @@ private:
         int count = 0;
         double y = 0;
         QString text;
+        // LogMsg: when its first byte was read (ms since the epoch); 0 = when shown.
+        qint64 at = 0;
     };
 
     qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out) override;
     void ClearReceived() override;
 
-    void ApplyLog(const QString& Msg, bool fromWorker);
+    void ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs = 0);
     void ApplyOp(const TUiOp& op);
     void Enqueue(TUiOp&& op);
     void Enqueue(std::vector<TUiOp>& ops);
@@ -208,6 +213,7 @@ private:
     struct TChunkStamp {
         qint64 Offset;
         qint64 Ms;
+        qint64 WallMs; // the same moment on the wall clock, for the line's time prefix
     };
     std::vector<TChunkStamp> FChunkStamps;
     int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;

@@ -49,6 +49,7 @@ private slots:
     void hexGapLines();
     void hexGapLinesBehindABacklog_data();
     void hexGapLinesBehindABacklog();
+    void hexGapLineTakesTheArrivalTime();
     void crcAppend_data();
     void crcAppend();
     void crcInvalidHex_data();
@@ -234,6 +235,31 @@ void TstDebugOptions::hexGapLinesBehindABacklog()
         return gapLines ? tail == expected : tail.last().endsWith(expected.last());
     };
     QTRY_VERIFY2_WITH_TIMEOUT(tailMatches(), qPrintable(a.Lines().mid(a.Lines().size() - 3).join(u'|')), 15000);
+}
+
+void TstDebugOptions::hexGapLineTakesTheArrivalTime()
+{
+    // The line is written only once the gap has passed; its time is still the time its
+    // first byte was read.
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    a.Attach(*w);
+    ApplyPanel(*w, rfHex, true, false);
+    w->CheckBoxMsTime->click();
+    w->SpinHexGapMs->setValue(1500);
+    w->CheckBoxHexGap->click();
+    const QDateTime before = QDateTime::currentDateTime();
+    a.Receive("\x01\x02");
+    const QDateTime read = QDateTime::currentDateTime();
+    QTRY_COMPARE_WITH_TIMEOUT(NonEmpty(a.Lines()).size(), 1, 15000);
+    const QString line = NonEmpty(a.Lines()).at(0);
+    const QRegularExpressionMatch m = QRegularExpression(u"^\\((\\d{2}:\\d{2}:\\d{2}\\.\\d{3})\\) 01 02 $"_s).match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    const QTime at = QTime::fromString(m.captured(1), u"HH:mm:ss.zzz"_s);
+    QVERIFY2(at >= before.time() && at <= read.time(), qPrintable(line + u" read between "_s + before.time().toString(u"HH:mm:ss.zzz"_s) +
+                                                                 u" and "_s + read.time().toString(u"HH:mm:ss.zzz"_s)));
 }
 
 void TstDebugOptions::crcAppend_data()
