@@ -44,7 +44,6 @@ class TStringGrid;
 class TTabSet;
 class TUpDown;
 class TLogSearch;
-class QLineEdit;
 
 // One entry of the list of known serial devices: full device name and its port object,
 // which the window owns until it closes.
