@@ -40,8 +40,8 @@ struct TCvPreferences {
     bool MSTIMESTAMP = false;  // ".mmm" after the seconds of time prefixes
     bool HEXGAPLINES = false;  // hex display: a new line after a receive gap
     int HEXGAPMS = 20;         // that gap, in milliseconds
-    bool MODEMDTR = true;      // DTR level set on the current port
-    bool MODEMRTS = true;      // RTS level set on the current port
+    bool MODEMDTR = false;     // DTR level set on ports (low: as the port layer sets it by default)
+    bool MODEMRTS = false;     // RTS level set on ports (low unless hardware flow control drives it)
     int PULSEMS = 100;         // length of a DTR/RTS pulse
     bool FINDCASE = false;     // find in log: match case
     int CRCKIND = 0;           // checksum calculator: selected kind

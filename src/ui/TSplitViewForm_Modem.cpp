@@ -50,8 +50,8 @@ void TSplitViewForm::CreateModemControls()
 
     GroupBoxModem = Named(new QGroupBox, u"GroupBoxModem"_s);
     auto* grid = new QGridLayout(GroupBoxModem);
-    CheckBoxDTR = NewCheckBox(u"CheckBoxDTR"_s, u"DTR"_s, true);
-    CheckBoxRTS = NewCheckBox(u"CheckBoxRTS"_s, u"RTS"_s, true);
+    CheckBoxDTR = NewCheckBox(u"CheckBoxDTR"_s, u"DTR"_s, false);
+    CheckBoxRTS = NewCheckBox(u"CheckBoxRTS"_s, u"RTS"_s, false);
     ButtonPulseDTR = NewButton(u"ButtonPulseDTR"_s, QString());
     ButtonPulseRTS = NewButton(u"ButtonPulseRTS"_s, QString());
     SpinPulseMs = Named(new QSpinBox, u"SpinPulseMs"_s);

@@ -412,8 +412,10 @@ void TstPortLines::optionsSurviveRestart()
         QVERIFY(w->AddVirtualPort(pty.SlavePath()));
         select(*w);
         if (reconnect) w->CheckBoxReconnect->click();
-        if (!dtr) w->CheckBoxDTR->click();
-        if (!rts) w->CheckBoxRTS->click();
+        // Both start low, as the port layer leaves them.
+        QVERIFY(!w->CheckBoxDTR->isChecked() && !w->CheckBoxRTS->isChecked());
+        if (dtr) w->CheckBoxDTR->click();
+        if (rts) w->CheckBoxRTS->click();
         w->SpinPulseMs->setValue(pulseMs);
         w->close();
     }
