@@ -54,7 +54,7 @@ void TstComPort::receiveEventsOnGuiThread()
     port.SetOnRxChar([&](TCustomComPort* sender, int count) {
         nested |= inHandler;
         inHandler = true;
-        onGui &= QThread::currentThread() == qApp->thread();
+        onGui &= QThread::currentThread() == QCoreApplication::instance()->thread();
         QCOMPARE(count, sender->InputCount());
         QByteArray buf(count, 0);
         total += sender->Read(buf.data(), count);
