@@ -179,6 +179,17 @@ QString TCustomComPort::DevicePath(const QString& port)
     return QStringLiteral("/dev/") + port;
 }
 
+bool TCustomComPort::TryOpen(QString* hint)
+{
+    try {
+        Open();
+    } catch (const EComPort& e) {
+        if (hint) *hint = e.Hint();
+    } catch (...) {
+    }
+    return Connected();
+}
+
 void TCustomComPort::Open()
 {
     if (FConnected) return;

@@ -92,6 +92,9 @@ public:
     ~TCustomComPort() override;
 
     void Open();
+    // Open() for callers that report failures themselves: false when the port is not open
+    // afterwards, with the port layer's hint (e.g. the group that grants access) in *hint.
+    bool TryOpen(QString* hint);
     void Close();
     bool Connected() const { return FConnected; }
 

@@ -492,13 +492,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
 
     ApplyModemLevels(obj);
     QString hint;
-    try {
-        obj->Open();
-    } catch (const EComPort& e) {
-        hint = e.Hint();
-    } catch (...) {
-    }
-    if (!obj->Connected()) {
+    if (!obj->TryOpen(&hint)) {
         obj->Log(u"Can not open  "_s + obj->FComportFullName);
         if (!hint.isEmpty()) obj->Log(hint);
         return;

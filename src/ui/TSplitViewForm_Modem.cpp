@@ -251,13 +251,7 @@ void TSplitViewForm::ReconnectWaitingPorts()
         // Back under the same full name, not merely some port on the same node.
         if (ComboBoxEx1->findText(name, Qt::MatchFixedString) < 0) continue;
         QString hint;
-        try {
-            obj->Open();
-        } catch (const EComPort& e) {
-            hint = e.Hint();
-        } catch (...) {
-        }
-        if (!obj->Connected()) {
+        if (!obj->TryOpen(&hint)) {
             obj->Log(u"Device "_s + name + u" is back but can not be opened yet; still waiting."_s +
                      (hint.isEmpty() ? QString() : u' ' + hint));
             continue;
