@@ -207,7 +207,11 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
         for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) names << e.Name;
         for (const qsizetype i : FindPortEntries(names, DeviceName)) {
             const TCvComPortListEntry e = CvComPortList.at(i);
-            if (e.Obj && e.Obj->Connected() && !HoldForReconnect(e.Obj)) CloseComDevice(e.Name);
+            if (!e.Obj || !e.Obj->Connected() || HoldForReconnect(e.Obj)) continue;
+            // The port's own log says why it closed, as when the port notices the loss first;
+            // closing then saves it.
+            e.Obj->Log(u"Device "_s + e.Obj->FComportFullName + u" was removed."_s);
+            CloseComDevice(e.Name);
         }
     }
 
