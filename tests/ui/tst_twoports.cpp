@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
@@ -46,23 +47,30 @@ void TstTwoPorts::floodAndPacketsWithLoopSending()
     w->Button1->click();
     QVERIFY(w->Timer1->isActive());
 
+    // The devices wait as long as the ports need to take it (slow under the sanitizers).
+    constexpr int kPatienceMs = 120000;
+    std::atomic<bool> written{true}, finished{false};
     std::thread devices([&] {
         for (int i = 0; i < 16; ++i) {
-            hex.pty->Write(flood.mid(i * flood.size() / 16, flood.size() / 16));
+            written = written && hex.pty->Write(flood.mid(i * flood.size() / 16, flood.size() / 16), kPatienceMs);
             QByteArray burst;
             for (int k = 0; k < kPackets / 16; ++k) burst += packet;
-            proto.pty->Write(burst);
+            written = written && proto.pty->Write(burst, kPatienceMs);
         }
         QByteArray rest;
         for (int k = 16 * (kPackets / 16); k < kPackets; ++k) rest += packet;
-        proto.pty->Write(rest);
+        written = written && proto.pty->Write(rest, kPatienceMs);
+        finished = true;
     });
     // The GUI thread sends too while the workers display and parse.
     for (int i = 0; i < 20; ++i) {
         hex.obj->TorvinComSendData_Common(u"01 02 03"_s, sfHex);
         QTest::qWait(5);
     }
+    // The GUI thread keeps receiving while the devices write.
+    while (!finished) QTest::qWait(20);
     devices.join();
+    QVERIFY(written);
 
     QTRY_COMPARE_WITH_TIMEOUT(hex.obj->FComReceiveCount.load(), qint64(flood.size()), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(hex.obj->FComProcessedCount.load(), qint64(flood.size()), 60000);
