@@ -353,6 +353,8 @@ void TstDevices::removalClosesPort()
     else w.WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, r.b.SlavePath());
     QTRY_VERIFY(!B->Connected());
     QTRY_VERIFY(HasLine(r.Memo1(), u"Device "_s + r.b.SlavePath() + u" was removed"_s));
+    // Whichever notices first, the port's saved log ends with its removal.
+    QVERIFY(ReadFile(w.PortLogFileName(B)).contains((u"Device "_s + Name(r.b) + u" was removed.\r\n"_s).toUtf8()));
     QVERIFY(!w.Notebook2->PageCaptions().contains(Name(r.b)));
     QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
     QVERIFY(A->Connected());
