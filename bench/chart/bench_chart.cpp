@@ -2,6 +2,7 @@
 // million points, memory per kept point, and the Graphic format fed through a real pty
 // at 1 MB/s with the chart following.
 //   build/bench/chart/bench_chart [seconds of the pty feed, default 60]
+#include "GuiLateness.h"
 #include "PtyPair.h"
 #include "TComUIHandleThread.h"
 #include "TCvChart.h"
@@ -169,16 +170,7 @@ void PtyFeed(Host& h, int seconds)
         }
     });
 
-    std::vector<double> lateness;
-    QElapsedTimer tick;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
-        lateness.push_back(std::max(0.0, double(tick.nsecsElapsed()) / 1e6 - 10.0));
-        tick.restart();
-    });
-    tick.start();
-    timer.start(10);
+    TGuiLateness lateness;
     // Frames drawn by the chart itself while the data flows.
     std::vector<double> frames;
     QTimer painter;
@@ -211,7 +203,7 @@ void PtyFeed(Host& h, int seconds)
                 series ? series->Count() : 0);
     std::printf("  GUI event-loop lateness p99 %.1f ms, max %.1f ms; chart frame (refresh + paint) median %.2f ms, "
                 "p99 %.2f ms; axis %.0f..%.0f\n",
-                Percentile(lateness, 0.99), Percentile(lateness, 1.0), Percentile(frames, 0.5),
+                lateness.Percentile(0.99), lateness.Percentile(1.0), Percentile(frames, 0.5),
                 Percentile(frames, 0.99), h.chart->BottomAxisMinimum(), h.chart->BottomAxisMaximum());
 }
 

@@ -1,6 +1,7 @@
 // Receive-display throughput through a real pseudo-terminal, measured from the first byte
 // written to the last line shown, with the GUI event loop's lateness during the flood.
 //   build/bench/serial/bench_display [megabytes]
+#include "GuiLateness.h"
 #include "PtyPair.h"
 #include "TComUIHandleThread.h"
 #include "TCvComPortObj.h"
@@ -86,17 +87,7 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size)
     obj.FCallBackFun = [&](int) { ++callbacks; };
     obj.Open();
     const QByteArray data = Payload(size, format == rfAscii);
-    // Lateness of a 10 ms timer tells how long the GUI thread was kept from its events.
-    std::vector<double> lateness;
-    QElapsedTimer tick;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
-        lateness.push_back(std::max(0.0, tick.nsecsElapsed() / 1e6 - 10.0));
-        tick.restart();
-    });
-    tick.start();
-    timer.start(10);
+    TGuiLateness lateness;
     QElapsedTimer t;
     t.start();
     std::thread w(WriterThread, pty.MasterFd(), data);
@@ -114,9 +105,7 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size)
     const double secs = t.nsecsElapsed() / 1e9;
     w.join();
     std::printf("  (%lld callbacks, %.0f bytes each)\n", callbacks, double(size) / double(std::max<qint64>(1, callbacks)));
-    std::sort(lateness.begin(), lateness.end());
-    const double p99 = lateness.empty() ? 0 : lateness[size_t(lateness.size() * 0.99)];
-    return {size / secs, p99};
+    return {size / secs, lateness.Percentile(0.99)};
 }
 
 void MillionLines()

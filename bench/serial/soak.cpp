@@ -2,6 +2,7 @@
 // time, memory and GUI lateness sampled along the way, and at the end the saved log checked for
 // a line for every 16 bytes received.
 //   build/bench/serial/soak [seconds=3600] [bytes_per_second=1000000]
+#include "GuiLateness.h"
 #include "TComUIHandleThread.h"
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
@@ -57,16 +58,7 @@ int main(int argc, char** argv)
     obj.FHexModeFormatCount = 16;
     obj.Open();
 
-    std::vector<double> lateness;
-    QElapsedTimer tick;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
-        lateness.push_back(std::max(0.0, tick.nsecsElapsed() / 1e6 - 10.0));
-        tick.restart();
-    });
-    tick.start();
-    timer.start(10);
+    TGuiLateness lateness;
 
     QElapsedTimer clock;
     clock.start();
@@ -84,9 +76,8 @@ int main(int argc, char** argv)
 
     device.terminate();
     device.waitForFinished(5000);
-    std::sort(lateness.begin(), lateness.end());
-    const double p99 = lateness.empty() ? 0.0 : lateness[size_t(lateness.size() * 0.99)];
-    const double worst = lateness.empty() ? 0.0 : lateness.back();
+    lateness.Stop();
+    const double p99 = lateness.Percentile(0.99), worst = lateness.Percentile(1.0);
     // Printed before the log is checked: that takes a while for an hour of data.
     std::printf("GUI lateness while receiving: p99 %.1f ms, max %.1f ms\n", p99, worst);
     std::fflush(stdout);
