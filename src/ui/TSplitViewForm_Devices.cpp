@@ -502,6 +502,8 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
         return;
     }
     obj->Log(u"Device "_s + obj->FComportFullName + u" was opened."_s);
+    if (obj->StopBits() == sbOne5StopBits)
+        obj->Log(u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s);
     StopWaitingForReconnect(obj->FComportFullName);
     obj->Log(QString());
     obj->SaveLog(PortLogPath(this, obj));

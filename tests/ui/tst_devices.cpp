@@ -84,6 +84,8 @@ private slots:
     void busyPortKeepsPlacement();
     void captions_data();
     void captions();
+    void stopBitsAsApplied_data();
+    void stopBitsAsApplied();
     void customBaudRate_data();
     void customBaudRate();
     void rightClickOnTabs_data();
@@ -263,6 +265,26 @@ void TstDevices::captions()
     if (open) r.Press(r.a);
     QCOMPARE(r.w->Button2->text(), prefix + r.a.SlavePath());
     QCOMPARE(r.w->ComboBox1->isEnabled(), !open);
+}
+
+void TstDevices::stopBitsAsApplied_data()
+{
+    QTest::addColumn<int>("stopBits");
+    QTest::newRow("1") << int(sbOneStopBit);
+    QTest::newRow("1.5, applied as 2") << int(sbOne5StopBits);
+    QTest::newRow("2") << int(sbTwoStopBits);
+}
+
+void TstDevices::stopBitsAsApplied()
+{
+    QFETCH(int, stopBits);
+    Rig r;
+    r.Select(r.a);
+    r.w->ComboBox3->setCurrentIndex(stopBits);
+    r.w->Button2->click(); // the holder logs into Memo1
+    QVERIFY(r.Obj(r.a)->Connected());
+    const QString note = u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s;
+    QCOMPARE(r.Memo1().filter(note).size(), stopBits == sbOne5StopBits ? 1 : 0);
 }
 
 void TstDevices::customBaudRate_data()
