@@ -427,6 +427,8 @@ private:
     void ReleaseComDevice(TCvComPortObj* Obj, const QString& Name);
     void DeviceLost(TCvComPortObj* Obj);
     void AskVirtualPort(bool Add);
+    // The virtual-port menu of the device list in the UI language.
+    void ApplyVirtualPortCaptions(const QString& Lang);
     // AppMessageHook: true when the key was taken.
     bool AppMessageHook(QEvent* event);
 

@@ -167,15 +167,25 @@ void TSplitViewForm::ConnectDeviceControls()
     connect(CloseTheDevice1, &QAction::triggered, this, &TSplitViewForm::CloseTheDevice1Click);
     TabSet2->installEventFilter(new TTabMouseFilter(this, TabSet2));
 
-    auto* add = new QAction(u"Add Virtual Port..."_s, ComboBoxEx1);
+    auto* add = new QAction(ComboBoxEx1);
     add->setObjectName(u"AddVirtualPort1"_s);
-    auto* remove = new QAction(u"Remove Virtual Port..."_s, ComboBoxEx1);
+    auto* remove = new QAction(ComboBoxEx1);
     remove->setObjectName(u"RemoveVirtualPort1"_s);
     connect(add, &QAction::triggered, this, [this] { AskVirtualPort(true); });
     connect(remove, &QAction::triggered, this, [this] { AskVirtualPort(false); });
     ComboBoxEx1->addAction(add);
     ComboBoxEx1->addAction(remove);
     ComboBoxEx1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    ApplyVirtualPortCaptions(UILanguage);
+}
+
+void TSplitViewForm::ApplyVirtualPortCaptions(const QString& Lang)
+{
+    const bool english = Lang == u"EN"_s;
+    if (auto* add = findChild<QAction*>(u"AddVirtualPort1"_s))
+        add->setText(english ? u"Add Virtual Port..."_s : u"添加虚拟串口..."_s);
+    if (auto* remove = findChild<QAction*>(u"RemoveVirtualPort1"_s))
+        remove->setText(english ? u"Remove Virtual Port..."_s : u"移除虚拟串口..."_s);
 }
 
 // ---- device list ----
@@ -310,11 +320,11 @@ void TSplitViewForm::AskVirtualPort(bool Add)
         for (const QString& p : VirtualPortPaths())
             if (TVirtualPorts::FullNameOf(p) == current) proposal = p;
     }
-    const QString path = InputBox(ApplicationTitle(),
-                                  Add ? u"Path of the port to add (/dev/pts/N, a socat link):"_s
-                                      : u"Path of the virtual port to remove:"_s,
-                                  proposal)
-                             .trimmed();
+    const bool english = UILanguage == u"EN"_s;
+    const QString prompt = Add ? (english ? u"Path of the port to add (/dev/pts/N, a socat link):"_s
+                                          : u"要添加的串口路径（/dev/pts/N 或 socat 链接）："_s)
+                               : (english ? u"Path of the virtual port to remove:"_s : u"要移除的虚拟串口路径："_s);
+    const QString path = InputBox(ApplicationTitle(), prompt, proposal).trimmed();
     if (path.isEmpty()) return;
     if (Add) AddVirtualPort(path);
     else RemoveVirtualPort(path);

@@ -106,6 +106,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     StatusPanels[0]->setText(t.StatusHint);
     ApplyModemCaptions(Lang);
     ApplyFindCaptions(Lang);
+    ApplyVirtualPortCaptions(Lang);
 }
 
 void TSplitViewForm::CheckBox6Click()

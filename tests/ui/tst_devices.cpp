@@ -84,6 +84,7 @@ private slots:
     void busyPortKeepsPlacement();
     void captions_data();
     void captions();
+    void virtualPortMenuFollowsLanguage();
     void stopBitsAsApplied_data();
     void stopBitsAsApplied();
     void customBaudRate_data();
@@ -265,6 +266,29 @@ void TstDevices::captions()
     if (open) r.Press(r.a);
     QCOMPARE(r.w->Button2->text(), prefix + r.a.SlavePath());
     QCOMPARE(r.w->ComboBox1->isEnabled(), !open);
+}
+
+void TstDevices::virtualPortMenuFollowsLanguage()
+{
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("zh_CN");
+    auto* add = w->findChild<QAction*>(u"AddVirtualPort1"_s);
+    auto* remove = w->findChild<QAction*>(u"RemoveVirtualPort1"_s);
+    QVERIFY(add && remove);
+    QCOMPARE(add->text(), u"添加虚拟串口..."_s);
+    QString asked;
+    SetInputBoxPresenter([&](const QString&, const QString& prompt, const QString&) {
+        asked = prompt;
+        return QString();
+    });
+    add->trigger();
+    QCOMPARE(asked, u"要添加的串口路径（/dev/pts/N 或 socat 链接）："_s);
+    w->CheckBox6->click();
+    QCOMPARE(add->text(), u"Add Virtual Port..."_s);
+    QCOMPARE(remove->text(), u"Remove Virtual Port..."_s);
+    remove->trigger();
+    SetInputBoxPresenter({});
+    QCOMPARE(asked, u"Path of the virtual port to remove:"_s);
 }
 
 void TstDevices::stopBitsAsApplied_data()
