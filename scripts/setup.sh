@@ -3,14 +3,18 @@
 # Idempotent: packages already present are left alone.
 set -euo pipefail
 
+# Each line names what needs it; packages come with --no-install-recommends, so whatever a
+# find_package() or a script needs is listed here even when another package only recommends it.
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libgl-dev
-  libudev-dev libhidapi-dev libxlsxwriter-dev
-  libbenchmark-dev
-  clang
-  socat xvfb xauth
-  fonts-wqy-microhei
+  build-essential cmake ninja-build pkg-config          # the build (scripts/build.sh)
+  qt6-base-dev qt6-base-dev-tools                       # Qt6 Core Gui Widgets Network Test, moc
+  qt6-charts-dev libqt6opengl6-dev libgl-dev            # Qt6 Charts and what its CMake file requires
+  libudev-dev libhidapi-dev libxlsxwriter-dev           # pkg_check_modules: libudev, hidapi-hidraw, xlsxwriter
+  libbenchmark-dev                                      # bench/ (Google Benchmark)
+  clang libclang-rt-14-dev                              # scripts/fuzz.sh (libFuzzer runtime)
+  socat                                                 # virtual port pairs (README)
+  xvfb xauth                                            # the screenshot program under xvfb-run
+  fonts-wqy-microhei                                    # Chinese captions in the window and screenshots
 )
 
 missing=()
