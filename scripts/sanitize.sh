@@ -12,7 +12,7 @@ case "$KIND" in
   thread)  DIR=build-tsan; OPT=-DCORVANE_SANITIZE=thread ;;
   *) echo "usage: $0 [address|thread] [ctest args]"; exit 2 ;;
 esac
-CMAKE_BUILD_TYPE=Debug scripts/build.sh "$DIR" "$OPT" -DCORVANE_BENCH=OFF
+CMAKE_BUILD_TYPE=Debug scripts/build.sh "$DIR" "$OPT" -DCORVANE_BENCH=OFF -DCORVANE_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
