@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks that it installs and starts on a clean Debian 12:
-# a minimal bookworm tree made with debootstrap (kept in $CHROOT for later runs), the package
-# installed with apt (which pulls its declared dependencies), then Corvane started headless.
+# a fresh copy of a pristine minimal bookworm tree (debootstrap, from this machine's apt sources,
+# kept for later runs), the package installed with apt (which pulls its declared dependencies),
+# then Corvane started headless.
 #   scripts/package-check.sh            (needs root: debootstrap and chroot)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-CHROOT=${CHROOT:-/var/tmp/corvane-bookworm}
-MIRROR=${MIRROR:-http://deb.debian.org/debian}
+. scripts/debian-tree.sh
+BASE=${CORVANE_CI_TREE:-/var/tmp/corvane-ci}
+CHROOT=$BASE/package
 
 scripts/setup.sh
-command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap
 
 CMAKE_BUILD_TYPE=Release scripts/build.sh build-pkg -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF
 (cd build-pkg && cpack -G DEB >/dev/null)
@@ -17,13 +18,11 @@ DEB=$(ls -t build-pkg/corvane_*.deb | head -n1)
 echo "package: $DEB"
 dpkg-deb --field "$DEB" Depends
 
-if [ ! -x "$CHROOT/usr/bin/apt-get" ]; then
-  rm -rf "$CHROOT"
-  debootstrap --variant=minbase bookworm "$CHROOT" "$MIRROR"
-fi
+debian_tree_pristine "$BASE/pristine"
+trap 'debian_tree_umount "$CHROOT"' EXIT
+debian_tree_fresh "$BASE/pristine" "$CHROOT"
+debian_tree_mount "$CHROOT"
 cp "$DEB" "$CHROOT/tmp/corvane.deb"
-mount --bind /proc "$CHROOT/proc"
-trap 'umount "$CHROOT/proc" 2>/dev/null || true' EXIT
 chroot "$CHROOT" /bin/sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/corvane.deb >/dev/null'
 # Started headless, it must still be running when the time runs out (exit 124), not crash.
 set +e
