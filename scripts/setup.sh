@@ -31,4 +31,13 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "setup: installing ${missing[*]}"
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# dpkg's unpacking chatter goes to a log; it is shown only when the install fails.
+log=$(mktemp)
+if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$log" 2>&1; then
+  tail -n 40 "$log"
+  rm -f "$log"
+  echo "setup: apt-get install failed"
+  exit 1
+fi
+rm -f "$log"
+echo "setup: installed"
