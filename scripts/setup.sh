@@ -10,6 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools                       # Qt6 Core Gui Widgets Network Test, moc
   qt6-charts-dev libqt6opengl6-dev libgl-dev            # Qt6 Charts and what its CMake file requires
   libudev-dev libhidapi-dev libxlsxwriter-dev           # pkg_check_modules: libudev, hidapi-hidraw, xlsxwriter
+  zlib1g-dev                                            # xlsxwriter.pc links -lz; its -dev package does not pull it
   libbenchmark-dev                                      # bench/ (Google Benchmark)
   clang libclang-rt-14-dev                              # scripts/fuzz.sh (libFuzzer runtime)
   socat                                                 # virtual port pairs (README)
