@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
 #include <cerrno>
 
 class TstComPort : public QObject {
@@ -206,7 +208,10 @@ void TstComPort::openFailures()
     } catch (const EComPort& e) {
         QCOMPARE(e.Code(), 1);
         QCOMPARE(e.WinCode(), sysError);
-        QCOMPARE(e.Message(), QStringLiteral("Unable to open com port (Error: %1)").arg(sysError));
+        // The classic text, the number and the system's words for it.
+        QCOMPARE(e.Message(), QStringLiteral("Unable to open com port (Error: %1, %2)")
+                                  .arg(sysError)
+                                  .arg(QString::fromLocal8Bit(::strerror(sysError))));
         QVERIFY(!e.Hint().isEmpty());
     }
     QVERIFY(!p.Connected());
