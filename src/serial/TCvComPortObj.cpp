@@ -312,7 +312,15 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
 
 void TCvComPortObj::SetSeries(TCvSeries* series)
 {
+    if (FFastLineSeries) disconnect(FFastLineSeries, &TCvSeries::StartedDropping, this, nullptr);
     FFastLineSeries = series;
+    if (!series) return;
+    connect(series, &TCvSeries::StartedDropping, this, [this](qint64 maxPoints, qint64 firstX) {
+        Log(QStringLiteral("The chart keeps the last %1 points: older ones are dropped from now on "
+                           "(the oldest kept is X %2).")
+                .arg(maxPoints)
+                .arg(firstX));
+    });
 }
 
 TCvSeries* TCvComPortObj::Series() const
