@@ -324,8 +324,7 @@ void TCustomComPort::HandleDeviceLost(int sysError)
 {
     if (!FConnected) return;
     // Writes still queued end with the cause, not as merely cancelled.
-    while (!FWriteQueue.empty())
-        FinishWrite(sysError);
+    FailWrites(sysError);
     if (!FConnected) return;
     Close();
     DoDeviceLost(sysError);
@@ -415,9 +414,20 @@ void TCustomComPort::FinishWrite(int error) {
 }
 
 void TCustomComPort::CancelWrites() {
-    while (!FWriteQueue.empty())
-        FinishWrite(ECANCELED);
+    FailWrites(ECANCELED);
+}
+
+void TCustomComPort::FailWrites(int error) {
+    // Only what is queued now: writes that the completions queue stay, and go out after.
+    std::deque<TWriteJob> jobs;
+    jobs.swap(FWriteQueue);
     ArmWriteWait(false);
+    const bool flushing = FFlushing;
+    FFlushing = true;
+    for (TWriteJob& job : jobs)
+        if (job.Callback) job.Callback(job.Done, error);
+    FFlushing = flushing;
+    if (!flushing && !FWriteQueue.empty()) FlushWrites();
 }
 
 void TCustomComPort::DiscardWrites() {

@@ -226,6 +226,7 @@ private:
     void OnReadable();
     void FlushWrites();
     void FinishWrite(int error);
+    void FailWrites(int error);
     void ArmWriteWait(bool on);
     void HandleDeviceLost(int sysError);
     void CloseHandle();
