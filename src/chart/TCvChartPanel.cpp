@@ -169,6 +169,12 @@ bool ExcelExportSeries(TCvExcelApp* app, const TCvFastLineSeries* series)
     if (!app->Cells(1, 1).SetValue(QStringLiteral("X")) || !app->Cells(1, 2).SetValue(QStringLiteral("Y")))
         return false;
     if (!series) return true;
+    // The chart kept only the newest points: the caption row says where the export starts.
+    if (series->FirstX() > 0 &&
+        !app->Cells(1, 3).SetValue(
+            QStringLiteral("Older points were dropped by the chart; the first X here is %1")
+                .arg(series->FirstX())))
+        return false;
     const qint64 n = series->Count();
     for (qint64 i = 0; i < n; ++i) {
         const int row = int(std::min<qint64>(i + 2, qint64(INT_MAX)));

@@ -43,6 +43,10 @@ void TCvFastLineSeries::Push(double y)
     FRing[std::size_t(FHead)] = y;
     if (++FHead == FMaxPoints) FHead = 0;
     ++FFirstX;
+    if (!FDropping) {
+        FDropping = true;
+        emit StartedDropping(FMaxPoints, FFirstX);
+    }
 }
 
 void TCvFastLineSeries::Changed()
@@ -68,6 +72,7 @@ void TCvFastLineSeries::Clear()
     FHead = 0;
     FCount = 0;
     FFirstX = 0;
+    FDropping = false;
     Changed();
 }
 

@@ -14,7 +14,8 @@ class TCvChart;
 
 // One waveform line of the chart. A new point takes the X position after the last one,
 // so only Y values are stored: a ring of at most MaxPoints() values, the oldest dropped
-// first, which keeps a long capture within a fixed amount of memory.
+// first, which keeps a long capture within a fixed amount of memory. The first drop is
+// announced (StartedDropping), so that nobody loses the old points without a word.
 class TCvFastLineSeries : public TCvSeries {
     Q_OBJECT
 public:
@@ -75,4 +76,5 @@ private:
     qint64 FCount = 0;
     qint64 FFirstX = 0;
     qint64 FMaxPoints = kDefaultMaxPoints;
+    bool FDropping = false;
 };

@@ -237,27 +237,66 @@ void TCvComProtocal::ClearPacks() {
         slot.fill(0);
     FPackList_RB_Top = 0;
     FPackList_RB_Count = 0;
+    ++FClears;
+}
+
+namespace {
+
+bool Acknowledges(const TCvComPack2& r, const TCvComPack2& sent) {
+    return r.Head == sent.Head && (r.TypeID & 0xFFu) == (sent.TypeID & 0xFFu) &&
+           (r.TypeID >> 8) == (CvAckMarker >> 8) && r.Index == sent.Index && r.Total == sent.Total &&
+           r.Length == sent.Length;
+}
+
+} // namespace
+
+TCvPackMark TCvComProtocal::Mark() const {
+    std::lock_guard lock(FLock);
+    return TCvPackMark{FClears, static_cast<unsigned>(FPackList_RB_Count)};
+}
+
+bool TCvComProtocal::AckStoredSinceLocked(const TCvComPack2& CvComPack, const TCvPackMark& since) const {
+    const unsigned count = static_cast<unsigned>(FPackList_RB_Count);
+    // After a clear every packet stored since then is new.
+    const unsigned fresh = since.Clears == FClears ? count - since.Count : count;
+    const unsigned look = std::min<unsigned>(fresh, CvPackListSize);
+    // The k-th packet since a clear lies in slot k mod 1024.
+    for (unsigned k = 0; k < look; ++k) {
+        const auto slot = static_cast<std::size_t>((count - k) % CvPackListSize);
+        if (Acknowledges(TCvComPack2::FromBytes(FPackList_RB[slot].data()), CvComPack)) return true;
+    }
+    return false;
+}
+
+bool TCvComProtocal::AckStoredSince(const TCvComPack2& CvComPack, const TCvPackMark& since) const {
+    std::lock_guard lock(FLock);
+    return AckStoredSinceLocked(CvComPack, since);
 }
 
 bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut) {
+    const TCvPackMark since = Mark();
+    {
+        std::lock_guard lock(FLock);
+        if (Acknowledges(
+                TCvComPack2::FromBytes(FPackList_RB[static_cast<std::size_t>(FPackList_RB_Top)].data()),
+                CvComPack))
+            return true;
+    }
+    return WaitingForACK(CvComPack, timeOut, since);
+}
+
+bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut, const TCvPackMark& since) {
     using namespace std::chrono;
     const auto start = steady_clock::now();
     const auto elapsedMs = [&] { return duration_cast<milliseconds>(steady_clock::now() - start).count(); };
     // Whole milliseconds are compared, so a wait of exactly timeOut still looks once more.
     const auto giveUp = start + milliseconds(static_cast<long long>(timeOut) + 1);
-    const auto acknowledges = [&](const TCvComPack2& r) {
-        return r.Head == CvComPack.Head && (r.TypeID & 0xFFu) == (CvComPack.TypeID & 0xFFu) &&
-               (r.TypeID >> 8) == (CvAckMarker >> 8) && r.Index == CvComPack.Index &&
-               r.Total == CvComPack.Total && r.Length == CvComPack.Length;
-    };
 
     std::unique_lock lock(FLock);
     for (;;) {
         if (elapsedMs() > timeOut) return false;
-        if (acknowledges(
-                TCvComPack2::FromBytes(FPackList_RB[static_cast<std::size_t>(FPackList_RB_Top)].data())))
-            return true;
-        // Every store notifies; nothing else can change the latest slot into an acknowledgement.
+        if (AckStoredSinceLocked(CvComPack, since)) return true;
+        // Every store notifies; nothing else can bring an acknowledgement.
         FStored.wait_until(lock, giveUp);
     }
 }

@@ -95,6 +95,12 @@ static_assert(offsetof(TCvComPack, Length) == 8);
 static_assert(offsetof(TCvComPack, data) == 10);
 static_assert(offsetof(TCvComPack, CRC) == 522);
 
+// Where the ring stood at one moment; packets stored after it can be looked at again.
+struct TCvPackMark {
+    unsigned Clears = 0;
+    unsigned Count = 0;
+};
+
 // A packet lying inside a byte buffer, read through the checks below.
 using PCvComPack = const std::uint8_t*;
 
@@ -146,9 +152,16 @@ public:
     bool IsParserComplete() const;
     void ClearPacks();
 
-    // Waits until the latest stored packet acknowledges `CvComPack` (same header, type
-    // 0x0E00 + its low byte) or more than timeOut ms have passed.
+    // Waits until a packet acknowledges `CvComPack` (same header, type 0x0E00 + its low
+    // byte) or more than timeOut ms have passed. The latest stored packet counts, and so
+    // does any stored during the wait, also when others followed it at once.
     bool WaitingForACK(const TCvComPack2& CvComPack, int timeOut);
+    // The same for any packet stored after `since` (taken before the request went out).
+    bool WaitingForACK(const TCvComPack2& CvComPack, int timeOut, const TCvPackMark& since);
+    // Without waiting: a packet stored after `since` acknowledges `CvComPack`. Looks at the
+    // last 1024 at most (the ring holds no more).
+    bool AckStoredSince(const TCvComPack2& CvComPack, const TCvPackMark& since) const;
+    TCvPackMark Mark() const;
 
     void SetCallBackFun(TCallBackFun fun);
 
@@ -166,10 +179,13 @@ private:
 
     // Copies `length` bytes into the next slot and returns the callback to run afterwards.
     std::shared_ptr<const TCallBackFun> Store(const std::uint8_t* pack, int length);
+    // Under FLock.
+    bool AckStoredSinceLocked(const TCvComPack2& CvComPack, const TCvPackMark& since) const;
 
     std::array<Slot, CvPackListSize> FPackList_RB{};
     int FPackList_RB_Top = 0;
     int FPackList_RB_Count = 0;
+    unsigned FClears = 0;
     bool FNeedCRC16 = false;
     std::shared_ptr<const TCallBackFun> FCallBackFun;
 

@@ -72,22 +72,26 @@ void TComPackParserHandleThread::Execute()
         bool working = true;
         try {
             const qint64 start = FStartIndex.load();
-            const qint64 len = FHost->CopyReceived(start, FBytes);
+            quint64 epoch = 0;
+            const qint64 len = FHost->CopyReceived(start, FBytes, &epoch);
             if (len < 10) working = false;
             if (len >= 10 && len > start && !FBytes.empty()) {
                 const int before = FCvComProtocal->PackListCount();
                 const int done = FCvComProtocal->ParserPack(FBytes.data(), static_cast<int>(FBytes.size()));
-                FStartIndex = start + done;
-                // Only a packet stored by this pass can finish a transfer; otherwise the first
-                // bytes of the next transfer would be thrown away with the old one.
-                if (FCvComProtocal->PackListCount() != before && FCvComProtocal->IsParserComplete()) {
-                    FHost->ClearReceived();
-                    FStartIndex = 0;
-                    working = false;
-                } else if (done > 0 && start + done < len) {
-                    // Stopped behind a type-102 packet: go on with what follows.
-                    again = true;
+                const bool stored = FCvComProtocal->PackListCount() != before;
+                // Parsed bytes leave the buffer; what follows them (the start of the next
+                // packet, or a whole one behind a packet that ends a transfer) stays.
+                // Emptied from outside meanwhile: what is there now is all new.
+                if (FHost->ConsumeReceived(start + done, epoch)) {
+                    const qint64 left = len - (start + done);
+                    // Only a packet stored by this pass can finish a transfer.
+                    if (stored && FCvComProtocal->IsParserComplete() && left < 10) working = false;
+                    // Stopped behind a type-102 packet (or a finished transfer): go on with what follows.
+                    if (stored && left >= 10) again = true;
                 }
+                FStartIndex = 0;
+            } else if (len < start) {
+                FStartIndex = 0;
             }
         } catch (...) {
             // A failure inside a pass must not end the worker.

@@ -16,14 +16,20 @@ class TPackParserHost {
 public:
     virtual ~TPackParserHost() = default;
     // Under the receive lock: copies the bytes from `from` to the end of the receive
-    // buffer into `out` and returns the buffer's whole length.
-    virtual qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out) = 0;
-    // Under the receive lock: empties the receive buffer (a finished transfer).
+    // buffer into `out` and returns the buffer's whole length. *epoch receives the number
+    // of times the buffer was emptied from outside so far.
+    virtual qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) = 0;
+    // Under the receive lock: drops the first `count` bytes (parsed), unless the buffer was
+    // emptied from outside since `epoch`; false then, and nothing is dropped.
+    virtual bool ConsumeReceived(qint64 count, quint64 epoch) = 0;
+    // Under the receive lock: empties the receive buffer.
     virtual void ClearReceived() = 0;
 };
 
 // Cuts packets out of the receive buffer into the engine's ring. Sleeps until the
-// receive path wakes it; a pass never runs while it is being stopped.
+// receive path wakes it; a pass never runs while it is being stopped. The bytes a pass
+// has parsed leave the buffer, so an endless stream keeps it small, and the unparsed tail
+// (the start of the next packet) stays, also behind a packet that ends a transfer.
 class TComPackParserHandleThread {
 public:
     TComPackParserHandleThread(TPackParserHost* host, TCvComProtocal* engine);
@@ -40,6 +46,7 @@ public:
     void Terminate();
 
     bool Awake() const;
+    // Offset of the first unparsed byte; 0 between passes, since parsed bytes are dropped.
     qint64 StartIndex() const { return FStartIndex.load(); }
 
 private:

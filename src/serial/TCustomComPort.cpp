@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -22,7 +23,8 @@ namespace {
 QString ErrorMessage(int code, int sysError)
 {
     QString msg = EComPort::CodeText(code);
-    if (sysError != -1) msg += QStringLiteral(" (Error: %1)").arg(sysError);
+    if (sysError != -1)
+        msg += QStringLiteral(" (Error: %1, %2)").arg(sysError).arg(EComPort::SystemText(sysError));
     return msg;
 }
 
@@ -71,6 +73,12 @@ QString EComPort::CodeText(int code)
     };
     if (code < 1 || code > 24) return QString();
     return QString::fromLatin1(texts[code]);
+}
+
+QString EComPort::SystemText(int sysError) {
+    if (sysError == ETIMEDOUT) return QStringLiteral("Timed out: the device took no data");
+    if (sysError == ECANCELED) return QStringLiteral("Stopped before the end");
+    return QString::fromLocal8Bit(::strerror(sysError));
 }
 
 QString EComPort::Hint() const
@@ -122,6 +130,8 @@ TCustomComPort::TCustomComPort(QObject* parent) : QObject(parent) {}
 
 TCustomComPort::~TCustomComPort()
 {
+    // Nobody is left to tell.
+    DiscardWrites();
     Close();
 }
 
@@ -179,12 +189,12 @@ QString TCustomComPort::DevicePath(const QString& port)
     return QStringLiteral("/dev/") + port;
 }
 
-bool TCustomComPort::TryOpen(QString* hint)
-{
+bool TCustomComPort::TryOpen(QString* hint, QString* cause) {
     try {
         Open();
     } catch (const EComPort& e) {
         if (hint) *hint = e.Hint();
+        if (cause) *cause = e.Message();
     } catch (...) {
     }
     return Connected();
@@ -233,12 +243,15 @@ void TCustomComPort::Close()
 {
     if (!FConnected) return;
     StopWatcher();
+    ArmWriteWait(false);
     if (FHandle >= 0) ::tcflush(FHandle, TCIOFLUSH);
     CloseHandle();
     FConnected = false;
     // A restore still pending belongs to this session and does nothing now.
     ++FSession;
     FPulsing = 0;
+    // Writers learn it last, with the port already closed.
+    CancelWrites();
 }
 
 void TCustomComPort::StartWatcher()
@@ -310,6 +323,9 @@ void TCustomComPort::PumpReceive()
 void TCustomComPort::HandleDeviceLost(int sysError)
 {
     if (!FConnected) return;
+    // Writes still queued end with the cause, not as merely cancelled.
+    FailWrites(sysError);
+    if (!FConnected) return;
     Close();
     DoDeviceLost(sysError);
     emit DeviceLost(sysError);
@@ -362,11 +378,138 @@ int TCustomComPort::Write(const void* buffer, int count)
     return done;
 }
 
-int TCustomComPort::WriteStr(const QString& str)
-{
+QByteArray TCustomComPort::StrBytes(const QString& str) {
     QByteArray bytes(str.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < str.size(); ++i) bytes[i] = static_cast<char>(str.at(i).unicode() & 0xFF);
+    return bytes;
+}
+
+int TCustomComPort::WriteStr(const QString& str) {
+    const QByteArray bytes = StrBytes(str);
     return Write(bytes.constData(), static_cast<int>(bytes.size()));
+}
+
+void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done) {
+    if (!FConnected || FHandle < 0) {
+        if (done) done(0, EBADF);
+        return;
+    }
+    FWriteQueue.push_back({std::move(bytes), 0, std::move(done)});
+    // A write queued from inside a completion is taken by the flush that runs it.
+    if (!FFlushing) FlushWrites();
+}
+
+qint64 TCustomComPort::PendingWriteBytes() const {
+    qint64 n = 0;
+    for (const TWriteJob& job : FWriteQueue)
+        n += job.Bytes.size() - job.Done;
+    return n;
+}
+
+void TCustomComPort::FinishWrite(int error) {
+    // Taken off first: the completion may queue, cancel or close.
+    TWriteJob job = std::move(FWriteQueue.front());
+    FWriteQueue.pop_front();
+    if (job.Callback) job.Callback(job.Done, error);
+}
+
+void TCustomComPort::CancelWrites() {
+    FailWrites(ECANCELED);
+}
+
+void TCustomComPort::FailWrites(int error) {
+    // Only what is queued now: writes that the completions queue stay, and go out after.
+    std::deque<TWriteJob> jobs;
+    jobs.swap(FWriteQueue);
+    ArmWriteWait(false);
+    const bool flushing = FFlushing;
+    FFlushing = true;
+    for (TWriteJob& job : jobs)
+        if (job.Callback) job.Callback(job.Done, error);
+    FFlushing = flushing;
+    if (!flushing && !FWriteQueue.empty()) FlushWrites();
+}
+
+void TCustomComPort::DiscardWrites() {
+    FWriteQueue.clear();
+    ArmWriteWait(false);
+}
+
+void TCustomComPort::DoBytesWritten(qint64) {}
+
+void TCustomComPort::ArmWriteWait(bool on) {
+    if (!on) {
+        if (FWriteNotifier) {
+            FWriteNotifier->setEnabled(false);
+            FWriteNotifier->deleteLater();
+            FWriteNotifier = nullptr;
+        }
+        if (FWriteTimer) FWriteTimer->stop();
+        return;
+    }
+    if (!FWriteNotifier) {
+        FWriteNotifier = new QSocketNotifier(FHandle, QSocketNotifier::Write, this);
+        connect(FWriteNotifier, &QSocketNotifier::activated, this, [this] { FlushWrites(); });
+    }
+    FWriteNotifier->setEnabled(true);
+    if (!FWriteTimer) {
+        FWriteTimer = new QTimer(this);
+        FWriteTimer->setSingleShot(true);
+        connect(FWriteTimer, &QTimer::timeout, this, [this] {
+            if (FWriteQueue.empty()) return;
+            const bool flushing = FFlushing;
+            FFlushing = true;
+            FinishWrite(ETIMEDOUT);
+            FFlushing = flushing;
+            if (!flushing) FlushWrites();
+        });
+    }
+}
+
+void TCustomComPort::FlushWrites() {
+    if (FFlushing) return;
+    FFlushing = true;
+    bool waiting = false;
+    while (!FWriteQueue.empty()) {
+        if (!FConnected || FHandle < 0) {
+            FinishWrite(EBADF);
+            continue;
+        }
+        TWriteJob& job = FWriteQueue.front();
+        const qint64 left = job.Bytes.size() - job.Done;
+        if (left <= 0) {
+            FinishWrite(0);
+            continue;
+        }
+        const ssize_t n = ::write(FHandle, job.Bytes.constData() + job.Done, static_cast<size_t>(left));
+        if (n > 0) {
+            job.Done += n;
+            DoBytesWritten(n);
+            // Progress: the time-out counts again from here.
+            if (FWriteTimer) FWriteTimer->stop();
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            FinishWrite(errno);
+            continue;
+        }
+        // The device takes no more now: wait for it in the event loop, not here.
+        waiting = true;
+        break;
+    }
+    if (waiting && !FWriteQueue.empty() && FConnected) {
+        ArmWriteWait(true);
+        if (!FWriteTimer->isActive()) {
+            const TWriteJob& job = FWriteQueue.front();
+            const qint64 ms = FTimeouts.FWriteTotalC +
+                              static_cast<qint64>(FTimeouts.FWriteTotalM) * (job.Bytes.size() - job.Done);
+            FWriteTimer->start(static_cast<int>(std::clamp<qint64>(ms, 1, std::numeric_limits<int>::max())));
+        }
+    } else {
+        ArmWriteWait(false);
+    }
+    FFlushing = false;
 }
 
 int TCustomComPort::Read(void* buffer, int count)

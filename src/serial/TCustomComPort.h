@@ -5,11 +5,13 @@
 #include <QStringList>
 #include <QStringDecoder>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 
 class QSocketNotifier;
+class QTimer;
 struct TLineSettings;
 
 enum TBaudRate {
@@ -73,6 +75,9 @@ public:
     QString Hint() const;
     QString Message() const { return QString::fromUtf8(what()); }
     static QString CodeText(int code);
+    // The system's words for an errno ("Input/output error"); ETIMEDOUT and ECANCELED in
+    // the words of a write that was given up or stopped.
+    static QString SystemText(int sysError);
 
 private:
     int FCode;
@@ -93,13 +98,31 @@ public:
 
     void Open();
     // Open() for callers that report failures themselves: false when the port is not open
-    // afterwards, with the port layer's hint (e.g. the group that grants access) in *hint.
-    bool TryOpen(QString* hint);
+    // afterwards, with the port layer's hint (e.g. the group that grants access) in *hint
+    // and the error with its system cause in *cause.
+    bool TryOpen(QString* hint, QString* cause = nullptr);
     void Close();
     bool Connected() const { return FConnected; }
 
     int Write(const void* buffer, int count);
     int WriteStr(const QString& str);
+    // The bytes WriteStr sends for str: one per character, its low 8 bits.
+    static QByteArray StrBytes(const QString& str);
+
+    // How a queued write ended: the bytes that went out, and 0 or the errno that stopped
+    // it (ETIMEDOUT: the device took nothing for the write time-out; ECANCELED: cancelled,
+    // or the port closed; EBADF: the port was not open).
+    using TWriteDone = std::function<void(qint64 written, int error)>;
+    // Queues bytes for the device and returns without waiting: they go out in order as
+    // the device takes them, driven by the event loop. done runs on this object's thread
+    // when the write has ended, already inside this call when it could end at once. The
+    // time-out (FWriteTotalC + FWriteTotalM per byte left) starts again on each progress.
+    void WriteAsync(QByteArray bytes, TWriteDone done);
+    // Queued writes not yet ended, and their bytes not yet written.
+    int PendingWrites() const { return static_cast<int>(FWriteQueue.size()); }
+    qint64 PendingWriteBytes() const;
+    // Ends every queued write with ECANCELED; what went out stays counted.
+    void CancelWrites();
     int Read(void* buffer, int count);
     int ReadStr(QString& str, int count);
     int ReadUnicodeString(QString& str, int count);
@@ -190,6 +213,10 @@ signals:
 protected:
     // Called after the port closed itself because the device vanished.
     virtual void DoDeviceLost(int sysError);
+    // Bytes of a queued write that the device has just taken.
+    virtual void DoBytesWritten(qint64 count);
+    // Forgets the queued writes without telling anyone (for destructors).
+    void DiscardWrites();
 
 private:
     void ApplySettings();
@@ -197,6 +224,10 @@ private:
     void StartWatcher();
     void StopWatcher();
     void OnReadable();
+    void FlushWrites();
+    void FinishWrite(int error);
+    void FailWrites(int error);
+    void ArmWriteWait(bool on);
     void HandleDeviceLost(int sysError);
     void CloseHandle();
     bool LineLevel(int bit) const;
@@ -234,6 +265,16 @@ private:
     quint64 FSession = 0;
     TModemSupport FModemSupport = TModemSupport::Unknown;
     bool FReconnect = false;
+
+    struct TWriteJob {
+        QByteArray Bytes;
+        qint64 Done = 0;
+        TWriteDone Callback;
+    };
+    std::deque<TWriteJob> FWriteQueue;
+    QSocketNotifier* FWriteNotifier = nullptr;
+    QTimer* FWriteTimer = nullptr;
+    bool FFlushing = false;
 };
 
 // The port as the rest of the program uses it.

@@ -57,6 +57,9 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
 
 TCvComPortObj::~TCvComPortObj()
 {
+    // Completions would log into what is being taken apart.
+    DiscardWrites();
+    FAckTransfer.reset();
     // The workers read the store and the view: they end first.
     FComUIHandleThread->Terminate();
     FComPackParserThread->Terminate();
@@ -181,11 +184,13 @@ void TCvComPortObj::ClearInternalBuffLocked(int id)
         FComUIHandleThread->FUIStartIndex = 0;
         FComReceiveInternalBuffer.clear();
         FChunkStamps.clear();
+        ++FReceiveEpoch;
     } else {
         FStringInternalMemo->Clear();
         FComUIHandleThread->FUIStartIndex = 0;
         FComReceiveInternalBuffer.clear();
         FChunkStamps.clear();
+        ++FReceiveEpoch;
     }
     FComUIHandleThread->FNeedToReset = -1;
     FComUIHandleThread->FResetLocals = true;
@@ -253,8 +258,11 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
     Notify(0);
 }
 
-void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len)
-{
+void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len) {
+    Log(BuffText(flag, Buff, Len));
+}
+
+QString TCvComPortObj::BuffText(const QString& flag, const quint8* Buff, int Len) {
     QString s = flag;
     s.reserve(flag.size() + 3 * qMax(Len, 0));
     static const char digits[] = "0123456789ABCDEF";
@@ -263,7 +271,7 @@ void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len)
         s += QLatin1Char(digits[Buff[i] & 15]);
         s += QLatin1Char(' ');
     }
-    Log(s);
+    return s;
 }
 
 void TCvComPortObj::ClearLog()
@@ -304,7 +312,15 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
 
 void TCvComPortObj::SetSeries(TCvSeries* series)
 {
+    if (FFastLineSeries) disconnect(FFastLineSeries, &TCvSeries::StartedDropping, this, nullptr);
     FFastLineSeries = series;
+    if (!series) return;
+    connect(series, &TCvSeries::StartedDropping, this, [this](qint64 maxPoints, qint64 firstX) {
+        Log(QStringLiteral("The chart keeps the last %1 points: older ones are dropped from now on "
+                           "(the oldest kept is X %2).")
+                .arg(maxPoints)
+                .arg(firstX));
+    });
 }
 
 TCvSeries* TCvComPortObj::Series() const
@@ -452,15 +468,22 @@ void TCvComPortObj::ReceiveFile(int c)
 
 // ---- the parser worker's view of the receive buffer ----
 
-qint64 TCvComPortObj::CopyReceived(qint64 from, std::vector<std::uint8_t>& out)
-{
+qint64 TCvComPortObj::CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) {
     std::lock_guard lk(ReceiveLock());
+    if (epoch) *epoch = FReceiveEpoch;
     const qint64 len = FComReceiveInternalBuffer.size();
     out.clear();
     if (from < len)
         out.assign(reinterpret_cast<const std::uint8_t*>(FComReceiveInternalBuffer.constData()) + from,
                    reinterpret_cast<const std::uint8_t*>(FComReceiveInternalBuffer.constData()) + len);
     return len;
+}
+
+bool TCvComPortObj::ConsumeReceived(qint64 count, quint64 epoch) {
+    std::lock_guard lk(ReceiveLock());
+    if (epoch != FReceiveEpoch) return false;
+    if (count > 0) FComReceiveInternalBuffer.remove(0, qMin<qint64>(count, FComReceiveInternalBuffer.size()));
+    return true;
 }
 
 void TCvComPortObj::ClearReceived()
@@ -563,6 +586,7 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
         return;
     case TUiOp::Callback:
         Notify(op.count);
+        CheckAck();
         return;
     case TUiOp::Point:
         if (FFastLineSeries) FFastLineSeries->AddY(op.y);

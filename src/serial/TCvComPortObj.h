@@ -1,7 +1,8 @@
 #pragma once
 
-#include "TCustomComPort.h"
+#include "CvProtocol.h"
 #include "TComPackParserHandleThread.h"
+#include "TCustomComPort.h"
 
 #include <QFile>
 #include <QPointer>
@@ -21,7 +22,7 @@ class TLogMemo;
 class TLogModel;
 class TComUIHandleThread;
 struct TCvComPack;
-struct TCvComPack2;
+class QTimer;
 
 // One lock for the whole process: it guards the hand-over buffers between every port
 // object's receive handler and its workers. Never held while a view, a series or a
@@ -83,6 +84,8 @@ public:
     // Log view.
     void Log(const QString& Msg);
     void LogBuff(const QString& flag, const quint8* Buff, int Len);
+    // The text LogBuff writes.
+    static QString BuffText(const QString& flag, const quint8* Buff, int Len);
     void ClearLog();
     QString LinePrefix(qint64 LineIndex) const;
     // The same with the time of At instead of now.
@@ -92,8 +95,15 @@ public:
     bool SaveLog(const QString& FullLogFilePath);
     QString LastLogSaveError() const { return FLogSaveError; }
 
-    // Send paths.
+    // Send paths. None of them waits for the device: the bytes are queued, and the log
+    // tells what became of them once the write has ended (at once when the device took
+    // them at once). The echo appears only for bytes that were written; a failed write
+    // leaves the classic line with the cause and how many bytes went out. The result is
+    // false when the port is closed or the write failed at once.
     bool TorvinComSendBuffer(const quint8* buffer, int len);
+    // Queues bytes; echo lines are logged when all went out. done (may be empty) follows.
+    bool SendBytes(const QByteArray& bytes, const QStringList& echo, TWriteDone done = {});
+    static QString WriteFailureText(qint64 written, qint64 total, int error);
     bool TorvinComSendData_Common(const QString& str, int SendFormat);
     bool TorvinComSendData_MultiTimes(const QString& str, int SendFormat);
     bool TorvinComSendData_Terminal(const QString& str, int SendFormat);
@@ -103,15 +113,22 @@ public:
     // Framed protocol.
     void RequestProtocolConnection();
     void SendProtocolACK();
-    // Sends Count bytes of Buffer (which holds BufferSize bytes) as packets of TypeID.
-    // A Count beyond BufferSize is refused: nothing is sent and the result is false.
-    bool SendProtocolData(const quint8* Buffer, int BufferSize, int Count, quint16 TypeID, bool NeedACK);
+    // How a protocol send ended: every packet written (and acknowledged when asked for).
+    using TProtocolDone = std::function<void(bool ok)>;
+    // Sends Count bytes of Buffer (which holds BufferSize bytes) as packets of TypeID,
+    // without waiting: done (may be empty) follows. With NeedACK each packet waits, in the
+    // event loop, for its acknowledgement before the next goes; a missing one stops the
+    // transfer after the time-out with a line in the log. Refused (false, nothing sent):
+    // a Count beyond BufferSize, or a second acknowledged transfer while one runs.
+    bool SendProtocolData(const quint8* Buffer, int BufferSize, int Count, quint16 TypeID, bool NeedACK,
+                          TProtocolDone done = {});
     void PrintSendProtocolPack(const TCvComPack& CvComPack);
+    QString SendProtocolPackText(const TCvComPack& CvComPack);
+    bool AckTransferRunning() const { return FAckTransfer != nullptr; }
     void PrintReceivedProtocolData(int Index);
     int GetPacks() const;
     void ProtocolPackReceived(const TCvComPack2& CvComPack2);
     void SetProtocolAckTimeout(int ms) { FProtocolAckTimeoutMs = ms; }
-    bool WaitForAck(const TCvComPack2& sent);
 
     // The receive handler installed on the port.
     void ComRxChar(TCustomComPort* Sender, int Count);
@@ -167,6 +184,7 @@ public:
 
 protected:
     void DoDeviceLost(int sysError) override;
+    void DoBytesWritten(qint64 count) override;
 
 private:
     struct TUiOp {
@@ -178,7 +196,8 @@ private:
         qint64 at = 0;
     };
 
-    qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out) override;
+    qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) override;
+    bool ConsumeReceived(qint64 count, quint64 epoch) override;
     void ClearReceived() override;
 
     void ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs = 0);
@@ -195,6 +214,10 @@ private:
     void ReadAsText(int count);
     void ReceiveFile(int count);
     bool SendText(const QString& str, int SendFormat, int kind);
+    void ReportWriteFailure(const QByteArray& bytes, qint64 written, int error, bool echo);
+    void SendAckFragment();
+    void CheckAck();
+    void EndAckTransfer(bool ok);
     bool SendProtocolText(const QString& str);
     bool OnGuiThread() const;
 
@@ -216,7 +239,22 @@ private:
         qint64 WallMs; // the same moment on the wall clock, for the line's time prefix
     };
     std::vector<TChunkStamp> FChunkStamps;
+    // How often the byte buffer was emptied; the parser drops what it parsed only from the
+    // buffer it read. Under ReceiveLock.
+    quint64 FReceiveEpoch = 0;
     int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;
+    // The protocol transfer that waits for acknowledgements (one at a time).
+    struct TAckTransfer {
+        std::vector<QByteArray> Packets;
+        std::vector<TCvComPack2> Headers;
+        std::vector<QString> Echo;
+        std::size_t Next = 0;
+        bool Waiting = false;
+        TCvPackMark Since;
+        TProtocolDone Done;
+    };
+    std::unique_ptr<TAckTransfer> FAckTransfer;
+    QTimer* FAckTimer = nullptr;
     bool FCaptureErrorReported = false;
     QString FLogSaveError;
 

@@ -6,6 +6,9 @@
 
 #include <QKeyEvent>
 
+#include <cerrno>
+#include <memory>
+
 namespace {
 const QString kClosed = QStringLiteral("Device was closed,please open a device.");
 const QString kWriteFail = QStringLiteral("Sorry Write to device fail!!");
@@ -16,15 +19,50 @@ bool TCvComPortObj::TorvinComSendBuffer(const quint8* buffer, int len)
 {
     if (!Connected()) {
         Log(kClosed);
-        return true;
+        return false;
     }
-    try {
-        Write(buffer, len);
-        FComSentCount += len;
-    } catch (const EComPort&) {
-        Log(kWriteFail);
+    return SendBytes(QByteArray(reinterpret_cast<const char*>(buffer), qMax(len, 0)), QStringList());
+}
+
+bool TCvComPortObj::SendBytes(const QByteArray& bytes, const QStringList& echo, TWriteDone done) {
+    if (!Connected()) {
+        Log(kClosed);
+        if (done) done(0, EBADF);
+        return false;
     }
-    return true;
+    // Filled in by the completion: false once it has reported a failure.
+    auto ok = std::make_shared<bool>(true);
+    WriteAsync(bytes, [this, bytes, echo, done, ok](qint64 written, int error) {
+        if (error == 0) {
+            for (const QString& line : echo)
+                Log(line);
+        } else {
+            *ok = false;
+            ReportWriteFailure(bytes, written, error, !echo.isEmpty());
+        }
+        if (done) done(written, error);
+    });
+    return *ok;
+}
+
+void TCvComPortObj::ReportWriteFailure(const QByteArray& bytes, qint64 written, int error, bool echo) {
+    // The echo shows what reached the device, and only that.
+    if (echo && written > 0)
+        LogBuff(QStringLiteral("> "), reinterpret_cast<const quint8*>(bytes.constData()), int(written));
+    Log(WriteFailureText(written, bytes.size(), error));
+}
+
+QString TCvComPortObj::WriteFailureText(qint64 written, qint64 total, int error) {
+    return kWriteFail + QStringLiteral(" (%1) %2 of %3 bytes were written.")
+                            .arg(EComPort::SystemText(error))
+                            .arg(written)
+                            .arg(total);
+}
+
+void TCvComPortObj::DoBytesWritten(qint64 count) {
+    // Counted as the device takes them, and shown at once.
+    FComSentCount += count;
+    Notify(0);
 }
 
 bool TCvComPortObj::TorvinComSendData_Common(const QString& str, int SendFormat)
@@ -62,20 +100,14 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind)
             Log(kClosed);
             return true;
         }
+        QStringList echo;
         if (FShowSendedLog) {
             if (kind == kCommon)
-                Log(QStringLiteral("> ") + (FReceiveFormat.load() == rfHex ? str : withCrlf));
+                echo << QStringLiteral("> ") + (FReceiveFormat.load() == rfHex ? str : withCrlf);
             else if (kind == kMultiTimes)
-                Log(QStringLiteral("> ") + withCrlf);
+                echo << QStringLiteral("> ") + withCrlf;
         }
-        try {
-            WriteStr(withCrlf);
-            FComSentCount += withCrlf.size();
-        } catch (const EComPort&) {
-            Log(kWriteFail);
-            return false;
-        }
-        return true;
+        return SendBytes(StrBytes(withCrlf), echo);
     }
     if (SendFormat == sfHex) {
         if (!Connected()) {
@@ -85,22 +117,18 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind)
         quint8 buffer[kSendBufferSize];
         int n = 0, dropped = 0;
         const QString canonical = HexStrToBytes(TrimControl(str), buffer, kSendBufferSize, &n, &dropped);
+        QStringList echo;
         if (FShowSendedLog) {
             if (kind == kCommon) {
-                Log(QStringLiteral("> ") + canonical);
-                Log(QString());
+                echo << QStringLiteral("> ") + canonical;
+                echo << QString();
             } else if (kind == kMultiTimes) {
-                Log(QStringLiteral("> ") + canonical);
+                echo << QStringLiteral("> ") + canonical;
             }
         }
         if (dropped > 0)
             Log(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.").arg(kSendBufferSize).arg(dropped));
-        try {
-            Write(buffer, n);
-            FComSentCount += n;
-        } catch (const EComPort&) {
-            Log(kWriteFail);
-        }
+        SendBytes(QByteArray(reinterpret_cast<const char*>(buffer), n), echo);
         return true;
     }
     return true;

@@ -9,4 +9,9 @@ class TCvSeries : public QObject {
 public:
     using QObject::QObject;
     virtual void AddY(double y) = 0;
+
+signals:
+    // The series is full and from now on drops its oldest point for each new one; raised
+    // once until it is cleared. firstX: the X of the oldest point it still holds.
+    void StartedDropping(qint64 maxPoints, qint64 firstX);
 };

@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QBoxLayout;
@@ -31,6 +32,7 @@ class QStatusBar;
 class QTextBrowser;
 class QTimer;
 class TCvComPortObj;
+class TCvExcelApp;
 class THidBackend;
 class TJvHidDevice;
 class TJvHidDeviceController;
@@ -237,9 +239,12 @@ public:
     // Edit5KeyPress / Edit22KeyPress: digits and Backspace only.
     static bool LoopKeyAccepted(int Key);
 
-    // File transfer.
+    // File transfer. The send runs from the event loop: chunks go out as the device takes
+    // them, with progress in the status bar and Button26 to cancel; closing the port or
+    // the window stops it. Sends asked for meanwhile wait until it has ended.
     void Button23Click();
     void Button24Click();
+    void Button26Click();
     // Read-only, shared-locked against writers; none when it cannot be opened so.
     static QFile* OpenFileStream(const QString& FileName);
     bool SendingFile() const { return FSendingFile; }
@@ -311,6 +316,8 @@ public:
     QPushButton* Button17 = nullptr;
     QPushButton* Button23 = nullptr;
     QPushButton* Button24 = nullptr;
+    // Cancels the running file send; shown in the status bar only while one runs.
+    QPushButton* Button26 = nullptr;
     QPushButton* Button13 = nullptr;
     QPushButton* Button14 = nullptr;
 
@@ -450,6 +457,37 @@ private:
     TDeviceMonitor* FDeviceMonitor = nullptr;
     bool FSendingFile = false;
     qint64 FStatusPaintMs = 0;
+    enum class TFileSendEnd { Done, Cancelled, Closed, Failed };
+    // The file send in progress (none when FSendingFile is false).
+    struct TFileSend {
+        QPointer<TCvComPortObj> Port;
+        qint64 Total = 0;
+        qint64 Sent = 0;
+        bool InFlight = false;
+        bool Stepping = false;
+        bool Cancelled = false;
+        bool HeldTold = false;
+        std::optional<TFileSendEnd> Ended;
+        int SkippedTurns = 0;
+        qint64 ProgressMs = 0;
+        QList<std::function<void()>> Held;
+        QList<QPointer<QWidget>> Locked;
+        QString PanelText;
+    };
+    std::unique_ptr<TFileSend> FFileSend;
+    void FileSendStep();
+    void FileChunkDone(const QByteArray& chunk, qint64 written, int error);
+    void EndFileSend(TFileSendEnd how);
+    void ShowFileSendProgress();
+    // The spreadsheet target of a port's capture: a window closed or a sheet full, it goes
+    // on in a new workbook (a new window when needed) and says so in the port's log.
+    std::function<qint64(const quint8*, int, qint64)> SpreadsheetCapture(TCvComPortObj* Obj,
+                                                                         TCvExcelApp* App);
+    // A send asked for during a file send waits for its end; true when it was held.
+    bool HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send);
+    // Loop sending: a turn that finds the device still busy with the last one is skipped,
+    // said once per run.
+    bool FLoopBusyTold = false;
 
 public:
     // Debugging options (TSplitViewForm_DebugOptions.cpp): millisecond time stamps and hex

@@ -505,9 +505,10 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
         obj->SetSeries(Chart1->CharInitSeries(false));
 
     ApplyModemLevels(obj);
-    QString hint;
-    if (!obj->TryOpen(&hint)) {
+    QString hint, cause;
+    if (!obj->TryOpen(&hint, &cause)) {
         obj->Log(u"Can not open  "_s + obj->FComportFullName);
+        if (!cause.isEmpty()) obj->Log(cause);
         if (!hint.isEmpty()) obj->Log(hint);
         return;
     }

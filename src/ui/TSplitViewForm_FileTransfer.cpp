@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
 #include <cstring>
 #include <sys/file.h>
@@ -53,6 +54,11 @@ void TSplitViewForm::ConnectFileTransferHandlers()
     OpenDialog1 = [this] { return QFileDialog::getOpenFileName(this); };
     connect(Button23, &QPushButton::clicked, this, &TSplitViewForm::Button23Click);
     connect(Button24, &QPushButton::clicked, this, &TSplitViewForm::Button24Click);
+    Button26 = new QPushButton(StatusBar1);
+    Button26->setObjectName(u"Button26"_s);
+    Button26->hide();
+    StatusBar1->addPermanentWidget(Button26);
+    connect(Button26, &QPushButton::clicked, this, &TSplitViewForm::Button26Click);
 }
 
 QFile* TSplitViewForm::OpenFileStream(const QString& FileName)
@@ -118,52 +124,163 @@ void TSplitViewForm::Button24Click()
     }
     obj->Log(u"> Start Sending File:"_s + FullFileNameLoaded);
 
-    // No second send or load, and no closing or refreshing of devices, while this runs.
+    // No second send or load while this runs. Closing the port or the window stays
+    // possible: either stops the send.
     FSendingFile = true;
-    QList<QPointer<QWidget>> locked;
-    for (QWidget* w : {static_cast<QWidget*>(Button23), static_cast<QWidget*>(Button24),
-                       static_cast<QWidget*>(Button2), static_cast<QWidget*>(Button4)})
+    FFileSend = std::make_unique<TFileSend>();
+    TFileSend& fs = *FFileSend;
+    fs.Port = obj;
+    fs.Total = FileStream->size();
+    fs.PanelText = StatusPanels[1]->text();
+    for (QWidget* w : {static_cast<QWidget*>(Button23), static_cast<QWidget*>(Button24)})
         if (w && w->isEnabled()) {
             w->setEnabled(false);
-            locked << w;
+            fs.Locked << w;
         }
-    const bool closeActionWas = CloseTheDevice1 && CloseTheDevice1->isEnabled();
-    if (CloseTheDevice1) CloseTheDevice1->setEnabled(false);
-    const QString panelText = StatusPanels[1]->text();
+    Button26->setText(UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s);
+    Button26->setEnabled(true);
+    Button26->show();
+    ShowFileSendProgress();
+    FileSendStep();
+}
 
-    const qint64 total = FileStream->size();
-    qint64 sent = 0;
+void TSplitViewForm::Button26Click() {
+    if (!FFileSend) return;
+    FFileSend->Cancelled = true;
+    // A chunk the device holds back is given up; its completion ends the send.
+    if (FFileSend->InFlight && FFileSend->Port)
+        FFileSend->Port->CancelWrites();
+    else if (FFileSend && !FFileSend->Stepping)
+        EndFileSend(TFileSendEnd::Cancelled);
+}
+
+void TSplitViewForm::ShowFileSendProgress() {
+    if (!FFileSend) return;
+    const TFileSend& fs = *FFileSend;
+    StatusPanels[1]->setText(u"Sending file: %1 / %2 Bytes (%3%)"_s.arg(fs.Sent).arg(fs.Total).arg(
+        fs.Total > 0 ? fs.Sent * 100 / fs.Total : 100));
+}
+
+void TSplitViewForm::FileSendStep() {
+    if (!FFileSend || FFileSend->Stepping) return;
+    TFileSend& fs = *FFileSend;
+    fs.Stepping = true;
     QElapsedTimer slice;
     slice.start();
     quint8 chunk[kChunk];
-    for (;;) {
-        std::memset(chunk, 0, sizeof chunk);
-        const qint64 n = FileStream->read(reinterpret_cast<char*>(chunk), kChunk);
-        if (n <= 0) break;
-        obj->TorvinComSendBuffer(chunk, int(n));
-        sent += n;
-        if (slice.elapsed() >= kEventSliceMs) {
-            StatusPanels[1]->setText(u"Sending file: %1 / %2 Bytes (%3%)"_s.arg(sent).arg(total).arg(
-                total > 0 ? sent * 100 / total : 100));
-            QCoreApplication::processEvents();
-            slice.restart();
+    while (FFileSend && !fs.InFlight) {
+        if (fs.Cancelled) {
+            fs.Stepping = false;
+            EndFileSend(TFileSendEnd::Cancelled);
+            return;
         }
-        // The device may vanish or be closed by its removal while events are handled.
-        if (!obj) break;
-        obj->Log(ChunkHex(chunk, int(n)));
-        if (!obj->Connected()) break;
+        if (!fs.Port || !fs.Port->Connected()) {
+            fs.Stepping = false;
+            EndFileSend(TFileSendEnd::Closed);
+            return;
+        }
+        std::memset(chunk, 0, sizeof chunk);
+        const qint64 n = FileStream ? FileStream->read(reinterpret_cast<char*>(chunk), kChunk) : 0;
+        if (n <= 0) {
+            fs.Stepping = false;
+            EndFileSend(TFileSendEnd::Done);
+            return;
+        }
+        fs.InFlight = true;
+        const QByteArray bytes(reinterpret_cast<const char*>(chunk), n);
+        // The completion runs inside this call when the device takes the chunk at once,
+        // and later from the event loop when it holds it back.
+        fs.Port->WriteAsync(
+            bytes, [this, bytes](qint64 written, int error) { FileChunkDone(bytes, written, error); });
+        if (fs.Ended) {
+            fs.Stepping = false;
+            EndFileSend(*fs.Ended);
+            return;
+        }
+        if (slice.elapsed() >= kEventSliceMs) {
+            // Give the event loop its turn; the send goes on from there.
+            ShowFileSendProgress();
+            if (!fs.InFlight) QTimer::singleShot(0, this, [this] { FileSendStep(); });
+            break;
+        }
     }
-    if (obj && obj->Connected()) obj->Log(u"File have been sent successfully。"_s);
-    else if (obj) obj->Log(u"File sending stopped: the device was closed."_s);
+    fs.Stepping = false;
+}
 
+void TSplitViewForm::FileChunkDone(const QByteArray& chunk, qint64 written, int error) {
+    if (!FFileSend) return;
+    TFileSend& fs = *FFileSend;
+    fs.InFlight = false;
+    fs.Sent += written;
+    // The log shows what reached the device, and only that.
+    if (fs.Port && written > 0)
+        fs.Port->Log(ChunkHex(reinterpret_cast<const quint8*>(chunk.constData()), int(written)));
+    if (error != 0) {
+        if (fs.Port && !fs.Cancelled && fs.Port->Connected())
+            fs.Port->Log(TCvComPortObj::WriteFailureText(written, chunk.size(), error));
+        fs.Ended = fs.Cancelled                          ? TFileSendEnd::Cancelled
+                   : (!fs.Port || !fs.Port->Connected()) ? TFileSendEnd::Closed
+                                                         : TFileSendEnd::Failed;
+        // Inside a step the step ends it, once the write call has returned.
+        if (!fs.Stepping) EndFileSend(*fs.Ended);
+        return;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - fs.ProgressMs >= 50) {
+        fs.ProgressMs = now;
+        ShowFileSendProgress();
+    }
+    // Called from the event loop (the device had held the chunk back): go on from here.
+    if (!fs.Stepping) FileSendStep();
+}
+
+void TSplitViewForm::EndFileSend(TFileSendEnd how) {
+    if (!FFileSend) return;
+    // Taken out first: what follows may start new sends.
+    const std::unique_ptr<TFileSend> fs = std::move(FFileSend);
+    if (TCvComPortObj* port = fs->Port) {
+        const QString counts = u"%1 of %2 bytes were sent."_s.arg(fs->Sent).arg(fs->Total);
+        switch (how) {
+        case TFileSendEnd::Done:
+            port->Log(u"File have been sent successfully。"_s);
+            break;
+        case TFileSendEnd::Cancelled:
+            port->Log(u"File sending cancelled: "_s + counts);
+            break;
+        case TFileSendEnd::Closed:
+            port->Log(u"File sending stopped: the device was closed. "_s + counts);
+            break;
+        case TFileSendEnd::Failed:
+            port->Log(u"File sending stopped: "_s + counts);
+            break;
+        }
+        if (fs->SkippedTurns > 0)
+            port->Log(
+                u"%1 turns of loop sending were skipped while the file was sent."_s.arg(fs->SkippedTurns));
+    }
     delete FileStream;
     FileStream = nullptr;
     FullFileNameLoaded.clear();
-    StatusPanels[1]->setText(panelText);
-    for (const QPointer<QWidget>& w : std::as_const(locked))
+    StatusPanels[1]->setText(fs->PanelText);
+    for (const QPointer<QWidget>& w : std::as_const(fs->Locked))
         if (w) w->setEnabled(true);
-    if (CloseTheDevice1) CloseTheDevice1->setEnabled(closeActionWas);
+    Button26->hide();
     FSendingFile = false;
+    // The sends that waited go out now, in the order they were asked for.
+    for (const std::function<void()>& send : std::as_const(fs->Held))
+        send();
+}
+
+bool TSplitViewForm::HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send) {
+    if (!FFileSend) return false;
+    TFileSend& fs = *FFileSend;
+    if (!fs.HeldTold) {
+        fs.HeldTold = true;
+        TCvComPortObj* port = Obj ? Obj : fs.Port.data();
+        if (port) port->Log(u"A file is being sent: other sends wait until it has ended."_s);
+    }
+    fs.Held << std::move(Send);
+    return true;
 }
 
 void TSplitViewForm::StatusBarPrintFileSize()

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 
 #include <array>
@@ -85,11 +86,18 @@ void TSplitViewForm::Button16Click() {
 
     const QString bus = ComboBox9->currentText();
     const QString operation = ComboBox12->currentText();
+    const QPointer<TCvComPortObj> target = port;
+    std::function<void()> send;
     if (operation == u"Connect"_s) {
-        port->RequestProtocolConnection();
+        send = [target] {
+            if (target) target->RequestProtocolConnection();
+        };
     } else if (operation == u"Read"_s) {
         const quint16 type = bus == u"I2C"_s ? 50 : bus == u"SPI"_s ? 52 : 101;
-        port->SendProtocolData(addressBuffer.data(), int(addressBuffer.size()), A, type, false);
+        send = [target, addressBuffer, A, type] {
+            if (target)
+                target->SendProtocolData(addressBuffer.data(), int(addressBuffer.size()), A, type, false);
+        };
     } else if (operation == u"Write"_s) {
         const quint16 type = bus == u"I2C"_s ? 51 : bus == u"SPI"_s ? 53 : 101;
         // The lines joined as the text box holds them: CR LF between lines.
@@ -99,6 +107,10 @@ void TSplitViewForm::Button16Click() {
         if (dataDropped > 0)
             port->Log(u"Data text longer than %1 bytes: %2 bytes dropped"_s.arg(dataBuffer.size())
                           .arg(dataDropped));
-        port->SendProtocolData(dataBuffer.data(), int(dataBuffer.size()), D, type, false);
+        send = [target, dataBuffer, D, type] {
+            if (target) target->SendProtocolData(dataBuffer.data(), int(dataBuffer.size()), D, type, false);
+        };
     }
+    // Packets are not mixed into a file being sent: they wait for its end.
+    if (send && !HoldWhileSendingFile(port, send)) send();
 }

@@ -116,14 +116,22 @@ bool TSplitViewForm::LoopKeyAccepted(int Key)
 
 void TSplitViewForm::Button8Click()
 {
-    if (ComboBoxEx1->count() == 0 || FSendingFile) return;
-    if (TJvHidDevice* hid = CheckHID(ComboBoxEx1->currentText())) {
-        HidBlockSend(hid, Memo2->toPlainText());
-        return;
-    }
-    TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
-    if (!obj) return;
-    obj->TorvinComSendData_MultiTimes(TrimControl(Memo2->toPlainText()), ComboBox6->currentIndex());
+    if (ComboBoxEx1->count() == 0) return;
+    const QString device = ComboBoxEx1->currentText();
+    const QString text = Memo2->toPlainText();
+    const int format = ComboBox6->currentIndex();
+    const auto send = [this, device, text, format] {
+        if (TJvHidDevice* hid = CheckHID(device)) {
+            HidBlockSend(hid, text);
+            return;
+        }
+        TCvComPortObj* obj = GetDeciceByFullName(device);
+        if (!obj) return;
+        obj->TorvinComSendData_MultiTimes(TrimControl(text), format);
+    };
+    // A file being sent is not interleaved with other data: this send waits for its end.
+    if (HoldWhileSendingFile(GetDeciceByFullName(device), send)) return;
+    send();
 }
 
 void TSplitViewForm::Button7Click()
@@ -178,13 +186,19 @@ void TSplitViewForm::StringGrid1SelectCell(int ACol, int)
 
 void TSplitViewForm::StringGrid1FixedCellClick(int, int ARow)
 {
-    if (ARow <= 0 || ARow >= StringGrid1->RowCount() || FSendingFile) return;
+    if (ARow <= 0 || ARow >= StringGrid1->RowCount()) return;
     int col = StringGrid1->Col();
     if (col < 1 || col > 2) col = 2;
     StringGrid1->SelectCell(col, ARow);
     const QString text = StringGrid1->Cells(2, ARow).trimmed();
-    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (!text.isEmpty() && obj) obj->TorvinComSendData_Common(text, ComboBox6->currentIndex());
+    QPointer<TCvComPortObj> obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (text.isEmpty() || !obj) return;
+    const int format = ComboBox6->currentIndex();
+    const auto send = [obj, text, format] {
+        if (obj) obj->TorvinComSendData_Common(text, format);
+    };
+    if (HoldWhileSendingFile(obj, send)) return;
+    send();
 }
 
 void TSplitViewForm::Button1Click()
@@ -204,6 +218,7 @@ void TSplitViewForm::Button1Click()
         if (StringGrid1->Cells(1, row).trimmed() == u"1"_s) LoopStringList << StringGrid1->Cells(2, row).trimmed();
     FTimer1Timer_Count = UpDown3->Position();
     LoopTargetPort = obj;
+    FLoopBusyTold = false;
     if (LoopStringList.isEmpty()) {
         obj->Log(u"No data to send, please select data item by click checkbox item."_s);
         return;
@@ -218,11 +233,23 @@ void TSplitViewForm::Button1Click()
 
 void TSplitViewForm::Button3Click() { Timer1->stop(); }
 
-void TSplitViewForm::Timer1Timer()
-{
-    // A file being sent is not interleaved with loop texts; the tick is skipped.
-    if (FSendingFile) return;
+void TSplitViewForm::Timer1Timer() {
     if (!LoopTargetPort || !LoopTargetPort->Connected()) return;
+    // A file being sent is not interleaved with loop texts: the turn is skipped, and said so.
+    if (FFileSend) {
+        if (FFileSend->SkippedTurns++ == 0)
+            LoopTargetPort->Log(u"Loop sending skips its turns while a file is being sent."_s);
+        return;
+    }
+    // The device has not yet taken what the last turn queued: no pile-up behind it.
+    if (LoopTargetPort->PendingWrites() > 0) {
+        if (!FLoopBusyTold) {
+            FLoopBusyTold = true;
+            LoopTargetPort->Log(
+                u"Loop turn skipped: the device has not taken the data of the last turn yet."_s);
+        }
+        return;
+    }
     if (FTimer1Timer_Count != 0) LoopTargetPort->Log(u"Loop Count --> "_s + QString::number(FTimer1Timer_Count));
     if (FTimer1Timer_Count == 1) Timer1->stop();
     for (const QString& s : std::as_const(LoopStringList)) {

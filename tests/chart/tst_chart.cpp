@@ -3,6 +3,7 @@
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
 #include "TCvComPortObj.h"
+#include "TCvExcelApp.h"
 #include "TCvFastLineSeries.h"
 
 #include <QCheckBox>
@@ -92,6 +93,7 @@ private slots:
     void graphicFormatFeedsTheSeries();
     void resetLeavesNoDanglingSeries();
     void historyIsBounded();
+    void droppingIsToldAndExportNamesFirstX();
     void drawnLineIsDecimatedAndFaithful();
     void hiddenChartCatchesUpWhenShown();
     void mouseReadOut();
@@ -639,6 +641,45 @@ void TstChart::saveAsBmp()
     answer.clear();
     QCOMPARE(rig.panel->Page()->Button22Click(), QString());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("wave.bmp")});
+}
+
+// A full chart drops its oldest points with a word in the port's log (once until it is
+// cleared), and the export names the first X it holds in its caption row.
+void TstChart::droppingIsToldAndExportNamesFirstX() {
+    ChartRig chartRig;
+    PortRig rig({rfGraphic});
+    TCvFastLineSeries* s = chartRig.chart->CharInitSeries(false);
+    s->SetMaxPoints(4);
+    rig.obj->SetSeries(s);
+    rig.Receive("abcdefg");
+    rig.Settle();
+    QCOMPARE(s->FirstX(), 3);
+    const QString told =
+        QStringLiteral("The chart keeps the last 4 points: older ones are dropped from now on "
+                       "(the oldest kept is X 1).");
+    QCOMPARE(rig.Lines().filter(QStringLiteral("The chart keeps")), QStringList{told});
+
+    TCvExcelApp app;
+    QVERIFY(app.WorkBooks().Add() && app.Worksheets(1).Activate());
+    QVERIFY(ExcelExportSeries(&app, s));
+    QCOMPARE(app.Cells(1, 1).Value().toString(), QStringLiteral("X"));
+    QCOMPARE(app.Cells(1, 3).Value().toString(),
+             QStringLiteral("Older points were dropped by the chart; the first X here is 3"));
+    QCOMPARE(app.Cells(2, 1).Value().toDouble(), 3.0);
+    QCOMPARE(app.Cells(5, 2).Value().toDouble(), double('g'));
+
+    // Cleared and filled again: told again, once.
+    s->Clear();
+    rig.Receive("hijklm");
+    rig.Settle();
+    QCOMPARE(rig.Lines().filter(QStringLiteral("The chart keeps")).size(), 2);
+    // Nothing dropped: the caption row holds only the two captions.
+    s->Clear();
+    s->AddY(1);
+    TCvExcelApp fresh;
+    QVERIFY(fresh.WorkBooks().Add() && fresh.Worksheets(1).Activate());
+    QVERIFY(ExcelExportSeries(&fresh, s));
+    QVERIFY(fresh.Cells(1, 3).Value().toString().isEmpty());
 }
 
 QTEST_MAIN(TstChart)

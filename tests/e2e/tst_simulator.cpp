@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 #include <csignal>
 
 // The device simulator answers as a device would on a real pty.
@@ -79,7 +81,10 @@ void TstSimulator::protocolPeer()
     QCOMPARE(obj->Protocol()->GetPackByIndex(2).Length, quint16(4 + 12));
     // Acknowledged writes complete.
     quint8 data[600] = {};
-    QVERIFY(obj->SendProtocolData(data, sizeof data, sizeof data, 101, true));
+    std::optional<bool> acked;
+    QVERIFY(obj->SendProtocolData(data, sizeof data, sizeof data, 101, true, [&](bool ok) { acked = ok; }));
+    QTRY_VERIFY_WITH_TIMEOUT(acked.has_value(), 15000);
+    QVERIFY(*acked);
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
 }

@@ -116,6 +116,8 @@ private slots:
     void waitingForAckLooksAtLatest();
     void waitingForAckStoredFromAnotherThread();
     void waitingForAckTimesOut();
+    void ackStoredSince_data();
+    void ackStoredSince();
     void recordWireBytes();
     void checksumPlacement_data();
     void checksumPlacement();
@@ -475,6 +477,39 @@ void TstCvProtocol::readersSeeWholeSlots() {
     writer.join();
     QCOMPARE(torn, 0);
     QCOMPARE(engine->PackListCount(), 40 * 256);
+}
+
+void TstCvProtocol::ackStoredSince_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("clear");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("acknowledged");
+    const QByteArray ack = dataPacket(0x0E32, payload(8), Sum::Marker);
+    const QByteArray other = dataPacket(CvTypeGeneric, payload(3));
+    QTest::newRow("ack, then another packet in the same read")
+        << QByteArray() << false << ack + other << true;
+    QTest::newRow("ack, then 1100 other packets")
+        << QByteArray() << false << ack + other.repeated(1100) << false;
+    QTest::newRow("ack behind 1023 others") << QByteArray() << false << other.repeated(1023) + ack << true;
+    QTest::newRow("ack before the request") << ack << false << other << false;
+    QTest::newRow("ack after a clear") << other.repeated(5) << true << ack + other << true;
+    QTest::newRow("no ack") << QByteArray() << false << other.repeated(3) << false;
+}
+
+// Any acknowledgement stored after the request counts, not only the latest packet.
+void TstCvProtocol::ackStoredSince() {
+    QFETCH(QByteArray, before);
+    QFETCH(bool, clear);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, acknowledged);
+    Harness h;
+    h.parse(before);
+    const TCvPackMark mark = h.engine->Mark();
+    if (clear) h.engine->ClearPacks();
+    h.parse(after);
+    const TCvComPack2 sent{CvPackHead, 0x0B32, 0, 1, 20};
+    QCOMPARE(h.engine->AckStoredSince(sent, mark), acknowledged);
+    QCOMPARE(h.engine->WaitingForACK(sent, 0, mark), acknowledged);
 }
 
 QTEST_APPLESS_MAIN(TstCvProtocol)

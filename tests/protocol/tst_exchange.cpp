@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <optional>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -62,6 +63,12 @@ private slots:
     void endOfTransferEmptiesBuffer();
     void fragmentsInPieces();
     void stopResetClear();
+    void receiveSplits_data();
+    void receiveSplits();
+    void outsideClear_data();
+    void outsideClear();
+    void endlessStreamStaysSmall();
+    void ackFollowedByAnotherPacket();
 };
 
 void TstExchange::connectionRequest()
@@ -162,10 +169,13 @@ void TstExchange::acknowledgedTransfer()
         }
     });
     std::vector<quint8> buffer(1100, 0x5A);
-    const bool ok = rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true);
+    std::optional<bool> result;
+    QVERIFY(rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true,
+                                      [&](bool ok) { result = ok; }));
+    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 15000);
     stop = true;
     peer.join();
-    QVERIFY(ok);
+    QVERIFY(*result);
     QCOMPARE(acked.load(), 3);
 }
 
@@ -174,10 +184,19 @@ void TstExchange::missingAcknowledgementStops()
     Rig rig(false);
     rig.obj->SetProtocolAckTimeout(200);
     std::vector<quint8> buffer(1100, 0x5A);
-    QVERIFY(!rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true));
+    std::optional<bool> result;
+    QVERIFY(rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true,
+                                      [&](bool ok) { result = ok; }));
+    // The wait runs in the event loop: the call has returned before any answer could count.
+    QVERIFY(!result.has_value());
+    QVERIFY(rig.obj->AckTransferRunning());
+    QTRY_VERIFY(result.has_value());
+    QVERIFY(!*result);
     const QList<QByteArray> packets = SplitPackets(rig.pty.ReadFor(100));
     QCOMPARE(packets.size(), 1);
     QCOMPARE(packets[0].mid(2, 2), QByteArray::fromHex("650b"));
+    QCOMPARE(rig.Lines().last(),
+             QStringLiteral("No acknowledgement of packet 1 of 3 within 200 ms: the transfer stopped."));
 }
 
 void TstExchange::receivedPacketIsStoredAndLogged()
@@ -230,11 +249,131 @@ void TstExchange::stopResetClear()
     QCOMPARE(rig.obj->InternalBufferCopy(), before);
     // Awake (a packet is arriving): the receive buffer goes as well.
     rig.pty.Write(Packet(101, 0, 1, QByteArray(100, 'z')).left(40));
-    QTRY_COMPARE(rig.obj->InternalBufferCopy().size(), qsizetype(3 + 40));
+    // The three bytes before the head are parsed and gone; the packet's start waits.
+    QTRY_COMPARE(rig.obj->InternalBufferCopy().size(), qsizetype(40));
     QTRY_VERIFY(rig.obj->PackParserThread()->Awake());
     rig.obj->PackParserThread()->StopReSetClear();
     QVERIFY(rig.obj->InternalBufferCopy().isEmpty());
     QCOMPARE(rig.obj->PackParserThread()->StartIndex(), qint64(0));
+}
+
+void TstExchange::receiveSplits_data() {
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QList<int>>("cuts");
+    QTest::addColumn<QList<int>>("types");
+    const QByteArray end = Packet(13, 0, 1, QByteArray());
+    const QByteArray data = Packet(101, 0, 1, "abc");
+    const QByteArray last102 = Packet(102, 0, 1, "xy");
+    const QByteArray ack = Packet(0x0E65, 0, 1, "zz");
+    const QByteArray frags = Packet(102, 0, 3, "one") + Packet(102, 1, 3, "two") + Packet(102, 2, 3, "three");
+    QTest::newRow("end + 6 bytes of the next | rest") << end + data << QList<int>{16} << QList<int>{13, 101};
+    QTest::newRow("end + 9 bytes of the next | rest") << end + data << QList<int>{19} << QList<int>{13, 101};
+    QTest::newRow("final 102 + whole 101 in one read")
+        << last102 + data << QList<int>{} << QList<int>{102, 101};
+    QTest::newRow("ack + whole 101 in one read") << ack + data << QList<int>{} << QList<int>{0x0E65, 101};
+    QTest::newRow("ack + 6 bytes | rest")
+        << ack + data << QList<int>{int(ack.size()) + 6} << QList<int>{0x0E65, 101};
+    QTest::newRow("three 102 + end + 101 in one read")
+        << frags + end + data << QList<int>{} << QList<int>{102, 102, 102, 13, 101};
+    QList<int> sevens;
+    for (int at = 7; at < frags.size() + data.size(); at += 7)
+        sevens << at;
+    QTest::newRow("three 102 + 101, 7 bytes a read")
+        << frags + data << sevens << QList<int>{102, 102, 102, 101};
+    QTest::newRow("junk | end + junk + 101 + 4 bytes | rest")
+        << QByteArray("\x01\x02\x03") + end + QByteArray("\x55\xAA\x09") + data + data
+        << QList<int>{3, int(3 + end.size() + 3 + data.size() + 4)} << QList<int>{13, 101, 101};
+}
+
+// Whatever way the reads cut the stream, every packet is stored, in order, and the buffer
+// ends empty.
+void TstExchange::receiveSplits() {
+    QFETCH(QByteArray, stream);
+    QFETCH(QList<int>, cuts);
+    QFETCH(QList<int>, types);
+    Rig rig(false);
+    int from = 0;
+    for (int cut : cuts + QList<int>{int(stream.size())}) {
+        rig.Receive(stream.mid(from, cut - from));
+        // The worker has the piece before the next comes, so each piece is a read of its own.
+        QTest::qWait(5);
+        from = cut;
+    }
+    QTRY_COMPARE(rig.obj->GetPacks(), int(types.size()));
+    for (int k = 0; k < types.size(); ++k)
+        QCOMPARE(int(rig.obj->Protocol()->GetPackByIndex(k + 1).TypeID), types[k]);
+    QTRY_VERIFY(rig.obj->InternalBufferCopy().isEmpty());
+}
+
+void TstExchange::outsideClear_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<int>("storedBefore");
+    const QByteArray data = Packet(101, 0, 1, QByteArray(40, 'd'));
+    QTest::newRow("after whole packets") << data.repeated(5) << 5;
+    QTest::newRow("with a packet half arrived") << data.repeated(5) + data.left(20) << 5;
+    QTest::newRow("after a finished transfer") << data.repeated(2) + Packet(13, 0, 1, QByteArray()) << 3;
+}
+
+// The receive buffer emptied from outside (a new page, a release, the hidden view's clear):
+// the parser starts on what comes next instead of skipping it.
+void TstExchange::outsideClear() {
+    QFETCH(QByteArray, before);
+    QFETCH(int, storedBefore);
+    Rig rig(false);
+    rig.Receive(before);
+    QTRY_COMPARE(rig.obj->GetPacks(), storedBefore);
+    QTest::qWait(20);
+    rig.obj->ClearInternalBuff(100);
+    rig.Receive(Packet(101, 0, 1, "x") + Packet(101, 0, 1, "y") + Packet(101, 0, 1, "z"));
+    QTRY_COMPARE(rig.obj->GetPacks(), storedBefore + 3);
+    QCOMPARE(rig.obj->Protocol()->GetPackByIndex(storedBefore + 3).data[0], quint8('z'));
+}
+
+// 500 packets of 212 bytes and no end of transfer: what is parsed leaves the buffer.
+void TstExchange::endlessStreamStaysSmall() {
+    Rig rig(false);
+    const QByteArray data = Packet(101, 0, 1, QByteArray(200, 'e'));
+    QCOMPARE(data.size(), 212);
+    for (int i = 0; i < 25; ++i)
+        rig.Receive(data.repeated(20));
+    QTRY_COMPARE(rig.obj->GetPacks(), 500);
+    QTRY_VERIFY(rig.obj->InternalBufferCopy().isEmpty());
+}
+
+// The device acknowledges and sends a packet of its own in the same write.
+void TstExchange::ackFollowedByAnotherPacket() {
+    Rig rig(false);
+    rig.obj->SetProtocolAckTimeout(3000);
+    std::atomic<bool> stop{false};
+    const int master = rig.pty.MasterFd();
+    const QByteArray chatter = Packet(101, 0, 1, "chatter");
+    std::thread peer([&] {
+        QByteArray pending;
+        while (!stop) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            char buf[4096];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0) pending.append(buf, n);
+            while (pending.size() >= 10) {
+                const int len = quint8(pending[8]) | (quint8(pending[9]) << 8);
+                if (pending.size() < len) break;
+                QByteArray answer = pending.left(len);
+                answer[3] = char(0x0E);
+                answer += chatter;
+                pending.remove(0, len);
+                (void)::write(master, answer.constData(), size_t(answer.size()));
+            }
+        }
+    });
+    std::vector<quint8> buffer(1100, 0x5A);
+    std::optional<bool> result;
+    QVERIFY(rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true,
+                                      [&](bool ok) { result = ok; }));
+    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 15000);
+    stop = true;
+    peer.join();
+    QVERIFY(*result);
 }
 
 QTEST_MAIN(TstExchange)

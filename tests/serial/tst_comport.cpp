@@ -7,12 +7,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
 #include <cerrno>
 
 class TstComPort : public QObject {
     Q_OBJECT
 private slots:
     void writeReachesPeer();
+    void queuedWrites();
     void receiveEventsOnGuiThread();
     void closeStopsEvents();
     void vanishedPeerClosesPort();
@@ -41,6 +44,42 @@ void TstComPort::writeReachesPeer()
     QVERIFY(port.Connected());
     QCOMPARE(port.Write("hello", 5), 5);
     QCOMPARE(pty.Read(5), QByteArray("hello"));
+}
+
+// Queued writes end in order, each saying how much went out and why it stopped; a write
+// queued by a completion while others are cancelled is kept, and a close cancels too.
+void TstComPort::queuedWrites() {
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.Open();
+    QList<QPair<qint64, int>> ends;
+    const auto note = [&](qint64 n, int e) { ends << qMakePair(n, e); };
+    port.WriteAsync(QByteArray(1 << 20, 'a'), [&](qint64 n, int e) {
+        note(n, e);
+        port.WriteAsync("next", note);
+    });
+    port.WriteAsync("tail", note);
+    // The device holds back: both wait, and the call has returned.
+    QCOMPARE(port.PendingWrites(), 2);
+    port.CancelWrites();
+    QCOMPARE(ends.size(), 2);
+    const qint64 taken = ends[0].first;
+    QVERIFY(taken > 0 && taken < (1 << 20));
+    QCOMPARE(ends[0].second, ECANCELED);
+    QCOMPARE(ends[1], qMakePair(qint64(0), ECANCELED));
+    const QByteArray got = pty.Read(int(taken) + 4);
+    QCOMPARE(got.size(), taken + 4);
+    QCOMPARE(got.right(4), QByteArray("next"));
+    QTRY_COMPARE(ends.size(), 3);
+    QCOMPARE(ends[2], qMakePair(qint64(4), 0));
+
+    port.WriteAsync(QByteArray(1 << 20, 'b'), note);
+    port.Close();
+    QCOMPARE(ends.size(), 4);
+    QCOMPARE(ends[3].second, ECANCELED);
+    port.WriteAsync("closed", note);
+    QCOMPARE(ends.last(), qMakePair(qint64(0), EBADF));
 }
 
 void TstComPort::receiveEventsOnGuiThread()
@@ -206,7 +245,10 @@ void TstComPort::openFailures()
     } catch (const EComPort& e) {
         QCOMPARE(e.Code(), 1);
         QCOMPARE(e.WinCode(), sysError);
-        QCOMPARE(e.Message(), QStringLiteral("Unable to open com port (Error: %1)").arg(sysError));
+        // The classic text, the number and the system's words for it.
+        QCOMPARE(e.Message(), QStringLiteral("Unable to open com port (Error: %1, %2)")
+                                  .arg(sysError)
+                                  .arg(QString::fromLocal8Bit(::strerror(sysError))));
         QVERIFY(!e.Hint().isEmpty());
     }
     QVERIFY(!p.Connected());

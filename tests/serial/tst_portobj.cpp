@@ -321,7 +321,7 @@ void TstPortObj::sendOnClosedPort()
     rig.obj->TorvinComSendData_Common(QStringLiteral("ab"), sfAscii);
     rig.obj->TorvinComSendData_Common(QStringLiteral("01"), sfHex);
     const quint8 b = 1;
-    QVERIFY(rig.obj->TorvinComSendBuffer(&b, 1));
+    QVERIFY(!rig.obj->TorvinComSendBuffer(&b, 1));
     QCOMPARE(rig.obj->FComSentCount.load(), qint64(0));
     QCOMPARE(rig.Lines(), QStringList(3, QStringLiteral("Device was closed,please open a device.")));
 }

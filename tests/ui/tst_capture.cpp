@@ -6,6 +6,7 @@
 
 #include "CvCodecs.h"
 #include "TCvExcelApp.h"
+#include "TCvSheetModel.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -33,6 +34,7 @@ private slots:
     void unwritableCapture();
     void spreadsheetCapture();
     void spreadsheetMissing();
+    void spreadsheetGoesOn();
 };
 
 void TstCapture::logFileWrittenAtOpen()
@@ -312,6 +314,63 @@ void TstCapture::spreadsheetMissing()
     QCOMPARE(a.obj->FFileStreamName, path);
     a.Receive("abc");
     QVERIFY(a.obj->Connected());
+}
+
+// A full sheet or a closed spreadsheet window: the capture goes on from row 1 of a new
+// workbook (a new window), says so once, and loses nothing. A new capture starts at row 1.
+void TstCapture::spreadsheetGoesOn() {
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    QList<QPointer<TCvExcelApp>> apps;
+    const TExcelAppFactory old = SetExcelAppFactory([&](QWidget* parent) {
+        apps << new TCvExcelApp(parent);
+        return apps.last().data();
+    });
+    const QString path = env.tmp.filePath(u"cap.xlsx"_s);
+    w->SaveDialog1 = [&] { return path; };
+    w->Button13->click();
+    SyncReceiveFormat(*w, a.obj);
+    QCOMPARE(apps.size(), 1);
+
+    // The sheet fills up in the middle of a chunk.
+    a.obj->FExcelAppRows = TCvSheetModel::kMaxRows - 1;
+    a.Receive(QByteArray("\x01\x02\x03\x04\x05", 5));
+    QTRY_COMPARE(a.obj->FExcelAppRows, 4);
+    TCvSheetModel* first = apps[0]->Workbook(0);
+    QCOMPARE(first->Value(TCvSheetModel::kMaxRows - 1, 2).toInt(), 1);
+    QCOMPARE(first->Value(TCvSheetModel::kMaxRows, 2).toInt(), 2);
+    QCOMPARE(apps[0]->WorkBooks().Count(), 2);
+    for (int r = 1; r <= 3; ++r)
+        QCOMPARE(apps[0]->Workbook(1)->Value(r, 2).toInt(), r + 2);
+    a.Receive(QByteArray("\x06", 1));
+    QTRY_COMPARE(a.obj->FExcelAppRows, 5);
+    const QString full =
+        u"The sheet is full (1048576 rows): the capture goes on in a new workbook, from row 1."_s;
+    QCOMPARE(a.Lines().filter(full).size(), 1);
+
+    // The user closes the spreadsheet window.
+    delete apps[0].data();
+    a.Receive(QByteArray("\x07\x08", 2));
+    QTRY_COMPARE(a.obj->FExcelAppRows, 3);
+    QCOMPARE(apps.size(), 2);
+    QCOMPARE(apps[1]->Cells(1, 2).Value().toInt(), 7);
+    QCOMPARE(apps[1]->Cells(2, 2).Value().toInt(), 8);
+    QCOMPARE(a.Lines().filter(u"The spreadsheet window was closed"_s).size(), 1);
+
+    // A new capture starts its new workbook at row 1.
+    w->Button14->click();
+    w->Button13->click();
+    SyncReceiveFormat(*w, a.obj);
+    QCOMPARE(apps.size(), 3);
+    a.Receive(QByteArray("\x09", 1));
+    QTRY_COMPARE(a.obj->FExcelAppRows, 2);
+    QCOMPARE(apps[2]->Cells(1, 2).Value().toInt(), 9);
+    SetExcelAppFactory(old);
+    for (const QPointer<TCvExcelApp>& app : std::as_const(apps))
+        delete app.data();
 }
 
 QTEST_MAIN(TstCapture)

@@ -231,6 +231,7 @@ void TstDevices::busyPortKeepsPlacement()
     QVERIFY(!B->Connected());
     const QStringList log = Lines(B->LogMemo());
     QVERIFY(HasLine(log, u"Can not open  "_s + Name(r.b)));
+    QVERIFY(HasLine(log, u"Unable to open com port (Error: 16, Device or resource busy)"_s));
     QVERIFY(HasLine(log, u"The port is in use by another program."_s));
     const QStringList pages = w.Notebook2->PageCaptions();
     QCOMPARE(pages.count(Name(r.b)), 1);

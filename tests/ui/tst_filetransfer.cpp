@@ -7,10 +7,12 @@
 #include "TUpDown.h"
 
 #include <QAction>
-#include <QPlainTextEdit>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -52,6 +54,9 @@ private slots:
     void sendLocksItsButtonsAndShowsProgress();
     void deviceClosedDuringSendStopsIt();
     void otherSendsWaitForTheFile();
+    void stalledDeviceStops_data();
+    void stalledDeviceStops();
+    void stalledDeviceTimesOut();
     void statusText();
 };
 
@@ -77,6 +82,7 @@ void TstFileTransfer::sendsInChunksOf32()
 
     w->Button24->click();
     QCOMPARE(a.pty->Read(33), data);
+    QTRY_VERIFY(!w->SendingFile());
     lines = a.Lines();
     const qsizetype start = lines.indexOf(u"> Start Sending File:"_s + path);
     QVERIFY(start >= 0);
@@ -108,6 +114,7 @@ void TstFileTransfer::emptyFile()
     w->Button23->click();
     QVERIFY(a.Lines().contains(u"File Size: 0 Bytes"_s));
     w->Button24->click();
+    QTRY_VERIFY(!w->SendingFile());
     const QStringList lines = a.Lines();
     QCOMPARE(lines.mid(lines.size() - 2),
              QStringList({u"> Start Sending File:"_s + path, u"File have been sent successfully。"_s}));
@@ -223,32 +230,27 @@ void TstFileTransfer::sendLocksItsButtonsAndShowsProgress()
     QVERIFY(w->FileStream);
     const QString panel = w->StatusPanels[1]->text();
 
-    bool seen = false, anyEnabled = true;
-    QString progress;
-    QTimer probe;
-    probe.setInterval(1);
-    connect(&probe, &QTimer::timeout, this, [&] {
-        if (!w->SendingFile() || seen) return;
-        seen = true;
-        anyEnabled = w->Button23->isEnabled() || w->Button24->isEnabled() || w->Button2->isEnabled() ||
-                     w->CloseTheDevice1->isEnabled();
-        progress = w->StatusPanels[1]->text();
-        // Neither a second send nor a new load starts inside the running one.
-        const qsizetype lines = a.Lines().size();
-        w->Button24Click();
-        w->Button23Click();
-        QVERIFY(a.Lines().size() - lines <= 2);
-    });
-    probe.start();
     w->Button24->click();
-    probe.stop();
-    QVERIFY(seen);
-    QVERIFY(!anyEnabled);
+    // The click returns while the file goes out from the event loop.
+    QVERIFY(w->SendingFile());
+    QVERIFY(!w->Button23->isEnabled() && !w->Button24->isEnabled());
+    // Closing stays possible: it stops the send.
+    QVERIFY(w->Button2->isEnabled() && w->CloseTheDevice1->isEnabled());
+    auto* cancel = w->findChild<QPushButton*>(u"Button26"_s);
+    QVERIFY(cancel && cancel->isVisible() && cancel->isEnabled());
+    const QString progress = w->StatusPanels[1]->text();
     QVERIFY(progress.startsWith(u"Sending file: "_s));
     QVERIFY(progress.endsWith(u"%)"_s));
+    // Neither a second send nor a new load starts inside the running one.
+    const qsizetype before = a.Lines().size();
+    w->Button24Click();
+    w->Button23Click();
+    QVERIFY(a.Lines().size() - before <= 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 60000);
     QTRY_COMPARE(drain.Size(), qint64(data.size()));
     QCOMPARE(drain.Data(), data);
     QVERIFY(w->Button23->isEnabled() && w->Button24->isEnabled());
+    QVERIFY(!cancel->isVisible());
     QCOMPARE(w->StatusPanels[1]->text(), panel);
     const QStringList lines = a.Lines();
     QCOMPARE(lines.filter(u"> Start Sending File:"_s).size(), 1);
@@ -268,8 +270,11 @@ void TstFileTransfer::deviceClosedDuringSendStopsIt()
     w->Button23->click();
     QTimer::singleShot(0, this, [&] { a.obj->Close(); });
     w->Button24->click();
+    QTRY_VERIFY(!w->SendingFile());
     const QStringList lines = a.Lines();
-    QCOMPARE(lines.last(), u"File sending stopped: the device was closed."_s);
+    QCOMPARE(lines.last(),
+             u"File sending stopped: the device was closed. %1 of 524288 bytes were sent."_s.arg(
+                 a.obj->FComSentCount.load()));
     QVERIFY(!lines.contains(u"File have been sent successfully。"_s));
     QVERIFY(lines.filter(u"Device was closed,please open a device."_s).isEmpty());
     QVERIFY(a.obj->FComSentCount.load() < 512 * 1024);
@@ -295,19 +300,124 @@ void TstFileTransfer::otherSendsWaitForTheFile()
     w->UpDown3->SetPosition(0);
     w->UpDown1->SetPosition(1);
     w->Memo2->setPlainText(u"block"_s);
-    QTimer::singleShot(0, this, [&] {
-        w->Button1Click();
-        w->Button8Click();
-        w->StringGrid1FixedCellClick(0, 2);
+    w->Button24->click();
+    QVERIFY(w->SendingFile());
+    w->Button1Click();
+    w->Button8Click();
+    w->StringGrid1FixedCellClick(0, 2);
+    w->Button8Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 60000);
+    w->Button3Click();
+    QTRY_VERIFY(drain.Size() >= data.size() + 19);
+    // The file went out whole and in one piece; the waiting sends after it, in order.
+    QCOMPARE(drain.Data().left(data.size()), data);
+    QVERIFY(drain.Data().mid(data.size()).startsWith("block\r\nrow\r\nblock\r\n"));
+    // Said once each: sends wait, loop turns are skipped (and how many).
+    const QStringList lines = a.Lines();
+    QCOMPARE(lines.filter(u"A file is being sent: other sends wait until it has ended."_s).size(), 1);
+    QCOMPARE(lines.filter(u"Loop sending skips its turns while a file is being sent."_s).size(), 1);
+    QCOMPARE(lines
+                 .filter(QRegularExpression(
+                     u"^\\d+ turns of loop sending were skipped while the file was sent\\.$"_s))
+                 .size(),
+             1);
+}
+
+void TstFileTransfer::stalledDeviceStops_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("last");
+    QTest::newRow("cancel button") << u"cancel"_s
+                                   << u"File sending cancelled: %1 of 262144 bytes were sent."_s;
+    QTest::newRow("port closed")
+        << u"port"_s << u"File sending stopped: the device was closed. %1 of 262144 bytes were sent."_s;
+    QTest::newRow("window closed") << u"window"_s
+                                   << u"File sending cancelled: %1 of 262144 bytes were sent."_s;
+}
+
+// The device stops reading: the window keeps turning while a chunk is held back, and the
+// send stops cleanly, saying how far it got.
+void TstFileTransfer::stalledDeviceStops() {
+    QFETCH(QString, how);
+    QFETCH(QString, last);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, Pattern(256 * 1024));
+    w->OpenDialog1 = [&] { return path; };
+    w->Button23->click();
+    // How late a 10 ms timer fires while the send is stuck.
+    QElapsedTimer clock;
+    qint64 lastTick = -1, worst = 0;
+    QTimer probe;
+    probe.setInterval(10);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        const qint64 now = clock.elapsed();
+        if (lastTick >= 0) worst = qMax(worst, now - lastTick - 10);
+        lastTick = now;
     });
     w->Button24->click();
-    w->Button3Click();
-    QTRY_VERIFY(drain.Size() >= data.size());
-    // The file went out whole and in one piece; the loop texts only after it.
-    QCOMPARE(drain.Data().left(data.size()), data);
-    const QByteArray rest = drain.Data().mid(data.size());
-    QVERIFY(!rest.contains("block"));
-    QVERIFY(!rest.contains("row"));
+    QVERIFY(w->SendingFile());
+    QTRY_VERIFY(a.obj->PendingWrites() > 0);
+    clock.start();
+    probe.start();
+    QTest::qWait(300);
+    probe.stop();
+    qInfo("event loop at most %lld ms late while the send was stuck", worst);
+    QVERIFY2(worst < 1000, "the window stalled behind the device");
+    QVERIFY(w->SendingFile());
+    const qint64 sent = a.obj->FComSentCount.load();
+    QVERIFY(sent > 0 && sent < 256 * 1024);
+    if (how == u"window"_s) {
+        // Closing the window saves the port's log and frees the port object.
+        const QString log = w->PortLogFileName(a.obj);
+        w->close();
+        QVERIFY(!w->SendingFile());
+        const QString text = QString::fromUtf8(ReadFile(log));
+        QVERIFY(text.endsWith(last.arg(sent) + u"\r\n"_s));
+        QVERIFY(!text.contains(u"File have been sent successfully。"_s));
+        return;
+    }
+    if (how == u"cancel"_s)
+        w->findChild<QPushButton*>(u"Button26"_s)->click();
+    else
+        a.obj->Close();
+    QVERIFY(!w->SendingFile());
+    QCOMPARE(a.obj->FComSentCount.load(), sent);
+    QCOMPARE(a.Lines().last(), last.arg(sent));
+    QVERIFY(!a.Lines().contains(u"File have been sent successfully。"_s));
+    QVERIFY(!w->FileStream);
+    QVERIFY(w->Button24->isEnabled());
+    QVERIFY(!w->findChild<QPushButton*>(u"Button26"_s)->isVisible());
+    // Cancelled, the port stays open and what the device took is all it gets.
+    if (how == u"cancel"_s) QCOMPARE(a.pty->ReadFor(200).size(), sent);
+}
+
+// A device that takes nothing for the write time-out: the send fails with the cause and
+// the count, never with the success line.
+void TstFileTransfer::stalledDeviceTimesOut() {
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    TComTimeouts t = a.obj->Timeouts();
+    t.FWriteTotalC = 200;
+    t.FWriteTotalM = 0;
+    a.obj->SetTimeouts(t);
+    const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, Pattern(256 * 1024));
+    w->OpenDialog1 = [&] { return path; };
+    w->Button23->click();
+    w->Button24->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 20000);
+    const qint64 sent = a.obj->FComSentCount.load();
+    const QStringList lines = a.Lines();
+    QCOMPARE(lines.last(), u"File sending stopped: %1 of 262144 bytes were sent."_s.arg(sent));
+    QVERIFY(lines.at(lines.size() - 2)
+                .startsWith(u"Sorry Write to device fail!! (Timed out: the device took no data) "_s));
+    QVERIFY(!lines.contains(u"File have been sent successfully。"_s));
+    QCOMPARE(a.pty->ReadFor(200).size(), sent);
 }
 
 void TstFileTransfer::statusText()

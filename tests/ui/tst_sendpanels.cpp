@@ -9,11 +9,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
+
+#include <cerrno>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -49,6 +53,9 @@ private slots:
     void gridTicksAndRowSend();
     void loopKeys_data();
     void loopKeys();
+    void sentCounterShowsWrittenBytesAtOnce();
+    void stalledDeviceSends_data();
+    void stalledDeviceSends();
 };
 
 void TstSendPanels::loopWithCount()
@@ -311,6 +318,74 @@ void TstSendPanels::loopKeys()
         QTest::keyClicks(edit, QString(QChar(key)));
         QCOMPARE(w->UpDown1->Position(), 1000);
     }
+}
+
+// The counter panel follows what the device took, without waiting for a receive.
+void TstSendPanels::sentCounterShowsWrittenBytesAtOnce() {
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    a.obj->FCallBackFun = [&](int c) { w->CvComPortObjCallBack(c); };
+    w->Memo2->setPlainText(u"hello"_s);
+    w->Button8Click();
+    QVERIFY(w->StatusPanels[2]->text().contains(u" Sent: 7 Bytes/"_s));
+    QCOMPARE(a.pty->Read(7), QByteArray("hello\r\n"));
+}
+
+void TstSendPanels::stalledDeviceSends_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<bool>("grid");
+    QTest::newRow("block, ASCII") << int(sfAscii) << u"hello"_s << 7 << false;
+    QTest::newRow("block, hex") << int(sfHex) << u"01 02 03"_s << 3 << false;
+    QTest::newRow("grid row, ASCII") << int(sfAscii) << u"row"_s << 5 << true;
+}
+
+// A device that takes nothing: no echo of what never went out, the cause and the count
+// instead, and the loop skips its turns (said once) instead of piling them up.
+void TstSendPanels::stalledDeviceSends() {
+    QFETCH(int, format);
+    QFETCH(QString, text);
+    QFETCH(int, bytes);
+    QFETCH(bool, grid);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->show();
+    a.Attach(*w);
+    a.obj->FShowSendedLog = true;
+    TComTimeouts t = a.obj->Timeouts();
+    t.FWriteTotalC = 300;
+    t.FWriteTotalM = 0;
+    a.obj->SetTimeouts(t);
+    // Fill the device until it holds back.
+    QVERIFY(a.obj->SendBytes(QByteArray(1 << 20, 'f'), {}));
+    QVERIFY(a.obj->PendingWrites() == 1);
+    w->ComboBox6->setCurrentIndex(format);
+    if (grid) {
+        w->StringGrid1->SetCells(2, 1, text);
+        w->StringGrid1FixedCellClick(0, 1);
+    } else {
+        w->Memo2->setPlainText(text);
+        w->Button8Click();
+    }
+    QVERIFY(a.obj->PendingWrites() == 2);
+    Tick(*w, 1, text);
+    w->UpDown3->SetPosition(0);
+    w->UpDown1->SetPosition(20);
+    w->Button1Click();
+    const QString failed = TCvComPortObj::WriteFailureText(0, bytes, ETIMEDOUT);
+    QTRY_VERIFY_WITH_TIMEOUT(a.Lines().contains(failed), 5000);
+    w->Button3Click();
+    const QStringList lines = a.Lines();
+    QVERIFY(lines.filter(QRegularExpression(u"^> "_s)).isEmpty());
+    QCOMPARE(
+        lines.filter(u"Loop turn skipped: the device has not taken the data of the last turn yet."_s).size(),
+        1);
+    QCOMPARE(lines.filter(u"Sorry Write to device fail!!"_s).size(), 2);
 }
 
 QTEST_MAIN(TstSendPanels)
