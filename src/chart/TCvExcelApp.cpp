@@ -2,6 +2,7 @@
 
 #include "CvChartDialogs.h"
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "TCvSheetModel.h"
 
 #include <QCloseEvent>
@@ -153,7 +154,7 @@ bool TCvExcelApp::SaveWorkbookAs(int index)
         name += QStringLiteral(".xlsx");
     QString error;
     if (SaveWorkbook(index, name, &error)) return true;
-    ShowInformation(windowTitle(), QStringLiteral("Can not save ") + name + QStringLiteral(": ") + error);
+    ShowInformation(windowTitle(), Msg(QStringLiteral("Can not save %1: %2")).arg(name, error));
     return false;
 }
 

@@ -8,6 +8,10 @@
 #include <hidapi/hidapi.h>
 #include <libudev.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 struct THidApiHandle : THidHandle {
@@ -60,9 +64,17 @@ QByteArray THidApiBackend::ReportDescriptor(const QByteArray& path) {
     return file.read(HID_API_MAX_REPORT_DESCRIPTOR_SIZE);
 }
 
-THidHandle* THidApiBackend::Open(const QByteArray& path) {
+THidHandle* THidApiBackend::Open(const QByteArray& path, int* errorCode) {
     hid_device* device = hid_open_path(path.constData());
-    return device != nullptr ? new THidApiHandle(device) : nullptr;
+    if (device != nullptr) return new THidApiHandle(device);
+    if (errorCode != nullptr) {
+        // hidapi keeps no errno: ask the system once more why the node does not open. A node
+        // that opens but does not answer as a hidraw device is no HID device.
+        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        *errorCode = fd < 0 ? errno : ENOTTY;
+        if (fd >= 0) ::close(fd);
+    }
+    return nullptr;
 }
 
 void THidApiBackend::Close(THidHandle* handle) {

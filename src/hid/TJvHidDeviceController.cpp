@@ -1,6 +1,7 @@
 #include "TJvHidDeviceController.h"
 
 #include "CvHidText.h"
+#include "CvMessages.h"
 #include "THidApiBackend.h"
 
 #include <QTimer>
@@ -67,6 +68,7 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
     FScanning = true;
     const QList<THidDeviceInfo> present = FBackend->Enumerate();
     bool changed = false;
+    std::vector<TJvHidDevice*> unpluggedOpen;
 
     for (TJvHidDevice* device : std::vector<TJvHidDevice*>(FDevices)) {
         if (!device->IsPluggedIn()) continue;
@@ -76,8 +78,13 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
         if (stillThere) continue;
         changed = true;
         device->FPluggedIn = false;
-        // A checked-out device stays until it is checked in.
-        if (!device->IsCheckedOut()) Discard(device);
+        // A checked-out device is checked in below, once the scan is over: its handles
+        // must not stay open on a node that is gone, and a device plugged in again must
+        // come back under its own name.
+        if (device->IsCheckedOut())
+            unpluggedOpen.push_back(device);
+        else
+            Discard(device);
     }
 
     for (const THidDeviceInfo& info : present) {
@@ -90,6 +97,13 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
         FDevices.push_back(new TJvHidDevice(this, info, layout, FreeNameIndex(info)));
     }
     FScanning = false;
+
+    for (TJvHidDevice* device : unpluggedOpen) {
+        // A handler run meanwhile may have checked it in already.
+        if (std::find(FDevices.begin(), FDevices.end(), device) == FDevices.end()) continue;
+        device->CheckIn();
+        emit DeviceUnplugged(device);
+    }
 
     if ((changed || reportAlways) && FOnDeviceChange) {
         const TDeviceChangeEvent handler = FOnDeviceChange;
@@ -121,6 +135,12 @@ void TJvHidDeviceController::FireDeviceData(TJvHidDevice* device, const QByteArr
 }
 
 void TJvHidDeviceController::FireReadStopped(TJvHidDevice* device, const QString& error) {
-    emit DeviceReadStopped(device, QStringLiteral("HID device %1 stopped reading: %2")
-                                       .arg(device->Name(), error.isEmpty() ? QStringLiteral("read failed") : error));
+    // Most read failures are an unplugged device: look before the change notice comes, so
+    // the device is closed as unplugged rather than left checked out on a dead node.
+    Rescan();
+    if (std::find(FDevices.begin(), FDevices.end(), device) == FDevices.end() || !device->IsCheckedOut())
+        return;
+    emit DeviceReadStopped(
+        device, Msg(QStringLiteral("HID device %1 stopped reading: %2"))
+                    .arg(device->Name(), error.isEmpty() ? Msg(QStringLiteral("read failed")) : error));
 }
