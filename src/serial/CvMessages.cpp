@@ -67,6 +67,30 @@ const QList<TCvMessage>& MessageTable() {
         {u"Data file save to %1"_s, u"数据文件保存到 %1"_s},
         {u"Do not find Excel Application "_s, u"没有找到电子表格程序 "_s},
         {u"Can not save %1: %2"_s, u"无法保存 %1：%2"_s},
+        {u"Unable to write to %1"_s, u"无法写入 %1"_s},
+        {u"Unable to write to %1: %2"_s, u"无法写入 %1：%2"_s},
+        {u"Do you want to save the changes you made to %1?"_s, u"要保存对 %1 所做的更改吗？"_s},
+        // Finding in the log.
+        {u"Found in line %1."_s, u"在第 %1 行找到。"_s},
+        {u"Search wrapped past the end to the top; found in line %1."_s,
+         u"已越过末尾从顶部继续查找；在第 %1 行找到。"_s},
+        {u"Search wrapped past the top to the end; found in line %1."_s,
+         u"已越过顶部从末尾继续查找；在第 %1 行找到。"_s},
+        {u"Not found: \"%1\""_s, u"没有找到：“%1”"_s},
+        {u"Type the text to find."_s, u"请输入要查找的文字。"_s},
+        {u"Searching..."_s, u"正在查找……"_s},
+        // Checksums and the protocol conversion page.
+        {u"Invalid hex at byte %1: \"%2\". Write each byte as two hex digits, one blank between bytes (01 A2 FF)."_s,
+         u"第 %1 个字节的十六进制无效：“%2”。每个字节请写两位十六进制数，字节之间用一个空格隔开（01 A2 FF）。"_s},
+        {u"Invalid hex after byte %1: \"%2\" where a blank should be. Write each byte as two hex digits, one "
+         u"blank "
+         u"between bytes (01 A2 FF)."_s,
+         u"第 %1 个字节后应为空格，却是“%2”。每个字节请写两位十六进制数，字节之间用一个空格隔开（01 A2 FF）。"_s},
+        {u"The block holds no bytes to check."_s, u"数据块中没有可校验的字节。"_s},
+        {u"Address text longer than %1 bytes: %2 bytes dropped"_s,
+         u"地址文本超过 %1 个字节：丢弃了 %2 个字节"_s},
+        {u"Data text longer than %1 bytes: %2 bytes dropped"_s,
+         u"数据文本超过 %1 个字节：丢弃了 %2 个字节"_s},
         // HID devices.
         {u"Can not open HID device %1: %2"_s, u"无法打开 HID 设备 %1：%2"_s},
         {u"permission denied. Install the udev rule that lets the logged-in user open HID devices "

@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -496,6 +497,16 @@ void TstLanguage::messagesFollowTheLanguage() {
     QVERIFY(w->RemoveVirtualPort(port.SlavePath()));
 
     QStringList shown;
+    // Status texts of the find bar and the checksum row.
+    w->ShowFindBar();
+    w->findChild<QLineEdit*>(u"EditFind"_s)->clear();
+    w->FindInLog(true);
+    shown << w->findChild<QLabel*>(u"LabelFindStatus"_s)->text();
+    QVERIFY(!shown.last().isEmpty());
+    w->findChild<QPlainTextEdit*>(u"Memo2"_s)->clear();
+    w->findChild<QPushButton*>(u"ButtonCrcAppend"_s)->click();
+    shown << w->findChild<QLineEdit*>(u"EditCrcResult"_s)->text();
+    QVERIFY(!shown.last().isEmpty());
     for (qint64 i = bannerEnd; i < w->Memo1->Model().LineCount(); ++i)
         shown << w->Memo1->Model().Line(i);
     QVERIFY(shown.size() >= 9);
