@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -65,15 +67,18 @@ QByteArray THidApiBackend::ReportDescriptor(const QByteArray& path) {
 }
 
 THidHandle* THidApiBackend::Open(const QByteArray& path, int* errorCode) {
-    hid_device* device = hid_open_path(path.constData());
-    if (device != nullptr) return new THidApiHandle(device);
-    if (errorCode != nullptr) {
-        // hidapi keeps no errno: ask the system once more why the node does not open. A node
-        // that opens but does not answer as a hidraw device is no HID device.
-        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        *errorCode = fd < 0 ? errno : ENOTTY;
-        if (fd >= 0) ::close(fd);
+    // The node is tried here first: hidapi keeps no errno to say why an open failed, and
+    // hidapi 0.13 crashes in hid_open_path on a node that opens but is no hidraw device.
+    const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        int descriptorSize = 0;
+        if (::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize) < 0) error = errno == EINVAL ? ENOTTY : errno;
+        ::close(fd);
     }
+    hid_device* device = error == 0 ? hid_open_path(path.constData()) : nullptr;
+    if (device != nullptr) return new THidApiHandle(device);
+    if (errorCode != nullptr) *errorCode = error != 0 ? error : EIO;
     return nullptr;
 }
 

@@ -143,29 +143,33 @@ void tst_HidApiBackend::unpluggedWhileReading() {
 }
 
 void tst_HidApiBackend::openFailureSaysWhy_data() {
-    QTest::addColumn<bool>("rootOnly");
+    QTest::addColumn<QString>("node");
     QTest::addColumn<int>("error");
-    QTest::newRow("no such node") << false << ENOENT;
+    QTest::newRow("no such node") << QString() << ENOENT;
+    QTest::newRow("not a hidraw node") << QStringLiteral("pty") << ENOTTY;
     // Root opens anything: the refusal a user meets can only be seen by one.
-    if (::geteuid() != 0) QTest::newRow("root-only node") << true << EACCES;
-    // A node that opens but is no hidraw device is left out: hidapi 0.13 crashes in the
-    // error path of hid_open_path for it. The device list only offers hidraw nodes.
+    if (::geteuid() != 0) QTest::newRow("root-only node") << QStringLiteral("file") << EACCES;
 }
 
 void tst_HidApiBackend::openFailureSaysWhy() {
-    QFETCH(bool, rootOnly);
+    QFETCH(QString, node);
     QFETCH(int, error);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("hidraw0"));
-    if (rootOnly) {
-        QFile node(path);
-        QVERIFY(node.open(QIODevice::WriteOnly));
-        QVERIFY(node.setPermissions(QFileDevice::Permissions()));
+    PtyPair other; // a terminal: it opens, but does not answer as hidraw
+    QString path = dir.filePath(QStringLiteral("hidraw0"));
+    if (node == QStringLiteral("pty")) {
+        path = other.SlavePath();
+    } else if (node == QStringLiteral("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setPermissions(QFileDevice::Permissions()));
     }
+    const int before = OpenCount(DeviceOf(other.SlavePath()));
     THidApiBackend backend;
     int code = 0;
     QVERIFY(!backend.Open(QFile::encodeName(path), &code));
     QCOMPARE(code, error);
+    QCOMPARE(OpenCount(DeviceOf(other.SlavePath())), before);
 }
 
 QTEST_GUILESS_MAIN(tst_HidApiBackend)
