@@ -67,6 +67,8 @@ const QList<TCvMessage>& MessageTable() {
         {u"Data file save to %1"_s, u"数据文件保存到 %1"_s},
         {u"Do not find Excel Application "_s, u"没有找到电子表格程序 "_s},
         {u"Can not save %1: %2"_s, u"无法保存 %1：%2"_s},
+        {u"Saved %1"_s, u"已保存 %1"_s},
+        {u"Save Workbook"_s, u"保存工作簿"_s},
         {u"Unable to write to %1"_s, u"无法写入 %1"_s},
         {u"Unable to write to %1: %2"_s, u"无法写入 %1：%2"_s},
         {u"Do you want to save the changes you made to %1?"_s, u"要保存对 %1 所做的更改吗？"_s},
