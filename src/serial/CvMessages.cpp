@@ -107,6 +107,8 @@ const QList<TCvMessage>& MessageTable() {
         {u"read failed"_s, u"读取失败"_s},
         {u"HID send: only the first %1 bytes are sent, %2 more were cut."_s,
          u"HID 发送：只发送前 %1 个字节，其余 %2 个字节被截去。"_s},
+        {u"HID send: the output report holds %1 bytes; %2 more were not sent."_s,
+         u"HID 发送：输出报告只有 %1 个字节，其余 %2 个字节未发送。"_s},
         {u"Can not write to HID device %1: it is not open."_s, u"无法写入 HID 设备 %1：设备未打开。"_s},
         {u"Can not write to HID device %1: the report was not written."_s,
          u"无法写入 HID 设备 %1：报告未写入。"_s},

@@ -133,6 +133,15 @@ void TSplitViewForm::HidBlockSend(TJvHidDevice* HidDev, const QString& Text)
             MainLogPrint(Msg(u"Can not write to HID device %1: the report was not written."_s).arg(name));
         return;
     }
+    // A report shorter than the text carries only its first bytes: the echo shows those.
+    const int length = HidDev->OutputReportLength();
+    const int decoded = int((send.Echo.size() - 2) / 3);
+    if (decoded > length) {
+        MainLogPrint(send.Echo.left(2 + 3 * length));
+        MainLogPrint(Msg(u"HID send: the output report holds %1 bytes; %2 more were not sent."_s)
+                         .arg(QString::number(length), QString::number(decoded - length)));
+        return;
+    }
     MainLogPrint(send.Echo);
     if (!send.CutNotice.isEmpty()) MainLogPrint(send.CutNotice);
 }

@@ -20,6 +20,7 @@ private slots:
     void openFailureSaysWhy();
     void blockEchoOnlyWhatWasWritten_data();
     void blockEchoOnlyWhatWasWritten();
+    void blockLongerThanTheReport();
     void unplugWhileOpen();
     void listedAtStartAndAsTheyComeAndGo();
     void openButtonFollowsLanguage();
@@ -151,6 +152,18 @@ void TstHidWindow::blockEchoOnlyWhatWasWritten() {
     for (const QString& l : lines)
         QVERIFY2(!l.contains(u"> 01 02 03"_s), qPrintable(l));
     QVERIFY(r.backend->Written(kPath).isEmpty());
+}
+
+void TstHidWindow::blockLongerThanTheReport() {
+    // Report id and 3 data bytes: 4 bytes go out, the echo says which.
+    HidRig r({Keyboard(THidScriptedBackend::Descriptor(8, 3))});
+    r.Select(kName);
+    r.Button2()->click();
+    r.SendBlock(u"01 02 03 04 05 06"_s);
+    QCOMPARE(r.backend->Written(kPath), QList<QByteArray>{QByteArray::fromHex("01020304")});
+    const QStringList lines = Memo1Lines(*r.w);
+    QVERIFY(lines.at(lines.size() - 2).endsWith(u"> 01 02 03 04 "_s));
+    QVERIFY(lines.last().endsWith(u"HID send: the output report holds 4 bytes; 2 more were not sent."_s));
 }
 
 void TstHidWindow::unplugWhileOpen() {
