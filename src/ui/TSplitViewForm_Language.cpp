@@ -83,7 +83,16 @@ void TSplitViewForm::ApplyLangFile(const QString& FileName)
     QList<TCaptionItem> items;
     for (const QObject* o : std::as_const(controls)) items.append({GetLangKey(o->objectName()), ControlCaption(o)});
     if (!ApplyLangFileTo(FileName, items)) return;
-    for (qsizetype i = 0; i < controls.size(); ++i) SetControlCaption(controls[i], items[i].Caption);
+    // Earlier versions could write the English captions into the Chinese file; such a value
+    // (exactly the built-in English caption) reads as missing, and the Chinese one shows.
+    const bool chinese = FileName == LangFileName(u"CN"_s);
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QString name = controls[i]->objectName();
+        const bool english = chinese && !FDesignCaptions.isEmpty() &&
+                             items[i].Caption == GetLangCaption(name, u"EN"_s).trimmed() &&
+                             FDesignCaptions.value(name).trimmed() != items[i].Caption;
+        SetControlCaption(controls[i], english ? FDesignCaptions.value(name) : items[i].Caption);
+    }
 }
 
 void TSplitViewForm::UpdateUiLaunguage(const QString& Lang)

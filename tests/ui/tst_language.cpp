@@ -304,8 +304,10 @@ void TstLanguage::incompleteChineseFile_data() {
 void TstLanguage::incompleteChineseFile() {
     QFETCH(QString, locale);
     UiTestEnv env;
-    // A file that names one caption only; the others come from the built-in Chinese ones.
-    env.WriteSetting(u"Lang_CN.ini"_s, "[LANGUAGE]\r\nMESSAGE_22=Stop it\r\n");
+    // A file that names two captions only; the others come from the built-in Chinese ones. The
+    // English caption an earlier version wrote into it counts as missing.
+    const QByteArray file = "[LANGUAGE]\r\nMESSAGE_3=Get Ports\r\nMESSAGE_22=Stop it\r\n";
+    env.WriteSetting(u"Lang_CN.ini"_s, file);
     TSplitViewForm w{QLocale(locale)};
     auto* english = w.findChild<QCheckBox*>(u"CheckBox6"_s);
     if (english->isChecked()) english->click();
@@ -314,7 +316,7 @@ void TstLanguage::incompleteChineseFile() {
     QCOMPARE(w.findChild<QPushButton*>(u"Button4"_s)->text(), u"刷新设备"_s);
     QCOMPARE(w.findChild<QLabel*>(u"Label2"_s)->text(), u"波特率数"_s);
     // An existing file is never rewritten.
-    QCOMPARE(ReadFile(env.SettingDir() + u"Lang_CN.ini"_s), "[LANGUAGE]\r\nMESSAGE_22=Stop it\r\n");
+    QCOMPARE(ReadFile(env.SettingDir() + u"Lang_CN.ini"_s), file);
 }
 
 void TstLanguage::editedMessage22ChangesButton3_data()
