@@ -78,13 +78,20 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
         if (stillThere) continue;
         changed = true;
         device->FPluggedIn = false;
-        // A checked-out device is checked in below, once the scan is over: its handles
-        // must not stay open on a node that is gone, and a device plugged in again must
-        // come back under its own name.
+        // A checked-out device is checked in below: its handles must not stay open on a
+        // node that is gone.
         if (device->IsCheckedOut())
             unpluggedOpen.push_back(device);
         else
             Discard(device);
+    }
+    // Before new devices are named: a device plugged in again (under a new node) then
+    // comes back under its own name, not as a second one.
+    for (TJvHidDevice* device : unpluggedOpen) {
+        // The data event run by an earlier check-in may have checked it in already.
+        if (std::find(FDevices.begin(), FDevices.end(), device) == FDevices.end()) continue;
+        device->CheckIn();
+        emit DeviceUnplugged(device);
     }
 
     for (const THidDeviceInfo& info : present) {
@@ -97,13 +104,6 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
         FDevices.push_back(new TJvHidDevice(this, info, layout, FreeNameIndex(info)));
     }
     FScanning = false;
-
-    for (TJvHidDevice* device : unpluggedOpen) {
-        // A handler run meanwhile may have checked it in already.
-        if (std::find(FDevices.begin(), FDevices.end(), device) == FDevices.end()) continue;
-        device->CheckIn();
-        emit DeviceUnplugged(device);
-    }
 
     if ((changed || reportAlways) && FOnDeviceChange) {
         const TDeviceChangeEvent handler = FOnDeviceChange;

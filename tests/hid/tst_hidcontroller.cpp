@@ -458,7 +458,20 @@ void tst_HidController::unpluggedWhileOpen() {
     rig.Backend->Plug(pad);
     QTRY_COMPARE(rig.Names, QStringList{"Pad VID 0x00AB PID 0x00CD"});
     QVERIFY(rig.Objects.first()->CheckOut());
-    rig.Objects.first()->CheckIn();
+
+    // Unplugged and plugged in again under another node before the next scan: one scan
+    // sees both, and the new node still gets the device's own name.
+    QPointer<TJvHidDevice> again = rig.Objects.first();
+    auto moved = pad;
+    moved.Path = "/dev/hidraw1";
+    rig.Backend->Unplug("/dev/hidraw0");
+    rig.Backend->Plug(moved);
+    rig.Controller->Rescan();
+    QCOMPARE(unplugged.size(), 2);
+    QCOMPARE(rig.Backend->OpenHandlesTotal(), 0);
+    QCOMPARE(rig.Names, QStringList{"Pad VID 0x00AB PID 0x00CD"});
+    QCOMPARE(rig.Objects.first()->DevicePath(), QByteArray("/dev/hidraw1"));
+    QTRY_VERIFY(again.isNull());
 }
 
 void tst_HidController::checkInShowsReportInHand() {
