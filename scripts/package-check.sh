@@ -18,12 +18,27 @@ DEB=$(ls -t build-pkg/corvane_*.deb | head -n1)
 echo "package: $DEB"
 dpkg-deb --field "$DEB" Depends
 
+# The hidraw udev rule is shipped and applied on install.
+RULE=./usr/lib/udev/rules.d/60-corvane-hidraw.rules
+if ! dpkg-deb --fsys-tarfile "$DEB" | tar -xO "$RULE" 2>/dev/null | grep -q 'SUBSYSTEM=="hidraw".*TAG+="uaccess"'; then
+  echo "package-check: $RULE with a uaccess rule for hidraw is missing from the package"
+  exit 1
+fi
+if ! dpkg-deb --info "$DEB" postinst 2>/dev/null | grep -q 'udevadm trigger --subsystem-match=hidraw'; then
+  echo "package-check: the postinst script does not apply the udev rule"
+  exit 1
+fi
+
 debian_tree_pristine "$BASE/pristine"
 trap 'debian_tree_umount "$CHROOT"' EXIT
 debian_tree_fresh "$BASE/pristine" "$CHROOT"
 debian_tree_mount "$CHROOT"
 cp "$DEB" "$CHROOT/tmp/corvane.deb"
 chroot "$CHROOT" /bin/sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/corvane.deb >/dev/null'
+if [ ! -f "$CHROOT/usr/lib/udev/rules.d/60-corvane-hidraw.rules" ]; then
+  echo "package-check: the udev rule was not installed"
+  exit 1
+fi
 # Started headless, it must still be running when the time runs out (exit 124), not crash.
 set +e
 chroot "$CHROOT" /usr/bin/env QT_QPA_PLATFORM=offscreen HOME=/tmp XDG_DATA_HOME=/tmp/data timeout 5 corvane

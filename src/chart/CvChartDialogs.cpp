@@ -1,5 +1,7 @@
 #include "CvChartDialogs.h"
 
+#include "CvMessages.h"
+
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -55,7 +57,8 @@ TSaveChangesAnswer PromptSaveChanges(QWidget* parent, const QString& bookName)
 {
     if (ChangesPrompt()) return ChangesPrompt()(parent, bookName);
     const auto answer = QMessageBox::question(
-        parent, QString(), QStringLiteral("Do you want to save the changes you made to %1?").arg(bookName),
+        parent, QString(),
+        Msg(QStringLiteral("Do you want to save the changes you made to %1?")).arg(bookName),
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (answer == QMessageBox::Save) return TSaveChangesAnswer::Save;
     if (answer == QMessageBox::Discard) return TSaveChangesAnswer::Discard;

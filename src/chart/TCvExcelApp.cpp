@@ -2,6 +2,7 @@
 
 #include "CvChartDialogs.h"
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "TCvSheetModel.h"
 
 #include <QCloseEvent>
@@ -127,7 +128,7 @@ bool TCvExcelApp::SaveWorkbook(int index, const QString& fileName, QString* erro
     if (saved) {
         sheet->SetModified(false);
         FTabs->setTabText(index, QFileInfo(fileName).fileName());
-        statusBar()->showMessage(QStringLiteral("Saved ") + fileName, 5000);
+        statusBar()->showMessage(Msg(QStringLiteral("Saved %1")).arg(fileName), 5000);
     }
     return saved;
 }
@@ -144,16 +145,16 @@ bool TCvExcelApp::SaveWorkbookAs(int index)
             suggested = QFileInfo(suggested).path() + QLatin1Char('/') + QFileInfo(suggested).completeBaseName() +
                         QStringLiteral(".xlsx");
     }
-    QString name = PromptSaveFileName(this, QStringLiteral("Save Workbook"),
-                                      QStringLiteral("Excel Workbook (*.xlsx);;CSV (Comma delimited) (*.csv)"),
-                                      suggested);
+    QString name = PromptSaveFileName(
+        this, Msg(QStringLiteral("Save Workbook")),
+        QStringLiteral("Excel Workbook (*.xlsx);;CSV (Comma delimited) (*.csv)"), suggested);
     if (name.isEmpty()) return false;
     const QString lower = name.toLower();
     if (!lower.endsWith(QLatin1String(".xlsx")) && !lower.endsWith(QLatin1String(".csv")))
         name += QStringLiteral(".xlsx");
     QString error;
     if (SaveWorkbook(index, name, &error)) return true;
-    ShowInformation(windowTitle(), QStringLiteral("Can not save ") + name + QStringLiteral(": ") + error);
+    ShowInformation(windowTitle(), Msg(QStringLiteral("Can not save %1: %2")).arg(name, error));
     return false;
 }
 

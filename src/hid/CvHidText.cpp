@@ -1,6 +1,7 @@
 #include "CvHidText.h"
 
 #include "CvCodecs.h"
+#include "CvMessages.h"
 
 namespace {
 constexpr int kMaxProductChars = 254;
@@ -50,7 +51,7 @@ THidBlockSend HidPrepareBlockSend(const QString& blockText) {
                                       nullptr, &dropped, HexClear::Whole);
     send.Echo = QStringLiteral("> ") + hex;
     if (dropped > 0)
-        send.CutNotice = QStringLiteral("HID send: only the first %1 bytes are sent, %2 more were cut.")
+        send.CutNotice = Msg(QStringLiteral("HID send: only the first %1 bytes are sent, %2 more were cut."))
                              .arg(THidBlockSend::kBufferSize)
                              .arg(dropped);
     return send;

@@ -24,7 +24,7 @@ public:
 
     QList<THidDeviceInfo> Enumerate() override;
     QByteArray ReportDescriptor(const QByteArray& path) override;
-    THidHandle* Open(const QByteArray& path) override;
+    THidHandle* Open(const QByteArray& path, int* errorCode) override;
     void Close(THidHandle* handle) override;
     int Read(THidHandle* handle, quint8* buffer, int size, int timeoutMs, QString* error) override;
     int Write(THidHandle* handle, const quint8* data, int size) override;

@@ -8,6 +8,12 @@
 #include <hidapi/hidapi.h>
 #include <libudev.h>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 
 struct THidApiHandle : THidHandle {
@@ -60,9 +66,20 @@ QByteArray THidApiBackend::ReportDescriptor(const QByteArray& path) {
     return file.read(HID_API_MAX_REPORT_DESCRIPTOR_SIZE);
 }
 
-THidHandle* THidApiBackend::Open(const QByteArray& path) {
-    hid_device* device = hid_open_path(path.constData());
-    return device != nullptr ? new THidApiHandle(device) : nullptr;
+THidHandle* THidApiBackend::Open(const QByteArray& path, int* errorCode) {
+    // The node is tried here first: hidapi keeps no errno to say why an open failed, and
+    // hidapi 0.13 crashes in hid_open_path on a node that opens but is no hidraw device.
+    const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        int descriptorSize = 0;
+        if (::ioctl(fd, HIDIOCGRDESCSIZE, &descriptorSize) < 0) error = errno == EINVAL ? ENOTTY : errno;
+        ::close(fd);
+    }
+    hid_device* device = error == 0 ? hid_open_path(path.constData()) : nullptr;
+    if (device != nullptr) return new THidApiHandle(device);
+    if (errorCode != nullptr) *errorCode = error != 0 ? error : EIO;
+    return nullptr;
 }
 
 void THidApiBackend::Close(THidHandle* handle) {

@@ -33,8 +33,9 @@ public:
     virtual QList<THidDeviceInfo> Enumerate() = 0;
     // The raw report descriptor; empty when it cannot be read.
     virtual QByteArray ReportDescriptor(const QByteArray& path) = 0;
-    // Null when the interface cannot be opened for reading and writing.
-    virtual THidHandle* Open(const QByteArray& path) = 0;
+    // Null when the interface cannot be opened for reading and writing; *errorCode (when
+    // given) then holds the system's reason as an errno value.
+    virtual THidHandle* Open(const QByteArray& path, int* errorCode) = 0;
     virtual void Close(THidHandle* handle) = 0;
     // Waits at most timeoutMs for one input report. Returns its length (the report id
     // byte leads only when the device numbers its reports), 0 on time-out, -1 when the

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -117,10 +118,13 @@ QByteArray THidScriptedBackend::ReportDescriptor(const QByteArray& path) {
     return state ? state->Device.Descriptor : QByteArray();
 }
 
-THidHandle* THidScriptedBackend::Open(const QByteArray& path) {
+THidHandle* THidScriptedBackend::Open(const QByteArray& path, int* errorCode) {
     std::lock_guard lock(FMutex);
     const auto state = Find(path);
-    if (!state || !state->Device.Openable) return nullptr;
+    if (!state || !state->Device.Openable) {
+        if (errorCode != nullptr) *errorCode = state ? state->Device.OpenError : ENOENT;
+        return nullptr;
+    }
     ++state->OpenHandles;
     ++FOpenHandlesTotal;
     auto* handle = new THandle;

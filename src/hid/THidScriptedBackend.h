@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -22,8 +23,9 @@ public:
         quint16 VendorID = 0;
         quint16 ProductID = 0;
         QByteArray Descriptor;
-        // False: open fails, as for a keyboard held by the system.
+        // False: open fails with OpenError, as for a node only root may open.
         bool Openable = true;
+        int OpenError = EACCES;
     };
 
     THidScriptedBackend();
@@ -54,7 +56,7 @@ public:
 
     QList<THidDeviceInfo> Enumerate() override;
     QByteArray ReportDescriptor(const QByteArray& path) override;
-    THidHandle* Open(const QByteArray& path) override;
+    THidHandle* Open(const QByteArray& path, int* errorCode) override;
     void Close(THidHandle* handle) override;
     int Read(THidHandle* handle, quint8* buffer, int size, int timeoutMs, QString* error) override;
     int Write(THidHandle* handle, const quint8* data, int size) override;

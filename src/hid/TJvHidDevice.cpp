@@ -5,6 +5,7 @@
 #include "TJvHidDeviceController.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -24,15 +25,19 @@ bool TJvHidDevice::IsReading() const { return FWorker && FWorker->Running(); }
 
 bool TJvHidDevice::CheckOut() {
     if (!FPluggedIn || FCheckedOut) return false;
-    FCheckedOut = true;
     THidBackend* backend = FController->Backend();
-    FReadHandle = backend->Open(FInfo.Path);
+    int error = 0;
+    FReadHandle = backend->Open(FInfo.Path, &error);
     FReadWriteAccess = FReadHandle != nullptr;
-    if (FReadHandle != nullptr && FController->HasDataHandler() && FLayout.InputReportLength > 0) {
+    // A device that cannot be opened is not shown as open: it would read and write nothing.
+    FOpenError = FReadHandle != nullptr ? 0 : (error != 0 ? error : EIO);
+    if (FReadHandle == nullptr) return false;
+    FCheckedOut = true;
+    if (FController->HasDataHandler() && FLayout.InputReportLength > 0) {
         FWorker = std::make_unique<THidReadWorker>(FController, this, backend, FReadHandle,
                                                    FLayout.InputReportLength, FLayout.NumberedReports,
                                                    kReadPollIntervalMs);
-    } else if (FReadHandle != nullptr) {
+    } else {
         backend->Close(FReadHandle);
         FReadHandle = nullptr;
     }
@@ -61,7 +66,7 @@ void TJvHidDevice::Release(bool deliverLeftover) {
 bool TJvHidDevice::Write(const quint8* data, int size) {
     if (!FCheckedOut || !FPluggedIn || data == nullptr || size <= 0) return false;
     THidBackend* backend = FController->Backend();
-    if (FWriteHandle == nullptr) FWriteHandle = backend->Open(FInfo.Path);
+    if (FWriteHandle == nullptr) FWriteHandle = backend->Open(FInfo.Path, nullptr);
     if (FWriteHandle == nullptr) return false;
     if (backend->Write(FWriteHandle, data, size) == size) return true;
     // The handle may be dead (device gone); the next write opens a fresh one.

@@ -44,10 +44,13 @@ public:
     // The read worker is running (not yet stopped and no read failure).
     bool IsReading() const;
 
-    // Plugged in and not checked out: marks it checked out and, when it can be opened
-    // and the controller has a data event, starts the read worker. Returns whether
-    // this call checked it out.
+    // Plugged in and not checked out: opens it, marks it checked out and, when the
+    // controller has a data event, starts the read worker. A device that cannot be
+    // opened for reading and writing stays checked in (OpenError says why). Returns
+    // whether this call checked it out.
     bool CheckOut();
+    // The errno value of the last check-out that could not open the device; 0 after one that could.
+    int OpenError() const { return FOpenError; }
     // Ends the read worker (a report it already read is still shown), closes the
     // device; a device unplugged meanwhile is then dropped. Not checked out: nothing.
     void CheckIn();
@@ -75,6 +78,7 @@ private:
     bool FPluggedIn = true;
     bool FCheckedOut = false;
     bool FReadWriteAccess = false;
+    int FOpenError = 0;
     THidHandle* FReadHandle = nullptr;
     // Writes use a handle of their own: reads and writes then never share one.
     THidHandle* FWriteHandle = nullptr;

@@ -1,6 +1,7 @@
 #include "TJvHidDeviceController.h"
 
 #include "CvHidText.h"
+#include "CvMessages.h"
 #include "THidApiBackend.h"
 
 #include <QTimer>
@@ -67,6 +68,7 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
     FScanning = true;
     const QList<THidDeviceInfo> present = FBackend->Enumerate();
     bool changed = false;
+    std::vector<TJvHidDevice*> unpluggedOpen;
 
     for (TJvHidDevice* device : std::vector<TJvHidDevice*>(FDevices)) {
         if (!device->IsPluggedIn()) continue;
@@ -76,8 +78,20 @@ void TJvHidDeviceController::Scan(bool reportAlways) {
         if (stillThere) continue;
         changed = true;
         device->FPluggedIn = false;
-        // A checked-out device stays until it is checked in.
-        if (!device->IsCheckedOut()) Discard(device);
+        // A checked-out device is checked in below: its handles must not stay open on a
+        // node that is gone.
+        if (device->IsCheckedOut())
+            unpluggedOpen.push_back(device);
+        else
+            Discard(device);
+    }
+    // Before new devices are named: a device plugged in again (under a new node) then
+    // comes back under its own name, not as a second one.
+    for (TJvHidDevice* device : unpluggedOpen) {
+        // The data event run by an earlier check-in may have checked it in already.
+        if (std::find(FDevices.begin(), FDevices.end(), device) == FDevices.end()) continue;
+        device->CheckIn();
+        emit DeviceUnplugged(device);
     }
 
     for (const THidDeviceInfo& info : present) {
@@ -121,6 +135,12 @@ void TJvHidDeviceController::FireDeviceData(TJvHidDevice* device, const QByteArr
 }
 
 void TJvHidDeviceController::FireReadStopped(TJvHidDevice* device, const QString& error) {
-    emit DeviceReadStopped(device, QStringLiteral("HID device %1 stopped reading: %2")
-                                       .arg(device->Name(), error.isEmpty() ? QStringLiteral("read failed") : error));
+    // Most read failures are an unplugged device: look before the change notice comes, so
+    // the device is closed as unplugged rather than left checked out on a dead node.
+    Rescan();
+    if (std::find(FDevices.begin(), FDevices.end(), device) == FDevices.end() || !device->IsCheckedOut())
+        return;
+    emit DeviceReadStopped(
+        device, Msg(QStringLiteral("HID device %1 stopped reading: %2"))
+                    .arg(device->Name(), error.isEmpty() ? Msg(QStringLiteral("read failed")) : error));
 }

@@ -51,10 +51,13 @@ public:
     THidBackend* Backend() const { return FBackend.get(); }
 
 signals:
-    // A checked-out device's read worker ended because a read failed (device error or
-    // unplugged). Message is a line for the log. The device stays checked out until
-    // checked in.
+    // A checked-out device's read worker ended because a read failed (device error). Message
+    // is a line for the log. The device stays checked out until checked in. A device found
+    // unplugged when the read failed reports DeviceUnplugged instead.
     void DeviceReadStopped(TJvHidDevice* HidDev, const QString& Message);
+    // A checked-out device was unplugged: it has been checked in (its handles are closed)
+    // and is dropped once this turn of the event loop is over. Comes before the change event.
+    void DeviceUnplugged(TJvHidDevice* HidDev);
 
 private:
     friend class TJvHidDevice;

@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "CvMessages.h"
 #include "SafeSave.h"
 
 #include <QFile>
@@ -348,6 +349,6 @@ bool TIniFile::Save(const QString& path, QString* error) const {
     const QByteArray data = SaveToData();
     QString why;
     if (SaveFileWhole(path, data, &why)) return true;
-    if (error != nullptr) *error = QStringLiteral("Unable to write to %1: %2").arg(path, why);
+    if (error != nullptr) *error = Msg(QStringLiteral("Unable to write to %1: %2")).arg(path, why);
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "CvCodecs.h"
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "CvProtocol.h"
 #include "SafeSave.h"
 #include "TComUIHandleThread.h"
@@ -304,7 +305,7 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
         return true;
     }
     const bool told = !FLogSaveError.isEmpty();
-    FLogSaveError = QStringLiteral("Can not save log file ") + path + QStringLiteral(": ") + why;
+    FLogSaveError = Msg(QStringLiteral("Can not save log file %1: %2")).arg(path, why);
     // The auto-save runs every few seconds: one line until a save works again.
     if (!told) Log(FLogSaveError);
     return false;
@@ -350,7 +351,7 @@ QByteArray TCvComPortObj::InternalBufferCopy() const
 void TCvComPortObj::DoDeviceLost(int sysError)
 {
     Q_UNUSED(sysError);
-    Log(QStringLiteral("Device ") + FComportFullName + QStringLiteral(" was removed."));
+    Log(Msg(QStringLiteral("Device %1 was removed.")).arg(FComportFullName));
 }
 
 // ---- receive ----
@@ -442,7 +443,7 @@ void TCvComPortObj::ReceiveFile(int c)
         // Unbuffered, so a full disk fails this write instead of the close nobody checks.
         if (!f.open(QIODevice::Append | QIODevice::Unbuffered) || f.write(bytes) != bytes.size()) {
             if (!FCaptureErrorReported) {
-                Log(QStringLiteral("Can not write file ") + FFileStreamName + QStringLiteral(": ") + f.errorString());
+                Log(Msg(QStringLiteral("Can not write file %1: %2")).arg(FFileStreamName, f.errorString()));
                 FCaptureErrorReported = true;
             }
         }
@@ -459,7 +460,8 @@ void TCvComPortObj::ReceiveFile(int c)
     if (!FFileStream) return;
     const qint64 written = FFileStream->write(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
     if (written != c && !FCaptureErrorReported) {
-        Log(QStringLiteral("Can not write file ") + FFileStreamName + QStringLiteral(": ") + FFileStream->errorString());
+        Log(Msg(QStringLiteral("Can not write file %1: %2"))
+                .arg(FFileStreamName, FFileStream->errorString()));
         FCaptureErrorReported = true;
     }
     if (written > 0) FComProcessedCount += written;

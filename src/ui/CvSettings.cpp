@@ -1,5 +1,6 @@
 #include "CvSettings.h"
 
+#include "CvMessages.h"
 #include "IniFile.h"
 
 #include <QFileInfo>
@@ -104,7 +105,7 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
 {
     TIniFile ini;
     if (QFileInfo::exists(path) && !ini.Load(path)) {
-        if (error) *error = u"Unable to write to %1"_s.arg(path);
+        if (error) *error = Msg(u"Unable to write to %1"_s).arg(path);
         return false;
     }
     for (int r = 1; r <= TCvSettings::GridRows; ++r) {
@@ -138,6 +139,8 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.WriteInteger(s, u"CRCKIND"_s, p.CRCKIND);
     QString why;
     if (ini.Save(path, &why)) return true;
-    if (error) *error = u"Unable to write to %1"_s.arg(path) + (why.isEmpty() ? QString() : u": "_s + why);
+    if (error)
+        *error = why.isEmpty() ? Msg(u"Unable to write to %1"_s).arg(path)
+                               : Msg(u"Unable to write to %1: %2"_s).arg(path, why);
     return false;
 }

@@ -7,6 +7,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+#include <algorithm>
 
 template <class T>
 T* Named(T* w, const QString& name)
@@ -39,3 +43,40 @@ inline QComboBox* NewComboBox(const QString& name, const QStringList& items = {}
     box->addItems(items);
     return box;
 }
+
+// A push button that never grows with its caption: a caption wider than the button is
+// shortened in the middle when drawn ("Open The Device /run/…/corvane-sim-tty"), and the
+// whole caption is then its tool tip. text() is always the whole caption.
+class TElideButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+    QSize minimumSizeHint() const override { return HintFor(QStringLiteral("…")); }
+    QSize sizeHint() const override {
+        const QSize full = QPushButton::sizeHint();
+        const int roomy = HintFor(QString(kHintChars, u'x')).width();
+        return {std::min(full.width(), roomy), full.height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QRect contents = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+        option.text = fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(0, contents.width()));
+        painter.drawControl(QStyle::CE_PushButton, option);
+        const QString tip = option.text != text() ? text() : QString();
+        if (toolTip() != tip) setToolTip(tip);
+    }
+
+private:
+    static constexpr int kHintChars = 24;
+    QSize HintFor(const QString& caption) const {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text = caption;
+        const QSize text(fontMetrics().horizontalAdvance(caption), fontMetrics().height());
+        return style()->sizeFromContents(QStyle::CT_PushButton, &option, text, this);
+    }
+};

@@ -2,6 +2,7 @@
 
 #include "CvSettings.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QMainWindow>
 #include <QPixmap>
@@ -203,7 +204,10 @@ public:
     void JvHidDeviceController1DeviceChange(TJvHidDeviceController* Sender);
     bool JvHidDeviceController1Enumerate(TJvHidDevice* HidDev, int Idx);
     void JvHidDeviceController1DeviceData(TJvHidDevice* HidDev, quint8 ReportID, const quint8* Data, quint16 Size);
-    void HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256>& Buffer);
+    // False when nothing was written (device not open, no output report, write failed).
+    bool HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256>& Buffer);
+    // Opens a HID device; one that does not open is said in Memo1 with the reason and stays closed.
+    bool HidCheckOut(TJvHidDevice* HidDev);
     // The block-send editor's text as one output report, echoed into Memo1.
     void HidBlockSend(TJvHidDevice* HidDev, const QString& Text);
     // Where the controller finds the system's HID devices; tests hand in a scripted one.
@@ -443,6 +447,7 @@ private:
     QString FApplicationTitle;
     QString FLastSaveError;
     QStringList FFolderProblems; // folders start-up could not create, told after the banner
+    QHash<QString, QString> FDesignCaptions; // Chinese captions as built, by control name
     QPointer<TCvComPortObj> FMemo1Tag;
     TColorValue FMemo1FontColor = ColorSilver;
     TColorValue FMemo1BackgroundColor = SystemColorWindowText;

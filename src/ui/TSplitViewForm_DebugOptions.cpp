@@ -2,6 +2,7 @@
 
 #include "Corvane_CRC.h"
 #include "CvCodecs.h"
+#include "CvMessages.h"
 #include "CvWidgets.h"
 #include "TCvComPortObj.h"
 
@@ -55,15 +56,17 @@ bool ReadHexBlock(const QString& text, std::vector<quint8>& bytes, QString* erro
         const auto isHex = [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f'); };
         const QString cell = block.mid(at, 2);
         if (cell.size() < 2 || !isHex(cell.at(0)) || !isHex(cell.at(1))) {
-            *error = u"Invalid hex at byte %1: \"%2\". Write each byte as two hex digits, one blank between bytes (01 A2 FF)."_s
-                         .arg(k + 1)
-                         .arg(cell.simplified());
+            *error =
+                Msg(u"Invalid hex at byte %1: \"%2\". Write each byte as two hex digits, one blank between "
+                    u"bytes (01 A2 FF)."_s)
+                    .arg(QString::number(k + 1), cell.simplified());
             return false;
         }
         if (at + 2 < block.size() && block.at(at + 2).unicode() > 32) {
-            *error = u"Invalid hex after byte %1: \"%2\" where a blank should be. Write each byte as two hex digits, one blank between bytes (01 A2 FF)."_s
-                         .arg(k + 1)
-                         .arg(block.at(at + 2));
+            *error =
+                Msg(u"Invalid hex after byte %1: \"%2\" where a blank should be. Write each byte as two hex "
+                    u"digits, one blank between bytes (01 A2 FF)."_s)
+                    .arg(QString::number(k + 1), QString(block.at(at + 2)));
             return false;
         }
     }
@@ -167,7 +170,7 @@ void TSplitViewForm::ButtonCrcAppendClick()
         return;
     }
     if (bytes.empty()) {
-        EditCrcResult->setText(u"The block holds no bytes to check."_s);
+        EditCrcResult->setText(Msg(u"The block holds no bytes to check."_s));
         return;
     }
     const auto kind = static_cast<TChecksumKind>(qBound(0, ComboCrcKind->currentIndex(), ChecksumKindCount - 1));

@@ -5,10 +5,11 @@
 #include "CvCodecs.h"
 #include "CvLanguage.h"
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
-#include "TCvFastLineSeries.h"
 #include "TCvComPortObj.h"
+#include "TCvFastLineSeries.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
@@ -220,7 +221,7 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
             if (!e.Obj || !e.Obj->Connected() || HoldForReconnect(e.Obj)) continue;
             // The port's own log says why it closed, as when the port notices the loss first;
             // closing then saves it.
-            e.Obj->Log(u"Device "_s + e.Obj->FComportFullName + u" was removed."_s);
+            e.Obj->Log(Msg(u"Device %1 was removed."_s).arg(e.Obj->FComportFullName));
             CloseComDevice(e.Name);
         }
     }
@@ -230,6 +231,7 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
     const QIcon portIcon = style()->standardIcon(QStyle::SP_DriveNetIcon);
     for (const TSerialDeviceInfo& d : found) {
         ComboBoxEx1->addItem(portIcon, d.FullName);
+        ComboBoxEx1->setItemData(ComboBoxEx1->count() - 1, d.FullName, Qt::ToolTipRole);
         if (GetDeciceByFullName(d.FullName)) continue;
         auto* obj = new TCvComPortObj(this, d.FullName);
         ApplyDebugOptions(obj);
@@ -239,7 +241,10 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
         connect(obj, &TCustomComPort::DeviceLost, this, [this, obj] { DeviceLost(obj); });
         CvComPortList.append({d.FullName, obj});
     }
-    for (const QString& hid : std::as_const(CvHIDDeviceList)) ComboBoxEx1->addItem(portIcon, hid);
+    for (const QString& hid : std::as_const(CvHIDDeviceList)) {
+        ComboBoxEx1->addItem(portIcon, hid);
+        ComboBoxEx1->setItemData(ComboBoxEx1->count() - 1, hid, Qt::ToolTipRole);
+    }
     ComboBoxEx1->setCurrentIndex(-1);
     ComboBoxEx1Change();
 }
@@ -248,11 +253,11 @@ void TSplitViewForm::WMDeviceChange(int Event, const QString& PortName)
 {
     if (PortName.isEmpty()) return;
     if (Event == DeviceArrival) {
-        MainLogPrint(u"Device "_s + PortName + u" was attached"_s);
+        MainLogPrint(Msg(u"Device %1 was attached"_s).arg(PortName));
         RefreshDeviceList(PortName, DeviceArrival);
         ReconnectWaitingPorts();
     } else if (Event == DeviceRemoveComplete) {
-        MainLogPrint(u"Device "_s + PortName + u" was removed"_s);
+        MainLogPrint(Msg(u"Device %1 was removed"_s).arg(PortName));
         RefreshDeviceList(PortName, DeviceRemoveComplete);
     }
 }
@@ -280,19 +285,33 @@ bool TSplitViewForm::AddVirtualPort(const QString& Path)
     switch (r) {
     case R::Added:
     case R::NotSaved:
-        MainLogPrint(u"Virtual port "_s + TVirtualPorts::NormalizedPath(Path) + u" was added"_s +
-                     (r == R::NotSaved ? u" (the settings file could not be written)"_s : QString()));
+        MainLogPrint(Msg(r == R::NotSaved
+                             ? u"Virtual port %1 was added (the settings file could not be written)"_s
+                             : u"Virtual port %1 was added"_s)
+                         .arg(TVirtualPorts::NormalizedPath(Path)));
         if (FDeviceMonitor) FDeviceMonitor->Resync();
         RefreshDeviceList(QString(), DeviceArrival);
         return true;
-    case R::AlreadyListed: why = u"it is listed already"_s; break;
-    case R::NotAbsolute: why = u"the path must be absolute"_s; break;
-    case R::NotFound: why = u"no such file"_s; break;
-    case R::NotACharDevice: why = u"it is not a character device"_s; break;
-    case R::Unnameable: why = u"its name cannot be listed"_s; break;
-    case R::Invalid: why = u"the path is not valid"_s; break;
+    case R::AlreadyListed:
+        why = Msg(u"it is listed already"_s);
+        break;
+    case R::NotAbsolute:
+        why = Msg(u"the path must be absolute"_s);
+        break;
+    case R::NotFound:
+        why = Msg(u"no such file"_s);
+        break;
+    case R::NotACharDevice:
+        why = Msg(u"it is not a character device"_s);
+        break;
+    case R::Unnameable:
+        why = Msg(u"its name cannot be listed"_s);
+        break;
+    case R::Invalid:
+        why = Msg(u"the path is not valid"_s);
+        break;
     }
-    MainLogPrint(u"Can not add virtual port "_s + Path + u": "_s + why);
+    MainLogPrint(Msg(u"Can not add virtual port %1: %2"_s).arg(Path, why));
     return false;
 }
 
@@ -303,10 +322,10 @@ bool TSplitViewForm::RemoveVirtualPort(const QString& Path)
     if (TCvComPortObj* obj = GetDeciceByFullName(full); obj && obj->Connected()) CloseComDevice(full);
     const auto r = FVirtualPorts->Remove(Path);
     if (r == TVirtualPorts::TRemoveResult::NotListed) {
-        MainLogPrint(u"Can not remove virtual port "_s + Path + u": it is not listed"_s);
+        MainLogPrint(Msg(u"Can not remove virtual port %1: it is not listed"_s).arg(Path));
         return false;
     }
-    MainLogPrint(u"Virtual port "_s + TVirtualPorts::NormalizedPath(Path) + u" was removed"_s);
+    MainLogPrint(Msg(u"Virtual port %1 was removed"_s).arg(TVirtualPorts::NormalizedPath(Path)));
     if (FDeviceMonitor) FDeviceMonitor->Resync();
     RefreshDeviceList(QString(), DeviceArrival);
     return true;
@@ -320,10 +339,8 @@ void TSplitViewForm::AskVirtualPort(bool Add)
         for (const QString& p : VirtualPortPaths())
             if (TVirtualPorts::FullNameOf(p) == current) proposal = p;
     }
-    const bool english = UILanguage == u"EN"_s;
-    const QString prompt = Add ? (english ? u"Path of the port to add (/dev/pts/N, a socat link):"_s
-                                          : u"要添加的串口路径（/dev/pts/N 或 socat 链接）："_s)
-                               : (english ? u"Path of the virtual port to remove:"_s : u"要移除的虚拟串口路径："_s);
+    const QString prompt = Add ? Msg(u"Path of the port to add (/dev/pts/N, a socat link):"_s)
+                               : Msg(u"Path of the virtual port to remove:"_s);
     const QString path = InputBox(ApplicationTitle(), prompt, proposal).trimmed();
     if (path.isEmpty()) return;
     if (Add) AddVirtualPort(path);
@@ -410,23 +427,24 @@ void TSplitViewForm::ComboBox1Change()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (ComboBoxEx1->count() == 0 || !obj) {
-        ShowInformation(ApplicationTitle(), u"Please specify a device for custom baudrate."_s);
+        ShowInformation(ApplicationTitle(), Msg(u"Please specify a device for custom baudrate."_s));
         return;
     }
     if (ComboBox1->currentIndex() != brCustom) return;
-    const QString answer =
-        InputBox(ApplicationTitle(), u"Please Input Custom Baudrate:"_s, QString::number(obj->CustomBaudRate()));
+    const QString answer = InputBox(ApplicationTitle(), Msg(u"Please Input Custom Baudrate:"_s),
+                                    QString::number(obj->CustomBaudRate()));
     bool ok = false;
     const int rate = answer.trimmed().toInt(&ok);
     // No line runs at zero or a negative rate.
     if (!ok || rate <= 0) {
         ComboBox1->setCurrentIndex(br115200);
-        ShowInformation(ApplicationTitle(), u"Wrong baud rate,Please input a integer number "_s);
+        ShowInformation(ApplicationTitle(), Msg(u"Wrong baud rate,Please input a integer number "_s));
         return;
     }
     obj->SetCustomBaudRate(rate);
-    ShowInformation(ApplicationTitle(), u"You have set custom baudrate to: "_s + answer + u".                    "_s);
-    obj->Log(u"You have set custom baudrate to: "_s + answer);
+    ShowInformation(ApplicationTitle(),
+                    Msg(u"You have set custom baudrate to: %1.                    "_s).arg(answer));
+    obj->Log(Msg(u"You have set custom baudrate to: %1"_s).arg(answer));
 }
 
 // ---- open and close ----
@@ -436,18 +454,20 @@ void TSplitViewForm::Button2Click()
     const QString name = GetCurrentDeviceName();
     TJvHidDevice* hid = CheckHID(name);
     if (ComboBoxEx1->count() == 0) {
-        MainLogPrint(u"No device found"_s);
+        MainLogPrint(Msg(u"No device found"_s));
         Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
         return;
     }
     const QString caption = Button2->text().trimmed();
     bool open = caption.contains(u"开"_s) || caption.contains(u"Open"_s);
-    // A serial device's own state decides: the caption may be stale after its device left.
+    // The device's own state decides: the caption may be stale after its device left.
     if (TCvComPortObj* obj = GetDeciceByFullName(name); obj && !hid) open = !obj->Connected();
+    if (hid) open = !hid->IsCheckedOut();
     if (open) {
         if (hid) {
-            hid->CheckOut();
-            Button2->setText(GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage));
+            Button2->setText(HidCheckOut(hid)
+                                 ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
+                                 : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
         } else {
             OpenComDevice(name);
         }
@@ -507,14 +527,14 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     ApplyModemLevels(obj);
     QString hint, cause;
     if (!obj->TryOpen(&hint, &cause)) {
-        obj->Log(u"Can not open  "_s + obj->FComportFullName);
+        obj->Log(Msg(u"Can not open  %1"_s).arg(obj->FComportFullName));
         if (!cause.isEmpty()) obj->Log(cause);
-        if (!hint.isEmpty()) obj->Log(hint);
+        if (!hint.isEmpty()) obj->Log(Msg(hint));
         return;
     }
-    obj->Log(u"Device "_s + obj->FComportFullName + u" was opened."_s);
+    obj->Log(Msg(u"Device %1 was opened."_s).arg(obj->FComportFullName));
     if (obj->StopBits() == sbOne5StopBits)
-        obj->Log(u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s);
+        obj->Log(Msg(u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s));
     StopWaitingForReconnect(obj->FComportFullName);
     obj->Log(QString());
     obj->SaveLog(PortLogPath(this, obj));
@@ -557,7 +577,7 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
             ReassignDeviceTabs(this);
         }
         if (inMain) {
-            Obj->Log(u"Device "_s + Obj->Port() + u" was closed."_s);
+            Obj->Log(Msg(u"Device %1 was closed."_s).arg(Obj->Port()));
             // A view of its own again, kept hidden by the window until the next placement.
             auto* own = new TLogMemo(this);
             own->hide();
@@ -569,7 +589,7 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
             Memo1->SetOnKeyPress({});
         }
     } catch (...) {
-        Obj->Log(u"Can not close  "_s + Name);
+        Obj->Log(Msg(u"Can not close  %1"_s).arg(Name));
     }
 }
 
@@ -588,7 +608,11 @@ QStringList TSplitViewForm::MultiComPortSaveLog()
     QStringList failed;
     for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) {
         if (!e.Obj) continue;
-        if (e.Obj->Connected() && !e.Obj->SaveLog(PortLogPath(this, e.Obj))) failed << e.Obj->LastLogSaveError();
+        if (e.Obj->Connected()) {
+            if (!e.Obj->SaveLog(PortLogPath(this, e.Obj))) failed << e.Obj->LastLogSaveError();
+            // Closed here rather than by the user: its line settings are kept as closing keeps them.
+            e.Obj->StoreSettings(stIniFile, PortSettingsPath(this, e.Obj->FComportFullName));
+        }
         e.Obj->Close();
         delete e.Obj;
     }

@@ -1,5 +1,6 @@
 #include "TSplitViewForm.h"
 
+#include "CvMessages.h"
 #include "CvWidgets.h"
 #include "TCvChart.h"
 #include "TCvComPortObj.h"
@@ -96,17 +97,20 @@ void TSplitViewForm::CreateFindBar()
     connect(FLogSearch, &TLogSearch::Found, this, [this](qint64 line, qint64 col, qint64 length, bool wrapped) {
         TLogMemo* memo = CurrentLogMemo();
         memo->ShowMatch(line, col, length);
-        const QString where = u"line %1"_s.arg(line + 1);
-        if (!wrapped) SetStatus(LabelFindStatus, u"Found in "_s + where + u'.', false);
+        const QString number = QString::number(line + 1);
+        if (!wrapped)
+            SetStatus(LabelFindStatus, Msg(u"Found in line %1."_s).arg(number), false);
         else if (FLogSearch->property("forward").toBool())
-            SetStatus(LabelFindStatus, u"Search wrapped past the end to the top; found in "_s + where + u'.', false);
+            SetStatus(LabelFindStatus,
+                      Msg(u"Search wrapped past the end to the top; found in line %1."_s).arg(number), false);
         else
-            SetStatus(LabelFindStatus, u"Search wrapped past the top to the end; found in "_s + where + u'.', false);
+            SetStatus(LabelFindStatus,
+                      Msg(u"Search wrapped past the top to the end; found in line %1."_s).arg(number), false);
     });
     connect(FLogSearch, &TLogSearch::NotFound, this, [this] {
         TLogMemo* memo = CurrentLogMemo();
         if (memo->HasMatch()) memo->ClearSelection();
-        SetStatus(LabelFindStatus, u"Not found: \""_s + EditFind->text() + u"\""_s, true);
+        SetStatus(LabelFindStatus, Msg(u"Not found: \"%1\""_s).arg(EditFind->text()), true);
     });
     connect(ButtonFindNext, &QPushButton::clicked, this, [this] { FindInLog(true); });
     connect(ButtonFindPrev, &QPushButton::clicked, this, [this] { FindInLog(false); });
@@ -184,7 +188,7 @@ void TSplitViewForm::FindInLog(bool Forward)
     const QString text = EditFind->text();
     if (text.isEmpty()) {
         FLogSearch->Cancel();
-        SetStatus(LabelFindStatus, u"Type the text to find."_s, false);
+        SetStatus(LabelFindStatus, Msg(u"Type the text to find."_s), false);
         return;
     }
     TLogMemo* memo = CurrentLogMemo();
@@ -201,7 +205,7 @@ void TSplitViewForm::FindInLog(bool Forward)
         col = memo->ShownLine(line).size() + 1;
     }
     FLogSearch->setProperty("forward", Forward);
-    SetStatus(LabelFindStatus, u"Searching..."_s, false);
+    SetStatus(LabelFindStatus, Msg(u"Searching..."_s), false);
     // A paused view is searched as far as it shows.
     FLogSearch->Start(&memo->Model(), memo, text,
                       CheckBoxFindCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive, Forward, line, col,

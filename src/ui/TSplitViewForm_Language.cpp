@@ -1,7 +1,9 @@
 #include "TSplitViewForm.h"
 
 #include "CvLanguage.h"
+#include "CvMessages.h"
 #include "TCvComPortObj.h"
+#include "TJvHidDevice.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TStringGrid.h"
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -51,13 +54,20 @@ QString TSplitViewForm::LangFileName(const QString& Lang) const
     return CorvaneCfgDir + u"Setting/Lang_"_s + (Lang == u"EN"_s ? u"EN"_s : u"CN"_s) + u".ini"_s;
 }
 
-void TSplitViewForm::ApplyBuiltInCaptions(const QString& Lang)
-{
-    if (Lang != u"EN"_s) return;
+void TSplitViewForm::ApplyBuiltInCaptions(const QString& Lang) {
     const QList<QObject*> all = findChildren<QObject*>();
+    // The Chinese captions are the window's own, as built. They are taken at the first call,
+    // which start-up makes before any caption changes, so that Chinese never depends on
+    // what an earlier language left on the controls.
+    if (FDesignCaptions.isEmpty())
+        for (const QObject* o : all)
+            if (IsCaptioned(o) && !GetLangKey(o->objectName()).isEmpty())
+                FDesignCaptions.insert(o->objectName(), ControlCaption(o));
+    const bool english = Lang == u"EN"_s;
     for (QObject* o : all)
         if (IsCaptioned(o) && !GetLangKey(o->objectName()).isEmpty())
-            SetControlCaption(o, GetLangCaption(o->objectName(), u"EN"_s));
+            SetControlCaption(o, english ? GetLangCaption(o->objectName(), u"EN"_s)
+                                         : FDesignCaptions.value(o->objectName(), ControlCaption(o)));
 }
 
 void TSplitViewForm::ApplyLangFile(const QString& FileName)
@@ -73,15 +83,26 @@ void TSplitViewForm::ApplyLangFile(const QString& FileName)
     QList<TCaptionItem> items;
     for (const QObject* o : std::as_const(controls)) items.append({GetLangKey(o->objectName()), ControlCaption(o)});
     if (!ApplyLangFileTo(FileName, items)) return;
-    for (qsizetype i = 0; i < controls.size(); ++i) SetControlCaption(controls[i], items[i].Caption);
+    // Earlier versions could write the English captions into the Chinese file; such a value
+    // (exactly the built-in English caption) reads as missing, and the Chinese one shows.
+    const bool chinese = FileName == LangFileName(u"CN"_s);
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const QString name = controls[i]->objectName();
+        const bool english = chinese && !FDesignCaptions.isEmpty() &&
+                             items[i].Caption == GetLangCaption(name, u"EN"_s).trimmed() &&
+                             FDesignCaptions.value(name).trimmed() != items[i].Caption;
+        SetControlCaption(controls[i], english ? FDesignCaptions.value(name) : items[i].Caption);
+    }
 }
 
 void TSplitViewForm::UpdateUiLaunguage(const QString& Lang)
 {
     UILanguage = Lang == u"EN"_s ? u"EN"_s : u"CN"_s;
+    SetMessageLanguage(UILanguage);
     const QString file = LangFileName(UILanguage);
-    // English captions start from the built-in ones also when the file exists: a damaged file
-    // then leaves its missing captions in English rather than in the other language.
+    // Captions start from the built-in ones also when the file exists: a missing file is then
+    // written in its own language, and a damaged one leaves its missing captions in that
+    // language rather than in the other one.
     ApplyBuiltInCaptions(UILanguage);
     ApplyLangFile(file);
     ApplySystemFixedTexts(UILanguage);
@@ -112,8 +133,18 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
 void TSplitViewForm::CheckBox6Click()
 {
     UpdateUiLaunguage(CheckBox6->isChecked() ? u"EN"_s : u"CN"_s);
-    // No device is selected yet while the window starts.
-    if (ComboBoxEx1->currentIndex() >= 0) MultiComportProcess(ComboBoxEx1->currentText());
+    // The open button is re-captioned in the new language whatever is selected: a serial
+    // device, a HID device, or nothing (also while the window starts).
+    const QString name = GetCurrentDeviceName();
+    if (GetDeciceByFullName(name)) {
+        MultiComportProcess(name);
+    } else if (TJvHidDevice* hid = CheckHID(name)) {
+        Button2->setText(hid->IsCheckedOut()
+                             ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
+                             : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
+    } else {
+        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+    }
 }
 
 void TSplitViewForm::ApplyUiFont(const QString&)
@@ -133,13 +164,14 @@ void TSplitViewForm::ApplyUiFont(const QString&)
 void TSplitViewForm::PrintBanner(const QString& Lang)
 {
     const QString lang = Lang == u"EN"_s ? u"EN"_s : u"CN"_s;
-    for (const QString& line : BannerLines(lang)) MainLogPrint(line);
-    if (lang == u"EN"_s) Memo2->clear();
+    // The block editor is the user's text: a banner never touches it.
+    for (const QString& line : BannerLines(lang))
+        MainLogPrint(line);
 }
 
 void TSplitViewForm::PrintPortBanner(TCvComPortObj* Obj)
 {
     if (!Obj) return;
-    for (const QString& line : BannerLines(UILanguage)) Obj->Log(line);
-    if (UILanguage == u"EN"_s) Memo2->clear();
+    for (const QString& line : BannerLines(UILanguage))
+        Obj->Log(line);
 }

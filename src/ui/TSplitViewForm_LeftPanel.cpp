@@ -64,10 +64,15 @@ void TSplitViewForm::CreateSettingsPage(QWidget* page)
     QVBoxLayout* column = ScrollingPage(page);
 
     ComboBoxEx1 = NewComboBox(u"ComboBoxEx1"_s);
+    // Device names can be long (a virtual port deep in a runtime folder): the list and the
+    // open button shorten them rather than widen the panel, and show them whole as tool tips.
+    ComboBoxEx1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBoxEx1->setMinimumContentsLength(16);
+    connect(ComboBoxEx1, &QComboBox::currentTextChanged, ComboBoxEx1, &QWidget::setToolTip);
     column->addWidget(ComboBoxEx1);
     auto* deviceRow = new QHBoxLayout;
     Button4 = NewButton(u"Button4"_s, u"刷新设备"_s);
-    Button2 = NewButton(u"Button2"_s, u"打开串口"_s);
+    Button2 = Named(new TElideButton(u"打开串口"_s), u"Button2"_s);
     deviceRow->addWidget(Button4, 1);
     deviceRow->addWidget(Button2, 2);
     column->addLayout(deviceRow);

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvMessages.h"
 #include "TCvChart.h"
 #include "TCvComPortObj.h"
 #include "TCvExcelApp.h"
@@ -134,7 +135,7 @@ void TSplitViewForm::ComboBox7Change()
                 obj->FExcelAppRows = 0;
                 if (!app) {
                     obj->FExcelWriter = nullptr;
-                    obj->Log(u"Do not find Excel Application "_s);
+                    obj->Log(Msg(u"Do not find Excel Application "_s));
                 } else {
                     obj->FExcelWriter = SpreadsheetCapture(obj, app);
                 }
@@ -145,11 +146,11 @@ void TSplitViewForm::ComboBox7Change()
                 if (f->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) && ::flock(f->handle(), LOCK_EX | LOCK_NB) == 0) {
                     obj->SetFileStream(std::move(f));
                 } else {
-                    const QString why = f->isOpen() ? u"the file is in use"_s : f->errorString();
-                    obj->Log(u"Can not write file "_s + name.trimmed() + u": "_s + why);
+                    const QString why = f->isOpen() ? Msg(u"the file is in use"_s) : f->errorString();
+                    obj->Log(Msg(u"Can not write file %1: %2"_s).arg(name.trimmed(), why));
                 }
             }
-            obj->Log(u"Data file save to "_s + name);
+            obj->Log(Msg(u"Data file save to %1"_s).arg(name));
             obj->FFileStreamName = name.trimmed();
         }
     }

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvMessages.h"
 #include "CvWidgets.h"
 #include "TCvComPortObj.h"
 #include "TDeviceMonitor.h"
@@ -122,8 +123,9 @@ void TSplitViewForm::NoteModemSupport(TCvComPortObj* Obj)
 {
     if (!Obj || !Obj->Connected()) return;
     if (Obj->ModemSupport() == TCustomComPort::TModemSupport::Unsupported)
-        Obj->Log(u"Device "_s + Obj->FComportFullName +
-                 u" has no modem lines (DTR, RTS, CTS, DSR, RI, CD are not supported); they are not shown."_s);
+        Obj->Log(
+            Msg(u"Device %1 has no modem lines (DTR, RTS, CTS, DSR, RI, CD are not supported); they are not shown."_s)
+                .arg(Obj->FComportFullName));
 }
 
 void TSplitViewForm::CheckBoxDTRClick()
@@ -207,11 +209,11 @@ bool TSplitViewForm::HoldForReconnect(TCvComPortObj* Obj)
     const QString name = Obj->FComportFullName;
     if (Obj->Connected()) {
         Obj->Close();
-        Obj->Log(u"Device "_s + name + u" was removed."_s);
+        Obj->Log(Msg(u"Device %1 was removed."_s).arg(name));
     }
     // Its page (or its hold on the main view) stays, so the log goes on where it was.
     if (!FReconnectWaiting.contains(name, Qt::CaseInsensitive)) FReconnectWaiting << name;
-    Obj->Log(u"Waiting for device "_s + name + u" to come back; it will be reopened then."_s);
+    Obj->Log(Msg(u"Waiting for device %1 to come back; it will be reopened then."_s).arg(name));
     Obj->SaveLog(PortLogFileName(Obj));
     Obj->StoreSettings(stIniFile, SettingsPathOf(this, name));
     return true;
@@ -252,13 +254,13 @@ void TSplitViewForm::ReconnectWaitingPorts()
         if (ComboBoxEx1->findText(name, Qt::MatchFixedString) < 0) continue;
         QString hint;
         if (!obj->TryOpen(&hint)) {
-            obj->Log(u"Device "_s + name + u" is back but can not be opened yet; still waiting."_s +
-                     (hint.isEmpty() ? QString() : u' ' + hint));
+            obj->Log(Msg(u"Device %1 is back but can not be opened yet; still waiting."_s).arg(name) +
+                     (hint.isEmpty() ? QString() : u' ' + Msg(hint)));
             continue;
         }
         StopWaitingForReconnect(name);
         changed = true;
-        obj->Log(u"Device "_s + name + u" is back; reopened."_s);
+        obj->Log(Msg(u"Device %1 is back; reopened."_s).arg(name));
         obj->SaveLog(PortLogFileName(obj));
         NoteModemSupport(obj);
         if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvMessages.h"
 #include "TCvComPortObj.h"
 
 #include <QComboBox>
@@ -81,8 +82,8 @@ void TSplitViewForm::Button16Click() {
     if (!port) return;
     // Text beyond a buffer is cut there; the user learns how much was left out.
     if (addressDropped > 0)
-        port->Log(u"Address text longer than %1 bytes: %2 bytes dropped"_s.arg(addressBuffer.size())
-                      .arg(addressDropped));
+        port->Log(Msg(u"Address text longer than %1 bytes: %2 bytes dropped"_s)
+                      .arg(QString::number(addressBuffer.size()), QString::number(addressDropped)));
 
     const QString bus = ComboBox9->currentText();
     const QString operation = ComboBox12->currentText();
@@ -105,8 +106,8 @@ void TSplitViewForm::Button16Click() {
         int dataDropped = 0;
         const int D = HexStrToBuffer(text, dataBuffer.data(), int(dataBuffer.size()), &dataDropped);
         if (dataDropped > 0)
-            port->Log(u"Data text longer than %1 bytes: %2 bytes dropped"_s.arg(dataBuffer.size())
-                          .arg(dataDropped));
+            port->Log(Msg(u"Data text longer than %1 bytes: %2 bytes dropped"_s)
+                          .arg(QString::number(dataBuffer.size()), QString::number(dataDropped)));
         send = [target, dataBuffer, D, type] {
             if (target) target->SendProtocolData(dataBuffer.data(), int(dataBuffer.size()), D, type, false);
         };

@@ -17,7 +17,9 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -158,9 +160,10 @@ void TSplitViewForm::Button11Click()
 
 void TSplitViewForm::Button25Click()
 {
-    quint8 buf[32];
-    const QString hex = HexStrToBytes(TrimControl(Memo2->toPlainText()), buf, int(sizeof buf), nullptr, nullptr,
-                                      HexClear::Whole);
+    // Every value of the block is kept: room for as many bytes as the text has cells.
+    const QString text = TrimControl(Memo2->toPlainText());
+    std::vector<quint8> buf(size_t(std::max<qsizetype>(1, (text.size() + 2) / 3)));
+    const QString hex = HexStrToBytes(text, buf.data(), int(buf.size()), nullptr, nullptr, HexClear::Whole);
     Memo2->setPlainText(hex);
     const qsizetype n = (hex.size() + 2) / 3;
     const QString caption = Button8->text();

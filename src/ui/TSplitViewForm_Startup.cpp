@@ -2,6 +2,7 @@
 
 #include "CvCodecs.h"
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "SafeSave.h"
 #include "TCustomComPort.h"
 #include "TCvChart.h"
@@ -93,7 +94,8 @@ void TSplitViewForm::FormCreate()
         PrintBanner(u"EN"_s);
         CheckBox6->setChecked(true);
     }
-    for (const QString& problem : std::as_const(FFolderProblems)) MainLogPrint(problem);
+    for (const QString& folder : std::as_const(FFolderProblems))
+        MainLogPrint(Msg(u"Can not create folder %1"_s).arg(folder));
     ApplyUiFont(UILanguage);
     BuildSystemMenu();
     ApplyParentColors();
@@ -160,7 +162,7 @@ void TSplitViewForm::CreateFolders()
     // each write reports its own failure.
     FFolderProblems.clear();
     for (const QString& folder : {CorvaneCfgDir, CorvaneCfgDir + u"Setting"_s, CorvaneCfgDir + u"Logs"_s})
-        if (!QDir().mkpath(folder)) FFolderProblems << u"Can not create folder "_s + folder;
+        if (!QDir().mkpath(folder)) FFolderProblems << folder;
 }
 
 QString TSplitViewForm::GetTimeStampFileName()

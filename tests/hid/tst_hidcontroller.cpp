@@ -107,8 +107,9 @@ private slots:
     void checkOutTwice();
     void noReadWriteAccess();
     void noDataHandler();
-    void readFailureEndsWorker_data();
     void readFailureEndsWorker();
+    void unpluggedWhileOpen_data();
+    void unpluggedWhileOpen();
     void checkInShowsReportInHand();
     void checkInFromDataEvent();
     void checkOutFromDataEventDuringCheckIn();
@@ -363,10 +364,13 @@ void tst_HidController::noReadWriteAccess() {
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
 
-    QVERIFY(dev->CheckOut());
-    QVERIFY(dev->IsCheckedOut());
+    // A device that does not open is not shown as open: it stays checked in and says why.
+    QVERIFY(!dev->CheckOut());
+    QVERIFY(!dev->IsCheckedOut());
     QVERIFY(!dev->HasReadWriteAccess());
+    QCOMPARE(dev->OpenError(), EACCES);
     QVERIFY(!dev->IsReading());
+    QCOMPARE(rig.Backend->OpenHandlesTotal(), 0);
     const THidBlockSend send = HidPrepareBlockSend("01");
     QVERIFY(!dev->WriteOutputReport(send.Buffer.data(), int(send.Buffer.size())));
     dev->CheckIn();
@@ -388,15 +392,7 @@ void tst_HidController::noDataHandler() {
     QCOMPARE(rig.Backend->OpenHandles("/dev/hidraw0"), 0);
 }
 
-void tst_HidController::readFailureEndsWorker_data() {
-    QTest::addColumn<bool>("unplug");
-    QTest::newRow("read error") << false;
-    QTest::newRow("unplugged") << true;
-}
-
 void tst_HidController::readFailureEndsWorker() {
-    QFETCH(bool, unplug);
-
     TRig rig({device("/dev/hidraw0", "Pad", 0x00AB, 0x00CD, THidScriptedBackend::Descriptor(2, 2, 1))});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     QPointer<TJvHidDevice> dev = rig.Objects.first();
@@ -405,31 +401,19 @@ void tst_HidController::readFailureEndsWorker() {
     rig.Backend->QueueReport("/dev/hidraw0", bytes({1, 0x10, 0x20}));
     QTRY_COMPARE(rig.ShownData(dev), QList<QByteArray>{bytes({0x10, 0x20})});
 
-    if (unplug)
-        rig.Backend->Unplug("/dev/hidraw0");
-    else
-        rig.Backend->FailNextRead("/dev/hidraw0", "I/O error");
+    rig.Backend->FailNextRead("/dev/hidraw0", "I/O error");
     QTRY_VERIFY(!stopped.isEmpty());
     QCOMPARE(stopped.first().at(0).value<TJvHidDevice*>(), dev.data());
-    QCOMPARE(stopped.first().at(1).toString(), QString("HID device Pad VID 0x00AB PID 0x00CD stopped reading: %1")
-                                                   .arg(unplug ? "device unplugged" : "I/O error"));
+    QCOMPARE(stopped.first().at(1).toString(),
+             QString("HID device Pad VID 0x00AB PID 0x00CD stopped reading: I/O error"));
     QVERIFY(!dev->IsReading());
     QVERIFY(dev->IsCheckedOut());
-
-    if (unplug) {
-        QTRY_COMPARE(rig.Names, QStringList());
-        QVERIFY(!dev->IsPluggedIn());
-    }
 
     QElapsedTimer clock;
     clock.start();
     dev->CheckIn();
     QVERIFY(clock.elapsed() < 1000);
     QCOMPARE(rig.Backend->OpenHandlesTotal(), 0);
-    if (unplug) {
-        QTRY_VERIFY(dev.isNull());
-        return;
-    }
     // A failed read does not lose the device: it can be opened and read again.
     QVERIFY(dev->IsPluggedIn());
     QVERIFY(dev->CheckOut());
@@ -437,6 +421,57 @@ void tst_HidController::readFailureEndsWorker() {
     rig.Backend->QueueReport("/dev/hidraw0", bytes({1, 0x30, 0x40}));
     QTRY_COMPARE(rig.ShownData(dev), (QList<QByteArray>{bytes({0x10, 0x20}), bytes({0x30, 0x40})}));
     dev->CheckIn();
+}
+
+void tst_HidController::unpluggedWhileOpen_data() {
+    QTest::addColumn<bool>("reading");
+    QTest::newRow("read worker running") << true;
+    QTest::newRow("no input report") << false;
+}
+
+void tst_HidController::unpluggedWhileOpen() {
+    QFETCH(bool, reading);
+    const auto pad =
+        device("/dev/hidraw0", "Pad", 0x00AB, 0x00CD, THidScriptedBackend::Descriptor(reading ? 2 : 0, 2, 1));
+    TRig rig({pad});
+    QTRY_VERIFY(!rig.Objects.isEmpty());
+    QPointer<TJvHidDevice> dev = rig.Objects.first();
+    // Told while the device is still there to ask: it is dropped soon after.
+    QStringList unplugged;
+    QObject::connect(rig.Controller.get(), &TJvHidDeviceController::DeviceUnplugged, rig.Controller.get(),
+                     [&unplugged](TJvHidDevice* d) {
+                         unplugged << d->Name() + (d->IsCheckedOut() ? " open" : " closed");
+                     });
+    QSignalSpy stopped(rig.Controller.get(), &TJvHidDeviceController::DeviceReadStopped);
+    QVERIFY(dev->CheckOut());
+    QCOMPARE(dev->IsReading(), reading);
+
+    // Unplugging closes it: handles released, no read failure reported, gone from the list.
+    rig.Backend->Unplug("/dev/hidraw0");
+    QTRY_COMPARE(unplugged, QStringList{"Pad VID 0x00AB PID 0x00CD closed"});
+    QCOMPARE(rig.Backend->OpenHandlesTotal(), 0);
+    QTRY_COMPARE(rig.Names, QStringList());
+    QTRY_VERIFY(dev.isNull());
+    QCOMPARE(stopped.size(), 0);
+
+    // Plugged in again, it is listed under its own name, not as a second one.
+    rig.Backend->Plug(pad);
+    QTRY_COMPARE(rig.Names, QStringList{"Pad VID 0x00AB PID 0x00CD"});
+    QVERIFY(rig.Objects.first()->CheckOut());
+
+    // Unplugged and plugged in again under another node before the next scan: one scan
+    // sees both, and the new node still gets the device's own name.
+    QPointer<TJvHidDevice> again = rig.Objects.first();
+    auto moved = pad;
+    moved.Path = "/dev/hidraw1";
+    rig.Backend->Unplug("/dev/hidraw0");
+    rig.Backend->Plug(moved);
+    rig.Controller->Rescan();
+    QCOMPARE(unplugged.size(), 2);
+    QCOMPARE(rig.Backend->OpenHandlesTotal(), 0);
+    QCOMPARE(rig.Names, QStringList{"Pad VID 0x00AB PID 0x00CD"});
+    QCOMPARE(rig.Objects.first()->DevicePath(), QByteArray("/dev/hidraw1"));
+    QTRY_VERIFY(again.isNull());
 }
 
 void tst_HidController::checkInShowsReportInHand() {

@@ -130,14 +130,14 @@ void tst_HidUhid::virtualDevice() {
     QVERIFY(dev->WriteOutputReport(send.Buffer.data(), int(send.Buffer.size())));
     QCOMPARE(nextOutputReport(fd, 3000), QByteArray::fromHex("010203") + QByteArray(62, '\0'));
 
-    QSignalSpy stopped(&controller, &TJvHidDeviceController::DeviceReadStopped);
+    // Unplugged while open: the controller closes it by itself.
+    QSignalSpy unplugged(&controller, &TJvHidDeviceController::DeviceUnplugged);
     uhid_event destroy{};
     destroy.type = UHID_DESTROY;
     QVERIFY(sendEvent(fd, destroy));
-    QTRY_VERIFY_WITH_TIMEOUT(!stopped.isEmpty(), 5000);
-    QVERIFY(!dev->IsReading());
-    dev->CheckIn();
-    QTRY_VERIFY_WITH_TIMEOUT(dev.isNull() || find() == nullptr, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!unplugged.isEmpty(), 5000);
+    QVERIFY(dev.isNull() || !dev->IsCheckedOut());
+    QTRY_VERIFY_WITH_TIMEOUT(dev.isNull() && find() == nullptr, 5000);
 }
 
 QTEST_GUILESS_MAIN(tst_HidUhid)

@@ -1,6 +1,7 @@
 // Port logs and capture from the main window: auto-save, clearing, and the "File"
 // receive format with its text-file, data-file and spreadsheet targets, over real ptys.
 
+#include "CvMessages.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -156,7 +157,7 @@ void TstCapture::textCapture()
     SyncReceiveFormat(*w, a.obj);
     QCOMPARE(w->ComboBox7->currentIndex(), int(rfFile));
     QCOMPARE(a.obj->FFileStreamName, path);
-    QVERIFY(a.Lines().contains(u"Data file save to "_s + path));
+    QVERIFY(a.Lines().contains(Msg(u"Data file save to %1"_s).arg(path)));
     QVERIFY(!a.obj->FileStream());
 
     a.Receive("ab");
@@ -222,7 +223,7 @@ void TstCapture::cancelledDialogFallsBackToAscii()
     w->Button13->click();
     QCOMPARE(w->ComboBox7->currentIndex(), int(rfAscii));
     QVERIFY(a.obj->FFileStreamName.isEmpty());
-    QVERIFY(!a.Lines().join(u'\n').contains(u"Data file save to"_s));
+    QVERIFY(!a.Lines().join(u'\n').contains(Msg(u"Data file save to %1"_s).section(u'%', 0, 0)));
 }
 
 void TstCapture::unwritableCapture_data()
@@ -247,7 +248,7 @@ void TstCapture::unwritableCapture()
     a.Receive("one");
     a.Receive("two");
     const QStringList lines = a.Lines();
-    QCOMPARE(lines.filter(u"Can not write file "_s + path).size(), 1);
+    QCOMPARE(lines.filter(Msg(u"Can not write file %1: %2"_s).arg(path, QString())).size(), 1);
     // Receiving goes on: back in ASCII the next bytes are shown.
     w->Button14->click();
     SyncReceiveFormat(*w, a.obj);
@@ -276,7 +277,7 @@ void TstCapture::spreadsheetCapture()
     QVERIFY(app);
     QVERIFY(app->Visible());
     QCOMPARE(app->Caption(), w->ApplicationTitle());
-    QVERIFY(a.Lines().contains(u"Data file save to "_s + path));
+    QVERIFY(a.Lines().contains(Msg(u"Data file save to %1"_s).arg(path)));
 
     a.Receive(QByteArray("\x01\x02\xff", 3));
     QTRY_COMPARE(a.obj->FExcelAppRows, 4);
@@ -308,9 +309,9 @@ void TstCapture::spreadsheetMissing()
     SyncReceiveFormat(*w, a.obj);
     SetExcelAppFactory(old);
     const QStringList lines = a.Lines();
-    const qsizetype missing = lines.indexOf(u"Do not find Excel Application "_s);
+    const qsizetype missing = lines.indexOf(Msg(u"Do not find Excel Application "_s));
     QVERIFY(missing >= 0);
-    QCOMPARE(lines.indexOf(u"Data file save to "_s + path), missing + 1);
+    QCOMPARE(lines.indexOf(Msg(u"Data file save to %1"_s).arg(path)), missing + 1);
     QCOMPARE(a.obj->FFileStreamName, path);
     a.Receive("abc");
     QVERIFY(a.obj->Connected());

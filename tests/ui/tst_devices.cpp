@@ -5,6 +5,7 @@
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
+#include "TSplitView.h"
 #include "TTabSet.h"
 #include "UiTestEnv.h"
 
@@ -13,7 +14,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -103,6 +107,11 @@ private slots:
     void addPortFromDeviceListMenu_data();
     void addPortFromDeviceListMenu();
     void selectingOpenDeviceShowsItsFormats();
+    void openPortSettingsKeptAtShutdown();
+    void openingKeepsBlockText_data();
+    void openingKeepsBlockText();
+    void openButtonFollowsLanguageWithEmptyList();
+    void longNameElidedInThePanel();
 };
 
 void TstDevices::listsVirtualPortsInOrder()
@@ -567,6 +576,100 @@ void TstDevices::selectingOpenDeviceShowsItsFormats()
     QCOMPARE(w.ComboBox7->currentText(), u"Graphic"_s);
     QVERIFY(!w.CheckBox9->isChecked());
     QVERIFY(r.Obj(r.a)->Series()); // the waveform it draws into
+}
+
+void TstDevices::openPortSettingsKeptAtShutdown() {
+    Rig r;
+    r.Select(r.a);
+    r.w->findChild<QComboBox*>(u"ComboBox1"_s)->setCurrentIndex(br115200);
+    r.w->findChild<QPushButton*>(u"Button2"_s)->click();
+    QVERIFY(r.Obj(r.a)->Connected());
+    // Closing the window while the port is open keeps its line settings as closing the port does.
+    r.w->close();
+    r.w.reset();
+    QVERIFY(QFile::exists(r.env.SettingDir() + SafeFileNamePart(Name(r.a)) + ".ini"));
+
+    r.w = UiTestEnv::Start("en_US");
+    r.Select(r.a);
+    QCOMPARE(r.w->findChild<QComboBox*>(u"ComboBox1"_s)->currentText(), u"115200"_s);
+}
+
+void TstDevices::openingKeepsBlockText_data() {
+    QTest::addColumn<QByteArray>("locale");
+    QTest::newRow("English") << QByteArray("en_US");
+    QTest::newRow("Chinese") << QByteArray("zh_CN");
+}
+
+void TstDevices::openingKeepsBlockText() {
+    QFETCH(QByteArray, locale);
+    Rig r(locale.constData());
+    auto* memo2 = r.w->findChild<QPlainTextEdit*>(u"Memo2"_s);
+    memo2->setPlainText(u"AA BB CC"_s);
+    r.Press(r.a);
+    // The second device gets a page of its own, with the banner: the user's block stays.
+    r.Press(r.b);
+    QVERIFY(r.Obj(r.b)->Connected());
+    QVERIFY(Lines(r.Obj(r.b)->LogMemo()).first().endsWith(QString(61, u'#')));
+    r.w->findChild<QCheckBox*>(u"CheckBox6"_s)->click();
+    QCOMPARE(memo2->toPlainText(), u"AA BB CC"_s);
+}
+
+void TstDevices::openButtonFollowsLanguageWithEmptyList() {
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    auto* button = w->findChild<QPushButton*>(u"Button2"_s);
+    auto* english = w->findChild<QCheckBox*>(u"CheckBox6"_s);
+    QCOMPARE(w->ComboBoxEx1->count(), 0);
+    QCOMPARE(button->text(), u"Open The Device"_s);
+    english->click();
+    QCOMPARE(button->text(), u"打开串口设备"_s);
+    english->click();
+    QCOMPARE(button->text(), u"Open The Device"_s);
+}
+
+void TstDevices::longNameElidedInThePanel() {
+    UiTestEnv env;
+    PtyPair a;
+    // The simulator's link under a deep runtime folder.
+    QString folder = env.tmp.path() + u"/run/user/1000"_s;
+    for (int i = 0; i < 4; ++i)
+        folder += u"/corvane-runtime-folder-with-a-long-name-%1"_s.arg(i);
+    QVERIFY(QDir().mkpath(folder));
+    const QString link = folder + u"/corvane-sim-tty"_s;
+    QVERIFY(QFile::link(a.SlavePath(), link));
+
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->SV_L->SetOpened(true);
+    QVERIFY(w->AddVirtualPort(link));
+    const QString name = u"Virtual Port (%1)"_s.arg(link);
+    auto* list = w->findChild<QComboBox*>(u"ComboBoxEx1"_s);
+    auto* button = w->findChild<QPushButton*>(u"Button2"_s);
+    list->setCurrentIndex(list->findText(name));
+    w->ComboBoxEx1Change();
+    QCOMPARE(button->text(), u"Open The Device "_s + link);
+
+    QScrollArea* scroll = nullptr;
+    for (QWidget* p = list; p && !scroll; p = p->parentWidget())
+        scroll = qobject_cast<QScrollArea*>(p);
+    QVERIFY(scroll);
+    QTRY_VERIFY(scroll->viewport()->width() > 100);
+    QTest::qWait(50); // layouts settle through posted events
+    QWidget* content = scroll->widget();
+    // Nothing on the page reaches past the panel: the content is as wide as what shows of it.
+    QVERIFY2(content->width() <= scroll->viewport()->width(),
+             qPrintable(u"%1 > %2"_s.arg(content->width()).arg(scroll->viewport()->width())));
+    QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+    for (QWidget* c : content->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!c->isVisible()) continue;
+        QVERIFY2(c->geometry().right() < content->width(), qPrintable(c->objectName()));
+    }
+    // The whole name stays in the tool tips.
+    button->grab();
+    QCOMPARE(button->toolTip(), button->text());
+    QCOMPARE(list->toolTip(), name);
+    QCOMPARE(list->itemData(list->currentIndex(), Qt::ToolTipRole).toString(), name);
 }
 
 QTEST_MAIN(TstDevices)

@@ -1,6 +1,9 @@
 #include "CvLanguage.h"
+#include "CvMessages.h"
 #include "IniFile.h"
+#include "PtyPair.h"
 #include "TCvComPortObj.h"
+#include "THidScriptedBackend.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TStringGrid.h"
@@ -10,9 +13,13 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -137,6 +144,8 @@ private slots:
     void startupLanguage();
     void switchingBackAndForth();
     void englishStartThenChinese();
+    void incompleteChineseFile_data();
+    void incompleteChineseFile();
     void editedMessage22ChangesButton3_data();
     void editedMessage22ChangesButton3();
     void labelsWithoutRowKeepTheirText();
@@ -144,6 +153,8 @@ private slots:
     void uiFontLeavesTheLogAlone();
     void portBannerFollowsTheLanguage_data();
     void portBannerFollowsTheLanguage();
+    void messageTableIsComplete();
+    void messagesFollowTheLanguage();
 };
 
 void TstLanguage::tableMatchesTheDesign()
@@ -269,15 +280,43 @@ void TstLanguage::englishStartThenChinese()
 {
     UiTestEnv env;
     TSplitViewForm w{QLocale(u"en_GB"_s)};
-    w.CheckBox6->setChecked(false);
+    w.findChild<QCheckBox*>(u"CheckBox6"_s)->click();
     QCOMPARE(w.UILanguage, u"CN"_s);
-    // No Chinese file yet: the English captions stay and become the Chinese file.
-    VerifyCaptions(w, true, true);
+    // No Chinese file yet: the built-in Chinese captions show and become the Chinese file.
+    VerifyCaptions(w, false, false);
+    QCOMPARE(w.findChild<QPushButton*>(u"Button4"_s)->text(), u"刷新设备"_s);
     TIniFile ini;
     QVERIFY(ini.Load(env.SettingDir() + u"Lang_CN.ini"_s));
-    QCOMPARE(ini.ReadString(u"LANGUAGE"_s, u"MESSAGE_22"_s), u"StopSend"_s);
+    QCOMPARE(ini.ReadString(u"LANGUAGE"_s, u"MESSAGE_22"_s), u"停止循环"_s);
+    for (int r = 3; r < Expected().size(); ++r)
+        QCOMPARE(ini.ReadString(u"LANGUAGE"_s, u"MESSAGE_"_s + QString::number(r)),
+                 Expected()[r].chinese.trimmed());
     QCOMPARE(LangKeys(env.SettingDir() + u"Lang_CN.ini"_s), AllMessageKeys());
     QCOMPARE(w.windowTitle(), u"CORVANE 科万串口终端"_s);
+}
+
+void TstLanguage::incompleteChineseFile_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("Chinese start") << u"zh_CN"_s;
+    QTest::newRow("English start, then Chinese") << u"en_US"_s;
+}
+
+void TstLanguage::incompleteChineseFile() {
+    QFETCH(QString, locale);
+    UiTestEnv env;
+    // A file that names two captions only; the others come from the built-in Chinese ones. The
+    // English caption an earlier version wrote into it counts as missing.
+    const QByteArray file = "[LANGUAGE]\r\nMESSAGE_3=Get Ports\r\nMESSAGE_22=Stop it\r\n";
+    env.WriteSetting(u"Lang_CN.ini"_s, file);
+    TSplitViewForm w{QLocale(locale)};
+    auto* english = w.findChild<QCheckBox*>(u"CheckBox6"_s);
+    if (english->isChecked()) english->click();
+    QCOMPARE(w.UILanguage, u"CN"_s);
+    QCOMPARE(w.findChild<QPushButton*>(u"Button3"_s)->text(), u"Stop it"_s);
+    QCOMPARE(w.findChild<QPushButton*>(u"Button4"_s)->text(), u"刷新设备"_s);
+    QCOMPARE(w.findChild<QLabel*>(u"Label2"_s)->text(), u"波特率数"_s);
+    // An existing file is never rewritten.
+    QCOMPARE(ReadFile(env.SettingDir() + u"Lang_CN.ini"_s), file);
 }
 
 void TstLanguage::editedMessage22ChangesButton3_data()
@@ -385,10 +424,102 @@ void TstLanguage::portBannerFollowsTheLanguage()
     QStringList lines;
     for (qint64 i = 0; i < obj.LogMemo()->Model().LineCount(); ++i) lines << obj.LogMemo()->Model().Line(i);
     QCOMPARE(lines, BannerLines(lang));
-    // Opening a device in English empties the block-send text.
-    QCOMPARE(w.Memo2->toPlainText(), lang == u"EN"_s ? QString() : u"AA BB"_s);
+    // The block-send text is the user's: a banner never empties it.
+    QCOMPARE(w.findChild<QPlainTextEdit*>(u"Memo2"_s)->toPlainText(), u"AA BB"_s);
     QVERIFY(env.boxes.isEmpty());
     obj.LogMemo()->setParent(nullptr);
+}
+
+namespace {
+const QRegularExpression& Chinese() {
+    static const QRegularExpression cjk(u"[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"_s);
+    return cjk;
+}
+
+QStringList Markers(const QString& text) {
+    static const QRegularExpression marker(u"%[0-9]"_s);
+    QStringList found;
+    for (auto it = marker.globalMatch(text); it.hasNext();)
+        found << it.next().captured();
+    found.sort();
+    return found;
+}
+} // namespace
+
+void TstLanguage::messageTableIsComplete() {
+    QSet<QString> seen;
+    for (const TCvMessage& m : MessageTable()) {
+        QVERIFY2(!seen.contains(m.English), qPrintable(m.English));
+        seen.insert(m.English);
+        QVERIFY2(Chinese().match(m.Chinese).hasMatch(), qPrintable(m.English));
+        QCOMPARE(Markers(m.Chinese), Markers(m.English));
+        QCOMPARE(Msg(m.English, u"EN"_s), m.English);
+        QCOMPARE(Msg(m.English, u"CN"_s), m.Chinese);
+    }
+}
+
+// Switched to Chinese, every line the window writes and every box it shows is Chinese.
+void TstLanguage::messagesFollowTheLanguage() {
+    UiTestEnv env;
+    PtyPair port;
+    TSplitViewForm::SetHidBackendFactory([] {
+        auto b = std::make_unique<THidScriptedBackend>();
+        THidScriptedBackend::TDevice held{"/dev/hidraw3", u"Pad"_s, 0x00AB, 0x00CD,
+                                          THidScriptedBackend::Descriptor(8, 8)};
+        held.Openable = false;
+        b->Plug(held);
+        return b;
+    });
+    auto w = UiTestEnv::Start("en_US");
+    TSplitViewForm::SetHidBackendFactory({});
+    auto* button2 = w->findChild<QPushButton*>(u"Button2"_s);
+    auto* devices = w->findChild<QComboBox*>(u"ComboBoxEx1"_s);
+    w->findChild<QCheckBox*>(u"CheckBox6"_s)->click();
+    QCOMPARE(w->UILanguage, u"CN"_s);
+    const qint64 bannerEnd = w->Memo1->Model().LineCount();
+
+    button2->click();     // "No device found"
+    w->ComboBox1Change(); // no device for a custom baud rate
+    QVERIFY(!w->AddVirtualPort(u"relative/path"_s));
+    QVERIFY(!w->RemoveVirtualPort(u"/dev/corvane-none"_s));
+    QVERIFY(w->AddVirtualPort(port.SlavePath()));
+    const QString name = u"Virtual Port (%1)"_s.arg(port.SlavePath());
+    devices->setCurrentIndex(devices->findText(name));
+    w->ComboBoxEx1Change();
+    button2->click(); // opened, into the main log
+    QVERIFY(w->GetDeciceByFullName(name)->Connected());
+    button2->click(); // closed
+    QVERIFY(!w->GetDeciceByFullName(name)->Connected());
+    const QString pad = u"Pad VID 0x00AB PID 0x00CD"_s;
+    QTRY_VERIFY(devices->findText(pad) >= 0);
+    devices->setCurrentIndex(devices->findText(pad));
+    w->ComboBoxEx1Change();
+    button2->click();                                  // the HID device does not open
+    w->findChild<QPushButton*>(u"Button8"_s)->click(); // nothing written to it
+    QVERIFY(w->RemoveVirtualPort(port.SlavePath()));
+
+    QStringList shown;
+    // Status texts of the find bar and the checksum row.
+    w->ShowFindBar();
+    w->findChild<QLineEdit*>(u"EditFind"_s)->clear();
+    w->FindInLog(true);
+    shown << w->findChild<QLabel*>(u"LabelFindStatus"_s)->text();
+    QVERIFY(!shown.last().isEmpty());
+    w->findChild<QPlainTextEdit*>(u"Memo2"_s)->clear();
+    w->findChild<QPushButton*>(u"ButtonCrcAppend"_s)->click();
+    shown << w->findChild<QLineEdit*>(u"EditCrcResult"_s)->text();
+    QVERIFY(!shown.last().isEmpty());
+    for (qint64 i = bannerEnd; i < w->Memo1->Model().LineCount(); ++i)
+        shown << w->Memo1->Model().Line(i);
+    QVERIFY(shown.size() >= 9);
+    for (const QString& box : std::as_const(env.boxes))
+        shown << box.section(u'|', 1); // the text, not the title
+    static const QRegularExpression words(u"[A-Za-z]{2,}"_s);
+    for (const QString& line : std::as_const(shown)) {
+        // Empty lines (only a line number in front) say nothing to translate.
+        if (!words.match(line).hasMatch()) continue;
+        QVERIFY2(Chinese().match(line).hasMatch(), qPrintable(u"untranslated: "_s + line));
+    }
 }
 
 QTEST_MAIN(TstLanguage)

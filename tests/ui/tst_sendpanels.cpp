@@ -181,8 +181,11 @@ void TstSendPanels::formatAsHex_data()
     QTest::addColumn<int>("bytes");
     QTest::newRow("mixed case, short last") << u"AA bb 1"_s << u"AA BB 10 "_s << 3;
     QTest::newRow("padded") << u"  01 02 03 04 05\r\n"_s << u"01 02 03 04 05 "_s << 5;
-    QTest::newRow("beyond 32 values cut")
-        << QString(u"11 "_s.repeated(40)) << QString(u"11 "_s.repeated(32)) << 32;
+    // Every value is kept, however long the block.
+    QTest::newRow("beyond 32 values kept")
+        << QString(u"11 "_s.repeated(40)) << QString(u"11 "_s.repeated(40)) << 40;
+    QTest::newRow("1000 values kept")
+        << QString(u"a5 "_s.repeated(999) + u"5a"_s) << QString(u"A5 "_s.repeated(999) + u"5A "_s) << 1000;
 }
 
 void TstSendPanels::formatAsHex()

@@ -1,3 +1,4 @@
+#include "CvMessages.h"
 #include "CvSettings.h"
 #include "IniFile.h"
 #include "TLogMemo.h"
@@ -286,7 +287,8 @@ void TstSettings::failedWriteLosesNothing()
         std::signal(SIGXFSZ, oldHandler);
     }
     QVERIFY(!written);
-    QVERIFY(w->LastSaveError().startsWith(u"Unable to write to "_s));
+    // In the window's language (Chinese here).
+    QVERIFY(w->LastSaveError().startsWith(Msg(u"Unable to write to %1"_s).section(u'%', 0, 0)));
     QCOMPARE(ReadFile(env.SettingDir() + u"Corvane.ini"_s), before);
     QCOMPARE(QDir(env.SettingDir()).entryList(QDir::Files), QStringList({u"Corvane.ini"_s, u"Lang_CN.ini"_s}));
 }

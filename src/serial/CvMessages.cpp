@@ -1,0 +1,142 @@
+#include "CvMessages.h"
+
+#include <QHash>
+
+#include <atomic>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+std::atomic<bool> Chinese{false};
+} // namespace
+
+const QList<TCvMessage>& MessageTable() {
+    static const QList<TCvMessage> table = {
+        // Devices: arrival and removal, virtual ports, opening and closing.
+        {u"No device found"_s, u"没有找到设备"_s},
+        {u"Device %1 was attached"_s, u"设备 %1 已接入"_s},
+        {u"Device %1 was removed"_s, u"设备 %1 已移除"_s},
+        {u"Device %1 was removed."_s, u"设备 %1 已被移除。"_s},
+        {u"Device %1 was opened."_s, u"设备 %1 已打开。"_s},
+        {u"Device %1 was closed."_s, u"设备 %1 已关闭。"_s},
+        {u"Can not open  %1"_s, u"无法打开  %1"_s},
+        {u"Can not close  %1"_s, u"无法关闭  %1"_s},
+        {u"Permission denied: add your user to the group that owns the device "
+         u"(usually dialout: sudo usermod -aG dialout $USER) and log in again."_s,
+         u"没有权限：请把当前用户加入设备所属的用户组（通常是 dialout：sudo usermod -aG dialout $USER），"
+         u"然后重新登录。"_s},
+        {u"The port is in use by another program."_s, u"串口正被其他程序使用。"_s},
+        {u"The device does not exist (unplugged?)."_s, u"设备不存在（已拔出？）。"_s},
+        {u"The path is not a serial port."_s, u"该路径不是串口。"_s},
+        {u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s,
+         u"Linux 串口不支持 1.5 个停止位，已改用 2 个停止位。"_s},
+        {u"Device %1 has no modem lines (DTR, RTS, CTS, DSR, RI, CD are not supported); they are not shown."_s,
+         u"设备 %1 没有调制解调器控制线（不支持 DTR、RTS、CTS、DSR、RI、CD），因此不显示。"_s},
+        {u"Waiting for device %1 to come back; it will be reopened then."_s,
+         u"正在等待设备 %1 重新接入，接入后将重新打开。"_s},
+        {u"Device %1 is back but can not be opened yet; still waiting."_s,
+         u"设备 %1 已重新接入，但暂时无法打开；继续等待。"_s},
+        {u"Device %1 is back; reopened."_s, u"设备 %1 已重新接入并重新打开。"_s},
+        {u"Virtual port %1 was added"_s, u"已添加虚拟串口 %1"_s},
+        {u"Virtual port %1 was added (the settings file could not be written)"_s,
+         u"已添加虚拟串口 %1（无法写入设置文件）"_s},
+        {u"Can not add virtual port %1: %2"_s, u"无法添加虚拟串口 %1：%2"_s},
+        {u"it is listed already"_s, u"它已在列表中"_s},
+        {u"the path must be absolute"_s, u"路径必须是绝对路径"_s},
+        {u"no such file"_s, u"没有这个文件"_s},
+        {u"it is not a character device"_s, u"它不是字符设备"_s},
+        {u"its name cannot be listed"_s, u"它的名字无法列出"_s},
+        {u"the path is not valid"_s, u"路径无效"_s},
+        {u"Can not remove virtual port %1: it is not listed"_s, u"无法移除虚拟串口 %1：它不在列表中"_s},
+        {u"Virtual port %1 was removed"_s, u"已移除虚拟串口 %1"_s},
+        {u"Path of the port to add (/dev/pts/N, a socat link):"_s,
+         u"要添加的串口路径（/dev/pts/N 或 socat 链接）："_s},
+        {u"Path of the virtual port to remove:"_s, u"要移除的虚拟串口路径："_s},
+        // Custom baud rate.
+        {u"Please specify a device for custom baudrate."_s, u"请先选择要设置自定义波特率的设备。"_s},
+        {u"Please Input Custom Baudrate:"_s, u"请输入自定义波特率："_s},
+        {u"Wrong baud rate,Please input a integer number "_s, u"波特率错误，请输入一个整数 "_s},
+        {u"You have set custom baudrate to: %1.                    "_s,
+         u"已将自定义波特率设置为：%1。                    "_s},
+        {u"You have set custom baudrate to: %1"_s, u"已将自定义波特率设置为：%1"_s},
+        // Logs, capture files and folders.
+        {u"Can not create folder %1"_s, u"无法创建文件夹 %1"_s},
+        {u"Can not save log file %1: %2"_s, u"无法保存日志文件 %1：%2"_s},
+        {u"Can not write file %1: %2"_s, u"无法写入文件 %1：%2"_s},
+        {u"the file is in use"_s, u"文件正被使用"_s},
+        {u"Data file save to %1"_s, u"数据文件保存到 %1"_s},
+        {u"Do not find Excel Application "_s, u"没有找到电子表格程序 "_s},
+        {u"Can not save %1: %2"_s, u"无法保存 %1：%2"_s},
+        {u"Saved %1"_s, u"已保存 %1"_s},
+        {u"Save Workbook"_s, u"保存工作簿"_s},
+        {u"Unable to write to %1"_s, u"无法写入 %1"_s},
+        {u"Unable to write to %1: %2"_s, u"无法写入 %1：%2"_s},
+        {u"Do you want to save the changes you made to %1?"_s, u"要保存对 %1 所做的更改吗？"_s},
+        // Finding in the log.
+        {u"Found in line %1."_s, u"在第 %1 行找到。"_s},
+        {u"Search wrapped past the end to the top; found in line %1."_s,
+         u"已越过末尾从顶部继续查找；在第 %1 行找到。"_s},
+        {u"Search wrapped past the top to the end; found in line %1."_s,
+         u"已越过顶部从末尾继续查找；在第 %1 行找到。"_s},
+        {u"Not found: \"%1\""_s, u"没有找到：“%1”"_s},
+        {u"Type the text to find."_s, u"请输入要查找的文字。"_s},
+        {u"Searching..."_s, u"正在查找……"_s},
+        // Checksums and the protocol conversion page.
+        {u"Invalid hex at byte %1: \"%2\". Write each byte as two hex digits, one blank between bytes (01 A2 FF)."_s,
+         u"第 %1 个字节的十六进制无效：“%2”。每个字节请写两位十六进制数，字节之间用一个空格隔开（01 A2 FF）。"_s},
+        {u"Invalid hex after byte %1: \"%2\" where a blank should be. Write each byte as two hex digits, one "
+         u"blank "
+         u"between bytes (01 A2 FF)."_s,
+         u"第 %1 个字节后应为空格，却是“%2”。每个字节请写两位十六进制数，字节之间用一个空格隔开（01 A2 FF）。"_s},
+        {u"The block holds no bytes to check."_s, u"数据块中没有可校验的字节。"_s},
+        {u"Address text longer than %1 bytes: %2 bytes dropped"_s,
+         u"地址文本超过 %1 个字节：丢弃了 %2 个字节"_s},
+        {u"Data text longer than %1 bytes: %2 bytes dropped"_s,
+         u"数据文本超过 %1 个字节：丢弃了 %2 个字节"_s},
+        // HID devices.
+        {u"Can not open HID device %1: %2"_s, u"无法打开 HID 设备 %1：%2"_s},
+        {u"permission denied. Install the udev rule that lets the logged-in user open HID devices "
+         u"(60-corvane-hidraw.rules, see README) and plug the device in again."_s,
+         u"没有权限。请安装允许当前登录用户打开 HID 设备的 udev 规则（60-corvane-hidraw.rules，见 README），"
+         u"然后重新插入设备。"_s},
+        {u"the device is in use by another program."_s, u"设备正被其他程序使用。"_s},
+        {u"the device is gone (unplugged?)."_s, u"设备已不存在（已拔出？）。"_s},
+        {u"it does not answer as a HID device."_s, u"它不是 HID 设备。"_s},
+        {u"HID device %1 was unplugged and closed."_s, u"HID 设备 %1 已拔出并关闭。"_s},
+        {u"HID device %1 stopped reading: %2"_s, u"HID 设备 %1 停止读取：%2"_s},
+        {u"read failed"_s, u"读取失败"_s},
+        {u"HID send: only the first %1 bytes are sent, %2 more were cut."_s,
+         u"HID 发送：只发送前 %1 个字节，其余 %2 个字节被截去。"_s},
+        {u"HID send: the output report holds %1 bytes; %2 more were not sent."_s,
+         u"HID 发送：输出报告只有 %1 个字节，其余 %2 个字节未发送。"_s},
+        {u"Can not write to HID device %1: it is not open."_s, u"无法写入 HID 设备 %1：设备未打开。"_s},
+        {u"Can not write to HID device %1: the report was not written."_s,
+         u"无法写入 HID 设备 %1：报告未写入。"_s},
+        {u"Can not write to HID device %1: it has no output report."_s,
+         u"无法写入 HID 设备 %1：设备没有输出报告。"_s},
+    };
+    return table;
+}
+
+void SetMessageLanguage(const QString& Lang) {
+    Chinese = Lang != u"EN"_s;
+}
+
+QString MessageLanguage() {
+    return Chinese ? u"CN"_s : u"EN"_s;
+}
+
+QString Msg(const QString& English) {
+    return Msg(English, MessageLanguage());
+}
+
+QString Msg(const QString& English, const QString& Lang) {
+    if (Lang == u"EN"_s) return English;
+    static const QHash<QString, QString> chinese = [] {
+        QHash<QString, QString> h;
+        for (const TCvMessage& m : MessageTable())
+            h.insert(m.English, m.Chinese);
+        return h;
+    }();
+    return chinese.value(English, English);
+}
