@@ -250,9 +250,10 @@ void TSplitViewForm::ReconnectWaitingPorts()
         }
         // Back under the same full name, not merely some port on the same node.
         if (ComboBoxEx1->findText(name, Qt::MatchFixedString) < 0) continue;
-        QString hint;
-        if (!obj->TryOpen(&hint)) {
+        QString hint, cause;
+        if (!obj->TryOpen(&hint, &cause)) {
             obj->Log(u"Device "_s + name + u" is back but can not be opened yet; still waiting."_s +
+                     (cause.isEmpty() ? QString() : u' ' + cause) +
                      (hint.isEmpty() ? QString() : u' ' + hint));
             continue;
         }
