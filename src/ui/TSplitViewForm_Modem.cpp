@@ -252,9 +252,10 @@ void TSplitViewForm::ReconnectWaitingPorts()
         }
         // Back under the same full name, not merely some port on the same node.
         if (ComboBoxEx1->findText(name, Qt::MatchFixedString) < 0) continue;
-        QString hint;
-        if (!obj->TryOpen(&hint)) {
+        QString hint, cause;
+        if (!obj->TryOpen(&hint, &cause)) {
             obj->Log(Msg(u"Device %1 is back but can not be opened yet; still waiting."_s).arg(name) +
+                     (cause.isEmpty() ? QString() : u' ' + cause) +
                      (hint.isEmpty() ? QString() : u' ' + Msg(hint)));
             continue;
         }
