@@ -114,6 +114,26 @@ const QList<TCvMessage>& MessageTable() {
          u"无法写入 HID 设备 %1：报告未写入。"_s},
         {u"Can not write to HID device %1: it has no output report."_s,
          u"无法写入 HID 设备 %1：设备没有输出报告。"_s},
+        // File sending.
+        {u"No device is found,please open a device."_s, u"没有找到设备，请先打开一个设备。"_s},
+        {u"Device was closed,please open a device."_s, u"设备已关闭，请先打开一个设备。"_s},
+        {u"File Name: %1"_s, u"文件名：%1"_s},
+        {u"File Size: %1 Bytes"_s, u"文件大小：%1 字节"_s},
+        {u"This file have been loaded,press the left-bottom button to start sending"_s,
+         u"文件已载入，按左下方的按钮开始发送"_s},
+        {u"This file size is too biger,only support less then 5M size file."_s,
+         u"文件太大，只支持小于 5M 的文件。"_s},
+        {u"> Start Sending File:%1"_s, u"> 开始发送文件：%1"_s},
+        {u"Sending file: %1 / %2 Bytes (%3%)"_s, u"正在发送文件：%1 / %2 字节（%3%）"_s},
+        {u"%1 of %2 bytes were sent."_s, u"已发送 %2 字节中的 %1 字节。"_s},
+        {u"File have been sent successfully。"_s, u"文件发送成功。"_s},
+        {u"File sending cancelled: %1"_s, u"文件发送已取消：%1"_s},
+        {u"File sending stopped: the device was closed. %1"_s, u"文件发送已停止：设备已关闭。%1"_s},
+        {u"File sending stopped: %1"_s, u"文件发送已停止：%1"_s},
+        {u"%1 turns of loop sending were skipped while the file was sent."_s,
+         u"发送文件期间跳过了 %1 次循环发送。"_s},
+        {u"A file is being sent: other sends wait until it has ended."_s,
+         u"正在发送文件：其他发送将等到文件发送结束。"_s},
     };
     return table;
 }

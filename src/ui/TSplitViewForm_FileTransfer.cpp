@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
 #include "TLogModel.h"
@@ -80,12 +81,12 @@ void TSplitViewForm::Button23Click()
     if (FSendingFile) return;
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) {
-        ShowInformation(FApplicationTitle, u"     No device is found,please open a device.     "_s);
+        ShowInformation(FApplicationTitle, u"     "_s + Msg(u"No device is found,please open a device."_s) + u"     "_s);
         return;
     }
     if (!obj->Connected()) {
-        obj->Log(u"Device was closed,please open a device.    "_s);
-        ShowInformation(FApplicationTitle, u"     Device was closed,please open a device.     "_s);
+        obj->Log(Msg(u"Device was closed,please open a device."_s) + u"    "_s);
+        ShowInformation(FApplicationTitle, u"     "_s + Msg(u"Device was closed,please open a device."_s) + u"     "_s);
         return;
     }
     const QString path = OpenDialog1 ? OpenDialog1() : QString();
@@ -95,13 +96,13 @@ void TSplitViewForm::Button23Click()
     delete FileStream;
     FileStream = OpenFileStream(FullFileNameLoaded);
     obj->Log(u" "_s);
-    obj->Log(u"File Name: "_s + path);
+    obj->Log(Msg(u"File Name: %1"_s).arg(path));
     if (!FileStream) return;
     const qint64 size = FileStream->size();
-    obj->Log(u"File Size: "_s + QString::number(size) + u" Bytes"_s);
-    obj->Log(u"This file have been loaded,press the left-bottom button to start sending"_s);
+    obj->Log(Msg(u"File Size: %1 Bytes"_s).arg(size));
+    obj->Log(Msg(u"This file have been loaded,press the left-bottom button to start sending"_s));
     if (size > kMaxFileSize) {
-        obj->Log(u"This file size is too biger,only support less then 5M size file."_s);
+        obj->Log(Msg(u"This file size is too biger,only support less then 5M size file."_s));
         delete FileStream;
         FileStream = nullptr;
         FullFileNameLoaded.clear();
@@ -113,16 +114,16 @@ void TSplitViewForm::Button24Click()
     if (ComboBoxEx1->count() == 0 || FSendingFile) return;
     QPointer<TCvComPortObj> obj = GetDeciceByFullName(ComboBoxEx1->currentText());
     if (!obj) {
-        ShowInformation(FApplicationTitle, u"No device is found,please open a device."_s);
+        ShowInformation(FApplicationTitle, Msg(u"No device is found,please open a device."_s));
         return;
     }
     if (!FileStream) return;
     FileStream->seek(0);
     if (!obj->Connected()) {
-        obj->Log(u"Device was closed,please open a device."_s);
+        obj->Log(Msg(u"Device was closed,please open a device."_s));
         return;
     }
-    obj->Log(u"> Start Sending File:"_s + FullFileNameLoaded);
+    obj->Log(Msg(u"> Start Sending File:%1"_s).arg(FullFileNameLoaded));
 
     // No second send or load while this runs. Closing the port or the window stays
     // possible: either stops the send.
@@ -157,7 +158,7 @@ void TSplitViewForm::Button26Click() {
 void TSplitViewForm::ShowFileSendProgress() {
     if (!FFileSend) return;
     const TFileSend& fs = *FFileSend;
-    StatusPanels[1]->setText(u"Sending file: %1 / %2 Bytes (%3%)"_s.arg(fs.Sent).arg(fs.Total).arg(
+    StatusPanels[1]->setText(Msg(u"Sending file: %1 / %2 Bytes (%3%)"_s).arg(fs.Sent).arg(fs.Total).arg(
         fs.Total > 0 ? fs.Sent * 100 / fs.Total : 100));
 }
 
@@ -239,24 +240,24 @@ void TSplitViewForm::EndFileSend(TFileSendEnd how) {
     // Taken out first: what follows may start new sends.
     const std::unique_ptr<TFileSend> fs = std::move(FFileSend);
     if (TCvComPortObj* port = fs->Port) {
-        const QString counts = u"%1 of %2 bytes were sent."_s.arg(fs->Sent).arg(fs->Total);
+        const QString counts = Msg(u"%1 of %2 bytes were sent."_s).arg(fs->Sent).arg(fs->Total);
         switch (how) {
         case TFileSendEnd::Done:
-            port->Log(u"File have been sent successfully。"_s);
+            port->Log(Msg(u"File have been sent successfully。"_s));
             break;
         case TFileSendEnd::Cancelled:
-            port->Log(u"File sending cancelled: "_s + counts);
+            port->Log(Msg(u"File sending cancelled: %1"_s).arg(counts));
             break;
         case TFileSendEnd::Closed:
-            port->Log(u"File sending stopped: the device was closed. "_s + counts);
+            port->Log(Msg(u"File sending stopped: the device was closed. %1"_s).arg(counts));
             break;
         case TFileSendEnd::Failed:
-            port->Log(u"File sending stopped: "_s + counts);
+            port->Log(Msg(u"File sending stopped: %1"_s).arg(counts));
             break;
         }
         if (fs->SkippedTurns > 0)
             port->Log(
-                u"%1 turns of loop sending were skipped while the file was sent."_s.arg(fs->SkippedTurns));
+                Msg(u"%1 turns of loop sending were skipped while the file was sent."_s).arg(fs->SkippedTurns));
     }
     delete FileStream;
     FileStream = nullptr;
@@ -277,7 +278,7 @@ bool TSplitViewForm::HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void
     if (!fs.HeldTold) {
         fs.HeldTold = true;
         TCvComPortObj* port = Obj ? Obj : fs.Port.data();
-        if (port) port->Log(u"A file is being sent: other sends wait until it has ended."_s);
+        if (port) port->Log(Msg(u"A file is being sent: other sends wait until it has ended."_s));
     }
     fs.Held << std::move(Send);
     return true;

@@ -64,7 +64,7 @@ void TstFileTransfer::sendsInChunksOf32()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     const QByteArray data = Pattern(33);
@@ -106,7 +106,7 @@ void TstFileTransfer::emptyFile()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     const QString path = WriteBytes(env.tmp, u"empty"_s, {});
@@ -135,7 +135,7 @@ void TstFileTransfer::sizeLimit()
     QFETCH(bool, loaded);
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     const QString path = WriteBytes(env.tmp, u"big.bin"_s, QByteArray(size, 'x'));
@@ -151,7 +151,7 @@ void TstFileTransfer::sizeLimit()
 void TstFileTransfer::refusals()
 {
     UiTestEnv env;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     bool asked = false;
     w->OpenDialog1 = [&] {
@@ -219,7 +219,7 @@ void TstFileTransfer::sendLocksItsButtonsAndShowsProgress()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     PtyDrain drain(a.pty->MasterFd());
@@ -261,7 +261,7 @@ void TstFileTransfer::deviceClosedDuringSendStopsIt()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     PtyDrain drain(a.pty->MasterFd());
@@ -286,7 +286,7 @@ void TstFileTransfer::otherSendsWaitForTheFile()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     PtyDrain drain(a.pty->MasterFd());
@@ -341,7 +341,7 @@ void TstFileTransfer::stalledDeviceStops() {
     QFETCH(QString, last);
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, Pattern(256 * 1024));
@@ -399,7 +399,7 @@ void TstFileTransfer::stalledDeviceStops() {
 void TstFileTransfer::stalledDeviceTimesOut() {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     TComTimeouts t = a.obj->Timeouts();
@@ -423,7 +423,7 @@ void TstFileTransfer::stalledDeviceTimesOut() {
 void TstFileTransfer::statusText()
 {
     UiTestEnv env;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     auto* obj = new TCvComPortObj(nullptr, u"USB Serial Port (COM3)"_s);
     auto* memo = new TLogMemo(w->Panel1);

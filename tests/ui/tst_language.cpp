@@ -14,12 +14,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -488,6 +490,18 @@ void TstLanguage::messagesFollowTheLanguage() {
     w->ComboBoxEx1Change();
     button2->click(); // opened, into the main log
     QVERIFY(w->GetDeciceByFullName(name)->Connected());
+    // A file loaded and sent, with its progress and end lines.
+    QTemporaryDir files;
+    const QString file = files.filePath(u"f.bin"_s);
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("0123456789");
+    }
+    w->OpenDialog1 = [&] { return file; };
+    w->findChild<QPushButton*>(u"Button23"_s)->click();
+    w->findChild<QPushButton*>(u"Button24"_s)->click();
+    QTRY_VERIFY(w->Memo1->Model().Line(w->Memo1->Model().LineCount() - 1).contains(u"文件发送成功"_s));
     button2->click(); // closed
     QVERIFY(!w->GetDeciceByFullName(name)->Connected());
     const QString pad = u"Pad VID 0x00AB PID 0x00CD"_s;
