@@ -72,6 +72,10 @@ void TSplitViewForm::HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256
 void TSplitViewForm::HidBlockSend(TJvHidDevice* HidDev, const QString& Text)
 {
     const THidBlockSend send = HidPrepareBlockSend(Text);
+    if (!send.Error.isEmpty()) {
+        MainLogPrint(send.Error);
+        return;
+    }
     HIDWrite(HidDev, send.Buffer);
     MainLogPrint(send.Echo);
     if (!send.CutNotice.isEmpty()) MainLogPrint(send.CutNotice);

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvMessageBox.h"
 #include "TCvComPortObj.h"
 #include "TJvHidDevice.h"
 #include "TStringGrid.h"
@@ -123,7 +124,8 @@ void TSplitViewForm::Button8Click()
     }
     TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
     if (!obj) return;
-    obj->TorvinComSendData_MultiTimes(TrimControl(Memo2->toPlainText()), ComboBox6->currentIndex());
+    obj->TorvinComSendData_MultiTimes(TrimControl(Memo2->toPlainText()), ComboBox6->currentIndex(),
+                                      TSendEnding(ComboBoxEndBlock->currentIndex()));
 }
 
 void TSplitViewForm::Button7Click()
@@ -132,29 +134,53 @@ void TSplitViewForm::Button7Click()
     if (obj && obj->Connected()) obj->ClearLog();
 }
 
+// The text tools read and write text in the selected port's encoding (UTF-8 without one).
+static TTextEncoding ToolEncoding(const TSplitViewForm* f) {
+    const TCvComPortObj* obj = f->GetDeciceByFullName(f->GetCurrentDeviceName());
+    return obj ? obj->TextEncoding() : kDefaultTextEncoding;
+}
+
 void TSplitViewForm::Button9Click()
 {
     QString text = TrimControl(Memo3->toPlainText());
     text.replace(u"\r\n"_s, u"\n"_s).replace(u'\n', u"\r\n"_s);
-    Memo2->appendPlainText(HexLine(StringToBytes(text)));
+    QByteArray bytes;
+    qsizetype bad = 0;
+    if (!EncodeText(text, ToolEncoding(this), &bytes, &bad)) {
+        ShowInformation(ApplicationTitle(), UnencodableMessage(text, bad, ToolEncoding(this)));
+        return;
+    }
+    Memo2->appendPlainText(HexLine(bytes));
 }
 
 void TSplitViewForm::Button11Click()
 {
-    quint8 buf[1024];
-    int count = 0;
-    HexStrToBytes(TrimControl(Memo2->toPlainText()), buf, int(sizeof buf), &count, nullptr, HexClear::Whole);
-    const int n = int(::strnlen(reinterpret_cast<const char*>(buf), std::size_t(count)));
-    Memo3->appendPlainText(BytesToString(buf, n));
+    QByteArray bytes;
+    QString why;
+    if (!ParseHexText(Memo2->toPlainText(), &bytes, &why)) {
+        ShowInformation(ApplicationTitle(), why);
+        return;
+    }
+    // The text ends at the first zero byte, as it always did.
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0) bytes.truncate(zero);
+    Memo3->appendPlainText(BytesToString(reinterpret_cast<const quint8*>(bytes.constData()),
+                                         int(bytes.size()), ToolEncoding(this)));
 }
 
 void TSplitViewForm::Button25Click()
 {
-    quint8 buf[32];
-    const QString hex = HexStrToBytes(TrimControl(Memo2->toPlainText()), buf, int(sizeof buf), nullptr, nullptr,
-                                      HexClear::Whole);
+    QByteArray bytes;
+    QString why;
+    if (!ParseHexText(Memo2->toPlainText(), &bytes, &why)) {
+        ShowInformation(ApplicationTitle(), why);
+        return;
+    }
+    // The format button shows at most 32 bytes, as it always did.
+    bytes.truncate(32);
+    const QString hex = HexText(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size());
     Memo2->setPlainText(hex);
-    const qsizetype n = (hex.size() + 2) / 3;
+    const qsizetype n = bytes.size();
     const QString caption = Button8->text();
     const qsizetype open = caption.indexOf(u'(');
     if (open < 0) Button8->setText(caption + u" ( "_s + QString::number(n) + u" ) Bytes"_s);
@@ -184,7 +210,9 @@ void TSplitViewForm::StringGrid1FixedCellClick(int, int ARow)
     StringGrid1->SelectCell(col, ARow);
     const QString text = StringGrid1->Cells(2, ARow).trimmed();
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (!text.isEmpty() && obj) obj->TorvinComSendData_Common(text, ComboBox6->currentIndex());
+    if (!text.isEmpty() && obj)
+        obj->TorvinComSendData_Common(text, ComboBox6->currentIndex(),
+                                      TSendEnding(ComboBoxEndGrid->currentIndex()));
 }
 
 void TSplitViewForm::Button1Click()
@@ -228,7 +256,8 @@ void TSplitViewForm::Timer1Timer()
     for (const QString& s : std::as_const(LoopStringList)) {
         if (s.isEmpty()) continue;
         if (!LoopTargetPort) break;
-        LoopTargetPort->TorvinComSendData_MultiTimes(s, ComboBox6->currentIndex());
+        LoopTargetPort->TorvinComSendData_MultiTimes(s, ComboBox6->currentIndex(),
+                                                     TSendEnding(ComboBoxEndGrid->currentIndex()));
     }
     if (FTimer1Timer_Count > 1) --FTimer1Timer_Count;
 }
