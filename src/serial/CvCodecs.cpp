@@ -376,7 +376,8 @@ QString TTextDecoder::Decode(const char* p, qsizetype n) {
     if (p == nullptr || n <= 0) return {};
     if (!FDecoder) return QString::fromLatin1(p, n);
     QString text = FDecoder->decode(QByteArrayView(p, n));
-    FInvalid += text.count(QChar(QChar::ReplacementCharacter));
+    // The decoder remembers whether it ever met an invalid byte: until then nothing to count.
+    if (FDecoder->hasError()) FInvalid += text.count(QChar(QChar::ReplacementCharacter));
     return text;
 }
 
