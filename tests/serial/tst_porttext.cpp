@@ -43,6 +43,7 @@ private slots:
     void lineBreaksSplitAtEveryByte_data();
     void lineBreaksSplitAtEveryByte();
     void lineBreaksThroughTheWorker();
+    void savedLogFollowsLineBreaks();
     void receivedTextStartsAfterProgramLines_data();
     void receivedTextStartsAfterProgramLines();
     void encodingsSplitInsideCharacters_data();
@@ -107,6 +108,16 @@ void TstPortText::lineBreaksThroughTheWorker() {
     QStringList lines = rig.Lines();
     if (lines.size() == 61 && lines.last() == u"60| "_s) lines.removeLast();
     QCOMPARE(lines, Numbered(want));
+}
+
+void TstPortText::savedLogFollowsLineBreaks() {
+    QTemporaryDir dir;
+    Rig rig(rfAscii, true);
+    rig.Receive("boot\rok\nrun");
+    QVERIFY(rig.obj->SaveLog(dir.filePath(u"port.log"_s)));
+    QFile f(dir.filePath(u"port.log"_s));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("00| boot\r\n01| ok\r\n02| run\r\n"));
 }
 
 void TstPortText::receivedTextStartsAfterProgramLines_data() {
