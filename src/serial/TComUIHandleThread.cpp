@@ -178,10 +178,11 @@ void TComUIHandleThread::AsciiPass()
         revision = store.Revision();
         // Text that arrived for a line already shown is shown behind it, not lost.
         if (FLastShown >= 0 && FLastShown < count) {
-            const QString cur = store.Line(FLastShown);
-            if (cur.size() > FLastShownLen) {
-                grown = cur.mid(FLastShownLen);
-                FLastShownLen = cur.size();
+            // Only what it gained is read: a line that never ends costs no more per pass.
+            const qint64 bytes = store.LineBytes(FLastShown);
+            if (bytes > FLastShownLen) {
+                grown = QString::fromUtf8(store.LineUtf8From(FLastShown, FLastShownLen));
+                FLastShownLen = bytes;
             }
         }
         const qint64 end = std::min(count, i + kLinesPerPass);
@@ -197,7 +198,7 @@ void TComUIHandleThread::AsciiPass()
         }
         if (!lines.empty()) {
             FLastShown = end - 1;
-            FLastShownLen = lines.back().size();
+            FLastShownLen = store.LineBytes(end - 1);
         }
     }
     if (!grown.isEmpty()) {

@@ -71,7 +71,7 @@ private:
     // Wall-clock arrival of the chunk being taken, and of the first byte of the open line.
     qint64 FLastWallMs = 0;
     qint64 FLineWallMs = 0;
-    // ASCII display: the store line shown last and how much of it.
+    // ASCII display: the store line shown last and how much of it (UTF-8 bytes).
     qint64 FLastShown = -1;
     qint64 FLastShownLen = 0;
 };

@@ -125,6 +125,20 @@ QByteArray TLogModel::LineUtf8(qint64 i) const
     return QByteArray(p.data(), static_cast<qsizetype>(p.size()));
 }
 
+qint64 TLogModel::LineBytes(qint64 i) const {
+    if (i < 0 || i >= LineCount()) return 0;
+    return static_cast<qint64>(Piece(i).size());
+}
+
+QByteArray TLogModel::LineUtf8From(qint64 i, qint64 from) const {
+    if (i < 0 || i >= LineCount()) return QByteArray();
+    std::string_view p = Piece(i);
+    if (from < 0) from = 0;
+    if (static_cast<std::size_t>(from) >= p.size()) return QByteArray();
+    p.remove_prefix(static_cast<std::size_t>(from));
+    return QByteArray(p.data(), static_cast<qsizetype>(p.size()));
+}
+
 bool TLogModel::IsEmpty() const
 {
     return FPieces == 1 && Piece(0).empty();

@@ -100,6 +100,11 @@ void TstLogModel::longLineGrowsLinearly()
     QCOMPARE(v.LineCount(), qint64(2));
     QVERIFY(v.EndsWithCrlf());
     QCOMPARE(v.LineUtf8(1).size(), qsizetype(4096) * 2000);
+    QCOMPARE(v.LineBytes(1), qint64(4096) * 2000);
+    QCOMPARE(v.LineUtf8From(1, 4096 * 2000 - 3), QByteArray("xxx"));
+    QCOMPARE(v.LineUtf8From(1, 4096 * 2000), QByteArray());
+    QCOMPARE(v.LineUtf8From(0, 7), QByteArray("was opened."));
+    QCOMPARE(v.LineBytes(2), qint64(0));
 }
 
 void TstLogModel::boundedMemorySpillsToDisk()
