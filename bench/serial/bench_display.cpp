@@ -1,6 +1,7 @@
 // Receive-display throughput through a real pseudo-terminal, measured from the first byte
 // written to the last line shown, with the GUI event loop's lateness during the flood.
 //   build/bench/serial/bench_display [megabytes]
+#include "CvCodecs.h"
 #include "GuiLateness.h"
 #include "PtyPair.h"
 #include "TComUIHandleThread.h"
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -23,13 +25,31 @@
 
 namespace {
 
-QByteArray Payload(qint64 size, bool text)
-{
+enum TPayload { kBinary, kCrlfText, kLfText, kChineseText };
+
+QByteArray Payload(qint64 size, TPayload kind) {
     QByteArray b(size, 0);
+    if (kind == kChineseText) {
+        // Lines of UTF-8 Chinese text (3 bytes a character) ending in LF, as firmware logs them.
+        const QByteArray line = QStringLiteral("温度 23.5°C 湿度 45% 设备运行正常，无告警。\n").toUtf8();
+        for (qint64 i = 0; i < size; ++i)
+            b[i] = line[i % line.size()];
+        return b;
+    }
+    const bool text = kind != kBinary;
     for (qint64 i = 0; i < size; ++i) b[i] = text ? ((i % 64 == 63) ? '\n' : char('a' + i % 26)) : char(i * 31);
-    if (text)
+    if (kind == kCrlfText)
         for (qint64 i = 63; i < size; i += 64) b[i - 1] = '\r';
     return b;
+}
+
+// What the display counts as processed for text: characters, without the line breaks
+// when the lines carry prefixes.
+qint64 ExpectedProcessed(const QByteArray& data, bool prefixed) {
+    TTextDecoder decoder;
+    TLineBreakFilter breaks;
+    const QString text = breaks.Apply(decoder.Decode(data.constData(), data.size()));
+    return prefixed ? text.size() - 2 * text.count(QLatin1String("\r\n")) : text.size();
 }
 
 void WriterThread(int fd, const QByteArray& data)
@@ -48,7 +68,7 @@ void WriterThread(int fd, const QByteArray& data)
 double RawReadSpeed(qint64 size)
 {
     PtyPair pty;
-    const QByteArray data = Payload(size, false);
+    const QByteArray data = Payload(size, kBinary);
     int fd = ::open(pty.SlavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY);
     QElapsedTimer t;
     t.start();
@@ -70,8 +90,7 @@ struct Result {
     double p99LatenessMs;
 };
 
-Result Flood(int format, bool lineNumbers, bool time, qint64 size)
-{
+Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind) {
     PtyPair pty;
     QWidget window;
     auto* memo = new TLogMemo(&window);
@@ -86,12 +105,12 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size)
     qint64 callbacks = 0;
     obj.FCallBackFun = [&](int) { ++callbacks; };
     obj.Open();
-    const QByteArray data = Payload(size, format == rfAscii);
+    const QByteArray data = Payload(size, kind);
     TGuiLateness lateness;
     QElapsedTimer t;
     t.start();
     std::thread w(WriterThread, pty.MasterFd(), data);
-    const qint64 expected = format == rfAscii && (lineNumbers || time) ? size - (size / 64) * 2 : size;
+    const qint64 expected = format == rfAscii ? ExpectedProcessed(data, lineNumbers || time) : size;
     // The GUI thread sleeps in its event loop as in the program; a check every 2 ms ends it.
     QEventLoop loop;
     QTimer done;
@@ -136,6 +155,36 @@ void MillionLines()
                 double(memo->Model().MemoryBytes()) / 1e6, scrollMs, appendMs);
 }
 
+// One line that never ends (binary data in ASCII, a device without line breaks): the cost
+// of a repaint, scrolled to its start and to its middle.
+void LongLine(int mib) {
+    QWidget window;
+    auto* memo = new TLogMemo(&window);
+    (new QVBoxLayout(&window))->addWidget(memo);
+    window.resize(1000, 700);
+    window.show();
+    QString line(qsizetype(mib) << 20, u'x');
+    for (qsizetype i = 0; i < line.size(); i += 7)
+        line[i] = QChar(char16_t(u'a' + i % 26));
+    memo->Model().Add(line);
+    memo->ScrollToEnd();
+    QApplication::processEvents();
+    double ms[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        QScrollBar* h = memo->horizontalScrollBar();
+        h->setValue(k == 0 ? 0 : h->maximum() / 2);
+        QApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        const int rounds = 5;
+        for (int r = 0; r < rounds; ++r)
+            memo->viewport()->repaint();
+        ms[k] = t.nsecsElapsed() / 1e6 / rounds;
+    }
+    std::printf("log view, one %d MiB line: repaint %.2f ms at its start, %.2f ms in its middle\n", mib,
+                ms[0], ms[1]);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -150,16 +199,21 @@ int main(int argc, char** argv)
         const char* name;
         int format;
         bool lines, time;
+        TPayload kind;
     } cases[] = {
-        {"hex, 16/line, text column, line numbers", rfHex, true, false},
-        {"ascii, no prefixes", rfAscii, false, false},
-        {"ascii, line numbers and time", rfAscii, true, true},
+        {"hex, 16/line, text column, line numbers", rfHex, true, false, kBinary},
+        {"ascii, no prefixes", rfAscii, false, false, kCrlfText},
+        {"ascii, line numbers and time", rfAscii, true, true, kCrlfText},
+        {"ascii LF-only, line numbers and time", rfAscii, true, true, kLfText},
+        {"ascii UTF-8 Chinese, line numbers and time", rfAscii, true, true, kChineseText},
     };
     for (const Case& c : cases) {
-        const Result r = Flood(c.format, c.lines, c.time, size);
+        const Result r = Flood(c.format, c.lines, c.time, size, c.kind);
         std::printf("%-42s %7.1f MB/s (%.2f of raw), GUI lateness p99 %.1f ms\n", c.name, r.bytesPerSec / 1e6,
                     r.bytesPerSec / raw, r.p99LatenessMs);
     }
     MillionLines();
+    LongLine(1);
+    LongLine(4);
     return 0;
 }

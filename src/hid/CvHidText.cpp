@@ -3,6 +3,8 @@
 #include "CvCodecs.h"
 #include "CvMessages.h"
 
+#include <algorithm>
+
 namespace {
 constexpr int kMaxProductChars = 254;
 }
@@ -46,10 +48,15 @@ QString HidReportText(const quint8* data, int size) {
 
 THidBlockSend HidPrepareBlockSend(const QString& blockText) {
     THidBlockSend send;
-    int dropped = 0;
-    const QString hex = HexStrToBytes(TrimControl(blockText), send.Buffer.data(), THidBlockSend::kBufferSize,
-                                      nullptr, &dropped, HexClear::Whole);
-    send.Echo = QStringLiteral("> ") + hex;
+    QByteArray bytes;
+    if (!ParseHexText(blockText, &bytes, &send.Error)) {
+        send.Error = QStringLiteral("HID send: ") + send.Error + QStringLiteral(" Nothing was sent.");
+        return send;
+    }
+    const int kept = int(std::min<qsizetype>(bytes.size(), THidBlockSend::kBufferSize));
+    const int dropped = int(bytes.size() - kept);
+    std::copy_n(reinterpret_cast<const quint8*>(bytes.constData()), kept, send.Buffer.begin());
+    send.Echo = QStringLiteral("> ") + HexText(send.Buffer.data(), kept);
     if (dropped > 0)
         send.CutNotice = Msg(QStringLiteral("HID send: only the first %1 bytes are sent, %2 more were cut."))
                              .arg(THidBlockSend::kBufferSize)

@@ -28,6 +28,8 @@ struct THidBlockSend {
     QString Echo;
     // Empty unless the text decoded to more than 256 bytes; then says how many were cut.
     QString CutNotice;
+    // Not empty when the text is not hex byte text: what and where. Nothing is to be sent.
+    QString Error;
 };
-// The text is trimmed of characters <= 32, then read as hex text in cells of three characters.
+// The text read as strict hex byte text (ParseHexText).
 THidBlockSend HidPrepareBlockSend(const QString& blockText);

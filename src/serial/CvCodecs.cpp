@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -128,15 +129,41 @@ int logTimeSlot(bool showDate, bool showTime) {
     return -1;
 }
 
-QString decodeSystem(const quint8* p, int n) {
+const char* icuName(TTextEncoding e) {
+    switch (e) {
+    case TTextEncoding::Gb18030:
+        return "GB18030";
+    case TTextEncoding::Big5:
+        return "Big5";
+    case TTextEncoding::ShiftJis:
+        return "Shift_JIS";
+    default:
+        return "UTF-8";
+    }
+}
+
+bool oneBytePerChar(TTextEncoding e) {
+    return e == TTextEncoding::Latin1 || e == TTextEncoding::Bytes;
+}
+
+QString decodeIn(const quint8* p, int n, TTextEncoding e) {
     if (p == nullptr || n <= 0) return {};
-    // Plain ASCII reads the same in every code page we meet; the hex display asks for it
+    // Plain ASCII reads the same in every encoding we offer; the hex display asks for it
     // once per line, so it skips building a decoder.
     bool ascii = true;
     for (int i = 0; i < n && ascii; ++i) ascii = p[i] < 0x80;
-    if (ascii) return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
-    QStringDecoder decoder(QStringDecoder::System);
-    return decoder.decode(QByteArrayView(reinterpret_cast<const char*>(p), n));
+    if (ascii || oneBytePerChar(e)) return QString::fromLatin1(reinterpret_cast<const char*>(p), n);
+    if (e == TTextEncoding::Utf8) return QString::fromUtf8(reinterpret_cast<const char*>(p), n);
+    TTextDecoder decoder(e);
+    return decoder.Decode(reinterpret_cast<const char*>(p), n);
+}
+
+bool isHexDigit(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+}
+
+bool isHexSeparator(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u',' || c == u'-' || c == 0x3000;
 }
 
 // On Linux the device sits in the final parentheses: "FT232R USB UART (ttyUSB0)".
@@ -241,14 +268,270 @@ int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* droppe
     return count;
 }
 
-QString BytesToText(const quint8* p, int n) {
-    QString text = decodeSystem(p, n);
+QString HexText(const quint8* p, qsizetype n) {
+    QString out;
+    out.resize(3 * std::max<qsizetype>(n, 0));
+    QChar* o = out.data();
+    for (qsizetype k = 0; k < n; ++k) {
+        *o++ = QLatin1Char(kHexDigits[p[k] >> 4]);
+        *o++ = QLatin1Char(kHexDigits[p[k] & 0x0F]);
+        *o++ = u' ';
+    }
+    return out;
+}
+
+bool ParseHexText(QStringView text, QByteArray* out, QString* error) {
+    QByteArray bytes;
+    bytes.reserve(text.size() / 2);
+    const qsizetype size = text.size();
+    const auto fail = [&](qsizetype at, const QString& what) {
+        if (error != nullptr)
+            *error = QStringLiteral("Not hex byte text: %1 at position %2.").arg(what).arg(at + 1);
+        return false;
+    };
+    qsizetype i = 0;
+    while (i < size) {
+        const char16_t c = text.at(i).unicode();
+        if (isHexSeparator(c)) {
+            ++i;
+            continue;
+        }
+        // A run of digits between separators, perhaps after "0x": read in pairs.
+        if (c == u'0' && i + 1 < size && (text.at(i + 1) == u'x' || text.at(i + 1) == u'X')) {
+            if (i + 2 >= size || !isHexDigit(text.at(i + 2).unicode()))
+                return fail(i, QStringLiteral("\"0x\" without digits"));
+            i += 2;
+        }
+        const qsizetype start = i;
+        while (i < size && isHexDigit(text.at(i).unicode()))
+            ++i;
+        if (i == start || (i < size && !isHexSeparator(text.at(i).unicode()))) {
+            const qsizetype bad = i < size ? i : start;
+            return fail(bad, QStringLiteral("\"%1\" is not a hex digit")
+                                 .arg(text.mid(bad, text.at(bad).isHighSurrogate() ? 2 : 1)));
+        }
+        if ((i - start) % 2 != 0)
+            return fail(
+                i - 1,
+                QStringLiteral("the digit \"%1\" has no partner (a byte is two digits)").arg(text.at(i - 1)));
+        for (qsizetype k = start; k < i; k += 2)
+            bytes += char(HexPairToByte(text.at(k), text.at(k + 1)));
+    }
+    if (out != nullptr) *out = bytes;
+    return true;
+}
+
+QString TextEncodingName(TTextEncoding e) {
+    switch (e) {
+    case TTextEncoding::Utf8:
+        return QStringLiteral("UTF-8");
+    case TTextEncoding::Gb18030:
+        return QStringLiteral("GB18030");
+    case TTextEncoding::Big5:
+        return QStringLiteral("Big5");
+    case TTextEncoding::ShiftJis:
+        return QStringLiteral("Shift_JIS");
+    case TTextEncoding::Latin1:
+        return QStringLiteral("ISO-8859-1");
+    case TTextEncoding::Bytes:
+        return QStringLiteral("Bytes");
+    }
+    return QStringLiteral("UTF-8");
+}
+
+QString TextEncodingCaption(TTextEncoding e) {
+    return e == TTextEncoding::Bytes ? QStringLiteral("One character per byte") : TextEncodingName(e);
+}
+
+bool TextEncodingFromName(const QString& name, TTextEncoding* e) {
+    const QString n = name.trimmed();
+    for (const TTextEncoding k : kTextEncodings)
+        if (n.compare(TextEncodingName(k), Qt::CaseInsensitive) == 0) {
+            *e = k;
+            return true;
+        }
+    return false;
+}
+
+TTextDecoder::TTextDecoder(TTextEncoding e) : FEncoding(e) {
+    Reset();
+}
+
+TTextDecoder::~TTextDecoder() = default;
+
+void TTextDecoder::SetEncoding(TTextEncoding e) {
+    FEncoding = e;
+    Reset();
+}
+
+void TTextDecoder::Reset() {
+    if (oneBytePerChar(FEncoding))
+        FDecoder.reset();
+    else
+        FDecoder =
+            std::make_unique<QStringDecoder>(icuName(FEncoding), QStringConverter::Flag::ConvertInitialBom);
+}
+
+QString TTextDecoder::Decode(const char* p, qsizetype n) {
+    if (p == nullptr || n <= 0) return {};
+    if (!FDecoder) return QString::fromLatin1(p, n);
+    QString text = FDecoder->decode(QByteArrayView(p, n));
+    // The decoder remembers whether it ever met an invalid byte: until then nothing to count.
+    if (FDecoder->hasError()) FInvalid += text.count(QChar(QChar::ReplacementCharacter));
+    return text;
+}
+
+bool EncodeText(const QString& text, TTextEncoding e, QByteArray* out, qsizetype* badAt) {
+    const auto refuse = [badAt](qsizetype at) {
+        if (badAt != nullptr) *badAt = at;
+        return false;
+    };
+    const qsizetype size = text.size();
+    if (oneBytePerChar(e)) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c > 0xFF) return refuse(i);
+            bytes[i] = char(c);
+        }
+        *out = bytes;
+        return true;
+    }
+    // A lone surrogate is no character in any encoding.
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            return refuse(i);
+    }
+    QStringEncoder encoder(icuName(e));
+    QByteArray bytes = encoder.encode(text);
+    if (!encoder.hasError()) {
+        *out = bytes;
+        return true;
+    }
+    // Find the character the encoding has no bytes for.
+    for (qsizetype i = 0; i < size;) {
+        const qsizetype len = text.at(i).isHighSurrogate() && i + 1 < size ? 2 : 1;
+        QStringEncoder one(icuName(e));
+        (void)QByteArray(one.encode(QStringView(text).mid(i, len)));
+        if (one.hasError()) return refuse(i);
+        i += len;
+    }
+    return refuse(0);
+}
+
+QString UnencodableMessage(const QString& text, qsizetype badAt, TTextEncoding e) {
+    const qsizetype len = badAt + 1 < text.size() && text.at(badAt).isHighSurrogate() ? 2 : 1;
+    return QStringLiteral("\"%1\" at position %2 has no bytes in %3: nothing was sent.")
+        .arg(text.mid(badAt, len))
+        .arg(badAt + 1)
+        .arg(TextEncodingCaption(e));
+}
+
+QString LineBreaksName(TLineBreaks b) {
+    return b == TLineBreaks::CrLfOnly ? QStringLiteral("CRLF") : QStringLiteral("Any");
+}
+
+bool LineBreaksFromName(const QString& name, TLineBreaks* b) {
+    const QString n = name.trimmed();
+    if (n.compare(QLatin1String("Any"), Qt::CaseInsensitive) == 0)
+        *b = TLineBreaks::Any;
+    else if (n.compare(QLatin1String("CRLF"), Qt::CaseInsensitive) == 0)
+        *b = TLineBreaks::CrLfOnly;
+    else
+        return false;
+    return true;
+}
+
+void TLineBreakFilter::SetMode(TLineBreaks m) {
+    FMode = m;
+    FPendingCr = false;
+}
+
+namespace {
+int codeOf(QChar c) {
+    return c.unicode();
+}
+int codeOf(char c) {
+    return static_cast<unsigned char>(c);
+}
+
+// True when every CR and LF of the piece already stands in a CR LF pair (and no LF ends a
+// CR of the previous piece): the piece passes as it is.
+template <typename In> bool breaksAreCrlf(const In* p, qsizetype n, bool pendingCr) {
+    if (pendingCr && n > 0 && codeOf(p[0]) == '\n') return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const int c = codeOf(p[i]);
+        if (c == '\r') {
+            if (i + 1 >= n || codeOf(p[i + 1]) != '\n') return false;
+            ++i;
+        } else if (c == '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename Out, typename In> Out normalizeBreaks(const In* p, qsizetype n, bool& pendingCr) {
+    Out out;
+    // An empty read changes nothing, a pending CR included.
+    if (n <= 0) return out;
+    out.reserve(n + n / 8 + 2);
+    qsizetype i = 0;
+    // The LF of a CR LF whose CR ended the previous piece.
+    if (pendingCr && n > 0 && codeOf(p[0]) == '\n') i = 1;
+    pendingCr = false;
+    qsizetype from = i;
+    for (; i < n; ++i) {
+        const int c = codeOf(p[i]);
+        if (c != '\r' && c != '\n') continue;
+        out.append(p + from, i - from);
+        if constexpr (std::is_same_v<Out, QString>)
+            out.append(QLatin1String("\r\n"));
+        else
+            out.append("\r\n", 2);
+        if (c == '\r') {
+            if (i + 1 < n && codeOf(p[i + 1]) == '\n')
+                ++i;
+            else if (i + 1 == n)
+                pendingCr = true;
+        }
+        from = i + 1;
+    }
+    out.append(p + from, n - from);
+    return out;
+}
+} // namespace
+
+QString TLineBreakFilter::Apply(const QString& text) {
+    if (FMode == TLineBreaks::CrLfOnly || text.isEmpty()) return text;
+    // The common case costs a scan, not a copy.
+    if (breaksAreCrlf(text.constData(), text.size(), FPendingCr)) {
+        FPendingCr = false;
+        return text;
+    }
+    return normalizeBreaks<QString>(text.constData(), text.size(), FPendingCr);
+}
+
+QByteArray TLineBreakFilter::Apply(QByteArrayView bytes) {
+    if (FMode == TLineBreaks::CrLfOnly || bytes.isEmpty()) return bytes.toByteArray();
+    if (breaksAreCrlf(bytes.data(), bytes.size(), FPendingCr)) {
+        FPendingCr = false;
+        return bytes.toByteArray();
+    }
+    return normalizeBreaks<QByteArray>(bytes.data(), bytes.size(), FPendingCr);
+}
+
+QString BytesToText(const quint8* p, int n, TTextEncoding e) {
+    QString text = decodeIn(p, n, e);
     text.remove(QLatin1String("\r\n"));
     return TrimControl(text);
 }
 
-QString BytesToString(const quint8* p, int n) {
-    return decodeSystem(p, n);
+QString BytesToString(const quint8* p, int n, TTextEncoding e) {
+    return decodeIn(p, n, e);
 }
 
 QByteArray StringToBytes(const QString& text) {
@@ -275,6 +558,32 @@ QString GetTimeText(int kind, bool withMs) {
     if (!withMs) return GetTimeText(kind);
     // Milliseconds change on every call: nothing worth caching.
     return GetTimeText(kind, QDateTime::currentDateTime(), true);
+}
+
+QString GetTimeTextAt(int kind, qint64 msSinceEpoch, bool withMs) {
+    if (kind < 0 || kind > 2) return {};
+    struct Cache {
+        qint64 second = std::numeric_limits<qint64>::min();
+        QString text[3];
+        bool built[3] = {};
+    };
+    thread_local Cache cache;
+    const qint64 second = msSinceEpoch >= 0 ? msSinceEpoch / 1000 : (msSinceEpoch - 999) / 1000;
+    if (second != cache.second) {
+        cache.second = second;
+        std::fill(std::begin(cache.built), std::end(cache.built), false);
+    }
+    if (!cache.built[kind]) {
+        cache.text[kind] = formatTimeSlot(kind, QDateTime::fromSecsSinceEpoch(second));
+        cache.built[kind] = true;
+    }
+    if (!withMs || kind == 0) return cache.text[kind];
+    // "(... hh:mm:ss) " becomes "(... hh:mm:ss.mmm) ".
+    QString out = cache.text[kind];
+    QString ms;
+    appendNumber(ms, msSinceEpoch - second * 1000, 3);
+    out.insert(out.size() - 2, u'.' + ms);
+    return out;
 }
 
 QString GetLineNumberText(qint64 n) {

@@ -170,6 +170,7 @@ void TComUIHandleThread::AsciiPass()
     quint64 revision = 0;
     QString grown;
     std::vector<QString> lines;
+    std::vector<qint64> at;
     {
         std::lock_guard lk(ReceiveLock());
         TLogModel& store = *obj->FStringInternalMemo;
@@ -177,26 +178,37 @@ void TComUIHandleThread::AsciiPass()
         revision = store.Revision();
         // Text that arrived for a line already shown is shown behind it, not lost.
         if (FLastShown >= 0 && FLastShown < count) {
-            const QString cur = store.Line(FLastShown);
-            if (cur.size() > FLastShownLen) {
-                grown = cur.mid(FLastShownLen);
-                FLastShownLen = cur.size();
+            // Only what it gained is read: a line that never ends costs no more per pass.
+            const qint64 bytes = store.LineBytes(FLastShown);
+            if (bytes > FLastShownLen) {
+                grown = QString::fromUtf8(store.LineUtf8From(FLastShown, FLastShownLen));
+                FLastShownLen = bytes;
             }
         }
         const qint64 end = std::min(count, i + kLinesPerPass);
-        for (qint64 j = i; j < end; ++j) lines.push_back(store.Line(j));
+        const auto& stamps = obj->FLineStamps;
+        auto st =
+            std::upper_bound(stamps.begin(), stamps.end(), i,
+                             [](qint64 line, const TCvComPortObj::TLineStamp& x) { return line < x.Line; });
+        for (qint64 j = i; j < end; ++j) {
+            lines.push_back(store.Line(j));
+            while (st != stamps.end() && st->Line <= j)
+                ++st;
+            at.push_back(st == stamps.begin() ? 0 : std::prev(st)->WallMs);
+        }
         if (!lines.empty()) {
             FLastShown = end - 1;
-            FLastShownLen = lines.back().size();
+            FLastShownLen = store.LineBytes(end - 1);
         }
     }
     if (!grown.isEmpty()) {
         obj->FComProcessedCount += grown.size();
         ops.push_back({TCvComPortObj::TUiOp::AppendLast, 0, 0, TrimControl(grown)});
     }
-    for (const QString& line : lines) {
-        obj->FComProcessedCount += line.size();
-        ops.push_back({i == 0 ? TCvComPortObj::TUiOp::AsciiFirst : TCvComPortObj::TUiOp::AsciiAdd, 0, 0, line});
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        obj->FComProcessedCount += lines[k].size();
+        ops.push_back({i == 0 ? TCvComPortObj::TUiOp::AsciiFirst : TCvComPortObj::TUiOp::AsciiAdd, 0, 0,
+                       lines[k], at[k]});
         ++i;
     }
     FUIStartIndex = i;
@@ -208,13 +220,24 @@ void TComUIHandleThread::AsciiPass()
     CaughtUp();
 }
 
-QByteArray TComUIHandleThread::TakeBytes(qint64 from, qint64& len) const
-{
+QByteArray TComUIHandleThread::TakeBytes(qint64 from, qint64& len,
+                                         std::vector<TCvComPortObj::TChunkStamp>* stamps) const {
     // A copy taken under the lock: the receive handler may grow (and move) the buffer meanwhile.
     std::lock_guard lk(ReceiveLock());
     const QByteArray& buffer = FCvComPortObj->FComReceiveInternalBuffer;
     len = buffer.size();
-    return len > from ? buffer.mid(from, std::min(len - from, kBytesPerPass)) : QByteArray();
+    QByteArray chunk = len > from ? buffer.mid(from, std::min(len - from, kBytesPerPass)) : QByteArray();
+    if (stamps) {
+        // The stamp in force at `from` and those of the chunks that start inside this piece.
+        const auto& all = FCvComPortObj->FChunkStamps;
+        auto it =
+            std::upper_bound(all.begin(), all.end(), from,
+                             [](qint64 at, const TCvComPortObj::TChunkStamp& st) { return at < st.Offset; });
+        if (it != all.begin()) --it;
+        for (; it != all.end() && it->Offset < from + chunk.size(); ++it)
+            stamps->push_back(*it);
+    }
+    return chunk;
 }
 
 void TComUIHandleThread::HexPass()
@@ -224,20 +247,28 @@ void TComUIHandleThread::HexPass()
     const bool withString = obj->FHexModeWithString.load();
     qint64 i = FUIStartIndex.load();
     qint64 len = 0;
-    const QByteArray chunk = TakeBytes(i, len);
+    std::vector<TCvComPortObj::TChunkStamp> stamps;
+    const QByteArray chunk = TakeBytes(i, len, &stamps);
     std::vector<TCvComPortObj::TUiOp> ops;
     if (n > 0) ops.reserve(static_cast<std::size_t>(chunk.size() / n + 1));
+    std::size_t s = 0;
     for (const char c : std::as_const(chunk)) {
+        // A line's time is when its first byte was read.
+        while (s < stamps.size() && stamps[s].Offset <= i)
+            FLastWallMs = stamps[s++].WallMs;
+        if (FPendingBytes.isEmpty()) FLineWallMs = FLastWallMs;
         const auto b = static_cast<quint8>(c);
         const char3 cell = {QChar(QLatin1Char(kHexDigits[b >> 4])), QChar(QLatin1Char(kHexDigits[b & 15])), QChar(u' ')};
         FPendingLine.append(cell.data(), 3);
         FPendingBytes += c;
         if (n > 0 && (i + 1) % n == 0) {
-            QString line = withString ? TrimControl(FPendingLine) + QStringLiteral("   ") +
-                                            BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
-                                                        static_cast<int>(FPendingBytes.size()))
-                                      : FPendingLine;
-            ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(line)});
+            QString line =
+                withString
+                    ? TrimControl(FPendingLine) + QStringLiteral("   ") +
+                          BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
+                                      static_cast<int>(FPendingBytes.size()), FCvComPortObj->TextEncoding())
+                    : FPendingLine;
+            ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(line), FLineWallMs});
             FPendingLine.clear();
             FPendingBytes.clear();
         }
@@ -252,12 +283,13 @@ void TComUIHandleThread::HexPass()
     if (!FPendingLine.isEmpty()) {
         QString line = FPendingLine;
         if (withString) {
-            const QString text = BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
-                                             static_cast<int>(FPendingBytes.size()));
+            const QString text =
+                BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
+                            static_cast<int>(FPendingBytes.size()), FCvComPortObj->TextEncoding());
             if (n > 0) line = line.leftJustified(n * 3, QLatin1Char(' ')) + QStringLiteral("   ") + text;
             else line = TrimControl(line) + QStringLiteral("   ") + text;
         }
-        ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(line)});
+        ops.push_back({TCvComPortObj::TUiOp::LogMsg, 0, 0, std::move(line), FLineWallMs});
         FPendingLine.clear();
         FPendingBytes.clear();
     }
@@ -273,7 +305,7 @@ QString TComUIHandleThread::PendingHexLine(int n, bool withString, bool full) co
 {
     if (!withString) return FPendingLine;
     const QString text = BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
-                                     static_cast<int>(FPendingBytes.size()));
+                                     static_cast<int>(FPendingBytes.size()), FCvComPortObj->TextEncoding());
     if (full || n <= 0) return TrimControl(FPendingLine) + QStringLiteral("   ") + text;
     return FPendingLine.leftJustified(n * 3, QLatin1Char(' ')) + QStringLiteral("   ") + text;
 }

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <thread>
 
-class TCvComPortObj;
+#include "TCvComPortObj.h"
+
+#include <vector>
 
 // The display worker of a port object: empties the hand-over buffers into the log view
 // (ASCII lines, hex lines) or the waveform, then suspends itself until data come again.
@@ -43,7 +45,9 @@ private:
     QString PendingHexLine(int n, bool withString, bool full) const;
     void GraphicPass();
     // The next bytes to show from `from` on; `len` gets the buffer's length.
-    QByteArray TakeBytes(qint64 from, qint64& len) const;
+    // With stamps: the arrival stamps that cover those bytes as well.
+    QByteArray TakeBytes(qint64 from, qint64& len,
+                         std::vector<TCvComPortObj::TChunkStamp>* stamps = nullptr) const;
     // With ReceiveLock held: the buffers are shown, empty them and sleep.
     void CaughtUp();
     bool ShouldStop() const;
@@ -67,7 +71,7 @@ private:
     // Wall-clock arrival of the chunk being taken, and of the first byte of the open line.
     qint64 FLastWallMs = 0;
     qint64 FLineWallMs = 0;
-    // ASCII display: the store line shown last and how much of it.
+    // ASCII display: the store line shown last and how much of it (UTF-8 bytes).
     qint64 FLastShown = -1;
     qint64 FLastShownLen = 0;
 };

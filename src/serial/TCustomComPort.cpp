@@ -224,7 +224,8 @@ void TCustomComPort::Open()
     ++FSession;
     FPulsing = 0;
     FModemSupport = TModemSupport::Unknown;
-    FDecoder = std::make_unique<QStringDecoder>(QStringDecoder::System);
+    // A new stream: nothing of a character begun before the close.
+    FDecoder.Reset();
     ApplySettings();
     if (FEvents != 0) StartWatcher();
 }
@@ -378,15 +379,17 @@ int TCustomComPort::Write(const void* buffer, int count)
     return done;
 }
 
-QByteArray TCustomComPort::StrBytes(const QString& str) {
-    QByteArray bytes(str.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < str.size(); ++i) bytes[i] = static_cast<char>(str.at(i).unicode() & 0xFF);
-    return bytes;
+int TCustomComPort::WriteStr(const QString& str)
+{
+    QByteArray bytes;
+    // Never the low 8 bits of a character: what the device gets is the text.
+    if (!EncodeText(str, FTextEncoding, &bytes)) return -1;
+    return Write(bytes.constData(), static_cast<int>(bytes.size()));
 }
 
-int TCustomComPort::WriteStr(const QString& str) {
-    const QByteArray bytes = StrBytes(str);
-    return Write(bytes.constData(), static_cast<int>(bytes.size()));
+void TCustomComPort::SetTextEncoding(TTextEncoding e) {
+    FTextEncoding = e;
+    FDecoder.SetEncoding(e);
 }
 
 void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done) {
@@ -544,8 +547,7 @@ int TCustomComPort::ReadUnicodeString(QString& str, int count)
     int n = Read(bytes.data(), count);
     bytes.truncate(n);
     // The decoder keeps an incomplete multi-byte character for the next read.
-    if (!FDecoder) FDecoder = std::make_unique<QStringDecoder>(QStringDecoder::System);
-    str = FDecoder->decode(bytes);
+    str = FDecoder.Decode(bytes.constData(), bytes.size());
     return static_cast<int>(str.size());
 }
 
@@ -769,6 +771,11 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
     // Only files of ports that ever had it carry the key.
     if (FReconnect || ini.ValueExists(sec, QStringLiteral("Reconnect")))
         ini.WriteString(sec, QStringLiteral("Reconnect"), FReconnect ? QStringLiteral("1") : QStringLiteral("0"));
+    // Files of ports that never left the defaults stay as they were.
+    if (FTextEncoding != kDefaultTextEncoding || ini.ValueExists(sec, QStringLiteral("Encoding")))
+        ini.WriteString(sec, QStringLiteral("Encoding"), TextEncodingName(FTextEncoding));
+    if (FLineBreaks != TLineBreaks::Any || ini.ValueExists(sec, QStringLiteral("LineBreaks")))
+        ini.WriteString(sec, QStringLiteral("LineBreaks"), LineBreaksName(FLineBreaks));
     // Failures pass silently, as every other settings failure of the port does.
     ini.Save(storeTo);
 }
@@ -801,5 +808,11 @@ void TCustomComPort::LoadSettings(TStoreType storeType, const QString& loadFrom)
                            ini.ReadString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[GetFlowControl()]));
     SetFlowControl(flow < 0 ? fcCustom : flow);
     FReconnect = ini.ReadBool(sec, QStringLiteral("Reconnect"), FReconnect);
+    // An unknown name (a newer or damaged file) keeps what the port has.
+    TTextEncoding encoding = FTextEncoding;
+    if (TextEncodingFromName(ini.ReadString(sec, QStringLiteral("Encoding")), &encoding))
+        SetTextEncoding(encoding);
+    TLineBreaks breaks = FLineBreaks;
+    if (LineBreaksFromName(ini.ReadString(sec, QStringLiteral("LineBreaks")), &breaks)) SetLineBreaks(breaks);
     EndUpdate();
 }

@@ -3,8 +3,10 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QStringDecoder>
 
+#include "CvCodecs.h"
+
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -105,9 +107,9 @@ public:
     bool Connected() const { return FConnected; }
 
     int Write(const void* buffer, int count);
+    // The text in the port's encoding; a text the encoding cannot hold is not written
+    // (result -1; see EncodeText).
     int WriteStr(const QString& str);
-    // The bytes WriteStr sends for str: one per character, its low 8 bits.
-    static QByteArray StrBytes(const QString& str);
 
     // How a queued write ended: the bytes that went out, and 0 or the errno that stopped
     // it (ETIMEDOUT: the device took nothing for the write time-out; ECANCELED: cancelled,
@@ -185,6 +187,17 @@ public:
     bool Reconnect() const { return FReconnect; }
     void SetReconnect(bool on) { FReconnect = on; }
 
+    // How this port's text becomes bytes (WriteStr) and bytes text (ReadUnicodeString),
+    // and which received characters end a line. Kept in the per-port settings file as
+    // Encoding= and LineBreaks= once they differ from the defaults.
+    TTextEncoding TextEncoding() const { return FTextEncoding; }
+    // A character begun in an earlier read is forgotten.
+    void SetTextEncoding(TTextEncoding e);
+    TLineBreaks LineBreaks() const { return FLineBreaks; }
+    void SetLineBreaks(TLineBreaks b) { FLineBreaks = b; }
+    // Replacement characters ReadUnicodeString has produced for invalid bytes.
+    qint64 InvalidTextCount() const { return FDecoder.InvalidCount(); }
+
     void SetOnRxChar(TRxCharEvent handler);
     // Raises the receive event now when bytes are waiting, as the watcher would. For code
     // that must see replies while it blocks the GUI thread (waiting for an acknowledgement).
@@ -256,7 +269,10 @@ private:
     int FIdleWakeups = 0;
     TRxCharEvent FOnRxChar;
     QSocketNotifier* FNotifier = nullptr;
-    std::unique_ptr<QStringDecoder> FDecoder;
+    TTextDecoder FDecoder;
+    // Read by the display worker for the hex view's text column.
+    std::atomic<TTextEncoding> FTextEncoding{kDefaultTextEncoding};
+    TLineBreaks FLineBreaks = TLineBreaks::Any;
     // Modem lines: levels asked for (TIOCM_DTR/TIOCM_RTS bits), which of them were asked
     // for at all, lines in a pulse, and the open session a pending restore belongs to.
     int FModemOut = 0;

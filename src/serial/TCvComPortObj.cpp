@@ -52,7 +52,6 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     FComReceiveInternalBuffer.clear();
     FullLogFileName.clear();
     FProtocalData = 1;
-    FCompatibleUnicode = false;
     FExcelAppRows = 0;
 }
 
@@ -105,6 +104,10 @@ void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c,
             FFileStreamName.clear();
         }
         FReceiveFormat = i;
+        // Text read from here on is a stream of its own.
+        SetTextEncoding(TextEncoding());
+        FRxBreaks.Reset();
+        FCaptureBreaks.Reset();
         if (!wasSuspended) FComUIHandleThread->Resume();
     }
     if (j && j != FLogMemo) {
@@ -180,6 +183,7 @@ void TCvComPortObj::ClearInternalBuffLocked(int id)
 {
     if (id == 0) {
         FStringInternalMemo->Clear();
+        FLineStamps.clear();
         FComUIHandleThread->FUIStartIndex = 0;
     } else if (id == 1) {
         FComUIHandleThread->FUIStartIndex = 0;
@@ -188,6 +192,7 @@ void TCvComPortObj::ClearInternalBuffLocked(int id)
         ++FReceiveEpoch;
     } else {
         FStringInternalMemo->Clear();
+        FLineStamps.clear();
         FComUIHandleThread->FUIStartIndex = 0;
         FComReceiveInternalBuffer.clear();
         FChunkStamps.clear();
@@ -203,6 +208,18 @@ QString TCvComPortObj::LinePrefix(qint64 LineIndex) const
     if (FShowDate && FShowTime) s += GetTimeText(2, FShowMilliseconds);
     else if (FShowDate) s += GetTimeText(0);
     else if (FShowTime) s += GetTimeText(1, FShowMilliseconds);
+    return s;
+}
+
+QString TCvComPortObj::LinePrefixAt(qint64 LineIndex, qint64 AtMs) const {
+    if (AtMs <= 0) return LinePrefix(LineIndex);
+    QString s = FShowLineNumber ? GetLineNumberText(LineIndex) : QString();
+    if (FShowDate && FShowTime)
+        s += GetTimeTextAt(2, AtMs, FShowMilliseconds);
+    else if (FShowDate)
+        s += GetTimeTextAt(0, AtMs, false);
+    else if (FShowTime)
+        s += GetTimeTextAt(1, AtMs, FShowMilliseconds);
     return s;
 }
 
@@ -240,9 +257,7 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
     TLogModel& view = FLogMemo->Model();
     const qint64 first = view.LineCount();
     const bool prefixed = FShowLineNumber || FShowDate || FShowTime;
-    const auto prefix = [&](qint64 line) {
-        return atMs > 0 ? LinePrefix(line, QDateTime::fromMSecsSinceEpoch(atMs)) : LinePrefix(line);
-    };
+    const auto prefix = [&](qint64 line) { return LinePrefixAt(line, atMs); };
     if (!prefixed) {
         view.Add(Msg);
     } else if (!Msg.isEmpty() && !Msg.contains(QLatin1String("\r\n"))) {
@@ -253,6 +268,9 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
         const qint64 count = view.LineCount();
         for (qint64 i = first; i < count; ++i) view.ReplaceLine(i, prefix(i) + view.Line(i));
     }
+    // A line ended by the message (or the empty line written for them) takes received text.
+    FRxMayContinue = Msg.isEmpty() || Msg.endsWith(QLatin1String("\r\n"));
+    FRxRevision = view.Revision();
     // Changes applied in a batch scroll once, at its end.
     if (FDraining) FScrollAfterBatch = true;
     else FLogMemo->ScrollToEnd();
@@ -264,15 +282,7 @@ void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len) {
 }
 
 QString TCvComPortObj::BuffText(const QString& flag, const quint8* Buff, int Len) {
-    QString s = flag;
-    s.reserve(flag.size() + 3 * qMax(Len, 0));
-    static const char digits[] = "0123456789ABCDEF";
-    for (int i = 0; i < Len; ++i) {
-        s += QLatin1Char(digits[Buff[i] >> 4]);
-        s += QLatin1Char(digits[Buff[i] & 15]);
-        s += QLatin1Char(' ');
-    }
-    return s;
+    return flag + HexText(Buff, qMax(Len, 0));
 }
 
 void TCvComPortObj::ClearLog()
@@ -358,8 +368,48 @@ void TCvComPortObj::DoDeviceLost(int sysError)
 
 void TCvComPortObj::ReadAsText(int count)
 {
-    if (FCompatibleUnicode) ReadUnicodeString(FComReceiveString, count);
-    else ReadStr(FComReceiveString, count);
+    ReadUnicodeString(FComReceiveString, count);
+    if (FRxBreaks.Mode() != LineBreaks()) FRxBreaks.SetMode(LineBreaks());
+    FComReceiveString = FRxBreaks.Apply(FComReceiveString);
+}
+
+void TCvComPortObj::TellInvalidText() {
+    const qint64 invalid = InvalidTextCount();
+    // Told at the first, then at each doubling: the count is seen without a flood of lines.
+    if (invalid == 0 || invalid < 2 * FInvalidTold) return;
+    FInvalidTold = invalid;
+    Log(QStringLiteral("Received bytes that are not valid %1 text are shown as \uFFFD (%2 so far).")
+            .arg(TextEncodingCaption(TextEncoding()))
+            .arg(invalid));
+}
+
+bool TCvComPortObj::RxMayContinue(const TLogModel& view) const {
+    return view.IsEmpty() || (FRxMayContinue && view.Revision() == FRxRevision);
+}
+
+void TCvComPortObj::NoteRxWrote() {
+    if (!FLogMemo) return;
+    FRxMayContinue = true;
+    FRxRevision = FLogMemo->Model().Revision();
+}
+
+qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s) {
+    if (s.isEmpty()) return view.LineCount();
+    if (view.IsEmpty()) {
+        // Appending to an empty view would leave its CR LF open for the next text to continue.
+        view.Add(s);
+        return 0;
+    }
+    if (!RxMayContinue(view)) {
+        view.Add(QString());
+        const qint64 first = view.LineCount() - 1;
+        view.AppendToLastLine(s);
+        return first;
+    }
+    // A CR LF split between two reads joins up in the view: it ends the line once.
+    const qint64 first = view.LineCount();
+    view.AppendToLastLine(s);
+    return first;
 }
 
 void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
@@ -375,9 +425,11 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
         const QString& s = FComReceiveString;
         if (!FShowLineNumber && !FShowDate && !FShowTime) {
             FlushUiQueue();
-            if (FLogMemo) FLogMemo->Model().AppendToLastLine(s);
+            if (FLogMemo) AppendRxText(FLogMemo->Model(), s);
+            NoteRxWrote();
             FComProcessedCount += s.size();
             Notify(0);
+            TellInvalidText();
             if (FLogMemo) FLogMemo->ScrollToEnd();
             return;
         }
@@ -385,27 +437,48 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
         FComHandleThread_Wait = true;
         {
             std::lock_guard lk(ReceiveLock());
-            FStringInternalMemo->AppendToLastLine(s);
+            TLogModel& store = *FStringInternalMemo;
+            // The first line this text begins: its prefix tells when it was read. A text that
+            // ended its line left an empty last line (marked with no time) for the next one.
+            if (!s.isEmpty()) {
+                const qint64 before = store.LineCount();
+                const bool openLine = !FLineStamps.empty() && FLineStamps.back().WallMs < 0;
+                const qint64 begun = store.IsEmpty() ? 0 : openLine ? before - 1 : before;
+                if (openLine) FLineStamps.pop_back();
+                if (FLineStamps.empty() || FLineStamps.back().Line < begun)
+                    FLineStamps.push_back({begun, QDateTime::currentMSecsSinceEpoch()});
+            }
+            // An empty store takes the text as its first line (see AppendRxText).
+            if (store.IsEmpty()) {
+                if (!s.isEmpty()) store.Add(s);
+            } else {
+                store.AppendToLastLine(s);
+            }
             storeLines = FStringInternalMemo->LineCount();
+            if (s.endsWith(QLatin1String("\r\n"))) FLineStamps.push_back({storeLines - 1, -1});
             FComHandleThread_Wait = false;
         }
         if (storeLines >= FBackGroundProcessRecordCount) {
             FComUIHandleThread->Resume();
+            TellInvalidText();
             return;
         }
-        if (!FComUIHandleThread->Suspended()) return;
+        if (!FComUIHandleThread->Suspended()) {
+            TellInvalidText();
+            return;
+        }
         ClearInternalBuff(100);
         FlushUiQueue();
         if (FLogMemo) {
             TLogModel& view = FLogMemo->Model();
-            const qint64 first = view.LineCount();
-            if (s.startsWith(QLatin1Char('\n'))) view.Add(s);
-            else view.AppendToLastLine(s);
+            const qint64 first = AppendRxText(view, s);
             const qint64 count = view.LineCount();
             for (qint64 n = first; n < count; ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
+            NoteRxWrote();
         }
         FComProcessedCount += s.size();
         Notify(0);
+        TellInvalidText();
         if (FLogMemo) FLogMemo->ScrollToEnd();
         return;
     }
@@ -418,7 +491,7 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
             std::lock_guard lk(ReceiveLock());
             if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
             // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
-            if (format == rfHex && c > 0 && FHexGapLines.load())
+            if (format == rfHex && c > 0)
                 FChunkStamps.push_back({FComReceiveInternalBuffer.size(), SteadyMs(), QDateTime::currentMSecsSinceEpoch()});
             FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
         }
@@ -437,9 +510,15 @@ void TCvComPortObj::ReceiveFile(int c)
 {
     const QString lower = FFileStreamName.toLower();
     if (lower.endsWith(QLatin1String(".txt")) || lower.endsWith(QLatin1String(".log"))) {
-        ReadAsText(c);
+        // The received bytes themselves: text in the port's encoding, nothing decoded and
+        // written back (which would change every byte it cannot read).
+        const int got = Read(FComReceiveBuffer.data(), c);
+        const QByteArrayView raw(reinterpret_cast<const char*>(FComReceiveBuffer.data()), got);
+        if (FCaptureBreaks.Mode() != LineBreaks()) FCaptureBreaks.SetMode(LineBreaks());
+        // CR LF only: every receive event ends a line, as it always did.
+        const QByteArray bytes =
+            LineBreaks() == TLineBreaks::CrLfOnly ? raw.toByteArray() + "\r\n" : FCaptureBreaks.Apply(raw);
         QFile f(FFileStreamName);
-        const QByteArray bytes = StringToBytes(FComReceiveString) + "\r\n";
         // Unbuffered, so a full disk fails this write instead of the close nobody checks.
         if (!f.open(QIODevice::Append | QIODevice::Unbuffered) || f.write(bytes) != bytes.size()) {
             if (!FCaptureErrorReported) {
@@ -599,16 +678,26 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
     }
     if (!FLogMemo) return;
     TLogModel& view = FLogMemo->Model();
+    const bool mayContinue = RxMayContinue(view);
+    // The time the line's first bytes were read, when the worker knows it.
+    const auto prefix = [&](qint64 line) { return LinePrefixAt(line, op.at); };
     if (op.kind == TUiOp::AsciiFirst) {
         const qint64 count = view.LineCount();
         const QString last = count > 0 ? view.Line(count - 1) : QString();
-        if (TrimControl(last).isEmpty()) view.ReplaceLine(count - 1, LinePrefix(qMax<qint64>(count - 1, 0)) + TrimControl(op.text));
+        if (!mayContinue)
+            view.Add(prefix(count) + TrimControl(op.text));
+        else if (TrimControl(last).isEmpty())
+            view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + TrimControl(op.text));
         else if (op.text.startsWith(QLatin1Char('\n'))) view.Add(op.text);
         else view.AppendToLastLine(TrimControl(op.text));
     } else if (op.kind == TUiOp::AsciiAdd) {
-        view.Add(LinePrefix(view.LineCount()) + TrimControl(op.text));
+        view.Add(prefix(view.LineCount()) + TrimControl(op.text));
     } else if (op.kind == TUiOp::AppendLast) {
-        view.AppendToLastLine(op.text);
+        if (mayContinue)
+            view.AppendToLastLine(op.text);
+        else
+            view.Add(prefix(view.LineCount()) + op.text);
     }
+    NoteRxWrote();
     Notify(0);
 }

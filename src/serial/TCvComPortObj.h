@@ -33,6 +33,9 @@ qint64 SteadyMs();
 
 enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfFile = 4 };
 enum TSendFormat { sfAscii = 0, sfHex = 1, sfProtocol = 2 };
+// What ends the text of one ASCII send. Default: what each path always sent (CR LF after
+// a grid row or a block, nothing after a prompt command).
+enum class TSendEnding { Default = -1, None = 0, Cr = 1, Lf = 2, CrLf = 3 };
 
 struct TCvComPortObjPara {
     QString ComportFullName;
@@ -90,6 +93,8 @@ public:
     QString LinePrefix(qint64 LineIndex) const;
     // The same with the time of At instead of now.
     QString LinePrefix(qint64 LineIndex, const QDateTime& At) const;
+    // The same with the time of AtMs (ms since the epoch; 0 or less: now), cheap per line.
+    QString LinePrefixAt(qint64 LineIndex, qint64 AtMs) const;
     // False when the file could not be written; the old file stays whole. The first failure
     // is told in the log, later ones only after a save has worked again.
     bool SaveLog(const QString& FullLogFilePath);
@@ -104,9 +109,12 @@ public:
     // Queues bytes; echo lines are logged when all went out. done (may be empty) follows.
     bool SendBytes(const QByteArray& bytes, const QStringList& echo, TWriteDone done = {});
     static QString WriteFailureText(qint64 written, qint64 total, int error);
-    bool TorvinComSendData_Common(const QString& str, int SendFormat);
-    bool TorvinComSendData_MultiTimes(const QString& str, int SendFormat);
-    bool TorvinComSendData_Terminal(const QString& str, int SendFormat);
+    bool TorvinComSendData_Common(const QString& str, int SendFormat,
+                                  TSendEnding Ending = TSendEnding::Default);
+    bool TorvinComSendData_MultiTimes(const QString& str, int SendFormat,
+                                      TSendEnding Ending = TSendEnding::Default);
+    bool TorvinComSendData_Terminal(const QString& str, int SendFormat,
+                                    TSendEnding Ending = TSendEnding::Default);
     bool LogMemoKeyDown(QKeyEvent* e);
     bool LogMemoKeyPress(QKeyEvent* e);
 
@@ -143,6 +151,8 @@ public:
     bool FShowTime = false;
     bool FShowLineNumber = false;
     bool FShowSendedLog = false;
+    // What ends a command sent from the prompt in ASCII format.
+    TSendEnding FPromptEnding = TSendEnding::Default;
     std::atomic<bool> FHexModeWithString{true};
     std::atomic<int> FHexModeFormatCount{16};
     // ".mmm" after the seconds of time prefixes.
@@ -150,7 +160,6 @@ public:
     // Hex display: a new line when the bytes pause for longer than FHexGapMs.
     std::atomic<bool> FHexGapLines{false};
     std::atomic<int> FHexGapMs{20};
-    bool FCompatibleUnicode = false;
     bool FNeedCRC16 = false;
     int FProtocalData = 0;
     int FBackGroundProcessRecordCount = 50;
@@ -212,13 +221,24 @@ private:
     void EndBatch();
     void Notify(int count);
     void ReadAsText(int count);
+    // Received text goes on the view's last line only when that line is received text or
+    // the empty line made for it; otherwise it opens a line. Returns the index of the
+    // first line it opened (lines from there need their prefix).
+    qint64 AppendRxText(TLogModel& view, const QString& s);
+    bool RxMayContinue(const TLogModel& view) const;
+    // After received text was shown: the view's last line is its own.
+    void NoteRxWrote();
+    void TellInvalidText();
     void ReceiveFile(int count);
-    bool SendText(const QString& str, int SendFormat, int kind);
+    bool SendText(const QString& str, int SendFormat, int kind, TSendEnding ending);
     void ReportWriteFailure(const QByteArray& bytes, qint64 written, int error, bool echo);
     void SendAckFragment();
     void CheckAck();
     void EndAckTransfer(bool ok);
     bool SendProtocolText(const QString& str);
+    // Hex text read strictly into the send buffer; a refused text is told in the log and
+    // the result is false.
+    bool HexTextToSend(const QString& str, quint8* buffer, int* n, int* dropped);
     bool OnGuiThread() const;
 
     TLogMemo* FLogMemo = nullptr;
@@ -242,6 +262,13 @@ private:
     // How often the byte buffer was emptied; the parser drops what it parsed only from the
     // buffer it read. Under ReceiveLock.
     quint64 FReceiveEpoch = 0;
+    // When the text store's lines were begun (ASCII with prefixes): from line Line on, the
+    // wall clock in ms of the read that opened it. Under ReceiveLock.
+    struct TLineStamp {
+        qint64 Line;
+        qint64 WallMs;
+    };
+    std::vector<TLineStamp> FLineStamps;
     int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;
     // The protocol transfer that waits for acknowledgements (one at a time).
     struct TAckTransfer {
@@ -256,6 +283,14 @@ private:
     std::unique_ptr<TAckTransfer> FAckTransfer;
     QTimer* FAckTimer = nullptr;
     bool FCaptureErrorReported = false;
+    // Line breaks of the text shown and of the text capture, each a stream of its own.
+    TLineBreakFilter FRxBreaks;
+    TLineBreakFilter FCaptureBreaks;
+    // Whether received text may continue the view's last line, valid while the view is
+    // at FRxRevision (another writer, e.g. the main log, changes it).
+    bool FRxMayContinue = true;
+    quint64 FRxRevision = 0;
+    qint64 FInvalidTold = 0;
     QString FLogSaveError;
 
     // Worker changes for the GUI thread, in the order they were made.

@@ -6,7 +6,9 @@
 
 #include <QKeyEvent>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -65,49 +67,74 @@ void TCvComPortObj::DoBytesWritten(qint64 count) {
     Notify(0);
 }
 
-bool TCvComPortObj::TorvinComSendData_Common(const QString& str, int SendFormat)
-{
-    return SendText(str, SendFormat, kCommon);
+bool TCvComPortObj::TorvinComSendData_Common(const QString& str, int SendFormat, TSendEnding Ending) {
+    return SendText(str, SendFormat, kCommon, Ending);
 }
 
-bool TCvComPortObj::TorvinComSendData_MultiTimes(const QString& str, int SendFormat)
-{
-    return SendText(str, SendFormat, kMultiTimes);
+bool TCvComPortObj::TorvinComSendData_MultiTimes(const QString& str, int SendFormat, TSendEnding Ending) {
+    return SendText(str, SendFormat, kMultiTimes, Ending);
 }
 
-bool TCvComPortObj::TorvinComSendData_Terminal(const QString& str, int SendFormat)
-{
-    return SendText(str, SendFormat, kTerminal);
+bool TCvComPortObj::TorvinComSendData_Terminal(const QString& str, int SendFormat, TSendEnding Ending) {
+    return SendText(str, SendFormat, kTerminal, Ending);
+}
+
+bool TCvComPortObj::HexTextToSend(const QString& str, quint8* buffer, int* n, int* dropped) {
+    QByteArray bytes;
+    QString why;
+    if (!ParseHexText(str, &bytes, &why)) {
+        Log(why + QStringLiteral(" Nothing was sent."));
+        return false;
+    }
+    *n = int(std::min<qsizetype>(bytes.size(), kSendBufferSize));
+    *dropped = int(bytes.size() - *n);
+    std::memcpy(buffer, bytes.constData(), size_t(*n));
+    return true;
 }
 
 bool TCvComPortObj::SendProtocolText(const QString& str)
 {
     quint8 buffer[kSendBufferSize];
     int n = 0, dropped = 0;
-    HexStrToBytes(TrimControl(str), buffer, kSendBufferSize, &n, &dropped);
+    if (!HexTextToSend(str, buffer, &n, &dropped)) return true;
     if (dropped > 0)
         Log(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.").arg(kSendBufferSize).arg(dropped));
     SendProtocolData(buffer, kSendBufferSize, n, 101, false);
     return true;
 }
 
-bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind)
-{
+bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSendEnding ending) {
     if (SendFormat == sfProtocol) return SendProtocolText(str);
     if (SendFormat == sfAscii) {
-        const QString withCrlf = kind == kTerminal ? str : str + QStringLiteral("\r\n");
+        // A block of several lines goes out with CR LF between them, as its end does.
+        QString text = str;
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+            .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        if (ending == TSendEnding::Default)
+            ending = kind == kTerminal ? TSendEnding::None : TSendEnding::CrLf;
+        static const QString kEndings[] = {QString(), QStringLiteral("\r"), QStringLiteral("\n"),
+                                           QStringLiteral("\r\n")};
+        const QString withCrlf = text + kEndings[int(ending)];
         if (!Connected()) {
             Log(kClosed);
             return true;
         }
+        // Nothing is cut to fit the encoding: a text it cannot hold is not sent at all.
+        QByteArray encoded;
+        qsizetype bad = 0;
+        if (!EncodeText(withCrlf, TextEncoding(), &encoded, &bad)) {
+            Log(UnencodableMessage(withCrlf, bad, TextEncoding()));
+            return false;
+        }
         QStringList echo;
         if (FShowSendedLog) {
             if (kind == kCommon)
-                echo << QStringLiteral("> ") + (FReceiveFormat.load() == rfHex ? str : withCrlf);
+                echo << QStringLiteral("> ") + (FReceiveFormat.load() == rfHex ? text : withCrlf);
             else if (kind == kMultiTimes)
                 echo << QStringLiteral("> ") + withCrlf;
         }
-        return SendBytes(StrBytes(withCrlf), echo);
+        return SendBytes(encoded, echo);
     }
     if (SendFormat == sfHex) {
         if (!Connected()) {
@@ -116,7 +143,8 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind)
         }
         quint8 buffer[kSendBufferSize];
         int n = 0, dropped = 0;
-        const QString canonical = HexStrToBytes(TrimControl(str), buffer, kSendBufferSize, &n, &dropped);
+        if (!HexTextToSend(str, buffer, &n, &dropped)) return true;
+        const QString canonical = HexText(buffer, n);
         QStringList echo;
         if (FShowSendedLog) {
             if (kind == kCommon) {
@@ -156,7 +184,7 @@ bool TCvComPortObj::LogMemoKeyPress(QKeyEvent* e)
             const qsizetype at = line.indexOf(QLatin1String("| >"), 1);
             if (at >= 1) command = TrimControl(line.mid(at + 3));
         }
-        if (!command.isEmpty()) TorvinComSendData_Terminal(command, FSendFormat);
+        if (!command.isEmpty()) TorvinComSendData_Terminal(command, FSendFormat, FPromptEnding);
         Log(QString());
         FLogMemo->SetReadOnly(true);
         return true;

@@ -11,6 +11,38 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
+
+namespace {
+
+// A line longer than this is painted from the part on screen only, one character width per
+// character (the view's font is fixed-width): a line of megabytes costs what a screenful costs.
+constexpr qsizetype kLongLineBytes = 4096;
+
+qsizetype Utf8Len(uchar c) {
+    return c < 0xC0 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+}
+
+// UTF-16 units from .. from + count of UTF-8 text, found by counting, not by decoding it all.
+QString Utf8Slice(const QByteArray& utf8, qint64 from, qint64 count) {
+    const char* p = utf8.constData();
+    const qsizetype n = utf8.size();
+    qsizetype b = 0;
+    for (qint64 unit = 0; b < n && unit < from;) {
+        const qsizetype len = Utf8Len(uchar(p[b]));
+        unit += len == 4 ? 2 : 1;
+        b += len;
+    }
+    qsizetype e = b;
+    for (qint64 unit = 0; e < n && unit < count;) {
+        const qsizetype len = Utf8Len(uchar(p[e]));
+        unit += len == 4 ? 2 : 1;
+        e += len;
+    }
+    return QString::fromUtf8(p + std::min(b, n), std::min(e, n) - std::min(b, n));
+}
+
+} // namespace
 
 TLogMemo::TLogMemo(QWidget* parent) : QAbstractScrollArea(parent)
 {
@@ -188,11 +220,34 @@ void TLogMemo::paintEvent(QPaintEvent*)
     // A find match stands out from an ordinary selection.
     const QColor selBg = FMatch ? QColor(255, 200, 0) : palette().color(QPalette::Highlight);
     const QColor selFg = FMatch ? QColor(Qt::black) : palette().color(QPalette::HighlightedText);
+    const int charW = std::max(1, fm.horizontalAdvance(QLatin1Char('0')));
     for (int row = 0; row <= VisibleLines(); ++row) {
         const qint64 i = first + row;
         if (i >= count) break;
-        const QString text = ShownLine(i);
         const int y = row * lh;
+        const bool frozenLast = FPaused && i == FFrozenLines - 1;
+        const QByteArray utf8 = frozenLast ? QByteArray() : FModel.LineUtf8(i);
+        if (utf8.size() > kLongLineBytes) {
+            // Only the columns on screen, with a column of slack at both sides.
+            const qint64 c0 = std::max<qint64>(0, horizontalScrollBar()->value() / charW - 1);
+            const QString part = Utf8Slice(utf8, c0, viewport()->width() / charW + 3);
+            const int xp = x0 + int(c0 * charW);
+            qint64 f = part.size(), t = part.size();
+            if (FHasSelection && i >= a.line && i <= b.line) {
+                f = std::clamp<qint64>((i == a.line ? a.col : 0) - c0, 0, part.size());
+                t = std::clamp<qint64>((i == b.line ? b.col : std::numeric_limits<qint64>::max() / 2) - c0, f,
+                                       part.size());
+                p.fillRect(QRect(xp + int(f * charW), y, int((t - f) * charW), lh), selBg);
+            }
+            p.setPen(FTextColor);
+            p.drawText(xp, y + fm.ascent(), part.left(f));
+            p.setPen(selFg);
+            p.drawText(xp + int(f * charW), y + fm.ascent(), part.mid(f, t - f));
+            p.setPen(FTextColor);
+            p.drawText(xp + int(t * charW), y + fm.ascent(), part.mid(t));
+            continue;
+        }
+        const QString text = frozenLast ? FFrozenLast : QString::fromUtf8(utf8);
         if (FHasSelection && i >= a.line && i <= b.line) {
             const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
             const qint64 to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
@@ -224,6 +279,12 @@ TLogMemo::Pos TLogMemo::PosAt(const QPoint& pt) const
     const QString text = ShownLine(pos.line);
     const QFontMetrics fm = fontMetrics();
     const int x = pt.x() - 2 + horizontalScrollBar()->value();
+    if (text.size() > kLongLineBytes) {
+        // As a long line is painted: one character width per character.
+        const int charW = std::max(1, fm.horizontalAdvance(QLatin1Char('0')));
+        pos.col = std::clamp<qint64>((x + charW / 2) / charW, 0, text.size());
+        return pos;
+    }
     qint64 col = 0;
     while (col < text.size() && fm.horizontalAdvance(text.left(col + 1)) - fm.horizontalAdvance(text.at(col)) / 2 < x)
         ++col;

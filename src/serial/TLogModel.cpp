@@ -125,6 +125,20 @@ QByteArray TLogModel::LineUtf8(qint64 i) const
     return QByteArray(p.data(), static_cast<qsizetype>(p.size()));
 }
 
+qint64 TLogModel::LineBytes(qint64 i) const {
+    if (i < 0 || i >= LineCount()) return 0;
+    return static_cast<qint64>(Piece(i).size());
+}
+
+QByteArray TLogModel::LineUtf8From(qint64 i, qint64 from) const {
+    if (i < 0 || i >= LineCount()) return QByteArray();
+    std::string_view p = Piece(i);
+    if (from < 0) from = 0;
+    if (static_cast<std::size_t>(from) >= p.size()) return QByteArray();
+    p.remove_prefix(static_cast<std::size_t>(from));
+    return QByteArray(p.data(), static_cast<qsizetype>(p.size()));
+}
+
 bool TLogModel::IsEmpty() const
 {
     return FPieces == 1 && Piece(0).empty();
@@ -170,14 +184,20 @@ void TLogModel::AppendToLastLine(const QString& s)
     }
     const QByteArray extra = s.toUtf8();
     const std::string_view ev(extra.constData(), static_cast<std::size_t>(extra.size()));
-    if (!EndsWithCrlf() && ev.find(kCrlf) == std::string_view::npos) {
-        // Fast path: the last piece is the last line and grows without a new line break.
+    Chunk& tail = FChunks.back();
+    if (ev.find(kCrlf) == std::string_view::npos && !tail.spilled && count - 1 >= tail.first) {
+        // Fast path: the last line ends the last chunk's data (followed at most by the empty
+        // final piece) and grows in place without a new line break. A long line that keeps
+        // growing costs its new bytes only.
         std::string_view last = Piece(count - 1);
         const bool joinsCrlf = !last.empty() && last.back() == '\r' && !ev.empty() && ev.front() == '\n';
-        std::string& chunk = FChunks.back().data;
+        std::string& chunk = tail.data;
         if (!joinsCrlf && chunk.capacity() - chunk.size() >= ev.size()) {
             const qint64 lineBytes = static_cast<qint64>(last.size() + ev.size());
+            const bool endsWithCrlf = EndsWithCrlf();
             chunk.append(ev);
+            // The empty final piece (T ends with CR LF) moves behind the new bytes.
+            if (endsWithCrlf) tail.offsets.back() = static_cast<std::uint32_t>(chunk.size());
             FTextBytes += static_cast<qint64>(ev.size());
             FMaxLineBytes = std::max<qint64>(FMaxLineBytes, lineBytes);
             Changed();

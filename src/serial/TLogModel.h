@@ -29,6 +29,10 @@ public:
     qint64 LineCount() const;
     QString Line(qint64 i) const;
     QByteArray LineUtf8(qint64 i) const;
+    // The UTF-8 size of line i, and its bytes from byte `from` on, without copying the rest:
+    // a line that keeps growing is followed at the cost of what it gained.
+    qint64 LineBytes(qint64 i) const;
+    QByteArray LineUtf8From(qint64 i, qint64 from) const;
     bool IsEmpty() const;
     bool EndsWithCrlf() const;
 

@@ -98,6 +98,9 @@ bool LoadCorvaneIni(const QString& path, TCvSettings& Settings)
     p.PULSEMS = std::clamp(ini.ReadInteger(s, u"PULSEMS"_s, d.PULSEMS), 1, 10000);
     p.FINDCASE = ini.ReadBool(s, u"FINDCASE"_s, d.FINDCASE);
     p.CRCKIND = std::clamp(ini.ReadInteger(s, u"CRCKIND"_s, d.CRCKIND), 0, 4);
+    p.ENDBLOCK = std::clamp(ini.ReadInteger(s, u"ENDBLOCK"_s, d.ENDBLOCK), 0, 3);
+    p.ENDGRID = std::clamp(ini.ReadInteger(s, u"ENDGRID"_s, d.ENDGRID), 0, 3);
+    p.ENDPROMPT = std::clamp(ini.ReadInteger(s, u"ENDPROMPT"_s, d.ENDPROMPT), 0, 3);
     return true;
 }
 
@@ -137,6 +140,9 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.WriteInteger(s, u"PULSEMS"_s, p.PULSEMS);
     ini.WriteBool(s, u"FINDCASE"_s, p.FINDCASE);
     ini.WriteInteger(s, u"CRCKIND"_s, p.CRCKIND);
+    ini.WriteInteger(s, u"ENDBLOCK"_s, p.ENDBLOCK);
+    ini.WriteInteger(s, u"ENDGRID"_s, p.ENDGRID);
+    ini.WriteInteger(s, u"ENDPROMPT"_s, p.ENDPROMPT);
     QString why;
     if (ini.Save(path, &why)) return true;
     if (error)

@@ -45,6 +45,11 @@ struct TCvPreferences {
     int PULSEMS = 100;         // length of a DTR/RTS pulse
     bool FINDCASE = false;     // find in log: match case
     int CRCKIND = 0;           // checksum calculator: selected kind
+    // What ends an ASCII send of the block editor, a grid row and the prompt: 0 none,
+    // 1 CR, 2 LF, 3 CR LF.
+    int ENDBLOCK = 3;
+    int ENDGRID = 3;
+    int ENDPROMPT = 0;
 };
 
 struct TCvSettings {

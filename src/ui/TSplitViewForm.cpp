@@ -46,6 +46,8 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     CreateLeftPanel();
     CreateCentre();
     CreateRightPanel();
+    // Spans both panels: the line settings, CheckBox12 and the send rows.
+    CreateTextControls();
     Splitter1 = Named(new TSplitterBar, u"Splitter1"_s);
     Splitter1->hide();
     row->addWidget(SV_L);

@@ -552,6 +552,29 @@ private:
     bool StopWaitingForReconnect(const QString& Name);
     void ReconnectWaitingPorts();
     QStringList FReconnectWaiting;
+
+public:
+    // How the selected port's text becomes bytes and bytes text: its encoding (CheckBox12,
+    // "compatible Unicode", is ticked for every encoding but one character per byte) and
+    // which received characters end a line (TSplitViewForm_Text.cpp).
+    QLabel* LabelEncoding = nullptr;
+    QComboBox* ComboBoxEncoding = nullptr;
+    QLabel* LabelLineBreaks = nullptr;
+    QComboBox* ComboBoxLineBreaks = nullptr;
+    // What ends an ASCII send of the block editor, a grid row and the prompt.
+    QComboBox* ComboBoxEndBlock = nullptr;
+    QComboBox* ComboBoxEndGrid = nullptr;
+    QLabel* LabelEndPrompt = nullptr;
+    QComboBox* ComboBoxEndPrompt = nullptr;
+    void ComboBoxEncodingChange();
+    void ComboBoxLineBreaksChange();
+    void CheckBox12Click();
+
+private:
+    void CreateTextControls();
+    void ApplyTextCaptions(const QString& Lang);
+    void ShowTextOptions(TCvComPortObj* Obj);
+    void StoreTextOptions(TCvComPortObj* Obj);
 };
 
 // The input box of the window (caption, prompt, default text); cancelling yields the

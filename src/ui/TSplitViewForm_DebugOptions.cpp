@@ -43,37 +43,13 @@ QString HexText(const std::vector<std::uint8_t>& bytes)
     return cells.join(u' ');
 }
 
-// The block read as hex byte text, the way the send path reads it (cells of two digits
-// and a separator). Unlike the send path, a cell that is not two hex digits, a separator
-// that is not blank, or a lone last digit is refused: a checksum of misread bytes would
-// look right and be wrong. On refusal *error says where.
+// The block read as hex byte text, the way the send paths read it; on refusal *error
+// says where. A checksum of misread bytes would look right and be wrong.
 bool ReadHexBlock(const QString& text, std::vector<quint8>& bytes, QString* error)
 {
-    const QString block = TrimControl(text);
-    const qsizetype cells = (block.size() + 2) / 3;
-    for (qsizetype k = 0; k < cells; ++k) {
-        const qsizetype at = 3 * k;
-        const auto isHex = [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f'); };
-        const QString cell = block.mid(at, 2);
-        if (cell.size() < 2 || !isHex(cell.at(0)) || !isHex(cell.at(1))) {
-            *error =
-                Msg(u"Invalid hex at byte %1: \"%2\". Write each byte as two hex digits, one blank between "
-                    u"bytes (01 A2 FF)."_s)
-                    .arg(QString::number(k + 1), cell.simplified());
-            return false;
-        }
-        if (at + 2 < block.size() && block.at(at + 2).unicode() > 32) {
-            *error =
-                Msg(u"Invalid hex after byte %1: \"%2\" where a blank should be. Write each byte as two hex "
-                    u"digits, one blank between bytes (01 A2 FF)."_s)
-                    .arg(QString::number(k + 1), QString(block.at(at + 2)));
-            return false;
-        }
-    }
-    bytes.assign(static_cast<std::size_t>(cells), 0);
-    int count = 0;
-    HexStrToBytes(block, bytes.data(), int(cells), &count);
-    bytes.resize(static_cast<std::size_t>(count));
+    QByteArray parsed;
+    if (!ParseHexText(text, &parsed, error)) return false;
+    bytes.assign(parsed.cbegin(), parsed.cend());
     return true;
 }
 

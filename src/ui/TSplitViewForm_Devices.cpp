@@ -107,7 +107,11 @@ static void ApplyPanel(TCvComPortObj* obj, const TPanelValues& p, TLogMemo* view
                            p.SendFormat, p.ReceiveFormat, view, p.ShowDate, p.ShowTime, p.ShowLineNumber,
                            p.ShowSended, p.HexWithString);
     obj->FHexModeFormatCount = p.HexCount;
-    if (unicode) obj->FCompatibleUnicode = p.Unicode;
+    // CheckBox12 unticked is one character per byte; ticked keeps the text encoding chosen.
+    if (unicode && !p.Unicode && obj->TextEncoding() != TTextEncoding::Bytes)
+        obj->SetTextEncoding(TTextEncoding::Bytes);
+    else if (unicode && p.Unicode && obj->TextEncoding() == TTextEncoding::Bytes)
+        obj->SetTextEncoding(kDefaultTextEncoding);
 }
 
 static int PageOf(const TNotebook* book, const QString& name)
@@ -390,11 +394,11 @@ void TSplitViewForm::MultiComportProcess(const QString& DeviceName)
         CheckBox4->setChecked(obj->FShowLineNumber);
         CheckBox5->setChecked(obj->FShowSendedLog);
         CheckBox9->setChecked(obj->FHexModeWithString.load());
-        CheckBox12->setChecked(obj->FCompatibleUnicode);
     }
     for (QComboBox* list : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5}) list->setEnabled(!open);
     Button2->setText(GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
     ShowModemLines(obj);
+    ShowTextOptions(obj);
 }
 
 QString TSplitViewForm::GetCurrentDeviceName() const
@@ -415,12 +419,14 @@ void TSplitViewForm::UpdateCvComPortObjAtrribute()
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) return;
     ApplyPanel(obj, ReadPanel(this), nullptr, true);
+    obj->FPromptEnding = TSendEnding(ComboBoxEndPrompt->currentIndex());
 }
 
 void TSplitViewForm::UpdateCvComPortObjAtrribute2(TCvComPortObj* CvComPortObj)
 {
     if (!CvComPortObj) return;
     ApplyPanel(CvComPortObj, ReadPanel(this), nullptr, false);
+    CvComPortObj->FPromptEnding = TSendEnding(ComboBoxEndPrompt->currentIndex());
 }
 
 void TSplitViewForm::ComboBox1Change()

@@ -122,6 +122,10 @@ bool TSplitViewForm::HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256
 void TSplitViewForm::HidBlockSend(TJvHidDevice* HidDev, const QString& Text)
 {
     const THidBlockSend send = HidPrepareBlockSend(Text);
+    if (!send.Error.isEmpty()) {
+        MainLogPrint(send.Error);
+        return;
+    }
     // The echo says what went to the device: nothing is echoed that was not written.
     if (!HIDWrite(HidDev, send.Buffer)) {
         const QString name = HidDev ? HidDev->Name() : QString();

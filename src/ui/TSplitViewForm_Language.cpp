@@ -126,6 +126,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     for (int c = 0; c < t.GridHeader.size(); ++c) StringGrid1->SetCells(c, 0, t.GridHeader[c]);
     StatusPanels[0]->setText(t.StatusHint);
     ApplyModemCaptions(Lang);
+    ApplyTextCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);
 }

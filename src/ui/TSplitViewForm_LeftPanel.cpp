@@ -196,7 +196,7 @@ void TSplitViewForm::CreateAdvancedPage(QWidget* page)
     wide(CheckBox6);
     CheckBox1 = NewCheckBox(u"CheckBox1"_s, u"创建桌面快捷方式"_s, true);
     wide(CheckBox1);
-    CheckBox12 = NewCheckBox(u"CheckBox12"_s, u"字符串解析兼容UNICODE编码 "_s, false);
+    CheckBox12 = NewCheckBox(u"CheckBox12"_s, u"字符串解析兼容UNICODE编码 "_s, true);
     wide(CheckBox12);
     const QList<QComboBox*> lists = page->findChildren<QComboBox*>();
     for (QComboBox* box : lists) {

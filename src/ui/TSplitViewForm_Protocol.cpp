@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
 #include <array>
 
 using namespace Qt::Literals::StringLiterals;
@@ -102,9 +103,15 @@ void TSplitViewForm::Button16Click() {
     } else if (operation == u"Write"_s) {
         const quint16 type = bus == u"I2C"_s ? 51 : bus == u"SPI"_s ? 53 : 101;
         // The lines joined as the text box holds them: CR LF between lines.
-        const QString text = Memo5->toPlainText().split(u'\n').join(u"\r\n"_s).trimmed();
-        int dataDropped = 0;
-        const int D = HexStrToBuffer(text, dataBuffer.data(), int(dataBuffer.size()), &dataDropped);
+        QByteArray written;
+        QString why;
+        if (!ParseHexText(Memo5->toPlainText(), &written, &why)) {
+            port->Log(u"Protocol write: "_s + why + u" Nothing was sent."_s);
+            return;
+        }
+        const int D = int(std::min<qsizetype>(written.size(), qsizetype(dataBuffer.size())));
+        const int dataDropped = int(written.size() - D);
+        std::copy_n(reinterpret_cast<const quint8*>(written.constData()), D, dataBuffer.begin());
         if (dataDropped > 0)
             port->Log(Msg(u"Data text longer than %1 bytes: %2 bytes dropped"_s)
                           .arg(QString::number(dataBuffer.size()), QString::number(dataDropped)));

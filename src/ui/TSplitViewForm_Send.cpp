@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvMessageBox.h"
 #include "TCvComPortObj.h"
 #include "TJvHidDevice.h"
 #include "TStringGrid.h"
@@ -122,14 +123,15 @@ void TSplitViewForm::Button8Click()
     const QString device = ComboBoxEx1->currentText();
     const QString text = Memo2->toPlainText();
     const int format = ComboBox6->currentIndex();
-    const auto send = [this, device, text, format] {
+    const TSendEnding ending = TSendEnding(ComboBoxEndBlock->currentIndex());
+    const auto send = [this, device, text, format, ending] {
         if (TJvHidDevice* hid = CheckHID(device)) {
             HidBlockSend(hid, text);
             return;
         }
         TCvComPortObj* obj = GetDeciceByFullName(device);
         if (!obj) return;
-        obj->TorvinComSendData_MultiTimes(TrimControl(text), format);
+        obj->TorvinComSendData_MultiTimes(TrimControl(text), format, ending);
     };
     // A file being sent is not interleaved with other data: this send waits for its end.
     if (HoldWhileSendingFile(GetDeciceByFullName(device), send)) return;
@@ -142,30 +144,52 @@ void TSplitViewForm::Button7Click()
     if (obj && obj->Connected()) obj->ClearLog();
 }
 
+// The text tools read and write text in the selected port's encoding (UTF-8 without one).
+static TTextEncoding ToolEncoding(const TSplitViewForm* f) {
+    const TCvComPortObj* obj = f->GetDeciceByFullName(f->GetCurrentDeviceName());
+    return obj ? obj->TextEncoding() : kDefaultTextEncoding;
+}
+
 void TSplitViewForm::Button9Click()
 {
     QString text = TrimControl(Memo3->toPlainText());
     text.replace(u"\r\n"_s, u"\n"_s).replace(u'\n', u"\r\n"_s);
-    Memo2->appendPlainText(HexLine(StringToBytes(text)));
+    QByteArray bytes;
+    qsizetype bad = 0;
+    if (!EncodeText(text, ToolEncoding(this), &bytes, &bad)) {
+        ShowInformation(ApplicationTitle(), UnencodableMessage(text, bad, ToolEncoding(this)));
+        return;
+    }
+    Memo2->appendPlainText(HexLine(bytes));
 }
 
 void TSplitViewForm::Button11Click()
 {
-    quint8 buf[1024];
-    int count = 0;
-    HexStrToBytes(TrimControl(Memo2->toPlainText()), buf, int(sizeof buf), &count, nullptr, HexClear::Whole);
-    const int n = int(::strnlen(reinterpret_cast<const char*>(buf), std::size_t(count)));
-    Memo3->appendPlainText(BytesToString(buf, n));
+    QByteArray bytes;
+    QString why;
+    if (!ParseHexText(Memo2->toPlainText(), &bytes, &why)) {
+        ShowInformation(ApplicationTitle(), why);
+        return;
+    }
+    // The text ends at the first zero byte, as it always did.
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0) bytes.truncate(zero);
+    Memo3->appendPlainText(BytesToString(reinterpret_cast<const quint8*>(bytes.constData()),
+                                         int(bytes.size()), ToolEncoding(this)));
 }
 
 void TSplitViewForm::Button25Click()
 {
-    // Every value of the block is kept: room for as many bytes as the text has cells.
-    const QString text = TrimControl(Memo2->toPlainText());
-    std::vector<quint8> buf(size_t(std::max<qsizetype>(1, (text.size() + 2) / 3)));
-    const QString hex = HexStrToBytes(text, buf.data(), int(buf.size()), nullptr, nullptr, HexClear::Whole);
+    QByteArray bytes;
+    QString why;
+    if (!ParseHexText(Memo2->toPlainText(), &bytes, &why)) {
+        ShowInformation(ApplicationTitle(), why);
+        return;
+    }
+    // Every value of the block is kept.
+    const QString hex = HexText(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size());
     Memo2->setPlainText(hex);
-    const qsizetype n = (hex.size() + 2) / 3;
+    const qsizetype n = bytes.size();
     const QString caption = Button8->text();
     const qsizetype open = caption.indexOf(u'(');
     if (open < 0) Button8->setText(caption + u" ( "_s + QString::number(n) + u" ) Bytes"_s);
@@ -197,8 +221,9 @@ void TSplitViewForm::StringGrid1FixedCellClick(int, int ARow)
     QPointer<TCvComPortObj> obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (text.isEmpty() || !obj) return;
     const int format = ComboBox6->currentIndex();
-    const auto send = [obj, text, format] {
-        if (obj) obj->TorvinComSendData_Common(text, format);
+    const TSendEnding ending = TSendEnding(ComboBoxEndGrid->currentIndex());
+    const auto send = [obj, text, format, ending] {
+        if (obj) obj->TorvinComSendData_Common(text, format, ending);
     };
     if (HoldWhileSendingFile(obj, send)) return;
     send();
@@ -258,7 +283,8 @@ void TSplitViewForm::Timer1Timer() {
     for (const QString& s : std::as_const(LoopStringList)) {
         if (s.isEmpty()) continue;
         if (!LoopTargetPort) break;
-        LoopTargetPort->TorvinComSendData_MultiTimes(s, ComboBox6->currentIndex());
+        LoopTargetPort->TorvinComSendData_MultiTimes(s, ComboBox6->currentIndex(),
+                                                     TSendEnding(ComboBoxEndGrid->currentIndex()));
     }
     if (FTimer1Timer_Count > 1) --FTimer1Timer_Count;
 }

@@ -40,6 +40,9 @@ void TSplitViewForm::TorvinLoadCfg()
     SpinHexGapMs->setValue(p.HEXGAPMS);
     CheckBoxHexGap->setChecked(p.HEXGAPLINES);
     ComboCrcKind->setCurrentIndex(p.CRCKIND);
+    ComboBoxEndBlock->setCurrentIndex(p.ENDBLOCK);
+    ComboBoxEndGrid->setCurrentIndex(p.ENDGRID);
+    ComboBoxEndPrompt->setCurrentIndex(p.ENDPROMPT);
     QFont font = Memo1->font();
     font.setFamily(p.FONTNAME);
     // A size that is no size keeps the one the view has.
@@ -77,6 +80,9 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.HEXGAPLINES = CheckBoxHexGap->isChecked();
     p.HEXGAPMS = SpinHexGapMs->value();
     p.CRCKIND = ComboCrcKind->currentIndex();
+    p.ENDBLOCK = ComboBoxEndBlock->currentIndex();
+    p.ENDGRID = ComboBoxEndGrid->currentIndex();
+    p.ENDPROMPT = ComboBoxEndPrompt->currentIndex();
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;

@@ -57,7 +57,8 @@ void TstSimulator::echo()
     auto* memo = new TLogMemo(&w);
     auto obj = Open(path, memo, rfAscii);
     obj->TorvinComSendData_Common(QStringLiteral("hello"), sfAscii);
-    QTRY_COMPARE(Lines(*obj), QStringList({"hello"}));
+    // The echo ends its line: an empty line waits for what comes next.
+    QTRY_COMPARE(Lines(*obj), QStringList({"hello", ""}));
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
 }

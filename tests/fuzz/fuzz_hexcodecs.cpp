@@ -67,5 +67,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(shown.isEmpty() || (shown.front().unicode() > 32 && shown.back().unicode() > 32));
     (void)BytesToString(data, n);
     (void)StringToBytes(text);
+
+    // Strict hex: accepted text reads back from its canonical form; refused text says where.
+    QByteArray strict;
+    QString why;
+    if (ParseHexText(text, &strict, &why)) {
+        QByteArray back;
+        const QString canon = HexText(reinterpret_cast<const quint8*>(strict.constData()), strict.size());
+        check(ParseHexText(canon, &back) && back == strict);
+    } else {
+        check(why.contains(QLatin1String("position")));
+    }
+
+    // Every encoding decodes any bytes split anywhere; what it encodes it decodes back.
+    const TTextEncoding e = kTextEncodings[flags % std::size(kTextEncodings)];
+    const qsizetype cut = size == 0 ? 0 : qsizetype(flags) % qsizetype(size + 1);
+    TTextDecoder decoder(e);
+    TLineBreakFilter breaks;
+    QString decoded = breaks.Apply(decoder.Decode(reinterpret_cast<const char*>(data), cut));
+    decoded += breaks.Apply(decoder.Decode(reinterpret_cast<const char*>(data) + cut, qsizetype(size) - cut));
+    check(!decoded.contains(QLatin1Char('\n')) ||
+          decoded.count(QLatin1Char('\n')) == decoded.count(QLatin1String("\r\n")));
+    QByteArray encoded;
+    qsizetype bad = -1;
+    if (EncodeText(text, e, &encoded, &bad)) {
+        TTextDecoder round(e);
+        const QString back = round.Decode(encoded.constData(), encoded.size());
+        check(round.InvalidCount() == 0 || e == TTextEncoding::Big5 || e == TTextEncoding::ShiftJis);
+        (void)back;
+    } else {
+        check(bad >= 0 && bad < text.size());
+    }
     return 0;
 }

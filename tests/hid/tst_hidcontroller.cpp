@@ -99,6 +99,8 @@ private slots:
     void reportsInOrder();
     void outputReport_data();
     void outputReport();
+    void unreadableBlockTextIsRefused_data();
+    void unreadableBlockTextIsRefused();
     void writeNotCheckedOut();
     void blockTextCut_data();
     void blockTextCut();
@@ -253,7 +255,9 @@ void tst_HidController::outputReport_data() {
     QTest::newRow("cut to the report") << "01 02 03 04 05" << 3 << bytes({1, 2, 3, 4}) << "> 01 02 03 04 05 ";
     // Longer than the 256-byte send buffer: padded with zeros, nothing read past it.
     QTest::newRow("report above 256") << "AA" << 299 << char(0xAA) + QByteArray(299, '\0') << "> AA ";
-    QTest::newRow("trimmed, any separator") << "  7f-80x0 \r\n" << 3 << bytes({0x7F, 0x80, 0x00, 0}) << "> 7F 80 00 ";
+    QTest::newRow("trimmed, separators") << "  7f-80,0x00 \r\n"
+                                         << 3 << bytes({0x7F, 0x80, 0x00, 0}) << "> 7F 80 00 ";
+    QTest::newRow("packed") << "7F8000" << 3 << bytes({0x7F, 0x80, 0x00, 0}) << "> 7F 80 00 ";
 }
 
 void tst_HidController::outputReport() {
@@ -274,6 +278,24 @@ void tst_HidController::outputReport() {
     QCOMPARE(send.CutNotice, QString());
     QCOMPARE(rig.Backend->Written("/dev/hidraw0"), QList<QByteArray>{written});
     dev->CheckIn();
+}
+
+void tst_HidController::unreadableBlockTextIsRefused_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("where");
+    QTest::newRow("odd digit") << "01 2"
+                               << "position 4";
+    QTest::newRow("free separator") << "7f-80x0"
+                                    << "position 6";
+}
+
+void tst_HidController::unreadableBlockTextIsRefused() {
+    QFETCH(QString, text);
+    QFETCH(QString, where);
+    const THidBlockSend send = HidPrepareBlockSend(text);
+    QVERIFY2(send.Error.contains(where) && send.Error.contains("Nothing was sent"), qPrintable(send.Error));
+    QCOMPARE(send.Echo, QString());
+    QCOMPARE(send.Buffer, THidBlockSend().Buffer);
 }
 
 void tst_HidController::writeNotCheckedOut() {

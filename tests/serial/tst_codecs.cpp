@@ -59,6 +59,19 @@ private slots:
     void safeFileNamePartLongNames();
     void trimControl_data();
     void trimControl();
+    void parseHexText_data();
+    void parseHexText();
+    void parseHexTextKeepsWellFormedCells();
+    void decoderSplitAtEveryByte_data();
+    void decoderSplitAtEveryByte();
+    void decoderCountsInvalidBytes_data();
+    void decoderCountsInvalidBytes();
+    void encodeText_data();
+    void encodeText();
+    void encodingNames();
+    void timeTextAtMatchesDateTime();
+    void lineBreaksSplitAtEveryByte_data();
+    void lineBreaksSplitAtEveryByte();
 };
 
 void TestCodecs::hexCharToValue_data() {
@@ -522,3 +535,225 @@ void TestCodecs::trimControl() {
 
 QTEST_GUILESS_MAIN(TestCodecs)
 #include "tst_codecs.moc"
+
+void TestCodecs::parseHexText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("where"); // part of the message
+    const QByteArray modbus = QByteArray::fromHex("010300000002C40B");
+    QTest::newRow("no separators") << u"010300000002C40B"_s << true << modbus << QString();
+    QTest::newRow("blanks") << u"01 03 00 00 00 02 C4 0B"_s << true << modbus << QString();
+    QTest::newRow("commas") << u"01,03,00,00,00,02,c4,0b"_s << true << modbus << QString();
+    QTest::newRow("dashes and tabs") << u"01-03-00\t00 00-02\tC4-0B"_s << true << modbus << QString();
+    QTest::newRow("0x") << u"0x01 0x03 0x0000 0X0002 0xC40B"_s << true << modbus << QString();
+    QTest::newRow("line breaks") << u"0103\r\n0000\n0002\rC40B\r\n"_s << true << modbus << QString();
+    QTest::newRow("pairs in a run") << u"0103 00000002 C4 0B"_s << true << modbus << QString();
+    QTest::newRow("empty") << QString() << true << QByteArray() << QString();
+    QTest::newRow("blanks only") << u" \t "_s << true << QByteArray() << QString();
+    QTest::newRow("single digits") << u"1 2 3"_s << false << QByteArray() << u"position 1"_s;
+    QTest::newRow("odd run") << u"01 030"_s << false << QByteArray() << u"position 6"_s;
+    QTest::newRow("odd last digit") << u"010"_s << false << QByteArray() << u"position 3"_s;
+    QTest::newRow("not hex") << u"01 0G"_s << false << QByteArray()
+                             << u"\"G\" is not a hex digit at position 5"_s;
+    QTest::newRow("old free separator") << u"01xA2"_s << false << QByteArray() << u"position 3"_s;
+    QTest::newRow("0x alone") << u"01 0x"_s << false << QByteArray() << u"position 4"_s;
+    QTest::newRow("chinese") << u"01 你好"_s << false << QByteArray()
+                             << u"\"你\" is not a hex digit at position 4"_s;
+}
+
+void TestCodecs::parseHexText() {
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, where);
+    QByteArray out("untouched");
+    QString error;
+    QCOMPARE(ParseHexText(text, &out, &error), ok);
+    if (ok) {
+        QCOMPARE(out, bytes);
+        QVERIFY(error.isEmpty());
+    } else {
+        QCOMPARE(out, QByteArray("untouched"));
+        QVERIFY2(error.contains(where), qPrintable(error));
+    }
+}
+
+// Grid rows written as the program writes hex (cells of two digits and a blank) give the
+// bytes the cell reader gives them.
+void TestCodecs::parseHexTextKeepsWellFormedCells() {
+    for (int n = 0; n <= 64; ++n) {
+        QByteArray bytes;
+        for (int k = 0; k < n; ++k)
+            bytes += char((k * 37 + n) & 0xFF);
+        for (const QString& text :
+             {HexText(u8(bytes), n), HexText(u8(bytes), n).trimmed(), HexText(u8(bytes), n).toLower()}) {
+            quint8 buffer[64] = {};
+            int count = 0;
+            HexStrToBytes(text, buffer, 64, &count);
+            QByteArray parsed;
+            QVERIFY(ParseHexText(text, &parsed));
+            QCOMPARE(parsed, bytesOf(buffer, count));
+        }
+    }
+}
+
+void TestCodecs::decoderSplitAtEveryByte_data() {
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QString>("text");
+    const QString zh = u"温度 23.5°C 你好，世界 😀"_s;
+    QTest::newRow("utf-8") << int(TTextEncoding::Utf8) << zh;
+    QTest::newRow("gb18030") << int(TTextEncoding::Gb18030) << zh;
+    QTest::newRow("big5") << int(TTextEncoding::Big5) << u"溫度 你好"_s;
+    QTest::newRow("shift_jis") << int(TTextEncoding::ShiftJis) << u"温度 こんにちは"_s;
+    QTest::newRow("iso-8859-1") << int(TTextEncoding::Latin1) << u"23.5°C Ã©"_s;
+    QTest::newRow("bytes") << int(TTextEncoding::Bytes) << u"23.5°C Ã©"_s;
+}
+
+void TestCodecs::decoderSplitAtEveryByte() {
+    QFETCH(int, encoding);
+    QFETCH(QString, text);
+    const auto e = TTextEncoding(encoding);
+    QByteArray bytes;
+    QVERIFY(EncodeText(text, e, &bytes));
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        for (qsizetype cut2 = cut; cut2 <= bytes.size(); cut2 += 3) {
+            TTextDecoder decoder(e);
+            QString out = decoder.Decode(bytes.constData(), cut);
+            out += decoder.Decode(bytes.constData() + cut, cut2 - cut);
+            out += decoder.Decode(bytes.constData() + cut2, bytes.size() - cut2);
+            QCOMPARE(out, text);
+            QCOMPARE(decoder.InvalidCount(), qint64(0));
+        }
+    }
+}
+
+void TestCodecs::decoderCountsInvalidBytes_data() {
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("invalid");
+    QTest::newRow("utf-8 lone continuation") << int(TTextEncoding::Utf8)
+                                             << QByteArray("a\x80"
+                                                           "b")
+                                             << u"a\uFFFDb"_s << 1;
+    QTest::newRow("utf-8 bytes as latin-1")
+        << int(TTextEncoding::Utf8) << QByteArray("\xE9t\xE9!") << u"\uFFFDt\uFFFD!"_s << 2;
+    QTest::newRow("utf-8 ff") << int(TTextEncoding::Utf8) << QByteArray("\xFF\xFE") << u"\uFFFD\uFFFD"_s << 2;
+    QTest::newRow("utf-8 bom kept") << int(TTextEncoding::Utf8) << QByteArray("\xEF\xBB\xBFx") << u"\uFEFFx"_s
+                                    << 0;
+    QTest::newRow("gb18030 bad trail")
+        << int(TTextEncoding::Gb18030) << QByteArray("\xC4\xE3\x80") << u"你\uFFFD"_s << 1;
+    QTest::newRow("bytes never invalid")
+        << int(TTextEncoding::Bytes) << QByteArray("\x80\xFF") << u"\u0080\u00FF"_s << 0;
+}
+
+void TestCodecs::decoderCountsInvalidBytes() {
+    QFETCH(int, encoding);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QFETCH(int, invalid);
+    TTextDecoder decoder{TTextEncoding(encoding)};
+    QCOMPARE(decoder.Decode(bytes.constData(), bytes.size()), text);
+    QCOMPARE(decoder.InvalidCount(), qint64(invalid));
+}
+
+void TestCodecs::encodeText_data() {
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("badAt"); // -1: encodable
+    QString lone = u"ab"_s;
+    lone.insert(1, QChar(0xD800));
+    QTest::newRow("utf-8") << int(TTextEncoding::Utf8) << u"你好"_s << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD")
+                           << -1;
+    QTest::newRow("gb18030") << int(TTextEncoding::Gb18030) << u"你好"_s << QByteArray("\xC4\xE3\xBA\xC3")
+                             << -1;
+    QTest::newRow("big5") << int(TTextEncoding::Big5) << u"中"_s << QByteArray("\xA4\xA4") << -1;
+    QTest::newRow("shift_jis") << int(TTextEncoding::ShiftJis) << u"あ"_s << QByteArray("\x82\xA0") << -1;
+    QTest::newRow("latin-1") << int(TTextEncoding::Latin1) << u"é"_s << QByteArray("\xE9") << -1;
+    QTest::newRow("bytes") << int(TTextEncoding::Bytes) << u"\u00FF"_s << QByteArray("\xFF") << -1;
+    QTest::newRow("chinese in bytes") << int(TTextEncoding::Bytes) << u"a你好"_s << QByteArray() << 1;
+    QTest::newRow("chinese in latin-1") << int(TTextEncoding::Latin1) << u"你"_s << QByteArray() << 0;
+    QTest::newRow("emoji in big5") << int(TTextEncoding::Big5) << u"ab😀"_s << QByteArray() << 2;
+    QTest::newRow("lone surrogate") << int(TTextEncoding::Utf8) << lone << QByteArray() << 1;
+}
+
+void TestCodecs::encodeText() {
+    QFETCH(int, encoding);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, badAt);
+    QByteArray out("untouched");
+    qsizetype bad = -1;
+    QCOMPARE(EncodeText(text, TTextEncoding(encoding), &out, &bad), badAt < 0);
+    if (badAt < 0) {
+        QCOMPARE(out, bytes);
+    } else {
+        QCOMPARE(out, QByteArray("untouched"));
+        QCOMPARE(bad, qsizetype(badAt));
+        QVERIFY(
+            UnencodableMessage(text, bad, TTextEncoding(encoding)).contains(u"position %1"_s.arg(badAt + 1)));
+    }
+}
+
+void TestCodecs::encodingNames() {
+    for (const TTextEncoding e : kTextEncodings) {
+        TTextEncoding back = TTextEncoding::Bytes;
+        QVERIFY(TextEncodingFromName(TextEncodingName(e).toLower(), &back));
+        QCOMPARE(back, e);
+    }
+    TTextEncoding e = TTextEncoding::Big5;
+    QVERIFY(!TextEncodingFromName(u"EBCDIC"_s, &e));
+    QCOMPARE(e, TTextEncoding::Big5);
+    TLineBreaks b = TLineBreaks::Any;
+    QVERIFY(LineBreaksFromName(LineBreaksName(TLineBreaks::CrLfOnly), &b));
+    QCOMPARE(b, TLineBreaks::CrLfOnly);
+    QVERIFY(!LineBreaksFromName(u"LF"_s, &b));
+}
+
+void TestCodecs::lineBreaksSplitAtEveryByte_data() {
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("any");
+    QTest::addColumn<QByteArray>("crlfOnly");
+    QTest::newRow("lf") << QByteArray("a\nb\n") << QByteArray("a\r\nb\r\n") << QByteArray("a\nb\n");
+    QTest::newRow("cr") << QByteArray("10%\r50%\r") << QByteArray("10%\r\n50%\r\n")
+                        << QByteArray("10%\r50%\r");
+    QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("mix") << QByteArray("a\r\n\nb\r\rc\n\rd") << QByteArray("a\r\n\r\nb\r\n\r\nc\r\n\r\nd")
+                         << QByteArray("a\r\n\nb\r\rc\n\rd");
+    QTest::newRow("lf cr is two") << QByteArray("x\n\ry") << QByteArray("x\r\n\r\ny") << QByteArray("x\n\ry");
+}
+
+void TestCodecs::lineBreaksSplitAtEveryByte() {
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, any);
+    QFETCH(QByteArray, crlfOnly);
+    for (const TLineBreaks mode : {TLineBreaks::Any, TLineBreaks::CrLfOnly}) {
+        const QByteArray want = mode == TLineBreaks::Any ? any : crlfOnly;
+        for (qsizetype cut = 0; cut <= input.size(); ++cut) {
+            TLineBreakFilter bytes, text;
+            bytes.SetMode(mode);
+            text.SetMode(mode);
+            QByteArray gotBytes = bytes.Apply(QByteArrayView(input).first(cut));
+            gotBytes += bytes.Apply(QByteArrayView());
+            gotBytes += bytes.Apply(QByteArrayView(input).sliced(cut));
+            QCOMPARE(gotBytes, want);
+            QString gotText = text.Apply(QString::fromLatin1(input.left(cut)));
+            gotText += text.Apply(QString::fromLatin1(input.mid(cut)));
+            QCOMPARE(gotText, QString::fromLatin1(want));
+        }
+    }
+}
+
+// The per-second cache gives what formatting the moment itself gives.
+void TestCodecs::timeTextAtMatchesDateTime() {
+    const qint64 base = QDateTime(QDate(2024, 3, 7), QTime(23, 59, 58)).toMSecsSinceEpoch();
+    for (const qint64 ms :
+         {base, base + 1, base + 999, base + 1000, base + 1999, base + 2001, base + 5, base}) {
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(ms);
+        for (int kind = -1; kind <= 3; ++kind)
+            for (const bool withMs : {false, true})
+                QCOMPARE(GetTimeTextAt(kind, ms, withMs), GetTimeText(kind, at, withMs));
+    }
+}

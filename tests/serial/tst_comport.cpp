@@ -25,7 +25,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void secondOpenIsBusy();
-    void readStrAndWriteStrAreBytewise();
+    void readStrIsBytewiseWriteStrEncodes();
     void compositeFlowControl();
     void queueSizes();
     void loadSettings_data();
@@ -275,8 +275,7 @@ void TstComPort::secondOpenIsBusy()
     QVERIFY(b.Connected());
 }
 
-void TstComPort::readStrAndWriteStrAreBytewise()
-{
+void TstComPort::readStrIsBytewiseWriteStrEncodes() {
     PtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -288,8 +287,13 @@ void TstComPort::readStrAndWriteStrAreBytewise()
     QCOMPARE(s.size(), 2);
     QCOMPARE(s.at(0).unicode(), 0x41);
     QCOMPARE(s.at(1).unicode(), 0xE9);
-    QCOMPARE(port.WriteStr(QString(QChar(0x4E2D))), 1);
-    QCOMPARE(pty.Read(1), QByteArray("\x2D"));
+    // Text goes out in the port's encoding, never cut to its low 8 bits.
+    QCOMPARE(port.WriteStr(QString(QChar(0x4E2D))), 3);
+    QCOMPARE(pty.Read(3), QByteArray("\xE4\xB8\xAD"));
+    port.SetTextEncoding(TTextEncoding::Bytes);
+    QCOMPARE(port.WriteStr(QString(QChar(0x4E2D))), -1);
+    QCOMPARE(port.WriteStr(QString(QChar(0xE9))), 1);
+    QCOMPARE(pty.Read(1), QByteArray("\xE9"));
 }
 
 void TstComPort::compositeFlowControl()

@@ -48,6 +48,10 @@ void TstLogModel::script_data()
     QTest::newRow("CRLF split over two appends") << QStringList{"p:a\r", "p:\nb"} << QByteArray("a\r\nb") << 2;
     QTest::newRow("clear") << QStringList{"a:1", "a:2", "c", "p:z"} << QByteArray("z") << 1;
     QTest::newRow("utf8") << QStringList{"a:科万", "p:串口"} << QByteArray("科万串口\r\n") << 1;
+    QTest::newRow("appends before the final CRLF")
+        << QStringList{"a:x", "a:y", "p:z", "p:w", "a:v"} << QByteArray("x\r\nyzw\r\nv\r\n") << 3;
+    QTest::newRow("CR before the final CRLF joins an LF")
+        << QStringList{"a:x\r", "p:\ny", "p:z"} << QByteArray("x\r\nyz\r\n") << 2;
 }
 
 void TstLogModel::script()
@@ -87,6 +91,20 @@ void TstLogModel::longLineGrowsLinearly()
     for (int i = 0; i < 2000; ++i) m.AppendToLastLine(chunk);
     QCOMPARE(m.LineCount(), qint64(1));
     QCOMPARE(m.TextBytes(), qint64(4096) * 2000);
+    // The same for a line that ends with the final CR LF (text received after a message).
+    TLogModel v;
+    v.Add(QStringLiteral("Device was opened."));
+    v.Add(QString());
+    for (int i = 0; i < 2000; ++i)
+        v.AppendToLastLine(chunk);
+    QCOMPARE(v.LineCount(), qint64(2));
+    QVERIFY(v.EndsWithCrlf());
+    QCOMPARE(v.LineUtf8(1).size(), qsizetype(4096) * 2000);
+    QCOMPARE(v.LineBytes(1), qint64(4096) * 2000);
+    QCOMPARE(v.LineUtf8From(1, 4096 * 2000 - 3), QByteArray("xxx"));
+    QCOMPARE(v.LineUtf8From(1, 4096 * 2000), QByteArray());
+    QCOMPARE(v.LineUtf8From(0, 7), QByteArray("was opened."));
+    QCOMPARE(v.LineBytes(2), qint64(0));
 }
 
 void TstLogModel::boundedMemorySpillsToDisk()

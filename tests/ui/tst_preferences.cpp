@@ -181,12 +181,13 @@ void TstPreferences::displayOptionsReachTheCurrentDevice() {
     QCOMPARE(obj->FShowLineNumber, w->CheckBox4->isChecked());
     w->CheckBox5->click();
     QCOMPARE(obj->FShowSendedLog, w->CheckBox5->isChecked());
-    // CheckBox12 has no handler of its own: it travels with the next update.
+    // CheckBox12 takes effect at once: unticked is one character per byte.
+    QVERIFY(w->CheckBox12->isChecked());
     w->CheckBox12->click();
-    QVERIFY(!obj->FCompatibleUnicode);
+    QCOMPARE(obj->TextEncoding(), TTextEncoding::Bytes);
     w->CheckBox9->click();
     QCOMPARE(obj->FHexModeWithString.load(), w->CheckBox9->isChecked());
-    QVERIFY(obj->FCompatibleUnicode);
+    QCOMPARE(obj->TextEncoding(), TTextEncoding::Bytes);
 }
 
 void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {

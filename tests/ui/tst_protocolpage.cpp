@@ -77,6 +77,8 @@ class TstProtocolPage : public QObject {
 private slots:
     void operationSendsItsPacket_data();
     void operationSendsItsPacket();
+    void unreadableWriteDataSendsNothing_data();
+    void unreadableWriteDataSendsNothing();
     void connectIsHeaderOnly();
     void overlongTextIsCutAndReported_data();
     void overlongTextIsCutAndReported();
@@ -108,13 +110,37 @@ void TstProtocolPage::operationSendsItsPacket_data() {
                                << Hex("abff");
     QTest::newRow("write RS485") << u"RS485"_s << u"Write"_s << QString() << QString() << u"7e"_s << 101
                                  << Hex("7e");
-    // The line break's two characters shift the rhythm: 03 is never read.
+    // A line break separates bytes like a blank.
     QTest::newRow("write two lines") << u"I2C"_s << u"Write"_s << QString() << QString() << u"01 02\n03"_s
-                                     << 51 << Hex("010200");
+                                     << 51 << Hex("010203");
+    QTest::newRow("write packed") << u"I2C"_s << u"Write"_s << QString() << QString() << u"010300000002C40B"_s
+                                  << 51 << Hex("010300000002C40B");
     QTest::newRow("write blanks around")
         << u"SPI"_s << u"Write"_s << QString() << QString() << u"  \n01 02  \n"_s << 53 << Hex("0102");
-    QTest::newRow("write no hex digits")
-        << u"SPI"_s << u"Write"_s << QString() << QString() << u"zz zz"_s << 53 << QByteArray(2, 0);
+}
+
+void TstProtocolPage::unreadableWriteDataSendsNothing_data() {
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<QString>("where");
+    QTest::newRow("no hex digits") << u"zz zz"_s << u"position 1"_s;
+    QTest::newRow("odd digit") << u"01 02 3"_s << u"position 7"_s;
+}
+
+void TstProtocolPage::unreadableWriteDataSendsNothing() {
+    QFETCH(QString, data);
+    QFETCH(QString, where);
+    UiTestEnv env;
+    WindowDevice dev;
+    auto w = UiTestEnv::Start("en_US");
+    TCvComPortObj* obj = dev.Attach(*w);
+    dev.pty->ReadFor(50);
+    w->ComboBox9->setCurrentText(u"SPI"_s);
+    w->ComboBox12->setCurrentText(u"Write"_s);
+    w->Memo5->setPlainText(data);
+    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    QCOMPARE(dev.pty->ReadFor(100), QByteArray());
+    QVERIFY2(LogText(obj).contains(where) && LogText(obj).contains(u"Nothing was sent"_s),
+             qPrintable(LogText(obj)));
 }
 
 void TstProtocolPage::operationSendsItsPacket() {

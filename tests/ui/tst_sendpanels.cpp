@@ -49,6 +49,8 @@ private slots:
     void formatAsHex();
     void converters_data();
     void converters();
+    void unreadableHexIsRefused_data();
+    void unreadableHexIsRefused();
     void blockSend();
     void gridTicksAndRowSend();
     void loopKeys_data();
@@ -179,7 +181,7 @@ void TstSendPanels::formatAsHex_data()
     QTest::addColumn<QString>("block");
     QTest::addColumn<QString>("formatted");
     QTest::addColumn<int>("bytes");
-    QTest::newRow("mixed case, short last") << u"AA bb 1"_s << u"AA BB 10 "_s << 3;
+    QTest::newRow("mixed case, packed") << u"AA bb0c"_s << u"AA BB 0C "_s << 3;
     QTest::newRow("padded") << u"  01 02 03 04 05\r\n"_s << u"01 02 03 04 05 "_s << 5;
     // Every value is kept, however long the block.
     QTest::newRow("beyond 32 values kept")
@@ -215,6 +217,8 @@ void TstSendPanels::converters_data()
     QTest::newRow("Button9 line break") << u"Button9"_s << u" A\nB\t"_s << u"41 0D 0A 42 "_s;
     QTest::newRow("Button11 up to zero") << u"Button11"_s << u"41 00 42"_s << u"A"_s;
     QTest::newRow("Button11 empty") << u"Button11"_s << QString() << QString();
+    QTest::newRow("Button9 chinese in UTF-8") << u"Button9"_s << u"你好"_s << u"E4 BD A0 E5 A5 BD "_s;
+    QTest::newRow("Button11 UTF-8") << u"Button11"_s << u"E4BDA0E5A5BD"_s << u"你好"_s;
 }
 
 void TstSendPanels::converters()
@@ -232,6 +236,25 @@ void TstSendPanels::converters()
     w->findChild<QPushButton*>(button)->click();
     QCOMPARE(to->toPlainText(), u"before\n"_s + line);
     QCOMPARE(LastLine(to), line);
+}
+
+void TstSendPanels::unreadableHexIsRefused_data() {
+    QTest::addColumn<QString>("button");
+    QTest::newRow("format") << u"Button25"_s;
+    QTest::newRow("to text") << u"Button11"_s;
+}
+
+void TstSendPanels::unreadableHexIsRefused() {
+    QFETCH(QString, button);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("zh_CN");
+    w->Memo2->setPlainText(u"AA bb 1"_s);
+    w->Memo3->setPlainText(u"before"_s);
+    w->findChild<QPushButton*>(button)->click();
+    QCOMPARE(w->Memo2->toPlainText(), u"AA bb 1"_s);
+    QCOMPARE(w->Memo3->toPlainText(), u"before"_s);
+    QCOMPARE(env.boxes.size(), 1);
+    QVERIFY2(env.boxes.first().contains(u"position 7"_s), qPrintable(env.boxes.first()));
 }
 
 void TstSendPanels::blockSend()
