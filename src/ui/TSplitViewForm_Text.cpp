@@ -64,6 +64,11 @@ void TSplitViewForm::CreateTextControls() {
         lines->addWidget(LabelEndPrompt, row, 0);
         lines->addWidget(ComboBoxEndPrompt, row, 1);
     }
+    // Their captions are long in English: they shorten rather than widen the settings panel.
+    for (QComboBox* box : {ComboBoxEncoding, ComboBoxLineBreaks, ComboBoxEndPrompt}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(6);
+    }
     connect(ComboBoxEndPrompt, &QComboBox::activated, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
     connect(ComboBoxEncoding, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEncodingChange);
     connect(ComboBoxLineBreaks, &QComboBox::activated, this, &TSplitViewForm::ComboBoxLineBreaksChange);
