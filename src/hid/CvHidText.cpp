@@ -50,7 +50,7 @@ THidBlockSend HidPrepareBlockSend(const QString& blockText) {
     THidBlockSend send;
     QByteArray bytes;
     if (!ParseHexText(blockText, &bytes, &send.Error)) {
-        send.Error = QStringLiteral("HID send: ") + send.Error + QStringLiteral(" Nothing was sent.");
+        send.Error = Msg(QStringLiteral("HID send: %1 Nothing was sent.")).arg(send.Error);
         return send;
     }
     const int kept = int(std::min<qsizetype>(bytes.size(), THidBlockSend::kBufferSize));

@@ -1,5 +1,7 @@
 #include "CvCodecs.h"
 
+#include "CvMessages.h"
+
 #include <QRegularExpression>
 
 #include <QStringDecoder>
@@ -286,7 +288,7 @@ bool ParseHexText(QStringView text, QByteArray* out, QString* error) {
     const qsizetype size = text.size();
     const auto fail = [&](qsizetype at, const QString& what) {
         if (error != nullptr)
-            *error = QStringLiteral("Not hex byte text: %1 at position %2.").arg(what).arg(at + 1);
+            *error = Msg(QStringLiteral("Not hex byte text: %1 at position %2.")).arg(what).arg(at + 1);
         return false;
     };
     qsizetype i = 0;
@@ -299,7 +301,7 @@ bool ParseHexText(QStringView text, QByteArray* out, QString* error) {
         // A run of digits between separators, perhaps after "0x": read in pairs.
         if (c == u'0' && i + 1 < size && (text.at(i + 1) == u'x' || text.at(i + 1) == u'X')) {
             if (i + 2 >= size || !isHexDigit(text.at(i + 2).unicode()))
-                return fail(i, QStringLiteral("\"0x\" without digits"));
+                return fail(i, Msg(QStringLiteral("\"0x\" without digits")));
             i += 2;
         }
         const qsizetype start = i;
@@ -307,13 +309,13 @@ bool ParseHexText(QStringView text, QByteArray* out, QString* error) {
             ++i;
         if (i == start || (i < size && !isHexSeparator(text.at(i).unicode()))) {
             const qsizetype bad = i < size ? i : start;
-            return fail(bad, QStringLiteral("\"%1\" is not a hex digit")
+            return fail(bad, Msg(QStringLiteral("\"%1\" is not a hex digit"))
                                  .arg(text.mid(bad, text.at(bad).isHighSurrogate() ? 2 : 1)));
         }
         if ((i - start) % 2 != 0)
             return fail(
                 i - 1,
-                QStringLiteral("the digit \"%1\" has no partner (a byte is two digits)").arg(text.at(i - 1)));
+                Msg(QStringLiteral("the digit \"%1\" has no partner (a byte is two digits)")).arg(text.at(i - 1)));
         for (qsizetype k = start; k < i; k += 2)
             bytes += char(HexPairToByte(text.at(k), text.at(k + 1)));
     }
@@ -424,7 +426,7 @@ bool EncodeText(const QString& text, TTextEncoding e, QByteArray* out, qsizetype
 
 QString UnencodableMessage(const QString& text, qsizetype badAt, TTextEncoding e) {
     const qsizetype len = badAt + 1 < text.size() && text.at(badAt).isHighSurrogate() ? 2 : 1;
-    return QStringLiteral("\"%1\" at position %2 has no bytes in %3: nothing was sent.")
+    return Msg(QStringLiteral("\"%1\" at position %2 has no bytes in %3: nothing was sent."))
         .arg(text.mid(badAt, len))
         .arg(badAt + 1)
         .arg(TextEncodingCaption(e));

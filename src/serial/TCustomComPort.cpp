@@ -1,5 +1,6 @@
 #include "TCustomComPort.h"
 
+#include "CvMessages.h"
 #include "IniFile.h"
 #include "SerialLine.h"
 
@@ -76,8 +77,8 @@ QString EComPort::CodeText(int code)
 }
 
 QString EComPort::SystemText(int sysError) {
-    if (sysError == ETIMEDOUT) return QStringLiteral("Timed out: the device took no data");
-    if (sysError == ECANCELED) return QStringLiteral("Stopped before the end");
+    if (sysError == ETIMEDOUT) return Msg(QStringLiteral("Timed out: the device took no data"));
+    if (sysError == ECANCELED) return Msg(QStringLiteral("Stopped before the end"));
     return QString::fromLocal8Bit(::strerror(sysError));
 }
 

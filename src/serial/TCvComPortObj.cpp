@@ -327,8 +327,8 @@ void TCvComPortObj::SetSeries(TCvSeries* series)
     FFastLineSeries = series;
     if (!series) return;
     connect(series, &TCvSeries::StartedDropping, this, [this](qint64 maxPoints, qint64 firstX) {
-        Log(QStringLiteral("The chart keeps the last %1 points: older ones are dropped from now on "
-                           "(the oldest kept is X %2).")
+        Log(Msg(QStringLiteral("The chart keeps the last %1 points: older ones are dropped from now on "
+                               "(the oldest kept is X %2)."))
                 .arg(maxPoints)
                 .arg(firstX));
     });
@@ -378,7 +378,7 @@ void TCvComPortObj::TellInvalidText() {
     // Told at the first, then at each doubling: the count is seen without a flood of lines.
     if (invalid == 0 || invalid < 2 * FInvalidTold) return;
     FInvalidTold = invalid;
-    Log(QStringLiteral("Received bytes that are not valid %1 text are shown as \uFFFD (%2 so far).")
+    Log(Msg(QStringLiteral("Received bytes that are not valid %1 text are shown as \uFFFD (%2 so far)."))
             .arg(TextEncodingCaption(TextEncoding()))
             .arg(invalid));
 }

@@ -1,6 +1,7 @@
 // The framed protocol over a port object: sending packets and logging sent and received ones.
 #include "TCvComPortObj.h"
 
+#include "CvMessages.h"
 #include "CvProtocol.h"
 
 #include <QTimer>
@@ -56,7 +57,7 @@ bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int C
         if (FShowSendedLog) echo << BuffText(QStringLiteral("> "), wire, CvHeaderSize);
         const QByteArray bytes(reinterpret_cast<const char*>(wire), CvHeaderSize);
         if (!Connected()) {
-            Log(kProtocolClosed);
+            Log(Msg(kProtocolClosed));
             if (done) done(false);
             return true;
         }
@@ -76,7 +77,7 @@ bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int C
         return true;
     }
     if (NeedACK && FAckTransfer) {
-        Log(QStringLiteral("A transfer is waiting for its acknowledgement: this one was not sent."));
+        Log(Msg(QStringLiteral("A transfer is waiting for its acknowledgement: this one was not sent.")));
         return false;
     }
     const int fragments = (Count + CvMaxPayload - 1) / CvMaxPayload;
@@ -101,7 +102,7 @@ bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int C
     if (!Connected()) {
         // Each packet reports the closed port, as a write of it would.
         for (std::size_t i = 0; i < transfer->Packets.size(); ++i)
-            Log(kProtocolClosed);
+            Log(Msg(kProtocolClosed));
         if (transfer->Done) transfer->Done(false);
         return true;
     }
@@ -148,8 +149,8 @@ void TCvComPortObj::SendAckFragment() {
             FAckTimer->setSingleShot(true);
             connect(FAckTimer, &QTimer::timeout, this, [this] {
                 if (!FAckTransfer) return;
-                Log(QStringLiteral(
-                        "No acknowledgement of packet %1 of %2 within %3 ms: the transfer stopped.")
+                Log(Msg(QStringLiteral(
+                        "No acknowledgement of packet %1 of %2 within %3 ms: the transfer stopped."))
                         .arg(FAckTransfer->Next + 1)
                         .arg(FAckTransfer->Packets.size())
                         .arg(FProtocolAckTimeoutMs));

@@ -1,6 +1,7 @@
 // The send paths of a port object and the terminal prompt inside its log view.
 #include "TCvComPortObj.h"
 
+#include "CvMessages.h"
 #include "CvCodecs.h"
 #include "TLogMemo.h"
 
@@ -20,7 +21,7 @@ enum { kCommon, kMultiTimes, kTerminal };
 bool TCvComPortObj::TorvinComSendBuffer(const quint8* buffer, int len)
 {
     if (!Connected()) {
-        Log(kClosed);
+        Log(Msg(kClosed));
         return false;
     }
     return SendBytes(QByteArray(reinterpret_cast<const char*>(buffer), qMax(len, 0)), QStringList());
@@ -28,7 +29,7 @@ bool TCvComPortObj::TorvinComSendBuffer(const quint8* buffer, int len)
 
 bool TCvComPortObj::SendBytes(const QByteArray& bytes, const QStringList& echo, TWriteDone done) {
     if (!Connected()) {
-        Log(kClosed);
+        Log(Msg(kClosed));
         if (done) done(0, EBADF);
         return false;
     }
@@ -55,7 +56,7 @@ void TCvComPortObj::ReportWriteFailure(const QByteArray& bytes, qint64 written, 
 }
 
 QString TCvComPortObj::WriteFailureText(qint64 written, qint64 total, int error) {
-    return kWriteFail + QStringLiteral(" (%1) %2 of %3 bytes were written.")
+    return Msg(kWriteFail) + u' ' + Msg(QStringLiteral("(%1) %2 of %3 bytes were written."))
                             .arg(EComPort::SystemText(error))
                             .arg(written)
                             .arg(total);
@@ -83,7 +84,7 @@ bool TCvComPortObj::HexTextToSend(const QString& str, quint8* buffer, int* n, in
     QByteArray bytes;
     QString why;
     if (!ParseHexText(str, &bytes, &why)) {
-        Log(why + QStringLiteral(" Nothing was sent."));
+        Log(why + u' ' + Msg(QStringLiteral("Nothing was sent.")));
         return false;
     }
     *n = int(std::min<qsizetype>(bytes.size(), kSendBufferSize));
@@ -98,7 +99,7 @@ bool TCvComPortObj::SendProtocolText(const QString& str)
     int n = 0, dropped = 0;
     if (!HexTextToSend(str, buffer, &n, &dropped)) return true;
     if (dropped > 0)
-        Log(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.").arg(kSendBufferSize).arg(dropped));
+        Log(Msg(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.")).arg(kSendBufferSize).arg(dropped));
     SendProtocolData(buffer, kSendBufferSize, n, 101, false);
     return true;
 }
@@ -117,7 +118,7 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
                                            QStringLiteral("\r\n")};
         const QString withCrlf = text + kEndings[int(ending)];
         if (!Connected()) {
-            Log(kClosed);
+            Log(Msg(kClosed));
             return true;
         }
         // Nothing is cut to fit the encoding: a text it cannot hold is not sent at all.
@@ -138,7 +139,7 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
     }
     if (SendFormat == sfHex) {
         if (!Connected()) {
-            Log(kClosed);
+            Log(Msg(kClosed));
             return true;
         }
         quint8 buffer[kSendBufferSize];
@@ -155,7 +156,7 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
             }
         }
         if (dropped > 0)
-            Log(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.").arg(kSendBufferSize).arg(dropped));
+            Log(Msg(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.")).arg(kSendBufferSize).arg(dropped));
         SendBytes(QByteArray(reinterpret_cast<const char*>(buffer), n), echo);
         return true;
     }

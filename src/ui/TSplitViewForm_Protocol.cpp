@@ -106,7 +106,7 @@ void TSplitViewForm::Button16Click() {
         QByteArray written;
         QString why;
         if (!ParseHexText(Memo5->toPlainText(), &written, &why)) {
-            port->Log(u"Protocol write: "_s + why + u" Nothing was sent."_s);
+            port->Log(Msg(u"Protocol write: %1 Nothing was sent."_s).arg(why));
             return;
         }
         const int D = int(std::min<qsizetype>(written.size(), qsizetype(dataBuffer.size())));

@@ -2,6 +2,7 @@
 
 #include "CvCodecs.h"
 #include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "TCvComPortObj.h"
 #include "TJvHidDevice.h"
 #include "TStringGrid.h"
@@ -234,11 +235,11 @@ void TSplitViewForm::Button1Click()
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) return;
     if (!CheckBox19->isChecked()) {
-        obj->Log(u"The Loop enable switch is not be checked."_s);
+        obj->Log(Msg(u"The Loop enable switch is not be checked."_s));
         return;
     }
     if (!obj->Connected()) {
-        obj->Log(u"The device was closed,please open a device."_s);
+        obj->Log(Msg(u"The device was closed,please open a device."_s));
         return;
     }
     LoopStringList.clear();
@@ -248,11 +249,11 @@ void TSplitViewForm::Button1Click()
     LoopTargetPort = obj;
     FLoopBusyTold = false;
     if (LoopStringList.isEmpty()) {
-        obj->Log(u"No data to send, please select data item by click checkbox item."_s);
+        obj->Log(Msg(u"No data to send, please select data item by click checkbox item."_s));
         return;
     }
     if (FTimer1Timer_Count > 0)
-        obj->Log(u"The following data will be sent to device periodic,Loop Count: "_s + QString::number(FTimer1Timer_Count));
+        obj->Log(Msg(u"The following data will be sent to device periodic,Loop Count: %1"_s).arg(FTimer1Timer_Count));
     for (const QString& s : std::as_const(LoopStringList)) obj->Log(s);
     Timer1->stop();
     Timer1->setInterval(UpDown1->Position());
@@ -266,7 +267,7 @@ void TSplitViewForm::Timer1Timer() {
     // A file being sent is not interleaved with loop texts: the turn is skipped, and said so.
     if (FFileSend) {
         if (FFileSend->SkippedTurns++ == 0)
-            LoopTargetPort->Log(u"Loop sending skips its turns while a file is being sent."_s);
+            LoopTargetPort->Log(Msg(u"Loop sending skips its turns while a file is being sent."_s));
         return;
     }
     // The device has not yet taken what the last turn queued: no pile-up behind it.
@@ -274,11 +275,11 @@ void TSplitViewForm::Timer1Timer() {
         if (!FLoopBusyTold) {
             FLoopBusyTold = true;
             LoopTargetPort->Log(
-                u"Loop turn skipped: the device has not taken the data of the last turn yet."_s);
+                Msg(u"Loop turn skipped: the device has not taken the data of the last turn yet."_s));
         }
         return;
     }
-    if (FTimer1Timer_Count != 0) LoopTargetPort->Log(u"Loop Count --> "_s + QString::number(FTimer1Timer_Count));
+    if (FTimer1Timer_Count != 0) LoopTargetPort->Log(Msg(u"Loop Count --> %1"_s).arg(FTimer1Timer_Count));
     if (FTimer1Timer_Count == 1) Timer1->stop();
     for (const QString& s : std::as_const(LoopStringList)) {
         if (s.isEmpty()) continue;

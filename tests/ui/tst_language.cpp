@@ -502,6 +502,18 @@ void TstLanguage::messagesFollowTheLanguage() {
     w->findChild<QPushButton*>(u"Button23"_s)->click();
     w->findChild<QPushButton*>(u"Button24"_s)->click();
     QTRY_VERIFY(w->Memo1->Model().Line(w->Memo1->Model().LineCount() - 1).contains(u"文件发送成功"_s));
+    // Hex that cannot be read, in the format tool and in a block send; loop sending refused.
+    auto* block = w->findChild<QPlainTextEdit*>(u"Memo2"_s);
+    block->setPlainText(u"AA bb 1"_s);
+    w->findChild<QPushButton*>(u"Button25"_s)->click();
+    w->findChild<QComboBox*>(u"ComboBox6"_s)->setCurrentIndex(1);
+    w->findChild<QPushButton*>(u"Button8"_s)->click();
+    w->findChild<QComboBox*>(u"ComboBox6"_s)->setCurrentIndex(0);
+    w->findChild<QCheckBox*>(u"CheckBox19"_s)->setChecked(false);
+    w->findChild<QPushButton*>(u"Button1"_s)->click();
+    QVERIFY(w->Memo1->Model()
+                .Line(w->Memo1->Model().LineCount() - 1)
+                .endsWith(Msg(u"The Loop enable switch is not be checked."_s, u"CN"_s)));
     button2->click(); // closed
     QVERIFY(!w->GetDeciceByFullName(name)->Connected());
     const QString pad = u"Pad VID 0x00AB PID 0x00CD"_s;

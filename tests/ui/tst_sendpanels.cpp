@@ -64,7 +64,7 @@ void TstSendPanels::loopWithCount()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     Tick(*w, 2, u"  first "_s);
@@ -96,7 +96,7 @@ void TstSendPanels::loopEndlessUntilStopped()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     Tick(*w, 1, u"ping"_s);
@@ -135,7 +135,7 @@ void TstSendPanels::loopRefusals()
     QFETCH(QString, message);
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     if (ticked) Tick(*w, 1, u"x"_s);
@@ -151,7 +151,7 @@ void TstSendPanels::loopKeepsItsTarget()
 {
     UiTestEnv env;
     WindowDevice a, b;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     b.Attach(*w);
@@ -196,7 +196,7 @@ void TstSendPanels::formatAsHex()
     QFETCH(QString, formatted);
     QFETCH(int, bytes);
     UiTestEnv env;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     const QString caption = w->Button8->text();
     w->Memo2->setPlainText(block);
     w->Button25->click();
@@ -227,7 +227,7 @@ void TstSendPanels::converters()
     QFETCH(QString, input);
     QFETCH(QString, line);
     UiTestEnv env;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     const bool toHex = button == u"Button9"_s;
     QPlainTextEdit* from = toHex ? w->Memo3 : w->Memo2;
     QPlainTextEdit* to = toHex ? w->Memo2 : w->Memo3;
@@ -247,7 +247,7 @@ void TstSendPanels::unreadableHexIsRefused_data() {
 void TstSendPanels::unreadableHexIsRefused() {
     QFETCH(QString, button);
     UiTestEnv env;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->Memo2->setPlainText(u"AA bb 1"_s);
     w->Memo3->setPlainText(u"before"_s);
     w->findChild<QPushButton*>(button)->click();
@@ -261,7 +261,7 @@ void TstSendPanels::blockSend()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     w->ComboBox6->setCurrentIndex(sfHex);
@@ -284,7 +284,7 @@ void TstSendPanels::gridTicksAndRowSend()
 {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     TStringGrid* g = w->StringGrid1;
@@ -331,7 +331,7 @@ void TstSendPanels::loopKeys()
     QFETCH(bool, accepted);
     QCOMPARE(TSplitViewForm::LoopKeyAccepted(key), accepted);
     UiTestEnv env;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     QLineEdit* edit = w->UpDown1->Edit();
     edit->setFocus();
@@ -350,7 +350,7 @@ void TstSendPanels::loopKeys()
 void TstSendPanels::sentCounterShowsWrittenBytesAtOnce() {
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     a.obj->FCallBackFun = [&](int c) { w->CvComPortObjCallBack(c); };
@@ -379,7 +379,7 @@ void TstSendPanels::stalledDeviceSends() {
     QFETCH(bool, grid);
     UiTestEnv env;
     WindowDevice a;
-    auto w = UiTestEnv::Start("zh_CN");
+    auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
     a.obj->FShowSendedLog = true;
