@@ -74,7 +74,8 @@ void TSplitViewForm::CreateBlockSendPage(QWidget* page)
     auto* sendRow = new QHBoxLayout(Panel2);
     sendRow->setContentsMargins(0, 0, 0, 0);
     Button7 = NewButton(u"Button7"_s, u"清除"_s);
-    Button8 = NewButton(u"Button8"_s, u"发送数据"_s);
+    // The send-ending list shares the row: a long caption is shortened, never cut off.
+    Button8 = Named(new TElideButton(u"发送数据"_s), u"Button8"_s);
     sendRow->addWidget(Button7);
     sendRow->addWidget(Button8, 1);
     column->addWidget(Panel2);
