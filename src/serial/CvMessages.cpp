@@ -145,6 +145,7 @@ const QList<TCvMessage>& MessageTable() {
         {u"Nothing was sent."_s, u"未发送任何数据。"_s},
         {u"Sorry Write to device fail!!"_s, u"抱歉，写入设备失败！！"_s},
         {u"(%1) %2 of %3 bytes were written."_s, u"（%1）已写入 %3 字节中的 %2 字节。"_s},
+        {u"The device was closed: the transfer stopped."_s, u"设备已关闭：传输已停止。"_s},
         {u"A transfer is waiting for its acknowledgement: this one was not sent."_s,
          u"另一次传输正在等待应答：本次未发送。"_s},
         {u"No acknowledgement of packet %1 of %2 within %3 ms: the transfer stopped."_s,

@@ -254,7 +254,10 @@ void TCustomComPort::Close()
     FPulsing = 0;
     // Writers learn it last, with the port already closed.
     CancelWrites();
+    DoClosed();
 }
+
+void TCustomComPort::DoClosed() {}
 
 void TCustomComPort::StartWatcher()
 {

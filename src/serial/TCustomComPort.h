@@ -228,6 +228,9 @@ protected:
     virtual void DoDeviceLost(int sysError);
     // Bytes of a queued write that the device has just taken.
     virtual void DoBytesWritten(qint64 count);
+    // The port has just been closed (by the user, a hang-up or a removal); queued writes
+    // have ended.
+    virtual void DoClosed();
     // Forgets the queued writes without telling anyone (for destructors).
     void DiscardWrites();
 

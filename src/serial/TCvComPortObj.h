@@ -194,6 +194,7 @@ public:
 protected:
     void DoDeviceLost(int sysError) override;
     void DoBytesWritten(qint64 count) override;
+    void DoClosed() override;
 
 private:
     struct TUiOp {

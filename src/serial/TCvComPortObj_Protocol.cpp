@@ -174,6 +174,13 @@ void TCvComPortObj::CheckAck() {
     SendAckFragment();
 }
 
+void TCvComPortObj::DoClosed() {
+    // No acknowledgement can come any more: the transfer ends now, not at its time-out.
+    if (!FAckTransfer) return;
+    Log(Msg(QStringLiteral("The device was closed: the transfer stopped.")));
+    EndAckTransfer(false);
+}
+
 void TCvComPortObj::EndAckTransfer(bool ok) {
     if (FAckTimer) FAckTimer->stop();
     const std::unique_ptr<TAckTransfer> t = std::move(FAckTransfer);

@@ -17,6 +17,7 @@ private slots:
     void deviceVanishesDuringFlood_data();
     void deviceVanishesDuringFlood();
     void peerStopsReading();
+    void deviceVanishesWhileWaitingForAck_data();
     void deviceVanishesWhileWaitingForAck();
 };
 
@@ -97,16 +98,28 @@ void TstPortFaults::peerStopsReading()
     QCOMPARE(rig.pty.ReadFor(200).size(), sent);
 }
 
+void TstPortFaults::deviceVanishesWhileWaitingForAck_data()
+{
+    QTest::addColumn<bool>("unplugged");
+    QTest::newRow("unplugged") << true;
+    QTest::newRow("closed") << false;
+}
+
 void TstPortFaults::deviceVanishesWhileWaitingForAck()
 {
+    QFETCH(bool, unplugged);
     PortRig rig({rfProtocol, sfProtocol, false, false, false, false});
-    rig.obj->SetProtocolAckTimeout(300);
+    // Far longer than the test waits: the transfer must end with the port, not time out.
+    rig.obj->SetProtocolAckTimeout(600000);
     quint8 data[700] = {};
     std::optional<bool> result;
     QVERIFY(
         rig.obj->SendProtocolData(data, sizeof data, sizeof data, 101, true, [&](bool ok) { result = ok; }));
     // The wait does not hold the GUI thread: the device goes away from here.
-    rig.pty.CloseMaster();
+    if (unplugged)
+        rig.pty.CloseMaster();
+    else
+        rig.obj->Close();
     QTRY_VERIFY(!rig.obj->Connected());
     QTRY_VERIFY(result.has_value());
     QVERIFY(!*result);
