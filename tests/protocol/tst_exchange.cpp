@@ -45,6 +45,29 @@ QList<QByteArray> SplitPackets(const QByteArray& wire)
     return out;
 }
 
+// A device on the pty master: answers every packet it reads with the same packet as an
+// acknowledgement (type 0x0Exx), followed by `after` in the same write, until `stop`.
+void AnswerWithAcks(int master, const std::atomic<bool>& stop, const QByteArray& after, std::atomic<int>* acked)
+{
+    QByteArray pending;
+    while (!stop) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 10) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0) pending.append(buf, n);
+        while (pending.size() >= 10) {
+            const int len = quint8(pending[8]) | (quint8(pending[9]) << 8);
+            if (pending.size() < len) break;
+            QByteArray answer = pending.left(len);
+            answer[3] = char(0x0E);
+            answer += after;
+            pending.remove(0, len);
+            (void)::write(master, answer.constData(), size_t(answer.size()));
+            if (acked) ++*acked;
+        }
+    }
+}
 } // namespace
 
 class TstExchange : public QObject {
@@ -149,25 +172,7 @@ void TstExchange::acknowledgedTransfer()
     std::atomic<int> acked{0};
     const int master = rig.pty.MasterFd();
     // The device: answers every fragment with its acknowledgement type.
-    std::thread peer([&] {
-        QByteArray pending;
-        while (!stop) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) continue;
-            char buf[4096];
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n > 0) pending.append(buf, n);
-            while (pending.size() >= 10) {
-                const int len = quint8(pending[8]) | (quint8(pending[9]) << 8);
-                if (pending.size() < len) break;
-                QByteArray ack = pending.left(len);
-                ack[3] = char(0x0E);
-                pending.remove(0, len);
-                (void)::write(master, ack.constData(), size_t(ack.size()));
-                ++acked;
-            }
-        }
-    });
+    std::thread peer([&] { AnswerWithAcks(master, stop, QByteArray(), &acked); });
     std::vector<quint8> buffer(1100, 0x5A);
     std::optional<bool> result;
     QVERIFY(rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true,
@@ -347,25 +352,7 @@ void TstExchange::ackFollowedByAnotherPacket() {
     std::atomic<bool> stop{false};
     const int master = rig.pty.MasterFd();
     const QByteArray chatter = Packet(101, 0, 1, "chatter");
-    std::thread peer([&] {
-        QByteArray pending;
-        while (!stop) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) continue;
-            char buf[4096];
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n > 0) pending.append(buf, n);
-            while (pending.size() >= 10) {
-                const int len = quint8(pending[8]) | (quint8(pending[9]) << 8);
-                if (pending.size() < len) break;
-                QByteArray answer = pending.left(len);
-                answer[3] = char(0x0E);
-                answer += chatter;
-                pending.remove(0, len);
-                (void)::write(master, answer.constData(), size_t(answer.size()));
-            }
-        }
-    });
+    std::thread peer([&] { AnswerWithAcks(master, stop, chatter, nullptr); });
     std::vector<quint8> buffer(1100, 0x5A);
     std::optional<bool> result;
     QVERIFY(rig.obj->SendProtocolData(buffer.data(), int(buffer.size()), int(buffer.size()), 101, true,
