@@ -36,11 +36,10 @@ const TCaption kCrcHelp = {u"上面十六进制字节的校验值；追加时低
 
 const QString& Pick(const TCaption& c, const QString& lang) { return lang == u"EN"_s ? c.EN : c.CN; }
 
+// The codecs' hex text without its last blank, to stand inside a caption or after the block.
 QString HexText(const std::vector<std::uint8_t>& bytes)
 {
-    QStringList cells;
-    for (const std::uint8_t b : bytes) cells << u"%1"_s.arg(b, 2, 16, QLatin1Char('0')).toUpper();
-    return cells.join(u' ');
+    return ::HexText(bytes.data(), qsizetype(bytes.size())).trimmed();
 }
 
 // The block read as hex byte text, the way the send paths read it; on refusal *error
