@@ -33,17 +33,8 @@ QString HidPortName(quint16 productID) {
 }
 
 QString HidReportText(const quint8* data, int size) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    QString text;
-    if (data == nullptr || size <= 0) return text;
-    text.resize(qsizetype(size) * 3);
-    QChar* out = text.data();
-    for (int k = 0; k < size; ++k) {
-        *out++ = QLatin1Char(kDigits[data[k] >> 4]);
-        *out++ = QLatin1Char(kDigits[data[k] & 0x0F]);
-        *out++ = u' ';
-    }
-    return text;
+    if (data == nullptr || size <= 0) return QString();
+    return HexText(data, size);
 }
 
 THidBlockSend HidPrepareBlockSend(const QString& blockText) {

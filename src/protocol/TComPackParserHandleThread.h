@@ -2,11 +2,10 @@
 
 #include <QtGlobal>
 
+#include "TSleepingWorker.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 class TCvComProtocal;
@@ -30,40 +29,39 @@ public:
 // receive path wakes it; a pass never runs while it is being stopped. The bytes a pass
 // has parsed leave the buffer, so an endless stream keeps it small, and the unparsed tail
 // (the start of the next packet) stays, also behind a packet that ends a transfer.
-class TComPackParserHandleThread {
+class TComPackParserHandleThread : private TSleepingWorker {
 public:
     TComPackParserHandleThread(TPackParserHost* host, TCvComProtocal* engine);
-    ~TComPackParserHandleThread();
-
-    TComPackParserHandleThread(const TComPackParserHandleThread&) = delete;
-    TComPackParserHandleThread& operator=(const TComPackParserHandleThread&) = delete;
+    ~TComPackParserHandleThread() override;
 
     // New bytes were appended: wake the worker.
     void Resume();
     // Stops a running worker between passes, empties the receive state and the ring.
     void StopReSetClear();
     // Ends the worker and waits for it.
-    void Terminate();
+    using TSleepingWorker::Terminate;
 
     bool Awake() const;
     // Offset of the first unparsed byte; 0 between passes, since parsed bytes are dropped.
     qint64 StartIndex() const { return FStartIndex.load(); }
 
 private:
-    void Execute();
+    bool PassDueLocked() const override { return FAwake; }
+    void BeginPassLocked() override;
+    void Pass() override;
+    void EndPassLocked() override;
 
     TPackParserHost* FHost;
     TCvComProtocal* FCvComProtocal;
     std::atomic<qint64> FStartIndex{0};
 
-    mutable std::mutex FMutex;
-    std::condition_variable FWake;
-    std::condition_variable FIdle;
-    bool FAwake = false;    // woken by new bytes, pass not yet begun
-    bool FWorking = false;  // in the middle of a transfer: more bytes are awaited
-    bool FInPass = false;
-    bool FTerminated = false;
+    // Under FMutex.
+    bool FAwake = false;   // woken by new bytes, pass not yet begun
+    bool FWorking = false; // in the middle of a transfer: more bytes are awaited
     unsigned FGeneration = 0;
+    // What the pass in progress found; read at its end, when it was not stopped meanwhile.
+    unsigned FPassGeneration = 0;
+    bool FPassWorking = false;
+    bool FPassAgain = false;
     std::vector<std::uint8_t> FBytes;
-    std::thread FThread;
 };

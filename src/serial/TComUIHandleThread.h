@@ -1,33 +1,28 @@
 #pragma once
 
+#include "TComUIHandleHost.h"
+#include "TSleepingWorker.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-#include "TCvComPortObj.h"
-
 #include <vector>
 
 // The display worker of a port object: empties the hand-over buffers into the log view
 // (ASCII lines, hex lines) or the waveform, then suspends itself until data come again.
-// It never touches a widget: what it shows travels to the GUI thread in order.
-class TComUIHandleThread {
+// It never touches a widget: what it shows travels to the GUI thread in order, through
+// its host.
+class TComUIHandleThread : private TSleepingWorker {
 public:
-    explicit TComUIHandleThread(TCvComPortObj* obj);
-    ~TComUIHandleThread();
-
-    TComUIHandleThread(const TComUIHandleThread&) = delete;
-    TComUIHandleThread& operator=(const TComUIHandleThread&) = delete;
+    explicit TComUIHandleThread(TComUIHandleHost* host);
+    ~TComUIHandleThread() override;
 
     void Resume();
     // Stops between passes and waits until no pass runs.
     void Suspend();
     bool Suspended() const;
-    void Terminate();
+    using TSleepingWorker::Terminate;
 
     std::atomic<qint64> FUIStartIndex{0};
     std::atomic<int> FNeedToReset{-1};
@@ -35,33 +30,28 @@ public:
     std::atomic<bool> FResetLocals{false};
 
 private:
-    void Execute();
-    void Pass();
+    bool PassDueLocked() const override { return FRunning; }
+    void Pass() override;
+    void OnTerminate() override;
+
     void AsciiPass();
-    void HexPass();
+    void HexPass(const TDisplaySettings& s);
     // The hex pass with gap lines: a line ends when the bytes paused longer than the gap.
-    void HexGapPass();
+    void HexGapPass(const TDisplaySettings& s);
     // The line being built as the hex display writes it; full = it holds N bytes.
     QString PendingHexLine(int n, bool withString, bool full) const;
     void GraphicPass();
     // The next bytes to show from `from` on; `len` gets the buffer's length.
     // With stamps: the arrival stamps that cover those bytes as well.
-    QByteArray TakeBytes(qint64 from, qint64& len,
-                         std::vector<TCvComPortObj::TChunkStamp>* stamps = nullptr) const;
+    QByteArray TakeBytes(qint64 from, qint64& len, std::vector<TChunkStamp>* stamps = nullptr) const;
     // With ReceiveLock held: the buffers are shown, empty them and sleep.
     void CaughtUp();
-    bool ShouldStop() const;
 
-    TCvComPortObj* FCvComPortObj;
-    mutable std::mutex FMutex;
-    std::condition_variable FWake;
-    std::condition_variable FIdle;
+    TComUIHandleHost* FHost;
+    // Under FMutex.
     bool FRunning = false;
-    bool FInPass = false;
-    bool FTerminated = false;
     // Counts Resume calls, so a timed wait ends when new data come.
     quint64 FWakeCount = 0;
-    std::thread FThread;
 
     // Hex display: the line being built and its bytes.
     QString FPendingLine;

@@ -1,5 +1,6 @@
 #include "TCustomComPort.h"
 
+#include "CvExceptions.h"
 #include "CvMessages.h"
 #include "IniFile.h"
 #include "SerialLine.h"
@@ -197,6 +198,10 @@ bool TCustomComPort::TryOpen(QString* hint, QString* cause) {
         if (hint) *hint = e.Hint();
         if (cause) *cause = e.Message();
     } catch (...) {
+        // Not a port error: told as it is, so the failure does not go unexplained.
+        const QString text = CurrentExceptionText();
+        qWarning("Opening %s failed: %s", qPrintable(Port()), qPrintable(text));
+        if (cause) *cause = text;
     }
     return Connected();
 }
@@ -755,7 +760,9 @@ void TCustomComPort::EndUpdate()
     Close();
     try {
         Open();
-    } catch (const EComPort&) {
+    } catch (const EComPort& e) {
+        // The port stays closed; the caller sees it in Connected().
+        qWarning("Reopening %s on its new name failed: %s", qPrintable(Port()), e.what());
     }
 }
 

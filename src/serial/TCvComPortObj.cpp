@@ -39,7 +39,7 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     SetInputSize(kQueueSize);
     SetOutputSize(kQueueSize);
     FComReceiveBuffer.assign(kReceiveBufferSize, 0);
-    FComUIHandleThread = std::make_unique<TComUIHandleThread>(this);
+    FComUIHandleThread = std::make_unique<TComUIHandleThread>(static_cast<TComUIHandleHost*>(this));
     FCvComProtocal = std::make_unique<TCvComProtocal>();
     FComPackParserThread = std::make_unique<TComPackParserHandleThread>(static_cast<TPackParserHost*>(this), FCvComProtocal.get());
     FComReceiveCount = 0;
@@ -533,7 +533,7 @@ void TCvComPortObj::ReceiveFile(int c)
     std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
     Read(FComReceiveBuffer.data(), c);
     if (lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx"))) {
-        if (FExcelWriter) FExcelAppRows = FExcelWriter(FComReceiveBuffer.data(), c, FExcelAppRows);
+        if (FSheetWriter) FExcelAppRows = FSheetWriter->WriteBytes(FComReceiveBuffer.data(), c, FExcelAppRows);
         return;
     }
     if (!FFileStream) return;
@@ -573,6 +573,25 @@ void TCvComPortObj::ClearReceived()
 }
 
 // ---- changes made by workers, applied on the GUI thread in order ----
+
+TDisplaySettings TCvComPortObj::DisplaySettings() const
+{
+    TDisplaySettings s;
+    s.ReceiveFormat = FReceiveFormat.load();
+    s.HexFormatCount = FHexModeFormatCount.load();
+    s.HexWithString = FHexModeWithString.load();
+    s.HexGapLines = FHexGapLines.load();
+    s.HexGapMs = FHexGapMs.load();
+    return s;
+}
+
+bool TCvComPortObj::WaitForUiQueue(std::size_t limit, int timeoutMs)
+{
+    std::unique_lock lk(FUiMutex);
+    if (FUiQueue.size() < limit) return false;
+    FUiSpace.wait_for(lk, std::chrono::milliseconds(timeoutMs));
+    return true;
+}
 
 void TCvComPortObj::Enqueue(TUiOp&& op)
 {

@@ -2,7 +2,9 @@
 
 #include "CvProtocol.h"
 #include "TComPackParserHandleThread.h"
+#include "TComUIHandleHost.h"
 #include "TCustomComPort.h"
+#include "TCvSheetWriter.h"
 
 #include <QFile>
 #include <QPointer>
@@ -24,14 +26,6 @@ class TComUIHandleThread;
 struct TCvComPack;
 class QTimer;
 
-// One lock for the whole process: it guards the hand-over buffers between every port
-// object's receive handler and its workers. Never held while a view, a series or a
-// callback is called.
-std::mutex& ReceiveLock();
-// Milliseconds of a monotonic clock: arrival stamps of received chunks.
-qint64 SteadyMs();
-
-enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfFile = 4 };
 enum TSendFormat { sfAscii = 0, sfHex = 1, sfProtocol = 2 };
 // What ends the text of one ASCII send. Default: what each path always sent (CR LF after
 // a grid row or a block, nothing after a prompt command).
@@ -63,9 +57,8 @@ using TProtocolCallBackFun = std::function<void(int TypeID)>;
 
 // Everything kept for one serial device: the port, its log view, formats and options,
 // the hand-over buffers, counters, the display and parser workers and the protocol engine.
-class TCvComPortObj : public TComPort, private TPackParserHost {
+class TCvComPortObj : public TComPort, private TPackParserHost, private TComUIHandleHost {
     Q_OBJECT
-    friend class TComUIHandleThread;
 
 public:
     static constexpr int kReceiveBufferSize = 2097153;
@@ -172,9 +165,6 @@ public:
     QString FullLogFileName;
     QString FFileStreamName;
     qint64 FExcelAppRows = 0;
-    // The spreadsheet target of the "File" format: writes Count bytes from row Row on and
-    // returns the next free row. Set by the window; without it the bytes are dropped.
-    std::function<qint64(const quint8* bytes, int Count, qint64 Row)> FExcelWriter;
     TCallBackFun FCallBackFun;
     TProtocolCallBackFun FProtocolCallBackFun;
 
@@ -184,6 +174,10 @@ public:
     TComPackParserHandleThread* PackParserThread() const { return FComPackParserThread.get(); }
     TCvComProtocal* Protocol() const { return FCvComProtocal.get(); }
     void SetSeries(TCvSeries* series);
+    // The spreadsheet target of the "File" format, set by the window; without one the bytes
+    // are dropped. Replacing it (or nullptr) deletes the one held.
+    void SetSheetWriter(std::unique_ptr<TCvSheetWriter> writer) { FSheetWriter = std::move(writer); }
+    TCvSheetWriter* SheetWriter() const { return FSheetWriter.get(); }
     TCvSeries* Series() const;
     QFile* FileStream() const { return FFileStream.get(); }
     void SetFileStream(std::unique_ptr<QFile> f);
@@ -197,18 +191,25 @@ protected:
     void DoClosed() override;
 
 private:
-    struct TUiOp {
-        enum Kind : quint8 { LogMsg, AsciiFirst, AsciiAdd, AppendLast, Point, Callback } kind;
-        int count = 0;
-        double y = 0;
-        QString text;
-        // LogMsg: when its first byte was read (ms since the epoch); 0 = when shown.
-        qint64 at = 0;
-    };
-
+    // The parser worker's host.
     qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) override;
     bool ConsumeReceived(qint64 count, quint64 epoch) override;
     void ClearReceived() override;
+
+    // The display worker's host.
+    TDisplaySettings DisplaySettings() const override;
+    TTextEncoding DisplayEncoding() const override { return TextEncoding(); }
+    bool ReceiveInProgress() const override { return FComHandleThread_Wait.load(); }
+    bool WaitForUiQueue(std::size_t limit, int timeoutMs) override;
+    void WakeUiQueueWaiters() override { FUiSpace.notify_all(); }
+    void EnqueueUi(TUiOp&& op) override { Enqueue(std::move(op)); }
+    void EnqueueUi(std::vector<TUiOp>& ops) override { Enqueue(ops); }
+    void AddProcessed(qint64 count) override { FComProcessedCount += count; }
+    void ClearReceivedLocked(int id) override { ClearInternalBuffLocked(id); }
+    const TLogModel& TextStoreLocked() const override { return *FStringInternalMemo; }
+    const std::vector<TLineStamp>& LineStampsLocked() const override { return FLineStamps; }
+    const QByteArray& ReceivedBytesLocked() const override { return FComReceiveInternalBuffer; }
+    const std::vector<TChunkStamp>& ChunkStampsLocked() const override { return FChunkStamps; }
 
     void ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs = 0);
     void ApplyOp(const TUiOp& op);
@@ -252,23 +253,14 @@ private:
     std::unique_ptr<TComUIHandleThread> FComUIHandleThread;
     std::unique_ptr<TComPackParserHandleThread> FComPackParserThread;
     std::unique_ptr<QFile> FFileStream;
+    std::unique_ptr<TCvSheetWriter> FSheetWriter;
     // When each chunk of the byte buffer was read from the device (hex format with gap
-    // lines only): offset of its first byte and the steady clock in ms. Under ReceiveLock.
-    struct TChunkStamp {
-        qint64 Offset;
-        qint64 Ms;
-        qint64 WallMs; // the same moment on the wall clock, for the line's time prefix
-    };
+    // lines only). Under ReceiveLock.
     std::vector<TChunkStamp> FChunkStamps;
     // How often the byte buffer was emptied; the parser drops what it parsed only from the
     // buffer it read. Under ReceiveLock.
     quint64 FReceiveEpoch = 0;
-    // When the text store's lines were begun (ASCII with prefixes): from line Line on, the
-    // wall clock in ms of the read that opened it. Under ReceiveLock.
-    struct TLineStamp {
-        qint64 Line;
-        qint64 WallMs;
-    };
+    // When the text store's lines were begun (ASCII with prefixes). Under ReceiveLock.
     std::vector<TLineStamp> FLineStamps;
     int FProtocolAckTimeoutMs = kProtocolAckTimeoutMs;
     // The protocol transfer that waits for acknowledgements (one at a time).

@@ -1,6 +1,7 @@
 // The framed protocol over a port object: sending packets and logging sent and received ones.
 #include "TCvComPortObj.h"
 
+#include "CvCodecs.h"
 #include "CvMessages.h"
 #include "CvProtocol.h"
 
@@ -20,10 +21,7 @@ QString Word(quint16 v, const char* tail = " ")
 
 void AppendByte(QString& s, quint8 b)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    s += QLatin1Char(digits[b >> 4]);
-    s += QLatin1Char(digits[b & 15]);
-    s += QLatin1Char(' ');
+    AppendHexText(s, &b, 1);
 }
 
 QString HeaderText(const TCvComPack& p)

@@ -34,6 +34,7 @@ class QTextBrowser;
 class QTimer;
 class TCvComPortObj;
 class TCvExcelApp;
+class TCvSheetWriter;
 class THidBackend;
 class TJvHidDevice;
 class TJvHidDeviceController;
@@ -486,8 +487,7 @@ private:
     void ShowFileSendProgress();
     // The spreadsheet target of a port's capture: a window closed or a sheet full, it goes
     // on in a new workbook (a new window when needed) and says so in the port's log.
-    std::function<qint64(const quint8*, int, qint64)> SpreadsheetCapture(TCvComPortObj* Obj,
-                                                                         TCvExcelApp* App);
+    std::unique_ptr<TCvSheetWriter> SpreadsheetCapture(TCvComPortObj* Obj, TCvExcelApp* App);
     // A send asked for during a file send waits for its end; true when it was held.
     bool HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send);
     // Loop sending: a turn that finds the device still busy with the last one is skipped,

@@ -3,6 +3,7 @@
 #include "TJvHidDevice.h"
 
 #include "CvCodecs.h"
+#include "CvExceptions.h"
 #include "CvLanguage.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
@@ -595,6 +596,7 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
             Memo1->SetOnKeyPress({});
         }
     } catch (...) {
+        qWarning("Releasing %s failed: %s", qPrintable(Name), qPrintable(CurrentExceptionText()));
         Obj->Log(Msg(u"Can not close  %1"_s).arg(Name));
     }
 }

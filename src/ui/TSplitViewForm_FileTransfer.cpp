@@ -1,5 +1,6 @@
 #include "TSplitViewForm.h"
 
+#include "CvCodecs.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
 #include "TCvComPortObj.h"
@@ -34,19 +35,6 @@ constexpr int kChunk = 32;
 // Pending events are handled at least this often during a send; a check per chunk
 // would cost more than the chunk itself.
 constexpr qint64 kEventSliceMs = 5;
-
-QString ChunkHex(const quint8* p, int n)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    QString out(n * 3, u' ');
-    QChar* o = out.data();
-    for (int i = 0; i < n; ++i) {
-        *o++ = QLatin1Char(digits[p[i] >> 4]);
-        *o++ = QLatin1Char(digits[p[i] & 15]);
-        ++o;
-    }
-    return out;
-}
 
 } // namespace
 
@@ -215,7 +203,7 @@ void TSplitViewForm::FileChunkDone(const QByteArray& chunk, qint64 written, int 
     fs.Sent += written;
     // The log shows what reached the device, and only that.
     if (fs.Port && written > 0)
-        fs.Port->Log(ChunkHex(reinterpret_cast<const quint8*>(chunk.constData()), int(written)));
+        fs.Port->Log(HexText(reinterpret_cast<const quint8*>(chunk.constData()), written));
     if (error != 0) {
         if (fs.Port && !fs.Cancelled && fs.Port->Connected())
             fs.Port->Log(TCvComPortObj::WriteFailureText(written, chunk.size(), error));

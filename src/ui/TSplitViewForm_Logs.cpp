@@ -74,49 +74,50 @@ void TSplitViewForm::Button5Click()
     obj->ClearInternalBuff(100);
 }
 
-std::function<qint64(const quint8*, int, qint64)> TSplitViewForm::SpreadsheetCapture(TCvComPortObj* Obj,
-                                                                                     TCvExcelApp* App) {
-    struct TState {
+std::unique_ptr<TCvSheetWriter> TSplitViewForm::SpreadsheetCapture(TCvComPortObj* Obj, TCvExcelApp* App) {
+    class TCapture : public TCvSheetWriter {
+    public:
+        TCapture(TSplitViewForm* form, TCvComPortObj* obj, TCvExcelApp* app) : Form(form), Obj(obj), App(app) {}
+
+        qint64 WriteBytes(const quint8* bytes, int count, qint64 row) override {
+            int done = 0;
+            while (done < count) {
+                const qint64 from = row <= 0 ? 1 : row;
+                bool ok = true;
+                row = ExcelWriteBytes(App.data(), bytes + done, count - done, from, &ok);
+                done += int(row - from);
+                if (ok) break;
+                // The sheet is full, or its window was closed: go on in a new workbook, or a new
+                // window, rather than drop what arrives.
+                const bool closed = !App;
+                const bool freshRefused = !closed && from == 1 && row == 1;
+                if (closed && Form)
+                    App = ExcelStartApplication(Form, Form->FApplicationTitle);
+                else if (!closed && (freshRefused || !App->WorkBooks().Add() || !App->Worksheets(1).Activate()))
+                    App = nullptr;
+                if (!App) {
+                    if (!DropTold && Obj)
+                        Obj->Log(u"The spreadsheet capture can not go on: received bytes are not written to it."_s);
+                    DropTold = true;
+                    return row;
+                }
+                row = 1;
+                if (Obj)
+                    Obj->Log(closed
+                                 ? u"The spreadsheet window was closed: the capture goes on in a new one, from row 1."_s
+                                 : u"The sheet is full (%1 rows): the capture goes on in a new workbook, from row 1."_s
+                                       .arg(TCvSheetModel::kMaxRows));
+            }
+            return row;
+        }
+
+    private:
+        const QPointer<TSplitViewForm> Form;
+        const QPointer<TCvComPortObj> Obj;
         QPointer<TCvExcelApp> App;
-        QPointer<TCvComPortObj> Obj;
         bool DropTold = false;
     };
-    auto st = std::make_shared<TState>(TState{App, Obj, false});
-    const QPointer<TSplitViewForm> self = this;
-    return [st, self](const quint8* bytes, int count, qint64 row) -> qint64 {
-        int done = 0;
-        while (done < count) {
-            const qint64 from = row <= 0 ? 1 : row;
-            bool ok = true;
-            row = ExcelWriteBytes(st->App.data(), bytes + done, count - done, from, &ok);
-            done += int(row - from);
-            if (ok) break;
-            // The sheet is full, or its window was closed: go on in a new workbook, or a new
-            // window, rather than drop what arrives.
-            const bool closed = !st->App;
-            const bool freshRefused = !closed && from == 1 && row == 1;
-            if (closed && self)
-                st->App = ExcelStartApplication(self, self->FApplicationTitle);
-            else if (!closed &&
-                     (freshRefused || !st->App->WorkBooks().Add() || !st->App->Worksheets(1).Activate()))
-                st->App = nullptr;
-            if (!st->App) {
-                if (!st->DropTold && st->Obj)
-                    st->Obj->Log(
-                        u"The spreadsheet capture can not go on: received bytes are not written to it."_s);
-                st->DropTold = true;
-                return row;
-            }
-            row = 1;
-            if (st->Obj)
-                st->Obj->Log(
-                    closed
-                        ? u"The spreadsheet window was closed: the capture goes on in a new one, from row 1."_s
-                        : u"The sheet is full (%1 rows): the capture goes on in a new workbook, from row 1."_s
-                              .arg(TCvSheetModel::kMaxRows));
-        }
-        return row;
-    };
+    return std::make_unique<TCapture>(this, Obj, App);
 }
 
 void TSplitViewForm::ComboBox7Change()
@@ -134,10 +135,10 @@ void TSplitViewForm::ComboBox7Change()
                 // A new workbook starts at its first row.
                 obj->FExcelAppRows = 0;
                 if (!app) {
-                    obj->FExcelWriter = nullptr;
+                    obj->SetSheetWriter(nullptr);
                     obj->Log(Msg(u"Do not find Excel Application "_s));
                 } else {
-                    obj->FExcelWriter = SpreadsheetCapture(obj, app);
+                    obj->SetSheetWriter(SpreadsheetCapture(obj, app));
                 }
             } else if (!IsTextCaptureName(name)) {
                 auto f = std::make_unique<QFile>(name.trimmed());
@@ -173,7 +174,7 @@ void TSplitViewForm::Button14Click()
     ComboBox7Change();
     // The spreadsheet stays open in its own window; it is neither saved nor closed here.
     obj->FFileStreamName.clear();
-    obj->FExcelWriter = nullptr;
+    obj->SetSheetWriter(nullptr);
     obj->CloseFileStream();
 }
 

@@ -27,20 +27,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString HexLine(const QByteArray& bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    QString out(bytes.size() * 3, u' ');
-    QChar* p = out.data();
-    for (const char ch : bytes) {
-        const auto b = static_cast<quint8>(ch);
-        *p++ = QLatin1Char(digits[b >> 4]);
-        *p++ = QLatin1Char(digits[b & 15]);
-        ++p;
-    }
-    return out;
-}
-
 // Column 1 of StringGrid1: the tick glyphs, and no editor.
 class TTickDelegate : public QStyledItemDelegate {
 public:
@@ -161,7 +147,7 @@ void TSplitViewForm::Button9Click()
         ShowInformation(ApplicationTitle(), UnencodableMessage(text, bad, ToolEncoding(this)));
         return;
     }
-    Memo2->appendPlainText(HexLine(bytes));
+    Memo2->appendPlainText(HexText(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size()));
 }
 
 void TSplitViewForm::Button11Click()

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "CvExceptions.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
 #include "SafeSave.h"
@@ -120,10 +121,12 @@ void TSplitViewForm::FormClose()
     try {
         if (!projectSave(true)) failed << FLastSaveError;
     } catch (...) {
+        qWarning("Saving the settings at close failed: %s", qPrintable(CurrentExceptionText()));
     }
     try {
         failed << MultiComPortSaveLog();
     } catch (...) {
+        qWarning("Saving the logs at close failed: %s", qPrintable(CurrentExceptionText()));
     }
     if (!failed.isEmpty()) {
         qWarning("%s", qPrintable(failed.join(u'\n')));
@@ -133,6 +136,7 @@ void TSplitViewForm::FormClose()
     try {
         if (CheckBox1->isChecked()) CreateShortcut(QCoreApplication::applicationFilePath(), {}, {}, -1);
     } catch (...) {
+        qWarning("Creating the desktop shortcut failed: %s", qPrintable(CurrentExceptionText()));
     }
 }
 

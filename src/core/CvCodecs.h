@@ -31,8 +31,27 @@ QString HexStrToBytes(const QString& text, quint8* buffer, int bufSize, int* cou
 // Same reading with the whole buffer cleared first; returns the number of bytes stored.
 int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* dropped = nullptr);
 
-// Canonical hex text of n bytes: "%.02X " per byte, the last space included.
+// Canonical hex text of n bytes: "%.02X " per byte, the last space included. The one
+// byte-to-hex formatter of the program: everything that shows bytes as hex goes through it.
 QString HexText(const quint8* p, qsizetype n);
+// The same text written to out, which has room for 3 * n characters; returns the end.
+// Inline: the display worker writes a hex line byte by byte.
+inline QChar* WriteHexText(const quint8* p, qsizetype n, QChar* out) {
+    constexpr char digits[] = "0123456789ABCDEF";
+    for (qsizetype k = 0; k < n; ++k) {
+        *out++ = QLatin1Char(digits[p[k] >> 4]);
+        *out++ = QLatin1Char(digits[p[k] & 0x0F]);
+        *out++ = u' ';
+    }
+    return out;
+}
+// Appends the hex text of n bytes to s.
+inline void AppendHexText(QString& s, const quint8* p, qsizetype n) {
+    if (n <= 0) return;
+    const qsizetype at = s.size();
+    s.resize(at + 3 * n);
+    WriteHexText(p, n, s.data() + at);
+}
 
 // Strict hex byte text: pairs of hex digits, with or without separators between them
 // (blanks, tabs, line breaks, commas, dashes) and an optional 0x before a pair, so

@@ -14,8 +14,6 @@
 
 namespace {
 
-const char kHexDigits[] = "0123456789ABCDEF";
-
 // Character at a 0-based position; past the end reads as NUL, i.e. digit 0.
 QChar charAt(const QString& text, qsizetype i) {
     return i < text.size() ? text.at(i) : QChar(u'\0');
@@ -247,16 +245,9 @@ QString HexStrToBytes(const QString& text, quint8* buffer, int bufSize, int* cou
         std::memset(buffer, 0, size_t(toClear));
     }
 
-    QString canonical;
-    canonical.resize(3 * stored);
-    QChar* out = canonical.data();
-    for (qsizetype k = 0; k < stored; ++k) {
-        const quint8 b = HexPairToByte(charAt(text, 3 * k), charAt(text, 3 * k + 1));
-        buffer[k] = b;
-        *out++ = QLatin1Char(kHexDigits[b >> 4]);
-        *out++ = QLatin1Char(kHexDigits[b & 0x0F]);
-        *out++ = u' ';
-    }
+    for (qsizetype k = 0; k < stored; ++k)
+        buffer[k] = HexPairToByte(charAt(text, 3 * k), charAt(text, 3 * k + 1));
+    QString canonical = HexText(buffer, stored);
 
     if (count != nullptr) *count = int(stored);
     if (dropped != nullptr)
@@ -273,12 +264,7 @@ int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* droppe
 QString HexText(const quint8* p, qsizetype n) {
     QString out;
     out.resize(3 * std::max<qsizetype>(n, 0));
-    QChar* o = out.data();
-    for (qsizetype k = 0; k < n; ++k) {
-        *o++ = QLatin1Char(kHexDigits[p[k] >> 4]);
-        *o++ = QLatin1Char(kHexDigits[p[k] & 0x0F]);
-        *o++ = u' ';
-    }
+    WriteHexText(p, n, out.data());
     return out;
 }
 

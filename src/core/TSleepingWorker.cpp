@@ -1,0 +1,43 @@
+#include "TSleepingWorker.h"
+
+TSleepingWorker::~TSleepingWorker() {
+    // The subclass has ended the thread already; this only catches one that has not started.
+    Terminate();
+}
+
+void TSleepingWorker::Start() {
+    FThread = std::thread([this] { Execute(); });
+}
+
+void TSleepingWorker::Terminate() {
+    {
+        std::lock_guard lk(FMutex);
+        FTerminated = true;
+    }
+    FWake.notify_all();
+    OnTerminate();
+    if (FThread.joinable()) FThread.join();
+}
+
+void TSleepingWorker::WaitIdleLocked(std::unique_lock<std::mutex>& lk) {
+    FIdle.wait(lk, [this] { return !FInPass; });
+}
+
+void TSleepingWorker::Execute() {
+    for (;;) {
+        {
+            std::unique_lock lk(FMutex);
+            FWake.wait(lk, [this] { return FTerminated || PassDueLocked(); });
+            if (FTerminated) return;
+            FInPass = true;
+            BeginPassLocked();
+        }
+        Pass();
+        {
+            std::lock_guard lk(FMutex);
+            FInPass = false;
+            EndPassLocked();
+        }
+        FIdle.notify_all();
+    }
+}

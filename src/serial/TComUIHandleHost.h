@@ -1,0 +1,84 @@
+#pragma once
+
+#include "CvCodecs.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <mutex>
+#include <vector>
+
+class TLogModel;
+
+// One lock for the whole process: it guards the hand-over buffers between every port
+// object's receive handler and its workers. Never held while a view, a series or a
+// callback is called.
+std::mutex& ReceiveLock();
+// Milliseconds of a monotonic clock: arrival stamps of received chunks.
+qint64 SteadyMs();
+
+// How a port shows what it receives.
+enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfFile = 4 };
+
+// A change the display worker has made for the GUI thread, applied there in order.
+struct TUiOp {
+    enum Kind : quint8 { LogMsg, AsciiFirst, AsciiAdd, AppendLast, Point, Callback } kind;
+    int count = 0;
+    double y = 0;
+    QString text;
+    // LogMsg: when its first byte was read (ms since the epoch); 0 = when shown.
+    qint64 at = 0;
+};
+
+// When a chunk of the byte buffer was read from the device (hex format with gap lines
+// only): offset of its first byte and the steady clock in ms.
+struct TChunkStamp {
+    qint64 Offset;
+    qint64 Ms;
+    qint64 WallMs; // the same moment on the wall clock, for the line's time prefix
+};
+
+// When the text store's lines were begun (ASCII with prefixes): from line Line on, the
+// wall clock in ms of the read that opened it.
+struct TLineStamp {
+    qint64 Line;
+    qint64 WallMs;
+};
+
+// What the display worker reads in one pass.
+struct TDisplaySettings {
+    int ReceiveFormat = 0;
+    int HexFormatCount = 16;
+    bool HexWithString = true;
+    bool HexGapLines = false;
+    int HexGapMs = 20;
+};
+
+// What the display worker needs from the port object that receives the bytes: the
+// hand-over buffers (read under ReceiveLock), the queue to the GUI thread and the
+// display settings. The worker sees nothing else of the port object.
+class TComUIHandleHost {
+public:
+    virtual ~TComUIHandleHost() = default;
+
+    virtual TDisplaySettings DisplaySettings() const = 0;
+    virtual TTextEncoding DisplayEncoding() const = 0;
+    // The receive handler is writing the buffers: a pass now would see half a change.
+    virtual bool ReceiveInProgress() const = 0;
+    // Waits (up to timeoutMs) while the GUI thread has `limit` or more changes to apply;
+    // true when it had, and the pass should give it time.
+    virtual bool WaitForUiQueue(std::size_t limit, int timeoutMs) = 0;
+    // Ends a WaitForUiQueue early (the worker is stopping).
+    virtual void WakeUiQueueWaiters() = 0;
+    virtual void EnqueueUi(TUiOp&& op) = 0;
+    // Takes the changes (ops is left empty).
+    virtual void EnqueueUi(std::vector<TUiOp>& ops) = 0;
+    virtual void AddProcessed(qint64 count) = 0;
+
+    // Under ReceiveLock.
+    virtual void ClearReceivedLocked(int id) = 0;
+    virtual const TLogModel& TextStoreLocked() const = 0;
+    virtual const std::vector<TLineStamp>& LineStampsLocked() const = 0;
+    virtual const QByteArray& ReceivedBytesLocked() const = 0;
+    virtual const std::vector<TChunkStamp>& ChunkStampsLocked() const = 0;
+};
