@@ -124,8 +124,8 @@ void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c,
     FShowLineNumber = m;
     FShowSendedLog = N;
     FHexModeWithString = o;
-    FLogMemo->SetOnKeyDown([this](QKeyEvent* ev) { return LogMemoKeyDown(ev); });
-    FLogMemo->SetOnKeyPress([this](QKeyEvent* ev) { return LogMemoKeyPress(ev); });
+    FLogMemo->SetOnKeyDown([this](const TLogKey& key) { return LogMemoKeyDown(key); });
+    FLogMemo->SetOnKeyPress([this](const TLogKey& key) { return LogMemoKeyPress(key); });
 }
 
 void TCvComPortObj::CvComPortObjInit(const TCvComPortObjPara& p)

@@ -5,6 +5,7 @@
 #include "TComUIHandleHost.h"
 #include "TCustomComPort.h"
 #include "TCvSheetWriter.h"
+#include "TLogKey.h"
 
 #include <QFile>
 #include <QPointer>
@@ -17,7 +18,6 @@
 #include <vector>
 
 class QDateTime;
-class QKeyEvent;
 class TCvComProtocal;
 class TCvSeries;
 class TLogMemo;
@@ -108,8 +108,9 @@ public:
                                       TSendEnding Ending = TSendEnding::Default);
     bool TorvinComSendData_Terminal(const QString& str, int SendFormat,
                                     TSendEnding Ending = TSendEnding::Default);
-    bool LogMemoKeyDown(QKeyEvent* e);
-    bool LogMemoKeyPress(QKeyEvent* e);
+    // The prompt's keys, as the log view passes them.
+    bool LogMemoKeyDown(const TLogKey& e);
+    bool LogMemoKeyPress(const TLogKey& e);
 
     // Framed protocol.
     void RequestProtocolConnection();

@@ -5,7 +5,6 @@
 #include "CvCodecs.h"
 #include "TLogMemo.h"
 
-#include <QKeyEvent>
 
 #include <algorithm>
 #include <cerrno>
@@ -163,13 +162,13 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
     return true;
 }
 
-bool TCvComPortObj::LogMemoKeyPress(QKeyEvent* e)
+bool TCvComPortObj::LogMemoKeyPress(const TLogKey& e)
 {
     if (!FLogMemo) return false;
     FLogMemo->ScrollToEnd();
-    const QString text = e->text();
-    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || text == QStringLiteral("\r");
-    const bool backspace = e->key() == Qt::Key_Backspace || text == QStringLiteral("\b");
+    const QString& text = e.Text;
+    const bool enter = e.Key == Qt::Key_Return || e.Key == Qt::Key_Enter || text == QStringLiteral("\r");
+    const bool backspace = e.Key == Qt::Key_Backspace || text == QStringLiteral("\b");
     TLogModel& view = FLogMemo->Model();
     if (enter) {
         if (FLogMemo->ReadOnly()) {
@@ -200,9 +199,9 @@ bool TCvComPortObj::LogMemoKeyPress(QKeyEvent* e)
     return false;
 }
 
-bool TCvComPortObj::LogMemoKeyDown(QKeyEvent* e)
+bool TCvComPortObj::LogMemoKeyDown(const TLogKey& e)
 {
-    switch (e->key()) {
+    switch (e.Key) {
     case Qt::Key_Left:
     case Qt::Key_Up:
     case Qt::Key_Right:
@@ -211,7 +210,7 @@ bool TCvComPortObj::LogMemoKeyDown(QKeyEvent* e)
     default:
         break;
     }
-    if (e->key() == Qt::Key_C && e->modifiers() == Qt::ControlModifier) {
+    if (e.Key == Qt::Key_C && e.Modifiers == Qt::ControlModifier) {
         if (FLogMemo && !FLogMemo->ReadOnly()) {
             FLogMemo->SetReadOnly(true);
             Log(QString());

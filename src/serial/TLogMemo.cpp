@@ -416,14 +416,15 @@ void TLogMemo::TypeKey(QKeyEvent* e)
         SelectAll();
         return;
     }
-    if (FOnKeyDown && FOnKeyDown(e)) return;
-    const QString text = e->text();
+    const TLogKey key{e->key(), e->modifiers(), e->text()};
+    if (FOnKeyDown && FOnKeyDown(key)) return;
+    const QString& text = key.Text;
     const bool isChar = !text.isEmpty() && (text.at(0).unicode() >= 32 || text.at(0) == QLatin1Char('\r') ||
                                             text.at(0) == QLatin1Char('\b'));
     // Typing goes where the prompt is: the view follows the end again.
     if (isChar && FOnKeyPress) {
         FFollowEnd = true;
-        if (FOnKeyPress(e)) return;
+        if (FOnKeyPress(key)) return;
     }
     switch (e->key()) {
     case Qt::Key_PageUp:

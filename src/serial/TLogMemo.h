@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TLogKey.h"
 #include "TLogModel.h"
 
 #include <QAbstractScrollArea>
@@ -14,7 +15,7 @@ class TLogMemo : public QAbstractScrollArea {
     Q_OBJECT
 public:
     // Return true to swallow the key.
-    using TKeyHandler = std::function<bool(QKeyEvent*)>;
+    using TKeyHandler = std::function<bool(const TLogKey&)>;
 
     explicit TLogMemo(QWidget* parent = nullptr);
 
