@@ -76,6 +76,7 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     ConnectSendHandlers();
     ConnectFileTransferHandlers();
     ConnectDebugOptions();
+    ConnectDevices();
 
     // As designed, the window starts transparent at 238.
     CheckBox7Click();
@@ -85,12 +86,7 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     FormCreate();
 }
 
-TSplitViewForm::~TSplitViewForm()
-{
-    // A window destroyed without being closed still frees what it owns.
-    for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) delete e.Obj;
-    CvComPortList.clear();
-}
+TSplitViewForm::~TSplitViewForm() = default;
 
 void TSplitViewForm::CreateCentre()
 {

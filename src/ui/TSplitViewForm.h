@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CvSettings.h"
+#include "TCvDeviceManager.h"
+#include "TCvFileSender.h"
 
 #include <QHash>
 #include <QLocale>
@@ -19,7 +21,7 @@ class QBoxLayout;
 class QLineEdit;
 class QSpinBox;
 class TCvChart;
-class TCvChartPage;
+class TCvChartPanel;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -47,13 +49,6 @@ class TStringGrid;
 class TTabSet;
 class TUpDown;
 class TLogSearch;
-
-// One entry of the list of known serial devices: full device name and its port object,
-// which the window owns until it closes.
-struct TCvComPortListEntry {
-    QString Name;
-    TCvComPortObj* Obj = nullptr;
-};
 
 // The main window. The class is split across files by concern: construction of each
 // region (TSplitViewForm_*Panel.cpp, _Centre.cpp), start-up and shutdown (_Startup),
@@ -162,9 +157,13 @@ public:
     void ComboBoxEx1Change();
     void MultiComportProcess(const QString& DeviceName);
     QString GetCurrentDeviceName() const;
-    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const;
+    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const { return FDevices->ByFullName(DeviceName); }
     // The log files that could not be written, each with its reason.
-    QStringList MultiComPortSaveLog();
+    QStringList MultiComPortSaveLog() { return FDevices->SaveAndCloseAll(); }
+    // The devices: port objects, HID, virtual ports, hot-plug.
+    TCvDeviceManager* Devices() const { return FDevices.get(); }
+    const QList<TCvComPortListEntry>& CvComPortList() const { return FDevices->List(); }
+    QStringList& CvHIDDeviceList() { return FDevices->HidNames(); }
     // Open-device manager. Bodies arrive with the device work; declared here so that the
     // panels that act on the current device can be built beside it.
     void OpenComDevice(const QString& Name);
@@ -179,7 +178,7 @@ public:
     static constexpr int DeviceArrival = 0x8000;
     static constexpr int DeviceRemoveComplete = 0x8004;
     void RefreshDeviceList(const QString& DeviceName, int EventType);
-    TCvComPortObj* GetDeciceByPort(const QString& Port) const;
+    TCvComPortObj* GetDeciceByPort(const QString& Port) const { return FDevices->ByPort(Port); }
     // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
     void WMDeviceChange(int Event, const QString& PortName);
     void Button2Click();
@@ -189,30 +188,20 @@ public:
     // Virtual ports added by path; false (with a line in Memo1) when refused.
     bool AddVirtualPort(const QString& Path);
     bool RemoveVirtualPort(const QString& Path);
-    QStringList VirtualPortPaths() const;
-    TDeviceMonitor* DeviceMonitor() const { return FDeviceMonitor; }
+    QStringList VirtualPortPaths() const { return FDevices->VirtualPortPaths(); }
+    TDeviceMonitor* DeviceMonitor() const { return FDevices->Monitor(); }
     // The sysfs root of windows created from now on ("/sys"); tests hand in a fixture.
-    static void SetDefaultSysRoot(const QString& Root);
-    static QString DefaultSysRoot();
-    QString SysRoot() const { return FSysRoot; }
+    static void SetDefaultSysRoot(const QString& Root) { TCvDeviceManager::SetDefaultSysRoot(Root); }
+    static QString DefaultSysRoot() { return TCvDeviceManager::DefaultSysRoot(); }
+    QString SysRoot() const { return FDevices->SysRoot(); }
     // The HID device of that list name, or none (serial devices).
-    TJvHidDevice* CheckHID(const QString& Name) const;
-
-    // HID devices.
-    TJvHidDeviceController* JvHidDeviceController1 = nullptr;
-    void CreateHidController();
-    void JvHidDeviceController1DeviceChange(TJvHidDeviceController* Sender);
-    bool JvHidDeviceController1Enumerate(TJvHidDevice* HidDev, int Idx);
-    void JvHidDeviceController1DeviceData(TJvHidDevice* HidDev, quint8 ReportID, const quint8* Data, quint16 Size);
-    // False when nothing was written (device not open, no output report, write failed).
-    bool HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256>& Buffer);
-    // Opens a HID device; one that does not open is said in Memo1 with the reason and stays closed.
-    bool HidCheckOut(TJvHidDevice* HidDev);
-    // The block-send editor's text as one output report, echoed into Memo1.
-    void HidBlockSend(TJvHidDevice* HidDev, const QString& Text);
+    TJvHidDevice* CheckHID(const QString& Name) const { return FDevices->CheckHID(Name); }
     // Where the controller finds the system's HID devices; tests hand in a scripted one.
-    using THidBackendFactory = std::function<std::unique_ptr<THidBackend>()>;
-    static THidBackendFactory SetHidBackendFactory(THidBackendFactory Factory);
+    using THidBackendFactory = TCvDeviceManager::THidBackendFactory;
+    static THidBackendFactory SetHidBackendFactory(THidBackendFactory Factory)
+    {
+        return TCvDeviceManager::SetHidBackendFactory(std::move(Factory));
+    }
 
     // Port logs and capture.
     void Button10Click();
@@ -243,15 +232,15 @@ public:
     // Edit5KeyPress / Edit22KeyPress: digits and Backspace only.
     static bool LoopKeyAccepted(int Key);
 
-    // File transfer. The send runs from the event loop: chunks go out as the device takes
-    // them, with progress in the status bar and Button26 to cancel; closing the port or
-    // the window stops it. Sends asked for meanwhile wait until it has ended.
+    // File transfer: loading (Button23) and sending (Button24) by the file sender, which
+    // runs from the event loop with Button26 to cancel; closing the port or the window stops it.
     void Button23Click();
     void Button24Click();
     void Button26Click();
-    // Read-only, shared-locked against writers; none when it cannot be opened so.
-    static QFile* OpenFileStream(const QString& FileName);
-    bool SendingFile() const { return FSendingFile; }
+    static QFile* OpenFileStream(const QString& FileName) { return TCvFileSender::OpenFileStream(FileName); }
+    bool SendingFile() const { return FFileSender->Sending(); }
+    QFile* FileStream() const { return FFileSender->FileStream(); }
+    QString FullFileNameLoaded() const { return FFileSender->FullFileNameLoaded(); }
 
     // The port object that writes into Memo1, or none.
     TCvComPortObj* Memo1Tag() const;
@@ -262,10 +251,6 @@ public:
     // State of the window.
     QString CorvaneCfgDir;
     QString CorvaneCfgDir_LogFileName;
-    QFile* FileStream = nullptr;
-    QString FullFileNameLoaded;
-    QList<TCvComPortListEntry> CvComPortList;
-    QStringList CvHIDDeviceList;
     QString UILanguage;
     QStringList LoopStringList;
     qint32 FTimer1Timer_Count = 0;
@@ -286,8 +271,6 @@ public:
     TTabSet* TabSet3 = nullptr;
     TLogMemo* Memo1 = nullptr;
     TCvChart* Chart1 = nullptr;
-    // Binds the graphic page's controls to Chart1.
-    TCvChartPage* FChartPage = nullptr;
     QTextBrowser* W4207315 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanels[3] = {};
@@ -320,8 +303,6 @@ public:
     QPushButton* Button17 = nullptr;
     QPushButton* Button23 = nullptr;
     QPushButton* Button24 = nullptr;
-    // Cancels the running file send; shown in the status bar only while one runs.
-    QPushButton* Button26 = nullptr;
     QPushButton* Button13 = nullptr;
     QPushButton* Button14 = nullptr;
 
@@ -363,20 +344,8 @@ public:
     QComboBox* ComboBox12 = nullptr;
     QPlainTextEdit* Memo5 = nullptr;
     QPushButton* Button16 = nullptr;
-    QGroupBox* GroupBox10 = nullptr;
-    QWidget* Panel15 = nullptr;
-    QLabel* Label16 = nullptr;
-    QLabel* Label17 = nullptr;
-    QCheckBox* CheckBox10 = nullptr;
-    QCheckBox* CheckBox11 = nullptr;
-    QPushButton* Button15 = nullptr;
-    QPushButton* Button18 = nullptr;
-    QPushButton* Button19 = nullptr;
-    QPushButton* ButtonColor1 = nullptr;
-    QPushButton* ButtonColor2 = nullptr;
-    QPushButton* Button20 = nullptr;
-    QPushButton* Button21 = nullptr;
-    QPushButton* Button22 = nullptr;
+    // The graphic page (its controls are its own).
+    TCvChartPanel* FChartPanel = nullptr;
 
     // Find in the log and pause (TSplitViewForm_Find.cpp).
     QWidget* PanelFind = nullptr;
@@ -418,7 +387,6 @@ private:
     void CreateBlockSendPage(QWidget* page);
     void CreateSingleSendPage(QWidget* page);
     void CreateProtocolPage(QWidget* page);
-    void CreateGraphicPage(QWidget* page);
     void CreateCentre();
     void CreateChartPage();
     void CreateHelpPage();
@@ -432,8 +400,10 @@ private:
     void ConnectLogHandlers();
     void ConnectSendHandlers();
     void ConnectFileTransferHandlers();
+    void ConnectDevices();
     void StartDevices();
     void ConnectDeviceControls();
+    void HidDevicesChanged();
     // The closing steps for a port object that was open (the port may be closed already).
     void ReleaseComDevice(TCvComPortObj* Obj, const QString& Name);
     void DeviceLost(TCvComPortObj* Obj);
@@ -443,6 +413,9 @@ private:
     // AppMessageHook: true when the key was taken.
     bool AppMessageHook(QEvent* event);
 
+    // Destroyed with the window's members, before its widgets: a port object may write into a
+    // view placed in the window.
+    std::unique_ptr<TCvDeviceManager> FDevices = std::make_unique<TCvDeviceManager>();
     QLocale FSystemLocale;
     QString FApplicationTitle;
     QString FLastSaveError;
@@ -457,39 +430,17 @@ private:
     int FAlphaBlendValue = 255;
     bool FCentred = false;
     bool FClosed = false;
-    QString FSysRoot = DefaultSysRoot();
-    std::shared_ptr<TVirtualPorts> FVirtualPorts;
-    TDeviceMonitor* FDeviceMonitor = nullptr;
-    bool FSendingFile = false;
+    TCvFileSender* FFileSender = nullptr;
     qint64 FStatusPaintMs = 0;
-    enum class TFileSendEnd { Done, Cancelled, Closed, Failed };
-    // The file send in progress (none when FSendingFile is false).
-    struct TFileSend {
-        QPointer<TCvComPortObj> Port;
-        qint64 Total = 0;
-        qint64 Sent = 0;
-        bool InFlight = false;
-        bool Stepping = false;
-        bool Cancelled = false;
-        bool HeldTold = false;
-        std::optional<TFileSendEnd> Ended;
-        int SkippedTurns = 0;
-        qint64 ProgressMs = 0;
-        QList<std::function<void()>> Held;
-        QList<QPointer<QWidget>> Locked;
-        QString PanelText;
-    };
-    std::unique_ptr<TFileSend> FFileSend;
-    void FileSendStep();
-    void FileChunkDone(const QByteArray& chunk, qint64 written, int error);
-    void EndFileSend(TFileSendEnd how);
-    void ShowFileSendProgress();
     // The spreadsheet target of a port's capture: a window closed or a sheet full, it goes
     // on in a new workbook (a new window when needed) and says so in the port's log.
     std::function<qint64(const quint8*, int, qint64)> SpreadsheetCapture(TCvComPortObj* Obj,
                                                                          TCvExcelApp* App);
     // A send asked for during a file send waits for its end; true when it was held.
-    bool HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send);
+    bool HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send)
+    {
+        return FFileSender->Hold(Obj, std::move(Send));
+    }
     // Loop sending: a turn that finds the device still busy with the last one is skipped,
     // said once per run.
     bool FLoopBusyTold = false;
@@ -539,7 +490,7 @@ public:
     void ButtonPulseRTSClick();
     void TimerModemTimer();
     // Full names of the ports lost while open that reopen when their device comes back.
-    QStringList ReconnectWaiting() const { return FReconnectWaiting; }
+    QStringList ReconnectWaiting() const { return FDevices->Waiting(); }
 
 private:
     void CreateModemControls();
@@ -547,11 +498,8 @@ private:
     void ApplyModemLevels(TCvComPortObj* Obj);
     void NoteModemSupport(TCvComPortObj* Obj);
     void ShowModemLines(TCvComPortObj* Obj);
-    bool HoldForReconnect(TCvComPortObj* Obj);
     bool ReconnectLater(TCvComPortObj* Obj);
-    bool StopWaitingForReconnect(const QString& Name);
     void ReconnectWaitingPorts();
-    QStringList FReconnectWaiting;
 
 public:
     // How the selected port's text becomes bytes and bytes text: its encoding (CheckBox12,

@@ -109,7 +109,7 @@ void TSplitViewForm::ApplyDebugOptions(TCvComPortObj* Obj)
         apply(Obj);
         return;
     }
-    for (const TCvComPortListEntry& e : std::as_const(CvComPortList))
+    for (const TCvComPortListEntry& e : CvComPortList())
         if (e.Obj) apply(e.Obj);
 }
 

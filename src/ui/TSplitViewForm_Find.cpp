@@ -24,7 +24,7 @@ TCvComPortObj* PortOfLogMemo(const TSplitViewForm* f, const TLogMemo* Memo)
 {
     if (!Memo) return nullptr;
     if (Memo == f->Memo1) return f->Memo1Tag();
-    for (const TCvComPortListEntry& e : f->CvComPortList)
+    for (const TCvComPortListEntry& e : f->CvComPortList())
         if (e.Obj && e.Obj->LogMemo() == Memo) return e.Obj;
     return nullptr;
 }
@@ -32,7 +32,7 @@ TCvComPortObj* PortOfLogMemo(const TSplitViewForm* f, const TLogMemo* Memo)
 // The open port object whose waveform the chart draws, or none.
 TCvComPortObj* ChartPort(const TSplitViewForm* f)
 {
-    for (const TCvComPortListEntry& e : f->CvComPortList)
+    for (const TCvComPortListEntry& e : f->CvComPortList())
         if (e.Obj && e.Obj->Series() && e.Obj->Connected()) return e.Obj;
     return nullptr;
 }
@@ -130,7 +130,7 @@ void TSplitViewForm::CreateFindBar()
     });
     // A device page that goes takes its pause with it: the view starts live when it is placed again.
     connect(Notebook2, &QStackedWidget::widgetRemoved, this, [this] {
-        for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) {
+        for (const TCvComPortListEntry& e : CvComPortList()) {
             TLogMemo* memo = e.Obj ? e.Obj->LogMemo() : nullptr;
             if (!memo || memo == Memo1 || !memo->Paused() || Notebook2->isAncestorOf(memo)) continue;
             memo->SetPaused(false);

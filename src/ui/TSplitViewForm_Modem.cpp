@@ -26,11 +26,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString SettingsPathOf(const TSplitViewForm* f, const QString& fullName)
-{
-    return f->CorvaneCfgDir + u"Setting/"_s + SafeFileNamePart(fullName) + u".ini"_s;
-}
-
 void Light(QLabel* label, bool lit, bool enabled)
 {
     label->setEnabled(enabled);
@@ -198,73 +193,24 @@ void TSplitViewForm::CheckBoxReconnectClick()
         return;
     }
     obj->SetReconnect(CheckBoxReconnect->isChecked());
-    obj->StoreSettings(stIniFile, SettingsPathOf(this, obj->FComportFullName));
-    if (!obj->Reconnect() && FReconnectWaiting.contains(obj->FComportFullName, Qt::CaseInsensitive))
+    obj->StoreSettings(stIniFile, FDevices->SettingsPathOf(obj->FComportFullName));
+    if (!obj->Reconnect() && FDevices->Waiting().contains(obj->FComportFullName, Qt::CaseInsensitive))
         CloseComDevice(obj->FComportFullName);
-}
-
-bool TSplitViewForm::HoldForReconnect(TCvComPortObj* Obj)
-{
-    if (!Obj || !Obj->Reconnect()) return false;
-    const QString name = Obj->FComportFullName;
-    if (Obj->Connected()) {
-        Obj->Close();
-        Obj->Log(Msg(u"Device %1 was removed."_s).arg(name));
-    }
-    // Its page (or its hold on the main view) stays, so the log goes on where it was.
-    if (!FReconnectWaiting.contains(name, Qt::CaseInsensitive)) FReconnectWaiting << name;
-    Obj->Log(Msg(u"Waiting for device %1 to come back; it will be reopened then."_s).arg(name));
-    Obj->SaveLog(PortLogFileName(Obj));
-    Obj->StoreSettings(stIniFile, SettingsPathOf(this, name));
-    return true;
 }
 
 bool TSplitViewForm::ReconnectLater(TCvComPortObj* Obj)
 {
-    if (!HoldForReconnect(Obj)) return false;
+    if (!FDevices->HoldForReconnect(Obj)) return false;
     RefreshDeviceList(QString(), DeviceArrival);
     // The monitor learns now that the device left, so that its return is an arrival even
     // when it comes back before the next rescan.
-    if (FDeviceMonitor) FDeviceMonitor->Rescan();
+    if (TDeviceMonitor* monitor = FDevices->Monitor()) monitor->Rescan();
     return true;
-}
-
-bool TSplitViewForm::StopWaitingForReconnect(const QString& Name)
-{
-    for (qsizetype i = 0; i < FReconnectWaiting.size(); ++i)
-        if (FReconnectWaiting.at(i).compare(Name, Qt::CaseInsensitive) == 0) {
-            FReconnectWaiting.removeAt(i);
-            return true;
-        }
-    return false;
 }
 
 void TSplitViewForm::ReconnectWaitingPorts()
 {
-    const QStringList waiting = FReconnectWaiting;
-    bool changed = false;
-    for (const QString& name : waiting) {
-        TCvComPortObj* obj = GetDeciceByFullName(name);
-        if (!obj || obj->Connected() || !obj->Reconnect()) {
-            // Opened by hand meanwhile, or no longer wanted.
-            StopWaitingForReconnect(name);
-            continue;
-        }
-        // Back under the same full name, not merely some port on the same node.
-        if (ComboBoxEx1->findText(name, Qt::MatchFixedString) < 0) continue;
-        QString hint, cause;
-        if (!obj->TryOpen(&hint, &cause)) {
-            obj->Log(Msg(u"Device %1 is back but can not be opened yet; still waiting."_s).arg(name) +
-                     (cause.isEmpty() ? QString() : u' ' + cause) +
-                     (hint.isEmpty() ? QString() : u' ' + Msg(hint)));
-            continue;
-        }
-        StopWaitingForReconnect(name);
-        changed = true;
-        obj->Log(Msg(u"Device %1 is back; reopened."_s).arg(name));
-        obj->SaveLog(PortLogFileName(obj));
-        NoteModemSupport(obj);
-        if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);
-    }
+    const bool changed = FDevices->ReopenWaiting(
+        [this](const QString& name) { return ComboBoxEx1->findText(name, Qt::MatchFixedString) >= 0; });
     if (changed && ComboBoxEx1->currentIndex() >= 0) MultiComportProcess(GetCurrentDeviceName());
 }

@@ -1,6 +1,8 @@
 #include "TSplitViewForm.h"
 
 #include "CvWidgets.h"
+#include "TCvChart.h"
+#include "TCvChartPanel.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TStringGrid.h"
@@ -50,7 +52,10 @@ void TSplitViewForm::CreateRightPanel()
     CreateBlockSendPage(Notebook3->AddPage(u"块发送"_s));
     CreateSingleSendPage(Notebook3->AddPage(u"Corvane 单条发送"_s));
     CreateProtocolPage(Notebook3->AddPage(u"协议转换"_s));
-    CreateGraphicPage(Notebook3->AddPage(u"Graphic "_s));
+    // The graphic page drives Chart1 in the centre; the chart tests test this same class.
+    QVBoxLayout* graphic = PageColumn(Notebook3->AddPage(u"Graphic "_s));
+    FChartPanel = new TCvChartPanel(Chart1);
+    graphic->addWidget(FChartPanel);
 }
 
 void TSplitViewForm::CreateBlockSendPage(QWidget* page)
@@ -133,35 +138,4 @@ void TSplitViewForm::CreateProtocolPage(QWidget* page)
     column->addWidget(Memo5, 1);
     Button16 = NewButton(u"Button16"_s, u"发送操作"_s);
     column->addWidget(Button16);
-}
-
-void TSplitViewForm::CreateGraphicPage(QWidget* page)
-{
-    QVBoxLayout* column = PageColumn(page);
-    GroupBox10 = Named(new QGroupBox, u"GroupBox10"_s);
-    auto* box = new QVBoxLayout(GroupBox10);
-    Label16 = NewLabel(u"Label16"_s, u"X:"_s);
-    Label17 = NewLabel(u"Label17"_s, u"Y: "_s);
-    box->addWidget(Label16);
-    box->addWidget(Label17);
-    CheckBox10 = NewCheckBox(u"CheckBox10"_s, u"图形跟随向左滚动 "_s, true);
-    CheckBox11 = NewCheckBox(u"CheckBox11"_s, u"图形叠加在一起"_s, false);
-    box->addWidget(CheckBox10);
-    box->addWidget(CheckBox11);
-    Panel15 = Named(new QWidget, u"Panel15"_s);
-    auto* buttons = new QVBoxLayout(Panel15);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    Button15 = NewButton(u"Button15"_s, u"全屏显示所有数据"_s);
-    Button18 = NewButton(u"Button18"_s, u"放大图形 ZOOM OUT"_s);
-    Button19 = NewButton(u"Button19"_s, u"缩小图形 ZOOM IN"_s);
-    ButtonColor1 = NewButton(u"ButtonColor1"_s, u"设置图形 1 的颜色"_s);
-    ButtonColor2 = NewButton(u"ButtonColor2"_s, u"设置图形 2 的颜色"_s);
-    Button20 = NewButton(u"Button20"_s, u"将数据导出到EXCEL"_s);
-    Button21 = NewButton(u"Button21"_s, u"清除图表数据"_s);
-    Button22 = NewButton(u"Button22"_s, u"将图形保存为图片"_s);
-    for (QPushButton* b : {Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20, Button21, Button22})
-        buttons->addWidget(b);
-    box->addWidget(Panel15);
-    column->addWidget(GroupBox10);
-    column->addStretch(1);
 }

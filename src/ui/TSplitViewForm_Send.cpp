@@ -126,8 +126,8 @@ void TSplitViewForm::Button8Click()
     const int format = ComboBox6->currentIndex();
     const TSendEnding ending = TSendEnding(ComboBoxEndBlock->currentIndex());
     const auto send = [this, device, text, format, ending] {
-        if (TJvHidDevice* hid = CheckHID(device)) {
-            HidBlockSend(hid, text);
+        if (TJvHidDevice* hid = FDevices->CheckHID(device)) {
+            FDevices->HidBlockSend(hid, text);
             return;
         }
         TCvComPortObj* obj = GetDeciceByFullName(device);
@@ -265,8 +265,8 @@ void TSplitViewForm::Button3Click() { Timer1->stop(); }
 void TSplitViewForm::Timer1Timer() {
     if (!LoopTargetPort || !LoopTargetPort->Connected()) return;
     // A file being sent is not interleaved with loop texts: the turn is skipped, and said so.
-    if (FFileSend) {
-        if (FFileSend->SkippedTurns++ == 0)
+    if (SendingFile()) {
+        if (FFileSender->SkipTurn())
             LoopTargetPort->Log(Msg(u"Loop sending skips its turns while a file is being sent."_s));
         return;
     }

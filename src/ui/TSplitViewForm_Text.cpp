@@ -18,10 +18,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString SettingsPathOf(const TSplitViewForm* f, const QString& fullName) {
-    return f->CorvaneCfgDir + u"Setting/"_s + SafeFileNamePart(fullName) + u".ini"_s;
-}
-
 int IndexOfEncoding(TTextEncoding e) {
     for (int i = 0; i < int(std::size(kTextEncodings)); ++i)
         if (kTextEncodings[i] == e) return i;
@@ -107,7 +103,7 @@ void TSplitViewForm::ShowTextOptions(TCvComPortObj* Obj) {
 }
 
 void TSplitViewForm::StoreTextOptions(TCvComPortObj* Obj) {
-    Obj->StoreSettings(stIniFile, SettingsPathOf(this, Obj->FComportFullName));
+    Obj->StoreSettings(stIniFile, FDevices->SettingsPathOf(Obj->FComportFullName));
     ShowTextOptions(Obj);
 }
 

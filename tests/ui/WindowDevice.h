@@ -45,7 +45,7 @@ struct WindowDevice {
         memo->show();
         obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
                                receiveFormat, memo, false, false, false, false, true);
-        w.CvComPortList.append({name, obj});
+        w.Devices()->Adopt(name, obj);
         w.ComboBoxEx1->addItem(name);
         w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->count() - 1);
         obj->Open();

@@ -146,7 +146,7 @@ void TstDevices::noSerialPort()
     QFETCH(QString, caption);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->CvHIDDeviceList = hid;
+    w->CvHIDDeviceList() = hid;
     w->Button4->click();
     QCOMPARE(w->ComboBoxEx1->count(), hid.size());
     QCOMPARE(w->Button2->text(), caption);
@@ -523,7 +523,7 @@ void TstDevices::portMatchesWholeName()
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     const QStringList names{u"USB Serial Port (COM3)"_s, u"USB Serial Port (COM30)"_s};
-    for (const QString& n : names) w->CvComPortList.append({n, new TCvComPortObj(nullptr, n)});
+    for (const QString& n : names) w->Devices()->Adopt(n, new TCvComPortObj(nullptr, n));
     TCvComPortObj* want = entry < 0 ? nullptr : w->GetDeciceByFullName(names.at(entry));
     QCOMPARE(w->GetDeciceByPort(port), want);
     // A removal of that port closes nothing else and keeps the list as the system has it.

@@ -8,6 +8,7 @@
 #include "TNotebook.h"
 #include "TStringGrid.h"
 #include "TTabSet.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QAbstractButton>
@@ -355,8 +356,8 @@ void TstLanguage::labelsWithoutRowKeepTheirText()
     UiTestEnv env;
     TSplitViewForm w{QLocale(u"zh_CN"_s)};
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(w.Label16->text(), u"X:"_s);
-        QCOMPARE(w.Label17->text(), u"Y: "_s);
+        QCOMPARE(Ui::Find<QLabel>(w, u"Label16"_s)->text(), u"X:"_s);
+        QCOMPARE(Ui::Find<QLabel>(w, u"Label17"_s)->text(), u"Y: "_s);
         QCOMPARE(w.CloseTheDevice1->text(), u"Close Current Device"_s);
         w.CheckBox6->click();
     }

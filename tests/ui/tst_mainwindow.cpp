@@ -1,5 +1,6 @@
 #include "CvLanguage.h"
 #include "TCvChart.h"
+#include "TCvChartPanel.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -96,6 +97,8 @@ void TstMainWindow::everyRegionAndControlExists()
 
     QCOMPARE(w->Notebook2->PageCount(), 3);
     QCOMPARE(w->Chart1->parentWidget(), w->Notebook2->widget(1));
+    // The graphic page is the panel the chart tests drive, bound to the chart in the centre.
+    QCOMPARE(w->findChild<TCvChartPanel*>()->Page()->Chart(), w->Chart1);
     QCOMPARE(w->W4207315->parentWidget(), w->Notebook2->widget(2));
     QCOMPARE(w->SV_L->OpenedWidth(), 318);
     QCOMPARE(w->SV_R->OpenedWidth(), 321);
