@@ -11,6 +11,7 @@
 #include "TLogMemo.h"
 #include "TLogModel.h"
 #include "TSplitViewForm.h"
+#include "UiFind.h"
 
 #include <QComboBox>
 #include <QTest>
@@ -40,14 +41,15 @@ struct WindowDevice {
     {
         name = QStringLiteral("Virtual Port (%1)").arg(pty->SlavePath());
         obj = new TCvComPortObj(nullptr, name);
-        auto* memo = new TLogMemo(w.Panel1);
+        auto* memo = new TLogMemo(Ui::Find<QWidget>(w, QStringLiteral("Panel1")));
         memo->resize(300, 200);
         memo->show();
         obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
                                receiveFormat, memo, false, false, false, false, true);
         w.Devices()->Adopt(name, obj);
-        w.ComboBoxEx1->addItem(name);
-        w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->count() - 1);
+        Ui::Find<QComboBox>(w, QStringLiteral("ComboBoxEx1"))->addItem(name);
+        Ui::Find<QComboBox>(w, QStringLiteral("ComboBoxEx1"))
+            ->setCurrentIndex(Ui::Find<QComboBox>(w, QStringLiteral("ComboBoxEx1"))->count() - 1);
         obj->Open();
         return obj;
     }
@@ -70,7 +72,7 @@ struct WindowDevice {
 // not apply it yet: the receive format of ComboBox7.
 inline void SyncReceiveFormat(TSplitViewForm& w, TCvComPortObj* obj)
 {
-    const int want = w.ComboBox7->currentIndex();
+    const int want = Ui::Find<QComboBox>(w, QStringLiteral("ComboBox7"))->currentIndex();
     if (obj->FReceiveFormat.load() == want) return;
     const TCvComPortObjPara p = obj->GetConfiguration();
     obj->CvComPortObjInit2(p.ComportFullName, p.Port, p.BaudRate, p.DataBits, p.StopBits, p.ParityBits,

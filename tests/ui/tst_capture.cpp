@@ -2,6 +2,7 @@
 // receive format with its text-file, data-file and spreadsheet targets, over real ptys.
 
 #include "CvMessages.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -47,9 +48,10 @@ void TstCapture::logFileWrittenAtOpen()
     w->show();
     QVERIFY(w->AddVirtualPort(pty.SlavePath()));
     const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
-    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(name));
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name));
     w->ComboBoxEx1Change();
-    w->Button2->click();
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
     TCvComPortObj* obj = w->GetDeciceByFullName(name);
     QVERIFY(obj && obj->Connected());
 
@@ -87,9 +89,9 @@ void TstCapture::autoSaveWritesEveryOpenPortAndKeepsThemOpen()
     QVERIFY(fileA.endsWith(u".log"_s));
     QVERIFY(fileA != fileB);
 
-    w->Timer2->setInterval(30);
-    w->CheckBox8->setChecked(true);
-    QVERIFY(w->Timer2->isActive());
+    Ui::Find<QTimer>(*w, u"Timer2"_s)->setInterval(30);
+    Ui::Find<QCheckBox>(*w, u"CheckBox8"_s)->setChecked(true);
+    QVERIFY(Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
     QTRY_VERIFY(QFile::exists(fileA) && QFile::exists(fileB));
     QVERIFY(ReadFile(fileA).contains("line of A\r\n"));
     QVERIFY(ReadFile(fileB).contains("line of B\r\n"));
@@ -99,8 +101,8 @@ void TstCapture::autoSaveWritesEveryOpenPortAndKeepsThemOpen()
     a.Receive("after save");
     QTRY_VERIFY(ReadFile(fileA).contains("after save"));
 
-    w->CheckBox8->setChecked(false);
-    QVERIFY(!w->Timer2->isActive());
+    Ui::Find<QCheckBox>(*w, u"CheckBox8"_s)->setChecked(false);
+    QVERIFY(!Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
     QVERIFY(env.boxes.isEmpty());
 }
 
@@ -153,9 +155,9 @@ void TstCapture::textCapture()
     a.Attach(*w);
     const QString path = env.tmp.filePath(file);
     w->SaveDialog1 = [&] { return path; };
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     SyncReceiveFormat(*w, a.obj);
-    QCOMPARE(w->ComboBox7->currentIndex(), int(rfFile));
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->currentIndex(), int(rfFile));
     QCOMPARE(a.obj->FFileStreamName, path);
     QVERIFY(a.Lines().contains(Msg(u"Data file save to %1"_s).arg(path)));
     QVERIFY(!a.obj->FileStream());
@@ -189,7 +191,7 @@ void TstCapture::dataCaptureThenClose()
         asked << path;
         return path;
     };
-    w->ComboBox7->setCurrentIndex(rfFile);
+    Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->setCurrentIndex(rfFile);
     w->ComboBox7Change();
     SyncReceiveFormat(*w, a.obj);
     QVERIFY(a.obj->FileStream());
@@ -201,14 +203,14 @@ void TstCapture::dataCaptureThenClose()
     a.Receive(second);
     QTRY_COMPARE(a.obj->FComProcessedCount.load(), qint64(first.size() + second.size()));
 
-    w->Button14->click();
+    Ui::Find<QPushButton>(*w, u"Button14"_s)->click();
     QVERIFY(!a.obj->FileStream());
     QVERIFY(a.obj->FFileStreamName.isEmpty());
-    QCOMPARE(w->ComboBox7->currentIndex(), int(rfAscii));
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->currentIndex(), int(rfAscii));
     QCOMPARE(ReadFile(path), first + second);
 
     // The next "File" selection asks again.
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     QCOMPARE(asked.size(), 2);
     QVERIFY(a.obj->FileStream());
     QVERIFY(env.boxes.isEmpty());
@@ -222,8 +224,8 @@ void TstCapture::cancelledDialogFallsBackToAscii()
     w->show();
     a.Attach(*w);
     w->SaveDialog1 = [] { return QString(); };
-    w->Button13->click();
-    QCOMPARE(w->ComboBox7->currentIndex(), int(rfAscii));
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->currentIndex(), int(rfAscii));
     QVERIFY(a.obj->FFileStreamName.isEmpty());
     QVERIFY(!a.Lines().join(u'\n').contains(Msg(u"Data file save to %1"_s).section(u'%', 0, 0)));
 }
@@ -245,14 +247,14 @@ void TstCapture::unwritableCapture()
     a.Attach(*w);
     const QString path = env.tmp.filePath(file);
     w->SaveDialog1 = [&] { return path; };
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     SyncReceiveFormat(*w, a.obj);
     a.Receive("one");
     a.Receive("two");
     const QStringList lines = a.Lines();
     QCOMPARE(lines.filter(Msg(u"Can not write file %1: %2"_s).arg(path, QString())).size(), 1);
     // Receiving goes on: back in ASCII the next bytes are shown.
-    w->Button14->click();
+    Ui::Find<QPushButton>(*w, u"Button14"_s)->click();
     SyncReceiveFormat(*w, a.obj);
     a.Receive("three");
     QTRY_VERIFY(a.Lines().join(u'\n').contains(u"three"_s));
@@ -273,7 +275,7 @@ void TstCapture::spreadsheetCapture()
     });
     const QString path = env.tmp.filePath(u"cap.XLSX"_s);
     w->SaveDialog1 = [&] { return path; };
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     SyncReceiveFormat(*w, a.obj);
     SetExcelAppFactory(old);
     QVERIFY(app);
@@ -291,7 +293,7 @@ void TstCapture::spreadsheetCapture()
         QVERIFY(!app->Cells(r, 1).Value().isValid() || app->Cells(r, 1).Value().toString().isEmpty());
     }
     // Closing keeps the spreadsheet open outside.
-    w->Button14->click();
+    Ui::Find<QPushButton>(*w, u"Button14"_s)->click();
     QVERIFY(app);
     QVERIFY(a.obj->FFileStreamName.isEmpty());
     delete app.data();
@@ -307,7 +309,7 @@ void TstCapture::spreadsheetMissing()
     const TExcelAppFactory old = SetExcelAppFactory([](QWidget*) { return static_cast<TCvExcelApp*>(nullptr); });
     const QString path = env.tmp.filePath(u"cap.xls"_s);
     w->SaveDialog1 = [&] { return path; };
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     SyncReceiveFormat(*w, a.obj);
     SetExcelAppFactory(old);
     const QStringList lines = a.Lines();
@@ -334,7 +336,7 @@ void TstCapture::spreadsheetGoesOn() {
     });
     const QString path = env.tmp.filePath(u"cap.xlsx"_s);
     w->SaveDialog1 = [&] { return path; };
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     SyncReceiveFormat(*w, a.obj);
     QCOMPARE(apps.size(), 1);
 
@@ -364,8 +366,8 @@ void TstCapture::spreadsheetGoesOn() {
     QCOMPARE(a.Lines().filter(u"The spreadsheet window was closed"_s).size(), 1);
 
     // A new capture starts its new workbook at row 1.
-    w->Button14->click();
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button14"_s)->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     SyncReceiveFormat(*w, a.obj);
     QCOMPARE(apps.size(), 3);
     a.Receive(QByteArray("\x09", 1));

@@ -1,6 +1,7 @@
 // Millisecond time stamps, hex lines that end at a receive gap and the checksum
 // calculator of the block-send page, over real ptys, and their return after a restart.
 
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -21,11 +22,14 @@ namespace {
 // The panel's options reach the selected device the way a click on one of them does.
 void ApplyPanel(TSplitViewForm& w, int receiveFormat, bool time, bool lineNumbers)
 {
-    w.ComboBox7->setCurrentIndex(receiveFormat);
-    if (w.CheckBox25->isChecked() != time) w.CheckBox25->click();
-    if (w.CheckBox3->isChecked()) w.CheckBox3->click();
-    if (w.CheckBox9->isChecked()) w.CheckBox9->click(); // hex without the character column
-    if (w.CheckBox4->isChecked() != lineNumbers) w.CheckBox4->click();
+    Ui::Find<QComboBox>(w, u"ComboBox7"_s)->setCurrentIndex(receiveFormat);
+    if (Ui::Find<QCheckBox>(w, u"CheckBox25"_s)->isChecked() != time)
+        Ui::Find<QCheckBox>(w, u"CheckBox25"_s)->click();
+    if (Ui::Find<QCheckBox>(w, u"CheckBox3"_s)->isChecked()) Ui::Find<QCheckBox>(w, u"CheckBox3"_s)->click();
+    if (Ui::Find<QCheckBox>(w, u"CheckBox9"_s)->isChecked())
+        Ui::Find<QCheckBox>(w, u"CheckBox9"_s)->click(); // hex without the character column
+    if (Ui::Find<QCheckBox>(w, u"CheckBox4"_s)->isChecked() != lineNumbers)
+        Ui::Find<QCheckBox>(w, u"CheckBox4"_s)->click();
 }
 
 QStringList NonEmpty(const QStringList& lines)
@@ -86,7 +90,7 @@ void TstDebugOptions::msTimeStamps()
     a.Attach(*w);
     ApplyPanel(*w, format, true, false);
     QCOMPARE(a.obj->FReceiveFormat.load(), format);
-    if (ms) w->CheckBoxMsTime->click();
+    if (ms) Ui::Find<QCheckBox>(*w, u"CheckBoxMsTime"_s)->click();
     QCOMPARE(a.obj->FShowMilliseconds, ms);
     a.Receive(bytes);
     const QRegularExpression re(pattern);
@@ -108,11 +112,13 @@ void TstDebugOptions::msTimeStampsInMainLog()
     QFETCH(QString, pattern);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    if (w->CheckBox4->isChecked()) w->CheckBox4->click();
-    if (!w->CheckBox25->isChecked()) w->CheckBox25->click();
-    if (ms) w->CheckBoxMsTime->click();
+    if (Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked())
+        Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->click();
+    if (!Ui::Find<QCheckBox>(*w, u"CheckBox25"_s)->isChecked())
+        Ui::Find<QCheckBox>(*w, u"CheckBox25"_s)->click();
+    if (ms) Ui::Find<QCheckBox>(*w, u"CheckBoxMsTime"_s)->click();
     w->MainLogPrint(u"marker"_s);
-    const TLogModel& m = w->Memo1->Model();
+    const TLogModel& m = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model();
     const QString last = m.Line(m.LineCount() - 1);
     QVERIFY2(QRegularExpression(pattern).match(last).hasMatch(), qPrintable(last));
 }
@@ -157,8 +163,8 @@ void TstDebugOptions::hexGapLines()
     w->show();
     a.Attach(*w);
     ApplyPanel(*w, rfHex, false, true);
-    w->SpinHexGapMs->setValue(gapMs);
-    if (gapLines) w->CheckBoxHexGap->click();
+    Ui::Find<QSpinBox>(*w, u"SpinHexGapMs"_s)->setValue(gapMs);
+    if (gapLines) Ui::Find<QCheckBox>(*w, u"CheckBoxHexGap"_s)->click();
     QCOMPARE(a.obj->FHexGapLines.load(), gapLines);
     QCOMPARE(a.obj->FHexGapMs.load(), gapMs);
     if (pauseMs < 0) {
@@ -194,8 +200,8 @@ void TstDebugOptions::hexGapLinesBehindABacklog()
     w->show();
     a.Attach(*w);
     ApplyPanel(*w, rfHex, false, false);
-    w->SpinHexGapMs->setValue(50);
-    if (gapLines) w->CheckBoxHexGap->click();
+    Ui::Find<QSpinBox>(*w, u"SpinHexGapMs"_s)->setValue(50);
+    if (gapLines) Ui::Find<QCheckBox>(*w, u"CheckBoxHexGap"_s)->click();
     QCoreApplication::processEvents();
     // From here on the event loop does not run: the window applies no display change, so
     // the worker stops once its queue of changes is full, and the port is read by hand.
@@ -247,9 +253,9 @@ void TstDebugOptions::hexGapLineTakesTheArrivalTime()
     w->show();
     a.Attach(*w);
     ApplyPanel(*w, rfHex, true, false);
-    w->CheckBoxMsTime->click();
-    w->SpinHexGapMs->setValue(1500);
-    w->CheckBoxHexGap->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBoxMsTime"_s)->click();
+    Ui::Find<QSpinBox>(*w, u"SpinHexGapMs"_s)->setValue(1500);
+    Ui::Find<QCheckBox>(*w, u"CheckBoxHexGap"_s)->click();
     const QDateTime before = QDateTime::currentDateTime();
     a.Receive("\x01\x02");
     const QDateTime read = QDateTime::currentDateTime();
@@ -289,15 +295,15 @@ void TstDebugOptions::crcAppend()
     w->show();
     a.Attach(*w);
     const QString digits = u"31 32 33 34 35 36 37 38 39"_s; // "123456789"
-    w->Memo2->setPlainText(digits + u"\n"_s);
-    w->ComboCrcKind->setCurrentIndex(kind);
-    QCOMPARE(w->EditCrcResult->text(), result);
-    QVERIFY(w->EditCrcResult->isReadOnly());
-    w->ButtonCrcAppend->click();
-    QCOMPARE(w->Memo2->toPlainText(), digits + u' ' + appended);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(digits + u"\n"_s);
+    Ui::Find<QComboBox>(*w, u"ComboCrcKind"_s)->setCurrentIndex(kind);
+    QCOMPARE(Ui::Find<QLineEdit>(*w, u"EditCrcResult"_s)->text(), result);
+    QVERIFY(Ui::Find<QLineEdit>(*w, u"EditCrcResult"_s)->isReadOnly());
+    Ui::Find<QPushButton>(*w, u"ButtonCrcAppend"_s)->click();
+    QCOMPARE(Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->toPlainText(), digits + u' ' + appended);
     // The block with its checksum goes out in hex format, checksum bytes last.
-    w->ComboBox6->setCurrentIndex(sfHex);
-    w->Button8->click();
+    Ui::Find<QComboBox>(*w, u"ComboBox6"_s)->setCurrentIndex(sfHex);
+    Ui::Find<QPushButton>(*w, u"Button8"_s)->click();
     QCOMPARE(a.pty->Read(9 + sent.size()), QByteArray("123456789") + sent);
 }
 
@@ -317,13 +323,15 @@ void TstDebugOptions::crcInvalidHex()
     QFETCH(QString, message);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->Memo2->setPlainText(block);
-    w->ButtonCrcCalc->click();
-    QVERIFY2(w->EditCrcResult->text().contains(message), qPrintable(w->EditCrcResult->text()));
-    QCOMPARE(w->ButtonCrcAppend->text(), u"Append"_s); // English captions in an English start
-    w->ButtonCrcAppend->click();
-    QCOMPARE(w->Memo2->toPlainText(), block);
-    QVERIFY(w->EditCrcResult->text().contains(message));
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(block);
+    Ui::Find<QPushButton>(*w, u"ButtonCrcCalc"_s)->click();
+    QVERIFY2(Ui::Find<QLineEdit>(*w, u"EditCrcResult"_s)->text().contains(message),
+             qPrintable(Ui::Find<QLineEdit>(*w, u"EditCrcResult"_s)->text()));
+    QCOMPARE(Ui::Find<QPushButton>(*w, u"ButtonCrcAppend"_s)->text(),
+             u"Append"_s); // English captions in an English start
+    Ui::Find<QPushButton>(*w, u"ButtonCrcAppend"_s)->click();
+    QCOMPARE(Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->toPlainText(), block);
+    QVERIFY(Ui::Find<QLineEdit>(*w, u"EditCrcResult"_s)->text().contains(message));
     QVERIFY(env.boxes.isEmpty());
 }
 
@@ -332,14 +340,14 @@ void TstDebugOptions::optionsSurviveRestart()
     UiTestEnv env;
     {
         auto w = UiTestEnv::Start("en_US");
-        QVERIFY(!w->CheckBoxMsTime->isChecked());
-        QVERIFY(!w->CheckBoxHexGap->isChecked());
-        QCOMPARE(w->SpinHexGapMs->value(), 20);
-        QCOMPARE(w->ComboCrcKind->currentIndex(), 0);
-        w->CheckBoxMsTime->click();
-        w->CheckBoxHexGap->click();
-        w->SpinHexGapMs->setValue(250);
-        w->ComboCrcKind->setCurrentIndex(2);
+        QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBoxMsTime"_s)->isChecked());
+        QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBoxHexGap"_s)->isChecked());
+        QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinHexGapMs"_s)->value(), 20);
+        QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboCrcKind"_s)->currentIndex(), 0);
+        Ui::Find<QCheckBox>(*w, u"CheckBoxMsTime"_s)->click();
+        Ui::Find<QCheckBox>(*w, u"CheckBoxHexGap"_s)->click();
+        Ui::Find<QSpinBox>(*w, u"SpinHexGapMs"_s)->setValue(250);
+        Ui::Find<QComboBox>(*w, u"ComboCrcKind"_s)->setCurrentIndex(2);
         w->close();
     }
     const QByteArray ini = ReadFile(env.SettingDir() + u"Corvane.ini"_s);
@@ -347,10 +355,10 @@ void TstDebugOptions::optionsSurviveRestart()
     QVERIFY(ini.contains("CRCKIND=2"));
     PtyPair pty;
     auto w = UiTestEnv::Start("en_US");
-    QVERIFY(w->CheckBoxMsTime->isChecked());
-    QVERIFY(w->CheckBoxHexGap->isChecked());
-    QCOMPARE(w->SpinHexGapMs->value(), 250);
-    QCOMPARE(w->ComboCrcKind->currentIndex(), 2);
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBoxMsTime"_s)->isChecked());
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBoxHexGap"_s)->isChecked());
+    QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinHexGapMs"_s)->value(), 250);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboCrcKind"_s)->currentIndex(), 2);
     // A device found after the start takes the restored options.
     QVERIFY(w->AddVirtualPort(pty.SlavePath()));
     TCvComPortObj* obj = w->GetDeciceByFullName(u"Virtual Port (%1)"_s.arg(pty.SlavePath()));

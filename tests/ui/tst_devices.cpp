@@ -7,6 +7,7 @@
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QAction>
@@ -62,15 +63,16 @@ struct Rig {
     TCvComPortObj* Obj(const PtyPair& p) const { return w->GetDeciceByFullName(Name(p)); }
     void Select(const PtyPair& p)
     {
-        w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(Name(p)));
+        Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+            ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(Name(p)));
         w->ComboBoxEx1Change();
     }
     void Press(const PtyPair& p)
     {
         Select(p);
-        w->Button2->click();
+        Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
     }
-    QStringList Memo1() const { return Lines(w->Memo1); }
+    QStringList Memo1() const { return Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)); }
 };
 
 } // namespace
@@ -117,9 +119,9 @@ private slots:
 void TstDevices::listsVirtualPortsInOrder()
 {
     Rig r;
-    QCOMPARE(r.w->ComboBoxEx1->count(), 2);
-    QCOMPARE(r.w->ComboBoxEx1->itemText(0), Name(r.a));
-    QCOMPARE(r.w->ComboBoxEx1->itemText(1), Name(r.b));
+    QCOMPARE(Ui::Find<QComboBox>(*r.w, u"ComboBoxEx1"_s)->count(), 2);
+    QCOMPARE(Ui::Find<QComboBox>(*r.w, u"ComboBoxEx1"_s)->itemText(0), Name(r.a));
+    QCOMPARE(Ui::Find<QComboBox>(*r.w, u"ComboBoxEx1"_s)->itemText(1), Name(r.b));
     QCOMPARE(r.w->GetCurrentDeviceName(), Name(r.a));
     QCOMPARE(r.Obj(r.a)->Port(), r.a.SlavePath());
     QCOMPARE(r.w->GetDeciceByPort(r.b.SlavePath()), r.Obj(r.b));
@@ -147,11 +149,11 @@ void TstDevices::noSerialPort()
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     w->CvHIDDeviceList() = hid;
-    w->Button4->click();
-    QCOMPARE(w->ComboBoxEx1->count(), hid.size());
-    QCOMPARE(w->Button2->text(), caption);
-    w->Button2->click();
-    QCOMPARE(HasLine(Lines(w->Memo1), u"No device found"_s), hid.isEmpty());
+    Ui::Find<QPushButton>(*w, u"Button4"_s)->click();
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->count(), hid.size());
+    QCOMPARE(Ui::Find<QPushButton>(*w, u"Button2"_s)->text(), caption);
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
+    QCOMPARE(HasLine(Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)), u"No device found"_s), hid.isEmpty());
 }
 
 void TstDevices::openTwoThenClose_data()
@@ -166,53 +168,54 @@ void TstDevices::openTwoThenClose()
     QFETCH(bool, holderFirst);
     Rig r;
     TSplitViewForm& w = *r.w;
-    const QString product = w.Notebook2->PageCaption(0);
-    const QString wave = w.Notebook2->PageCaption(1);
-    const QString help = w.Notebook2->PageCaption(2);
+    const QString product = Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(0);
+    const QString wave = Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(1);
+    const QString help = Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(2);
 
     r.Press(r.a);
     TCvComPortObj* A = r.Obj(r.a);
     QVERIFY(A->Connected());
     QCOMPARE(w.Memo1Tag(), A);
-    QCOMPARE(A->LogMemo(), w.Memo1);
+    QCOMPARE(A->LogMemo(), Ui::Find<TLogMemo>(w, u"Memo1"_s));
     QVERIFY(HasLine(r.Memo1(), u"Device "_s + Name(r.a) + u" was opened."_s));
 
     r.Press(r.b);
     TCvComPortObj* B = r.Obj(r.b);
     QVERIFY(B->Connected());
     const QStringList pages{Name(r.a), Name(r.b), wave, help};
-    QCOMPARE(w.Notebook2->PageCaptions(), pages);
-    QCOMPARE(w.TabSet2->Tabs(), pages);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions(), pages);
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->Tabs(), pages);
     const QStringList bLog = Lines(B->LogMemo());
     QVERIFY(!bLog.isEmpty());
     QVERIFY(bLog.first().endsWith(BannerLines(u"EN"_s).first())); // the banner
     QVERIFY(HasLine(bLog, u"Device "_s + Name(r.b) + u" was opened."_s));
-    QCOMPARE(w.TabSet2->currentIndex(), 1);
-    QCOMPARE(w.Button2->text(), u"Close The Device "_s + r.b.SlavePath());
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->currentIndex(), 1);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"Button2"_s)->text(), u"Close The Device "_s + r.b.SlavePath());
 
     if (holderFirst) {
         r.Press(r.a);
         QVERIFY(!A->Connected());
         QVERIFY(HasLine(r.Memo1(), u"Device "_s + r.a.SlavePath() + u" was closed."_s));
-        QCOMPARE(w.Notebook2->PageCaption(0), product);
-        QCOMPARE(w.TabSet2->currentIndex(), 0);
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(0), product);
+        QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->currentIndex(), 0);
         QCOMPARE(w.Memo1Tag(), nullptr);
-        QVERIFY(A->LogMemo() != w.Memo1);
+        QVERIFY(A->LogMemo() != Ui::Find<TLogMemo>(w, u"Memo1"_s));
         QVERIFY(B->Connected());
     }
     const int memoLines = r.Memo1().size();
     r.Press(r.b);
     QVERIFY(!B->Connected());
-    QVERIFY(!w.Notebook2->PageCaptions().contains(Name(r.b)));
-    QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
-    QCOMPARE(w.TabSet2->currentIndex(), 0);
+    QVERIFY(!Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().contains(Name(r.b)));
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->Tabs(),
+             Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions());
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->currentIndex(), 0);
     QCOMPARE(r.Memo1().size(), memoLines);
     const QByteArray saved = ReadFile(w.CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(r.b.SlavePath()) + ".log");
     QVERIFY(saved.contains("was opened."));
     if (!holderFirst) {
         // The holder is the selected device again.
         QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
-        QCOMPARE(w.Button2->text(), u"Close The Device "_s + r.a.SlavePath());
+        QCOMPARE(Ui::Find<QPushButton>(w, u"Button2"_s)->text(), u"Close The Device "_s + r.a.SlavePath());
     }
     // Settings stored at closing.
     QVERIFY(QFile::exists(r.env.SettingDir() + SafeFileNamePart(Name(r.b)) + ".ini"));
@@ -242,17 +245,17 @@ void TstDevices::busyPortKeepsPlacement()
     QVERIFY(HasLine(log, u"Can not open  "_s + Name(r.b)));
     QVERIFY(HasLine(log, u"Unable to open com port (Error: 16, Device or resource busy)"_s));
     QVERIFY(HasLine(log, u"The port is in use by another program."_s));
-    const QStringList pages = w.Notebook2->PageCaptions();
+    const QStringList pages = Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions();
     QCOMPARE(pages.count(Name(r.b)), 1);
     if (onOwnPage) QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
     else QCOMPARE(w.Memo1Tag(), B);
 
     r.Press(r.b);
-    QCOMPARE(w.Notebook2->PageCaptions(), pages);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions(), pages);
     ::close(fd);
     r.Press(r.b);
     QVERIFY(B->Connected());
-    QCOMPARE(w.Notebook2->PageCaptions(), pages);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions(), pages);
 }
 
 void TstDevices::captions_data()
@@ -274,8 +277,8 @@ void TstDevices::captions()
     Rig r(locale.constData());
     r.Select(r.a);
     if (open) r.Press(r.a);
-    QCOMPARE(r.w->Button2->text(), prefix + r.a.SlavePath());
-    QCOMPARE(r.w->ComboBox1->isEnabled(), !open);
+    QCOMPARE(Ui::Find<QPushButton>(*r.w, u"Button2"_s)->text(), prefix + r.a.SlavePath());
+    QCOMPARE(Ui::Find<QComboBox>(*r.w, u"ComboBox1"_s)->isEnabled(), !open);
 }
 
 void TstDevices::virtualPortMenuFollowsLanguage()
@@ -293,7 +296,7 @@ void TstDevices::virtualPortMenuFollowsLanguage()
     });
     add->trigger();
     QCOMPARE(asked, u"要添加的串口路径（/dev/pts/N 或 socat 链接）："_s);
-    w->CheckBox6->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox6"_s)->click();
     QCOMPARE(add->text(), u"Add Virtual Port..."_s);
     QCOMPARE(remove->text(), u"Remove Virtual Port..."_s);
     remove->trigger();
@@ -314,8 +317,8 @@ void TstDevices::stopBitsAsApplied()
     QFETCH(int, stopBits);
     Rig r;
     r.Select(r.a);
-    r.w->ComboBox3->setCurrentIndex(stopBits);
-    r.w->Button2->click(); // the holder logs into Memo1
+    Ui::Find<QComboBox>(*r.w, u"ComboBox3"_s)->setCurrentIndex(stopBits);
+    Ui::Find<QPushButton>(*r.w, u"Button2"_s)->click(); // the holder logs into Memo1
     QVERIFY(r.Obj(r.a)->Connected());
     const QString note = u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s;
     QCOMPARE(r.Memo1().filter(note).size(), stopBits == sbOne5StopBits ? 1 : 0);
@@ -346,11 +349,11 @@ void TstDevices::customBaudRate()
         asked = prompt + u'|' + value;
         return answer;
     });
-    r.w->ComboBox1->setCurrentIndex(0);
+    Ui::Find<QComboBox>(*r.w, u"ComboBox1"_s)->setCurrentIndex(0);
     r.w->ComboBox1Change();
     SetInputBoxPresenter({});
     QCOMPARE(asked, u"Please Input Custom Baudrate:|9600"_s);
-    QCOMPARE(r.w->ComboBox1->currentIndex(), position);
+    QCOMPARE(Ui::Find<QComboBox>(*r.w, u"ComboBox1"_s)->currentIndex(), position);
     QCOMPARE(r.Obj(r.a)->CustomBaudRate(), rate);
     QCOMPARE(r.env.boxes.last(), r.w->ApplicationTitle() + u'|' + box);
     QCOMPARE(HasLine(r.Memo1(), u"You have set custom baudrate to: "_s + answer), position == 0);
@@ -373,19 +376,20 @@ void TstDevices::rightClickOnTabs()
     TSplitViewForm& w = *r.w;
     r.Press(r.a);
     r.Press(r.b);
-    const int index = page >= 0 ? page : w.Notebook2->PageCount() - 2;
-    w.TabSet2->setCurrentIndex(index);
-    QCOMPARE(w.Notebook2->currentIndex(), index);
-    const QString shown = w.Notebook2->PageCaption(index);
+    const int index = page >= 0 ? page : Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCount() - 2;
+    Ui::Find<TTabSet>(w, u"TabSet2"_s)->setCurrentIndex(index);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->currentIndex(), index);
+    const QString shown = Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(index);
 
-    QTest::mousePress(w.TabSet2, Qt::RightButton, {}, w.TabSet2->tabRect(0).center());
-    QCOMPARE(w.PopupMenu1->isVisible(), menu);
-    QCOMPARE(w.Notebook2->currentIndex(), index); // the strip selects no tab
+    QTest::mousePress(Ui::Find<TTabSet>(w, u"TabSet2"_s), Qt::RightButton, {},
+                      Ui::Find<TTabSet>(w, u"TabSet2"_s)->tabRect(0).center());
+    QCOMPARE(Ui::Find<QMenu>(w, u"PopupMenu1"_s)->isVisible(), menu);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->currentIndex(), index); // the strip selects no tab
     if (!menu) return;
-    QCOMPARE(w.CloseTheDevice1->text(), u"Close The Device"_s);
+    QCOMPARE(Ui::Find<QAction>(w, u"CloseTheDevice1"_s)->text(), u"Close The Device"_s);
     QCOMPARE(w.GetCurrentDeviceName(), shown);
-    w.PopupMenu1->hide();
-    w.CloseTheDevice1->trigger();
+    Ui::Find<QMenu>(w, u"PopupMenu1"_s)->hide();
+    Ui::Find<QAction>(w, u"CloseTheDevice1"_s)->trigger();
     QVERIFY(!w.GetDeciceByFullName(shown)->Connected());
 }
 
@@ -411,10 +415,11 @@ void TstDevices::removalClosesPort()
     QTRY_VERIFY(HasLine(r.Memo1(), u"Device "_s + r.b.SlavePath() + u" was removed"_s));
     // Whichever notices first, the port's saved log ends with its removal.
     QVERIFY(ReadFile(w.PortLogFileName(B)).contains((u"Device "_s + Name(r.b) + u" was removed.\r\n"_s).toUtf8()));
-    QVERIFY(!w.Notebook2->PageCaptions().contains(Name(r.b)));
-    QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
+    QVERIFY(!Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().contains(Name(r.b)));
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->Tabs(),
+             Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions());
     QVERIFY(A->Connected());
-    if (peerVanishes) QTRY_COMPARE(w.ComboBoxEx1->findText(Name(r.b)), -1);
+    if (peerVanishes) QTRY_COMPARE(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(Name(r.b)), -1);
     QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
 
     // The holder goes the same way, with its message in Memo1.
@@ -434,10 +439,10 @@ void TstDevices::returningPortKeepsObject()
     // A settings file written now is not read again.
     r.env.WriteSetting(SafeFileNamePart(Name(r.a)) + ".ini", "Port=x\r\nBaudRate=300\r\n");
     QVERIFY(w.RemoveVirtualPort(r.a.SlavePath()));
-    QCOMPARE(w.ComboBoxEx1->findText(Name(r.a)), -1);
+    QCOMPARE(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(Name(r.a)), -1);
     QVERIFY(!w.VirtualPortPaths().contains(r.a.SlavePath()));
     QVERIFY(w.AddVirtualPort(r.a.SlavePath()));
-    QVERIFY(w.ComboBoxEx1->findText(Name(r.a)) >= 0);
+    QVERIFY(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(Name(r.a)) >= 0);
     QCOMPARE(r.Obj(r.a), A);
     QCOMPARE(A->BaudRate(), int(br9600));
     w.WMDeviceChange(TSplitViewForm::DeviceArrival, r.a.SlavePath());
@@ -467,9 +472,9 @@ void TstDevices::panelAtPressRunsOwnPage()
     TSplitViewForm& w = *r.w;
     r.Press(r.a); // A holds the main view at 9600
     r.Select(r.b);
-    w.ComboBox1->setCurrentIndex(br115200);
-    w.ComboBox7->setCurrentIndex(rfHex);
-    w.Button2->click();
+    Ui::Find<QComboBox>(w, u"ComboBox1"_s)->setCurrentIndex(br115200);
+    Ui::Find<QComboBox>(w, u"ComboBox7"_s)->setCurrentIndex(rfHex);
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     TCvComPortObj* B = r.Obj(r.b);
     QVERIFY(B->Connected());
     QCOMPARE(B->BaudRate(), int(br115200));
@@ -495,11 +500,11 @@ void TstDevices::reopenAfterClose()
     for (int round = 0; round < 2; ++round) {
         r.Press(d);
         QVERIFY(obj->Connected());
-        QCOMPARE(obj->LogMemo() == w.Memo1, !onOwnPage);
-        QCOMPARE(w.Notebook2->PageCaptions().count(Name(d)), 1);
+        QCOMPARE(obj->LogMemo() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !onOwnPage);
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().count(Name(d)), 1);
         r.Press(d);
         QVERIFY(!obj->Connected());
-        QCOMPARE(w.Notebook2->PageCaptions().count(Name(d)), 0);
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().count(Name(d)), 0);
     }
     r.Press(d);
     obj->Log(u"after two rounds"_s);
@@ -528,7 +533,7 @@ void TstDevices::portMatchesWholeName()
     QCOMPARE(w->GetDeciceByPort(port), want);
     // A removal of that port closes nothing else and keeps the list as the system has it.
     w->WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, port);
-    QCOMPARE(w->ComboBoxEx1->count(), 0);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->count(), 0);
 }
 
 void TstDevices::addPortFromDeviceListMenu_data()
@@ -546,13 +551,17 @@ void TstDevices::addPortFromDeviceListMenu()
     auto w = UiTestEnv::Start("en_US");
     const QString path = exists ? p.SlavePath() : env.tmp.path() + u"/nope"_s;
     SetInputBoxPresenter([&](const QString&, const QString&, const QString&) { return path; });
-    auto* add = w->ComboBoxEx1->findChild<QAction*>(u"AddVirtualPort1"_s);
+    auto* add = Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findChild<QAction*>(u"AddVirtualPort1"_s);
     QVERIFY(add);
     add->trigger();
     SetInputBoxPresenter({});
-    QCOMPARE(w->ComboBoxEx1->findText(u"Virtual Port (%1)"_s.arg(path)) >= 0, exists);
-    QCOMPARE(HasLine(Lines(w->Memo1), u"Virtual port "_s + path + u" was added"_s), exists);
-    QCOMPARE(HasLine(Lines(w->Memo1), u"Can not add virtual port "_s + path + u": no such file"_s), !exists);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(u"Virtual Port (%1)"_s.arg(path)) >= 0,
+             exists);
+    QCOMPARE(HasLine(Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)), u"Virtual port "_s + path + u" was added"_s),
+             exists);
+    QCOMPARE(HasLine(Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)),
+                     u"Can not add virtual port "_s + path + u": no such file"_s),
+             !exists);
     // Kept for the next run.
     QCOMPARE(ReadFile(w->SettingsFileName()).contains(path.toUtf8()), exists);
 }
@@ -562,19 +571,19 @@ void TstDevices::selectingOpenDeviceShowsItsFormats()
     Rig r;
     TSplitViewForm& w = *r.w;
     r.Select(r.a);
-    w.ComboBox6->setCurrentIndex(sfHex);
-    w.ComboBox7->setCurrentIndex(rfGraphic);
-    w.CheckBox9->setChecked(false);
-    w.Button2->click();
+    Ui::Find<QComboBox>(w, u"ComboBox6"_s)->setCurrentIndex(sfHex);
+    Ui::Find<QComboBox>(w, u"ComboBox7"_s)->setCurrentIndex(rfGraphic);
+    Ui::Find<QCheckBox>(w, u"CheckBox9"_s)->setChecked(false);
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     QVERIFY(r.Obj(r.a)->Connected());
-    w.ComboBox6->setCurrentIndex(sfAscii);
-    w.ComboBox7->setCurrentIndex(rfAscii);
-    w.CheckBox9->setChecked(true);
+    Ui::Find<QComboBox>(w, u"ComboBox6"_s)->setCurrentIndex(sfAscii);
+    Ui::Find<QComboBox>(w, u"ComboBox7"_s)->setCurrentIndex(rfAscii);
+    Ui::Find<QCheckBox>(w, u"CheckBox9"_s)->setChecked(true);
     r.Select(r.b);
     r.Select(r.a);
-    QCOMPARE(w.ComboBox6->currentText(), u"Hexadecimal Format"_s);
-    QCOMPARE(w.ComboBox7->currentText(), u"Graphic"_s);
-    QVERIFY(!w.CheckBox9->isChecked());
+    QCOMPARE(Ui::Find<QComboBox>(w, u"ComboBox6"_s)->currentText(), u"Hexadecimal Format"_s);
+    QCOMPARE(Ui::Find<QComboBox>(w, u"ComboBox7"_s)->currentText(), u"Graphic"_s);
+    QVERIFY(!Ui::Find<QCheckBox>(w, u"CheckBox9"_s)->isChecked());
     QVERIFY(r.Obj(r.a)->Series()); // the waveform it draws into
 }
 
@@ -619,7 +628,7 @@ void TstDevices::openButtonFollowsLanguageWithEmptyList() {
     auto w = UiTestEnv::Start("en_US");
     auto* button = w->findChild<QPushButton*>(u"Button2"_s);
     auto* english = w->findChild<QCheckBox*>(u"CheckBox6"_s);
-    QCOMPARE(w->ComboBoxEx1->count(), 0);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->count(), 0);
     QCOMPARE(button->text(), u"Open The Device"_s);
     english->click();
     QCOMPARE(button->text(), u"打开串口设备"_s);
@@ -641,7 +650,7 @@ void TstDevices::longNameElidedInThePanel() {
     auto w = UiTestEnv::Start("en_US");
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-    w->SV_L->SetOpened(true);
+    Ui::Find<TSplitView>(*w, u"SV_L"_s)->SetOpened(true);
     QVERIFY(w->AddVirtualPort(link));
     const QString name = u"Virtual Port (%1)"_s.arg(link);
     auto* list = w->findChild<QComboBox*>(u"ComboBoxEx1"_s);

@@ -1,5 +1,6 @@
 // File transfer from the main window and the counter panel, over real ptys.
 
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -70,7 +71,7 @@ void TstFileTransfer::sendsInChunksOf32()
     const QByteArray data = Pattern(33);
     const QString path = WriteBytes(env.tmp, u"f33.bin"_s, data);
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     QVERIFY(w->FileStream());
     QCOMPARE(w->FullFileNameLoaded(), path);
     QStringList lines = a.Lines();
@@ -80,7 +81,7 @@ void TstFileTransfer::sendsInChunksOf32()
     QCOMPARE(lines.mid(at + 1, 2), QStringList({u"File Size: 33 Bytes"_s,
                                                 u"This file have been loaded,press the left-bottom button to start sending"_s}));
 
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QCOMPARE(a.pty->Read(33), data);
     QTRY_VERIFY(!w->SendingFile());
     lines = a.Lines();
@@ -96,7 +97,7 @@ void TstFileTransfer::sendsInChunksOf32()
     QVERIFY(w->FullFileNameLoaded().isEmpty());
     // A second press does nothing: the file was released.
     const int count = a.Lines().size();
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QCOMPARE(a.Lines().size(), count);
     QCOMPARE(a.pty->ReadFor(50), QByteArray());
     QVERIFY(env.boxes.isEmpty());
@@ -111,9 +112,9 @@ void TstFileTransfer::emptyFile()
     a.Attach(*w);
     const QString path = WriteBytes(env.tmp, u"empty"_s, {});
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     QVERIFY(a.Lines().contains(u"File Size: 0 Bytes"_s));
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QTRY_VERIFY(!w->SendingFile());
     const QStringList lines = a.Lines();
     QCOMPARE(lines.mid(lines.size() - 2),
@@ -140,7 +141,7 @@ void TstFileTransfer::sizeLimit()
     a.Attach(*w);
     const QString path = WriteBytes(env.tmp, u"big.bin"_s, QByteArray(size, 'x'));
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     const QStringList lines = a.Lines();
     QVERIFY(lines.contains(u"File Size: "_s + QString::number(size) + u" Bytes"_s));
     QCOMPARE(bool(w->FileStream()), loaded);
@@ -159,12 +160,12 @@ void TstFileTransfer::refusals()
         return QString();
     };
     // No device at all: load shows a box, send does nothing and shows nothing.
-    w->ComboBoxEx1->setCurrentIndex(-1);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(-1);
     env.boxes.clear();
     w->Button23Click();
     QCOMPARE(env.boxes, QStringList({w->ApplicationTitle() + u"|     No device is found,please open a device.     "_s}));
     env.boxes.clear();
-    w->ComboBoxEx1->clear();
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->clear();
     w->Button24Click();
     QVERIFY(env.boxes.isEmpty());
 
@@ -226,16 +227,18 @@ void TstFileTransfer::sendLocksItsButtonsAndShowsProgress()
     const QByteArray data = Pattern(512 * 1024);
     const QString path = WriteBytes(env.tmp, u"half.bin"_s, data);
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     QVERIFY(w->FileStream());
     const QString panel = w->StatusPanels[1]->text();
 
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     // The click returns while the file goes out from the event loop.
     QVERIFY(w->SendingFile());
-    QVERIFY(!w->Button23->isEnabled() && !w->Button24->isEnabled());
+    QVERIFY(!Ui::Find<QPushButton>(*w, u"Button23"_s)->isEnabled() &&
+            !Ui::Find<QPushButton>(*w, u"Button24"_s)->isEnabled());
     // Closing stays possible: it stops the send.
-    QVERIFY(w->Button2->isEnabled() && w->CloseTheDevice1->isEnabled());
+    QVERIFY(Ui::Find<QPushButton>(*w, u"Button2"_s)->isEnabled() &&
+            Ui::Find<QAction>(*w, u"CloseTheDevice1"_s)->isEnabled());
     auto* cancel = w->findChild<QPushButton*>(u"Button26"_s);
     QVERIFY(cancel && cancel->isVisible() && cancel->isEnabled());
     const QString progress = w->StatusPanels[1]->text();
@@ -249,7 +252,8 @@ void TstFileTransfer::sendLocksItsButtonsAndShowsProgress()
     QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 60000);
     QTRY_COMPARE(drain.Size(), qint64(data.size()));
     QCOMPARE(drain.Data(), data);
-    QVERIFY(w->Button23->isEnabled() && w->Button24->isEnabled());
+    QVERIFY(Ui::Find<QPushButton>(*w, u"Button23"_s)->isEnabled() &&
+            Ui::Find<QPushButton>(*w, u"Button24"_s)->isEnabled());
     QVERIFY(!cancel->isVisible());
     QCOMPARE(w->StatusPanels[1]->text(), panel);
     const QStringList lines = a.Lines();
@@ -267,9 +271,9 @@ void TstFileTransfer::deviceClosedDuringSendStopsIt()
     PtyDrain drain(a.pty->MasterFd());
     const QString path = WriteBytes(env.tmp, u"half.bin"_s, Pattern(512 * 1024));
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     QTimer::singleShot(0, this, [&] { a.obj->Close(); });
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QTRY_VERIFY(!w->SendingFile());
     const QStringList lines = a.Lines();
     QCOMPARE(lines.last(),
@@ -293,14 +297,14 @@ void TstFileTransfer::otherSendsWaitForTheFile()
     const QByteArray data = Pattern(256 * 1024);
     const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, data);
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
-    w->StringGrid1->SetCells(1, 1, u"1"_s);
-    w->StringGrid1->SetCells(2, 1, u"loop"_s);
-    w->StringGrid1->SetCells(2, 2, u"row"_s);
-    w->UpDown3->SetPosition(0);
-    w->UpDown1->SetPosition(1);
-    w->Memo2->setPlainText(u"block"_s);
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(1, 1, u"1"_s);
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"loop"_s);
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 2, u"row"_s);
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(0);
+    Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(1);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u"block"_s);
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QVERIFY(w->SendingFile());
     w->Button1Click();
     w->Button8Click();
@@ -346,7 +350,7 @@ void TstFileTransfer::stalledDeviceStops() {
     a.Attach(*w);
     const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, Pattern(256 * 1024));
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     // How late a 10 ms timer fires while the send is stuck.
     QElapsedTimer clock;
     qint64 lastTick = -1, worst = 0;
@@ -357,7 +361,7 @@ void TstFileTransfer::stalledDeviceStops() {
         if (lastTick >= 0) worst = qMax(worst, now - lastTick - 10);
         lastTick = now;
     });
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QVERIFY(w->SendingFile());
     QTRY_VERIFY(a.obj->PendingWrites() > 0);
     clock.start();
@@ -388,7 +392,7 @@ void TstFileTransfer::stalledDeviceStops() {
     QCOMPARE(a.Lines().last(), last.arg(sent));
     QVERIFY(!a.Lines().contains(u"File have been sent successfully。"_s));
     QVERIFY(!w->FileStream());
-    QVERIFY(w->Button24->isEnabled());
+    QVERIFY(Ui::Find<QPushButton>(*w, u"Button24"_s)->isEnabled());
     QVERIFY(!w->findChild<QPushButton*>(u"Button26"_s)->isVisible());
     // Cancelled, the port stays open and what the device took is all it gets.
     if (how == u"cancel"_s) QCOMPARE(a.pty->ReadFor(200).size(), sent);
@@ -408,8 +412,8 @@ void TstFileTransfer::stalledDeviceTimesOut() {
     a.obj->SetTimeouts(t);
     const QString path = WriteBytes(env.tmp, u"quarter.bin"_s, Pattern(256 * 1024));
     w->OpenDialog1 = [&] { return path; };
-    w->Button23->click();
-    w->Button24->click();
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 20000);
     const qint64 sent = a.obj->FComSentCount.load();
     const QStringList lines = a.Lines();
@@ -426,13 +430,14 @@ void TstFileTransfer::statusText()
     auto w = UiTestEnv::Start("en_US");
     w->show();
     auto* obj = new TCvComPortObj(nullptr, u"USB Serial Port (COM3)"_s);
-    auto* memo = new TLogMemo(w->Panel1);
+    auto* memo = new TLogMemo(Ui::Find<QWidget>(*w, u"Panel1"_s));
     memo->show();
     obj->CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
                            memo, false, false, false, false, true);
     w->Devices()->Adopt(u"USB Serial Port (COM3)"_s, obj);
-    w->ComboBoxEx1->addItem(u"USB Serial Port (COM3)"_s);
-    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->count() - 1);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->addItem(u"USB Serial Port (COM3)"_s);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->count() - 1);
     obj->ClearLog();
     for (int i = 0; i < 5; ++i) obj->Log(QString(22, QChar(u'a' + i)));
     obj->FComSentCount = 64;
@@ -440,7 +445,7 @@ void TstFileTransfer::statusText()
     QCOMPARE(w->StatusPanels[2]->text(),
              u"COM3 Sent: 64 Bytes/Received: 0 Bytes/Processed: 0 Bytes/Total: 120 Bytes/Lines: 5 /Packs: 0"_s);
     // With no entry selected, the panel keeps its text.
-    w->ComboBoxEx1->setCurrentIndex(-1);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(-1);
     obj->FComSentCount = 65;
     w->StatusBarPrintFileSize();
     QVERIFY(w->StatusPanels[2]->text().startsWith(u"COM3 Sent: 64 "_s));

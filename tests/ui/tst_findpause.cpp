@@ -6,6 +6,7 @@
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QApplication>
@@ -53,9 +54,10 @@ struct Rig {
     TCvComPortObj* Obj(const PtyPair& p) const { return w->GetDeciceByFullName(Name(p)); }
     void Open(const PtyPair& p)
     {
-        w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(Name(p)));
+        Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+            ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(Name(p)));
         w->ComboBoxEx1Change();
-        w->Button2->click();
+        Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
         QVERIFY(Obj(p)->Connected());
     }
     // The device sends bytes; returns when the port object has counted them.
@@ -68,9 +70,10 @@ struct Rig {
     }
     void FillMemo1(const QStringList& lines)
     {
-        w->Memo1->Model().Clear();
-        for (const QString& l : lines) w->Memo1->Model().Add(l);
-        w->Memo1->ClearSelection();
+        Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Clear();
+        for (const QString& l : lines)
+            Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Add(l);
+        Ui::Find<TLogMemo>(*w, u"Memo1"_s)->ClearSelection();
     }
 };
 
@@ -131,7 +134,7 @@ void TstFindPause::findInLog()
     auto* label = r.Find<QLabel>("LabelFindStatus");
     QVERIFY(bar && edit && next && prev && caseBox && label);
     QVERIFY(!bar->isVisible());
-    QTest::keyClick(r.w->Memo1, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s), Qt::Key_F, Qt::ControlModifier);
     QVERIFY(bar->isVisible());
     QTest::keyClicks(edit, text);
     QCOMPARE(edit->text(), text);
@@ -148,16 +151,16 @@ void TstFindPause::findInLog()
     QCOMPARE(label->text(), status);
     qint64 l1, c1, l2, c2;
     if (line < 0) {
-        QVERIFY(!r.w->Memo1->HasMatch());
+        QVERIFY(!Ui::Find<TLogMemo>(*r.w, u"Memo1"_s)->HasMatch());
         return;
     }
-    QVERIFY(r.w->Memo1->HasMatch());
-    QVERIFY(r.w->Memo1->SelectionBounds(l1, c1, l2, c2));
+    QVERIFY(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s)->HasMatch());
+    QVERIFY(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s)->SelectionBounds(l1, c1, l2, c2));
     QCOMPARE(l1, qint64(line));
     QCOMPARE(c1, qint64(col));
     QCOMPARE(l2, qint64(line));
     QCOMPARE(c2, qint64(col + text.size()));
-    QCOMPARE(r.w->Memo1->SelectedText().toLower(), text.toLower());
+    QCOMPARE(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s)->SelectedText().toLower(), text.toLower());
 }
 
 void TstFindPause::escClosesBarOnly()
@@ -166,19 +169,21 @@ void TstFindPause::escClosesBarOnly()
     auto* bar = r.Find<QWidget>("PanelFind");
     auto* edit = r.Find<QLineEdit>("EditFind");
     QVERIFY(bar && edit);
-    const bool left = r.w->SV_L->IsOpened(), right = r.w->SV_R->IsOpened();
-    QTest::keyClick(r.w->Memo1, Qt::Key_F, Qt::ControlModifier);
+    const bool left = Ui::Find<TSplitView>(*r.w, u"SV_L"_s)->IsOpened(),
+               right = Ui::Find<TSplitView>(*r.w, u"SV_R"_s)->IsOpened();
+    QTest::keyClick(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s), Qt::Key_F, Qt::ControlModifier);
     QVERIFY(bar->isVisible());
     QTest::keyClick(edit, Qt::Key_Escape);
     QVERIFY(!bar->isVisible());
-    QCOMPARE(r.w->SV_L->IsOpened(), left);
-    QCOMPARE(r.w->SV_R->IsOpened(), right);
+    QCOMPARE(Ui::Find<TSplitView>(*r.w, u"SV_L"_s)->IsOpened(), left);
+    QCOMPARE(Ui::Find<TSplitView>(*r.w, u"SV_R"_s)->IsOpened(), right);
     // The close button does the same; Esc elsewhere still toggles the side panels.
-    QTest::keyClick(r.w->Memo1, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s), Qt::Key_F, Qt::ControlModifier);
     r.Find<QPushButton>("ButtonFindClose")->click();
     QVERIFY(!bar->isVisible());
-    QTest::keyClick(r.w->Memo1, Qt::Key_Escape);
-    QVERIFY(r.w->SV_L->IsOpened() != left || r.w->SV_R->IsOpened() != right);
+    QTest::keyClick(Ui::Find<TLogMemo>(*r.w, u"Memo1"_s), Qt::Key_Escape);
+    QVERIFY(Ui::Find<TSplitView>(*r.w, u"SV_L"_s)->IsOpened() != left ||
+            Ui::Find<TSplitView>(*r.w, u"SV_R"_s)->IsOpened() != right);
 }
 
 void TstFindPause::ctrlFWhileLogTakesTyping()
@@ -186,7 +191,7 @@ void TstFindPause::ctrlFWhileLogTakesTyping()
     Rig r;
     r.Open(r.a);
     TLogMemo* memo = r.Obj(r.a)->LogMemo();
-    QCOMPARE(memo, r.w->Memo1);
+    QCOMPARE(memo, Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     // Enter in the log starts the prompt: the log takes typing.
     QTest::keyClick(memo, Qt::Key_Return);
     QTRY_VERIFY(!memo->ReadOnly());
@@ -209,7 +214,7 @@ void TstFindPause::findSearchesSelectedPage()
     r.Open(r.a); // writes into the main log
     r.Open(r.b); // gets a page of its own, which is selected
     TLogMemo* memoB = r.Obj(r.b)->LogMemo();
-    QVERIFY(memoB != r.w->Memo1);
+    QVERIFY(memoB != Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     QCOMPARE(r.w->CurrentLogMemo(), memoB);
     r.Receive(r.b, "reply from the second device\r\n");
     QTRY_VERIFY(Shows(memoB, u"second device"_s));
@@ -220,10 +225,10 @@ void TstFindPause::findSearchesSelectedPage()
     QTest::keyClick(edit, Qt::Key_Return);
     QTRY_VERIFY(label->text().startsWith(u"Found"_s));
     QVERIFY(memoB->HasMatch());
-    QVERIFY(!r.w->Memo1->HasMatch());
+    QVERIFY(!Ui::Find<TLogMemo>(*r.w, u"Memo1"_s)->HasMatch());
     // The main log's page does not hold that text.
-    r.w->TabSet2->setCurrentIndex(0);
-    QCOMPARE(r.w->CurrentLogMemo(), r.w->Memo1);
+    Ui::Find<TTabSet>(*r.w, u"TabSet2"_s)->setCurrentIndex(0);
+    QCOMPARE(r.w->CurrentLogMemo(), Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     QTest::keyClick(edit, Qt::Key_Return);
     QTRY_VERIFY(label->text().startsWith(u"Not found"_s));
 }
@@ -248,7 +253,7 @@ void TstFindPause::pauseHoldsLogView()
 {
     Rig r;
     r.Open(r.a);
-    TLogMemo* memo = r.w->Memo1;
+    TLogMemo* memo = Ui::Find<TLogMemo>(*r.w, u"Memo1"_s);
     TCvComPortObj* obj = r.Obj(r.a);
     auto* pause = r.Find<QPushButton>("ButtonPause");
     QVERIFY(pause && pause->isCheckable());
@@ -274,7 +279,7 @@ void TstFindPause::pauseHoldsLogView()
     r.Open(r.b);
     QVERIFY(r.w->CurrentLogMemo() != memo);
     QVERIFY(!pause->isChecked());
-    r.w->TabSet2->setCurrentIndex(0);
+    Ui::Find<TTabSet>(*r.w, u"TabSet2"_s)->setCurrentIndex(0);
     QVERIFY(pause->isChecked());
 
     pause->click();
@@ -291,15 +296,16 @@ void TstFindPause::pauseHoldsLogView()
 void TstFindPause::pauseHoldsChart()
 {
     Rig r;
-    r.w->ComboBox7->setCurrentIndex(rfGraphic);
+    Ui::Find<QComboBox>(*r.w, u"ComboBox7"_s)->setCurrentIndex(rfGraphic);
     r.Open(r.a);
     TCvComPortObj* obj = r.Obj(r.a);
     QCOMPARE(obj->FReceiveFormat.load(), int(rfGraphic));
     auto* series = qobject_cast<TCvFastLineSeries*>(obj->Series());
     QVERIFY(series);
     // The waveform page.
-    r.w->TabSet2->setCurrentIndex(r.w->Notebook2->PageCount() - 2);
-    QTRY_VERIFY(r.w->Chart1->isVisible());
+    Ui::Find<TTabSet>(*r.w, u"TabSet2"_s)
+        ->setCurrentIndex(Ui::Find<TNotebook>(*r.w, u"Notebook2"_s)->PageCount() - 2);
+    QTRY_VERIFY(Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->isVisible());
     // X of the last point drawn.
     const auto lastDrawn = [series] {
         const QLineSeries* line = series->LineSeries();
@@ -312,7 +318,7 @@ void TstFindPause::pauseHoldsChart()
     auto* pause = r.Find<QPushButton>("ButtonPause");
     pause->click();
     QVERIFY(pause->isChecked());
-    QVERIFY(r.w->Chart1->Frozen());
+    QVERIFY(Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->Frozen());
     r.Receive(r.a, QByteArray(40, '\x40'));
     // The points go on into the series; the drawing stays.
     QTRY_COMPARE(series->Count(), 50);
@@ -320,7 +326,7 @@ void TstFindPause::pauseHoldsChart()
     QCOMPARE(lastDrawn(), 9);
 
     pause->click();
-    QVERIFY(!r.w->Chart1->Frozen());
+    QVERIFY(!Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->Frozen());
     QTRY_COMPARE(lastDrawn(), 49);
 }
 
@@ -328,7 +334,7 @@ void TstFindPause::scrolledUpLogStaysWhileDataArrives()
 {
     Rig r;
     r.Open(r.a);
-    TLogMemo* memo = r.w->Memo1;
+    TLogMemo* memo = Ui::Find<TLogMemo>(*r.w, u"Memo1"_s);
     QScrollBar* bar = memo->verticalScrollBar();
     QByteArray burst;
     for (int i = 0; i < 200; ++i) burst += "first " + QByteArray::number(i) + "\r\n";

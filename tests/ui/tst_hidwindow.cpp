@@ -1,5 +1,6 @@
 #include "THidScriptedBackend.h"
 #include "TLogMemo.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QCheckBox>
@@ -30,7 +31,8 @@ namespace {
 QStringList Memo1Lines(TSplitViewForm& w)
 {
     QStringList out;
-    for (qint64 i = 0; i < w.Memo1->Model().LineCount(); ++i) out << w.Memo1->Model().Line(i);
+    for (qint64 i = 0; i < Ui::Find<TLogMemo>(w, u"Memo1"_s)->Model().LineCount(); ++i)
+        out << Ui::Find<TLogMemo>(w, u"Memo1"_s)->Model().Line(i);
     return out;
 }
 

@@ -117,9 +117,12 @@ void VerifyCaptions(const TSplitViewForm& w, bool english, bool fromFile)
 
 void VerifyTabStrips(const TSplitViewForm& w)
 {
-    QCOMPARE(w.TabSet1->Tabs(), w.Notebook1->PageCaptions());
-    QCOMPARE(w.TabSet2->Tabs(), w.Notebook2->PageCaptions());
-    QCOMPARE(w.TabSet3->Tabs(), w.Notebook3->PageCaptions());
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet1"_s)->Tabs(),
+             Ui::Find<TNotebook>(w, u"Notebook1"_s)->PageCaptions());
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->Tabs(),
+             Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions());
+    QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet3"_s)->Tabs(),
+             Ui::Find<TNotebook>(w, u"Notebook3"_s)->PageCaptions());
 }
 
 QStringList LangKeys(const QString& path)
@@ -237,16 +240,18 @@ void TstLanguage::startupLanguage()
     TSplitViewForm w{QLocale(locale)};
 
     QCOMPARE(w.UILanguage, english ? u"EN"_s : u"CN"_s);
-    QCOMPARE(w.CheckBox6->isChecked(), english);
+    QCOMPARE(Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->isChecked(), english);
     // English is applied twice at start-up, the second time from the file the first wrote.
     VerifyCaptions(w, english, english);
-    QCOMPARE(w.Button2->text(), english ? u"Open The Device"_s : u"打开串口设备"_s);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"Button2"_s)->text(),
+             english ? u"Open The Device"_s : u"打开串口设备"_s);
     QCOMPARE(w.windowTitle(), english ? u"Corvane SerialPort Complex Terminal R2018a"_s : u"CORVANE 科万串口终端"_s);
     VerifyTabStrips(w);
 
     const QStringList banner = BannerLines(english ? u"EN"_s : u"CN"_s);
-    QCOMPARE(w.Memo1->Model().LineCount(), 5);
-    for (int i = 0; i < 5; ++i) QCOMPARE(w.Memo1->Model().Line(i), u"0%1| "_s.arg(i) + banner[i]);
+    QCOMPARE(Ui::Find<TLogMemo>(w, u"Memo1"_s)->Model().LineCount(), 5);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(Ui::Find<TLogMemo>(w, u"Memo1"_s)->Model().Line(i), u"0%1| "_s.arg(i) + banner[i]);
     QCOMPARE(banner[0], QString(61, u'#'));
     QCOMPARE(banner[1], english ? u"Corvane Serial Port Tool"_s : u"CORVANE 科万串口终端"_s);
     QCOMPARE(banner[2], u"Version :4.20"_s);
@@ -264,18 +269,18 @@ void TstLanguage::switchingBackAndForth()
 {
     UiTestEnv env;
     TSplitViewForm w{QLocale(u"zh_CN"_s)};
-    w.CheckBox6->click();
+    Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
     QCOMPARE(w.UILanguage, u"EN"_s);
     VerifyCaptions(w, true, false);
     VerifyTabStrips(w);
     QCOMPARE(LangKeys(env.SettingDir() + u"Lang_EN.ini"_s), AllMessageKeys());
 
-    w.CheckBox6->click();
+    Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
     QCOMPARE(w.UILanguage, u"CN"_s);
     VerifyCaptions(w, false, true);
     VerifyTabStrips(w);
 
-    w.CheckBox6->click();
+    Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
     VerifyCaptions(w, true, true);
 }
 
@@ -343,12 +348,12 @@ void TstLanguage::editedMessage22ChangesButton3()
     QVERIFY(ini.Save(path));
 
     TSplitViewForm w{QLocale(locale)};
-    if (!w.CheckBox6->isChecked()) {
-        QCOMPARE(w.Button3->text(), u"停止循环"_s);
-        w.CheckBox6->click();
+    if (!Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->isChecked()) {
+        QCOMPARE(Ui::Find<QPushButton>(w, u"Button3"_s)->text(), u"停止循环"_s);
+        Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
     }
-    QCOMPARE(w.Button3->text(), u"Stop"_s);
-    QCOMPARE(w.Button1->text(), u"Start Loop For Sending Data"_s);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"Button3"_s)->text(), u"Stop"_s);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"Button1"_s)->text(), u"Start Loop For Sending Data"_s);
 }
 
 void TstLanguage::labelsWithoutRowKeepTheirText()
@@ -358,8 +363,8 @@ void TstLanguage::labelsWithoutRowKeepTheirText()
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(Ui::Find<QLabel>(w, u"Label16"_s)->text(), u"X:"_s);
         QCOMPARE(Ui::Find<QLabel>(w, u"Label17"_s)->text(), u"Y: "_s);
-        QCOMPARE(w.CloseTheDevice1->text(), u"Close Current Device"_s);
-        w.CheckBox6->click();
+        QCOMPARE(Ui::Find<QAction>(w, u"CloseTheDevice1"_s)->text(), u"Close Current Device"_s);
+        Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
     }
 }
 
@@ -369,25 +374,27 @@ void TstLanguage::fixedTextsFollowTheLanguage()
     TSplitViewForm w{QLocale(u"zh_CN"_s)};
     const auto verify = [&w](const TFixedTexts& t) {
         QCOMPARE(w.windowTitle(), t.Title);
-        QCOMPARE(w.Notebook1->PageCaptions(), t.Notebook1);
-        QCOMPARE(w.Notebook2->PageCaptions(), QStringList({t.Notebook2Log, t.Notebook2Graphic, t.Notebook2Help}));
-        QCOMPARE(w.Notebook3->PageCaptions(), t.Notebook3);
-        for (int c = 0; c < 4; ++c) QCOMPARE(w.StringGrid1->Cells(c, 0), t.GridHeader[c]);
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook1"_s)->PageCaptions(), t.Notebook1);
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions(),
+                 QStringList({t.Notebook2Log, t.Notebook2Graphic, t.Notebook2Help}));
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook3"_s)->PageCaptions(), t.Notebook3);
+        for (int c = 0; c < 4; ++c)
+            QCOMPARE(Ui::Find<TStringGrid>(w, u"StringGrid1"_s)->Cells(c, 0), t.GridHeader[c]);
         QCOMPARE(w.StatusPanels[0]->text(), t.StatusHint);
     };
     verify(FixedTexts(u"CN"_s));
-    QCOMPARE(w.Notebook3->PageCaption(0), u"Corvane 数据发送 F2"_s);
-    w.CheckBox6->click();
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook3"_s)->PageCaption(0), u"Corvane 数据发送 F2"_s);
+    Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
     verify(FixedTexts(u"EN"_s));
-    QCOMPARE(w.Notebook3->PageCaption(1), u"Normal Send"_s);
-    QCOMPARE(w.StringGrid1->Cells(1, 0), u" X"_s);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook3"_s)->PageCaption(1), u"Normal Send"_s);
+    QCOMPARE(Ui::Find<TStringGrid>(w, u"StringGrid1"_s)->Cells(1, 0), u" X"_s);
 
     // While a device writes into the main log, its page keeps the device's name.
     TCvComPortObj holder(nullptr, u"USB Serial (ttyUSB0)"_s);
     w.SetMemo1Tag(&holder);
-    w.Notebook2->SetPageCaption(0, holder.FComportFullName);
-    w.CheckBox6->click();
-    QCOMPARE(w.Notebook2->PageCaption(0), u"USB Serial (ttyUSB0)"_s);
+    Ui::Find<TNotebook>(w, u"Notebook2"_s)->SetPageCaption(0, holder.FComportFullName);
+    Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->click();
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(0), u"USB Serial (ttyUSB0)"_s);
     VerifyTabStrips(w);
     w.SetMemo1Tag(nullptr);
 }
@@ -396,11 +403,11 @@ void TstLanguage::uiFontLeavesTheLogAlone()
 {
     UiTestEnv env;
     TSplitViewForm w{QLocale(u"en_US"_s)};
-    QCOMPARE(w.Button4->font().family(), u"Segoe UI"_s);
-    QCOMPARE(w.Button4->font().pointSize(), 10);
-    QCOMPARE(w.CheckBox6->font().pointSize(), 10);
-    QCOMPARE(w.Memo1->font().family(), u"新宋体"_s);
-    QCOMPARE(w.Memo1->font().pointSize(), 14);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"Button4"_s)->font().family(), u"Segoe UI"_s);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"Button4"_s)->font().pointSize(), 10);
+    QCOMPARE(Ui::Find<QCheckBox>(w, u"CheckBox6"_s)->font().pointSize(), 10);
+    QCOMPARE(Ui::Find<TLogMemo>(w, u"Memo1"_s)->font().family(), u"新宋体"_s);
+    QCOMPARE(Ui::Find<TLogMemo>(w, u"Memo1"_s)->font().pointSize(), 14);
 }
 
 void TstLanguage::portBannerFollowsTheLanguage_data()
@@ -422,7 +429,7 @@ void TstLanguage::portBannerFollowsTheLanguage()
                           false, false, false, true);
     QWidget page;
     obj.LogMemo()->setParent(&page);
-    w.Memo2->setPlainText(u"AA BB"_s);
+    Ui::Find<QPlainTextEdit>(w, u"Memo2"_s)->setPlainText(u"AA BB"_s);
     w.PrintPortBanner(&obj);
     QStringList lines;
     for (qint64 i = 0; i < obj.LogMemo()->Model().LineCount(); ++i) lines << obj.LogMemo()->Model().Line(i);
@@ -479,7 +486,7 @@ void TstLanguage::messagesFollowTheLanguage() {
     auto* devices = w->findChild<QComboBox*>(u"ComboBoxEx1"_s);
     w->findChild<QCheckBox*>(u"CheckBox6"_s)->click();
     QCOMPARE(w->UILanguage, u"CN"_s);
-    const qint64 bannerEnd = w->Memo1->Model().LineCount();
+    const qint64 bannerEnd = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().LineCount();
 
     button2->click();     // "No device found"
     w->ComboBox1Change(); // no device for a custom baud rate
@@ -502,7 +509,10 @@ void TstLanguage::messagesFollowTheLanguage() {
     w->OpenDialog1 = [&] { return file; };
     w->findChild<QPushButton*>(u"Button23"_s)->click();
     w->findChild<QPushButton*>(u"Button24"_s)->click();
-    QTRY_VERIFY(w->Memo1->Model().Line(w->Memo1->Model().LineCount() - 1).contains(u"文件发送成功"_s));
+    QTRY_VERIFY(Ui::Find<TLogMemo>(*w, u"Memo1"_s)
+                    ->Model()
+                    .Line(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().LineCount() - 1)
+                    .contains(u"文件发送成功"_s));
     // Hex that cannot be read, in the format tool and in a block send; loop sending refused.
     auto* block = w->findChild<QPlainTextEdit*>(u"Memo2"_s);
     block->setPlainText(u"AA bb 1"_s);
@@ -512,8 +522,9 @@ void TstLanguage::messagesFollowTheLanguage() {
     w->findChild<QComboBox*>(u"ComboBox6"_s)->setCurrentIndex(0);
     w->findChild<QCheckBox*>(u"CheckBox19"_s)->setChecked(false);
     w->findChild<QPushButton*>(u"Button1"_s)->click();
-    QVERIFY(w->Memo1->Model()
-                .Line(w->Memo1->Model().LineCount() - 1)
+    QVERIFY(Ui::Find<TLogMemo>(*w, u"Memo1"_s)
+                ->Model()
+                .Line(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().LineCount() - 1)
                 .endsWith(Msg(u"The Loop enable switch is not be checked."_s, u"CN"_s)));
     button2->click(); // closed
     QVERIFY(!w->GetDeciceByFullName(name)->Connected());
@@ -536,8 +547,8 @@ void TstLanguage::messagesFollowTheLanguage() {
     w->findChild<QPushButton*>(u"ButtonCrcAppend"_s)->click();
     shown << w->findChild<QLineEdit*>(u"EditCrcResult"_s)->text();
     QVERIFY(!shown.last().isEmpty());
-    for (qint64 i = bannerEnd; i < w->Memo1->Model().LineCount(); ++i)
-        shown << w->Memo1->Model().Line(i);
+    for (qint64 i = bannerEnd; i < Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().LineCount(); ++i)
+        shown << Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Line(i);
     QVERIFY(shown.size() >= 9);
     for (const QString& box : std::as_const(env.boxes))
         shown << box.section(u'|', 1); // the text, not the title

@@ -8,6 +8,7 @@
 #include "TStringGrid.h"
 #include "TTabSet.h"
 #include "TUpDown.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QAction>
@@ -95,29 +96,31 @@ void TstMainWindow::everyRegionAndControlExists()
     for (int r = 3; r < LangTable().size(); ++r)
         QVERIFY2(w->findChild<QObject*>(LangTable()[r].Name), qPrintable(LangTable()[r].Name));
 
-    QCOMPARE(w->Notebook2->PageCount(), 3);
-    QCOMPARE(w->Chart1->parentWidget(), w->Notebook2->widget(1));
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCount(), 3);
+    QCOMPARE(Ui::Find<TCvChart>(*w, u"Chart1"_s)->parentWidget(),
+             Ui::Find<TNotebook>(*w, u"Notebook2"_s)->widget(1));
     // The graphic page is the panel the chart tests drive, bound to the chart in the centre.
-    QCOMPARE(w->findChild<TCvChartPanel*>()->Page()->Chart(), w->Chart1);
-    QCOMPARE(w->W4207315->parentWidget(), w->Notebook2->widget(2));
-    QCOMPARE(w->SV_L->OpenedWidth(), 318);
-    QCOMPARE(w->SV_R->OpenedWidth(), 321);
+    QCOMPARE(Ui::Find<TCvChartPanel>(*w, u"ChartPanel"_s)->Page()->Chart(), Ui::Find<TCvChart>(*w, u"Chart1"_s));
+    QCOMPARE(Ui::Find<QTextBrowser>(*w, u"W4207315"_s)->parentWidget(),
+             Ui::Find<TNotebook>(*w, u"Notebook2"_s)->widget(2));
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_L"_s)->OpenedWidth(), 318);
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->OpenedWidth(), 321);
     QCOMPARE(w->StatusPanels[0]->width(), 210);
     QCOMPARE(w->StatusPanels[1]->width(), 230);
     QCOMPARE(w->StatusPanels[1]->text(), ProductWebAddress);
-    QCOMPARE(w->StringGrid1->Cells(0, 1), u"0001 "_s);
-    QCOMPARE(w->StringGrid1->Cells(0, 999), u"0999 "_s);
-    QCOMPARE(w->StringGrid1->Col(), 2);
-    QCOMPARE(w->StringGrid1->Row(), 2);
-    QCOMPARE(w->ComboBox1->itemText(0), u"Custom"_s);
-    QCOMPARE(w->ComboBox5->count(), 4);
-    QCOMPARE(w->ComboBox6->currentIndex(), 0);
-    QCOMPARE(w->ComboBox7->count(), 5);
-    QCOMPARE(w->ComboBox7->itemText(4), u"File"_s);
-    QCOMPARE(w->ComboBox7->currentIndex(), 0);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(0, 1), u"0001 "_s);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(0, 999), u"0999 "_s);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Col(), 2);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Row(), 2);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox1"_s)->itemText(0), u"Custom"_s);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox5"_s)->count(), 4);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox6"_s)->currentIndex(), 0);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->count(), 5);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->itemText(4), u"File"_s);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->currentIndex(), 0);
     QVERIFY(!w->FCheck.isNull() && w->FCheck.size() == w->FNoCheck.size());
-    QVERIFY(!w->Timer1->isActive() && !w->Timer2->isActive());
-    QCOMPARE(w->Timer2->interval(), 10000);
+    QVERIFY(!Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive() && !Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
+    QCOMPARE(Ui::Find<QTimer>(*w, u"Timer2"_s)->interval(), 10000);
 }
 
 void TstMainWindow::foldersAndLogFileName()
@@ -154,13 +157,13 @@ void TstMainWindow::escapeKey()
     auto w = UiTestEnv::Start("en_US");
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-    w->SV_L->SetOpened(leftOpen);
-    w->SV_R->SetOpened(rightOpen);
-    QTest::keyClick(w->Memo1, Qt::Key_Escape);
-    QCOMPARE(w->SV_L->IsOpened(), after);
-    QCOMPARE(w->SV_R->IsOpened(), after);
-    QTRY_COMPARE(w->SV_L->width(), after ? 318 : 0);
-    QTRY_COMPARE(w->SV_R->width(), after ? 321 : 0);
+    Ui::Find<TSplitView>(*w, u"SV_L"_s)->SetOpened(leftOpen);
+    Ui::Find<TSplitView>(*w, u"SV_R"_s)->SetOpened(rightOpen);
+    QTest::keyClick(Ui::Find<TLogMemo>(*w, u"Memo1"_s), Qt::Key_Escape);
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened(), after);
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened(), after);
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_L"_s)->width(), after ? 318 : 0);
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), after ? 321 : 0);
 }
 
 void TstMainWindow::functionKeysToggleOnePanel()
@@ -170,15 +173,15 @@ void TstMainWindow::functionKeysToggleOnePanel()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     // The keys work wherever the focus is, also in an edit box.
-    QTest::keyClick(w->Memo2, Qt::Key_F1);
-    QVERIFY(w->SV_L->IsOpened());
-    QVERIFY(!w->SV_R->IsOpened());
-    QTest::keyClick(w->ComboBox10, Qt::Key_F2);
-    QVERIFY(w->SV_R->IsOpened());
-    QTest::keyClick(w->Memo1, Qt::Key_F1);
-    QVERIFY(!w->SV_L->IsOpened());
-    QVERIFY(w->SV_R->IsOpened());
-    QVERIFY(w->Memo2->toPlainText().isEmpty());
+    QTest::keyClick(Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s), Qt::Key_F1);
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened());
+    QVERIFY(!Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QTest::keyClick(Ui::Find<QComboBox>(*w, u"ComboBox10"_s), Qt::Key_F2);
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QTest::keyClick(Ui::Find<TLogMemo>(*w, u"Memo1"_s), Qt::Key_F1);
+    QVERIFY(!Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened());
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QVERIFY(Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->toPlainText().isEmpty());
 }
 
 void TstMainWindow::f2AfterNarrowDragOpensAt300()
@@ -188,25 +191,25 @@ void TstMainWindow::f2AfterNarrowDragOpensAt300()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     QTest::keyClick(w.get(), Qt::Key_F2);
-    QTRY_VERIFY(w->Splitter1->isVisible());
-    QTRY_COMPARE(w->SV_R->width(), 321);
+    QTRY_VERIFY(Ui::Find<TSplitterBar>(*w, u"Splitter1"_s)->isVisible());
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), 321);
 
-    Drag(w->Splitter1, 311);
-    QCOMPARE(w->SV_R->OpenedWidth(), 10);
-    QTRY_COMPARE(w->SV_R->width(), 10);
+    Drag(Ui::Find<TSplitterBar>(*w, u"Splitter1"_s), 311);
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->OpenedWidth(), 10);
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), 10);
     QTest::keyClick(w.get(), Qt::Key_F2);
-    QVERIFY(!w->SV_R->IsOpened());
+    QVERIFY(!Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
     QTest::keyClick(w.get(), Qt::Key_F2);
-    QVERIFY(w->SV_R->IsOpened());
-    QCOMPARE(w->SV_R->OpenedWidth(), 300);
-    QTRY_COMPARE(w->SV_R->width(), 300);
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->OpenedWidth(), 300);
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), 300);
 
     // A width of 20 or more is kept.
-    Drag(w->Splitter1, 280);
-    QCOMPARE(w->SV_R->OpenedWidth(), 20);
+    Drag(Ui::Find<TSplitterBar>(*w, u"Splitter1"_s), 280);
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->OpenedWidth(), 20);
     QTest::keyClick(w.get(), Qt::Key_F2);
     QTest::keyClick(w.get(), Qt::Key_F2);
-    QCOMPARE(w->SV_R->OpenedWidth(), 20);
+    QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->OpenedWidth(), 20);
 }
 
 void TstMainWindow::splitterShownOnlyWithRightPanel()
@@ -216,16 +219,17 @@ void TstMainWindow::splitterShownOnlyWithRightPanel()
     auto w = UiTestEnv::Start("en_US");
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-    QVERIFY(w->SV_L->IsOpened());
-    QVERIFY(w->SV_R->IsOpened());
-    QTRY_VERIFY(w->Splitter1->isVisible());
-    QTRY_COMPARE(w->SV_R->width(), 321);
-    QCOMPARE(w->Splitter1->geometry().right() + 1, w->SV_R->geometry().left());
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened());
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QTRY_VERIFY(Ui::Find<TSplitterBar>(*w, u"Splitter1"_s)->isVisible());
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), 321);
+    QCOMPARE(Ui::Find<TSplitterBar>(*w, u"Splitter1"_s)->geometry().right() + 1,
+             Ui::Find<TSplitView>(*w, u"SV_R"_s)->geometry().left());
     w->ShowHideRLPanel(1);
-    QTRY_VERIFY(!w->Splitter1->isVisible());
+    QTRY_VERIFY(!Ui::Find<TSplitterBar>(*w, u"Splitter1"_s)->isVisible());
     w->ShowHideRLPanel(7);
-    QVERIFY(!w->SV_R->IsOpened());
-    QVERIFY(w->SV_L->IsOpened());
+    QVERIFY(!Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened());
 }
 
 void TstMainWindow::gridContentColumnFollowsThePanel()
@@ -235,17 +239,17 @@ void TstMainWindow::gridContentColumnFollowsThePanel()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     w->ShowHideRLPanel(1);
-    QTRY_COMPARE(w->SV_R->width(), 321);
-    w->TabSet3->setCurrentIndex(1);
-    const int narrow = w->Button1->width();
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), 321);
+    Ui::Find<TTabSet>(*w, u"TabSet3"_s)->setCurrentIndex(1);
+    const int narrow = Ui::Find<QPushButton>(*w, u"Button1"_s)->width();
     QVERIFY(narrow <= 240);
-    QCOMPARE(w->StringGrid1->ColWidth(2), narrow - 15);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->ColWidth(2), narrow - 15);
 
-    Drag(w->Splitter1, -200);
-    QTRY_COMPARE(w->SV_R->width(), 521);
-    const int wide = w->Button1->width();
+    Drag(Ui::Find<TSplitterBar>(*w, u"Splitter1"_s), -200);
+    QTRY_COMPARE(Ui::Find<TSplitView>(*w, u"SV_R"_s)->width(), 521);
+    const int wide = Ui::Find<QPushButton>(*w, u"Button1"_s)->width();
     QVERIFY(wide > 240);
-    QCOMPARE(w->StringGrid1->ColWidth(2), 240 + (wide - 240) / 2);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->ColWidth(2), 240 + (wide - 240) / 2);
 }
 
 void TstMainWindow::tabStripsMirrorPageCaptions()
@@ -253,60 +257,68 @@ void TstMainWindow::tabStripsMirrorPageCaptions()
     UiTestEnv env;
     auto w = UiTestEnv::Start("zh_CN");
     const auto verify = [&w] {
-        QCOMPARE(w->TabSet1->Tabs(), w->Notebook1->PageCaptions());
-        QCOMPARE(w->TabSet2->Tabs(), w->Notebook2->PageCaptions());
-        QCOMPARE(w->TabSet3->Tabs(), w->Notebook3->PageCaptions());
-        QCOMPARE(w->TabSet1->currentIndex(), 0);
-        QCOMPARE(w->TabSet2->currentIndex(), 0);
-        QCOMPARE(w->TabSet3->currentIndex(), 0);
+        QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet1"_s)->Tabs(),
+                 Ui::Find<TNotebook>(*w, u"Notebook1"_s)->PageCaptions());
+        QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->Tabs(),
+                 Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCaptions());
+        QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet3"_s)->Tabs(),
+                 Ui::Find<TNotebook>(*w, u"Notebook3"_s)->PageCaptions());
+        QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet1"_s)->currentIndex(), 0);
+        QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->currentIndex(), 0);
+        QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet3"_s)->currentIndex(), 0);
     };
     verify();
-    QCOMPARE(w->TabSet2->Tabs(), QStringList({u"Corvane 串口助手 "_s, u" 图形 "_s, u" 帮助 "_s}));
-    w->CheckBox6->click();
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->Tabs(),
+             QStringList({u"Corvane 串口助手 "_s, u" 图形 "_s, u" 帮助 "_s}));
+    Ui::Find<QCheckBox>(*w, u"CheckBox6"_s)->click();
     verify();
-    QCOMPARE(w->TabSet3->Tabs(), QStringList({u"Custom Data F2 "_s, u"Normal Send"_s, u" Protocol "_s, u" Graphic "_s}));
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet3"_s)->Tabs(),
+             QStringList({u"Custom Data F2 "_s, u"Normal Send"_s, u" Protocol "_s, u" Graphic "_s}));
 
     // A device page goes before the waveform page.
     auto* page = new QWidget;
-    w->Notebook2->InsertPage(w->Notebook2->PageCount() - 2, page, u"USB Serial (ttyUSB1)"_s);
+    Ui::Find<TNotebook>(*w, u"Notebook2"_s)
+        ->InsertPage(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCount() - 2, page,
+                     u"USB Serial (ttyUSB1)"_s);
     w->RefillTabSets();
     verify();
-    QCOMPARE(w->TabSet2->tabText(1), u"USB Serial (ttyUSB1)"_s);
-    QCOMPARE(w->TabSet2->tabText(3), u" Help "_s);
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->tabText(1), u"USB Serial (ttyUSB1)"_s);
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->tabText(3), u" Help "_s);
 }
 
 void TstMainWindow::tabSelectionDrivesRightPanel()
 {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->TabSet3->setCurrentIndex(1);
-    QCOMPARE(w->Notebook3->currentIndex(), 1);
-    w->TabSet2->setCurrentIndex(1);
-    QCOMPARE(w->Notebook2->currentIndex(), 1);
-    QCOMPARE(w->Notebook3->currentIndex(), 3);
-    QCOMPARE(w->TabSet3->currentIndex(), 3);
-    w->TabSet2->setCurrentIndex(0);
-    QCOMPARE(w->Notebook2->currentIndex(), 0);
-    QCOMPARE(w->Notebook3->currentIndex(), 0);
-    QCOMPARE(w->TabSet3->currentIndex(), 0);
-    w->TabSet1->setCurrentIndex(1);
-    QCOMPARE(w->Notebook1->currentIndex(), 1);
-    w->SwitchTab(w->TabSet1, -1);
-    QCOMPARE(w->Notebook1->currentIndex(), 1);
+    Ui::Find<TTabSet>(*w, u"TabSet3"_s)->setCurrentIndex(1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook3"_s)->currentIndex(), 1);
+    Ui::Find<TTabSet>(*w, u"TabSet2"_s)->setCurrentIndex(1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->currentIndex(), 1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook3"_s)->currentIndex(), 3);
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet3"_s)->currentIndex(), 3);
+    Ui::Find<TTabSet>(*w, u"TabSet2"_s)->setCurrentIndex(0);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->currentIndex(), 0);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook3"_s)->currentIndex(), 0);
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet3"_s)->currentIndex(), 0);
+    Ui::Find<TTabSet>(*w, u"TabSet1"_s)->setCurrentIndex(1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook1"_s)->currentIndex(), 1);
+    w->SwitchTab(Ui::Find<TTabSet>(*w, u"TabSet1"_s), -1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook1"_s)->currentIndex(), 1);
 }
 
 void TstMainWindow::deviceTabSelectsTheDevice()
 {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->ComboBoxEx1->addItems({u"Serial Port (ttyS0)"_s, u"USB Serial Device (ttyACM0)"_s});
-    w->ComboBoxEx1->setCurrentIndex(0);
-    w->Notebook2->InsertPage(1, new QWidget, u"usb serial device (ttyacm0)"_s);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->addItems({u"Serial Port (ttyS0)"_s, u"USB Serial Device (ttyACM0)"_s});
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(0);
+    Ui::Find<TNotebook>(*w, u"Notebook2"_s)->InsertPage(1, new QWidget, u"usb serial device (ttyacm0)"_s);
     w->RefillTabSets();
-    w->TabSet3->setCurrentIndex(2);
-    w->TabSet2->setCurrentIndex(1);
-    QCOMPARE(w->ComboBoxEx1->currentIndex(), 1);
-    QCOMPARE(w->Notebook3->currentIndex(), 0);
+    Ui::Find<TTabSet>(*w, u"TabSet3"_s)->setCurrentIndex(2);
+    Ui::Find<TTabSet>(*w, u"TabSet2"_s)->setCurrentIndex(1);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->currentIndex(), 1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook3"_s)->currentIndex(), 0);
 }
 
 void TstMainWindow::mainLogPrintPrefixes_data()
@@ -330,23 +342,23 @@ void TstMainWindow::mainLogPrintPrefixes()
     QFETCH(QString, pattern);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->CheckBox4->setChecked(lineNumbers);
-    w->CheckBox3->setChecked(date);
-    w->CheckBox25->setChecked(time);
-    w->Memo1->Model().Clear();
+    Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->setChecked(lineNumbers);
+    Ui::Find<QCheckBox>(*w, u"CheckBox3"_s)->setChecked(date);
+    Ui::Find<QCheckBox>(*w, u"CheckBox25"_s)->setChecked(time);
+    Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Clear();
     w->MainLogPrint(u"hello"_s);
-    QCOMPARE(w->Memo1->Model().LineCount(), 1);
-    const QString line = w->Memo1->Model().Line(0);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().LineCount(), 1);
+    const QString line = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Line(0);
     QVERIFY2(QRegularExpression(pattern).match(line).hasMatch(), qPrintable(line));
     w->MainLogPrint(u"again"_s);
-    QCOMPARE(w->Memo1->Model().Line(1).startsWith(u"01| "_s), lineNumbers);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Line(1).startsWith(u"01| "_s), lineNumbers);
 }
 
 void TstMainWindow::mainLogPrintTakesAnEmptyLastLine()
 {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    TLogModel& m = w->Memo1->Model();
+    TLogModel& m = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model();
     QCOMPARE(m.LineCount(), 5);
     m.Add(u"Device X was opened."_s);
     m.Add(QString());
@@ -362,14 +374,16 @@ void TstMainWindow::windowMenu()
 {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    QCOMPARE(ActionTexts(w->SystemMenu), QStringList({u"-"_s, u"Theme"_s, u"-"_s, u"Keep At The Top Always "_s,
-                                                      u"Version :4.20"_s, u"-"_s, u"Help Support"_s}));
+    QCOMPARE(ActionTexts(Ui::Find<QMenu>(*w, u"SystemMenu"_s)),
+             QStringList({u"-"_s, u"Theme"_s, u"-"_s, u"Keep At The Top Always "_s, u"Version :4.20"_s,
+                          u"-"_s, u"Help Support"_s}));
     QStringList styles;
-    for (int i = 0; i < w->cbxVclStyles->count(); ++i) styles << w->cbxVclStyles->itemText(i);
-    QCOMPARE(ActionTexts(w->ThemeMenu), styles);
+    for (int i = 0; i < Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->count(); ++i)
+        styles << Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->itemText(i);
+    QCOMPARE(ActionTexts(Ui::Find<QMenu>(*w, u"ThemeMenu"_s)), styles);
     QCOMPARE(styles.first(), u"Fusion"_s);
 
-    const QList<QAction*> entries = w->SystemMenu->actions();
+    const QList<QAction*> entries = Ui::Find<QMenu>(*w, u"SystemMenu"_s)->actions();
     entries[4]->trigger();
     const QString title = u"Corvane SerialPort Complex Terminal R2018a"_s;
     QCOMPARE(env.boxes, QStringList({title + u"|"_s + title + u"  Version :4.20"_s}));
@@ -381,11 +395,13 @@ void TstMainWindow::windowMenu()
     QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(w->isVisible());
     QCOMPARE(w->size(), size);
-    QVERIFY(!w->CheckBox2->isChecked());
+    QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBox2"_s)->isChecked());
 
     entries[6]->trigger();
-    QCOMPARE(w->Notebook2->currentIndex(), w->Notebook2->PageCount() - 1);
-    QCOMPARE(w->TabSet2->currentIndex(), w->Notebook2->PageCount() - 1);
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->currentIndex(),
+             Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCount() - 1);
+    QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->currentIndex(),
+             Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCount() - 1);
 }
 
 void TstMainWindow::helpPageShowsLocalFileWithoutWaiting()
@@ -396,21 +412,23 @@ void TstMainWindow::helpPageShowsLocalFileWithoutWaiting()
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     QElapsedTimer clock;
     clock.start();
-    w->TabSet2->setCurrentIndex(w->TabSet2->count() - 1);
+    Ui::Find<TTabSet>(*w, u"TabSet2"_s)->setCurrentIndex(Ui::Find<TTabSet>(*w, u"TabSet2"_s)->count() - 1);
     QVERIFY2(clock.elapsed() < 1000, "selecting the help page waited");
-    QCOMPARE(w->Notebook2->currentIndex(), 2);
-    QCOMPARE(w->W4207315->source(), QUrl(w->LocalHelpAddress()));
+    QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->currentIndex(), 2);
+    QCOMPARE(Ui::Find<QTextBrowser>(*w, u"W4207315"_s)->source(), QUrl(w->LocalHelpAddress()));
     QVERIFY(w->LocalHelpAddress().endsWith(u"/Corvane Software – 科万串口助手.html"_s));
-    QVERIFY(w->W4207315->toPlainText().contains(u"Corvane Protocol — wire format"_s));
+    QVERIFY(Ui::Find<QTextBrowser>(*w, u"W4207315"_s)
+                ->toPlainText()
+                .contains(u"Corvane Protocol — wire format"_s));
 
     // The window keeps handling events while the probe is out, and the local page stays.
     bool ticked = false;
     QTimer::singleShot(20, w.get(), [&ticked] { ticked = true; });
     QTRY_VERIFY_WITH_TIMEOUT(ticked, 500);
     QTest::keyClick(w.get(), Qt::Key_F1);
-    QVERIFY(w->SV_L->IsOpened());
+    QVERIFY(Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened());
     QTest::qWait(TSplitViewForm::ProbeTimeoutMs + 500);
-    QCOMPARE(w->W4207315->source(), QUrl(w->LocalHelpAddress()));
+    QCOMPARE(Ui::Find<QTextBrowser>(*w, u"W4207315"_s)->source(), QUrl(w->LocalHelpAddress()));
 }
 
 void TstMainWindow::shortcutAtClose_data()
@@ -425,7 +443,7 @@ void TstMainWindow::shortcutAtClose()
     QFETCH(bool, ticked);
     UiTestEnv env;
     auto w = UiTestEnv::Start("zh_CN");
-    w->CheckBox1->setChecked(ticked);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(ticked);
     w->close();
     const QString exe = QCoreApplication::applicationFilePath();
     const QString link = env.DesktopDir() + u'/' + QFileInfo(exe).completeBaseName() + u".desktop"_s;
@@ -457,8 +475,8 @@ void TstMainWindow::closingWithoutDeviceWritesSettings()
 {
     UiTestEnv env;
     auto w = UiTestEnv::Start("zh_CN");
-    w->CheckBox1->setChecked(false);
-    w->UpDown3->SetPosition(42);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(42);
     QVERIFY(!QFile::exists(env.SettingDir() + u"Corvane.ini"_s));
     w->close();
     QVERIFY(ReadFile(env.SettingDir() + u"Corvane.ini"_s).contains("\r\nLOOPCOUNT=42\r\n"));

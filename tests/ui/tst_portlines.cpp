@@ -6,6 +6,7 @@
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QApplication>
@@ -81,12 +82,12 @@ struct LinkRig {
     TCvComPortObj* Obj() const { return w->GetDeciceByFullName(Name()); }
     void Select(const QString& name)
     {
-        const int i = w->ComboBoxEx1->findText(name);
+        const int i = Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name);
         QVERIFY(i >= 0);
-        w->ComboBoxEx1->setCurrentIndex(i);
+        Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(i);
         w->ComboBoxEx1Change();
     }
-    QStringList Memo1() const { return Lines(w->Memo1); }
+    QStringList Memo1() const { return Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)); }
     void Unplug(bool hangUp)
     {
         if (hangUp) pty->CloseMaster();
@@ -118,9 +119,10 @@ struct ModemRig {
     TCvComPortObj* Obj() const { return w->GetDeciceByFullName(name); }
     void Open()
     {
-        w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(name));
+        Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+            ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name));
         w->ComboBoxEx1Change();
-        w->Button2->click();
+        Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
         QVERIFY(Obj()->Connected());
     }
 };
@@ -173,22 +175,23 @@ void TstPortLines::reconnect()
     TSplitViewForm& w = *r.w;
     if (ownPage) {
         r.Select(r.OtherName());
-        w.Button2->click();
+        Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     }
     r.Select(r.Name());
     TCvComPortObj* obj = r.Obj();
-    QVERIFY(!w.CheckBoxReconnect->isChecked());
-    if (reconnect) w.CheckBoxReconnect->click();
+    QVERIFY(!Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->isChecked());
+    if (reconnect) Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->click();
     QCOMPARE(obj->Reconnect(), reconnect);
     const QString settings = r.env.SettingDir() + SafeFileNamePart(r.Name()) + ".ini";
     QCOMPARE(ReadFile(settings).contains("Reconnect=1\r\n"), reconnect);
-    w.ComboBox1->setCurrentIndex(br57600); // its own settings, not the panel's, come back
-    w.Button2->click();
+    Ui::Find<QComboBox>(w, u"ComboBox1"_s)
+        ->setCurrentIndex(br57600); // its own settings, not the panel's, come back
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     QVERIFY(obj->Connected());
     QCOMPARE(obj->BaudRate(), int(br57600));
-    QCOMPARE(obj->LogMemo() == w.Memo1, !ownPage);
+    QCOMPARE(obj->LogMemo() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !ownPage);
     if (userCloses) {
-        w.Button2->click();
+        Ui::Find<QPushButton>(w, u"Button2"_s)->click();
         QVERIFY(!obj->Connected());
     }
 
@@ -200,13 +203,14 @@ void TstPortLines::reconnect()
     if (reopens) {
         QTRY_VERIFY_WITH_TIMEOUT(CountLines(Lines(obj), waiting) == 1, 10000);
         // Placed still: the log goes on where it was.
-        QCOMPARE(w.Notebook2->PageCaptions().contains(r.Name()), true);
+        QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().contains(r.Name()), true);
         QCOMPARE(w.ReconnectWaiting(), QStringList{r.Name()});
     }
-    if (!reopens && !userCloses) QVERIFY(!w.Notebook2->PageCaptions().contains(r.Name()));
+    if (!reopens && !userCloses)
+        QVERIFY(!Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().contains(r.Name()));
     // Meanwhile the panel shows another device's settings.
     r.Select(r.OtherName());
-    w.ComboBox1->setCurrentIndex(br1200);
+    Ui::Find<QComboBox>(w, u"ComboBox1"_s)->setCurrentIndex(br1200);
 
     r.Plug();
     QTRY_VERIFY_WITH_TIMEOUT(CountLines(r.Memo1(), u"Device "_s + r.link + u" was attached"_s) > 0, 10000);
@@ -226,8 +230,8 @@ void TstPortLines::reconnect()
     QCOMPARE(CountLines(log, back), 1);
     QVERIFY(w.ReconnectWaiting().isEmpty());
     QCOMPARE(obj->BaudRate(), int(br57600));
-    QCOMPARE(obj->LogMemo() == w.Memo1, !ownPage);
-    QCOMPARE(w.Notebook2->PageCaptions().count(r.Name()), 1);
+    QCOMPARE(obj->LogMemo() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !ownPage);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().count(r.Name()), 1);
 
     // Data flows both ways through the new device.
     const qint64 before = obj->FComReceiveCount.load();
@@ -243,7 +247,7 @@ void TstPortLines::reconnect()
     // Closing it from its tab's menu ends the wait and lets go of its place.
     w.CloseComDevice(r.Name());
     QVERIFY(w.ReconnectWaiting().isEmpty());
-    QVERIFY(!w.Notebook2->PageCaptions().contains(r.Name()));
+    QVERIFY(!Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().contains(r.Name()));
     r.Plug();
     QTRY_VERIFY_WITH_TIMEOUT(CountLines(r.Memo1(), u"Device "_s + r.link + u" was attached"_s) > 1, 10000);
     QTest::qWait(300);
@@ -256,18 +260,19 @@ void TstPortLines::reconnectOptionFollowsSelection()
     TSplitViewForm& w = *r.w;
     r.Select(r.Name());
     // Beside the line settings, in English here.
-    QVERIFY(w.GroupBox2->isAncestorOf(w.CheckBoxReconnect));
-    QVERIFY(w.SV_L->isAncestorOf(w.GroupBoxModem));
-    QCOMPARE(w.CheckBoxReconnect->text(), u"Reopen when the device comes back"_s);
-    QCOMPARE(w.ButtonPulseDTR->text(), u"Pulse DTR"_s);
-    w.CheckBoxReconnect->click();
+    QVERIFY(
+        Ui::Find<QGroupBox>(w, u"GroupBox2"_s)->isAncestorOf(Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)));
+    QVERIFY(Ui::Find<TSplitView>(w, u"SV_L"_s)->isAncestorOf(Ui::Find<QGroupBox>(w, u"GroupBoxModem"_s)));
+    QCOMPARE(Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->text(), u"Reopen when the device comes back"_s);
+    QCOMPARE(Ui::Find<QPushButton>(w, u"ButtonPulseDTR"_s)->text(), u"Pulse DTR"_s);
+    Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->click();
     r.Select(r.OtherName());
-    QVERIFY(!w.CheckBoxReconnect->isChecked());
+    QVERIFY(!Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->isChecked());
     r.Select(r.Name());
-    QVERIFY(w.CheckBoxReconnect->isChecked());
+    QVERIFY(Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->isChecked());
     QVERIFY(r.Obj()->Reconnect());
     QVERIFY(!w.GetDeciceByFullName(r.OtherName())->Reconnect());
-    w.CheckBoxReconnect->click();
+    Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->click();
     QVERIFY(!r.Obj()->Reconnect());
     QVERIFY(ReadFile(r.env.SettingDir() + SafeFileNamePart(r.Name()) + ".ini").contains("Reconnect=0\r\n"));
 }
@@ -289,9 +294,12 @@ void TstPortLines::openAppliesLevelsThenTogglesAndPulses()
     ModemRig r;
     TSplitViewForm& w = *r.w;
     FakeModemLines lines;
-    QCheckBox* box = dtr ? w.CheckBoxDTR : w.CheckBoxRTS;
-    QCheckBox* otherBox = dtr ? w.CheckBoxRTS : w.CheckBoxDTR;
-    QPushButton* pulse = dtr ? w.ButtonPulseDTR : w.ButtonPulseRTS;
+    QCheckBox* box =
+        dtr ? Ui::Find<QCheckBox>(w, u"CheckBoxDTR"_s) : Ui::Find<QCheckBox>(w, u"CheckBoxRTS"_s);
+    QCheckBox* otherBox =
+        dtr ? Ui::Find<QCheckBox>(w, u"CheckBoxRTS"_s) : Ui::Find<QCheckBox>(w, u"CheckBoxDTR"_s);
+    QPushButton* pulse =
+        dtr ? Ui::Find<QPushButton>(w, u"ButtonPulseDTR"_s) : Ui::Find<QPushButton>(w, u"ButtonPulseRTS"_s);
     const int bit = dtr ? TIOCM_DTR : TIOCM_RTS;
     const auto asked = [](bool on) -> unsigned long { return on ? TIOCMBIS : TIOCMBIC; };
     box->setChecked(level);
@@ -309,7 +317,7 @@ void TstPortLines::openAppliesLevelsThenTogglesAndPulses()
     QCOMPARE(lines.Writes(), (QList<Req>{{asked(!level), bit}, {asked(level), bit}}));
 
     lines.requests.clear();
-    w.SpinPulseMs->setValue(150);
+    Ui::Find<QSpinBox>(w, u"SpinPulseMs"_s)->setValue(150);
     pulse->click();
     // The inversion is made at once; the restore waits for the event loop, which keeps
     // the window answering meanwhile.
@@ -341,10 +349,11 @@ void TstPortLines::inputsReachLabels()
     ModemRig r;
     TSplitViewForm& w = *r.w;
     FakeModemLines lines;
-    const QList<QLabel*> labels{w.LabelCTS, w.LabelDSR, w.LabelRI, w.LabelCD};
+    const QList<QLabel*> labels{Ui::Find<QLabel>(w, u"LabelCTS"_s), Ui::Find<QLabel>(w, u"LabelDSR"_s),
+                                Ui::Find<QLabel>(w, u"LabelRI"_s), Ui::Find<QLabel>(w, u"LabelCD"_s)};
     for (QLabel* l : labels) QVERIFY(!l->isEnabled()); // nothing open
     r.Open();
-    QVERIFY(w.TimerModem->isActive());
+    QVERIFY(Ui::Find<QTimer>(w, u"TimerModem"_s)->isActive());
     lines.inputs = inputs;
     for (int i = 0; i < 4; ++i) {
         QTRY_COMPARE_WITH_TIMEOUT(Lit(labels[i]), lit[i], 10000);
@@ -354,9 +363,9 @@ void TstPortLines::inputsReachLabels()
     for (QLabel* l : labels) QTRY_VERIFY_WITH_TIMEOUT(!Lit(l), 10000);
 
     // Closed: nothing polled, nothing shown.
-    w.Button2->click();
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     QVERIFY(!r.Obj()->Connected());
-    QTRY_VERIFY_WITH_TIMEOUT(!w.TimerModem->isActive(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!Ui::Find<QTimer>(w, u"TimerModem"_s)->isActive(), 10000);
     const int gets = lines.Gets();
     QTest::qWait(3 * TSplitViewForm::ModemPollMs);
     QCOMPARE(lines.Gets(), gets);
@@ -371,11 +380,13 @@ void TstPortLines::ptyHasNoModemLines()
     const QString note = u" has no modem lines"_s;
     QCOMPARE(CountLines(Lines(r.Obj()), note), 1);
     QCOMPARE(r.Obj()->ModemSupport(), TCustomComPort::TModemSupport::Unsupported);
-    for (QLabel* l : {w.LabelCTS, w.LabelDSR, w.LabelRI, w.LabelCD}) QVERIFY(!l->isEnabled());
-    QVERIFY(!w.TimerModem->isActive());
-    w.CheckBoxDTR->click();
-    w.ButtonPulseDTR->click();
-    w.ButtonPulseRTS->click();
+    for (QLabel* l : {Ui::Find<QLabel>(w, u"LabelCTS"_s), Ui::Find<QLabel>(w, u"LabelDSR"_s),
+                      Ui::Find<QLabel>(w, u"LabelRI"_s), Ui::Find<QLabel>(w, u"LabelCD"_s)})
+        QVERIFY(!l->isEnabled());
+    QVERIFY(!Ui::Find<QTimer>(w, u"TimerModem"_s)->isActive());
+    Ui::Find<QCheckBox>(w, u"CheckBoxDTR"_s)->click();
+    Ui::Find<QPushButton>(w, u"ButtonPulseDTR"_s)->click();
+    Ui::Find<QPushButton>(w, u"ButtonPulseRTS"_s)->click();
     QTest::qWait(3 * TSplitViewForm::ModemPollMs);
     QCOMPARE(CountLines(Lines(r.Obj()), note), 1);
     QVERIFY(r.Obj()->Connected());
@@ -404,19 +415,21 @@ void TstPortLines::optionsSurviveRestart()
     PtyPair pty;
     const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
     const auto select = [&](TSplitViewForm& w) {
-        w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->findText(name));
+        Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)
+            ->setCurrentIndex(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(name));
         w.ComboBoxEx1Change();
     };
     {
         auto w = UiTestEnv::Start("en_US");
         QVERIFY(w->AddVirtualPort(pty.SlavePath()));
         select(*w);
-        if (reconnect) w->CheckBoxReconnect->click();
+        if (reconnect) Ui::Find<QCheckBox>(*w, u"CheckBoxReconnect"_s)->click();
         // Both start low, as the port layer leaves them.
-        QVERIFY(!w->CheckBoxDTR->isChecked() && !w->CheckBoxRTS->isChecked());
-        if (dtr) w->CheckBoxDTR->click();
-        if (rts) w->CheckBoxRTS->click();
-        w->SpinPulseMs->setValue(pulseMs);
+        QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->isChecked() &&
+                !Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->isChecked());
+        if (dtr) Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->click();
+        if (rts) Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->click();
+        Ui::Find<QSpinBox>(*w, u"SpinPulseMs"_s)->setValue(pulseMs);
         w->close();
     }
     const QByteArray ini = ReadFile(env.SettingDir() + "Corvane.ini");
@@ -424,16 +437,17 @@ void TstPortLines::optionsSurviveRestart()
     QVERIFY(ini.contains("PULSEMS=" + QByteArray::number(pulseMs)));
 
     auto w = UiTestEnv::Start("en_US");
-    QVERIFY(w->ComboBoxEx1->findText(name) >= 0); // the virtual port is listed again
+    QVERIFY(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name) >=
+            0); // the virtual port is listed again
     select(*w);
-    QCOMPARE(w->CheckBoxReconnect->isChecked(), reconnect);
+    QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxReconnect"_s)->isChecked(), reconnect);
     QCOMPARE(w->GetDeciceByFullName(name)->Reconnect(), reconnect);
-    QCOMPARE(w->CheckBoxDTR->isChecked(), dtr);
-    QCOMPARE(w->CheckBoxRTS->isChecked(), rts);
-    QCOMPARE(w->SpinPulseMs->value(), pulseMs);
+    QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->isChecked(), dtr);
+    QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->isChecked(), rts);
+    QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinPulseMs"_s)->value(), pulseMs);
     // And the port opens with those levels.
     FakeModemLines lines;
-    w->Button2->click();
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
     QVERIFY(w->GetDeciceByFullName(name)->Connected());
     const auto asked = [](bool on) -> unsigned long { return on ? TIOCMBIS : TIOCMBIC; };
     QCOMPARE(lines.Writes(), (QList<Req>{{asked(dtr), TIOCM_DTR}, {asked(rts), TIOCM_RTS}}));

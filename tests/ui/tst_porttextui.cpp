@@ -4,6 +4,7 @@
 #include "PtyPair.h"
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QCheckBox>
@@ -27,8 +28,10 @@ struct TextRig {
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
-        if (w->ComboBoxEx1->findText(name) < 0) QVERIFY(w->AddVirtualPort(pty.SlavePath()));
-        w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(name));
+        if (Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name) < 0)
+            QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+        Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+            ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name));
         w->ComboBoxEx1Change();
     }
     TCvComPortObj* Obj() const { return w->GetDeciceByFullName(name); }

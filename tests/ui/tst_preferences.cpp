@@ -4,6 +4,7 @@
 #include "CvPreferenceDialogs.h"
 #include "CvThemes.h"
 #include "TUpDown.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -70,9 +71,9 @@ void TstPreferences::cleanup() {
 void TstPreferences::opacitySpinnerAppliesAtOnce() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    QCOMPARE(w->UpDown2->Position(), 238);
+    QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown2"_s)->Position(), 238);
     QVERIFY(w->AlphaBlend());
-    w->UpDown2->stepDown();
+    Ui::Find<TUpDown>(*w, u"UpDown2"_s)->stepDown();
     QCOMPARE(w->AlphaBlendValue(), 237);
     QVERIFY(w->AlphaBlend());
 }
@@ -80,16 +81,16 @@ void TstPreferences::opacitySpinnerAppliesAtOnce() {
 void TstPreferences::untickingTransparencyKeepsTheValue() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->UpDown2->SetPosition(1);
+    Ui::Find<TUpDown>(*w, u"UpDown2"_s)->SetPosition(1);
     QCOMPARE(w->AlphaBlendValue(), 1);
-    w->CheckBox7->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox7"_s)->click();
     QVERIFY(!w->AlphaBlend());
-    QCOMPARE(w->UpDown2->Position(), 1);
+    QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown2"_s)->Position(), 1);
     QCOMPARE(w->AlphaBlendValue(), 1);
     // The value changes even while the window is opaque, and shows when ticked again.
-    w->UpDown2->SetPosition(200);
+    Ui::Find<TUpDown>(*w, u"UpDown2"_s)->SetPosition(200);
     QVERIFY(!w->AlphaBlend());
-    w->CheckBox7->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox7"_s)->click();
     QVERIFY(w->AlphaBlend());
     QCOMPARE(w->AlphaBlendValue(), 200);
 }
@@ -99,17 +100,17 @@ void TstPreferences::topMost() {
     auto w = UiTestEnv::Start("en_US");
     w->show();
     const QRect where = w->geometry();
-    QAction* keep = MenuEntry(w->SystemMenu, u"Keep At The Top Always "_s);
+    QAction* keep = MenuEntry(Ui::Find<QMenu>(*w, u"SystemMenu"_s), u"Keep At The Top Always "_s);
     QVERIFY(keep);
 
-    w->CheckBox2->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox2"_s)->click();
     QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(w->isVisible());
     QCOMPARE(w->geometry(), where);
     keep->trigger();
-    QVERIFY(w->CheckBox2->isChecked());
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBox2"_s)->isChecked());
     QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    w->CheckBox2->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox2"_s)->click();
     QVERIFY(!w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(w->isVisible());
     QCOMPARE(w->geometry(), where);
@@ -117,22 +118,22 @@ void TstPreferences::topMost() {
     // The menu entry alone does not tick the box.
     keep->trigger();
     QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-    QVERIFY(!w->CheckBox2->isChecked());
+    QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBox2"_s)->isChecked());
 }
 
 void TstPreferences::autoSaveTimer() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    QVERIFY(!w->Timer2->isActive());
-    QCOMPARE(w->Timer2->interval(), 10000);
-    w->CheckBox8->click();
-    QVERIFY(w->Timer2->isActive());
-    w->UpDown5->stepUp();
-    QCOMPARE(w->Timer2->interval(), 11000);
-    w->UpDown5->SetPosition(5);
-    QCOMPARE(w->Timer2->interval(), 5000);
-    w->CheckBox8->click();
-    QVERIFY(!w->Timer2->isActive());
+    QVERIFY(!Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
+    QCOMPARE(Ui::Find<QTimer>(*w, u"Timer2"_s)->interval(), 10000);
+    Ui::Find<QCheckBox>(*w, u"CheckBox8"_s)->click();
+    QVERIFY(Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
+    Ui::Find<TUpDown>(*w, u"UpDown5"_s)->stepUp();
+    QCOMPARE(Ui::Find<QTimer>(*w, u"Timer2"_s)->interval(), 11000);
+    Ui::Find<TUpDown>(*w, u"UpDown5"_s)->SetPosition(5);
+    QCOMPARE(Ui::Find<QTimer>(*w, u"Timer2"_s)->interval(), 5000);
+    Ui::Find<QCheckBox>(*w, u"CheckBox8"_s)->click();
+    QVERIFY(!Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
 }
 
 void TstPreferences::configurationFolder() {
@@ -140,7 +141,7 @@ void TstPreferences::configurationFolder() {
     auto w = UiTestEnv::Start("en_US");
     QStringList opened;
     SetFolderOpener([&](const QString& path) { opened << path; });
-    QTest::mouseClick(w->Button6, Qt::LeftButton);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button6"_s), Qt::LeftButton);
     QCOMPARE(opened, QStringList{env.CfgDir()});
 }
 
@@ -160,11 +161,11 @@ void TstPreferences::hexAlignment() {
     auto w = UiTestEnv::Start("en_US");
     TCvComPortObj* obj = dev.Attach(*w);
     obj->FHexModeFormatCount = -1;
-    w->ComboBox8->setFocus();
-    w->ComboBox8->setCurrentIndex(item == 0 ? 1 : item - 1);
+    Ui::Find<QComboBox>(*w, u"ComboBox8"_s)->setFocus();
+    Ui::Find<QComboBox>(*w, u"ComboBox8"_s)->setCurrentIndex(item == 0 ? 1 : item - 1);
     // Chosen by the keyboard, as a user would.
-    QTest::keyClick(w->ComboBox8, item == 0 ? Qt::Key_Up : Qt::Key_Down);
-    QCOMPARE(w->ComboBox8->currentIndex(), item);
+    QTest::keyClick(Ui::Find<QComboBox>(*w, u"ComboBox8"_s), item == 0 ? Qt::Key_Up : Qt::Key_Down);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox8"_s)->currentIndex(), item);
     QCOMPARE(obj->FHexModeFormatCount.load(), count);
 }
 
@@ -173,20 +174,20 @@ void TstPreferences::displayOptionsReachTheCurrentDevice() {
     WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
     TCvComPortObj* obj = dev.Attach(*w);
-    w->CheckBox3->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox3"_s)->click();
     QVERIFY(obj->FShowDate);
-    w->CheckBox25->click();
+    Ui::Find<QCheckBox>(*w, u"CheckBox25"_s)->click();
     QVERIFY(obj->FShowTime);
-    w->CheckBox4->click();
-    QCOMPARE(obj->FShowLineNumber, w->CheckBox4->isChecked());
-    w->CheckBox5->click();
-    QCOMPARE(obj->FShowSendedLog, w->CheckBox5->isChecked());
+    Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->click();
+    QCOMPARE(obj->FShowLineNumber, Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked());
+    Ui::Find<QCheckBox>(*w, u"CheckBox5"_s)->click();
+    QCOMPARE(obj->FShowSendedLog, Ui::Find<QCheckBox>(*w, u"CheckBox5"_s)->isChecked());
     // CheckBox12 takes effect at once: unticked is one character per byte.
-    QVERIFY(w->CheckBox12->isChecked());
-    w->CheckBox12->click();
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBox12"_s)->isChecked());
+    Ui::Find<QCheckBox>(*w, u"CheckBox12"_s)->click();
     QCOMPARE(obj->TextEncoding(), TTextEncoding::Bytes);
-    w->CheckBox9->click();
-    QCOMPARE(obj->FHexModeWithString.load(), w->CheckBox9->isChecked());
+    Ui::Find<QCheckBox>(*w, u"CheckBox9"_s)->click();
+    QCOMPARE(obj->FHexModeWithString.load(), Ui::Find<QCheckBox>(*w, u"CheckBox9"_s)->isChecked());
     QCOMPARE(obj->TextEncoding(), TTextEncoding::Bytes);
 }
 
@@ -196,7 +197,8 @@ void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
     auto w = UiTestEnv::Start("en_US");
     TCvComPortObj* a = devA.Attach(*w);
     TCvComPortObj* b = devB.Attach(*w);
-    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(b->FComportFullName));
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(b->FComportFullName));
     QCOMPARE(w->GetDeciceByFullName(w->GetCurrentDeviceName()), b);
     const QColor aBefore = a->LogMemo()->BackgroundColor();
     QColor offered;
@@ -205,10 +207,10 @@ void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
         *chosen = QColor(0x20, 0x40, 0x60);
         return true;
     });
-    const QColor memo1Before = w->Memo1->BackgroundColor();
-    QTest::mouseClick(w->Button17, Qt::LeftButton);
+    const QColor memo1Before = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor();
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button17"_s), Qt::LeftButton);
     QCOMPARE(offered, memo1Before);
-    QCOMPARE(w->Memo1->BackgroundColor(), QColor(0x20, 0x40, 0x60));
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), QColor(0x20, 0x40, 0x60));
     QCOMPARE(w->Memo1BackgroundColor(), TColorValue(0x604020));
     QCOMPARE(b->LogMemo()->BackgroundColor(), QColor(0x20, 0x40, 0x60));
     QCOMPARE(a->LogMemo()->BackgroundColor(), aBefore);
@@ -228,10 +230,10 @@ void TstPreferences::fontOfMemo1AndCurrentLog() {
         *chosen = QFont(u"DejaVu Sans Mono"_s, 17);
         return true;
     });
-    QTest::mouseClick(w->Button12, Qt::LeftButton);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button12"_s), Qt::LeftButton);
     // The dialog starts from the current device's log font.
     QCOMPARE(offered.pointSize(), 9);
-    QCOMPARE(w->Memo1->font().pointSize(), 17);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize(), 17);
     QCOMPARE(b->LogMemo()->font().pointSize(), 17);
     QCOMPARE(b->LogMemo()->font().family(), u"DejaVu Sans Mono"_s);
     QCOMPARE(a->LogMemo()->font(), aBefore);
@@ -242,8 +244,9 @@ void TstPreferences::cancelledDialogsChangeNothing() {
     WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
     TCvComPortObj* obj = dev.Attach(*w);
-    const QFont memo1Font = w->Memo1->font(), logFont = obj->LogMemo()->font();
-    const QColor memo1Back = w->Memo1->BackgroundColor(), logBack = obj->LogMemo()->BackgroundColor();
+    const QFont memo1Font = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font(), logFont = obj->LogMemo()->font();
+    const QColor memo1Back = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(),
+                 logBack = obj->LogMemo()->BackgroundColor();
     SetFontAsker([](QWidget*, const QFont&, QFont* chosen) {
         *chosen = QFont(u"DejaVu Sans"_s, 30);
         return false;
@@ -252,11 +255,11 @@ void TstPreferences::cancelledDialogsChangeNothing() {
         *chosen = Qt::red;
         return false;
     });
-    QTest::mouseClick(w->Button12, Qt::LeftButton);
-    QTest::mouseClick(w->Button17, Qt::LeftButton);
-    QCOMPARE(w->Memo1->font(), memo1Font);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button12"_s), Qt::LeftButton);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button17"_s), Qt::LeftButton);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font(), memo1Font);
     QCOMPARE(obj->LogMemo()->font(), logFont);
-    QCOMPARE(w->Memo1->BackgroundColor(), memo1Back);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), memo1Back);
     QCOMPARE(obj->LogMemo()->BackgroundColor(), logBack);
 }
 
@@ -264,7 +267,7 @@ void TstPreferences::withoutDeviceOnlyMemo1() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     // Whatever devices the machine has, none is selected.
-    w->ComboBoxEx1->setCurrentIndex(-1);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(-1);
     QFont offered;
     SetFontAsker([&](QWidget*, const QFont& initial, QFont* chosen) {
         offered = initial;
@@ -275,11 +278,11 @@ void TstPreferences::withoutDeviceOnlyMemo1() {
         *chosen = QColor(0x10, 0x20, 0x30);
         return true;
     });
-    QTest::mouseClick(w->Button12, Qt::LeftButton);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button12"_s), Qt::LeftButton);
     QCOMPARE(offered.pointSize(), 14); // Memo1's own font
-    QCOMPARE(w->Memo1->font().pointSize(), 12);
-    QTest::mouseClick(w->Button17, Qt::LeftButton);
-    QCOMPARE(w->Memo1->BackgroundColor(), QColor(0x10, 0x20, 0x30));
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize(), 12);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button17"_s), Qt::LeftButton);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), QColor(0x10, 0x20, 0x30));
     QVERIFY(env.boxes.isEmpty());
 }
 
@@ -298,9 +301,9 @@ void TstPreferences::themeListHasStylesThenPalettes() {
     QVERIFY(dark >= 3 && CvThemes().size() - dark >= 3);
     QCOMPARE(w->GetStyleNames(), expected);
     QStringList listed, menu;
-    for (int i = 0; i < w->cbxVclStyles->count(); ++i)
-        listed << w->cbxVclStyles->itemText(i);
-    for (QAction* a : w->ThemeMenu->actions())
+    for (int i = 0; i < Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->count(); ++i)
+        listed << Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->itemText(i);
+    for (QAction* a : Ui::Find<QMenu>(*w, u"ThemeMenu"_s)->actions())
         menu << a->text();
     QCOMPARE(listed, expected);
     QCOMPARE(menu, expected);
@@ -324,7 +327,7 @@ void TstPreferences::themeIndexOutsideTheListKeepsTheStyle() {
     const QColor window = QApplication::palette().color(QPalette::Window);
     env.WriteSetting(u"Corvane.ini"_s, "[MyPreference]\r\nTheme=" + theme + "\r\n");
     auto w = UiTestEnv::Start("en_US");
-    QCOMPARE(w->cbxVclStyles->currentIndex(), -1);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex(), -1);
     QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Slate Dark"_s);
     QCOMPARE(QApplication::palette().color(QPalette::Window), window);
     QVERIFY(w->GetStyleNameByIndex(theme.toInt()).isEmpty());
@@ -335,11 +338,11 @@ void TstPreferences::themeIndexOutsideTheListKeepsTheStyle() {
 void TstPreferences::themeFromListAppliesAndIsSaved() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    const int index = w->cbxVclStyles->findText(u"Forest Dark"_s);
+    const int index = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->findText(u"Forest Dark"_s);
     QVERIFY(index > 0);
-    w->cbxVclStyles->setFocus();
-    w->cbxVclStyles->setCurrentIndex(index - 1);
-    QTest::keyClick(w->cbxVclStyles, Qt::Key_Down);
+    Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->setFocus();
+    Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->setCurrentIndex(index - 1);
+    QTest::keyClick(Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s), Qt::Key_Down);
     QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Forest Dark"_s);
     QCOMPARE(QApplication::style()->name().toLower(), u"fusion"_s);
     QCOMPARE(QApplication::palette().color(QPalette::Window),
@@ -353,8 +356,8 @@ void TstPreferences::themeFromListAppliesAndIsSaved() {
     QCOMPARE(s.Pref.Theme, index);
 
     // Back to a style: its own colours return.
-    w->cbxVclStyles->setCurrentIndex(1);
-    QTest::keyClick(w->cbxVclStyles, Qt::Key_Up);
+    Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->setCurrentIndex(1);
+    QTest::keyClick(Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s), Qt::Key_Up);
     QCOMPARE(QApplication::style()->name().toLower(), u"fusion"_s);
     QCOMPARE(QApplication::palette().color(QPalette::Window),
              QApplication::style()->standardPalette().color(QPalette::Window));
@@ -363,13 +366,13 @@ void TstPreferences::themeFromListAppliesAndIsSaved() {
 void TstPreferences::themeFromMenuIsNotSaved() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    const int before = w->cbxVclStyles->currentIndex();
-    QAction* entry = MenuEntry(w->ThemeMenu, u"Sky Light"_s);
+    const int before = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex();
+    QAction* entry = MenuEntry(Ui::Find<QMenu>(*w, u"ThemeMenu"_s), u"Sky Light"_s);
     QVERIFY(entry);
     entry->trigger();
     QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Sky Light"_s);
     QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(0xE4EEF8));
-    QCOMPARE(w->cbxVclStyles->currentIndex(), before);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex(), before);
     QVERIFY(w->projectSave(true));
     TCvSettings s;
     QVERIFY(LoadCorvaneIni(w->SettingsFileName(), s));
@@ -406,7 +409,8 @@ void TstPreferences::logStaysReadableInDarkThemes() {
     for (const TCvTheme& t : CvThemes()) {
         TSplitViewForm::ApplyStyleByName(t.Name);
         QApplication::processEvents();
-        const double ratio = ContrastRatio(w->Memo1->TextColor(), w->Memo1->BackgroundColor());
+        const double ratio = ContrastRatio(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->TextColor(),
+                                           Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor());
         QVERIFY2(ratio >= 4.5, qPrintable(t.Name));
     }
 }

@@ -1,5 +1,6 @@
 // The protocol conversion page: what Button16 sends, read from a pseudo-terminal peer.
 
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -134,10 +135,10 @@ void TstProtocolPage::unreadableWriteDataSendsNothing() {
     auto w = UiTestEnv::Start("en_US");
     TCvComPortObj* obj = dev.Attach(*w);
     dev.pty->ReadFor(50);
-    w->ComboBox9->setCurrentText(u"SPI"_s);
-    w->ComboBox12->setCurrentText(u"Write"_s);
-    w->Memo5->setPlainText(data);
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    Ui::Find<QComboBox>(*w, u"ComboBox9"_s)->setCurrentText(u"SPI"_s);
+    Ui::Find<QComboBox>(*w, u"ComboBox12"_s)->setCurrentText(u"Write"_s);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo5"_s)->setPlainText(data);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button16"_s), Qt::LeftButton);
     QCOMPARE(dev.pty->ReadFor(100), QByteArray());
     QVERIFY2(LogText(obj).contains(where) && LogText(obj).contains(u"Nothing was sent"_s),
              qPrintable(LogText(obj)));
@@ -160,14 +161,14 @@ void TstProtocolPage::operationSendsItsPacket() {
     QVERIFY(obj->Connected());
     pty.ReadFor(50);
 
-    w->ComboBox9->setCurrentText(bus);
-    w->ComboBox12->setCurrentText(operation);
-    QCOMPARE(w->ComboBox9->currentText(), bus);
-    QCOMPARE(w->ComboBox12->currentText(), operation);
-    if (!devAddress.isEmpty()) w->ComboBox10->setEditText(devAddress);
-    if (!memAddress.isEmpty()) w->ComboBox11->setEditText(memAddress);
-    if (!data.isEmpty()) w->Memo5->setPlainText(data);
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    Ui::Find<QComboBox>(*w, u"ComboBox9"_s)->setCurrentText(bus);
+    Ui::Find<QComboBox>(*w, u"ComboBox12"_s)->setCurrentText(operation);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox9"_s)->currentText(), bus);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox12"_s)->currentText(), operation);
+    if (!devAddress.isEmpty()) Ui::Find<QComboBox>(*w, u"ComboBox10"_s)->setEditText(devAddress);
+    if (!memAddress.isEmpty()) Ui::Find<QComboBox>(*w, u"ComboBox11"_s)->setEditText(memAddress);
+    if (!data.isEmpty()) Ui::Find<QPlainTextEdit>(*w, u"Memo5"_s)->setPlainText(data);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button16"_s), Qt::LeftButton);
 
     PacketReader peer(pty);
     const Packet p = peer.Next();
@@ -188,11 +189,11 @@ void TstProtocolPage::connectIsHeaderOnly() {
     dev.Attach(*w);
     pty.ReadFor(50);
     // Whatever the other controls hold.
-    w->ComboBox9->setCurrentText(u"SPI"_s);
-    w->ComboBox10->setEditText(u"99"_s);
-    w->Memo5->setPlainText(u"01 02"_s);
-    w->ComboBox12->setCurrentText(u"Connect"_s);
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    Ui::Find<QComboBox>(*w, u"ComboBox9"_s)->setCurrentText(u"SPI"_s);
+    Ui::Find<QComboBox>(*w, u"ComboBox10"_s)->setEditText(u"99"_s);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo5"_s)->setPlainText(u"01 02"_s);
+    Ui::Find<QComboBox>(*w, u"ComboBox12"_s)->setCurrentText(u"Connect"_s);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button16"_s), Qt::LeftButton);
     QCOMPARE(pty.ReadFor(300), Hex("c6bf0a00000001000a00"));
 }
 
@@ -228,17 +229,17 @@ void TstProtocolPage::overlongTextIsCutAndReported() {
         expected.append(char(i & 0xFF));
     }
     expected.truncate(sent);
-    w->ComboBox9->setCurrentText(u"CAN"_s);
-    w->ComboBox12->setCurrentText(operation);
+    Ui::Find<QComboBox>(*w, u"ComboBox9"_s)->setCurrentText(u"CAN"_s);
+    Ui::Find<QComboBox>(*w, u"ComboBox12"_s)->setCurrentText(operation);
     if (operation == u"Write"_s) {
-        w->Memo5->setPlainText(text);
+        Ui::Find<QPlainTextEdit>(*w, u"Memo5"_s)->setPlainText(text);
     } else {
         // The address text is the two boxes joined by a comma: 14 cells in all.
-        w->ComboBox10->setEditText(text.left(3 * 7 - 1));
-        w->ComboBox11->setEditText(text.left(3 * 7 - 1));
+        Ui::Find<QComboBox>(*w, u"ComboBox10"_s)->setEditText(text.left(3 * 7 - 1));
+        Ui::Find<QComboBox>(*w, u"ComboBox11"_s)->setEditText(text.left(3 * 7 - 1));
         expected = Hex("00010203040506000102");
     }
-    QTest::mouseClick(w->Button16, Qt::LeftButton);
+    QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button16"_s), Qt::LeftButton);
 
     PacketReader peer(pty);
     QByteArray payload;
@@ -261,11 +262,11 @@ void TstProtocolPage::noDeviceDoesNothing() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     // Whatever devices the machine has, none is selected.
-    w->ComboBoxEx1->setCurrentIndex(-1);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(-1);
     QVERIFY(!w->GetDeciceByFullName(w->GetCurrentDeviceName()));
     for (const QString& op : {u"Connect"_s, u"Read"_s, u"Write"_s}) {
-        w->ComboBox12->setCurrentText(op);
-        QTest::mouseClick(w->Button16, Qt::LeftButton);
+        Ui::Find<QComboBox>(*w, u"ComboBox12"_s)->setCurrentText(op);
+        QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button16"_s), Qt::LeftButton);
     }
     QVERIFY(env.boxes.isEmpty());
 }

@@ -1,5 +1,6 @@
 // The block-send page, the single-send grid and loop sending, over real ptys.
 
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -25,8 +26,8 @@ namespace {
 
 void Tick(TSplitViewForm& w, int row, const QString& text)
 {
-    w.StringGrid1->SetCells(1, row, u"1"_s);
-    w.StringGrid1->SetCells(2, row, text);
+    Ui::Find<TStringGrid>(w, u"StringGrid1"_s)->SetCells(1, row, u"1"_s);
+    Ui::Find<TStringGrid>(w, u"StringGrid1"_s)->SetCells(2, row, text);
 }
 
 QString LastLine(const QPlainTextEdit* e)
@@ -70,18 +71,18 @@ void TstSendPanels::loopWithCount()
     Tick(*w, 2, u"  first "_s);
     Tick(*w, 5, QString());
     Tick(*w, 7, u"second"_s);
-    w->UpDown3->SetPosition(3);
-    w->UpDown1->SetPosition(30);
-    w->Button1->click();
-    QVERIFY(w->Timer1->isActive());
-    QCOMPARE(w->Timer1->interval(), 30);
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(3);
+    Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(30);
+    Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
+    QVERIFY(Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
+    QCOMPARE(Ui::Find<QTimer>(*w, u"Timer1"_s)->interval(), 30);
     QCOMPARE(w->LoopStringList, QStringList({u"first"_s, QString(), u"second"_s}));
     QStringList lines = a.Lines();
     const qsizetype start = lines.indexOf(u"The following data will be sent to device periodic,Loop Count: 3"_s);
     QVERIFY(start >= 0);
     QCOMPARE(lines.mid(start + 1, 3), QStringList({u"first"_s, QString(), u"second"_s}));
 
-    QTRY_VERIFY(!w->Timer1->isActive());
+    QTRY_VERIFY(!Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
     const QByteArray once = "first\r\nsecond\r\n";
     QCOMPARE(a.pty->Read(3 * once.size()), once + once + once);
     QCOMPARE(a.pty->ReadFor(100), QByteArray());
@@ -100,14 +101,14 @@ void TstSendPanels::loopEndlessUntilStopped()
     w->show();
     a.Attach(*w);
     Tick(*w, 1, u"ping"_s);
-    w->UpDown3->SetPosition(0);
-    w->UpDown1->SetPosition(10);
-    w->Button1->click();
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(0);
+    Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(10);
+    Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
     const QByteArray got = a.pty->Read(5 * 6);
     QCOMPARE(got, QByteArray("ping\r\n").repeated(5));
-    QVERIFY(w->Timer1->isActive());
-    w->Button3->click();
-    QVERIFY(!w->Timer1->isActive());
+    QVERIFY(Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
+    Ui::Find<QPushButton>(*w, u"Button3"_s)->click();
+    QVERIFY(!Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
     a.pty->ReadFor(50);
     QCOMPARE(a.pty->ReadFor(100), QByteArray());
     const QStringList lines = a.Lines();
@@ -139,10 +140,10 @@ void TstSendPanels::loopRefusals()
     w->show();
     a.Attach(*w);
     if (ticked) Tick(*w, 1, u"x"_s);
-    w->CheckBox19->setChecked(enabled);
+    Ui::Find<QCheckBox>(*w, u"CheckBox19"_s)->setChecked(enabled);
     if (!open) a.obj->Close();
-    w->Button1->click();
-    QVERIFY(!w->Timer1->isActive());
+    Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
+    QVERIFY(!Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
     QCOMPARE(a.Lines().last(), message);
     QCOMPARE(a.pty->ReadFor(50), QByteArray());
 }
@@ -155,13 +156,15 @@ void TstSendPanels::loopKeepsItsTarget()
     w->show();
     a.Attach(*w);
     b.Attach(*w);
-    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(a.name));
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(a.name));
     Tick(*w, 1, u"to A"_s);
-    w->UpDown3->SetPosition(0);
-    w->UpDown1->SetPosition(10);
-    w->Button1->click();
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(0);
+    Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(10);
+    Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
     QCOMPARE(w->LoopTargetPort.data(), a.obj);
-    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(b.name));
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(b.name));
     QCOMPARE(a.pty->Read(2 * 6), QByteArray("to A\r\n").repeated(2));
     QCOMPARE(b.pty->ReadFor(50), QByteArray());
 
@@ -169,11 +172,11 @@ void TstSendPanels::loopKeepsItsTarget()
     const qint64 sent = a.obj->FComSentCount.load();
     const int lines = a.Lines().size();
     QTest::qWait(60);
-    QVERIFY(w->Timer1->isActive());
+    QVERIFY(Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
     QCOMPARE(a.obj->FComSentCount.load(), sent);
     QCOMPARE(a.Lines().size(), lines);
     QCOMPARE(b.pty->ReadFor(20), QByteArray());
-    w->Button3->click();
+    Ui::Find<QPushButton>(*w, u"Button3"_s)->click();
 }
 
 void TstSendPanels::formatAsHex_data()
@@ -197,15 +200,16 @@ void TstSendPanels::formatAsHex()
     QFETCH(int, bytes);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    const QString caption = w->Button8->text();
-    w->Memo2->setPlainText(block);
-    w->Button25->click();
-    QCOMPARE(w->Memo2->toPlainText(), formatted);
-    QCOMPARE(w->Button8->text(), caption + u" ( "_s + QString::number(bytes) + u" ) Bytes"_s);
+    const QString caption = Ui::Find<QPushButton>(*w, u"Button8"_s)->text();
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(block);
+    Ui::Find<QPushButton>(*w, u"Button25"_s)->click();
+    QCOMPARE(Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->toPlainText(), formatted);
+    QCOMPARE(Ui::Find<QPushButton>(*w, u"Button8"_s)->text(),
+             caption + u" ( "_s + QString::number(bytes) + u" ) Bytes"_s);
     // A second format replaces the count.
-    w->Memo2->setPlainText(u"01 02 03 04 05 06 07"_s);
-    w->Button25->click();
-    QCOMPARE(w->Button8->text(), caption + u" ( 7 ) Bytes"_s);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u"01 02 03 04 05 06 07"_s);
+    Ui::Find<QPushButton>(*w, u"Button25"_s)->click();
+    QCOMPARE(Ui::Find<QPushButton>(*w, u"Button8"_s)->text(), caption + u" ( 7 ) Bytes"_s);
 }
 
 void TstSendPanels::converters_data()
@@ -229,8 +233,10 @@ void TstSendPanels::converters()
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     const bool toHex = button == u"Button9"_s;
-    QPlainTextEdit* from = toHex ? w->Memo3 : w->Memo2;
-    QPlainTextEdit* to = toHex ? w->Memo2 : w->Memo3;
+    QPlainTextEdit* from =
+        toHex ? Ui::Find<QPlainTextEdit>(*w, u"Memo3"_s) : Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s);
+    QPlainTextEdit* to =
+        toHex ? Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s) : Ui::Find<QPlainTextEdit>(*w, u"Memo3"_s);
     from->setPlainText(input);
     to->setPlainText(u"before"_s);
     w->findChild<QPushButton*>(button)->click();
@@ -248,11 +254,11 @@ void TstSendPanels::unreadableHexIsRefused() {
     QFETCH(QString, button);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->Memo2->setPlainText(u"AA bb 1"_s);
-    w->Memo3->setPlainText(u"before"_s);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u"AA bb 1"_s);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo3"_s)->setPlainText(u"before"_s);
     w->findChild<QPushButton*>(button)->click();
-    QCOMPARE(w->Memo2->toPlainText(), u"AA bb 1"_s);
-    QCOMPARE(w->Memo3->toPlainText(), u"before"_s);
+    QCOMPARE(Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->toPlainText(), u"AA bb 1"_s);
+    QCOMPARE(Ui::Find<QPlainTextEdit>(*w, u"Memo3"_s)->toPlainText(), u"before"_s);
     QCOMPARE(env.boxes.size(), 1);
     QVERIFY2(env.boxes.first().contains(u"position 7"_s), qPrintable(env.boxes.first()));
 }
@@ -264,18 +270,18 @@ void TstSendPanels::blockSend()
     auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
-    w->ComboBox6->setCurrentIndex(sfHex);
-    w->Memo2->setPlainText(u" 41 42 0d \r\n"_s);
-    w->Button8->click();
+    Ui::Find<QComboBox>(*w, u"ComboBox6"_s)->setCurrentIndex(sfHex);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u" 41 42 0d \r\n"_s);
+    Ui::Find<QPushButton>(*w, u"Button8"_s)->click();
     QCOMPARE(a.pty->Read(3), QByteArray("AB\r"));
-    w->ComboBox6->setCurrentIndex(sfAscii);
-    w->Memo2->setPlainText(u"hi"_s);
-    w->Button8->click();
+    Ui::Find<QComboBox>(*w, u"ComboBox6"_s)->setCurrentIndex(sfAscii);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u"hi"_s);
+    Ui::Find<QPushButton>(*w, u"Button8"_s)->click();
     QCOMPARE(a.pty->Read(4), QByteArray("hi\r\n"));
     // Button7 clears the log of the current device.
     a.obj->Log(u"to be cleared"_s);
     QVERIFY(!a.Lines().isEmpty());
-    w->Button7->click();
+    Ui::Find<QPushButton>(*w, u"Button7"_s)->click();
     QVERIFY(a.Lines().isEmpty());
     QCOMPARE(a.obj->FComSentCount.load(), 0);
 }
@@ -287,7 +293,7 @@ void TstSendPanels::gridTicksAndRowSend()
     auto w = UiTestEnv::Start("en_US");
     w->show();
     a.Attach(*w);
-    TStringGrid* g = w->StringGrid1;
+    TStringGrid* g = Ui::Find<TStringGrid>(*w, u"StringGrid1"_s);
     g->scrollToTop();
     const QRect tick = g->visualRect(g->model()->index(2, 0));
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, tick.center());
@@ -333,16 +339,16 @@ void TstSendPanels::loopKeys()
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     w->show();
-    QLineEdit* edit = w->UpDown1->Edit();
+    QLineEdit* edit = Ui::Find<TUpDown>(*w, u"UpDown1"_s)->Edit();
     edit->setFocus();
     edit->selectAll();
     if (key >= '0' && key <= '9') {
         QTest::keyClicks(edit, QString(QChar(key)) + u"5"_s);
-        QCOMPARE(w->UpDown1->Position(), (key - '0') * 10 + 5);
-        QCOMPARE(w->Timer1->interval(), (key - '0') * 10 + 5);
+        QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown1"_s)->Position(), (key - '0') * 10 + 5);
+        QCOMPARE(Ui::Find<QTimer>(*w, u"Timer1"_s)->interval(), (key - '0') * 10 + 5);
     } else if (key != 8) {
         QTest::keyClicks(edit, QString(QChar(key)));
-        QCOMPARE(w->UpDown1->Position(), 1000);
+        QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown1"_s)->Position(), 1000);
     }
 }
 
@@ -354,7 +360,7 @@ void TstSendPanels::sentCounterShowsWrittenBytesAtOnce() {
     w->show();
     a.Attach(*w);
     a.obj->FCallBackFun = [&](int c) { w->CvComPortObjCallBack(c); };
-    w->Memo2->setPlainText(u"hello"_s);
+    Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u"hello"_s);
     w->Button8Click();
     QVERIFY(w->StatusPanels[2]->text().contains(u" Sent: 7 Bytes/"_s));
     QCOMPARE(a.pty->Read(7), QByteArray("hello\r\n"));
@@ -390,18 +396,18 @@ void TstSendPanels::stalledDeviceSends() {
     // Fill the device until it holds back.
     QVERIFY(a.obj->SendBytes(QByteArray(1 << 20, 'f'), {}));
     QVERIFY(a.obj->PendingWrites() == 1);
-    w->ComboBox6->setCurrentIndex(format);
+    Ui::Find<QComboBox>(*w, u"ComboBox6"_s)->setCurrentIndex(format);
     if (grid) {
-        w->StringGrid1->SetCells(2, 1, text);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, text);
         w->StringGrid1FixedCellClick(0, 1);
     } else {
-        w->Memo2->setPlainText(text);
+        Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(text);
         w->Button8Click();
     }
     QVERIFY(a.obj->PendingWrites() == 2);
     Tick(*w, 1, text);
-    w->UpDown3->SetPosition(0);
-    w->UpDown1->SetPosition(20);
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(0);
+    Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(20);
     w->Button1Click();
     const QString failed = TCvComPortObj::WriteFailureText(0, bytes, ETIMEDOUT);
     QTRY_VERIFY_WITH_TIMEOUT(a.Lines().contains(failed), 5000);

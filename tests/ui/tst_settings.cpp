@@ -5,6 +5,7 @@
 #include "TSplitView.h"
 #include "TStringGrid.h"
 #include "TUpDown.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QApplication>
@@ -63,19 +64,19 @@ void TstSettings::firstStartWithoutFile()
     UiTestEnv env;
     const QString activeStyle = QApplication::style()->name();
     auto w = UiTestEnv::Start("zh_CN");
-    QVERIFY(w->CheckBox7->isChecked());
-    QCOMPARE(w->UpDown2->Position(), 238);
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBox7"_s)->isChecked());
+    QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown2"_s)->Position(), 238);
     QVERIFY(w->AlphaBlend());
     QCOMPARE(w->AlphaBlendValue(), 238);
-    QVERIFY(w->CheckBox4->isChecked());
-    QCOMPARE(w->UpDown3->Position(), 1);
-    QVERIFY(w->CheckBox1->isChecked());
-    QCOMPARE(w->cbxVclStyles->currentText().toLower(), activeStyle.toLower());
-    QVERIFY(!w->SV_L->IsOpened());
-    QVERIFY(!w->SV_R->IsOpened());
-    QCOMPARE(w->Memo1->TextColor(), QColor(0xC0, 0xC0, 0xC0));
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked());
+    QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown3"_s)->Position(), 1);
+    QVERIFY(Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->isChecked());
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentText().toLower(), activeStyle.toLower());
+    QVERIFY(!Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened());
+    QVERIFY(!Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened());
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->TextColor(), QColor(0xC0, 0xC0, 0xC0));
 
-    w->CheckBox1->setChecked(false);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
     w->close();
     const QByteArray text = ReadFile(env.SettingDir() + u"Corvane.ini"_s);
     QCOMPARE(KeysInOrder(text, u"MyCustData"_s), ExpectedGridKeys());
@@ -87,17 +88,17 @@ void TstSettings::fileWithoutPreferences()
     UiTestEnv env;
     env.WriteSetting(u"Corvane.ini"_s, "[MyCustData]\r\n1_2=AA BB\r\n");
     auto w = UiTestEnv::Start("zh_CN");
-    QVERIFY(!w->CheckBox7->isChecked());
+    QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBox7"_s)->isChecked());
     QVERIFY(!w->AlphaBlend());
-    QVERIFY(!w->CheckBox4->isChecked());
-    QCOMPARE(w->UpDown3->Position(), 5);
-    QCOMPARE(w->cbxVclStyles->currentIndex(), 0);
+    QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked());
+    QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown3"_s)->Position(), 5);
+    QCOMPARE(Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex(), 0);
     QCOMPARE(w->size(), QSize(1228, 664));
-    QCOMPARE(w->Memo1->font().family(), u"新宋体"_s);
-    QCOMPARE(w->Memo1->font().pointSize(), 14);
-    QCOMPARE(w->StringGrid1->Cells(2, 1), u"AA BB"_s);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().family(), u"新宋体"_s);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize(), 14);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(2, 1), u"AA BB"_s);
     // Without line numbers the banner has no prefix.
-    QCOMPARE(w->Memo1->Model().Line(0), QString(61, u'#'));
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Line(0), QString(61, u'#'));
 }
 
 void TstSettings::preferenceValues_data()
@@ -131,16 +132,24 @@ void TstSettings::preferenceValues()
     env.WriteSetting(u"Corvane.ini"_s, "[MyPreference]\r\n" + line + "\r\n");
     auto w = UiTestEnv::Start("en_US");
     QVariant actual;
-    if (property == u"fontSize"_s) actual = w->Memo1->font().pointSize();
-    else if (property == u"fontName"_s) actual = w->Memo1->font().family();
-    else if (property == u"loopCount"_s) actual = w->UpDown3->Position();
-    else if (property == u"lineNumbers"_s) actual = w->CheckBox4->isChecked();
-    else if (property == u"shortcut"_s) actual = w->CheckBox1->isChecked();
-    else if (property == u"theme"_s) actual = w->cbxVclStyles->currentIndex();
+    if (property == u"fontSize"_s)
+        actual = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize();
+    else if (property == u"fontName"_s)
+        actual = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().family();
+    else if (property == u"loopCount"_s)
+        actual = Ui::Find<TUpDown>(*w, u"UpDown3"_s)->Position();
+    else if (property == u"lineNumbers"_s)
+        actual = Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked();
+    else if (property == u"shortcut"_s)
+        actual = Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->isChecked();
+    else if (property == u"theme"_s)
+        actual = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex();
     else if (property == u"width"_s) actual = w->width();
     else if (property == u"alphaBlend"_s) actual = w->AlphaBlend() && w->AlphaBlendValue() == 238;
-    else if (property == u"leftOpen"_s) actual = w->SV_L->IsOpened();
-    else if (property == u"rightOpen"_s) actual = w->SV_R->IsOpened();
+    else if (property == u"leftOpen"_s)
+        actual = Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened();
+    else if (property == u"rightOpen"_s)
+        actual = Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened();
     QCOMPARE(actual, value);
 }
 
@@ -165,9 +174,9 @@ void TstSettings::colours()
     env.WriteSetting(u"Corvane.ini"_s, "[MyPreference]\r\nBACKGROUNDCOLOR=" + value + "\r\nFONTCOLOR=" + value + "\r\n");
     auto w = UiTestEnv::Start("en_US");
     const QColor expected = role < 0 ? plain : w->palette().color(QPalette::Active, QPalette::ColorRole(role));
-    QCOMPARE(w->Memo1->BackgroundColor(), expected);
-    QCOMPARE(w->Memo1->TextColor(), expected);
-    w->CheckBox1->setChecked(false);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), expected);
+    QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->TextColor(), expected);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
     w->close();
     // A system colour is written back as the system colour, not as what it looked like.
     TIniFile ini;
@@ -182,11 +191,11 @@ void TstSettings::gridCellsWithBlanks()
     UiTestEnv env;
     {
         auto w = UiTestEnv::Start("zh_CN");
-        w->StringGrid1->SetCells(2, 1, u"  AA BB  "_s);
-        w->StringGrid1->SetCells(3, 1, u" note"_s);
-        w->StringGrid1->SetCells(1, 1, u"1"_s);
-        w->StringGrid1->SetCells(2, 999, u"last row"_s);
-        w->CheckBox1->setChecked(false);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"  AA BB  "_s);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(3, 1, u" note"_s);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(1, 1, u"1"_s);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 999, u"last row"_s);
+        Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
         w->close();
     }
     const QByteArray text = ReadFile(env.SettingDir() + u"Corvane.ini"_s);
@@ -195,10 +204,10 @@ void TstSettings::gridCellsWithBlanks()
 
     auto w = UiTestEnv::Start("zh_CN");
     // Read back as the profile rules return it: without the outer blanks.
-    QCOMPARE(w->StringGrid1->Cells(2, 1), u"AA BB"_s);
-    QCOMPARE(w->StringGrid1->Cells(3, 1), u"note"_s);
-    QCOMPARE(w->StringGrid1->Cells(2, 999), u"last row"_s);
-    QCOMPARE(w->StringGrid1->Cells(1, 1), QString());
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(2, 1), u"AA BB"_s);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(3, 1), u"note"_s);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(2, 999), u"last row"_s);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(1, 1), QString());
 }
 
 void TstSettings::writtenFileHasEveryKeyInOrder()
@@ -258,16 +267,16 @@ void TstSettings::failedWriteLosesNothing()
     QByteArray before;
     {
         auto w = UiTestEnv::Start("zh_CN");
-        w->StringGrid1->SetCells(2, 1, u"kept"_s);
-        w->CheckBox1->setChecked(false);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"kept"_s);
+        Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
         w->close();
         before = ReadFile(env.SettingDir() + u"Corvane.ini"_s);
     }
     QVERIFY(before.contains("1_2=kept"));
 
     auto w = UiTestEnv::Start("zh_CN");
-    w->CheckBox1->setChecked(false);
-    w->StringGrid1->SetCells(2, 1, QString(4000, u'x'));
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, QString(4000, u'x'));
     bool written = true;
     if (how == u"readonly"_s) {
         QFile::setPermissions(env.SettingDir(), QFile::ReadOwner | QFile::ExeOwner);
@@ -304,9 +313,9 @@ void TstSettings::settingsFolderIsAFile()
     }
     auto w = UiTestEnv::Start("en_US");
     QCOMPARE(w->UILanguage, u"EN"_s);
-    QCOMPARE(w->Button3->text(), u"StopSend"_s);
+    QCOMPARE(Ui::Find<QPushButton>(*w, u"Button3"_s)->text(), u"StopSend"_s);
     QVERIFY(!w->projectSave(true));
-    w->CheckBox1->setChecked(false);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
     w->close();
     QCOMPARE(ReadFile(env.CfgDir() + u"Setting"_s), QByteArray("not a folder"));
 }

@@ -6,6 +6,7 @@
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
 #include "TLogModel.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 
 #include <QApplication>
@@ -67,15 +68,17 @@ void ApplyReceiveFormat(TSplitViewForm& w, TCvComPortObj* obj)
 {
     const TCvComPortObjPara p = obj->GetConfiguration();
     obj->CvComPortObjInit2(p.ComportFullName, p.Port, p.BaudRate, p.DataBits, p.StopBits, p.ParityBits,
-                           p.FlowControl, p.SendFormat, w.ComboBox7->currentIndex(), p.LogMemo, p.ShowDate,
+                           p.FlowControl, p.SendFormat,
+                           Ui::Find<QComboBox>(w, u"ComboBox7"_s)->currentIndex(), p.LogMemo, p.ShowDate,
                            p.ShowTime, p.ShowLineNumber, p.ShowSendedLog, p.HexModeWithString);
 }
 
 TCvComPortObj* OpenPort(TSplitViewForm& w, const QString& name)
 {
-    w.ComboBoxEx1->setCurrentIndex(w.ComboBoxEx1->findText(name));
+    Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(name));
     w.ComboBoxEx1Change();
-    w.Button2->click();
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     TCvComPortObj* obj = w.GetDeciceByFullName(name);
     return obj && obj->Connected() ? obj : nullptr;
 }
@@ -140,8 +143,8 @@ void TstStorageFaults::faultyFolder()
     {
         auto w = UiTestEnv::Start("en_US");
         w->show();
-        w->CheckBox1->setChecked(false);
-        w->StringGrid1->SetCells(2, 1, u"kept"_s);
+        Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"kept"_s);
         QVERIFY(w->AddVirtualPort(pty.SlavePath()));
         TCvComPortObj* obj = OpenPort(*w, name);
         QVERIFY(obj);
@@ -166,8 +169,8 @@ void TstStorageFaults::faultyFolder()
 
     auto w = UiTestEnv::Start("en_US");
     w->show();
-    w->CheckBox1->setChecked(false);
-    QCOMPARE(w->StringGrid1->Cells(2, 1), u"kept"_s);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(2, 1), u"kept"_s);
     TCvComPortObj* obj = OpenPort(*w, name);
     QVERIFY(obj);
     Receive(pty, obj, "second\r\n");
@@ -175,11 +178,11 @@ void TstStorageFaults::faultyFolder()
     // Capture into the same folder, then back to the view.
     const QString capture = target + u"cap.txt"_s;
     w->SaveDialog1 = [&] { return capture; };
-    w->Button13->click();
+    Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
     ApplyReceiveFormat(*w, obj);
     Receive(pty, obj, "captured\r\n");
     Receive(pty, obj, "captured again\r\n");
-    w->Button14->click();
+    Ui::Find<QPushButton>(*w, u"Button14"_s)->click();
     ApplyReceiveFormat(*w, obj);
     Receive(pty, obj, "third\r\n");
     // The auto-save keeps failing without saying so again.
@@ -227,13 +230,13 @@ void TstStorageFaults::startWithoutFolders()
 
     auto w = UiTestEnv::Start("en_US");
     w->show();
-    w->CheckBox1->setChecked(false);
-    const QStringList main = Lines(w->Memo1);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
+    const QStringList main = Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s));
     QCOMPARE(main.filter(u"Can not create folder "_s + env.CfgDir() + u"Setting"_s).size(), 1);
     QCOMPARE(main.filter(u"Can not create folder "_s + env.CfgDir() + u"Logs"_s).size(), 1);
     // The window works with its defaults.
-    w->StringGrid1->SetCells(2, 1, u"x"_s);
-    QCOMPARE(w->StringGrid1->Cells(2, 1), u"x"_s);
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"x"_s);
+    QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(2, 1), u"x"_s);
     w->close();
     QCOMPARE(env.boxes.size(), 1);
     QVERIFY(env.boxes.first().contains(u"Corvane.ini"_s));
@@ -268,10 +271,10 @@ void TstStorageFaults::corruptFiles()
     const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
     {
         auto w = UiTestEnv::Start("en_US");
-        w->CheckBox1->setChecked(false);
+        Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
         QVERIFY(w->AddVirtualPort(pty.SlavePath()));
         QVERIFY(OpenPort(*w, name));
-        w->Button2->click(); // closing stores the port's settings file
+        Ui::Find<QPushButton>(*w, u"Button2"_s)->click(); // closing stores the port's settings file
         w->close();
     }
     const QString path = env.SettingDir() + (file == u"port"_s ? SafeFileNamePart(name) + u".ini"_s : file);
@@ -284,11 +287,11 @@ void TstStorageFaults::corruptFiles()
 
     auto w = UiTestEnv::Start("en_US");
     w->show();
-    w->CheckBox1->setChecked(false);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
     QVERIFY(env.boxes.isEmpty());
     // What could not be read keeps its default; the window works.
-    QCOMPARE(w->Button3->text(), u"StopSend"_s);
-    if (file == u"Corvane.ini"_s) QVERIFY(w->UpDown3->Position() != 7);
+    QCOMPARE(Ui::Find<QPushButton>(*w, u"Button3"_s)->text(), u"StopSend"_s);
+    if (file == u"Corvane.ini"_s) QVERIFY(Ui::Find<TUpDown>(*w, u"UpDown3"_s)->Position() != 7);
     TCvComPortObj* obj = OpenPort(*w, name);
     if (file != u"Corvane.ini"_s) {
         QVERIFY(obj);

@@ -2,6 +2,7 @@
 // a timed loop sending on the other. Every threaded path of a port (receive events, display
 // worker, packet parser, loop timer) runs side by side; the sanitizer builds run this too.
 #include "CvProtocol.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -40,12 +41,12 @@ void TstTwoPorts::floodAndPacketsWithLoopSending()
     for (int i = 0; i < flood.size(); ++i) flood[i] = char(i * 7);
 
     PtyDrain hexPeer(hex.pty->MasterFd()), protoPeer(proto.pty->MasterFd());
-    w->StringGrid1->SetCells(1, 1, u"1"_s);
-    w->StringGrid1->SetCells(2, 1, u"loop"_s);
-    w->UpDown3->SetPosition(kLoops);
-    w->UpDown1->SetPosition(5);
-    w->Button1->click();
-    QVERIFY(w->Timer1->isActive());
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(1, 1, u"1"_s);
+    Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"loop"_s);
+    Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(kLoops);
+    Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(5);
+    Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
+    QVERIFY(Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
 
     // The devices wait as long as the ports need to take it (slow under the sanitizers).
     constexpr int kPatienceMs = 120000;
@@ -75,7 +76,7 @@ void TstTwoPorts::floodAndPacketsWithLoopSending()
     QTRY_COMPARE_WITH_TIMEOUT(hex.obj->FComReceiveCount.load(), qint64(flood.size()), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(hex.obj->FComProcessedCount.load(), qint64(flood.size()), 60000);
     QTRY_COMPARE_WITH_TIMEOUT(proto.obj->GetPacks(), kPackets, 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w->Timer1->isActive(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive(), 30000);
     QTRY_COMPARE(protoPeer.Size(), qint64(kLoops * 6));
     QCOMPARE(protoPeer.Data(), QByteArray("loop\r\n").repeated(kLoops));
     QTRY_COMPARE(hexPeer.Size(), qint64(20 * 3));

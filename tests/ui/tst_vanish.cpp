@@ -6,6 +6,7 @@
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
 #include "TLogModel.h"
+#include "UiFind.h"
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
@@ -55,12 +56,13 @@ void TstVanish::unpluggedWhileBusy()
     PtyPair pty;
     auto w = UiTestEnv::Start("en_US");
     w->show();
-    w->CheckBox1->setChecked(false);
+    Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
     QVERIFY(w->AddVirtualPort(pty.SlavePath()));
     const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
-    w->ComboBoxEx1->setCurrentIndex(w->ComboBoxEx1->findText(name));
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name));
     w->ComboBoxEx1Change();
-    w->Button2->click();
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
     QPointer<TCvComPortObj> obj = w->GetDeciceByFullName(name);
     QVERIFY(obj && obj->Connected());
     const QString logFile = w->PortLogFileName(obj);
@@ -89,25 +91,27 @@ void TstVanish::unpluggedWhileBusy()
         f.write(bytes);
         f.close();
         w->OpenDialog1 = [&] { return path; };
-        w->Button23->click();
+        Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
         QTimer::singleShot(300, this, unplug);
-        w->Button24->click();
+        Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
         // The send runs from the event loop; the unplugging ends it.
         QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 20000);
         QVERIFY(obj.isNull() || obj->FComSentCount.load() < bytes.size());
     } else {
-        w->StringGrid1->SetCells(1, 1, u"1"_s);
-        w->StringGrid1->SetCells(2, 1, u"ping"_s);
-        w->UpDown3->SetPosition(0);
-        w->UpDown1->SetPosition(10);
-        w->Button1->click();
-        QVERIFY(w->Timer1->isActive());
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(1, 1, u"1"_s);
+        Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->SetCells(2, 1, u"ping"_s);
+        Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(0);
+        Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(10);
+        Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
+        QVERIFY(Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
         QTest::qWait(200);
         unplug();
     }
 
     QTRY_VERIFY_WITH_TIMEOUT(obj.isNull() || !obj->Connected(), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(LogLines(w->Memo1).filter(u"Device "_s + pty.SlavePath() + u" was removed"_s).size() == 1,
+    QTRY_VERIFY_WITH_TIMEOUT(LogLines(Ui::Find<TLogMemo>(*w, u"Memo1"_s))
+                                     .filter(u"Device "_s + pty.SlavePath() + u" was removed"_s)
+                                     .size() == 1,
                              20000);
     // Saved with the removal in it.
     QTRY_VERIFY_WITH_TIMEOUT(ReadFile(logFile).contains("Device " + name.toUtf8() + " was removed."), 20000);
