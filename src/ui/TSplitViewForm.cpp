@@ -2,6 +2,7 @@
 
 #include "CvLanguage.h"
 #include "CvWidgets.h"
+#include "TCvProtocolPanel.h"
 #include "TLogMemo.h"
 #include "TCvComPortObj.h"
 #include "TNotebook.h"
@@ -69,7 +70,9 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     connect(TabSet3, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet3Change);
     connect(CheckBox6, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox6Click);
     ConnectPreferences();
-    ConnectProtocolPage();
+    FProtocolPanel->SetCurrentPort([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
+    FProtocolPanel->SetSendGate(
+        [this](TCvComPortObj* port, std::function<void()> send) { return HoldWhileSendingFile(port, std::move(send)); });
     connect(Button4, &QPushButton::clicked, this, &TSplitViewForm::Button4Click);
     connect(ComboBoxEx1, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEx1Change);
     ConnectLogHandlers();

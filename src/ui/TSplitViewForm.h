@@ -3,6 +3,8 @@
 #include "CvSettings.h"
 #include "TCvDeviceManager.h"
 #include "TCvFileSender.h"
+#include "TCvFindBar.h"
+#include "TCvModemPanel.h"
 
 #include <QHash>
 #include <QLocale>
@@ -22,6 +24,7 @@ class QLineEdit;
 class QSpinBox;
 class TCvChart;
 class TCvChartPanel;
+class TCvProtocolPanel;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -137,13 +140,6 @@ public:
     void Button12Click();
     void Button17Click();
 
-    // Protocol conversion page.
-    static constexpr int ProtocolAddressBufferSize = 10;
-    static constexpr int ProtocolDataBufferSize = 1024;
-    void Button16Click();
-    // A character other than a digit or backspace becomes CR, which the box does not insert.
-    void ComboBox10KeyPress(QChar& Key);
-    void ComboBox11KeyPress(QChar& Key);
     // Memo1's colours as the settings file holds them (system colours kept as such).
     TColorValue Memo1FontColor() const { return FMemo1FontColor; }
     TColorValue Memo1BackgroundColor() const { return FMemo1BackgroundColor; }
@@ -338,33 +334,20 @@ public:
     QWidget* Panel4 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button1 = nullptr;
-    QComboBox* ComboBox9 = nullptr;
-    QComboBox* ComboBox10 = nullptr;
-    QComboBox* ComboBox11 = nullptr;
-    QComboBox* ComboBox12 = nullptr;
-    QPlainTextEdit* Memo5 = nullptr;
-    QPushButton* Button16 = nullptr;
+    TCvProtocolPanel* FProtocolPanel = nullptr;
     // The graphic page (its controls are its own).
     TCvChartPanel* FChartPanel = nullptr;
 
     // Find in the log and pause (TSplitViewForm_Find.cpp).
-    QWidget* PanelFind = nullptr;
-    QLabel* LabelFind = nullptr;
-    QLineEdit* EditFind = nullptr;
-    QPushButton* ButtonFindNext = nullptr;
-    QPushButton* ButtonFindPrev = nullptr;
-    QCheckBox* CheckBoxFindCase = nullptr;
-    QLabel* LabelFindStatus = nullptr;
-    QPushButton* ButtonFindClose = nullptr;
+    TCvFindBar* FFindBar = nullptr;
     QPushButton* ButtonPause = nullptr;
-    TLogSearch* FLogSearch = nullptr;
     // The log view the find bar and the pause button act on: that of the selected page,
     // or the main log Memo1 on the pages without one.
     TLogMemo* CurrentLogMemo() const;
-    void ShowFindBar();
-    void CloseFindBar();
+    void ShowFindBar() { FFindBar->ShowBar(); }
+    void CloseFindBar() { FFindBar->CloseBar(); }
     // Searches the current log view from its selection (or from what is on screen).
-    void FindInLog(bool Forward);
+    void FindInLog(bool Forward) { FFindBar->Find(Forward); }
     void ButtonPauseClick();
     // The pause button shows the state of the selected page.
     void SyncPauseButton();
@@ -386,7 +369,6 @@ private:
     void CreateRightPanel();
     void CreateBlockSendPage(QWidget* page);
     void CreateSingleSendPage(QWidget* page);
-    void CreateProtocolPage(QWidget* page);
     void CreateCentre();
     void CreateChartPage();
     void CreateHelpPage();
@@ -395,7 +377,6 @@ private:
     void CreateCheckGlyphs();
     void CreateFolders();
     void ConnectPreferences();
-    void ConnectProtocolPage();
     void ApplySystemFixedTexts(const QString& Lang);
     void ConnectLogHandlers();
     void ConnectSendHandlers();
@@ -470,33 +451,15 @@ public:
     // Reconnecting a port whose device came back, and the modem lines of the selected
     // port (TSplitViewForm_Modem.cpp).
     QCheckBox* CheckBoxReconnect = nullptr;
-    QGroupBox* GroupBoxModem = nullptr;
-    QCheckBox* CheckBoxDTR = nullptr;
-    QCheckBox* CheckBoxRTS = nullptr;
-    QPushButton* ButtonPulseDTR = nullptr;
-    QPushButton* ButtonPulseRTS = nullptr;
-    QLabel* LabelPulseMs = nullptr;
-    QSpinBox* SpinPulseMs = nullptr;
-    QLabel* LabelCTS = nullptr;
-    QLabel* LabelDSR = nullptr;
-    QLabel* LabelRI = nullptr;
-    QLabel* LabelCD = nullptr;
-    QTimer* TimerModem = nullptr;
-    static constexpr int ModemPollMs = 150;
+    TCvModemPanel* FModemPanel = nullptr;
+    static constexpr int ModemPollMs = TCvModemPanel::PollMs;
     void CheckBoxReconnectClick();
-    void CheckBoxDTRClick();
-    void CheckBoxRTSClick();
-    void ButtonPulseDTRClick();
-    void ButtonPulseRTSClick();
-    void TimerModemTimer();
     // Full names of the ports lost while open that reopen when their device comes back.
     QStringList ReconnectWaiting() const { return FDevices->Waiting(); }
 
 private:
     void CreateModemControls();
     void ApplyModemCaptions(const QString& Lang);
-    void ApplyModemLevels(TCvComPortObj* Obj);
-    void NoteModemSupport(TCvComPortObj* Obj);
     void ShowModemLines(TCvComPortObj* Obj);
     bool ReconnectLater(TCvComPortObj* Obj);
     void ReconnectWaitingPorts();

@@ -129,7 +129,7 @@ void TSplitViewForm::ConnectDevices()
     connect(d, &TCvDeviceManager::PortCreated, this, [this](TCvComPortObj* obj) { ApplyDebugOptions(obj); });
     connect(d, &TCvDeviceManager::PortOpened, this, [this](TCvComPortObj* obj) {
         // After the open lines the log file starts with.
-        NoteModemSupport(obj);
+        TCvModemPanel::NoteSupport(obj);
         if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);
     });
     connect(d, &TCvDeviceManager::PortLost, this, &TSplitViewForm::DeviceLost);
@@ -457,7 +457,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
         obj->SetSeries(Chart1->CharInitSeries(false));
 
-    ApplyModemLevels(obj);
+    FModemPanel->ApplyLevels(obj);
     if (!FDevices->Open(obj)) return;
     const int tab = PageOf(Notebook2, Name);
     if (tab >= 0 && TabSet2->currentIndex() != tab) TabSet2->setCurrentIndex(tab);

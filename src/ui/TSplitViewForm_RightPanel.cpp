@@ -3,6 +3,7 @@
 #include "CvWidgets.h"
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
+#include "TCvProtocolPanel.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TStringGrid.h"
@@ -26,17 +27,6 @@ QVBoxLayout* PageColumn(QWidget* page)
     return column;
 }
 
-QString SampleHexLines()
-{
-    QStringList lines;
-    for (int i = 0; i < 27; ++i) {
-        QString line;
-        const int pairs = 3 + i % 2;
-        for (int k = 0; k < pairs; ++k) line += u"%1 "_s.arg((i * 4 + k) & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
-        lines << line.trimmed();
-    }
-    return lines.join(u'\n');
-}
 } // namespace
 
 void TSplitViewForm::CreateRightPanel()
@@ -51,7 +41,8 @@ void TSplitViewForm::CreateRightPanel()
     column->addWidget(TabSet3);
     CreateBlockSendPage(Notebook3->AddPage(u"块发送"_s));
     CreateSingleSendPage(Notebook3->AddPage(u"Corvane 单条发送"_s));
-    CreateProtocolPage(Notebook3->AddPage(u"协议转换"_s));
+    FProtocolPanel = new TCvProtocolPanel;
+    PageColumn(Notebook3->AddPage(u"协议转换"_s))->addWidget(FProtocolPanel);
     // The graphic page drives Chart1 in the centre; the chart tests test this same class.
     QVBoxLayout* graphic = PageColumn(Notebook3->AddPage(u"Graphic "_s));
     FChartPanel = new TCvChartPanel(Chart1);
@@ -107,35 +98,4 @@ void TSplitViewForm::CreateSingleSendPage(QWidget* page)
     loopRow->addWidget(Button3);
     loopRow->addWidget(Button1, 1);
     column->addWidget(Panel4);
-}
-
-void TSplitViewForm::CreateProtocolPage(QWidget* page)
-{
-    QVBoxLayout* column = PageColumn(page);
-    auto* grid = new QGridLayout;
-    grid->setColumnStretch(1, 1);
-    ComboBox9 = NewComboBox(u"ComboBox9"_s,
-                            {u"I2C"_s, u"SPI"_s, u"RS232"_s, u"RS485"_s, u"RS422"_s, u"CAN"_s, u"IRDA"_s, u"ZigBee"_s,
-                             u"Wireless"_s, u"ModBus"_s});
-    ComboBox10 = NewComboBox(u"ComboBox10"_s, {}, true);
-    ComboBox10->setEditText(u"0x00000040"_s);
-    ComboBox11 = NewComboBox(u"ComboBox11"_s, {}, true);
-    ComboBox11->setEditText(u"0x00000000"_s);
-    ComboBox12 = NewComboBox(u"ComboBox12"_s, {u"Connect"_s, u"Read"_s, u"Write"_s});
-    const std::pair<QLabel*, QComboBox*> rows[] = {
-        {NewLabel(u"Label7"_s, u"通讯协议"_s), ComboBox9},
-        {NewLabel(u"Label8"_s, u"器件地址"_s), ComboBox10},
-        {NewLabel(u"Label11"_s, u"内部地址"_s), ComboBox11},
-        {NewLabel(u"Label18"_s, u"操作类型"_s), ComboBox12},
-    };
-    for (int r = 0; r < 4; ++r) {
-        grid->addWidget(rows[r].first, r, 0);
-        grid->addWidget(rows[r].second, r, 1);
-    }
-    column->addLayout(grid);
-    Memo5 = Named(new QPlainTextEdit(SampleHexLines()), u"Memo5"_s);
-    Memo5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    column->addWidget(Memo5, 1);
-    Button16 = NewButton(u"Button16"_s, u"发送操作"_s);
-    column->addWidget(Button16);
 }

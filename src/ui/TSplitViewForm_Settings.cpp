@@ -33,9 +33,7 @@ void TSplitViewForm::TorvinLoadCfg()
     SV_R->SetOpened(p.SV_ROPEN);
     CheckBox7->setChecked(p.ALPHABLEND);
     UpDown3->SetPosition(p.LOOPCOUNT);
-    CheckBoxDTR->setChecked(p.MODEMDTR);
-    CheckBoxRTS->setChecked(p.MODEMRTS);
-    SpinPulseMs->setValue(p.PULSEMS);
+    FModemPanel->SetLevels(p.MODEMDTR, p.MODEMRTS, p.PULSEMS);
     CheckBoxMsTime->setChecked(p.MSTIMESTAMP);
     SpinHexGapMs->setValue(p.HEXGAPMS);
     CheckBoxHexGap->setChecked(p.HEXGAPLINES);
@@ -49,7 +47,7 @@ void TSplitViewForm::TorvinLoadCfg()
     if (p.FONTSIZE > 0) font.setPointSize(p.FONTSIZE);
     Memo1->setFont(font);
     SetMemo1Colors(p.FONTCOLOR, p.BACKGROUNDCOLOR);
-    CheckBoxFindCase->setChecked(p.FINDCASE);
+    FFindBar->SetMatchCase(p.FINDCASE);
 }
 
 bool TSplitViewForm::projectSave(bool SavePrivate)
@@ -73,9 +71,9 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.SV_ROPEN = SV_R->IsOpened();
     p.ALPHABLEND = CheckBox7->isChecked();
     p.LOOPCOUNT = UpDown3->Position();
-    p.MODEMDTR = CheckBoxDTR->isChecked();
-    p.MODEMRTS = CheckBoxRTS->isChecked();
-    p.PULSEMS = SpinPulseMs->value();
+    p.MODEMDTR = FModemPanel->DTR();
+    p.MODEMRTS = FModemPanel->RTS();
+    p.PULSEMS = FModemPanel->PulseMs();
     p.MSTIMESTAMP = CheckBoxMsTime->isChecked();
     p.HEXGAPLINES = CheckBoxHexGap->isChecked();
     p.HEXGAPMS = SpinHexGapMs->value();
@@ -87,6 +85,6 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;
     p.BACKGROUNDCOLOR = FMemo1BackgroundColor;
-    p.FINDCASE = CheckBoxFindCase->isChecked();
+    p.FINDCASE = FFindBar->MatchCase();
     return SaveCorvaneIni(SettingsFileName(), s, &FLastSaveError);
 }
