@@ -23,6 +23,7 @@ class QBoxLayout;
 class QLineEdit;
 class QSpinBox;
 class TCvChart;
+class TCvBlockSendPanel;
 class TCvChartPanel;
 class TCvProtocolPanel;
 class QCheckBox;
@@ -214,11 +215,9 @@ public:
     QString SaveDialog1FileName;
 
     // Send panels and loop sending.
+    // Block send: Button8 sends the block to the selected device, Button7 clears its log.
     void Button8Click();
     void Button7Click();
-    void Button9Click();
-    void Button11Click();
-    void Button25Click();
     void StringGrid1MouseDown(int ACol, int ARow);
     void StringGrid1SelectCell(int ACol, int ARow);
     void StringGrid1FixedCellClick(int ACol, int ARow);
@@ -322,14 +321,7 @@ public:
     QCheckBox* CheckBox12 = nullptr;
 
     // Right panel pages.
-    QPlainTextEdit* Memo3 = nullptr;
-    QPushButton* Button9 = nullptr;
-    QPushButton* Button11 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;
-    QWidget* Panel2 = nullptr;
-    QPushButton* Button7 = nullptr;
-    QPushButton* Button8 = nullptr;
-    QPushButton* Button25 = nullptr;
+    TCvBlockSendPanel* FBlockSendPanel = nullptr;
     TStringGrid* StringGrid1 = nullptr;
     QWidget* Panel4 = nullptr;
     QPushButton* Button3 = nullptr;
@@ -367,7 +359,6 @@ private:
     void CreateSettingsPage(QWidget* page);
     void CreateAdvancedPage(QWidget* page);
     void CreateRightPanel();
-    void CreateBlockSendPage(QWidget* page);
     void CreateSingleSendPage(QWidget* page);
     void CreateCentre();
     void CreateChartPage();
@@ -432,18 +423,10 @@ public:
     QCheckBox* CheckBoxMsTime = nullptr;
     QCheckBox* CheckBoxHexGap = nullptr;
     QSpinBox* SpinHexGapMs = nullptr;
-    QComboBox* ComboCrcKind = nullptr;
-    QLineEdit* EditCrcResult = nullptr;
-    QPushButton* ButtonCrcCalc = nullptr;
-    QPushButton* ButtonCrcAppend = nullptr;
-    QLabel* LabelCrcHelp = nullptr;
     // The time-stamp and gap options to one port object, or to all when none is given.
     void ApplyDebugOptions(TCvComPortObj* Obj = nullptr);
-    void ButtonCrcCalcClick();
-    void ButtonCrcAppendClick();
 
 private:
-    void CreateCrcRow(QBoxLayout* column);
     void ConnectDebugOptions();
     void ApplyDebugCaptions();
 
@@ -473,7 +456,6 @@ public:
     QLabel* LabelLineBreaks = nullptr;
     QComboBox* ComboBoxLineBreaks = nullptr;
     // What ends an ASCII send of the block editor, a grid row and the prompt.
-    QComboBox* ComboBoxEndBlock = nullptr;
     QComboBox* ComboBoxEndGrid = nullptr;
     QLabel* LabelEndPrompt = nullptr;
     QComboBox* ComboBoxEndPrompt = nullptr;

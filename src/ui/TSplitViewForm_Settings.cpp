@@ -1,5 +1,7 @@
 #include "TSplitViewForm.h"
 
+#include "TCvBlockSendPanel.h"
+
 #include "TLogMemo.h"
 #include "TSplitView.h"
 #include "TStringGrid.h"
@@ -37,8 +39,8 @@ void TSplitViewForm::TorvinLoadCfg()
     CheckBoxMsTime->setChecked(p.MSTIMESTAMP);
     SpinHexGapMs->setValue(p.HEXGAPMS);
     CheckBoxHexGap->setChecked(p.HEXGAPLINES);
-    ComboCrcKind->setCurrentIndex(p.CRCKIND);
-    ComboBoxEndBlock->setCurrentIndex(p.ENDBLOCK);
+    FBlockSendPanel->SetCrcKind(p.CRCKIND);
+    FBlockSendPanel->SetEnding(p.ENDBLOCK);
     ComboBoxEndGrid->setCurrentIndex(p.ENDGRID);
     ComboBoxEndPrompt->setCurrentIndex(p.ENDPROMPT);
     QFont font = Memo1->font();
@@ -77,8 +79,8 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.MSTIMESTAMP = CheckBoxMsTime->isChecked();
     p.HEXGAPLINES = CheckBoxHexGap->isChecked();
     p.HEXGAPMS = SpinHexGapMs->value();
-    p.CRCKIND = ComboCrcKind->currentIndex();
-    p.ENDBLOCK = ComboBoxEndBlock->currentIndex();
+    p.CRCKIND = FBlockSendPanel->CrcKind();
+    p.ENDBLOCK = int(FBlockSendPanel->Ending());
     p.ENDGRID = ComboBoxEndGrid->currentIndex();
     p.ENDPROMPT = ComboBoxEndPrompt->currentIndex();
     p.FONTNAME = Memo1->font().family();
