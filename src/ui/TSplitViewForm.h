@@ -13,14 +13,10 @@
 #include <QPointer>
 #include <QStringList>
 
-#include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QAction;
-class QBoxLayout;
-class QLineEdit;
 class QSpinBox;
 class TCvChart;
 class TCvBlockSendPanel;
@@ -33,18 +29,14 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QNetworkAccessManager;
-class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTextBrowser;
 class QTimer;
 class TCvComPortObj;
 class TCvExcelApp;
-class THidBackend;
 class TJvHidDevice;
-class TJvHidDeviceController;
 class TDeviceMonitor;
-class TVirtualPorts;
 class TLogMemo;
 class TNotebook;
 class TSplitView;
@@ -52,12 +44,17 @@ class TSplitterBar;
 class TStringGrid;
 class TTabSet;
 class TUpDown;
-class TLogSearch;
 
-// The main window. The class is split across files by concern: construction of each
-// region (TSplitViewForm_*Panel.cpp, _Centre.cpp), start-up and shutdown (_Startup),
-// side panels, tabs and hot keys (_Panels), the window menu (_Menu), the help page
-// (_Help), Corvane.ini (_Settings), the UI language (_Language), the main log (_MainLog).
+// The main window: the regions, notebooks, menus, status bar, language, start-up and
+// shutdown, and the placing of each port's log. Devices are TCvDeviceManager's, the file
+// send TCvFileSender's; the graphic, block-send and protocol pages, the modem lines and the
+// find bar are classes of their own (docs/architecture.md). Its own code is split by
+// concern: regions (_LeftPanel, _RightPanel, TSplitViewForm.cpp), start-up and shutdown
+// (_Startup), side panels, tabs and hot keys (_Panels), the window menu (_Menu), the help
+// page (_Help), Corvane.ini (_Settings), the UI language (_Language), the main log
+// (_MainLog), the device list and open/close (_Devices), port logs and capture (_Logs),
+// grid and loop sending (_Send), text options (_Text), reconnect (_Modem), appearance and
+// debugging options (_Appearance, _DebugOptions), find and pause (_Find).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:
