@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     }
     w.OpenDialog1 = [&] { return path; };
     w.Button23Click();
-    if (!w.FileStream) {
+    if (!w.FileStream()) {
         std::fprintf(stderr, "file not loaded\n");
         return 1;
     }

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -138,25 +139,34 @@ TCvChartPanel::TCvChartPanel(TCvChart* chart, QWidget* parent) : QWidget(parent)
         w->setObjectName(QLatin1String(name));
         return w;
     };
-    Label16 = named(new QLabel(QStringLiteral("X:"), this), "Label16");
-    Label17 = named(new QLabel(QStringLiteral("Y: "), this), "Label17");
-    CheckBox10 = named(new QCheckBox(QStringLiteral("图形跟随向左滚动 "), this), "CheckBox10");
+    // As the window's right panel shows it: the readings and options in GroupBox10, the
+    // buttons in Panel15 below them.
+    auto* group = named(new QGroupBox(this), "GroupBox10");
+    auto* box = new QVBoxLayout(group);
+    Label16 = named(new QLabel(QStringLiteral("X:")), "Label16");
+    Label17 = named(new QLabel(QStringLiteral("Y: ")), "Label17");
+    CheckBox10 = named(new QCheckBox(QStringLiteral("图形跟随向左滚动 ")), "CheckBox10");
     CheckBox10->setChecked(true);
-    CheckBox11 = named(new QCheckBox(QStringLiteral("图形叠加在一起"), this), "CheckBox11");
-    Button15 = named(new QPushButton(QStringLiteral("全屏显示所有数据"), this), "Button15");
-    Button18 = named(new QPushButton(QStringLiteral("放大图形 ZOOM OUT"), this), "Button18");
-    Button19 = named(new QPushButton(QStringLiteral("缩小图形 ZOOM IN"), this), "Button19");
-    ButtonColor1 = named(new QPushButton(QStringLiteral("设置图形 1 的颜色"), this), "ButtonColor1");
-    ButtonColor2 = named(new QPushButton(QStringLiteral("设置图形 2 的颜色"), this), "ButtonColor2");
-    Button20 = named(new QPushButton(QStringLiteral("将数据导出到EXCEL"), this), "Button20");
-    Button21 = named(new QPushButton(QStringLiteral("清除图表数据"), this), "Button21");
-    Button22 = named(new QPushButton(QStringLiteral("将图形保存为图片"), this), "Button22");
+    CheckBox11 = named(new QCheckBox(QStringLiteral("图形叠加在一起")), "CheckBox11");
+    for (QWidget* w : std::initializer_list<QWidget*>{Label16, Label17, CheckBox10, CheckBox11}) box->addWidget(w);
+    auto* buttons = named(new QWidget, "Panel15");
+    auto* column = new QVBoxLayout(buttons);
+    column->setContentsMargins(0, 0, 0, 0);
+    Button15 = named(new QPushButton(QStringLiteral("全屏显示所有数据")), "Button15");
+    Button18 = named(new QPushButton(QStringLiteral("放大图形 ZOOM OUT")), "Button18");
+    Button19 = named(new QPushButton(QStringLiteral("缩小图形 ZOOM IN")), "Button19");
+    ButtonColor1 = named(new QPushButton(QStringLiteral("设置图形 1 的颜色")), "ButtonColor1");
+    ButtonColor2 = named(new QPushButton(QStringLiteral("设置图形 2 的颜色")), "ButtonColor2");
+    Button20 = named(new QPushButton(QStringLiteral("将数据导出到EXCEL")), "Button20");
+    Button21 = named(new QPushButton(QStringLiteral("清除图表数据")), "Button21");
+    Button22 = named(new QPushButton(QStringLiteral("将图形保存为图片")), "Button22");
+    for (QPushButton* b : {Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20, Button21, Button22})
+        column->addWidget(b);
+    box->addWidget(buttons);
     auto* layout = new QVBoxLayout(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{Label16, Label17, CheckBox10, CheckBox11, Button15, Button18,
-                                                      Button19, ButtonColor1, ButtonColor2, Button20, Button21,
-                                                      Button22})
-        layout->addWidget(w);
-    layout->addStretch();
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(group);
+    layout->addStretch(1);
     FPage = new TCvChartPage(chart,
                              {CheckBox10, CheckBox11, Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20,
                               Button21, Button22, Label16, Label17},

@@ -44,6 +44,21 @@ inline QComboBox* NewComboBox(const QString& name, const QStringList& items = {}
     return box;
 }
 
+// The items of a send-ending list (what ends a send in ASCII format), in TSendEnding order.
+inline QStringList SendEndingItems()
+{
+    return {QStringLiteral("+ none"), QStringLiteral("+ CR"), QStringLiteral("+ LF"), QStringLiteral("+ CR LF")};
+}
+
+// A send-ending list's tool tip and its "none" item in the UI language.
+inline void CaptionSendEnding(QComboBox* box, const QString& lang)
+{
+    const bool en = lang == QStringLiteral("EN");
+    box->setToolTip(en ? QStringLiteral("What ends the text of one send in ASCII format")
+                       : QStringLiteral("ASCII 格式每次发送的结尾"));
+    box->setItemText(0, en ? QStringLiteral("+ none") : QStringLiteral("+ 无"));
+}
+
 // A push button that never grows with its caption: a caption wider than the button is
 // shortened in the middle when drawn ("Open The Device /run/…/corvane-sim-tty"), and the
 // whole caption is then its tool tip. text() is always the whole caption.

@@ -2,6 +2,7 @@
 
 #include "CvLanguage.h"
 #include "CvWidgets.h"
+#include "TCvProtocolPanel.h"
 #include "TLogMemo.h"
 #include "TCvComPortObj.h"
 #include "TNotebook.h"
@@ -69,13 +70,16 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     connect(TabSet3, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet3Change);
     connect(CheckBox6, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox6Click);
     ConnectPreferences();
-    ConnectProtocolPage();
+    FProtocolPanel->SetCurrentPort([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
+    FProtocolPanel->SetSendGate(
+        [this](TCvComPortObj* port, std::function<void()> send) { return HoldWhileSendingFile(port, std::move(send)); });
     connect(Button4, &QPushButton::clicked, this, &TSplitViewForm::Button4Click);
     connect(ComboBoxEx1, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEx1Change);
     ConnectLogHandlers();
     ConnectSendHandlers();
     ConnectFileTransferHandlers();
     ConnectDebugOptions();
+    ConnectDevices();
 
     // As designed, the window starts transparent at 238.
     CheckBox7Click();
@@ -85,12 +89,7 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     FormCreate();
 }
 
-TSplitViewForm::~TSplitViewForm()
-{
-    // A window destroyed without being closed still frees what it owns.
-    for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) delete e.Obj;
-    CvComPortList.clear();
-}
+TSplitViewForm::~TSplitViewForm() = default;
 
 void TSplitViewForm::CreateCentre()
 {

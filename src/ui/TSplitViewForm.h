@@ -1,6 +1,10 @@
 #pragma once
 
 #include "CvSettings.h"
+#include "TCvDeviceManager.h"
+#include "TCvFileSender.h"
+#include "TCvFindBar.h"
+#include "TCvModemPanel.h"
 
 #include <QHash>
 #include <QLocale>
@@ -9,17 +13,15 @@
 #include <QPointer>
 #include <QStringList>
 
-#include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QAction;
-class QBoxLayout;
-class QLineEdit;
 class QSpinBox;
 class TCvChart;
-class TCvChartPage;
+class TCvBlockSendPanel;
+class TCvChartPanel;
+class TCvProtocolPanel;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -27,7 +29,6 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QNetworkAccessManager;
-class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTextBrowser;
@@ -35,11 +36,8 @@ class QTimer;
 class TCvComPortObj;
 class TCvExcelApp;
 class TCvSheetWriter;
-class THidBackend;
 class TJvHidDevice;
-class TJvHidDeviceController;
 class TDeviceMonitor;
-class TVirtualPorts;
 class TLogMemo;
 class TNotebook;
 class TSplitView;
@@ -47,19 +45,17 @@ class TSplitterBar;
 class TStringGrid;
 class TTabSet;
 class TUpDown;
-class TLogSearch;
 
-// One entry of the list of known serial devices: full device name and its port object,
-// which the window owns until it closes.
-struct TCvComPortListEntry {
-    QString Name;
-    TCvComPortObj* Obj = nullptr;
-};
-
-// The main window. The class is split across files by concern: construction of each
-// region (TSplitViewForm_*Panel.cpp, _Centre.cpp), start-up and shutdown (_Startup),
-// side panels, tabs and hot keys (_Panels), the window menu (_Menu), the help page
-// (_Help), Corvane.ini (_Settings), the UI language (_Language), the main log (_MainLog).
+// The main window: the regions, notebooks, menus, status bar, language, start-up and
+// shutdown, and the placing of each port's log. Devices are TCvDeviceManager's, the file
+// send TCvFileSender's; the graphic, block-send and protocol pages, the modem lines and the
+// find bar are classes of their own (docs/architecture.md). Its own code is split by
+// concern: regions (_LeftPanel, _RightPanel, TSplitViewForm.cpp), start-up and shutdown
+// (_Startup), side panels, tabs and hot keys (_Panels), the window menu (_Menu), the help
+// page (_Help), Corvane.ini (_Settings), the UI language (_Language), the main log
+// (_MainLog), the device list and open/close (_Devices), port logs and capture (_Logs),
+// grid and loop sending (_Send), text options (_Text), reconnect (_Modem), appearance and
+// debugging options (_Appearance, _DebugOptions), find and pause (_Find).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -143,13 +139,6 @@ public:
     void Button12Click();
     void Button17Click();
 
-    // Protocol conversion page.
-    static constexpr int ProtocolAddressBufferSize = 10;
-    static constexpr int ProtocolDataBufferSize = 1024;
-    void Button16Click();
-    // A character other than a digit or backspace becomes CR, which the box does not insert.
-    void ComboBox10KeyPress(QChar& Key);
-    void ComboBox11KeyPress(QChar& Key);
     // Memo1's colours as the settings file holds them (system colours kept as such).
     TColorValue Memo1FontColor() const { return FMemo1FontColor; }
     TColorValue Memo1BackgroundColor() const { return FMemo1BackgroundColor; }
@@ -163,9 +152,13 @@ public:
     void ComboBoxEx1Change();
     void MultiComportProcess(const QString& DeviceName);
     QString GetCurrentDeviceName() const;
-    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const;
+    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const { return FDevices->ByFullName(DeviceName); }
     // The log files that could not be written, each with its reason.
-    QStringList MultiComPortSaveLog();
+    QStringList MultiComPortSaveLog() { return FDevices->SaveAndCloseAll(); }
+    // The devices: port objects, HID, virtual ports, hot-plug.
+    TCvDeviceManager* Devices() const { return FDevices.get(); }
+    const QList<TCvComPortListEntry>& CvComPortList() const { return FDevices->List(); }
+    QStringList& CvHIDDeviceList() { return FDevices->HidNames(); }
     // Open-device manager. Bodies arrive with the device work; declared here so that the
     // panels that act on the current device can be built beside it.
     void OpenComDevice(const QString& Name);
@@ -180,7 +173,7 @@ public:
     static constexpr int DeviceArrival = 0x8000;
     static constexpr int DeviceRemoveComplete = 0x8004;
     void RefreshDeviceList(const QString& DeviceName, int EventType);
-    TCvComPortObj* GetDeciceByPort(const QString& Port) const;
+    TCvComPortObj* GetDeciceByPort(const QString& Port) const { return FDevices->ByPort(Port); }
     // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
     void WMDeviceChange(int Event, const QString& PortName);
     void Button2Click();
@@ -190,30 +183,20 @@ public:
     // Virtual ports added by path; false (with a line in Memo1) when refused.
     bool AddVirtualPort(const QString& Path);
     bool RemoveVirtualPort(const QString& Path);
-    QStringList VirtualPortPaths() const;
-    TDeviceMonitor* DeviceMonitor() const { return FDeviceMonitor; }
+    QStringList VirtualPortPaths() const { return FDevices->VirtualPortPaths(); }
+    TDeviceMonitor* DeviceMonitor() const { return FDevices->Monitor(); }
     // The sysfs root of windows created from now on ("/sys"); tests hand in a fixture.
-    static void SetDefaultSysRoot(const QString& Root);
-    static QString DefaultSysRoot();
-    QString SysRoot() const { return FSysRoot; }
+    static void SetDefaultSysRoot(const QString& Root) { TCvDeviceManager::SetDefaultSysRoot(Root); }
+    static QString DefaultSysRoot() { return TCvDeviceManager::DefaultSysRoot(); }
+    QString SysRoot() const { return FDevices->SysRoot(); }
     // The HID device of that list name, or none (serial devices).
-    TJvHidDevice* CheckHID(const QString& Name) const;
-
-    // HID devices.
-    TJvHidDeviceController* JvHidDeviceController1 = nullptr;
-    void CreateHidController();
-    void JvHidDeviceController1DeviceChange(TJvHidDeviceController* Sender);
-    bool JvHidDeviceController1Enumerate(TJvHidDevice* HidDev, int Idx);
-    void JvHidDeviceController1DeviceData(TJvHidDevice* HidDev, quint8 ReportID, const quint8* Data, quint16 Size);
-    // False when nothing was written (device not open, no output report, write failed).
-    bool HIDWrite(TJvHidDevice* HidDev, const std::array<quint8, 256>& Buffer);
-    // Opens a HID device; one that does not open is said in Memo1 with the reason and stays closed.
-    bool HidCheckOut(TJvHidDevice* HidDev);
-    // The block-send editor's text as one output report, echoed into Memo1.
-    void HidBlockSend(TJvHidDevice* HidDev, const QString& Text);
+    TJvHidDevice* CheckHID(const QString& Name) const { return FDevices->CheckHID(Name); }
     // Where the controller finds the system's HID devices; tests hand in a scripted one.
-    using THidBackendFactory = std::function<std::unique_ptr<THidBackend>()>;
-    static THidBackendFactory SetHidBackendFactory(THidBackendFactory Factory);
+    using THidBackendFactory = TCvDeviceManager::THidBackendFactory;
+    static THidBackendFactory SetHidBackendFactory(THidBackendFactory Factory)
+    {
+        return TCvDeviceManager::SetHidBackendFactory(std::move(Factory));
+    }
 
     // Port logs and capture.
     void Button10Click();
@@ -230,11 +213,9 @@ public:
     QString SaveDialog1FileName;
 
     // Send panels and loop sending.
+    // Block send: Button8 sends the block to the selected device, Button7 clears its log.
     void Button8Click();
     void Button7Click();
-    void Button9Click();
-    void Button11Click();
-    void Button25Click();
     void StringGrid1MouseDown(int ACol, int ARow);
     void StringGrid1SelectCell(int ACol, int ARow);
     void StringGrid1FixedCellClick(int ACol, int ARow);
@@ -244,15 +225,15 @@ public:
     // Edit5KeyPress / Edit22KeyPress: digits and Backspace only.
     static bool LoopKeyAccepted(int Key);
 
-    // File transfer. The send runs from the event loop: chunks go out as the device takes
-    // them, with progress in the status bar and Button26 to cancel; closing the port or
-    // the window stops it. Sends asked for meanwhile wait until it has ended.
+    // File transfer: loading (Button23) and sending (Button24) by the file sender, which
+    // runs from the event loop with Button26 to cancel; closing the port or the window stops it.
     void Button23Click();
     void Button24Click();
     void Button26Click();
-    // Read-only, shared-locked against writers; none when it cannot be opened so.
-    static QFile* OpenFileStream(const QString& FileName);
-    bool SendingFile() const { return FSendingFile; }
+    static QFile* OpenFileStream(const QString& FileName) { return TCvFileSender::OpenFileStream(FileName); }
+    bool SendingFile() const { return FFileSender->Sending(); }
+    QFile* FileStream() const { return FFileSender->FileStream(); }
+    QString FullFileNameLoaded() const { return FFileSender->FullFileNameLoaded(); }
 
     // The port object that writes into Memo1, or none.
     TCvComPortObj* Memo1Tag() const;
@@ -263,10 +244,6 @@ public:
     // State of the window.
     QString CorvaneCfgDir;
     QString CorvaneCfgDir_LogFileName;
-    QFile* FileStream = nullptr;
-    QString FullFileNameLoaded;
-    QList<TCvComPortListEntry> CvComPortList;
-    QStringList CvHIDDeviceList;
     QString UILanguage;
     QStringList LoopStringList;
     qint32 FTimer1Timer_Count = 0;
@@ -287,8 +264,6 @@ public:
     TTabSet* TabSet3 = nullptr;
     TLogMemo* Memo1 = nullptr;
     TCvChart* Chart1 = nullptr;
-    // Binds the graphic page's controls to Chart1.
-    TCvChartPage* FChartPage = nullptr;
     QTextBrowser* W4207315 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanels[3] = {};
@@ -321,8 +296,6 @@ public:
     QPushButton* Button17 = nullptr;
     QPushButton* Button23 = nullptr;
     QPushButton* Button24 = nullptr;
-    // Cancels the running file send; shown in the status bar only while one runs.
-    QPushButton* Button26 = nullptr;
     QPushButton* Button13 = nullptr;
     QPushButton* Button14 = nullptr;
 
@@ -346,57 +319,25 @@ public:
     QCheckBox* CheckBox12 = nullptr;
 
     // Right panel pages.
-    QPlainTextEdit* Memo3 = nullptr;
-    QPushButton* Button9 = nullptr;
-    QPushButton* Button11 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;
-    QWidget* Panel2 = nullptr;
-    QPushButton* Button7 = nullptr;
-    QPushButton* Button8 = nullptr;
-    QPushButton* Button25 = nullptr;
+    TCvBlockSendPanel* FBlockSendPanel = nullptr;
     TStringGrid* StringGrid1 = nullptr;
     QWidget* Panel4 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button1 = nullptr;
-    QComboBox* ComboBox9 = nullptr;
-    QComboBox* ComboBox10 = nullptr;
-    QComboBox* ComboBox11 = nullptr;
-    QComboBox* ComboBox12 = nullptr;
-    QPlainTextEdit* Memo5 = nullptr;
-    QPushButton* Button16 = nullptr;
-    QGroupBox* GroupBox10 = nullptr;
-    QWidget* Panel15 = nullptr;
-    QLabel* Label16 = nullptr;
-    QLabel* Label17 = nullptr;
-    QCheckBox* CheckBox10 = nullptr;
-    QCheckBox* CheckBox11 = nullptr;
-    QPushButton* Button15 = nullptr;
-    QPushButton* Button18 = nullptr;
-    QPushButton* Button19 = nullptr;
-    QPushButton* ButtonColor1 = nullptr;
-    QPushButton* ButtonColor2 = nullptr;
-    QPushButton* Button20 = nullptr;
-    QPushButton* Button21 = nullptr;
-    QPushButton* Button22 = nullptr;
+    TCvProtocolPanel* FProtocolPanel = nullptr;
+    // The graphic page (its controls are its own).
+    TCvChartPanel* FChartPanel = nullptr;
 
     // Find in the log and pause (TSplitViewForm_Find.cpp).
-    QWidget* PanelFind = nullptr;
-    QLabel* LabelFind = nullptr;
-    QLineEdit* EditFind = nullptr;
-    QPushButton* ButtonFindNext = nullptr;
-    QPushButton* ButtonFindPrev = nullptr;
-    QCheckBox* CheckBoxFindCase = nullptr;
-    QLabel* LabelFindStatus = nullptr;
-    QPushButton* ButtonFindClose = nullptr;
+    TCvFindBar* FFindBar = nullptr;
     QPushButton* ButtonPause = nullptr;
-    TLogSearch* FLogSearch = nullptr;
     // The log view the find bar and the pause button act on: that of the selected page,
     // or the main log Memo1 on the pages without one.
     TLogMemo* CurrentLogMemo() const;
-    void ShowFindBar();
-    void CloseFindBar();
+    void ShowFindBar() { FFindBar->ShowBar(); }
+    void CloseFindBar() { FFindBar->CloseBar(); }
     // Searches the current log view from its selection (or from what is on screen).
-    void FindInLog(bool Forward);
+    void FindInLog(bool Forward) { FFindBar->Find(Forward); }
     void ButtonPauseClick();
     // The pause button shows the state of the selected page.
     void SyncPauseButton();
@@ -416,10 +357,7 @@ private:
     void CreateSettingsPage(QWidget* page);
     void CreateAdvancedPage(QWidget* page);
     void CreateRightPanel();
-    void CreateBlockSendPage(QWidget* page);
     void CreateSingleSendPage(QWidget* page);
-    void CreateProtocolPage(QWidget* page);
-    void CreateGraphicPage(QWidget* page);
     void CreateCentre();
     void CreateChartPage();
     void CreateHelpPage();
@@ -428,13 +366,14 @@ private:
     void CreateCheckGlyphs();
     void CreateFolders();
     void ConnectPreferences();
-    void ConnectProtocolPage();
     void ApplySystemFixedTexts(const QString& Lang);
     void ConnectLogHandlers();
     void ConnectSendHandlers();
     void ConnectFileTransferHandlers();
+    void ConnectDevices();
     void StartDevices();
     void ConnectDeviceControls();
+    void HidDevicesChanged();
     // The closing steps for a port object that was open (the port may be closed already).
     void ReleaseComDevice(TCvComPortObj* Obj, const QString& Name);
     void DeviceLost(TCvComPortObj* Obj);
@@ -444,6 +383,9 @@ private:
     // AppMessageHook: true when the key was taken.
     bool AppMessageHook(QEvent* event);
 
+    // Destroyed with the window's members, before its widgets: a port object may write into a
+    // view placed in the window.
+    std::unique_ptr<TCvDeviceManager> FDevices = std::make_unique<TCvDeviceManager>();
     QLocale FSystemLocale;
     QString FApplicationTitle;
     QString FLastSaveError;
@@ -458,38 +400,16 @@ private:
     int FAlphaBlendValue = 255;
     bool FCentred = false;
     bool FClosed = false;
-    QString FSysRoot = DefaultSysRoot();
-    std::shared_ptr<TVirtualPorts> FVirtualPorts;
-    TDeviceMonitor* FDeviceMonitor = nullptr;
-    bool FSendingFile = false;
+    TCvFileSender* FFileSender = nullptr;
     qint64 FStatusPaintMs = 0;
-    enum class TFileSendEnd { Done, Cancelled, Closed, Failed };
-    // The file send in progress (none when FSendingFile is false).
-    struct TFileSend {
-        QPointer<TCvComPortObj> Port;
-        qint64 Total = 0;
-        qint64 Sent = 0;
-        bool InFlight = false;
-        bool Stepping = false;
-        bool Cancelled = false;
-        bool HeldTold = false;
-        std::optional<TFileSendEnd> Ended;
-        int SkippedTurns = 0;
-        qint64 ProgressMs = 0;
-        QList<std::function<void()>> Held;
-        QList<QPointer<QWidget>> Locked;
-        QString PanelText;
-    };
-    std::unique_ptr<TFileSend> FFileSend;
-    void FileSendStep();
-    void FileChunkDone(const QByteArray& chunk, qint64 written, int error);
-    void EndFileSend(TFileSendEnd how);
-    void ShowFileSendProgress();
     // The spreadsheet target of a port's capture: a window closed or a sheet full, it goes
     // on in a new workbook (a new window when needed) and says so in the port's log.
     std::unique_ptr<TCvSheetWriter> SpreadsheetCapture(TCvComPortObj* Obj, TCvExcelApp* App);
     // A send asked for during a file send waits for its end; true when it was held.
-    bool HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send);
+    bool HoldWhileSendingFile(TCvComPortObj* Obj, std::function<void()> Send)
+    {
+        return FFileSender->Hold(Obj, std::move(Send));
+    }
     // Loop sending: a turn that finds the device still busy with the last one is skipped,
     // said once per run.
     bool FLoopBusyTold = false;
@@ -500,18 +420,10 @@ public:
     QCheckBox* CheckBoxMsTime = nullptr;
     QCheckBox* CheckBoxHexGap = nullptr;
     QSpinBox* SpinHexGapMs = nullptr;
-    QComboBox* ComboCrcKind = nullptr;
-    QLineEdit* EditCrcResult = nullptr;
-    QPushButton* ButtonCrcCalc = nullptr;
-    QPushButton* ButtonCrcAppend = nullptr;
-    QLabel* LabelCrcHelp = nullptr;
     // The time-stamp and gap options to one port object, or to all when none is given.
     void ApplyDebugOptions(TCvComPortObj* Obj = nullptr);
-    void ButtonCrcCalcClick();
-    void ButtonCrcAppendClick();
 
 private:
-    void CreateCrcRow(QBoxLayout* column);
     void ConnectDebugOptions();
     void ApplyDebugCaptions();
 
@@ -519,39 +431,18 @@ public:
     // Reconnecting a port whose device came back, and the modem lines of the selected
     // port (TSplitViewForm_Modem.cpp).
     QCheckBox* CheckBoxReconnect = nullptr;
-    QGroupBox* GroupBoxModem = nullptr;
-    QCheckBox* CheckBoxDTR = nullptr;
-    QCheckBox* CheckBoxRTS = nullptr;
-    QPushButton* ButtonPulseDTR = nullptr;
-    QPushButton* ButtonPulseRTS = nullptr;
-    QLabel* LabelPulseMs = nullptr;
-    QSpinBox* SpinPulseMs = nullptr;
-    QLabel* LabelCTS = nullptr;
-    QLabel* LabelDSR = nullptr;
-    QLabel* LabelRI = nullptr;
-    QLabel* LabelCD = nullptr;
-    QTimer* TimerModem = nullptr;
-    static constexpr int ModemPollMs = 150;
+    TCvModemPanel* FModemPanel = nullptr;
+    static constexpr int ModemPollMs = TCvModemPanel::PollMs;
     void CheckBoxReconnectClick();
-    void CheckBoxDTRClick();
-    void CheckBoxRTSClick();
-    void ButtonPulseDTRClick();
-    void ButtonPulseRTSClick();
-    void TimerModemTimer();
     // Full names of the ports lost while open that reopen when their device comes back.
-    QStringList ReconnectWaiting() const { return FReconnectWaiting; }
+    QStringList ReconnectWaiting() const { return FDevices->Waiting(); }
 
 private:
     void CreateModemControls();
     void ApplyModemCaptions(const QString& Lang);
-    void ApplyModemLevels(TCvComPortObj* Obj);
-    void NoteModemSupport(TCvComPortObj* Obj);
     void ShowModemLines(TCvComPortObj* Obj);
-    bool HoldForReconnect(TCvComPortObj* Obj);
     bool ReconnectLater(TCvComPortObj* Obj);
-    bool StopWaitingForReconnect(const QString& Name);
     void ReconnectWaitingPorts();
-    QStringList FReconnectWaiting;
 
 public:
     // How the selected port's text becomes bytes and bytes text: its encoding (CheckBox12,
@@ -562,7 +453,6 @@ public:
     QLabel* LabelLineBreaks = nullptr;
     QComboBox* ComboBoxLineBreaks = nullptr;
     // What ends an ASCII send of the block editor, a grid row and the prompt.
-    QComboBox* ComboBoxEndBlock = nullptr;
     QComboBox* ComboBoxEndGrid = nullptr;
     QLabel* LabelEndPrompt = nullptr;
     QComboBox* ComboBoxEndPrompt = nullptr;

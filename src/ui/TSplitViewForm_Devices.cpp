@@ -35,12 +35,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString& SysRootForNewWindows()
-{
-    static QString root = u"/sys"_s;
-    return root;
-}
-
 TInputBoxPresenter& InputPresenter()
 {
     static TInputBoxPresenter presenter;
@@ -90,9 +84,6 @@ TInputBoxPresenter SetInputBoxPresenter(TInputBoxPresenter presenter)
     return old;
 }
 
-void TSplitViewForm::SetDefaultSysRoot(const QString& Root) { SysRootForNewWindows() = Root; }
-QString TSplitViewForm::DefaultSysRoot() { return SysRootForNewWindows(); }
-
 static TPanelValues ReadPanel(const TSplitViewForm* f)
 {
     return {f->ComboBox1->currentIndex(), f->ComboBox2->currentIndex(), f->ComboBox3->currentIndex(),
@@ -123,16 +114,6 @@ static int PageOf(const TNotebook* book, const QString& name)
     return -1;
 }
 
-static QString PortLogPath(const TSplitViewForm* f, const TCvComPortObj* obj)
-{
-    return f->CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(obj->Port()) + u".log"_s;
-}
-
-static QString PortSettingsPath(const TSplitViewForm* f, const QString& fullName)
-{
-    return f->CorvaneCfgDir + u"Setting/"_s + SafeFileNamePart(fullName) + u".ini"_s;
-}
-
 // The tabs follow the pages; the first tab is selected and its handling runs.
 static void ReassignDeviceTabs(TSplitViewForm* f)
 {
@@ -142,22 +123,44 @@ static void ReassignDeviceTabs(TSplitViewForm* f)
 
 // ---- start-up ----
 
+void TSplitViewForm::ConnectDevices()
+{
+    TCvDeviceManager* d = FDevices.get();
+    connect(d, &TCvDeviceManager::Message, this, &TSplitViewForm::MainLogPrint);
+    connect(d, &TCvDeviceManager::PortCreated, this, [this](TCvComPortObj* obj) { ApplyDebugOptions(obj); });
+    connect(d, &TCvDeviceManager::PortOpened, this, [this](TCvComPortObj* obj) {
+        // After the open lines the log file starts with.
+        TCvModemPanel::NoteSupport(obj);
+        if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);
+    });
+    connect(d, &TCvDeviceManager::PortLost, this, &TSplitViewForm::DeviceLost);
+    connect(d, &TCvDeviceManager::DeviceArrived, this,
+            [this](const QString& port) { WMDeviceChange(DeviceArrival, port); });
+    connect(d, &TCvDeviceManager::DeviceRemoved, this,
+            [this](const QString& port) { WMDeviceChange(DeviceRemoveComplete, port); });
+    connect(d, &TCvDeviceManager::DevicesChanged, this, [this] { RefreshDeviceList(QString(), DeviceArrival); });
+    connect(d, &TCvDeviceManager::HidDevicesChanged, this, &TSplitViewForm::HidDevicesChanged);
+}
+
 void TSplitViewForm::StartDevices()
 {
-    if (!FVirtualPorts) {
-        FVirtualPorts = std::make_shared<TVirtualPorts>(SettingsFileName());
-        FVirtualPorts->Load();
-    }
-    if (!FDeviceMonitor) {
-        FDeviceMonitor = new TDeviceMonitor(FSysRoot, FVirtualPorts.get(), this);
-        connect(FDeviceMonitor, &TDeviceMonitor::DeviceArrived, this,
-                [this](const QString& port) { WMDeviceChange(DeviceArrival, port); });
-        connect(FDeviceMonitor, &TDeviceMonitor::DeviceRemoved, this,
-                [this](const QString& port) { WMDeviceChange(DeviceRemoveComplete, port); });
-        // udev speaks of the machine's own sysfs; any other root is rescanned.
-        if (FSysRoot == u"/sys"_s) FDeviceMonitor->Start();
-        else FDeviceMonitor->Start(nullptr);
-        ConnectDeviceControls();
+    if (FDevices->Started()) return;
+    FDevices->Start(SettingsFileName());
+    ConnectDeviceControls();
+}
+
+void TSplitViewForm::HidDevicesChanged()
+{
+    // HID devices show in the device list as they come and go. Not before start-up has
+    // listed the devices once: the controller reports while the window is being built.
+    if (!FDevices->Started()) return;
+    const QString selected = GetCurrentDeviceName();
+    RefreshDeviceList(QString(), DeviceArrival);
+    // The device the user had selected stays selected while it is listed.
+    const int at = selected.isEmpty() ? -1 : ComboBoxEx1->findText(selected, Qt::MatchFixedString);
+    if (at >= 0 && at != ComboBoxEx1->currentIndex()) {
+        ComboBoxEx1->setCurrentIndex(at);
+        ComboBoxEx1Change();
     }
 }
 
@@ -198,32 +201,19 @@ void TSplitViewForm::ApplyVirtualPortCaptions(const QString& Lang)
 
 void TSplitViewForm::Button4Click() { RefreshDeviceList(QString(), DeviceArrival); }
 
-TCvComPortObj* TSplitViewForm::GetDeciceByPort(const QString& Port) const
-{
-    // A whole port name, not a substring: COM3 must not find (COM30). Among entries of
-    // the same port (another adapter on ttyUSB0) the open one is the one meant.
-    QStringList names;
-    for (const TCvComPortListEntry& e : CvComPortList) names << e.Name;
-    TCvComPortObj* found = nullptr;
-    for (const qsizetype i : FindPortEntries(names, Port)) {
-        TCvComPortObj* obj = CvComPortList.at(i).Obj;
-        if (!obj) continue;
-        if (!found || obj->Connected()) found = obj;
-    }
-    return found;
-}
-
 void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 {
     ComboBoxEx1->clear();
-    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get());
+    const QList<TSerialDeviceInfo> found = FDevices->Sync();
 
     if (EventType == DeviceRemoveComplete && !DeviceName.isEmpty()) {
         QStringList names;
-        for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) names << e.Name;
+        for (const TCvComPortListEntry& e : CvComPortList()) names << e.Name;
+        // Closing changes nothing in the list: entries are taken as they were.
+        const QList<TCvComPortListEntry> entries = CvComPortList();
         for (const qsizetype i : FindPortEntries(names, DeviceName)) {
-            const TCvComPortListEntry e = CvComPortList.at(i);
-            if (!e.Obj || !e.Obj->Connected() || HoldForReconnect(e.Obj)) continue;
+            const TCvComPortListEntry e = entries.at(i);
+            if (!e.Obj || !e.Obj->Connected() || FDevices->HoldForReconnect(e.Obj)) continue;
             // The port's own log says why it closed, as when the port notices the loss first;
             // closing then saves it.
             e.Obj->Log(Msg(u"Device %1 was removed."_s).arg(e.Obj->FComportFullName));
@@ -237,16 +227,8 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
     for (const TSerialDeviceInfo& d : found) {
         ComboBoxEx1->addItem(portIcon, d.FullName);
         ComboBoxEx1->setItemData(ComboBoxEx1->count() - 1, d.FullName, Qt::ToolTipRole);
-        if (GetDeciceByFullName(d.FullName)) continue;
-        auto* obj = new TCvComPortObj(this, d.FullName);
-        ApplyDebugOptions(obj);
-        obj->LoadSettings(stIniFile, PortSettingsPath(this, d.FullName));
-        // The device found is the one to open, whatever port an old settings file names.
-        obj->SetPort(d.Kind == TSerialPortKind::Virtual ? d.DevicePath : d.Node);
-        connect(obj, &TCustomComPort::DeviceLost, this, [this, obj] { DeviceLost(obj); });
-        CvComPortList.append({d.FullName, obj});
     }
-    for (const QString& hid : std::as_const(CvHIDDeviceList)) {
+    for (const QString& hid : std::as_const(FDevices->HidNames())) {
         ComboBoxEx1->addItem(portIcon, hid);
         ComboBoxEx1->setItemData(ComboBoxEx1->count() - 1, hid, Qt::ToolTipRole);
     }
@@ -273,67 +255,20 @@ void TSplitViewForm::DeviceLost(TCvComPortObj* Obj)
     // The port closed itself; the window lets go of it as if it had been closed here.
     const QString name = Obj->FComportFullName;
     ReleaseComDevice(Obj, name);
-    Obj->StoreSettings(stIniFile, PortSettingsPath(this, name));
+    Obj->StoreSettings(stIniFile, FDevices->SettingsPathOf(name));
     RefreshDeviceList(QString(), DeviceArrival);
 }
 
 // ---- virtual ports ----
 
-QStringList TSplitViewForm::VirtualPortPaths() const { return FVirtualPorts ? FVirtualPorts->Paths() : QStringList(); }
-
-bool TSplitViewForm::AddVirtualPort(const QString& Path)
-{
-    if (!FVirtualPorts) return false;
-    using R = TVirtualPorts::TAddResult;
-    const R r = FVirtualPorts->Add(Path);
-    QString why;
-    switch (r) {
-    case R::Added:
-    case R::NotSaved:
-        MainLogPrint(Msg(r == R::NotSaved
-                             ? u"Virtual port %1 was added (the settings file could not be written)"_s
-                             : u"Virtual port %1 was added"_s)
-                         .arg(TVirtualPorts::NormalizedPath(Path)));
-        if (FDeviceMonitor) FDeviceMonitor->Resync();
-        RefreshDeviceList(QString(), DeviceArrival);
-        return true;
-    case R::AlreadyListed:
-        why = Msg(u"it is listed already"_s);
-        break;
-    case R::NotAbsolute:
-        why = Msg(u"the path must be absolute"_s);
-        break;
-    case R::NotFound:
-        why = Msg(u"no such file"_s);
-        break;
-    case R::NotACharDevice:
-        why = Msg(u"it is not a character device"_s);
-        break;
-    case R::Unnameable:
-        why = Msg(u"its name cannot be listed"_s);
-        break;
-    case R::Invalid:
-        why = Msg(u"the path is not valid"_s);
-        break;
-    }
-    MainLogPrint(Msg(u"Can not add virtual port %1: %2"_s).arg(Path, why));
-    return false;
-}
+bool TSplitViewForm::AddVirtualPort(const QString& Path) { return FDevices->AddVirtualPort(Path); }
 
 bool TSplitViewForm::RemoveVirtualPort(const QString& Path)
 {
-    if (!FVirtualPorts) return false;
     const QString full = TVirtualPorts::FullNameOf(TVirtualPorts::NormalizedPath(Path));
-    if (TCvComPortObj* obj = GetDeciceByFullName(full); obj && obj->Connected()) CloseComDevice(full);
-    const auto r = FVirtualPorts->Remove(Path);
-    if (r == TVirtualPorts::TRemoveResult::NotListed) {
-        MainLogPrint(Msg(u"Can not remove virtual port %1: it is not listed"_s).arg(Path));
-        return false;
-    }
-    MainLogPrint(Msg(u"Virtual port %1 was removed"_s).arg(TVirtualPorts::NormalizedPath(Path)));
-    if (FDeviceMonitor) FDeviceMonitor->Resync();
-    RefreshDeviceList(QString(), DeviceArrival);
-    return true;
+    if (TCvComPortObj* obj = GetDeciceByFullName(full); obj && obj->Connected() && FDevices->VirtualPorts())
+        CloseComDevice(full);
+    return FDevices->RemoveVirtualPort(Path);
 }
 
 void TSplitViewForm::AskVirtualPort(bool Add)
@@ -407,14 +342,6 @@ QString TSplitViewForm::GetCurrentDeviceName() const
     return ComboBoxEx1->currentIndex() < 0 ? QString() : ComboBoxEx1->currentText();
 }
 
-TCvComPortObj* TSplitViewForm::GetDeciceByFullName(const QString& DeviceName) const
-{
-    if (DeviceName.isEmpty()) return nullptr;
-    for (const TCvComPortListEntry& e : CvComPortList)
-        if (e.Name.compare(DeviceName, Qt::CaseInsensitive) == 0) return e.Obj;
-    return nullptr;
-}
-
 void TSplitViewForm::UpdateCvComPortObjAtrribute()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
@@ -459,7 +386,7 @@ void TSplitViewForm::ComboBox1Change()
 void TSplitViewForm::Button2Click()
 {
     const QString name = GetCurrentDeviceName();
-    TJvHidDevice* hid = CheckHID(name);
+    TJvHidDevice* hid = FDevices->CheckHID(name);
     if (ComboBoxEx1->count() == 0) {
         MainLogPrint(Msg(u"No device found"_s));
         Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
@@ -472,7 +399,7 @@ void TSplitViewForm::Button2Click()
     if (hid) open = !hid->IsCheckedOut();
     if (open) {
         if (hid) {
-            Button2->setText(HidCheckOut(hid)
+            Button2->setText(FDevices->HidCheckOut(hid)
                                  ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
                                  : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
         } else {
@@ -531,25 +458,10 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
         obj->SetSeries(Chart1->CharInitSeries(false));
 
-    ApplyModemLevels(obj);
-    QString hint, cause;
-    if (!obj->TryOpen(&hint, &cause)) {
-        obj->Log(Msg(u"Can not open  %1"_s).arg(obj->FComportFullName));
-        if (!cause.isEmpty()) obj->Log(cause);
-        if (!hint.isEmpty()) obj->Log(Msg(hint));
-        return;
-    }
-    obj->Log(Msg(u"Device %1 was opened."_s).arg(obj->FComportFullName));
-    if (obj->StopBits() == sbOne5StopBits)
-        obj->Log(Msg(u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s));
-    StopWaitingForReconnect(obj->FComportFullName);
-    obj->Log(QString());
-    obj->SaveLog(PortLogPath(this, obj));
-    // After the open lines the log file starts with.
-    NoteModemSupport(obj);
+    FModemPanel->ApplyLevels(obj);
+    if (!FDevices->Open(obj)) return;
     const int tab = PageOf(Notebook2, Name);
     if (tab >= 0 && TabSet2->currentIndex() != tab) TabSet2->setCurrentIndex(tab);
-    if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);
 }
 
 void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
@@ -562,7 +474,7 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
         const bool ownPage = page > 0 && !inMain;
         // Saved before the view is cleared, so the file keeps the session. The port that holds
         // the main log is saved too: its file would otherwise end at the last auto-save.
-        if (ownPage || inMain) Obj->SaveLog(PortLogPath(this, Obj));
+        if (ownPage || inMain) Obj->SaveLog(FDevices->LogPathOf(Obj));
         if (!inMain && view) {
             Obj->ClearLog();
             Obj->ClearInternalBuff(100);
@@ -606,32 +518,15 @@ void TSplitViewForm::CloseComDevice(const QString& Name)
     TCvComPortObj* obj = GetDeciceByFullName(Name);
     if (Name.isEmpty() || !obj) return;
     // A port that waits for its device is placed still: closing lets go of it.
-    const bool waiting = StopWaitingForReconnect(obj->FComportFullName);
+    const bool waiting = FDevices->StopWaiting(obj->FComportFullName);
     if (obj->Connected() || waiting) ReleaseComDevice(obj, Name);
-    obj->StoreSettings(stIniFile, PortSettingsPath(this, obj->FComportFullName));
-}
-
-QStringList TSplitViewForm::MultiComPortSaveLog()
-{
-    QStringList failed;
-    for (const TCvComPortListEntry& e : std::as_const(CvComPortList)) {
-        if (!e.Obj) continue;
-        if (e.Obj->Connected()) {
-            if (!e.Obj->SaveLog(PortLogPath(this, e.Obj))) failed << e.Obj->LastLogSaveError();
-            // Closed here rather than by the user: its line settings are kept as closing keeps them.
-            e.Obj->StoreSettings(stIniFile, PortSettingsPath(this, e.Obj->FComportFullName));
-        }
-        e.Obj->Close();
-        delete e.Obj;
-    }
-    CvComPortList.clear();
-    return failed;
+    obj->StoreSettings(stIniFile, FDevices->SettingsPathOf(obj->FComportFullName));
 }
 
 void TSplitViewForm::CvComPortObjCallBack(int Count)
 {
     StatusBarPrintFileSize();
-    if (Count > 0 && FChartPage) FChartPage->ChartFollow(Count);
+    if (Count > 0) FChartPanel->Page()->ChartFollow(Count);
 }
 
 // ---- tabs ----

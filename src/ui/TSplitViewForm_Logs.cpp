@@ -56,7 +56,7 @@ void TSplitViewForm::ConnectLogHandlers()
 
 QString TSplitViewForm::PortLogFileName(const TCvComPortObj* Obj) const
 {
-    return CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(Obj->Port()) + u".log"_s;
+    return FDevices->LogPathOf(Obj);
 }
 
 void TSplitViewForm::Button10Click()
@@ -180,6 +180,5 @@ void TSplitViewForm::Button14Click()
 
 void TSplitViewForm::Timer2Timer()
 {
-    for (const TCvComPortListEntry& e : std::as_const(CvComPortList))
-        if (e.Obj && e.Obj->Connected()) e.Obj->SaveLog(PortLogFileName(e.Obj));
+    FDevices->SaveOpenLogs();
 }

@@ -1,6 +1,10 @@
 #include "TSplitViewForm.h"
 
 #include "CvWidgets.h"
+#include "TCvBlockSendPanel.h"
+#include "TCvChart.h"
+#include "TCvChartPanel.h"
+#include "TCvProtocolPanel.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TStringGrid.h"
@@ -24,17 +28,6 @@ QVBoxLayout* PageColumn(QWidget* page)
     return column;
 }
 
-QString SampleHexLines()
-{
-    QStringList lines;
-    for (int i = 0; i < 27; ++i) {
-        QString line;
-        const int pairs = 3 + i % 2;
-        for (int k = 0; k < pairs; ++k) line += u"%1 "_s.arg((i * 4 + k) & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
-        lines << line.trimmed();
-    }
-    return lines.join(u'\n');
-}
 } // namespace
 
 void TSplitViewForm::CreateRightPanel()
@@ -47,41 +40,15 @@ void TSplitViewForm::CreateRightPanel()
     TabSet3 = Named(new TTabSet, u"TabSet3"_s);
     column->addWidget(Notebook3, 1);
     column->addWidget(TabSet3);
-    CreateBlockSendPage(Notebook3->AddPage(u"块发送"_s));
+    FBlockSendPanel = new TCvBlockSendPanel;
+    PageColumn(Notebook3->AddPage(u"块发送"_s))->addWidget(FBlockSendPanel);
     CreateSingleSendPage(Notebook3->AddPage(u"Corvane 单条发送"_s));
-    CreateProtocolPage(Notebook3->AddPage(u"协议转换"_s));
-    CreateGraphicPage(Notebook3->AddPage(u"Graphic "_s));
-}
-
-void TSplitViewForm::CreateBlockSendPage(QWidget* page)
-{
-    QVBoxLayout* column = PageColumn(page);
-    Memo3 = Named(new QPlainTextEdit(u"Corvane Serial Port Terminal\nCORVANE 科万串口终端"_s), u"Memo3"_s);
-    Memo3->setBackgroundRole(QPalette::ToolTipBase);
-    QPalette info = Memo3->palette();
-    info.setColor(QPalette::Base, info.color(QPalette::ToolTipBase));
-    info.setColor(QPalette::Text, info.color(QPalette::ToolTipText));
-    Memo3->setPalette(info);
-    column->addWidget(Memo3, 1);
-    Button9 = NewButton(u"Button9"_s, u"将上面的字符串转换成十六进制字节码"_s);
-    Button11 = NewButton(u"Button11"_s, u"将下面的十六进制字节码转换成字符串"_s);
-    column->addWidget(Button9);
-    column->addWidget(Button11);
-    Memo2 = Named(new QPlainTextEdit, u"Memo2"_s);
-    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    column->addWidget(Memo2, 2);
-    Panel2 = Named(new QWidget, u"Panel2"_s);
-    auto* sendRow = new QHBoxLayout(Panel2);
-    sendRow->setContentsMargins(0, 0, 0, 0);
-    Button7 = NewButton(u"Button7"_s, u"清除"_s);
-    // The send-ending list shares the row: a long caption is shortened, never cut off.
-    Button8 = Named(new TElideButton(u"发送数据"_s), u"Button8"_s);
-    sendRow->addWidget(Button7);
-    sendRow->addWidget(Button8, 1);
-    column->addWidget(Panel2);
-    Button25 = NewButton(u"Button25"_s, u"格式化成十六进制格式"_s);
-    column->addWidget(Button25);
-    CreateCrcRow(column);
+    FProtocolPanel = new TCvProtocolPanel;
+    PageColumn(Notebook3->AddPage(u"协议转换"_s))->addWidget(FProtocolPanel);
+    // The graphic page drives Chart1 in the centre; the chart tests test this same class.
+    QVBoxLayout* graphic = PageColumn(Notebook3->AddPage(u"Graphic "_s));
+    FChartPanel = new TCvChartPanel(Chart1);
+    graphic->addWidget(FChartPanel);
 }
 
 void TSplitViewForm::CreateSingleSendPage(QWidget* page)
@@ -102,66 +69,4 @@ void TSplitViewForm::CreateSingleSendPage(QWidget* page)
     loopRow->addWidget(Button3);
     loopRow->addWidget(Button1, 1);
     column->addWidget(Panel4);
-}
-
-void TSplitViewForm::CreateProtocolPage(QWidget* page)
-{
-    QVBoxLayout* column = PageColumn(page);
-    auto* grid = new QGridLayout;
-    grid->setColumnStretch(1, 1);
-    ComboBox9 = NewComboBox(u"ComboBox9"_s,
-                            {u"I2C"_s, u"SPI"_s, u"RS232"_s, u"RS485"_s, u"RS422"_s, u"CAN"_s, u"IRDA"_s, u"ZigBee"_s,
-                             u"Wireless"_s, u"ModBus"_s});
-    ComboBox10 = NewComboBox(u"ComboBox10"_s, {}, true);
-    ComboBox10->setEditText(u"0x00000040"_s);
-    ComboBox11 = NewComboBox(u"ComboBox11"_s, {}, true);
-    ComboBox11->setEditText(u"0x00000000"_s);
-    ComboBox12 = NewComboBox(u"ComboBox12"_s, {u"Connect"_s, u"Read"_s, u"Write"_s});
-    const std::pair<QLabel*, QComboBox*> rows[] = {
-        {NewLabel(u"Label7"_s, u"通讯协议"_s), ComboBox9},
-        {NewLabel(u"Label8"_s, u"器件地址"_s), ComboBox10},
-        {NewLabel(u"Label11"_s, u"内部地址"_s), ComboBox11},
-        {NewLabel(u"Label18"_s, u"操作类型"_s), ComboBox12},
-    };
-    for (int r = 0; r < 4; ++r) {
-        grid->addWidget(rows[r].first, r, 0);
-        grid->addWidget(rows[r].second, r, 1);
-    }
-    column->addLayout(grid);
-    Memo5 = Named(new QPlainTextEdit(SampleHexLines()), u"Memo5"_s);
-    Memo5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    column->addWidget(Memo5, 1);
-    Button16 = NewButton(u"Button16"_s, u"发送操作"_s);
-    column->addWidget(Button16);
-}
-
-void TSplitViewForm::CreateGraphicPage(QWidget* page)
-{
-    QVBoxLayout* column = PageColumn(page);
-    GroupBox10 = Named(new QGroupBox, u"GroupBox10"_s);
-    auto* box = new QVBoxLayout(GroupBox10);
-    Label16 = NewLabel(u"Label16"_s, u"X:"_s);
-    Label17 = NewLabel(u"Label17"_s, u"Y: "_s);
-    box->addWidget(Label16);
-    box->addWidget(Label17);
-    CheckBox10 = NewCheckBox(u"CheckBox10"_s, u"图形跟随向左滚动 "_s, true);
-    CheckBox11 = NewCheckBox(u"CheckBox11"_s, u"图形叠加在一起"_s, false);
-    box->addWidget(CheckBox10);
-    box->addWidget(CheckBox11);
-    Panel15 = Named(new QWidget, u"Panel15"_s);
-    auto* buttons = new QVBoxLayout(Panel15);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    Button15 = NewButton(u"Button15"_s, u"全屏显示所有数据"_s);
-    Button18 = NewButton(u"Button18"_s, u"放大图形 ZOOM OUT"_s);
-    Button19 = NewButton(u"Button19"_s, u"缩小图形 ZOOM IN"_s);
-    ButtonColor1 = NewButton(u"ButtonColor1"_s, u"设置图形 1 的颜色"_s);
-    ButtonColor2 = NewButton(u"ButtonColor2"_s, u"设置图形 2 的颜色"_s);
-    Button20 = NewButton(u"Button20"_s, u"将数据导出到EXCEL"_s);
-    Button21 = NewButton(u"Button21"_s, u"清除图表数据"_s);
-    Button22 = NewButton(u"Button22"_s, u"将图形保存为图片"_s);
-    for (QPushButton* b : {Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20, Button21, Button22})
-        buttons->addWidget(b);
-    box->addWidget(Panel15);
-    column->addWidget(GroupBox10);
-    column->addStretch(1);
 }

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
+#include "TCvBlockSendPanel.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
 #include "TCvComPortObj.h"
@@ -73,11 +74,13 @@ public:
 
 void TSplitViewForm::ConnectSendHandlers()
 {
-    connect(Button8, &QPushButton::clicked, this, &TSplitViewForm::Button8Click);
-    connect(Button7, &QPushButton::clicked, this, &TSplitViewForm::Button7Click);
-    connect(Button9, &QPushButton::clicked, this, &TSplitViewForm::Button9Click);
-    connect(Button11, &QPushButton::clicked, this, &TSplitViewForm::Button11Click);
-    connect(Button25, &QPushButton::clicked, this, &TSplitViewForm::Button25Click);
+    connect(FBlockSendPanel, &TCvBlockSendPanel::SendClicked, this, &TSplitViewForm::Button8Click);
+    connect(FBlockSendPanel, &TCvBlockSendPanel::ClearClicked, this, &TSplitViewForm::Button7Click);
+    // The text tools read and write text in the selected port's encoding (UTF-8 without one).
+    FBlockSendPanel->SetEncoding([this] {
+        const TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+        return obj ? obj->TextEncoding() : kDefaultTextEncoding;
+    });
     connect(Button1, &QPushButton::clicked, this, &TSplitViewForm::Button1Click);
     connect(Button3, &QPushButton::clicked, this, &TSplitViewForm::Button3Click);
     connect(Timer1, &QTimer::timeout, this, &TSplitViewForm::Timer1Timer);
@@ -108,12 +111,12 @@ void TSplitViewForm::Button8Click()
 {
     if (ComboBoxEx1->count() == 0) return;
     const QString device = ComboBoxEx1->currentText();
-    const QString text = Memo2->toPlainText();
+    const QString text = FBlockSendPanel->Text();
     const int format = ComboBox6->currentIndex();
-    const TSendEnding ending = TSendEnding(ComboBoxEndBlock->currentIndex());
+    const TSendEnding ending = FBlockSendPanel->Ending();
     const auto send = [this, device, text, format, ending] {
-        if (TJvHidDevice* hid = CheckHID(device)) {
-            HidBlockSend(hid, text);
+        if (TJvHidDevice* hid = FDevices->CheckHID(device)) {
+            FDevices->HidBlockSend(hid, text);
             return;
         }
         TCvComPortObj* obj = GetDeciceByFullName(device);
@@ -129,58 +132,6 @@ void TSplitViewForm::Button7Click()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (obj && obj->Connected()) obj->ClearLog();
-}
-
-// The text tools read and write text in the selected port's encoding (UTF-8 without one).
-static TTextEncoding ToolEncoding(const TSplitViewForm* f) {
-    const TCvComPortObj* obj = f->GetDeciceByFullName(f->GetCurrentDeviceName());
-    return obj ? obj->TextEncoding() : kDefaultTextEncoding;
-}
-
-void TSplitViewForm::Button9Click()
-{
-    QString text = TrimControl(Memo3->toPlainText());
-    text.replace(u"\r\n"_s, u"\n"_s).replace(u'\n', u"\r\n"_s);
-    QByteArray bytes;
-    qsizetype bad = 0;
-    if (!EncodeText(text, ToolEncoding(this), &bytes, &bad)) {
-        ShowInformation(ApplicationTitle(), UnencodableMessage(text, bad, ToolEncoding(this)));
-        return;
-    }
-    Memo2->appendPlainText(HexText(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size()));
-}
-
-void TSplitViewForm::Button11Click()
-{
-    QByteArray bytes;
-    QString why;
-    if (!ParseHexText(Memo2->toPlainText(), &bytes, &why)) {
-        ShowInformation(ApplicationTitle(), why);
-        return;
-    }
-    // The text ends at the first zero byte, as it always did.
-    const qsizetype zero = bytes.indexOf('\0');
-    if (zero >= 0) bytes.truncate(zero);
-    Memo3->appendPlainText(BytesToString(reinterpret_cast<const quint8*>(bytes.constData()),
-                                         int(bytes.size()), ToolEncoding(this)));
-}
-
-void TSplitViewForm::Button25Click()
-{
-    QByteArray bytes;
-    QString why;
-    if (!ParseHexText(Memo2->toPlainText(), &bytes, &why)) {
-        ShowInformation(ApplicationTitle(), why);
-        return;
-    }
-    // Every value of the block is kept.
-    const QString hex = HexText(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size());
-    Memo2->setPlainText(hex);
-    const qsizetype n = bytes.size();
-    const QString caption = Button8->text();
-    const qsizetype open = caption.indexOf(u'(');
-    if (open < 0) Button8->setText(caption + u" ( "_s + QString::number(n) + u" ) Bytes"_s);
-    else Button8->setText(caption.left(open) + u"( "_s + QString::number(n) + u" ) Bytes"_s);
 }
 
 void TSplitViewForm::StringGrid1MouseDown(int, int)
@@ -251,8 +202,8 @@ void TSplitViewForm::Button3Click() { Timer1->stop(); }
 void TSplitViewForm::Timer1Timer() {
     if (!LoopTargetPort || !LoopTargetPort->Connected()) return;
     // A file being sent is not interleaved with loop texts: the turn is skipped, and said so.
-    if (FFileSend) {
-        if (FFileSend->SkippedTurns++ == 0)
+    if (SendingFile()) {
+        if (FFileSender->SkipTurn())
             LoopTargetPort->Log(Msg(u"Loop sending skips its turns while a file is being sent."_s));
         return;
     }

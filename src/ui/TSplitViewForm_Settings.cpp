@@ -1,5 +1,7 @@
 #include "TSplitViewForm.h"
 
+#include "TCvBlockSendPanel.h"
+
 #include "TLogMemo.h"
 #include "TSplitView.h"
 #include "TStringGrid.h"
@@ -33,14 +35,12 @@ void TSplitViewForm::TorvinLoadCfg()
     SV_R->SetOpened(p.SV_ROPEN);
     CheckBox7->setChecked(p.ALPHABLEND);
     UpDown3->SetPosition(p.LOOPCOUNT);
-    CheckBoxDTR->setChecked(p.MODEMDTR);
-    CheckBoxRTS->setChecked(p.MODEMRTS);
-    SpinPulseMs->setValue(p.PULSEMS);
+    FModemPanel->SetLevels(p.MODEMDTR, p.MODEMRTS, p.PULSEMS);
     CheckBoxMsTime->setChecked(p.MSTIMESTAMP);
     SpinHexGapMs->setValue(p.HEXGAPMS);
     CheckBoxHexGap->setChecked(p.HEXGAPLINES);
-    ComboCrcKind->setCurrentIndex(p.CRCKIND);
-    ComboBoxEndBlock->setCurrentIndex(p.ENDBLOCK);
+    FBlockSendPanel->SetCrcKind(p.CRCKIND);
+    FBlockSendPanel->SetEnding(p.ENDBLOCK);
     ComboBoxEndGrid->setCurrentIndex(p.ENDGRID);
     ComboBoxEndPrompt->setCurrentIndex(p.ENDPROMPT);
     QFont font = Memo1->font();
@@ -49,7 +49,7 @@ void TSplitViewForm::TorvinLoadCfg()
     if (p.FONTSIZE > 0) font.setPointSize(p.FONTSIZE);
     Memo1->setFont(font);
     SetMemo1Colors(p.FONTCOLOR, p.BACKGROUNDCOLOR);
-    CheckBoxFindCase->setChecked(p.FINDCASE);
+    FFindBar->SetMatchCase(p.FINDCASE);
 }
 
 bool TSplitViewForm::projectSave(bool SavePrivate)
@@ -73,20 +73,20 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.SV_ROPEN = SV_R->IsOpened();
     p.ALPHABLEND = CheckBox7->isChecked();
     p.LOOPCOUNT = UpDown3->Position();
-    p.MODEMDTR = CheckBoxDTR->isChecked();
-    p.MODEMRTS = CheckBoxRTS->isChecked();
-    p.PULSEMS = SpinPulseMs->value();
+    p.MODEMDTR = FModemPanel->DTR();
+    p.MODEMRTS = FModemPanel->RTS();
+    p.PULSEMS = FModemPanel->PulseMs();
     p.MSTIMESTAMP = CheckBoxMsTime->isChecked();
     p.HEXGAPLINES = CheckBoxHexGap->isChecked();
     p.HEXGAPMS = SpinHexGapMs->value();
-    p.CRCKIND = ComboCrcKind->currentIndex();
-    p.ENDBLOCK = ComboBoxEndBlock->currentIndex();
+    p.CRCKIND = FBlockSendPanel->CrcKind();
+    p.ENDBLOCK = int(FBlockSendPanel->Ending());
     p.ENDGRID = ComboBoxEndGrid->currentIndex();
     p.ENDPROMPT = ComboBoxEndPrompt->currentIndex();
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;
     p.BACKGROUNDCOLOR = FMemo1BackgroundColor;
-    p.FINDCASE = CheckBoxFindCase->isChecked();
+    p.FINDCASE = FFindBar->MatchCase();
     return SaveCorvaneIni(SettingsFileName(), s, &FLastSaveError);
 }

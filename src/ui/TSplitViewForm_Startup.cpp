@@ -40,7 +40,7 @@ constexpr int CSIDL_COMMON_APPDATA = 35;
 
 void TSplitViewForm::FormCreate()
 {
-    CreateHidController();
+    FDevices->CreateHidController();
     LoopTargetPort = nullptr;
     qApp->installEventFilter(this);
     CreateCheckGlyphs();
@@ -67,15 +67,9 @@ void TSplitViewForm::FormCreate()
 
     Memo1->Model().Clear();
     SetMemo1Tag(nullptr);
-    if (!FChartPage) {
-        FChartPage = new TCvChartPage(Chart1,
-                                      {CheckBox10, CheckBox11, Button15, Button18, Button19, ButtonColor1, ButtonColor2,
-                                       Button20, Button21, Button22, Label16, Label17},
-                                      this);
-        FChartPage->SetCurrentPortProvider([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
-    }
+    FChartPanel->Page()->SetCurrentPortProvider([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
     Chart1->CharInit(false);
-    CvHIDDeviceList.clear();
+    FDevices->HidNames().clear();
 
     CreateFolders();
     TorvinLoadCfg();
@@ -114,7 +108,7 @@ void TSplitViewForm::FormCreate()
 void TSplitViewForm::FormClose()
 {
     // A file send in progress stops first, and says how far it got.
-    if (FFileSend) Button26Click();
+    FFileSender->Cancel();
     // Every step is guarded: the window always closes. What could not be written is told in
     // one message, so a full disk or a read-only folder never loses settings or logs silently.
     QStringList failed;
@@ -162,6 +156,7 @@ void TSplitViewForm::CreateFolders()
 {
     CorvaneCfgDir = GetSpecialFolderPath(CSIDL_COMMON_APPDATA) + u"/My Corvane/"_s;
     CorvaneCfgDir_LogFileName = CorvaneCfgDir + u"Logs/"_s + GetTimeStampFileName();
+    FDevices->SetFolders(CorvaneCfgDir, CorvaneCfgDir_LogFileName);
     // A folder that cannot be made is told once after the banner; reads then give defaults and
     // each write reports its own failure.
     FFolderProblems.clear();

@@ -2,6 +2,7 @@
 
 #include "CvCodecs.h"
 #include "CvWidgets.h"
+#include "TCvBlockSendPanel.h"
 #include "TCvComPortObj.h"
 
 #include <QBoxLayout>
@@ -17,10 +18,6 @@ using namespace Qt::Literals::StringLiterals;
 // in its own settings file; a change takes effect on the open port at once.
 
 namespace {
-
-QString SettingsPathOf(const TSplitViewForm* f, const QString& fullName) {
-    return f->CorvaneCfgDir + u"Setting/"_s + SafeFileNamePart(fullName) + u".ini"_s;
-}
 
 int IndexOfEncoding(TTextEncoding e) {
     for (int i = 0; i < int(std::size(kTextEncodings)); ++i)
@@ -49,10 +46,7 @@ void TSplitViewForm::CreateTextControls() {
 
     // What ends an ASCII send, per panel: beside the block's send button, below the grid,
     // and for the prompt beside the send format it uses.
-    const QStringList endings = {u"+ none"_s, u"+ CR"_s, u"+ LF"_s, u"+ CR LF"_s};
-    ComboBoxEndBlock = NewComboBox(u"ComboBoxEndBlock"_s, endings);
-    ComboBoxEndBlock->setCurrentIndex(int(TSendEnding::CrLf));
-    if (auto* row = qobject_cast<QBoxLayout*>(Panel2->layout())) row->addWidget(ComboBoxEndBlock);
+    const QStringList endings = SendEndingItems();
     ComboBoxEndGrid = NewComboBox(u"ComboBoxEndGrid"_s, endings);
     ComboBoxEndGrid->setCurrentIndex(int(TSendEnding::CrLf));
     if (auto* row = qobject_cast<QBoxLayout*>(Panel4->layout())) row->insertWidget(0, ComboBoxEndGrid);
@@ -89,12 +83,8 @@ void TSplitViewForm::ApplyTextCaptions(const QString& Lang) {
         en ? u"Kept for this port in its own settings file"_s : u"按端口保存在该端口的配置文件中"_s;
     ComboBoxEncoding->setToolTip(tip);
     LabelEndPrompt->setText(en ? u"Prompt sends"_s : u"终端命令结尾"_s);
-    const QString endTip =
-        en ? u"What ends the text of one send in ASCII format"_s : u"ASCII 格式每次发送的结尾"_s;
-    for (QComboBox* box : {ComboBoxEndBlock, ComboBoxEndGrid, ComboBoxEndPrompt}) {
-        box->setToolTip(endTip);
-        box->setItemText(0, en ? u"+ none"_s : u"+ 无"_s);
-    }
+    for (QComboBox* box : {ComboBoxEndGrid, ComboBoxEndPrompt}) CaptionSendEnding(box, Lang);
+    FBlockSendPanel->ApplyCaptions(Lang);
     ComboBoxLineBreaks->setToolTip(tip);
 }
 
@@ -107,7 +97,7 @@ void TSplitViewForm::ShowTextOptions(TCvComPortObj* Obj) {
 }
 
 void TSplitViewForm::StoreTextOptions(TCvComPortObj* Obj) {
-    Obj->StoreSettings(stIniFile, SettingsPathOf(this, Obj->FComportFullName));
+    Obj->StoreSettings(stIniFile, FDevices->SettingsPathOf(Obj->FComportFullName));
     ShowTextOptions(Obj);
 }
 

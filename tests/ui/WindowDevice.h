@@ -46,7 +46,7 @@ struct WindowDevice {
         memo->show();
         obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
                                receiveFormat, memo, false, false, false, false, true);
-        w.CvComPortList.append({name, obj});
+        w.Devices()->Adopt(name, obj);
         Ui::Find<QComboBox>(w, QStringLiteral("ComboBoxEx1"))->addItem(name);
         Ui::Find<QComboBox>(w, QStringLiteral("ComboBoxEx1"))
             ->setCurrentIndex(Ui::Find<QComboBox>(w, QStringLiteral("ComboBoxEx1"))->count() - 1);

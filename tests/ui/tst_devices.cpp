@@ -148,7 +148,7 @@ void TstDevices::noSerialPort()
     QFETCH(QString, caption);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
-    w->CvHIDDeviceList = hid;
+    w->CvHIDDeviceList() = hid;
     Ui::Find<QPushButton>(*w, u"Button4"_s)->click();
     QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->count(), hid.size());
     QCOMPARE(Ui::Find<QPushButton>(*w, u"Button2"_s)->text(), caption);
@@ -528,7 +528,7 @@ void TstDevices::portMatchesWholeName()
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     const QStringList names{u"USB Serial Port (COM3)"_s, u"USB Serial Port (COM30)"_s};
-    for (const QString& n : names) w->CvComPortList.append({n, new TCvComPortObj(nullptr, n)});
+    for (const QString& n : names) w->Devices()->Adopt(n, new TCvComPortObj(nullptr, n));
     TCvComPortObj* want = entry < 0 ? nullptr : w->GetDeciceByFullName(names.at(entry));
     QCOMPARE(w->GetDeciceByPort(port), want);
     // A removal of that port closes nothing else and keeps the list as the system has it.

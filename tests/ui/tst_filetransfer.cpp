@@ -72,8 +72,8 @@ void TstFileTransfer::sendsInChunksOf32()
     const QString path = WriteBytes(env.tmp, u"f33.bin"_s, data);
     w->OpenDialog1 = [&] { return path; };
     Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
-    QVERIFY(w->FileStream);
-    QCOMPARE(w->FullFileNameLoaded, path);
+    QVERIFY(w->FileStream());
+    QCOMPARE(w->FullFileNameLoaded(), path);
     QStringList lines = a.Lines();
     const qsizetype at = lines.indexOf(u"File Name: "_s + path);
     QVERIFY(at >= 1);
@@ -93,8 +93,8 @@ void TstFileTransfer::sendsInChunksOf32()
              QStringList({first, u"%1 "_s.arg(quint8(data[32]), 2, 16, QLatin1Char('0')).toUpper(),
                           u"File have been sent successfully。"_s}));
     QCOMPARE(a.obj->FComSentCount.load(), 33);
-    QVERIFY(!w->FileStream);
-    QVERIFY(w->FullFileNameLoaded.isEmpty());
+    QVERIFY(!w->FileStream());
+    QVERIFY(w->FullFileNameLoaded().isEmpty());
     // A second press does nothing: the file was released.
     const int count = a.Lines().size();
     Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
@@ -144,8 +144,8 @@ void TstFileTransfer::sizeLimit()
     Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
     const QStringList lines = a.Lines();
     QVERIFY(lines.contains(u"File Size: "_s + QString::number(size) + u" Bytes"_s));
-    QCOMPARE(bool(w->FileStream), loaded);
-    QCOMPARE(w->FullFileNameLoaded.isEmpty(), !loaded);
+    QCOMPARE(bool(w->FileStream()), loaded);
+    QCOMPARE(w->FullFileNameLoaded().isEmpty(), !loaded);
     QCOMPARE(lines.contains(u"This file size is too biger,only support less then 5M size file."_s), !loaded);
 }
 
@@ -184,11 +184,11 @@ void TstFileTransfer::refusals()
     const QString path = WriteBytes(env.tmp, u"f.bin"_s, "abc");
     w->OpenDialog1 = [&] { return path; };
     w->Button23Click();
-    QVERIFY(w->FileStream);
+    QVERIFY(w->FileStream());
     a.obj->Close();
     w->Button24Click();
     QCOMPARE(a.Lines().last(), u"Device was closed,please open a device."_s);
-    QVERIFY(w->FileStream);
+    QVERIFY(w->FileStream());
 }
 
 void TstFileTransfer::loadedFileIsReadOnlyAndLocked()
@@ -228,7 +228,7 @@ void TstFileTransfer::sendLocksItsButtonsAndShowsProgress()
     const QString path = WriteBytes(env.tmp, u"half.bin"_s, data);
     w->OpenDialog1 = [&] { return path; };
     Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
-    QVERIFY(w->FileStream);
+    QVERIFY(w->FileStream());
     const QString panel = w->StatusPanels[1]->text();
 
     Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
@@ -282,7 +282,7 @@ void TstFileTransfer::deviceClosedDuringSendStopsIt()
     QVERIFY(!lines.contains(u"File have been sent successfully。"_s));
     QVERIFY(lines.filter(u"Device was closed,please open a device."_s).isEmpty());
     QVERIFY(a.obj->FComSentCount.load() < 512 * 1024);
-    QVERIFY(!w->FileStream);
+    QVERIFY(!w->FileStream());
     QVERIFY(!w->SendingFile());
 }
 
@@ -391,7 +391,7 @@ void TstFileTransfer::stalledDeviceStops() {
     QCOMPARE(a.obj->FComSentCount.load(), sent);
     QCOMPARE(a.Lines().last(), last.arg(sent));
     QVERIFY(!a.Lines().contains(u"File have been sent successfully。"_s));
-    QVERIFY(!w->FileStream);
+    QVERIFY(!w->FileStream());
     QVERIFY(Ui::Find<QPushButton>(*w, u"Button24"_s)->isEnabled());
     QVERIFY(!w->findChild<QPushButton*>(u"Button26"_s)->isVisible());
     // Cancelled, the port stays open and what the device took is all it gets.
@@ -434,7 +434,7 @@ void TstFileTransfer::statusText()
     memo->show();
     obj->CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
                            memo, false, false, false, false, true);
-    w->CvComPortList.append({u"USB Serial Port (COM3)"_s, obj});
+    w->Devices()->Adopt(u"USB Serial Port (COM3)"_s, obj);
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->addItem(u"USB Serial Port (COM3)"_s);
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
         ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->count() - 1);

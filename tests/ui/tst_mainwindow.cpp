@@ -1,5 +1,6 @@
 #include "CvLanguage.h"
 #include "TCvChart.h"
+#include "TCvChartPanel.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -98,6 +99,8 @@ void TstMainWindow::everyRegionAndControlExists()
     QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCount(), 3);
     QCOMPARE(Ui::Find<TCvChart>(*w, u"Chart1"_s)->parentWidget(),
              Ui::Find<TNotebook>(*w, u"Notebook2"_s)->widget(1));
+    // The graphic page is the panel the chart tests drive, bound to the chart in the centre.
+    QCOMPARE(Ui::Find<TCvChartPanel>(*w, u"ChartPanel"_s)->Page()->Chart(), Ui::Find<TCvChart>(*w, u"Chart1"_s));
     QCOMPARE(Ui::Find<QTextBrowser>(*w, u"W4207315"_s)->parentWidget(),
              Ui::Find<TNotebook>(*w, u"Notebook2"_s)->widget(2));
     QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_L"_s)->OpenedWidth(), 318);

@@ -1,15 +1,18 @@
-#include "TSplitViewForm.h"
+#include "TCvProtocolPanel.h"
 
 #include "CvCodecs.h"
 #include "CvMessages.h"
+#include "CvWidgets.h"
 #include "TCvComPortObj.h"
 
 #include <QComboBox>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
@@ -47,47 +50,83 @@ private:
     std::function<void(QChar&)> FHandler;
 };
 
-void DigitsOnly(QChar& Key) {
-    if (Key != QChar(8) && !(Key >= u'0' && Key <= u'9')) Key = QChar(13);
+QString SampleHexLines()
+{
+    QStringList lines;
+    for (int i = 0; i < 27; ++i) {
+        QString line;
+        const int pairs = 3 + i % 2;
+        for (int k = 0; k < pairs; ++k) line += u"%1 "_s.arg((i * 4 + k) & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+        lines << line.trimmed();
+    }
+    return lines.join(u'\n');
 }
 
 } // namespace
 
-void TSplitViewForm::ComboBox10KeyPress(QChar& Key) {
-    DigitsOnly(Key);
-}
-void TSplitViewForm::ComboBox11KeyPress(QChar& Key) {
-    DigitsOnly(Key);
+void TCvProtocolPanel::AddressKeyPress(QChar& Key)
+{
+    if (Key != QChar(8) && !(Key >= u'0' && Key <= u'9')) Key = QChar(13);
 }
 
-void TSplitViewForm::ConnectProtocolPage() {
-    ComboBox10->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox11->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox10->lineEdit()->installEventFilter(
-        new TKeyPressFilter(ComboBox10, [this](QChar& k) { ComboBox10KeyPress(k); }));
-    ComboBox11->lineEdit()->installEventFilter(
-        new TKeyPressFilter(ComboBox11, [this](QChar& k) { ComboBox11KeyPress(k); }));
-    connect(Button16, &QPushButton::clicked, this, &TSplitViewForm::Button16Click);
+TCvProtocolPanel::TCvProtocolPanel(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(u"ProtocolPanel"_s);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    auto* grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    FComboBox9 = NewComboBox(u"ComboBox9"_s, {u"I2C"_s, u"SPI"_s, u"RS232"_s, u"RS485"_s, u"RS422"_s, u"CAN"_s,
+                                              u"IRDA"_s, u"ZigBee"_s, u"Wireless"_s, u"ModBus"_s});
+    FComboBox10 = NewComboBox(u"ComboBox10"_s, {}, true);
+    FComboBox10->setEditText(u"0x00000040"_s);
+    FComboBox11 = NewComboBox(u"ComboBox11"_s, {}, true);
+    FComboBox11->setEditText(u"0x00000000"_s);
+    FComboBox12 = NewComboBox(u"ComboBox12"_s, {u"Connect"_s, u"Read"_s, u"Write"_s});
+    const std::pair<QLabel*, QComboBox*> rows[] = {
+        {NewLabel(u"Label7"_s, u"通讯协议"_s), FComboBox9},
+        {NewLabel(u"Label8"_s, u"器件地址"_s), FComboBox10},
+        {NewLabel(u"Label11"_s, u"内部地址"_s), FComboBox11},
+        {NewLabel(u"Label18"_s, u"操作类型"_s), FComboBox12},
+    };
+    for (int r = 0; r < 4; ++r) {
+        grid->addWidget(rows[r].first, r, 0);
+        grid->addWidget(rows[r].second, r, 1);
+    }
+    column->addLayout(grid);
+    FMemo5 = Named(new QPlainTextEdit(SampleHexLines()), u"Memo5"_s);
+    FMemo5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    column->addWidget(FMemo5, 1);
+    FButton16 = NewButton(u"Button16"_s, u"发送操作"_s);
+    column->addWidget(FButton16);
+
+    for (QComboBox* box : {FComboBox10, FComboBox11}) {
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->lineEdit()->installEventFilter(new TKeyPressFilter(box, &TCvProtocolPanel::AddressKeyPress));
+    }
+    connect(FButton16, &QPushButton::clicked, this, &TCvProtocolPanel::Button16Click);
 }
 
-void TSplitViewForm::Button16Click() {
-    std::array<quint8, ProtocolAddressBufferSize> addressBuffer{};
-    std::array<quint8, ProtocolDataBufferSize> dataBuffer{};
+void TCvProtocolPanel::Button16Click()
+{
+    std::array<quint8, AddressBufferSize> addressBuffer{};
+    std::array<quint8, DataBufferSize> dataBuffer{};
     const QString addressText =
-        ComboBox10->currentText().trimmed() + u',' + ComboBox11->currentText().trimmed();
+        FComboBox10->currentText().trimmed() + u',' + FComboBox11->currentText().trimmed();
     int addressDropped = 0;
     const int A =
         HexStrToBuffer(addressText, addressBuffer.data(), int(addressBuffer.size()), &addressDropped);
 
-    TCvComPortObj* port = GetDeciceByFullName(GetCurrentDeviceName());
+    TCvComPortObj* port = FCurrentPort ? FCurrentPort() : nullptr;
     if (!port) return;
     // Text beyond a buffer is cut there; the user learns how much was left out.
     if (addressDropped > 0)
         port->Log(Msg(u"Address text longer than %1 bytes: %2 bytes dropped"_s)
                       .arg(QString::number(addressBuffer.size()), QString::number(addressDropped)));
 
-    const QString bus = ComboBox9->currentText();
-    const QString operation = ComboBox12->currentText();
+    const QString bus = FComboBox9->currentText();
+    const QString operation = FComboBox12->currentText();
     const QPointer<TCvComPortObj> target = port;
     std::function<void()> send;
     if (operation == u"Connect"_s) {
@@ -105,7 +144,7 @@ void TSplitViewForm::Button16Click() {
         // The lines joined as the text box holds them: CR LF between lines.
         QByteArray written;
         QString why;
-        if (!ParseHexText(Memo5->toPlainText(), &written, &why)) {
+        if (!ParseHexText(FMemo5->toPlainText(), &written, &why)) {
             port->Log(Msg(u"Protocol write: %1 Nothing was sent."_s).arg(why));
             return;
         }
@@ -120,5 +159,5 @@ void TSplitViewForm::Button16Click() {
         };
     }
     // Packets are not mixed into a file being sent: they wait for its end.
-    if (send && !HoldWhileSendingFile(port, send)) send();
+    if (send && !(FGate && FGate(port, send))) send();
 }

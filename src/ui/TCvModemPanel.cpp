@@ -1,0 +1,169 @@
+#include "TCvModemPanel.h"
+
+#include "CvMessages.h"
+#include "CvWidgets.h"
+#include "TCvComPortObj.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <cerrno>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+void Light(QLabel* label, bool lit, bool enabled)
+{
+    label->setEnabled(enabled);
+    if (label->property("lit").toBool() == lit && !label->styleSheet().isEmpty()) return;
+    label->setProperty("lit", lit);
+    label->setStyleSheet(lit ? u"QLabel { background: #2ecc40; color: black; border-radius: 3px; padding: 1px 4px; }"_s
+                             : u"QLabel { border: 1px solid palette(mid); border-radius: 3px; padding: 1px 4px; }"_s);
+}
+
+} // namespace
+
+TCvModemPanel::TCvModemPanel(QWidget* parent) : QGroupBox(parent)
+{
+    setObjectName(u"GroupBoxModem"_s);
+    auto* grid = new QGridLayout(this);
+    FCheckBoxDTR = NewCheckBox(u"CheckBoxDTR"_s, u"DTR"_s, false);
+    FCheckBoxRTS = NewCheckBox(u"CheckBoxRTS"_s, u"RTS"_s, false);
+    FButtonPulseDTR = NewButton(u"ButtonPulseDTR"_s, QString());
+    FButtonPulseRTS = NewButton(u"ButtonPulseRTS"_s, QString());
+    FSpinPulseMs = Named(new QSpinBox, u"SpinPulseMs"_s);
+    FSpinPulseMs->setRange(1, 10000);
+    FSpinPulseMs->setValue(100);
+    FSpinPulseMs->setSuffix(u" ms"_s);
+    grid->addWidget(FCheckBoxDTR, 0, 0);
+    grid->addWidget(FButtonPulseDTR, 0, 1);
+    grid->addWidget(FCheckBoxRTS, 1, 0);
+    grid->addWidget(FButtonPulseRTS, 1, 1);
+    FLabelPulseMs = NewLabel(u"LabelPulseMs"_s, QString());
+    grid->addWidget(FLabelPulseMs, 2, 0);
+    grid->addWidget(FSpinPulseMs, 2, 1);
+    auto* inputs = new QHBoxLayout;
+    FLabelCTS = NewLabel(u"LabelCTS"_s, u"CTS"_s);
+    FLabelDSR = NewLabel(u"LabelDSR"_s, u"DSR"_s);
+    FLabelRI = NewLabel(u"LabelRI"_s, u"RI"_s);
+    FLabelCD = NewLabel(u"LabelCD"_s, u"CD"_s);
+    for (QLabel* l : {FLabelCTS, FLabelDSR, FLabelRI, FLabelCD}) {
+        l->setAlignment(Qt::AlignCenter);
+        Light(l, false, false);
+        inputs->addWidget(l);
+    }
+    grid->addLayout(inputs, 3, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    FTimerModem = Named(new QTimer(this), u"TimerModem"_s);
+    FTimerModem->setInterval(PollMs);
+    connect(FTimerModem, &QTimer::timeout, this, &TCvModemPanel::TimerModemTimer);
+    connect(FCheckBoxDTR, &QCheckBox::clicked, this, &TCvModemPanel::CheckBoxDTRClick);
+    connect(FCheckBoxRTS, &QCheckBox::clicked, this, &TCvModemPanel::CheckBoxRTSClick);
+    connect(FButtonPulseDTR, &QPushButton::clicked, this, &TCvModemPanel::ButtonPulseDTRClick);
+    connect(FButtonPulseRTS, &QPushButton::clicked, this, &TCvModemPanel::ButtonPulseRTSClick);
+    ApplyCaptions(u"CN"_s);
+}
+
+void TCvModemPanel::ApplyCaptions(const QString& Lang)
+{
+    const bool en = Lang == u"EN"_s;
+    setTitle(en ? u"Modem lines"_s : u"调制解调器控制线"_s);
+    FButtonPulseDTR->setText(en ? u"Pulse DTR"_s : u"DTR 脉冲"_s);
+    FButtonPulseRTS->setText(en ? u"Pulse RTS"_s : u"RTS 脉冲"_s);
+    FLabelPulseMs->setText(en ? u"Pulse length"_s : u"脉冲宽度"_s);
+    const QString tip = en ? u"Inverts the line for the pulse length, then restores it (resets a board, "
+                             u"or puts it into its boot loader)"_s
+                           : u"在脉冲宽度内反转该线后恢复（用于复位开发板或进入下载模式）"_s;
+    FButtonPulseDTR->setToolTip(tip);
+    FButtonPulseRTS->setToolTip(tip);
+}
+
+bool TCvModemPanel::DTR() const { return FCheckBoxDTR->isChecked(); }
+bool TCvModemPanel::RTS() const { return FCheckBoxRTS->isChecked(); }
+int TCvModemPanel::PulseMs() const { return FSpinPulseMs->value(); }
+
+void TCvModemPanel::SetLevels(bool Dtr, bool Rts, int PulseMs)
+{
+    FCheckBoxDTR->setChecked(Dtr);
+    FCheckBoxRTS->setChecked(Rts);
+    FSpinPulseMs->setValue(PulseMs);
+}
+
+void TCvModemPanel::ApplyLevels(TCvComPortObj* Obj) const
+{
+    if (!Obj) return;
+    Obj->SetDTR(FCheckBoxDTR->isChecked());
+    Obj->SetRTS(FCheckBoxRTS->isChecked());
+}
+
+void TCvModemPanel::NoteSupport(TCvComPortObj* Obj)
+{
+    if (!Obj || !Obj->Connected()) return;
+    if (Obj->ModemSupport() == TCustomComPort::TModemSupport::Unsupported)
+        Obj->Log(
+            Msg(u"Device %1 has no modem lines (DTR, RTS, CTS, DSR, RI, CD are not supported); they are not shown."_s)
+                .arg(Obj->FComportFullName));
+}
+
+void TCvModemPanel::CheckBoxDTRClick()
+{
+    TCvComPortObj* obj = Current();
+    if (obj && obj->Connected()) obj->SetDTR(FCheckBoxDTR->isChecked());
+}
+
+void TCvModemPanel::CheckBoxRTSClick()
+{
+    TCvComPortObj* obj = Current();
+    if (obj && obj->Connected()) obj->SetRTS(FCheckBoxRTS->isChecked());
+}
+
+void TCvModemPanel::ButtonPulseDTRClick()
+{
+    TCvComPortObj* obj = Current();
+    if (!obj || !obj->Connected()) return;
+    // The pulse ends on the level the box shows (they agree unless set from elsewhere).
+    if (obj->DTR() != FCheckBoxDTR->isChecked()) obj->SetDTR(FCheckBoxDTR->isChecked());
+    obj->PulseDTR(FSpinPulseMs->value());
+}
+
+void TCvModemPanel::ButtonPulseRTSClick()
+{
+    TCvComPortObj* obj = Current();
+    if (!obj || !obj->Connected()) return;
+    if (obj->RTS() != FCheckBoxRTS->isChecked()) obj->SetRTS(FCheckBoxRTS->isChecked());
+    obj->PulseRTS(FSpinPulseMs->value());
+}
+
+void TCvModemPanel::ShowLines(TCvComPortObj* Obj)
+{
+    if (Obj && Obj->Connected()) {
+        FCheckBoxDTR->setChecked(Obj->DTR());
+        FCheckBoxRTS->setChecked(Obj->RTS());
+    }
+    TimerModemTimer();
+    if (Obj && Obj->Connected() && Obj->ModemSupport() != TCustomComPort::TModemSupport::Unsupported)
+        FTimerModem->start();
+}
+
+void TCvModemPanel::TimerModemTimer()
+{
+    TCvComPortObj* obj = Current();
+    TModemStatus s;
+    const int error = obj && obj->Connected() ? obj->GetModemStatus(s) : EBADF;
+    const bool known = error == 0;
+    Light(FLabelCTS, s.CTS, known);
+    Light(FLabelDSR, s.DSR, known);
+    Light(FLabelRI, s.RI, known);
+    Light(FLabelCD, s.CD, known);
+    // Nothing to poll: closed, gone, or a device without the lines. Showing an open port
+    // again starts the timer.
+    if (!known && (error == EBADF || obj->ModemSupport() == TCustomComPort::TModemSupport::Unsupported))
+        FTimerModem->stop();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QGroupBox>
+
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+class TCvComPortObj;
+
+// The modem lines of the selected port (GroupBoxModem): DTR and RTS set and pulsed, CTS,
+// DSR, RI and CD shown while it is open (TimerModem polls them).
+class TCvModemPanel : public QGroupBox {
+    Q_OBJECT
+public:
+    static constexpr int PollMs = 150;
+
+    explicit TCvModemPanel(QWidget* parent = nullptr);
+
+    // The port of the selected device, or none.
+    void SetCurrentPort(std::function<TCvComPortObj*()> Provider) { FCurrentPort = std::move(Provider); }
+
+    void ApplyCaptions(const QString& Lang);
+    // The levels the boxes show, set on a port about to open.
+    void ApplyLevels(TCvComPortObj* Obj) const;
+    // Says in the port's log when an open device has no modem lines.
+    static void NoteSupport(TCvComPortObj* Obj);
+    // The lines of Obj, the port now selected; polled while it is open and has them.
+    void ShowLines(TCvComPortObj* Obj);
+
+    // What Corvane.ini keeps.
+    bool DTR() const;
+    bool RTS() const;
+    int PulseMs() const;
+    void SetLevels(bool Dtr, bool Rts, int PulseMs);
+
+    void CheckBoxDTRClick();
+    void CheckBoxRTSClick();
+    void ButtonPulseDTRClick();
+    void ButtonPulseRTSClick();
+    void TimerModemTimer();
+
+private:
+    TCvComPortObj* Current() const { return FCurrentPort ? FCurrentPort() : nullptr; }
+
+    QCheckBox* FCheckBoxDTR;
+    QCheckBox* FCheckBoxRTS;
+    QPushButton* FButtonPulseDTR;
+    QPushButton* FButtonPulseRTS;
+    QLabel* FLabelPulseMs;
+    QSpinBox* FSpinPulseMs;
+    QLabel* FLabelCTS;
+    QLabel* FLabelDSR;
+    QLabel* FLabelRI;
+    QLabel* FLabelCD;
+    QTimer* FTimerModem;
+    std::function<TCvComPortObj*()> FCurrentPort;
+};
