@@ -3,6 +3,7 @@
 #include "CvMessages.h"
 #include "IniFile.h"
 #include "SerialLine.h"
+#include "TPortLink.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -204,6 +205,10 @@ bool TCustomComPort::TryOpen(QString* hint, QString* cause) {
 void TCustomComPort::Open()
 {
     if (FConnected) return;
+    if (IsNetwork()) {
+        OpenLink();
+        return;
+    }
     const QByteArray path = DevicePath(FPort).toLocal8Bit();
     if (FPort.isEmpty() || FPort.contains(QLatin1String(".."))) throw EComPort(1, ENOENT);
     int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -231,8 +236,77 @@ void TCustomComPort::Open()
     if (FEvents != 0) StartWatcher();
 }
 
+bool TCustomComPort::IsNetwork() const { return IsNetworkPortName(FPort); }
+
+void TCustomComPort::SetReconnect(bool on)
+{
+    FReconnect = on;
+    if (FLink) FLink->SetRedial(on);
+}
+
+void TCustomComPort::OpenLink()
+{
+    std::unique_ptr<TPortLink> link = CreatePortLink(FPort);
+    if (!link) throw EComPort(1, EINVAL);
+    FLink = std::move(link);
+    FLink->SetRedial(FReconnect);
+    FConnected = true;
+    FIdleWakeups = 0;
+    ++FSession;
+    FPulsing = 0;
+    FModemSupport = TModemSupport::Unknown;
+    FDecoder.Reset();
+    const quint64 session = FSession;
+    TPortLink* l = FLink.get();
+    connect(l, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
+    connect(l, &TPortLink::Readable, this, [this] { OnLinkReadable(); });
+    connect(l, &TPortLink::Writable, this, [this] {
+        if (!FWriteQueue.empty()) FlushWrites();
+    });
+    // Handled later, not from inside the link's own signal; only for this open session.
+    connect(
+        l, &TPortLink::Lost, this,
+        [this, session](int error) {
+            if (session == FSession) HandleDeviceLost(error);
+        },
+        Qt::QueuedConnection);
+    const int error = FLink->Start();
+    if (error != 0) {
+        CloseHandle();
+        FConnected = false;
+        ++FSession;
+        throw EComPort(1, error);
+    }
+    ApplySettings();
+}
+
+void TCustomComPort::OnLinkReadable()
+{
+    FLinkReadPosted = false;
+    if (!FConnected || !FLink || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
+    const int count = InputCount();
+    if (count <= 0) return;
+    FInHandler = true;
+    FOnRxChar(this, count);
+    FInHandler = false;
+    // What the handler left raises the next event, as a descriptor that stays readable would.
+    const int left = InputCount();
+    if (FConnected && FLink && left > 0 && left < count && !FLinkReadPosted) {
+        FLinkReadPosted = true;
+        QMetaObject::invokeMethod(this, [this] { OnLinkReadable(); }, Qt::QueuedConnection);
+    }
+}
+
+void TCustomComPort::DoLinkMessage(const QString&) {}
+
 void TCustomComPort::CloseHandle()
 {
+    if (FLink) {
+        FLink->disconnect(this);
+        FLink->Stop();
+        // It may be the sender of the signal being handled right now.
+        FLink.release()->deleteLater();
+    }
     if (FHandle >= 0) {
         ::ioctl(FHandle, TIOCNXCL);
         ::flock(FHandle, LOCK_UN);
@@ -342,16 +416,19 @@ void TCustomComPort::SetOnRxChar(TRxCharEvent handler)
 {
     FOnRxChar = std::move(handler);
     if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+    if (FLink && !FInHandler && FOnRxChar) emit FLink->Readable();
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool on)
 {
     FTriggersOnRxChar = on;
     if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+    if (FLink && !FInHandler && on) emit FLink->Readable();
 }
 
 int TCustomComPort::InputCount() const
 {
+    if (FLink) return static_cast<int>(std::min<qint64>(FLink->Available(), std::numeric_limits<int>::max()));
     if (FHandle < 0) return 0;
     int n = 0;
     if (::ioctl(FHandle, FIONREAD, &n) != 0) return 0;
@@ -360,7 +437,8 @@ int TCustomComPort::InputCount() const
 
 int TCustomComPort::Write(const void* buffer, int count)
 {
-    if (FHandle < 0 || count <= 0 || !buffer) return 0;
+    if (!HasLine() || count <= 0 || !buffer) return 0;
+    if (FLink) return WriteLinkNow(buffer, count);
     const auto* p = static_cast<const char*>(buffer);
     const auto limit = std::chrono::milliseconds(FTimeouts.FWriteTotalC) +
                        std::chrono::milliseconds(static_cast<long long>(FTimeouts.FWriteTotalM) * count);
@@ -397,7 +475,7 @@ void TCustomComPort::SetTextEncoding(TTextEncoding e) {
 }
 
 void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done) {
-    if (!FConnected || FHandle < 0) {
+    if (!FConnected || !HasLine()) {
         if (done) done(0, EBADF);
         return;
     }
@@ -454,11 +532,12 @@ void TCustomComPort::ArmWriteWait(bool on) {
         if (FWriteTimer) FWriteTimer->stop();
         return;
     }
-    if (!FWriteNotifier) {
+    // A link says itself when it takes bytes again.
+    if (!FWriteNotifier && !FLink) {
         FWriteNotifier = new QSocketNotifier(FHandle, QSocketNotifier::Write, this);
         connect(FWriteNotifier, &QSocketNotifier::activated, this, [this] { FlushWrites(); });
     }
-    FWriteNotifier->setEnabled(true);
+    if (FWriteNotifier) FWriteNotifier->setEnabled(true);
     if (!FWriteTimer) {
         FWriteTimer = new QTimer(this);
         FWriteTimer->setSingleShot(true);
@@ -473,12 +552,34 @@ void TCustomComPort::ArmWriteWait(bool on) {
     }
 }
 
+qint64 TCustomComPort::WriteSome(const char* data, qint64 count) {
+    if (!FLink) return ::write(FHandle, data, static_cast<size_t>(count));
+    const qint64 n = FLink->Write(data, count);
+    if (n > 0) return n;
+    errno = n == 0 ? EAGAIN : static_cast<int>(-n);
+    return -1;
+}
+
+int TCustomComPort::WriteLinkNow(const void* buffer, int count) {
+    // The blocking form for a link takes what the link takes now and never waits: the event
+    // loop, not this call, moves a link's bytes. What does not fit is a write that timed out.
+    const auto* p = static_cast<const char*>(buffer);
+    int done = 0;
+    while (done < count) {
+        const qint64 n = FLink->Write(p + done, count - done);
+        if (n < 0) throw EComPort(2, static_cast<int>(-n));
+        if (n == 0) throw EComPort(2, ETIMEDOUT);
+        done += static_cast<int>(n);
+    }
+    return done;
+}
+
 void TCustomComPort::FlushWrites() {
     if (FFlushing) return;
     FFlushing = true;
     bool waiting = false;
     while (!FWriteQueue.empty()) {
-        if (!FConnected || FHandle < 0) {
+        if (!FConnected || !HasLine()) {
             FinishWrite(EBADF);
             continue;
         }
@@ -488,7 +589,7 @@ void TCustomComPort::FlushWrites() {
             FinishWrite(0);
             continue;
         }
-        const ssize_t n = ::write(FHandle, job.Bytes.constData() + job.Done, static_cast<size_t>(left));
+        const qint64 n = WriteSome(job.Bytes.constData() + job.Done, left);
         if (n > 0) {
             job.Done += n;
             DoBytesWritten(n);
@@ -521,7 +622,8 @@ void TCustomComPort::FlushWrites() {
 
 int TCustomComPort::Read(void* buffer, int count)
 {
-    if (FHandle < 0 || count <= 0 || !buffer) return 0;
+    if (!HasLine() || count <= 0 || !buffer) return 0;
+    if (FLink) return static_cast<int>(FLink->Read(static_cast<char*>(buffer), count));
     auto* p = static_cast<char*>(buffer);
     int done = 0;
     while (done < count) {
@@ -581,10 +683,11 @@ TLineSettings TCustomComPort::LineSettings() const
 
 void TCustomComPort::ApplyLine()
 {
-    if (FHandle < 0) return;
+    if (!HasLine()) return;
     const TLineSettings s = LineSettings();
     // A refused setting leaves the device as it was; the port stays open.
-    ApplyLineSettings(FHandle, s);
+    if (FLink) FLink->ApplyLine(s);
+    else ApplyLineSettings(FHandle, s);
     DriveLine(TIOCM_DTR, LineLevel(TIOCM_DTR));
     // A handshaking RTS belongs to the kernel.
     if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable)
@@ -600,9 +703,9 @@ bool TCustomComPort::LineLevel(int bit) const
 
 bool TCustomComPort::DriveLine(int bit, bool on)
 {
-    if (FHandle < 0 || FModemSupport == TModemSupport::Unsupported) return false;
+    if (!HasLine() || FModemSupport == TModemSupport::Unsupported) return false;
     int bits = bit;
-    const int error = ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
+    const int error = FLink ? FLink->SetModemLine(bit, on) : ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
     if (error == 0) {
         FModemSupport = TModemSupport::Supported;
         return true;
@@ -645,10 +748,10 @@ bool TCustomComPort::PulseLine(int bit, int ms)
 int TCustomComPort::GetModemStatus(TModemStatus& out)
 {
     out = TModemStatus();
-    if (!FConnected || FHandle < 0) return EBADF;
+    if (!FConnected || !HasLine()) return EBADF;
     if (FModemSupport == TModemSupport::Unsupported) return ENOTTY;
     int bits = 0;
-    const int error = ModemLines().Control(FHandle, TIOCMGET, &bits);
+    const int error = FLink ? FLink->ModemStatus(&bits) : ModemLines().Control(FHandle, TIOCMGET, &bits);
     if (error != 0) {
         if (error == ENOTTY || error == EINVAL) FModemSupport = TModemSupport::Unsupported;
         return error;

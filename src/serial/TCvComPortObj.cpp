@@ -364,6 +364,11 @@ void TCvComPortObj::DoDeviceLost(int sysError)
     Log(Msg(QStringLiteral("Device %1 was removed.")).arg(FComportFullName));
 }
 
+void TCvComPortObj::DoLinkMessage(const QString& text)
+{
+    Log(text);
+}
+
 // ---- receive ----
 
 void TCvComPortObj::ReadAsText(int count)

@@ -195,6 +195,7 @@ protected:
     void DoDeviceLost(int sysError) override;
     void DoBytesWritten(qint64 count) override;
     void DoClosed() override;
+    void DoLinkMessage(const QString& text) override;
 
 private:
     struct TUiOp {
