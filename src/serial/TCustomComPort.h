@@ -211,6 +211,8 @@ public:
     int Handle() const { return FHandle; }
     // Whether the port name stands for a network connection rather than a local line.
     bool IsNetwork() const;
+    // The network link while open, nullptr otherwise (for tests and diagnostics).
+    TPortLink* Link() const { return FLink.get(); }
     // The device path the port name stands for.
     static QString DevicePath(const QString& port);
 
