@@ -38,6 +38,7 @@ class THidBackend;
 class TJvHidDevice;
 class TJvHidDeviceController;
 class TDeviceMonitor;
+class TNetworkPortMenu;
 class TVirtualPorts;
 class TLogMemo;
 class TNotebook;
@@ -459,6 +460,8 @@ private:
     bool FClosed = false;
     QString FSysRoot = DefaultSysRoot();
     std::shared_ptr<TVirtualPorts> FVirtualPorts;
+    // Network ports of the device list (TCP, RFC 2217) and their menu.
+    TNetworkPortMenu* FNetworkPortMenu = nullptr;
     TDeviceMonitor* FDeviceMonitor = nullptr;
     bool FSendingFile = false;
     qint64 FStatusPaintMs = 0;

@@ -12,6 +12,7 @@
 #include "TCvFastLineSeries.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
+#include "TNetworkPortMenu.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
@@ -180,6 +181,7 @@ void TSplitViewForm::ConnectDeviceControls()
     connect(remove, &QAction::triggered, this, [this] { AskVirtualPort(false); });
     ComboBoxEx1->addAction(add);
     ComboBoxEx1->addAction(remove);
+    FNetworkPortMenu = new TNetworkPortMenu(this);
     ComboBoxEx1->setContextMenuPolicy(Qt::ActionsContextMenu);
     ApplyVirtualPortCaptions(UILanguage);
 }
@@ -191,6 +193,7 @@ void TSplitViewForm::ApplyVirtualPortCaptions(const QString& Lang)
         add->setText(english ? u"Add Virtual Port..."_s : u"添加虚拟串口..."_s);
     if (auto* remove = findChild<QAction*>(u"RemoveVirtualPort1"_s))
         remove->setText(english ? u"Remove Virtual Port..."_s : u"移除虚拟串口..."_s);
+    if (FNetworkPortMenu) FNetworkPortMenu->ApplyCaptions(Lang);
 }
 
 // ---- device list ----
@@ -215,7 +218,8 @@ TCvComPortObj* TSplitViewForm::GetDeciceByPort(const QString& Port) const
 void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 {
     ComboBoxEx1->clear();
-    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get());
+    QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get());
+    if (FNetworkPortMenu) found += FNetworkPortMenu->Devices();
 
     if (EventType == DeviceRemoveComplete && !DeviceName.isEmpty()) {
         QStringList names;

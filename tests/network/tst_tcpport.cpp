@@ -13,6 +13,8 @@ class TstTcpPort : public QObject {
     Q_OBJECT
 private slots:
     void init() { SetInformationPresenter([](const QString&, const QString&) {}); }
+    void portNames_data();
+    void portNames();
     void bothWays_data();
     void bothWays();
     void serverTakesOneClientAtATime();
@@ -23,6 +25,33 @@ private slots:
     void reconnectRedials();
     void peerThatStopsReadingNeverBlocks();
 };
+
+void TstTcpPort::portNames_data()
+{
+    QTest::addColumn<QString>("portName");
+    QTest::addColumn<QString>("fullName"); // empty: not a network port
+    QTest::newRow("client") << u"tcp://example.org:5000"_s << u"TCP (example.org:5000)"_s;
+    QTest::newRow("server on loopback") << u"tcp-server://127.0.0.1:23"_s << u"TCP server (:23)"_s;
+    QTest::newRow("rfc 2217 on IPv6") << u"rfc2217://[::1]:2217"_s << u"RFC 2217 ([::1]:2217)"_s;
+    QTest::newRow("a tty") << u"ttyUSB0"_s << QString();
+    QTest::newRow("no port") << u"tcp://host"_s << QString();
+    QTest::newRow("port 0") << u"tcp://host:0"_s << QString();
+    QTest::newRow("port too big") << u"tcp://host:65536"_s << QString();
+    QTest::newRow("blank in host") << u"tcp://ho st:1"_s << QString();
+    QTest::newRow("path in host") << u"tcp://a/b:1"_s << QString();
+    QTest::newRow("IPv6 without brackets") << u"tcp://::1:5000"_s << QString();
+    QTest::newRow("no host") << u"tcp://:5000"_s << QString();
+}
+
+void TstTcpPort::portNames()
+{
+    QFETCH(QString, portName);
+    QFETCH(QString, fullName);
+    const TNetworkAddress a = TNetworkAddress::Parse(portName);
+    QCOMPARE(a.FullName(), fullName);
+    QCOMPARE(IsNetworkPortName(portName), !fullName.isEmpty());
+    if (!fullName.isEmpty()) QCOMPARE(a.PortName(), portName);
+}
 
 void TstTcpPort::bothWays_data()
 {
