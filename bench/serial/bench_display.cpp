@@ -17,13 +17,13 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -99,8 +99,7 @@ struct Result {
 struct TcpDevice {
     int listener = -1;
     quint16 port = 0;
-    TcpDevice()
-    {
+    TcpDevice() {
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -112,8 +111,7 @@ struct TcpDevice {
         port = ntohs(a.sin_port);
     }
     ~TcpDevice() { ::close(listener); }
-    static void Serve(int listener, const QByteArray& data)
-    {
+    static void Serve(int listener, const QByteArray& data) {
         const int fd = ::accept(listener, nullptr, nullptr);
         if (fd < 0) return;
         WriterThread(fd, data);
@@ -135,8 +133,8 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     window.show();
     const QString portName = network ? QStringLiteral("tcp://127.0.0.1:%1").arg(tcp.port) : pty.SlavePath();
     TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(portName));
-    obj.CvComPortObjInit2(QString(), portName, br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, format, memo,
-                          false, time, lineNumbers, false, true);
+    obj.CvComPortObjInit2(QString(), portName, br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          format, memo, false, time, lineNumbers, false, true);
     obj.FHexModeFormatCount = 16;
     obj.FHexModeWithString = true;
     qint64 callbacks = 0;
@@ -236,8 +234,8 @@ int main(int argc, char** argv)
     std::printf("raw pty read: %.1f MB/s\n", raw / 1e6);
     if (argc > 2 && QByteArray(argv[2]) == "network") {
         const Result local = Flood(rfHex, true, false, size, kBinary);
-        std::printf("%-42s %7.1f MB/s, GUI lateness p99 %.1f ms\n", "hex over the pty", local.bytesPerSec / 1e6,
-                    local.p99LatenessMs);
+        std::printf("%-42s %7.1f MB/s, GUI lateness p99 %.1f ms\n", "hex over the pty",
+                    local.bytesPerSec / 1e6, local.p99LatenessMs);
         const Result net = Flood(rfHex, true, false, size, kBinary, true);
         std::printf("%-42s %7.1f MB/s (%.2f of the pty), GUI lateness p99 %.1f ms\n", "hex over TCP loopback",
                     net.bytesPerSec / 1e6, net.bytesPerSec / local.bytesPerSec, net.p99LatenessMs);

@@ -236,16 +236,16 @@ void TCustomComPort::Open()
     if (FEvents != 0) StartWatcher();
 }
 
-bool TCustomComPort::IsNetwork() const { return IsNetworkPortName(FPort); }
+bool TCustomComPort::IsNetwork() const {
+    return IsNetworkPortName(FPort);
+}
 
-void TCustomComPort::SetReconnect(bool on)
-{
+void TCustomComPort::SetReconnect(bool on) {
     FReconnect = on;
     if (FLink) FLink->SetRedial(on);
 }
 
-void TCustomComPort::OpenLink()
-{
+void TCustomComPort::OpenLink() {
     std::unique_ptr<TPortLink> link = CreatePortLink(FPort);
     if (!link) throw EComPort(1, EINVAL);
     FLink = std::move(link);
@@ -280,8 +280,7 @@ void TCustomComPort::OpenLink()
     ApplySettings();
 }
 
-void TCustomComPort::OnLinkReadable()
-{
+void TCustomComPort::OnLinkReadable() {
     FLinkReadPosted = false;
     if (!FConnected || !FLink || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
     const int count = InputCount();
@@ -293,7 +292,8 @@ void TCustomComPort::OnLinkReadable()
     const int left = InputCount();
     if (FConnected && FLink && left > 0 && left < count && !FLinkReadPosted) {
         FLinkReadPosted = true;
-        QMetaObject::invokeMethod(this, [this] { OnLinkReadable(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { OnLinkReadable(); }, Qt::QueuedConnection);
     }
 }
 
@@ -686,8 +686,10 @@ void TCustomComPort::ApplyLine()
     if (!HasLine()) return;
     const TLineSettings s = LineSettings();
     // A refused setting leaves the device as it was; the port stays open.
-    if (FLink) FLink->ApplyLine(s);
-    else ApplyLineSettings(FHandle, s);
+    if (FLink)
+        FLink->ApplyLine(s);
+    else
+        ApplyLineSettings(FHandle, s);
     DriveLine(TIOCM_DTR, LineLevel(TIOCM_DTR));
     // A handshaking RTS belongs to the kernel.
     if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable)
@@ -705,7 +707,8 @@ bool TCustomComPort::DriveLine(int bit, bool on)
 {
     if (!HasLine() || FModemSupport == TModemSupport::Unsupported) return false;
     int bits = bit;
-    const int error = FLink ? FLink->SetModemLine(bit, on) : ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
+    const int error =
+        FLink ? FLink->SetModemLine(bit, on) : ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
     if (error == 0) {
         FModemSupport = TModemSupport::Supported;
         return true;

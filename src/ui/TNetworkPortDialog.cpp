@@ -23,14 +23,13 @@ constexpr TNetworkKind kKinds[] = {TNetworkKind::TcpClient, TNetworkKind::TcpSer
 } // namespace
 
 TNetworkPortDialog::TNetworkPortDialog(QWidget* parent, const QString& Lang)
-    : QDialog(parent), FEnglish(Lang == u"EN"_s)
-{
+    : QDialog(parent), FEnglish(Lang == u"EN"_s) {
     setObjectName(u"NetworkPortDialog"_s);
     const bool en = FEnglish;
     setWindowTitle(en ? u"Add Network Port"_s : u"添加网络端口"_s);
-    ComboNetKind = NewComboBox(u"ComboNetKind"_s,
-                               en ? QStringList{u"TCP client"_s, u"TCP server"_s, u"RFC 2217 (Telnet COM port)"_s}
-                                  : QStringList{u"TCP 客户端"_s, u"TCP 服务器"_s, u"RFC 2217（Telnet 串口）"_s});
+    ComboNetKind = NewComboBox(
+        u"ComboNetKind"_s, en ? QStringList{u"TCP client"_s, u"TCP server"_s, u"RFC 2217 (Telnet COM port)"_s}
+                              : QStringList{u"TCP 客户端"_s, u"TCP 服务器"_s, u"RFC 2217（Telnet 串口）"_s});
     EditNetHost = Named(new QLineEdit, u"EditNetHost"_s);
     EditNetHost->setPlaceholderText(en ? u"host name or address"_s : u"主机名或地址"_s);
     EditNetHost->setMaxLength(253);
@@ -74,8 +73,7 @@ TNetworkPortDialog::TNetworkPortDialog(QWidget* parent, const QString& Lang)
     KindChanged();
 }
 
-void TNetworkPortDialog::KindChanged()
-{
+void TNetworkPortDialog::KindChanged() {
     const bool server = kKinds[std::max(0, ComboNetKind->currentIndex())] == TNetworkKind::TcpServer;
     EditNetHost->setEnabled(!server);
     LabelNetHost->setEnabled(!server);
@@ -86,13 +84,13 @@ void TNetworkPortDialog::KindChanged()
     LabelNetError->clear();
 }
 
-TNetworkAddress TNetworkPortDialog::Address() const
-{
+TNetworkAddress TNetworkPortDialog::Address() const {
     TNetworkAddress a;
     a.Kind = kKinds[std::max(0, ComboNetKind->currentIndex())];
     a.Port = static_cast<quint16>(SpinNetPort->value());
     if (a.Kind == TNetworkKind::TcpServer)
-        a.Host = CheckNetOtherAddress->isChecked() ? EditNetBind->text().trimmed() : TNetworkAddress::LoopbackHost();
+        a.Host = CheckNetOtherAddress->isChecked() ? EditNetBind->text().trimmed()
+                                                   : TNetworkAddress::LoopbackHost();
     else
         a.Host = EditNetHost->text().trimmed();
     // "[::1]" as typed is the address inside.
@@ -100,11 +98,11 @@ TNetworkAddress TNetworkPortDialog::Address() const
     return a.IsValid() ? a : TNetworkAddress{};
 }
 
-void TNetworkPortDialog::accept()
-{
+void TNetworkPortDialog::accept() {
     if (Address().Kind == TNetworkKind::None) {
-        LabelNetError->setText(Msg(u"Can not add network port: %1"_s, FEnglish ? u"EN"_s : u"CN"_s)
-                                   .arg(Msg(u"the host is not a valid name or address"_s, FEnglish ? u"EN"_s : u"CN"_s)));
+        LabelNetError->setText(
+            Msg(u"Can not add network port: %1"_s, FEnglish ? u"EN"_s : u"CN"_s)
+                .arg(Msg(u"the host is not a valid name or address"_s, FEnglish ? u"EN"_s : u"CN"_s)));
         return;
     }
     QDialog::accept();

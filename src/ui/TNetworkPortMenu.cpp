@@ -11,8 +11,7 @@
 using namespace Qt::Literals::StringLiterals;
 
 TNetworkPortMenu::TNetworkPortMenu(TSplitViewForm* form)
-    : QObject(form), FForm(form), FPorts(form->SettingsFileName())
-{
+    : QObject(form), FForm(form), FPorts(form->SettingsFileName()) {
     setObjectName(u"NetworkPortMenu"_s);
     FPorts.Load();
     FAdd = new QAction(form->ComboBoxEx1);
@@ -25,15 +24,13 @@ TNetworkPortMenu::TNetworkPortMenu(TSplitViewForm* form)
     form->ComboBoxEx1->addAction(FRemove);
 }
 
-void TNetworkPortMenu::ApplyCaptions(const QString& Lang)
-{
+void TNetworkPortMenu::ApplyCaptions(const QString& Lang) {
     const bool english = Lang == u"EN"_s;
     FAdd->setText(english ? u"Add Network Port (TCP, RFC 2217)..."_s : u"添加网络端口（TCP、RFC 2217）..."_s);
     FRemove->setText(english ? u"Remove Selected Network Port"_s : u"移除所选网络端口"_s);
 }
 
-void TNetworkPortMenu::AskAdd()
-{
+void TNetworkPortMenu::AskAdd() {
     if (FDialog) {
         FDialog->raise();
         return;
@@ -47,8 +44,7 @@ void TNetworkPortMenu::AskAdd()
     FDialog->open();
 }
 
-bool TNetworkPortMenu::AddPort(const TNetworkAddress& address)
-{
+bool TNetworkPortMenu::AddPort(const TNetworkAddress& address) {
     using R = TNetworkPorts::TAddResult;
     const R r = FPorts.Add(address);
     switch (r) {
@@ -64,8 +60,9 @@ bool TNetworkPortMenu::AddPort(const TNetworkAddress& address)
                                                        : Msg(u"the host is not a valid name or address"_s)));
         return false;
     }
-    FForm->MainLogPrint(Msg(r == R::NotSaved ? u"Network port %1 was added (the settings file could not be written)"_s
-                                             : u"Network port %1 was added"_s)
+    FForm->MainLogPrint(Msg(r == R::NotSaved
+                                ? u"Network port %1 was added (the settings file could not be written)"_s
+                                : u"Network port %1 was added"_s)
                             .arg(address.FullName()));
     FForm->RefreshDeviceList(QString(), TSplitViewForm::DeviceArrival);
     // The new port is the one selected, ready to open.
@@ -77,8 +74,7 @@ bool TNetworkPortMenu::AddPort(const TNetworkAddress& address)
     return true;
 }
 
-bool TNetworkPortMenu::RemovePort(const QString& fullName)
-{
+bool TNetworkPortMenu::RemovePort(const QString& fullName) {
     const TNetworkAddress a = FPorts.ByFullName(fullName);
     if (a.Kind == TNetworkKind::None) {
         FForm->MainLogPrint(Msg(u"The selected device is not a network port."_s));

@@ -2,6 +2,7 @@
 #include "../ui/UiTestEnv.h"
 #include "NetRig.h"
 #include "TCvComPortObj.h"
+#include "TNetworkPorts.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,32 +23,31 @@ class TstNetworkWindow : public QObject {
 private slots:
     void addOpenExchangeRemove();
     void dialogRefusesBadHostAndBindsLoopback();
+    void handEditedListLoadsWhatParses();
 };
 
 namespace {
 
-QStringList MemoLines(const TLogMemo* memo)
-{
+QStringList MemoLines(const TLogMemo* memo) {
     QStringList out;
-    for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
+    for (qint64 i = 0; i < memo->Model().LineCount(); ++i)
+        out << memo->Model().Line(i);
     return out;
 }
 
-bool Contains(const QStringList& lines, const QString& text)
-{
+bool Contains(const QStringList& lines, const QString& text) {
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(text); });
 }
 
-QStringList DeviceList(const TSplitViewForm& w)
-{
+QStringList DeviceList(const TSplitViewForm& w) {
     QStringList items;
     const auto* list = Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s);
-    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+    for (int i = 0; i < list->count(); ++i)
+        items << list->itemText(i);
     return items;
 }
 
-void FillDialog(TSplitViewForm& w, int kind, const QString& host, int port)
-{
+void FillDialog(TSplitViewForm& w, int kind, const QString& host, int port) {
     Ui::Find<QAction>(w, u"AddNetworkPort1"_s)->trigger();
     Ui::Find<QComboBox>(w, u"ComboNetKind"_s)->setCurrentIndex(kind);
     Ui::Find<QLineEdit>(w, u"EditNetHost"_s)->setText(host);
@@ -56,8 +56,7 @@ void FillDialog(TSplitViewForm& w, int kind, const QString& host, int port)
 
 } // namespace
 
-void TstNetworkWindow::addOpenExchangeRemove()
-{
+void TstNetworkWindow::addOpenExchangeRemove() {
     UiTestEnv env;
     QTcpServer peerServer;
     QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
@@ -96,7 +95,8 @@ void TstNetworkWindow::addOpenExchangeRemove()
         QVERIFY(!obj->Connected());
         QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
     }
-    QVERIFY(ReadFile(env.SettingDir() + u"Corvane.ini"_s).contains(u"Port1=tcp://127.0.0.1:%1"_s.arg(port).toUtf8()));
+    QVERIFY(ReadFile(env.SettingDir() + u"Corvane.ini"_s)
+                .contains(u"Port1=tcp://127.0.0.1:%1"_s.arg(port).toUtf8()));
 
     // Listed again after a restart, and removed from the menu.
     auto w = UiTestEnv::Start("en_US");
@@ -110,8 +110,7 @@ void TstNetworkWindow::addOpenExchangeRemove()
     QVERIFY(!DeviceList(*w).contains(name));
 }
 
-void TstNetworkWindow::dialogRefusesBadHostAndBindsLoopback()
-{
+void TstNetworkWindow::dialogRefusesBadHostAndBindsLoopback() {
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     FillDialog(*w, 0, u"no host"_s, 5000);
@@ -142,6 +141,25 @@ void TstNetworkWindow::dialogRefusesBadHostAndBindsLoopback()
     Ui::Find<QLineEdit>(*w, u"EditNetBind"_s)->setText(u"0.0.0.0"_s);
     Ui::Find<QPushButton>(*w, u"ButtonNetOk"_s)->click();
     QVERIFY(DeviceList(*w).contains(u"TCP server (0.0.0.0:%1)"_s.arg(port + 1)));
+}
+
+void TstNetworkWindow::handEditedListLoadsWhatParses()
+{
+    UiTestEnv env;
+    env.WriteSetting(u"Corvane.ini"_s, "[NetworkPorts]\nCount=99999999\nPort1=tcp://good:1\nPort2=garbage\n"
+                                       "Port3=tcp://good:1\nPort4=tcp-server://1.2.3.4:70000\n"
+                                       "Port5=rfc2217://[::1]:2217\n");
+    TNetworkPorts ports(env.SettingDir() + u"Corvane.ini"_s);
+    QVERIFY(ports.Load());
+    QStringList names;
+    for (const TNetworkAddress& a : ports.Addresses()) names << a.FullName();
+    QCOMPARE(names, (QStringList{u"TCP (good:1)"_s, u"RFC 2217 ([::1]:2217)"_s}));
+    // Saving writes the list back whole and blanks what it left out.
+    QCOMPARE(ports.Remove(ports.Addresses().at(0)), TNetworkPorts::TRemoveResult::Removed);
+    TNetworkPorts again(env.SettingDir() + u"Corvane.ini"_s);
+    QVERIFY(again.Load());
+    QCOMPARE(again.Addresses().size(), 1);
+    QCOMPARE(again.Addresses().at(0).PortName(), u"rfc2217://[::1]:2217"_s);
 }
 
 QTEST_MAIN(TstNetworkWindow)

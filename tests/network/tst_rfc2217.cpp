@@ -17,7 +17,9 @@ using namespace Qt::Literals::StringLiterals;
 class TstRfc2217 : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInformationPresenter([](const QString&, const QString&) {}); }
+    void init() {
+        SetInformationPresenter([](const QString&, const QString&) {});
+    }
     void negotiatesAndSetsTheLine();
     void commandsNeverShowAsData();
     void serverWithoutComPortControl();
@@ -28,19 +30,19 @@ namespace {
 
 enum : quint8 { SE = 240, NOP = 241, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255 };
 
-QByteArray Bytes(std::initializer_list<int> values)
-{
+QByteArray Bytes(std::initializer_list<int> values) {
     QByteArray b;
-    for (int v : values) b.append(char(v));
+    for (int v : values)
+        b.append(char(v));
     return b;
 }
-QByteArray Cmd(quint8 verb, quint8 option) { return Bytes({IAC, verb, option}); }
-QByteArray Sub(quint8 command, const QByteArray& value)
-{
+QByteArray Cmd(quint8 verb, quint8 option) {
+    return Bytes({IAC, verb, option});
+}
+QByteArray Sub(quint8 command, const QByteArray& value) {
     return Bytes({IAC, SB, 44, command}) + value + Bytes({IAC, SE});
 }
-QByteArray Doubled(const QByteArray& in)
-{
+QByteArray Doubled(const QByteArray& in) {
     QByteArray out;
     for (char c : in) {
         out.append(c);
@@ -55,8 +57,7 @@ struct ScriptedServer {
     std::unique_ptr<QTcpSocket> peer;
     ScriptedServer() { listener.listen(QHostAddress::LocalHost, 0); }
     QString PortName() const { return u"rfc2217://127.0.0.1:%1"_s.arg(listener.serverPort()); }
-    bool Accept()
-    {
+    bool Accept() {
         if (!QTest::qWaitFor([&] { return listener.hasPendingConnections(); }, 5000)) return false;
         peer.reset(listener.nextPendingConnection());
         return true;
@@ -67,8 +68,7 @@ struct ScriptedServer {
 
 } // namespace
 
-void TstRfc2217::negotiatesAndSetsTheLine()
-{
+void TstRfc2217::negotiatesAndSetsTheLine() {
     ScriptedServer server;
     NetObj net(server.PortName());
     net.Collect();
@@ -133,8 +133,7 @@ void TstRfc2217::negotiatesAndSetsTheLine()
     QCOMPARE(server.Expect(4), QByteArray("held"));
 }
 
-void TstRfc2217::commandsNeverShowAsData()
-{
+void TstRfc2217::commandsNeverShowAsData() {
     ScriptedServer server;
     NetObj net(server.PortName());
     net.Collect();
@@ -145,15 +144,16 @@ void TstRfc2217::commandsNeverShowAsData()
 
     // Data with every kind of Telnet command inside, sent one byte at a time so that each
     // command is split across reads.
-    const QByteArray stream = "A" + Doubled("\xff") + "B" + Bytes({IAC, NOP}) + "C" +
-                              Sub(107, "\x20") + "D" + Cmd(WILL, 1) + "E" + Sub(107, Doubled("\xff")) + "F" +
-                              Doubled(AllBytes());
+    const QByteArray stream = "A" + Doubled("\xff") + "B" + Bytes({IAC, NOP}) + "C" + Sub(107, "\x20") + "D" +
+                              Cmd(WILL, 1) + "E" + Sub(107, Doubled("\xff")) + "F" + Doubled(AllBytes());
     for (char c : stream) {
         server.peer->write(QByteArray(1, c));
         server.peer->flush();
         QTest::qWait(0);
     }
-    const QByteArray want = "A\xff" "BCDEF" + AllBytes();
+    const QByteArray want = "A\xff"
+                            "BCDEF" +
+                            AllBytes();
     QTRY_COMPARE(net.received, want);
     // The echo the server offered is declined (after the line settings).
     QByteArray sent;
@@ -164,8 +164,7 @@ void TstRfc2217::commandsNeverShowAsData()
     QVERIFY(s.CTS && s.DSR && s.RI && s.CD);
 }
 
-void TstRfc2217::serverWithoutComPortControl()
-{
+void TstRfc2217::serverWithoutComPortControl() {
     ScriptedServer server;
     NetObj net(server.PortName());
     net.Collect();
@@ -179,9 +178,9 @@ void TstRfc2217::serverWithoutComPortControl()
     QTRY_COMPARE(net.received, QByteArray("data"));
 }
 
-void TstRfc2217::throughSer2net()
-{
-    const QString ser2net = QStandardPaths::findExecutable(u"ser2net"_s, {u"/usr/sbin"_s, u"/usr/bin"_s, u"/sbin"_s});
+void TstRfc2217::throughSer2net() {
+    const QString ser2net =
+        QStandardPaths::findExecutable(u"ser2net"_s, {u"/usr/sbin"_s, u"/usr/bin"_s, u"/sbin"_s});
     if (ser2net.isEmpty()) QSKIP("ser2net is not installed (scripts/setup.sh installs it)");
     PtyPair pty;
     QVERIFY(pty.IsValid());
