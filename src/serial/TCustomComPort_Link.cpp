@@ -2,10 +2,7 @@
 
 #include "TPortLink.h"
 
-#include <QTimer>
-
 #include <cerrno>
-#include <limits>
 #include <unistd.h>
 
 // Network ports: the port's link instead of its descriptor. The queue, the time-outs and
