@@ -1,6 +1,7 @@
 // Receive-display throughput through a real pseudo-terminal, measured from the first byte
 // written to the last line shown, with the GUI event loop's lateness during the flood.
 //   build/bench/serial/bench_display [megabytes]
+//   build/bench/serial/bench_display [megabytes] network   hex display, pty and TCP loopback
 #include "CvCodecs.h"
 #include "GuiLateness.h"
 #include "PtyPair.h"
@@ -15,10 +16,14 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <fcntl.h>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -90,16 +95,46 @@ struct Result {
     double p99LatenessMs;
 };
 
-Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind) {
+// A loopback listener whose one client gets the data (the network variant's device).
+struct TcpDevice {
+    int listener = -1;
+    quint16 port = 0;
+    TcpDevice() {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 1) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            std::abort();
+        port = ntohs(a.sin_port);
+    }
+    ~TcpDevice() { ::close(listener); }
+    static void Serve(int listener, const QByteArray& data) {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) return;
+        WriterThread(fd, data);
+        ::shutdown(fd, SHUT_WR);
+        char sink[256];
+        while (::read(fd, sink, sizeof sink) > 0) {
+        }
+        ::close(fd);
+    }
+};
+
+Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind, bool network = false) {
     PtyPair pty;
+    TcpDevice tcp;
     QWidget window;
     auto* memo = new TLogMemo(&window);
     (new QVBoxLayout(&window))->addWidget(memo);
     window.resize(1000, 700);
     window.show();
-    TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
-    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, format, memo,
-                          false, time, lineNumbers, false, true);
+    const QString portName = network ? QStringLiteral("tcp://127.0.0.1:%1").arg(tcp.port) : pty.SlavePath();
+    TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(portName));
+    obj.CvComPortObjInit2(QString(), portName, br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          format, memo, false, time, lineNumbers, false, true);
     obj.FHexModeFormatCount = 16;
     obj.FHexModeWithString = true;
     qint64 callbacks = 0;
@@ -109,7 +144,8 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     TGuiLateness lateness;
     QElapsedTimer t;
     t.start();
-    std::thread w(WriterThread, pty.MasterFd(), data);
+    std::thread w = network ? std::thread(TcpDevice::Serve, tcp.listener, std::cref(data))
+                            : std::thread(WriterThread, pty.MasterFd(), std::cref(data));
     const qint64 expected = format == rfAscii ? ExpectedProcessed(data, lineNumbers || time) : size;
     // The GUI thread sleeps in its event loop as in the program; a check every 2 ms ends it.
     QEventLoop loop;
@@ -122,6 +158,7 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     loop.exec();
     obj.FlushUiQueue();
     const double secs = t.nsecsElapsed() / 1e9;
+    obj.Close();
     w.join();
     std::printf("  (%lld callbacks, %.0f bytes each)\n", callbacks, double(size) / double(std::max<qint64>(1, callbacks)));
     return {size / secs, lateness.Percentile(0.99)};
@@ -195,6 +232,15 @@ int main(int argc, char** argv)
     const qint64 size = mb * 1024 * 1024;
     const double raw = RawReadSpeed(size);
     std::printf("raw pty read: %.1f MB/s\n", raw / 1e6);
+    if (argc > 2 && QByteArray(argv[2]) == "network") {
+        const Result local = Flood(rfHex, true, false, size, kBinary);
+        std::printf("%-42s %7.1f MB/s, GUI lateness p99 %.1f ms\n", "hex over the pty",
+                    local.bytesPerSec / 1e6, local.p99LatenessMs);
+        const Result net = Flood(rfHex, true, false, size, kBinary, true);
+        std::printf("%-42s %7.1f MB/s (%.2f of the pty), GUI lateness p99 %.1f ms\n", "hex over TCP loopback",
+                    net.bytesPerSec / 1e6, net.bytesPerSec / local.bytesPerSec, net.p99LatenessMs);
+        return 0;
+    }
     struct Case {
         const char* name;
         int format;

@@ -17,6 +17,7 @@ enum class TSerialPortKind {
     Usb,     // a USB adapter or a USB device with a serial function
     Other,   // any other tty with a device behind it (rfcomm0)
     Virtual, // added by the user by path
+    Network, // added by the user as a network address (its Node and DevicePath are the port name)
 };
 
 struct TSerialDeviceInfo {

@@ -4,6 +4,7 @@
 #include "CvMessages.h"
 #include "IniFile.h"
 #include "SerialLine.h"
+#include "TPortLink.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -209,6 +210,10 @@ bool TCustomComPort::TryOpen(QString* hint, QString* cause) {
 void TCustomComPort::Open()
 {
     if (FConnected) return;
+    if (IsNetwork()) {
+        OpenLink();
+        return;
+    }
     const QByteArray path = DevicePath(FPort).toLocal8Bit();
     if (FPort.isEmpty() || FPort.contains(QLatin1String(".."))) throw EComPort(1, ENOENT);
     int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -238,6 +243,12 @@ void TCustomComPort::Open()
 
 void TCustomComPort::CloseHandle()
 {
+    if (FLink) {
+        FLink->disconnect(this);
+        FLink->Stop();
+        // It may be the sender of the signal being handled right now.
+        FLink.release()->deleteLater();
+    }
     if (FHandle >= 0) {
         ::ioctl(FHandle, TIOCNXCL);
         ::flock(FHandle, LOCK_UN);
@@ -347,16 +358,19 @@ void TCustomComPort::SetOnRxChar(TRxCharEvent handler)
 {
     FOnRxChar = std::move(handler);
     if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+    if (FLink && !FInHandler && FOnRxChar) emit FLink->Readable();
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool on)
 {
     FTriggersOnRxChar = on;
     if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+    if (FLink && !FInHandler && on) emit FLink->Readable();
 }
 
 int TCustomComPort::InputCount() const
 {
+    if (FLink) return static_cast<int>(std::min<qint64>(FLink->Available(), std::numeric_limits<int>::max()));
     if (FHandle < 0) return 0;
     int n = 0;
     if (::ioctl(FHandle, FIONREAD, &n) != 0) return 0;
@@ -365,7 +379,8 @@ int TCustomComPort::InputCount() const
 
 int TCustomComPort::Write(const void* buffer, int count)
 {
-    if (FHandle < 0 || count <= 0 || !buffer) return 0;
+    if (!HasLine() || count <= 0 || !buffer) return 0;
+    if (FLink) return WriteLinkNow(buffer, count);
     const auto* p = static_cast<const char*>(buffer);
     const auto limit = std::chrono::milliseconds(FTimeouts.FWriteTotalC) +
                        std::chrono::milliseconds(static_cast<long long>(FTimeouts.FWriteTotalM) * count);
@@ -402,7 +417,7 @@ void TCustomComPort::SetTextEncoding(TTextEncoding e) {
 }
 
 void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done) {
-    if (!FConnected || FHandle < 0) {
+    if (!FConnected || !HasLine()) {
         if (done) done(0, EBADF);
         return;
     }
@@ -459,11 +474,12 @@ void TCustomComPort::ArmWriteWait(bool on) {
         if (FWriteTimer) FWriteTimer->stop();
         return;
     }
-    if (!FWriteNotifier) {
+    // A link says itself when it takes bytes again.
+    if (!FWriteNotifier && !FLink) {
         FWriteNotifier = new QSocketNotifier(FHandle, QSocketNotifier::Write, this);
         connect(FWriteNotifier, &QSocketNotifier::activated, this, [this] { FlushWrites(); });
     }
-    FWriteNotifier->setEnabled(true);
+    if (FWriteNotifier) FWriteNotifier->setEnabled(true);
     if (!FWriteTimer) {
         FWriteTimer = new QTimer(this);
         FWriteTimer->setSingleShot(true);
@@ -483,7 +499,7 @@ void TCustomComPort::FlushWrites() {
     FFlushing = true;
     bool waiting = false;
     while (!FWriteQueue.empty()) {
-        if (!FConnected || FHandle < 0) {
+        if (!FConnected || !HasLine()) {
             FinishWrite(EBADF);
             continue;
         }
@@ -493,7 +509,7 @@ void TCustomComPort::FlushWrites() {
             FinishWrite(0);
             continue;
         }
-        const ssize_t n = ::write(FHandle, job.Bytes.constData() + job.Done, static_cast<size_t>(left));
+        const qint64 n = WriteSome(job.Bytes.constData() + job.Done, left);
         if (n > 0) {
             job.Done += n;
             DoBytesWritten(n);
@@ -526,7 +542,8 @@ void TCustomComPort::FlushWrites() {
 
 int TCustomComPort::Read(void* buffer, int count)
 {
-    if (FHandle < 0 || count <= 0 || !buffer) return 0;
+    if (!HasLine() || count <= 0 || !buffer) return 0;
+    if (FLink) return static_cast<int>(FLink->Read(static_cast<char*>(buffer), count));
     auto* p = static_cast<char*>(buffer);
     int done = 0;
     while (done < count) {
@@ -586,10 +603,13 @@ TLineSettings TCustomComPort::LineSettings() const
 
 void TCustomComPort::ApplyLine()
 {
-    if (FHandle < 0) return;
+    if (!HasLine()) return;
     const TLineSettings s = LineSettings();
     // A refused setting leaves the device as it was; the port stays open.
-    ApplyLineSettings(FHandle, s);
+    if (FLink)
+        FLink->ApplyLine(s);
+    else
+        ApplyLineSettings(FHandle, s);
     DriveLine(TIOCM_DTR, LineLevel(TIOCM_DTR));
     // A handshaking RTS belongs to the kernel.
     if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable)
@@ -605,9 +625,10 @@ bool TCustomComPort::LineLevel(int bit) const
 
 bool TCustomComPort::DriveLine(int bit, bool on)
 {
-    if (FHandle < 0 || FModemSupport == TModemSupport::Unsupported) return false;
+    if (!HasLine() || FModemSupport == TModemSupport::Unsupported) return false;
     int bits = bit;
-    const int error = ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
+    const int error =
+        FLink ? FLink->SetModemLine(bit, on) : ModemLines().Control(FHandle, on ? TIOCMBIS : TIOCMBIC, &bits);
     if (error == 0) {
         FModemSupport = TModemSupport::Supported;
         return true;
@@ -650,10 +671,10 @@ bool TCustomComPort::PulseLine(int bit, int ms)
 int TCustomComPort::GetModemStatus(TModemStatus& out)
 {
     out = TModemStatus();
-    if (!FConnected || FHandle < 0) return EBADF;
+    if (!FConnected || !HasLine()) return EBADF;
     if (FModemSupport == TModemSupport::Unsupported) return ENOTTY;
     int bits = 0;
-    const int error = ModemLines().Control(FHandle, TIOCMGET, &bits);
+    const int error = FLink ? FLink->ModemStatus(&bits) : ModemLines().Control(FHandle, TIOCMGET, &bits);
     if (error != 0) {
         if (error == ENOTTY || error == EINVAL) FModemSupport = TModemSupport::Unsupported;
         return error;

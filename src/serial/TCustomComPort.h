@@ -14,6 +14,7 @@
 
 class QSocketNotifier;
 class QTimer;
+class TPortLink;
 struct TLineSettings;
 
 enum TBaudRate {
@@ -185,7 +186,8 @@ public:
     // Reopen by itself when its device, lost while open, comes back. Kept in the
     // per-port settings file as Reconnect=1.
     bool Reconnect() const { return FReconnect; }
-    void SetReconnect(bool on) { FReconnect = on; }
+    // A network port re-dials a dropped connection by itself while this is on.
+    void SetReconnect(bool on);
 
     // How this port's text becomes bytes (WriteStr) and bytes text (ReadUnicodeString),
     // and which received characters end a line. Kept in the per-port settings file as
@@ -207,6 +209,10 @@ public:
 
     // The file descriptor while open, -1 otherwise (for tests and diagnostics).
     int Handle() const { return FHandle; }
+    // Whether the port name stands for a network connection rather than a local line.
+    bool IsNetwork() const;
+    // The network link while open, nullptr otherwise (for tests and diagnostics).
+    TPortLink* Link() const { return FLink.get(); }
     // The device path the port name stands for.
     static QString DevicePath(const QString& port);
 
@@ -233,6 +239,8 @@ protected:
     virtual void DoClosed();
     // Forgets the queued writes without telling anyone (for destructors).
     void DiscardWrites();
+    // A line from a network link for the port's log (connected, dropped and why).
+    virtual void DoLinkMessage(const QString& text);
 
 private:
     void ApplySettings();
@@ -250,6 +258,13 @@ private:
     bool DriveLine(int bit, bool on);
     bool SetLine(int bit, bool on);
     bool PulseLine(int bit, int ms);
+    // Network ports: the link instead of the descriptor.
+    void OpenLink();
+    void OnLinkReadable();
+    bool HasLine() const { return FHandle >= 0 || FLink != nullptr; }
+    // One write of what the line takes now: bytes, or -1 with errno (EAGAIN: nothing now).
+    qint64 WriteSome(const char* data, qint64 count);
+    int WriteLinkNow(const void* buffer, int count);
 
     QString FPort = QStringLiteral("COM1");
     int FBaudRate = br9600;
@@ -284,6 +299,8 @@ private:
     quint64 FSession = 0;
     TModemSupport FModemSupport = TModemSupport::Unknown;
     bool FReconnect = false;
+    std::unique_ptr<TPortLink> FLink;
+    bool FLinkReadPosted = false;
 
     struct TWriteJob {
         QByteArray Bytes;
@@ -295,6 +312,9 @@ private:
     QTimer* FWriteTimer = nullptr;
     bool FFlushing = false;
 };
+
+// Whether a port name stands for a network connection ("tcp://host:port" and the like).
+bool IsNetworkPortName(const QString& port);
 
 // The port as the rest of the program uses it.
 class TComPort : public TCustomComPort {

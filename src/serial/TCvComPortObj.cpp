@@ -361,7 +361,13 @@ QByteArray TCvComPortObj::InternalBufferCopy() const
 void TCvComPortObj::DoDeviceLost(int sysError)
 {
     Q_UNUSED(sysError);
-    Log(Msg(QStringLiteral("Device %1 was removed.")).arg(FComportFullName));
+    // A connection that dropped has told why already; nothing was unplugged.
+    Log(Msg(IsNetwork() ? QStringLiteral("Device %1 was closed.") : QStringLiteral("Device %1 was removed."))
+            .arg(FComportFullName));
+}
+
+void TCvComPortObj::DoLinkMessage(const QString& text) {
+    Log(text);
 }
 
 // ---- receive ----

@@ -190,6 +190,7 @@ protected:
     void DoDeviceLost(int sysError) override;
     void DoBytesWritten(qint64 count) override;
     void DoClosed() override;
+    void DoLinkMessage(const QString& text) override;
 
 private:
     // The parser worker's host.

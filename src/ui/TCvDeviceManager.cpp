@@ -113,9 +113,9 @@ TCvComPortObj* TCvDeviceManager::Adopt(const QString& Name, TCvComPortObj* Obj)
     return Obj;
 }
 
-QList<TSerialDeviceInfo> TCvDeviceManager::Sync()
+QList<TSerialDeviceInfo> TCvDeviceManager::Sync(const QList<TSerialDeviceInfo>& Extra)
 {
-    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get());
+    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get()) + Extra;
     for (const TSerialDeviceInfo& d : found) {
         if (ByFullName(d.FullName)) continue;
         auto* obj = Adopt(d.FullName, new TCvComPortObj(nullptr, d.FullName));

@@ -38,6 +38,7 @@ class TCvExcelApp;
 class TCvSheetWriter;
 class TJvHidDevice;
 class TDeviceMonitor;
+class TNetworkPortMenu;
 class TLogMemo;
 class TNotebook;
 class TSplitView;
@@ -401,6 +402,8 @@ private:
     bool FCentred = false;
     bool FClosed = false;
     TCvFileSender* FFileSender = nullptr;
+    // Network ports of the device list (TCP, RFC 2217) and their menu.
+    TNetworkPortMenu* FNetworkPortMenu = nullptr;
     qint64 FStatusPaintMs = 0;
     // The spreadsheet target of a port's capture: a window closed or a sheet full, it goes
     // on in a new workbook (a new window when needed) and says so in the port's log.

@@ -13,6 +13,7 @@
 #include "TCvFastLineSeries.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
+#include "TNetworkPortMenu.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
@@ -184,6 +185,7 @@ void TSplitViewForm::ConnectDeviceControls()
     connect(remove, &QAction::triggered, this, [this] { AskVirtualPort(false); });
     ComboBoxEx1->addAction(add);
     ComboBoxEx1->addAction(remove);
+    FNetworkPortMenu = new TNetworkPortMenu(this);
     ComboBoxEx1->setContextMenuPolicy(Qt::ActionsContextMenu);
     ApplyVirtualPortCaptions(UILanguage);
 }
@@ -195,6 +197,7 @@ void TSplitViewForm::ApplyVirtualPortCaptions(const QString& Lang)
         add->setText(english ? u"Add Virtual Port..."_s : u"添加虚拟串口..."_s);
     if (auto* remove = findChild<QAction*>(u"RemoveVirtualPort1"_s))
         remove->setText(english ? u"Remove Virtual Port..."_s : u"移除虚拟串口..."_s);
+    if (FNetworkPortMenu) FNetworkPortMenu->ApplyCaptions(Lang);
 }
 
 // ---- device list ----
@@ -204,7 +207,8 @@ void TSplitViewForm::Button4Click() { RefreshDeviceList(QString(), DeviceArrival
 void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 {
     ComboBoxEx1->clear();
-    const QList<TSerialDeviceInfo> found = FDevices->Sync();
+    const QList<TSerialDeviceInfo> found = FDevices->Sync(FNetworkPortMenu ? FNetworkPortMenu->Devices()
+                                                                            : QList<TSerialDeviceInfo>());
 
     if (EventType == DeviceRemoveComplete && !DeviceName.isEmpty()) {
         QStringList names;

@@ -1,0 +1,94 @@
+#include "TCustomComPort.h"
+
+#include "TPortLink.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+// Network ports: the port's link instead of its descriptor. The queue, the time-outs and
+// the receive events stay the port's own.
+
+bool TCustomComPort::IsNetwork() const {
+    return IsNetworkPortName(FPort);
+}
+
+void TCustomComPort::SetReconnect(bool on) {
+    FReconnect = on;
+    if (FLink) FLink->SetRedial(on);
+}
+
+void TCustomComPort::OpenLink() {
+    std::unique_ptr<TPortLink> link = CreatePortLink(FPort);
+    if (!link) throw EComPort(1, EINVAL);
+    FLink = std::move(link);
+    FLink->SetRedial(FReconnect);
+    FConnected = true;
+    FIdleWakeups = 0;
+    ++FSession;
+    FPulsing = 0;
+    FModemSupport = TModemSupport::Unknown;
+    FDecoder.Reset();
+    const quint64 session = FSession;
+    TPortLink* l = FLink.get();
+    connect(l, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
+    connect(l, &TPortLink::Readable, this, [this] { OnLinkReadable(); });
+    connect(l, &TPortLink::Writable, this, [this] {
+        if (!FWriteQueue.empty()) FlushWrites();
+    });
+    // Handled later, not from inside the link's own signal; only for this open session.
+    connect(
+        l, &TPortLink::Lost, this,
+        [this, session](int error) {
+            if (session == FSession) HandleDeviceLost(error);
+        },
+        Qt::QueuedConnection);
+    const int error = FLink->Start();
+    if (error != 0) {
+        CloseHandle();
+        FConnected = false;
+        ++FSession;
+        throw EComPort(1, error);
+    }
+    ApplySettings();
+}
+
+void TCustomComPort::OnLinkReadable() {
+    FLinkReadPosted = false;
+    if (!FConnected || !FLink || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
+    const int count = InputCount();
+    if (count <= 0) return;
+    FInHandler = true;
+    FOnRxChar(this, count);
+    FInHandler = false;
+    // What the handler left raises the next event, as a descriptor that stays readable would.
+    const int left = InputCount();
+    if (FConnected && FLink && left > 0 && left < count && !FLinkReadPosted) {
+        FLinkReadPosted = true;
+        QMetaObject::invokeMethod(
+            this, [this] { OnLinkReadable(); }, Qt::QueuedConnection);
+    }
+}
+
+void TCustomComPort::DoLinkMessage(const QString&) {}
+
+qint64 TCustomComPort::WriteSome(const char* data, qint64 count) {
+    if (!FLink) return ::write(FHandle, data, static_cast<size_t>(count));
+    const qint64 n = FLink->Write(data, count);
+    if (n > 0) return n;
+    errno = n == 0 ? EAGAIN : static_cast<int>(-n);
+    return -1;
+}
+
+int TCustomComPort::WriteLinkNow(const void* buffer, int count) {
+    // The blocking form for a link takes what the link takes now and never waits: the event
+    // loop, not this call, moves a link's bytes. What does not fit is a write that timed out.
+    const auto* p = static_cast<const char*>(buffer);
+    int done = 0;
+    while (done < count) {
+        const qint64 n = FLink->Write(p + done, count - done);
+        if (n < 0) throw EComPort(2, static_cast<int>(-n));
+        if (n == 0) throw EComPort(2, ETIMEDOUT);
+        done += static_cast<int>(n);
+    }
+    return done;
+}
