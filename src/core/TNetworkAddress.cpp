@@ -1,8 +1,7 @@
 #include "TNetworkAddress.h"
 
-#include <QHostAddress>
-
 #include <algorithm>
+#include <arpa/inet.h>
 
 namespace {
 
@@ -22,8 +21,8 @@ bool TNetworkAddress::IsValidHost(const QString& host) {
     if (host.isEmpty() || host.size() > 253) return false;
     if (host.contains(u':')) {
         // Only an IPv6 address has colons.
-        QHostAddress a;
-        return a.setAddress(host) && a.protocol() == QAbstractSocket::IPv6Protocol;
+        in6_addr a{};
+        return inet_pton(AF_INET6, host.toLatin1().constData(), &a) == 1;
     }
     return std::all_of(host.cbegin(), host.cend(),
                        [](QChar c) { return c.isLetterOrNumber() || c == u'.' || c == u'-' || c == u'_'; });
