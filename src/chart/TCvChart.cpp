@@ -178,6 +178,24 @@ void TCvChart::AutoRange(double& minimum, double& maximum) const
         maximum = any ? std::max(maximum, last) : last;
         any = true;
     }
+    if (any && FToX) {
+        minimum = FToX(minimum);
+        maximum = FToX(maximum);
+    }
+}
+
+void TCvChart::SetXMap(std::function<double(double)> toX, std::function<double(double)> toIndex) {
+    FToX = std::move(toX);
+    FToIndex = std::move(toIndex);
+    if (!FToX || !FToIndex) FToX = FToIndex = nullptr;
+    ScheduleRefresh();
+}
+
+void TCvChart::SetLeftAxisManual(bool manual, double minimum, double maximum) {
+    FManualY = manual && maximum > minimum;
+    FMinY = minimum;
+    FMaxY = maximum;
+    ScheduleRefresh();
 }
 
 double TCvChart::BottomAxisMinimum() const
@@ -275,15 +293,28 @@ void TCvChart::Refresh()
     const int columns = std::max(1, int(std::lround(chart()->plotArea().width())));
     double ymin = std::numeric_limits<double>::infinity(), ymax = -ymin;
     QList<QPointF> points;
+    const double imin = FToIndex ? FToIndex(xmin) : xmin;
+    const double imax = FToIndex ? FToIndex(xmax) : xmax;
     for (TCvFastLineSeries* s : std::as_const(FSeries)) {
+        // A hidden line costs nothing and does not stretch the left axis.
+        if (!s->LineSeries()->isVisible()) {
+            if (s->LineSeries()->count() > 0) s->LineSeries()->clear();
+            continue;
+        }
         double lo, hi;
-        if (s->Decimate(xmin, xmax, columns, points, lo, hi)) {
+        if (s->Decimate(imin, imax, columns, points, lo, hi)) {
             ymin = std::min(ymin, lo);
             ymax = std::max(ymax, hi);
+            if (FToX)
+                for (QPointF& p : points)
+                    p.setX(FToX(p.x()));
         }
         s->LineSeries()->replace(points);
     }
-    if (!(ymax >= ymin)) {
+    if (FManualY) {
+        ymin = FMinY;
+        ymax = FMaxY;
+    } else if (!(ymax >= ymin)) {
         ymin = 0;
         ymax = 1;
     } else if (ymax == ymin) {

@@ -6,6 +6,8 @@
 #include <QPoint>
 #include <QPointer>
 
+#include <functional>
+
 class QLabel;
 class QTimer;
 class QValueAxis;
@@ -54,6 +56,14 @@ public:
     // Makes the axis manual with these limits.
     void SetBottomAxisMinMax(double minimum, double maximum);
 
+    // For a chart whose X is not the point's index (a time, say): where index i is
+    // drawn, and back (both rising). The bottom axis limits are then in drawn units.
+    // Empty functions draw the index again.
+    void SetXMap(std::function<double(double)> toX, std::function<double(double)> toIndex);
+    // A manual left axis keeps these limits; an automatic one spans what is drawn.
+    void SetLeftAxisManual(bool manual, double minimum = 0, double maximum = 0);
+    bool LeftAxisManual() const { return FManualY; }
+
     bool CrosshairDrawn() const { return FCrossDrawn; }
     QPoint CrosshairPos() const { return FCrossPos; }
     void SetReadOutLabels(QLabel* Label16, QLabel* Label17);
@@ -97,6 +107,11 @@ private:
     bool FFrozen = false;
     bool FApplyingRange = false;
     bool FAutoX = true;
+    bool FManualY = false;
+    double FMinY = 0;
+    double FMaxY = 0;
+    std::function<double(double)> FToX;
+    std::function<double(double)> FToIndex;
     double FMinX = 0;
     double FMaxX = 0;
     bool FCrossDrawn = false;

@@ -17,6 +17,7 @@
 class QDateTime;
 class QKeyEvent;
 class TCvComProtocal;
+class TCvLineSink;
 class TCvSeries;
 class TLogMemo;
 class TLogModel;
@@ -185,6 +186,9 @@ public:
     TCvComProtocal* Protocol() const { return FCvComProtocal.get(); }
     void SetSeries(TCvSeries* series);
     TCvSeries* Series() const;
+    // Plot hook: received ASCII text also goes to this sink (held weakly; none by default).
+    void SetLineSink(TCvLineSink* sink);
+    TCvLineSink* LineSink() const;
     QFile* FileStream() const { return FFileStream.get(); }
     void SetFileStream(std::unique_ptr<QFile> f);
     void CloseFileStream();
@@ -248,6 +252,7 @@ private:
     std::vector<quint8> FComReceiveBuffer;
     QByteArray FComReceiveInternalBuffer;
     QPointer<TCvSeries> FFastLineSeries;
+    QPointer<TCvLineSink> FLineSink;
     std::unique_ptr<TCvComProtocal> FCvComProtocal;
     std::unique_ptr<TComUIHandleThread> FComUIHandleThread;
     std::unique_ptr<TComPackParserHandleThread> FComPackParserThread;

@@ -20,6 +20,7 @@ class QLineEdit;
 class QSpinBox;
 class TCvChart;
 class TCvChartPage;
+class TCvPlotPages;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -288,6 +289,8 @@ public:
     TCvChart* Chart1 = nullptr;
     // Binds the graphic page's controls to Chart1.
     TCvChartPage* FChartPage = nullptr;
+    // Plot hook: the waveform page's tabs, the waveform and a plot per ASCII port.
+    TCvPlotPages* FPlotPages = nullptr;
     QTextBrowser* W4207315 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanels[3] = {};

@@ -10,6 +10,7 @@
 #include "TCvChartPanel.h"
 #include "TCvComPortObj.h"
 #include "TCvFastLineSeries.h"
+#include "TCvPlotPage.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
@@ -529,6 +530,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     obj->FCallBackFun = [this](int Count) { CvComPortObjCallBack(Count); };
     if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
         obj->SetSeries(Chart1->CharInitSeries(false));
+    if (FPlotPages) FPlotPages->PortOpened(obj, PortSettingsPath(this, obj->FComportFullName));
 
     ApplyModemLevels(obj);
     QString hint, cause;
