@@ -2,6 +2,7 @@
 
 #include <QChartView>
 #include <QColor>
+#include <QHash>
 #include <QList>
 #include <QPoint>
 #include <QPointer>
@@ -20,6 +21,10 @@ class TCvChart : public QChartView {
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 30;
+    // Drawn directly, a slow chart refreshes at most this much less often.
+    static constexpr int kMaxRefreshMs = 300;
+    // Beyond this many points in view, two threads decimate.
+    static constexpr qint64 kParallelPoints = 2000000;
 
     explicit TCvChart(QWidget* parent = nullptr);
     ~TCvChart() override;
@@ -63,6 +68,12 @@ public:
     // A manual left axis keeps these limits; an automatic one spans what is drawn.
     void SetLeftAxisManual(bool manual, double minimum = 0, double maximum = 0);
     bool LeftAxisManual() const { return FManualY; }
+    // Draws the decimated lines itself, as one-pixel polylines over the plot area, instead
+    // of handing them to the chart's line series (whose geometry work is slow for many
+    // dense lines). The line series then stay empty and only carry name, pen and axes.
+    void SetDirectDraw(bool on);
+    // The points drawn last for a series, in axis values.
+    QList<QPointF> DrawnPoints(const TCvFastLineSeries* series) const;
 
     bool CrosshairDrawn() const { return FCrossDrawn; }
     QPoint CrosshairPos() const { return FCrossPos; }
@@ -110,6 +121,8 @@ private:
     bool FManualY = false;
     double FMinY = 0;
     double FMaxY = 0;
+    bool FDirect = false;
+    QHash<const TCvFastLineSeries*, QList<QPointF>> FDrawn;
     std::function<double(double)> FToX;
     std::function<double(double)> FToIndex;
     double FMinX = 0;

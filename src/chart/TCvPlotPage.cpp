@@ -19,6 +19,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
@@ -64,6 +65,7 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     FChart->setObjectName(QStringLiteral("PlotChart"));
     FChart->viewport()->installEventFilter(this);
     FChart->SetXMap({}, {});
+    FChart->SetDirectDraw(true);
 
     FXModeBox = Named(new QComboBox(this), QStringLiteral("PlotXMode"));
     FXModeBox->addItems({tr("X: sample index"), tr("X: receive time (ms)")});
@@ -159,6 +161,10 @@ void TCvPlotPage::AddChannel(const QString& name) {
     ch.Name = name;
     ch.Series = FChart->CharAddSeries(0, name, ChannelColor(n));
     ch.Series->SetMaxPoints(kMaxPoints);
+    // A one-pixel cosmetic pen is drawn without stroking: many dense lines stay quick.
+    QPen pen(ChannelColor(n), 0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    pen.setCosmetic(true);
+    ch.Series->LineSeries()->setPen(pen);
     ch.Series->LineSeries()->setVisible(!FHidden.contains(name));
     connect(ch.Series, &TCvSeries::StartedDropping, this, [this](qint64 maxPoints, qint64) {
         if (FDropTold) return;

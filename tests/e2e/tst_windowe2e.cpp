@@ -8,6 +8,8 @@
 #include "WindowDevice.h"
 
 #include "CvChartDialogs.h"
+#include "TCvChart.h"
+#include "TCvFastLineSeries.h"
 #include "TStringGrid.h"
 #include "UiFind.h"
 
@@ -791,14 +793,13 @@ void TstWindowE2e::plotPage() {
     auto* page = Ui::Find<QWidget>(plotTabs, pageName);
     plotTabs->setCurrentWidget(page);
     QTRY_VERIFY_WITH_TIMEOUT(page->isVisible(), kWaitMs);
-    auto* view = Ui::Find<QChartView>(page, u"PlotChart"_s);
+    auto* chart = Ui::Find<TCvChart>(page, u"PlotChart"_s);
     // Every channel gets its legend entry and a line with points drawn.
     for (const QString& name : channels)
         QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QCheckBox*>(u"PlotChannel_"_s + name), kWaitMs);
     const auto drawn = [&](const QString& name) {
-        for (QAbstractSeries* a : view->chart()->series())
-            if (auto* xy = qobject_cast<QXYSeries*>(a); xy && xy->name() == name) return xy->count();
-        return -1;
+        const TCvFastLineSeries* series = chart->CharGetSeries(name);
+        return series ? chart->DrawnPoints(series).size() : -1;
     };
     QTRY_VERIFY_WITH_TIMEOUT(drawn(channels[0]) >= 20, kWaitMs);
     // The text log still shows the lines.
