@@ -25,7 +25,7 @@ struct TCvPlotValue {
 class TCvPlotParser {
 public:
     // More channels than this are not made; their values are passed over.
-    static constexpr int kMaxChannels = 64;
+    static constexpr int kMaxChannels = 32;
 
     // Reads one line (without its line break) into `out` (cleared first), in the order
     // of the line. Returns how many values it found; 0 = the line has no number.

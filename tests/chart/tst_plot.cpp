@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineSeries>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,6 +89,7 @@ private slots:
     void settingsKept();
     void hideAndRanges();
     void timeAxis();
+    void pagePerAsciiPort();
 };
 
 void TstPlot::lineFormats_data() {
@@ -353,6 +355,34 @@ void TstPlot::timeAxis() {
     QCOMPARE(r.page->Chart()->BottomAxisMaximum(), t1);
     QCOMPARE(r.page->ReadOutAt(t1), QStringLiteral("t %1 ms   1 = 2").arg(t1));
     QCOMPARE(r.page->ReadOutAt(0), QStringLiteral("t 0 ms   1 = 1"));
+}
+
+// Each ASCII port gets its own page beside the waveform, named after the port, and plots
+// only its own lines; a port in another format gets none until it turns ASCII.
+void TstPlot::pagePerAsciiPort() {
+    PortRig a{PortRig::Options{}};
+    PortRig b{PortRig::Options{}};
+    PortRig hex{PortRig::Options{rfHex}};
+    // Declared after the ports: their pages go first. The tab widget owns the waveform.
+    TCvPlotPages pages(new QWidget);
+    pages.PortOpened(a.obj.get(), QString());
+    pages.PortOpened(b.obj.get(), QString());
+    pages.PortOpened(hex.obj.get(), QString());
+    QCOMPARE(pages.count(), 3);
+    QVERIFY(!pages.PageOf(hex.obj.get()));
+    auto* pageA = Ui::Find<TCvPlotPage>(pages, QStringLiteral("PlotPage:") + a.obj->FComportFullName);
+    auto* pageB = Ui::Find<TCvPlotPage>(pages, QStringLiteral("PlotPage:") + b.obj->FComportFullName);
+    a.Receive("1,2\r\n");
+    b.Receive("x:5\r\n");
+    pageA->Sync();
+    pageB->Sync();
+    QCOMPARE(Points(*pageA), (QStringList{"1: 0/1", "2: 0/2"}));
+    QCOMPARE(Points(*pageB), QStringList{"x: 0/5"});
+    // The page goes with its port.
+    QPointer<TCvPlotPage> gone = pageB;
+    b.obj.reset();
+    QTRY_VERIFY(!gone);
+    QCOMPARE(pages.count(), 2);
 }
 
 QTEST_MAIN(TstPlot)
