@@ -4,6 +4,9 @@
 //
 //   corvane-sim [--link PATH] MODE
 //   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES | --rate BYTES_PER_SECOND
+//         | --plot LINES_PER_SECOND [--channels N] [--labels]
+//   --plot prints text lines of numbers for the plot: N channels (default 4) of sine, ramp
+//   and noise in turn, plain ("0.5,12,-0.31") or with --labels ("sine1:0.5 ramp2:12 ...").
 #include "CvProtocol.h"
 
 #include <cerrno>
@@ -32,8 +35,10 @@ void OnSignal(int)
 
 void Usage()
 {
-    std::fprintf(stderr, "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES"
-                         " | --rate BYTES_PER_SECOND)\n");
+    std::fprintf(
+        stderr,
+        "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES"
+        " | --rate BYTES_PER_SECOND | --plot LINES_PER_SECOND [--channels N] [--labels])\n");
 }
 
 // Writes everything unless asked to stop; a pty whose reader is away fills up and waits.
@@ -122,17 +127,53 @@ private:
     std::vector<std::uint8_t> FPending;
 };
 
+// One line of the plot mode: channel k is a sine, a ramp or noise, by k modulo 3.
+std::string PlotLine(long n, int channels, bool labels, std::uint32_t& noise) {
+    std::string line;
+    char cell[64];
+    for (int k = 0; k < channels; ++k) {
+        double v = 0;
+        const char* kind = "sine";
+        switch (k % 3) {
+        case 0:
+            v = 100 * std::sin(double(n) * 2 * M_PI / 200.0 + k);
+            break;
+        case 1:
+            kind = "ramp";
+            v = double((n + 10 * k) % 100);
+            break;
+        default:
+            kind = "noise";
+            noise = noise * 1664525u + 1013904223u;
+            v = double(noise >> 8) / double(1u << 24) * 20 - 10;
+            break;
+        }
+        const int len = labels ? std::snprintf(cell, sizeof cell, "%s%s%d:%.4g", k ? " " : "", kind, k + 1, v)
+                               : std::snprintf(cell, sizeof cell, "%s%.4g", k ? "," : "", v);
+        line.append(cell, std::size_t(len));
+    }
+    line += "\r\n";
+    return line;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string link, mode;
     long value = 0;
+    int channels = 4;
+    bool labels = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--link" && i + 1 < argc) link = argv[++i];
+        else if (a == "--labels")
+            labels = true;
+        else if (a == "--channels" && i + 1 < argc)
+            channels = int(std::strtol(argv[++i], nullptr, 10));
         else if (a == "--echo" || a == "--protocol") mode = a;
-        else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate") && i + 1 < argc) {
+        else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot") &&
+                 i + 1 < argc) {
             mode = a;
             value = std::strtol(argv[++i], nullptr, 10);
         } else {
@@ -140,7 +181,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (mode.empty() || (mode != "--echo" && mode != "--protocol" && value <= 0)) {
+    if (mode.empty() || (mode != "--echo" && mode != "--protocol" && value <= 0) || channels < 1 ||
+        channels > 64) {
         Usage();
         return 2;
     }
@@ -178,10 +220,11 @@ int main(int argc, char** argv)
     long counter = 0;
     long burstLeft = mode == "--burst" ? value : 0;
     long rateSent = 0;
+    std::uint32_t noise = 12345;
     std::vector<std::uint8_t> buf(65536);
     while (!gStop) {
         int timeout = 50;
-        if (mode == "--rate") timeout = 10;
+        if (mode == "--rate" || mode == "--plot") timeout = 10;
         if (mode == "--lines" || mode == "--sine") {
             auto now = std::chrono::steady_clock::now();
             timeout = static_cast<int>(std::max<long long>(
@@ -217,6 +260,16 @@ int main(int argc, char** argv)
                 rateSent += static_cast<long>(n);
                 due -= static_cast<long>(n);
             }
+        }
+        if (mode == "--plot") {
+            // Whatever lines the elapsed time allows, written together.
+            const double secs =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            long due = static_cast<long>(secs * static_cast<double>(value)) - counter;
+            std::string lines;
+            while (due-- > 0 && lines.size() < 65536)
+                lines += PlotLine(counter++, channels, labels, noise);
+            if (!lines.empty()) WriteAll(master, lines.data(), lines.size());
         }
         if ((mode == "--lines" || mode == "--sine") && std::chrono::steady_clock::now() >= next) {
             next += std::chrono::milliseconds(value);

@@ -3,6 +3,7 @@
 #include "TCvFastLineSeries.h"
 
 #include <QChart>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
@@ -16,6 +17,8 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -178,6 +181,24 @@ void TCvChart::AutoRange(double& minimum, double& maximum) const
         maximum = any ? std::max(maximum, last) : last;
         any = true;
     }
+    if (any && FToX) {
+        minimum = FToX(minimum);
+        maximum = FToX(maximum);
+    }
+}
+
+void TCvChart::SetXMap(std::function<double(double)> toX, std::function<double(double)> toIndex) {
+    FToX = std::move(toX);
+    FToIndex = std::move(toIndex);
+    if (!FToX || !FToIndex) FToX = FToIndex = nullptr;
+    ScheduleRefresh();
+}
+
+void TCvChart::SetLeftAxisManual(bool manual, double minimum, double maximum) {
+    FManualY = manual && maximum > minimum;
+    FMinY = minimum;
+    FMaxY = maximum;
+    ScheduleRefresh();
 }
 
 double TCvChart::BottomAxisMinimum() const
@@ -266,6 +287,8 @@ void TCvChart::SetFrozen(bool on)
 
 void TCvChart::Refresh()
 {
+    QElapsedTimer took;
+    took.start();
     FRefreshTimer->stop();
     FRefreshPending = false;
     double xmin = FMinX, xmax = FMaxX;
@@ -274,16 +297,60 @@ void TCvChart::Refresh()
     if (!(xmax > xmin)) xmax = xmin + 1;
     const int columns = std::max(1, int(std::lround(chart()->plotArea().width())));
     double ymin = std::numeric_limits<double>::infinity(), ymax = -ymin;
-    QList<QPointF> points;
-    for (TCvFastLineSeries* s : std::as_const(FSeries)) {
-        double lo, hi;
-        if (s->Decimate(xmin, xmax, columns, points, lo, hi)) {
-            ymin = std::min(ymin, lo);
-            ymax = std::max(ymax, hi);
+    const double imin = FToIndex ? FToIndex(xmin) : xmin;
+    const double imax = FToIndex ? FToIndex(xmax) : xmax;
+    struct TDecimated {
+        QList<QPointF> points;
+        double lo = 0, hi = 0;
+        bool any = false;
+    };
+    const qsizetype n = FSeries.size();
+    std::vector<TDecimated> lines(std::size_t(n > 0 ? n : 0));
+    qint64 total = 0;
+    for (const TCvFastLineSeries* s : std::as_const(FSeries))
+        if (s->LineSeries()->isVisible()) total += s->Count();
+    // Only reads the series: the second core takes every other line of a large chart.
+    const auto decimate = [&](qsizetype from, qsizetype step) {
+        for (qsizetype i = from; i < n; i += step) {
+            const TCvFastLineSeries* s = FSeries.at(i);
+            TDecimated& d = lines[std::size_t(i)];
+            if (s->LineSeries()->isVisible()) d.any = s->Decimate(imin, imax, columns, d.points, d.lo, d.hi);
         }
-        s->LineSeries()->replace(points);
+    };
+    if (total > kParallelPoints && n > 1) {
+        std::thread other(decimate, 1, 2);
+        decimate(0, 2);
+        other.join();
+    } else {
+        decimate(0, 1);
     }
-    if (!(ymax >= ymin)) {
+    for (qsizetype i = 0; i < n; ++i) {
+        TCvFastLineSeries* s = FSeries.at(i);
+        TDecimated& d = lines[std::size_t(i)];
+        // A hidden line costs nothing and does not stretch the left axis.
+        if (!s->LineSeries()->isVisible()) {
+            if (s->LineSeries()->count() > 0) s->LineSeries()->clear();
+            FDrawn.remove(s);
+            continue;
+        }
+        if (d.any) {
+            ymin = std::min(ymin, d.lo);
+            ymax = std::max(ymax, d.hi);
+            if (FToX)
+                for (QPointF& p : d.points)
+                    p.setX(FToX(p.x()));
+        }
+        if (FDirect) {
+            FDrawn.insert(s, d.points);
+            if (s->LineSeries()->count() > 0) s->LineSeries()->clear();
+        } else {
+            s->LineSeries()->replace(d.points);
+        }
+    }
+    if (FManualY) {
+        ymin = FMinY;
+        ymax = FMaxY;
+    } else if (!(ymax >= ymin)) {
         ymin = 0;
         ymax = 1;
     } else if (ymax == ymin) {
@@ -299,11 +366,29 @@ void TCvChart::Refresh()
     FAxisX->setRange(xmin, xmax);
     FAxisY->setRange(ymin, ymax);
     FApplyingRange = false;
+    if (FDirect) {
+        viewport()->update();
+        // A chart that takes long to bring up to date does so less often, so that the
+        // window keeps answering while a flood of points comes in.
+        FRefreshTimer->setInterval(std::clamp(int(3 * took.elapsed()), kRefreshMs, kMaxRefreshMs));
+    }
+}
+
+void TCvChart::SetDirectDraw(bool on) {
+    FDirect = on;
+    FDrawn.clear();
+    ScheduleRefresh();
+}
+
+QList<QPointF> TCvChart::DrawnPoints(const TCvFastLineSeries* series) const {
+    if (!FDirect) return series ? series->LineSeries()->points() : QList<QPointF>();
+    return FDrawn.value(series);
 }
 
 void TCvChart::SeriesGone(TCvFastLineSeries* series)
 {
     FSeries.removeOne(series);
+    FDrawn.remove(series);
     if (series->LineSeries()->chart()) chart()->removeSeries(series->LineSeries());
     ScheduleRefresh();
 }
@@ -350,6 +435,29 @@ void TCvChart::mouseMoveEvent(QMouseEvent* event)
 void TCvChart::drawForeground(QPainter* painter, const QRectF& rect)
 {
     QChartView::drawForeground(painter, rect);
+    if (FDirect) {
+        // Axis values to scene pixels, clipped to the plot area.
+        const QRectF area = chart()->mapToScene(chart()->plotArea()).boundingRect();
+        const double x0 = FAxisX->min(), xs = area.width() / std::max(1e-300, FAxisX->max() - x0);
+        const double y0 = FAxisY->min(), ys = area.height() / std::max(1e-300, FAxisY->max() - y0);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        // A whole-pixel clip keeps the raster engine on its quick path.
+        painter->setClipRect(area.toAlignedRect());
+        QPolygonF line;
+        for (const TCvFastLineSeries* s : std::as_const(FSeries)) {
+            if (!s->LineSeries()->isVisible()) continue;
+            const QList<QPointF> points = FDrawn.value(s);
+            if (points.isEmpty()) continue;
+            line.resize(points.size());
+            for (qsizetype i = 0; i < points.size(); ++i)
+                line[i] = QPointF(area.left() + (points[i].x() - x0) * xs,
+                                  area.bottom() - (points[i].y() - y0) * ys);
+            painter->setPen(s->LineSeries()->pen());
+            painter->drawPolyline(line);
+        }
+        painter->restore();
+    }
     if (!FCrossDrawn || FHideCrosshair) return;
     // Exclusive-or in white: the lines stay visible on any colour beneath them.
     painter->save();

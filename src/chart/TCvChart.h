@@ -2,9 +2,12 @@
 
 #include <QChartView>
 #include <QColor>
+#include <QHash>
 #include <QList>
 #include <QPoint>
 #include <QPointer>
+
+#include <functional>
 
 class QLabel;
 class QTimer;
@@ -18,6 +21,10 @@ class TCvChart : public QChartView {
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 30;
+    // Drawn directly, a slow chart refreshes at most this much less often.
+    static constexpr int kMaxRefreshMs = 300;
+    // Beyond this many points in view, two threads decimate.
+    static constexpr qint64 kParallelPoints = 2000000;
 
     explicit TCvChart(QWidget* parent = nullptr);
     ~TCvChart() override;
@@ -53,6 +60,20 @@ public:
     double BottomAxisMaximum() const;
     // Makes the axis manual with these limits.
     void SetBottomAxisMinMax(double minimum, double maximum);
+
+    // For a chart whose X is not the point's index (a time, say): where index i is
+    // drawn, and back (both rising). The bottom axis limits are then in drawn units.
+    // Empty functions draw the index again.
+    void SetXMap(std::function<double(double)> toX, std::function<double(double)> toIndex);
+    // A manual left axis keeps these limits; an automatic one spans what is drawn.
+    void SetLeftAxisManual(bool manual, double minimum = 0, double maximum = 0);
+    bool LeftAxisManual() const { return FManualY; }
+    // Draws the decimated lines itself, as one-pixel polylines over the plot area, instead
+    // of handing them to the chart's line series (whose geometry work is slow for many
+    // dense lines). The line series then stay empty and only carry name, pen and axes.
+    void SetDirectDraw(bool on);
+    // The points drawn last for a series, in axis values.
+    QList<QPointF> DrawnPoints(const TCvFastLineSeries* series) const;
 
     bool CrosshairDrawn() const { return FCrossDrawn; }
     QPoint CrosshairPos() const { return FCrossPos; }
@@ -97,6 +118,13 @@ private:
     bool FFrozen = false;
     bool FApplyingRange = false;
     bool FAutoX = true;
+    bool FManualY = false;
+    double FMinY = 0;
+    double FMaxY = 0;
+    bool FDirect = false;
+    QHash<const TCvFastLineSeries*, QList<QPointF>> FDrawn;
+    std::function<double(double)> FToX;
+    std::function<double(double)> FToIndex;
     double FMinX = 0;
     double FMaxX = 0;
     bool FCrossDrawn = false;

@@ -76,6 +76,10 @@ void TCvFastLineSeries::Clear()
     Changed();
 }
 
+void TCvFastLineSeries::StartAt(qint64 x) {
+    if (FCount == 0) FFirstX = x;
+}
+
 void TCvFastLineSeries::SetMaxPoints(qint64 n)
 {
     n = std::max<qint64>(1, n);

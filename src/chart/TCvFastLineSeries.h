@@ -33,6 +33,8 @@ public:
     void AddYs(const double* ys, qint64 n, double base = 0);
     // Removes every point; the next one is at X 0 again.
     void Clear();
+    // For an empty series: its first point goes at X x (a line that joins later).
+    void StartAt(qint64 x);
 
     qint64 Count() const { return FCount; }
     double XValue(qint64 i) const { return double(FFirstX + i); }

@@ -6,6 +6,7 @@
 #include "CvProtocol.h"
 #include "SafeSave.h"
 #include "TComUIHandleThread.h"
+#include "TCvLineSink.h"
 #include "TCvSeries.h"
 #include "TLogMemo.h"
 
@@ -339,6 +340,14 @@ TCvSeries* TCvComPortObj::Series() const
     return FFastLineSeries.data();
 }
 
+void TCvComPortObj::SetLineSink(TCvLineSink* sink) {
+    FLineSink = sink;
+}
+
+TCvLineSink* TCvComPortObj::LineSink() const {
+    return FLineSink.data();
+}
+
 void TCvComPortObj::SetFileStream(std::unique_ptr<QFile> f)
 {
     CloseFileStream();
@@ -429,6 +438,7 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
     if (format == rfAscii) {
         ReadAsText(c);
         const QString& s = FComReceiveString;
+        if (FLineSink && !s.isEmpty()) FLineSink->TextReceived(s, SteadyMs());
         if (!FShowLineNumber && !FShowDate && !FShowTime) {
             FlushUiQueue();
             if (FLogMemo) AppendRxText(FLogMemo->Model(), s);

@@ -19,6 +19,7 @@
 
 class QDateTime;
 class TCvComProtocal;
+class TCvLineSink;
 class TCvSeries;
 class TLogMemo;
 class TLogModel;
@@ -180,6 +181,9 @@ public:
     void SetSheetWriter(std::unique_ptr<TCvSheetWriter> writer) { FSheetWriter = std::move(writer); }
     TCvSheetWriter* SheetWriter() const { return FSheetWriter.get(); }
     TCvSeries* Series() const;
+    // Plot hook: received ASCII text also goes to this sink (held weakly; none by default).
+    void SetLineSink(TCvLineSink* sink);
+    TCvLineSink* LineSink() const;
     QFile* FileStream() const { return FFileStream.get(); }
     void SetFileStream(std::unique_ptr<QFile> f);
     void CloseFileStream();
@@ -251,6 +255,7 @@ private:
     std::vector<quint8> FComReceiveBuffer;
     QByteArray FComReceiveInternalBuffer;
     QPointer<TCvSeries> FFastLineSeries;
+    QPointer<TCvLineSink> FLineSink;
     std::unique_ptr<TCvComProtocal> FCvComProtocal;
     std::unique_ptr<TComUIHandleThread> FComUIHandleThread;
     std::unique_ptr<TComPackParserHandleThread> FComPackParserThread;

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include "TCvChart.h"
+#include "TCvPlotPage.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -185,7 +186,8 @@ void TSplitViewForm::CreateChartPage()
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     Chart1 = new TCvChart(page);
-    layout->addWidget(Chart1);
+    FPlotPages = new TCvPlotPages(Chart1, page);
+    layout->addWidget(FPlotPages);
 }
 
 void TSplitViewForm::changeEvent(QEvent* event)

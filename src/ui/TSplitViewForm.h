@@ -22,6 +22,7 @@ class TCvChart;
 class TCvBlockSendPanel;
 class TCvChartPanel;
 class TCvProtocolPanel;
+class TCvPlotPages;
 class QCheckBox;
 class QComboBox;
 class QFile;
@@ -265,6 +266,8 @@ public:
     TTabSet* TabSet3 = nullptr;
     TLogMemo* Memo1 = nullptr;
     TCvChart* Chart1 = nullptr;
+    // Plot hook: the waveform page's tabs, the waveform and a plot per ASCII port.
+    TCvPlotPages* FPlotPages = nullptr;
     QTextBrowser* W4207315 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanels[3] = {};

@@ -11,6 +11,7 @@
 #include "TCvChartPanel.h"
 #include "TCvComPortObj.h"
 #include "TCvFastLineSeries.h"
+#include "TCvPlotPage.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNetworkPortMenu.h"
@@ -461,6 +462,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     obj->FCallBackFun = [this](int Count) { CvComPortObjCallBack(Count); };
     if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
         obj->SetSeries(Chart1->CharInitSeries(false));
+    if (FPlotPages) FPlotPages->PortOpened(obj, PortSettingsPath(this, obj->FComportFullName));
 
     FModemPanel->ApplyLevels(obj);
     if (!FDevices->Open(obj)) return;

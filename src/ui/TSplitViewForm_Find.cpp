@@ -4,6 +4,7 @@
 #include "CvWidgets.h"
 #include "TCvChart.h"
 #include "TCvComPortObj.h"
+#include "TCvPlotPage.h"
 #include "TLogMemo.h"
 #include "TCvFindBar.h"
 #include "TNotebook.h"
@@ -126,6 +127,7 @@ void TSplitViewForm::ButtonPauseClick()
     TLogMemo* memo = chartPage ? (port ? port->LogMemo() : nullptr) : CurrentLogMemo();
     if (memo) memo->SetPaused(on);
     if (Chart1 && (chartPage || (port && port->Series()))) Chart1->SetFrozen(on);
+    if (FPlotPages) FPlotPages->SetPaused(port, on);
     SyncPauseButton();
 }
 

@@ -6,6 +6,7 @@
 #include "TCvComPortObj.h"
 #include "TCvExcelApp.h"
 #include "TCvFastLineSeries.h"
+#include "TCvPlotPage.h"
 #include "TCvSheetModel.h"
 
 #include <QCheckBox>
@@ -158,6 +159,7 @@ void TSplitViewForm::ComboBox7Change()
     if (ComboBox7->currentIndex() == rfGraphic)
         if (auto* chart = qobject_cast<TCvChart*>(Chart1)) obj->SetSeries(chart->CharInitSeries(false));
     UpdateCvComPortObjAtrribute();
+    if (FPlotPages) FPlotPages->PortChanged(obj);
 }
 
 void TSplitViewForm::Button13Click()

@@ -6,6 +6,7 @@
 #include "TCvExcelApp.h"
 #include "TCvFastLineSeries.h"
 #include "TCvSheetModel.h"
+#include "XlsxCells.h"
 
 #include <QPointer>
 #include <QProcess>
@@ -16,8 +17,6 @@
 #include <QXmlStreamReader>
 
 namespace {
-
-using Cells = QMap<QString, QString>; // "B2" -> value as text
 
 // Every non-empty cell of a sheet, numbers written the shortest way.
 Cells SheetCells(const TCvSheetModel* sheet)
@@ -30,41 +29,6 @@ Cells SheetCells(const TCvSheetModel* sheet)
             out[TCvSheetModel::ColumnName(c) + QString::number(r)] =
                 v.metaType().id() == QMetaType::Double ? QString::number(v.toDouble(), 'g', 17) : v.toString();
         }
-    return out;
-}
-
-QByteArray Unzip(const QString& file, const QString& member)
-{
-    QProcess p;
-    p.start(QStringLiteral("unzip"), {QStringLiteral("-p"), file, member});
-    if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArray();
-    return p.readAllStandardOutput();
-}
-
-// The cells of the first worksheet of an .xlsx file, read from its XML parts.
-Cells XlsxCells(const QString& file)
-{
-    QStringList shared;
-    QXmlStreamReader strings(Unzip(file, QStringLiteral("xl/sharedStrings.xml")));
-    while (!strings.atEnd())
-        if (strings.readNext() == QXmlStreamReader::StartElement && strings.name() == QLatin1String("t"))
-            shared << strings.readElementText();
-    Cells out;
-    QXmlStreamReader xml(Unzip(file, QStringLiteral("xl/worksheets/sheet1.xml")));
-    QString ref, type;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
-        if (xml.name() == QLatin1String("c")) {
-            ref = xml.attributes().value(QLatin1String("r")).toString();
-            type = xml.attributes().value(QLatin1String("t")).toString();
-        } else if (xml.name() == QLatin1String("v")) {
-            const QString v = xml.readElementText();
-            out[ref] = type == QLatin1String("s") ? shared.value(v.toInt())
-                                                  : QString::number(v.toDouble(), 'g', 17);
-        } else if (xml.name() == QLatin1String("t") && type == QLatin1String("inlineStr")) {
-            out[ref] = xml.readElementText();
-        }
-    }
     return out;
 }
 

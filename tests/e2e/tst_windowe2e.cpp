@@ -7,7 +7,11 @@
 #include "UiTestEnv.h"
 #include "WindowDevice.h"
 
+#include "CvChartDialogs.h"
+#include "TCvChart.h"
+#include "TCvFastLineSeries.h"
 #include "TStringGrid.h"
+#include "UiFind.h"
 
 #include <QAbstractSeries>
 #include <QApplication>
@@ -27,6 +31,7 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QXYSeries>
 #include <QtTest>
 
@@ -227,6 +232,8 @@ private slots:
     void protocolPage();
     void restartRestoresWhatWasLeft();
     void firstRunListsTheSimulator();
+    void plotPage_data();
+    void plotPage();
 };
 
 void TstWindowE2e::initTestCase()
@@ -759,6 +766,68 @@ void TstWindowE2e::firstRunListsTheSimulator()
     QCOMPARE(listPort(other), 0);
     QVERIFY(said.contains("already lists virtual ports"));
     QCOMPARE(ReadFile(s.env.SettingDir() + u"Corvane.ini"_s), written);
+}
+
+void TstWindowE2e::plotPage_data() {
+    QTest::addColumn<bool>("labels");
+    QTest::addColumn<QStringList>("channels");
+    QTest::newRow("plain numbers") << false << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s};
+    QTest::newRow("labels") << true
+                            << QStringList{u"sine1"_s, u"ramp2"_s, u"noise3"_s, u"sine4"_s, u"ramp5"_s};
+}
+
+// The simulator prints lines of numbers; the port's plot page (beside the waveform) draws a
+// channel for each, hides one from its legend, exports, and keeps its settings over a restart.
+void TstWindowE2e::plotPage() {
+    QFETCH(bool, labels);
+    QFETCH(QStringList, channels);
+    Session s;
+    QStringList mode{u"--plot"_s, u"200"_s, u"--channels"_s, u"5"_s};
+    if (labels) mode << u"--labels"_s;
+    QVERIFY(s.Begin(mode));
+    QVERIFY(s.Open());
+    const QString pageName = u"PlotPage:"_s + s.device;
+    auto* tabs = s.C<QTabBar>("TabSet2");
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(tabs->count() - 2).center());
+    auto* plotTabs = s.C<QTabWidget>("PlotTabs");
+    auto* page = Ui::Find<QWidget>(plotTabs, pageName);
+    plotTabs->setCurrentWidget(page);
+    QTRY_VERIFY_WITH_TIMEOUT(page->isVisible(), kWaitMs);
+    auto* chart = Ui::Find<TCvChart>(page, u"PlotChart"_s);
+    // Every channel gets its legend entry and a line with points drawn.
+    for (const QString& name : channels)
+        QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QCheckBox*>(u"PlotChannel_"_s + name), kWaitMs);
+    const auto drawn = [&](const QString& name) {
+        const TCvFastLineSeries* series = chart->CharGetSeries(name);
+        return series ? chart->DrawnPoints(series).size() : -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(drawn(channels[0]) >= 20, kWaitMs);
+    // The text log still shows the lines.
+    QTRY_VERIFY_WITH_TIMEOUT(s.Texts().filter(labels ? u"ramp2:"_s : u","_s).size() >= 3, kWaitMs);
+    // A channel hidden from the legend is drawn no more.
+    Ui::Find<QCheckBox>(page, u"PlotChannel_"_s + channels[2])->click();
+    QTRY_COMPARE_WITH_TIMEOUT(drawn(channels[2]), 0, kWaitMs);
+    Ui::Find<QComboBox>(page, u"PlotXMode"_s)->setCurrentIndex(1);
+    // Export: X first, then one column per channel.
+    const QString csv = s.env.tmp.filePath(u"plot.csv"_s);
+    SetSaveFileNamePrompt([&](QWidget*, const QString&, const QString&, const QString&) { return csv; });
+    Ui::Find<QPushButton>(page, u"PlotExportCsv"_s)->click();
+    SetSaveFileNamePrompt({});
+    const QList<QByteArray> rows = ReadFile(csv).split('\n');
+    QCOMPARE(rows.value(0).trimmed(), "Time (ms)," + channels.join(u',').toUtf8());
+    QVERIFY2(rows.size() > 20, qPrintable(QString::number(rows.size())));
+    QCOMPARE(rows.value(1).split(',').size(), channels.size() + 1);
+    s.CloseWindow();
+
+    // The next start shows the port's plot as it was left.
+    QVERIFY(s.StartWindow());
+    QVERIFY(s.Open());
+    page = Ui::Find<QWidget>(s.C<QTabWidget>("PlotTabs"), pageName);
+    QCOMPARE(Ui::Find<QComboBox>(page, u"PlotXMode"_s)->currentIndex(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QCheckBox*>(u"PlotChannel_"_s + channels[2]), kWaitMs);
+    QVERIFY(!Ui::Find<QCheckBox>(page, u"PlotChannel_"_s + channels[2])->isChecked());
+    QVERIFY(Ui::Find<QCheckBox>(page, u"PlotChannel_"_s + channels[0])->isChecked());
+    QVERIFY(s.env.boxes.isEmpty());
 }
 
 QTEST_MAIN(TstWindowE2e)
