@@ -462,7 +462,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     obj->FCallBackFun = [this](int Count) { CvComPortObjCallBack(Count); };
     if (obj->FReceiveFormat.load() == rfGraphic && !obj->Series() && Chart1)
         obj->SetSeries(Chart1->CharInitSeries(false));
-    if (FPlotPages) FPlotPages->PortOpened(obj, PortSettingsPath(this, obj->FComportFullName));
+    if (FPlotPages) FPlotPages->PortOpened(obj, FDevices->SettingsPathOf(obj->FComportFullName));
 
     FModemPanel->ApplyLevels(obj);
     if (!FDevices->Open(obj)) return;
