@@ -68,6 +68,8 @@ debian_tree_fresh() {
   rm -f "$dst/.corvane-pristine"
   debian_sources >"$dst/etc/apt/sources.list"
   cp -L /etc/resolv.conf "$dst/etc/resolv.conf" 2>/dev/null || true
+  # debootstrap writes no hosts file; every installed Debian has one naming localhost.
+  [ -e "$dst/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$dst/etc/hosts"
   # An HTTP proxy apt is configured with here is part of the same configuration.
   apt-config dump 2>/dev/null | grep -i '^Acquire::.*Proxy' >"$dst/etc/apt/apt.conf.d/01proxy" || true
   # A minbase tree's apt has no recommends setting of its own; keep it as a fresh install.

@@ -15,6 +15,7 @@ PACKAGES=(
   clang libclang-rt-14-dev                              # scripts/fuzz.sh (libFuzzer runtime)
   socat                                                 # virtual port pairs (README)
   ser2net                                               # RFC 2217 server of the network tests (tests/network)
+  unzip                                                 # the chart tests read exported .xlsx files back
   xvfb xauth                                            # the screenshot program under xvfb-run
   fonts-wqy-microhei                                    # Chinese captions in the window and screenshots
 )
