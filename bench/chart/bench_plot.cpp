@@ -18,8 +18,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -62,9 +64,10 @@ void ParserAlone() {
                 double(points) / secs);
 }
 
-void WriterThread(int fd, const QByteArray& data) {
+void WriterThread(int fd, const QByteArray& data, const std::atomic<bool>& stop) {
     qint64 done = 0;
-    while (done < data.size()) {
+    // Stopped when the reader gave up: nothing drains the pty after that.
+    while (done < data.size() && !stop) {
         const ssize_t n =
             ::write(fd, data.constData() + done, size_t(std::min<qint64>(65536, data.size() - done)));
         if (n > 0) {
@@ -94,7 +97,8 @@ void PtyFeed(qint64 lines) {
     TGuiLateness lateness;
     QElapsedTimer t;
     t.start();
-    std::thread writer(WriterThread, pty.MasterFd(), data);
+    std::atomic<bool> stopWriter{false};
+    std::thread writer(WriterThread, pty.MasterFd(), data, std::cref(stopWriter));
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
@@ -103,6 +107,7 @@ void PtyFeed(qint64 lines) {
     check.start(2);
     loop.exec();
     const double secs = double(t.nsecsElapsed()) / 1e9;
+    stopWriter = true;
     writer.join();
     lateness.Stop();
     std::printf("pty feed, %lld lines of 8 channels (%.1f MB), log view and plot shown: %.0f lines/s, "
