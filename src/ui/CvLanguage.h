@@ -24,6 +24,13 @@ QString GetLangKey(const QString& Name);
 
 inline const QString LangSection = QStringLiteral("LANGUAGE");
 
+// A caption in both languages, for a control outside the language table.
+struct TCaption {
+    QString CN;
+    QString EN;
+};
+inline const QString& Pick(const TCaption& c, const QString& lang) { return lang == QStringLiteral("EN") ? c.EN : c.CN; }
+
 struct TCaptionItem {
     QString Key;
     QString Caption;

@@ -4,6 +4,7 @@
 #include "CvCodecs.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
+#include "CvLanguage.h"
 #include "CvWidgets.h"
 #include "TCvComPortObj.h"
 
@@ -22,17 +23,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct TCaption {
-    QString CN;
-    QString EN;
-};
-
 const TCaption kCrcCalc = {u"计算校验"_s, u"Checksum"_s};
 const TCaption kCrcAppend = {u"追加校验"_s, u"Append"_s};
 const TCaption kCrcHelp = {u"上面十六进制字节的校验值；追加时低字节在前（CRC-16 与 CRC-32 均如此）"_s,
                            u"Checksum of the hex bytes above; Append adds it low byte first (CRC-16 and CRC-32 too)"_s};
 
-const QString& Pick(const TCaption& c, const QString& lang) { return lang == u"EN"_s ? c.EN : c.CN; }
 
 // The codecs' hex text without its last blank, to stand inside a caption or after the block.
 QString TrimmedHex(const std::vector<std::uint8_t>& bytes)

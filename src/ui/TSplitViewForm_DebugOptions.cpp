@@ -3,6 +3,7 @@
 #include "Corvane_CRC.h"
 #include "CvCodecs.h"
 #include "CvMessages.h"
+#include "CvLanguage.h"
 #include "CvWidgets.h"
 #include "TCvBlockSendPanel.h"
 #include "TCvComPortObj.h"
@@ -23,15 +24,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct TCaption {
-    QString CN;
-    QString EN;
-};
-
 const TCaption kMsTime = {u"时间信息精确到毫秒"_s, u"Milliseconds In The Time Stamp"_s};
 const TCaption kHexGap = {u"十六进制接收停顿后换行(毫秒)"_s, u"Hexadecimal: New Line After A Pause (ms)"_s};
 
-const QString& Pick(const TCaption& c, const QString& lang) { return lang == u"EN"_s ? c.EN : c.CN; }
 
 } // namespace
 
