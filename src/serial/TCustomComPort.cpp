@@ -230,6 +230,13 @@ void TCustomComPort::Open()
     }
     ::ioctl(fd, TIOCEXCL);
     FHandle = fd;
+    BeginSession();
+    ApplySettings();
+    if (FEvents != 0) StartWatcher();
+}
+
+void TCustomComPort::BeginSession()
+{
     FConnected = true;
     FIdleWakeups = 0;
     ++FSession;
@@ -237,8 +244,6 @@ void TCustomComPort::Open()
     FModemSupport = TModemSupport::Unknown;
     // A new stream: nothing of a character begun before the close.
     FDecoder.Reset();
-    ApplySettings();
-    if (FEvents != 0) StartWatcher();
 }
 
 void TCustomComPort::CloseHandle()

@@ -254,6 +254,8 @@ private:
     void ArmWriteWait(bool on);
     void HandleDeviceLost(int sysError);
     void CloseHandle();
+    // The state every open starts from, whatever carries the bytes.
+    void BeginSession();
     bool LineLevel(int bit) const;
     bool DriveLine(int bit, bool on);
     bool SetLine(int bit, bool on);

@@ -22,12 +22,7 @@ void TCustomComPort::OpenLink() {
     if (!link) throw EComPort(1, EINVAL);
     FLink = std::move(link);
     FLink->SetRedial(FReconnect);
-    FConnected = true;
-    FIdleWakeups = 0;
-    ++FSession;
-    FPulsing = 0;
-    FModemSupport = TModemSupport::Unknown;
-    FDecoder.Reset();
+    BeginSession();
     const quint64 session = FSession;
     TPortLink* l = FLink.get();
     connect(l, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
