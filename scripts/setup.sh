@@ -13,6 +13,7 @@ PACKAGES=(
   zlib1g-dev                                            # xlsxwriter.pc links -lz; its -dev package does not pull it
   libbenchmark-dev                                      # bench/ (Google Benchmark)
   clang libclang-rt-14-dev                              # scripts/fuzz.sh (libFuzzer runtime)
+  clang-format                                          # scripts/format.sh (CI checks the formatting)
   socat                                                 # virtual port pairs (README)
   ser2net                                               # RFC 2217 server of the network tests (tests/network)
   unzip                                                 # the chart tests read exported .xlsx files back
