@@ -1,6 +1,9 @@
 #include "TCvPortSettingsPanel.h"
 
 #include "CvCodecs.h"
+#include "CvInputBox.h"
+#include "CvMessageBox.h"
+#include "CvMessages.h"
 #include "CvWidgets.h"
 #include "TCustomComPort.h"
 #include "TCvComPortObj.h"
@@ -134,7 +137,7 @@ TCvPortSettingsPanel::TCvPortSettingsPanel(QWidget* parent) : QWidget(parent)
     connect(FButton4, &QPushButton::clicked, this, &TCvPortSettingsPanel::RefreshClicked);
     connect(FButton2, &QPushButton::clicked, this, &TCvPortSettingsPanel::OpenClicked);
     // User choices only: the window sets these controls from a port object.
-    connect(FComboBox1, &QComboBox::activated, this, &TCvPortSettingsPanel::BaudRateChosen);
+    connect(FComboBox1, &QComboBox::activated, this, &TCvPortSettingsPanel::ComboBox1Change);
     connect(FComboBox6, &QComboBox::activated, this, &TCvPortSettingsPanel::AttributesChosen);
     connect(FComboBoxEndPrompt, &QComboBox::activated, this, &TCvPortSettingsPanel::AttributesChosen);
     connect(FComboBoxEncoding, &QComboBox::activated, this, &TCvPortSettingsPanel::ComboBoxEncodingChange);
@@ -303,6 +306,30 @@ void TCvPortSettingsPanel::ShowPort(TCvComPortObj* Obj)
         list->setEnabled(!open);
     FCheckBoxReconnect->setChecked(Obj->Reconnect());
     ShowTextOptions(Obj);
+}
+
+void TCvPortSettingsPanel::ComboBox1Change()
+{
+    TCvComPortObj* obj = Current();
+    const QString title = FTitle ? FTitle() : QString();
+    if (FComboBoxEx1->count() == 0 || !obj) {
+        ShowInformation(title, Msg(u"Please specify a device for custom baudrate."_s));
+        return;
+    }
+    if (FComboBox1->currentIndex() != brCustom) return;
+    const QString answer =
+        InputBox(title, Msg(u"Please Input Custom Baudrate:"_s), QString::number(obj->CustomBaudRate()));
+    bool ok = false;
+    const int rate = answer.trimmed().toInt(&ok);
+    // No line runs at zero or a negative rate.
+    if (!ok || rate <= 0) {
+        FComboBox1->setCurrentIndex(br115200);
+        ShowInformation(title, Msg(u"Wrong baud rate,Please input a integer number "_s));
+        return;
+    }
+    obj->SetCustomBaudRate(rate);
+    ShowInformation(title, Msg(u"You have set custom baudrate to: %1.                    "_s).arg(answer));
+    obj->Log(Msg(u"You have set custom baudrate to: %1"_s).arg(answer));
 }
 
 void TCvPortSettingsPanel::ApplyCaptions(const QString& Lang)

@@ -42,6 +42,8 @@ public:
     {
         FSettingsPath = std::move(Provider);
     }
+    // The caption of the boxes it shows.
+    void SetTitle(std::function<QString()> Provider) { FTitle = std::move(Provider); }
 
     // Boxes of other classes on this page: below the line settings, below the receive box.
     void AddBelowLineSettings(QWidget* Box);
@@ -84,6 +86,8 @@ public:
     void LoadPromptEnding(int Index);
     int PromptEndingIndex() const;
 
+    // The custom baud rate of the selected port, asked for when "Custom" is chosen.
+    void ComboBox1Change();
     void ComboBoxEncodingChange();
     void ComboBoxLineBreaksChange();
     // CheckBox12 of the preferences page: Text false is one character per byte.
@@ -94,7 +98,6 @@ signals:
     void DeviceChosen();
     void RefreshClicked();
     void OpenClicked();
-    void BaudRateChosen();
     // The send format or the prompt's ending chosen: the port takes the panel's values.
     void AttributesChosen();
     void ReceiveFormatChosen();
@@ -143,4 +146,5 @@ private:
     QPushButton* FButton14;
     std::function<TCvComPortObj*(const QString&)> FPortByName;
     std::function<QString(const QString&)> FSettingsPath;
+    std::function<QString()> FTitle;
 };

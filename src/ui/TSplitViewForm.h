@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CvInputBox.h"
 #include "CvSettings.h"
 #include "TCvDeviceManager.h"
 #include "TCvFileSender.h"
@@ -165,7 +166,7 @@ public:
     // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
     void WMDeviceChange(int Event, const QString& PortName);
     void Button2Click();
-    void ComboBox1Change();
+    void ComboBox1Change() { FPortSettings->ComboBox1Change(); }
     void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
     void CloseTheDevice1Click();
     // Virtual ports added by path; false (with a line in Memo1) when refused.
@@ -373,10 +374,3 @@ public:
     // encoding and line breaks are TCvPortSettingsPanel's.
     void CheckBox12Click() { FPortSettings->UnicodeChosen(FPreferences->Display().Unicode); }
 };
-
-// The input box of the window (caption, prompt, default text); cancelling yields the
-// default. Tests replace the presenter so that nothing modal blocks a headless run.
-using TInputBoxPresenter = std::function<QString(const QString& caption, const QString& prompt, const QString& value)>;
-QString InputBox(const QString& caption, const QString& prompt, const QString& value);
-// Returns the previous presenter; an empty function restores the default (QInputDialog).
-TInputBoxPresenter SetInputBoxPresenter(TInputBoxPresenter presenter);

@@ -147,6 +147,7 @@ void TSplitViewForm::ConnectPortSettings()
     TCvPortSettingsPanel* p = FPortSettings;
     p->SetPortByName([this](const QString& name) { return GetDeciceByFullName(name); });
     p->SetSettingsPath([this](const QString& name) { return FDevices->SettingsPathOf(name); });
+    p->SetTitle([this] { return ApplicationTitle(); });
     connect(p, &TCvPortSettingsPanel::RefreshClicked, this, &TSplitViewForm::Button4Click);
     connect(p, &TCvPortSettingsPanel::DeviceChosen, this, &TSplitViewForm::ComboBoxEx1Change);
     connect(p, &TCvPortSettingsPanel::TextEncodingShown, FPreferences, &TCvPreferencesPanel::SetUnicode);
@@ -177,7 +178,6 @@ void TSplitViewForm::ConnectDeviceControls()
 {
     // User choices only: MultiComportProcess sets these controls from a port object.
     connect(FPortSettings, &TCvPortSettingsPanel::OpenClicked, this, &TSplitViewForm::Button2Click);
-    connect(FPortSettings, &TCvPortSettingsPanel::BaudRateChosen, this, &TSplitViewForm::ComboBox1Change);
     connect(FPortSettings, &TCvPortSettingsPanel::AttributesChosen, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
     connect(CloseTheDevice1, &QAction::triggered, this, &TSplitViewForm::CloseTheDevice1Click);
     TabSet2->installEventFilter(new TTabMouseFilter(this, TabSet2));
@@ -338,30 +338,6 @@ void TSplitViewForm::UpdateCvComPortObjAtrribute2(TCvComPortObj* CvComPortObj)
     if (!CvComPortObj) return;
     ApplyPanel(CvComPortObj, ReadPanel(this), nullptr, false);
     CvComPortObj->FPromptEnding = FPortSettings->PromptEnding();
-}
-
-void TSplitViewForm::ComboBox1Change()
-{
-    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (FPortSettings->DeviceCount() == 0 || !obj) {
-        ShowInformation(ApplicationTitle(), Msg(u"Please specify a device for custom baudrate."_s));
-        return;
-    }
-    if (FPortSettings->Lines().BaudRate != brCustom) return;
-    const QString answer = InputBox(ApplicationTitle(), Msg(u"Please Input Custom Baudrate:"_s),
-                                    QString::number(obj->CustomBaudRate()));
-    bool ok = false;
-    const int rate = answer.trimmed().toInt(&ok);
-    // No line runs at zero or a negative rate.
-    if (!ok || rate <= 0) {
-        FPortSettings->SetBaudRate(br115200);
-        ShowInformation(ApplicationTitle(), Msg(u"Wrong baud rate,Please input a integer number "_s));
-        return;
-    }
-    obj->SetCustomBaudRate(rate);
-    ShowInformation(ApplicationTitle(),
-                    Msg(u"You have set custom baudrate to: %1.                    "_s).arg(answer));
-    obj->Log(Msg(u"You have set custom baudrate to: %1"_s).arg(answer));
 }
 
 // ---- open and close ----
