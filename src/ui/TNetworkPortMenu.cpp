@@ -2,11 +2,11 @@
 
 #include "CvMessages.h"
 #include "TCvComPortObj.h"
+#include "TCvPortSettingsPanel.h"
 #include "TNetworkPortDialog.h"
 #include "TSplitViewForm.h"
 
 #include <QAction>
-#include <QComboBox>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -14,14 +14,14 @@ TNetworkPortMenu::TNetworkPortMenu(TSplitViewForm* form)
     : QObject(form), FForm(form), FPorts(form->SettingsFileName()) {
     setObjectName(u"NetworkPortMenu"_s);
     FPorts.Load();
-    FAdd = new QAction(form->ComboBoxEx1);
+    FAdd = new QAction(this);
     FAdd->setObjectName(u"AddNetworkPort1"_s);
-    FRemove = new QAction(form->ComboBoxEx1);
+    FRemove = new QAction(this);
     FRemove->setObjectName(u"RemoveNetworkPort1"_s);
     connect(FAdd, &QAction::triggered, this, &TNetworkPortMenu::AskAdd);
     connect(FRemove, &QAction::triggered, this, [this] { RemovePort(FForm->GetCurrentDeviceName()); });
-    form->ComboBoxEx1->addAction(FAdd);
-    form->ComboBoxEx1->addAction(FRemove);
+    form->FPortSettings->AddDeviceAction(FAdd);
+    form->FPortSettings->AddDeviceAction(FRemove);
 }
 
 void TNetworkPortMenu::ApplyCaptions(const QString& Lang) {
@@ -66,11 +66,7 @@ bool TNetworkPortMenu::AddPort(const TNetworkAddress& address) {
                             .arg(address.FullName()));
     FForm->RefreshDeviceList(QString(), TSplitViewForm::DeviceArrival);
     // The new port is the one selected, ready to open.
-    const int item = FForm->ComboBoxEx1->findText(address.FullName(), Qt::MatchFixedString);
-    if (item >= 0) {
-        FForm->ComboBoxEx1->setCurrentIndex(item);
-        FForm->ComboBoxEx1Change();
-    }
+    if (FForm->FPortSettings->SelectDevice(address.FullName())) FForm->ComboBoxEx1Change();
     return true;
 }
 

@@ -45,11 +45,11 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     row->setSpacing(0);
     setCentralWidget(body);
 
+    // The loop's settings box goes on the left, its grid on the right.
+    FLoopPanel = new TCvLoopPanel(this);
     CreateLeftPanel();
     CreateCentre();
     CreateRightPanel();
-    // Spans both panels: the line settings, CheckBox12 and the send rows.
-    CreateTextControls();
     Splitter1 = Named(new TSplitterBar, u"Splitter1"_s);
     Splitter1->hide();
     row->addWidget(SV_L);
@@ -69,21 +69,18 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     connect(TabSet1, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet1Change);
     connect(TabSet2, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet2Change);
     connect(TabSet3, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet3Change);
-    connect(CheckBox6, &QCheckBox::toggled, this, &TSplitViewForm::CheckBox6Click);
     ConnectPreferences();
     FProtocolPanel->SetCurrentPort([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
     FProtocolPanel->SetSendGate(
         [this](TCvComPortObj* port, std::function<void()> send) { return HoldWhileSendingFile(port, std::move(send)); });
-    connect(Button4, &QPushButton::clicked, this, &TSplitViewForm::Button4Click);
-    connect(ComboBoxEx1, &QComboBox::activated, this, &TSplitViewForm::ComboBoxEx1Change);
+    ConnectPortSettings();
     ConnectLogHandlers();
     ConnectSendHandlers();
     ConnectFileTransferHandlers();
-    ConnectDebugOptions();
     ConnectDevices();
 
     // As designed, the window starts transparent at 238.
-    CheckBox7Click();
+    FPreferences->CheckBox7Click();
     FNetwork = new QNetworkAccessManager(this);
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
@@ -138,9 +135,6 @@ void TSplitViewForm::CreateStatusBar()
 
 void TSplitViewForm::CreateTimersAndMenus()
 {
-    Timer1 = Named(new QTimer(this), u"Timer1"_s);
-    Timer2 = Named(new QTimer(this), u"Timer2"_s);
-    Timer2->setInterval(10000);
 
     PopupMenu1 = Named(new QMenu(this), u"PopupMenu1"_s);
     CloseTheDevice1 = Named(PopupMenu1->addAction(u"Close Current Device"_s), u"CloseTheDevice1"_s);

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "CvInputBox.h"
 #include "CvSettings.h"
 #include "TCvDeviceManager.h"
 #include "TCvFileSender.h"
 #include "TCvFindBar.h"
+#include "TCvLoopPanel.h"
+#include "TCvPortSettingsPanel.h"
+#include "TCvPreferencesPanel.h"
 #include "TCvModemPanel.h"
 
 #include <QHash>
 #include <QLocale>
 #include <QMainWindow>
-#include <QPixmap>
 #include <QPointer>
 #include <QStringList>
 
@@ -17,23 +20,18 @@
 #include <memory>
 
 class QAction;
-class QSpinBox;
 class TCvChart;
 class TCvBlockSendPanel;
 class TCvChartPanel;
 class TCvProtocolPanel;
 class TCvPlotPages;
-class QCheckBox;
-class QComboBox;
 class QFile;
-class QGroupBox;
 class QLabel;
 class QMenu;
 class QNetworkAccessManager;
 class QPushButton;
 class QStatusBar;
 class QTextBrowser;
-class QTimer;
 class TCvComPortObj;
 class TCvExcelApp;
 class TCvSheetWriter;
@@ -44,20 +42,19 @@ class TLogMemo;
 class TNotebook;
 class TSplitView;
 class TSplitterBar;
-class TStringGrid;
 class TTabSet;
-class TUpDown;
 
 // The main window: the regions, notebooks, menus, status bar, language, start-up and
 // shutdown, and the placing of each port's log. Devices are TCvDeviceManager's, the file
-// send TCvFileSender's; the graphic, block-send and protocol pages, the modem lines and the
-// find bar are classes of their own (docs/architecture.md). Its own code is split by
-// concern: regions (_LeftPanel, _RightPanel, TSplitViewForm.cpp), start-up and shutdown
-// (_Startup), side panels, tabs and hot keys (_Panels), the window menu (_Menu), the help
-// page (_Help), Corvane.ini (_Settings), the UI language (_Language), the main log
-// (_MainLog), the device list and open/close (_Devices), port logs and capture (_Logs),
-// grid and loop sending (_Send), text options (_Text), reconnect (_Modem), appearance and
-// debugging options (_Appearance, _DebugOptions), find and pause (_Find).
+// send TCvFileSender's; the port-settings, preferences, block-send, grid/loop, protocol and
+// graphic pages, the modem lines and the find bar are classes of their own
+// (docs/architecture.md). Its own code is split by concern: regions (_LeftPanel,
+// _RightPanel, TSplitViewForm.cpp), start-up and shutdown (_Startup), side panels, tabs and
+// hot keys (_Panels), the window menu (_Menu), the help page (_Help), Corvane.ini
+// (_Settings), the UI language (_Language), the main log (_MainLog), the device list and
+// open/close (_Devices), port logs and capture (_Logs), block send (_Send), reconnect
+// (_Modem), log fonts and colours and the preferences' signals (_Appearance), find and
+// pause (_Find).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -118,25 +115,15 @@ public:
     static QString ControlCaption(const QObject* control);
     static void SetControlCaption(QObject* control, const QString& caption);
 
-    // Appearance handlers that the settings file drives.
-    void CheckBox7Click();
+    // Appearance: themes and transparency are TCvPreferencesPanel's.
     // Transparency as asked for; platforms without window opacity (offscreen) ignore it.
-    bool AlphaBlend() const { return FAlphaBlend; }
-    int AlphaBlendValue() const { return FAlphaBlendValue; }
+    bool AlphaBlend() const { return FPreferences->AlphaBlend(); }
+    int AlphaBlendValue() const { return FPreferences->AlphaBlendValue(); }
     void ApplyParentColors();
-    QStringList GetStyleNames() const;
-    // Empty when Index lies outside the list.
-    QString GetStyleNameByIndex(int Index) const;
-    // Application-wide; an unknown name changes nothing.
-    static void ApplyStyleByName(const QString& Name);
-    // The style or colour theme in use.
-    static QString CurrentThemeName();
-    void cbxVclStylesChange();
-    void UpDown2Changing(int NewValue);
-    void CheckBox8Click();
-    void UpDown5Changing(int NewValue);
-    void Button6Click();
-    void CheckBox2Click();
+    static QStringList GetStyleNames() { return TCvPreferencesPanel::GetStyleNames(); }
+    static QString GetStyleNameByIndex(int Index) { return TCvPreferencesPanel::GetStyleNameByIndex(Index); }
+    static void ApplyStyleByName(const QString& Name) { TCvPreferencesPanel::ApplyStyleByName(Name); }
+    static QString CurrentThemeName() { return TCvPreferencesPanel::CurrentThemeName(); }
     void SetStaysOnTop(bool on);
     void Button12Click();
     void Button17Click();
@@ -153,7 +140,7 @@ public:
     void Button4Click();
     void ComboBoxEx1Change();
     void MultiComportProcess(const QString& DeviceName);
-    QString GetCurrentDeviceName() const;
+    QString GetCurrentDeviceName() const { return FPortSettings->CurrentDeviceName(); }
     TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const { return FDevices->ByFullName(DeviceName); }
     // The log files that could not be written, each with its reason.
     QStringList MultiComPortSaveLog() { return FDevices->SaveAndCloseAll(); }
@@ -179,7 +166,7 @@ public:
     // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
     void WMDeviceChange(int Event, const QString& PortName);
     void Button2Click();
-    void ComboBox1Change();
+    void ComboBox1Change() { FPortSettings->ComboBox1Change(); }
     void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
     void CloseTheDevice1Click();
     // Virtual ports added by path; false (with a line in Memo1) when refused.
@@ -218,14 +205,14 @@ public:
     // Block send: Button8 sends the block to the selected device, Button7 clears its log.
     void Button8Click();
     void Button7Click();
-    void StringGrid1MouseDown(int ACol, int ARow);
-    void StringGrid1SelectCell(int ACol, int ARow);
-    void StringGrid1FixedCellClick(int ACol, int ARow);
-    void Button1Click();
-    void Button3Click();
-    void Timer1Timer();
-    // Edit5KeyPress / Edit22KeyPress: digits and Backspace only.
-    static bool LoopKeyAccepted(int Key);
+    // The grid and loop sending are TCvLoopPanel's.
+    void StringGrid1FixedCellClick(int ACol, int ARow) { FLoopPanel->StringGrid1FixedCellClick(ACol, ARow); }
+    void Button1Click() { FLoopPanel->Button1Click(); }
+    void Button3Click() { FLoopPanel->Button3Click(); }
+    static bool LoopKeyAccepted(int Key) { return TCvLoopPanel::LoopKeyAccepted(Key); }
+    const QStringList& LoopStringList() const { return FLoopPanel->LoopStringList; }
+    TCvComPortObj* LoopTargetPort() const { return FLoopPanel->LoopTarget(); }
+    const QPixmap& CheckGlyph(bool On) const { return FLoopPanel->CheckGlyph(On); }
 
     // File transfer: loading (Button23) and sending (Button24) by the file sender, which
     // runs from the event loop with Button26 to cancel; closing the port or the window stops it.
@@ -247,11 +234,6 @@ public:
     QString CorvaneCfgDir;
     QString CorvaneCfgDir_LogFileName;
     QString UILanguage;
-    QStringList LoopStringList;
-    qint32 FTimer1Timer_Count = 0;
-    QPixmap FCheck;
-    QPixmap FNoCheck;
-    QPointer<TCvComPortObj> LoopTargetPort;
 
     // Regions.
     TSplitView* SV_L = nullptr;
@@ -275,59 +257,16 @@ public:
     QMenu* ThemeMenu = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* CloseTheDevice1 = nullptr;
-    QTimer* Timer1 = nullptr;
-    QTimer* Timer2 = nullptr;
 
-    // Settings page.
-    QComboBox* ComboBoxEx1 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
-    QComboBox* ComboBox3 = nullptr;
-    QComboBox* ComboBox4 = nullptr;
-    QComboBox* ComboBox5 = nullptr;
-    QComboBox* ComboBox6 = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QComboBox* ComboBox7 = nullptr;
-    QPushButton* Button10 = nullptr;
-    QGroupBox* GroupBox6 = nullptr;
-    TUpDown* UpDown1 = nullptr;
-    TUpDown* UpDown3 = nullptr;
-    QCheckBox* CheckBox19 = nullptr;
-    QPushButton* Button12 = nullptr;
-    QPushButton* Button17 = nullptr;
-    QPushButton* Button23 = nullptr;
-    QPushButton* Button24 = nullptr;
-    QPushButton* Button13 = nullptr;
-    QPushButton* Button14 = nullptr;
+    // Port-settings page (Notebook1's first page).
+    TCvPortSettingsPanel* FPortSettings = nullptr;
 
-    // Advanced page.
-    QComboBox* cbxVclStyles = nullptr;
-    QCheckBox* CheckBox7 = nullptr;
-    TUpDown* UpDown2 = nullptr;
-    QCheckBox* CheckBox8 = nullptr;
-    TUpDown* UpDown5 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QPushButton* Button5 = nullptr;
-    QCheckBox* CheckBox2 = nullptr;
-    QCheckBox* CheckBox25 = nullptr;
-    QCheckBox* CheckBox3 = nullptr;
-    QCheckBox* CheckBox4 = nullptr;
-    QCheckBox* CheckBox5 = nullptr;
-    QCheckBox* CheckBox9 = nullptr;
-    QComboBox* ComboBox8 = nullptr;
-    QCheckBox* CheckBox6 = nullptr;
-    QCheckBox* CheckBox1 = nullptr;
-    QCheckBox* CheckBox12 = nullptr;
+    // Preferences page (Notebook1's second page).
+    TCvPreferencesPanel* FPreferences = nullptr;
 
     // Right panel pages.
     TCvBlockSendPanel* FBlockSendPanel = nullptr;
-    TStringGrid* StringGrid1 = nullptr;
-    QWidget* Panel4 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button1 = nullptr;
+    TCvLoopPanel* FLoopPanel = nullptr;
     TCvProtocolPanel* FProtocolPanel = nullptr;
     // The graphic page (its controls are its own).
     TCvChartPanel* FChartPanel = nullptr;
@@ -359,15 +298,12 @@ protected:
 private:
     void CreateLeftPanel();
     void CreateSettingsPage(QWidget* page);
-    void CreateAdvancedPage(QWidget* page);
     void CreateRightPanel();
-    void CreateSingleSendPage(QWidget* page);
     void CreateCentre();
     void CreateChartPage();
     void CreateHelpPage();
     void CreateStatusBar();
     void CreateTimersAndMenus();
-    void CreateCheckGlyphs();
     void CreateFolders();
     void ConnectPreferences();
     void ApplySystemFixedTexts(const QString& Lang);
@@ -375,6 +311,7 @@ private:
     void ConnectSendHandlers();
     void ConnectFileTransferHandlers();
     void ConnectDevices();
+    void ConnectPortSettings();
     void StartDevices();
     void ConnectDeviceControls();
     void HidDevicesChanged();
@@ -400,8 +337,6 @@ private:
     TColorValue FMemo1BackgroundColor = SystemColorWindowText;
     QNetworkAccessManager* FNetwork = nullptr;
     quint64 FHelpGeneration = 0;
-    bool FAlphaBlend = false;
-    int FAlphaBlendValue = 255;
     bool FCentred = false;
     bool FClosed = false;
     TCvFileSender* FFileSender = nullptr;
@@ -416,66 +351,26 @@ private:
     {
         return FFileSender->Hold(Obj, std::move(Send));
     }
-    // Loop sending: a turn that finds the device still busy with the last one is skipped,
-    // said once per run.
-    bool FLoopBusyTold = false;
 
 public:
-    // Debugging options (TSplitViewForm_DebugOptions.cpp): millisecond time stamps and hex
-    // lines that end at a receive gap (advanced page), the checksum calculator (block send).
-    QCheckBox* CheckBoxMsTime = nullptr;
-    QCheckBox* CheckBoxHexGap = nullptr;
-    QSpinBox* SpinHexGapMs = nullptr;
-    // The time-stamp and gap options to one port object, or to all when none is given.
+    // The debugging options of the preferences page (millisecond time stamps, hex lines
+    // that end at a receive gap) to one port object, or to all when none is given.
     void ApplyDebugOptions(TCvComPortObj* Obj = nullptr);
 
-private:
-    void ConnectDebugOptions();
-    void ApplyDebugCaptions();
-
-public:
-    // Reconnecting a port whose device came back, and the modem lines of the selected
-    // port (TSplitViewForm_Modem.cpp).
-    QCheckBox* CheckBoxReconnect = nullptr;
+    // Reconnecting a port whose device came back (TSplitViewForm_Modem.cpp), and the modem
+    // lines of the selected port.
     TCvModemPanel* FModemPanel = nullptr;
     static constexpr int ModemPollMs = TCvModemPanel::PollMs;
-    void CheckBoxReconnectClick();
     // Full names of the ports lost while open that reopen when their device comes back.
     QStringList ReconnectWaiting() const { return FDevices->Waiting(); }
 
 private:
-    void CreateModemControls();
-    void ApplyModemCaptions(const QString& Lang);
-    void ShowModemLines(TCvComPortObj* Obj);
     bool ReconnectLater(TCvComPortObj* Obj);
     void ReconnectWaitingPorts();
+    void ReconnectDropped(const QString& FullName);
 
 public:
-    // How the selected port's text becomes bytes and bytes text: its encoding (CheckBox12,
-    // "compatible Unicode", is ticked for every encoding but one character per byte) and
-    // which received characters end a line (TSplitViewForm_Text.cpp).
-    QLabel* LabelEncoding = nullptr;
-    QComboBox* ComboBoxEncoding = nullptr;
-    QLabel* LabelLineBreaks = nullptr;
-    QComboBox* ComboBoxLineBreaks = nullptr;
-    // What ends an ASCII send of the block editor, a grid row and the prompt.
-    QComboBox* ComboBoxEndGrid = nullptr;
-    QLabel* LabelEndPrompt = nullptr;
-    QComboBox* ComboBoxEndPrompt = nullptr;
-    void ComboBoxEncodingChange();
-    void ComboBoxLineBreaksChange();
-    void CheckBox12Click();
-
-private:
-    void CreateTextControls();
-    void ApplyTextCaptions(const QString& Lang);
-    void ShowTextOptions(TCvComPortObj* Obj);
-    void StoreTextOptions(TCvComPortObj* Obj);
+    // CheckBox12 of the preferences page to the selected port's text encoding; the port's
+    // encoding and line breaks are TCvPortSettingsPanel's.
+    void CheckBox12Click() { FPortSettings->UnicodeChosen(FPreferences->Display().Unicode); }
 };
-
-// The input box of the window (caption, prompt, default text); cancelling yields the
-// default. Tests replace the presenter so that nothing modal blocks a headless run.
-using TInputBoxPresenter = std::function<QString(const QString& caption, const QString& prompt, const QString& value)>;
-QString InputBox(const QString& caption, const QString& prompt, const QString& value);
-// Returns the previous presenter; an empty function restores the default (QInputDialog).
-TInputBoxPresenter SetInputBoxPresenter(TInputBoxPresenter presenter);

@@ -15,6 +15,7 @@
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNetworkPortMenu.h"
+#include "TCvPortSettingsPanel.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
@@ -48,8 +49,6 @@ struct TPanelValues {
     int BaudRate, DataBits, StopBits, Parity, FlowControl, SendFormat, ReceiveFormat, HexCount;
     bool ShowDate, ShowTime, ShowLineNumber, ShowSended, HexWithString, Unicode;
 };
-
-int HexCountOf(int position) { return position == 0 ? 16 : position == 1 ? 32 : 0; }
 
 // A right or middle press on the tab strip reaches the window before the strip acts.
 class TTabMouseFilter : public QObject {
@@ -88,11 +87,10 @@ TInputBoxPresenter SetInputBoxPresenter(TInputBoxPresenter presenter)
 
 static TPanelValues ReadPanel(const TSplitViewForm* f)
 {
-    return {f->ComboBox1->currentIndex(), f->ComboBox2->currentIndex(), f->ComboBox3->currentIndex(),
-            f->ComboBox4->currentIndex(), f->ComboBox5->currentIndex(), f->ComboBox6->currentIndex(),
-            f->ComboBox7->currentIndex(), HexCountOf(f->ComboBox8->currentIndex()),
-            f->CheckBox3->isChecked(),    f->CheckBox25->isChecked(),   f->CheckBox4->isChecked(),
-            f->CheckBox5->isChecked(),    f->CheckBox9->isChecked(),    f->CheckBox12->isChecked()};
+    const TCvDisplayOptions d = f->FPreferences->Display();
+    const TCvLineValues l = f->FPortSettings->Lines();
+    return {l.BaudRate,   l.DataBits,   l.StopBits,       l.Parity,     l.FlowControl,    l.SendFormat, l.ReceiveFormat,
+            d.HexCount,   d.ShowDate,   d.ShowTime,       d.ShowLineNumber, d.ShowSended, d.HexWithString, d.Unicode};
 }
 
 static void ApplyPanel(TCvComPortObj* obj, const TPanelValues& p, TLogMemo* view, bool unicode)
@@ -144,6 +142,18 @@ void TSplitViewForm::ConnectDevices()
     connect(d, &TCvDeviceManager::HidDevicesChanged, this, &TSplitViewForm::HidDevicesChanged);
 }
 
+void TSplitViewForm::ConnectPortSettings()
+{
+    TCvPortSettingsPanel* p = FPortSettings;
+    p->SetPortByName([this](const QString& name) { return GetDeciceByFullName(name); });
+    p->SetSettingsPath([this](const QString& name) { return FDevices->SettingsPathOf(name); });
+    p->SetTitle([this] { return ApplicationTitle(); });
+    connect(p, &TCvPortSettingsPanel::RefreshClicked, this, &TSplitViewForm::Button4Click);
+    connect(p, &TCvPortSettingsPanel::DeviceChosen, this, &TSplitViewForm::ComboBoxEx1Change);
+    connect(p, &TCvPortSettingsPanel::TextEncodingShown, FPreferences, &TCvPreferencesPanel::SetUnicode);
+    connect(p, &TCvPortSettingsPanel::ReconnectDropped, this, &TSplitViewForm::ReconnectDropped);
+}
+
 void TSplitViewForm::StartDevices()
 {
     if (FDevices->Started()) return;
@@ -159,35 +169,28 @@ void TSplitViewForm::HidDevicesChanged()
     const QString selected = GetCurrentDeviceName();
     RefreshDeviceList(QString(), DeviceArrival);
     // The device the user had selected stays selected while it is listed.
-    const int at = selected.isEmpty() ? -1 : ComboBoxEx1->findText(selected, Qt::MatchFixedString);
-    if (at >= 0 && at != ComboBoxEx1->currentIndex()) {
-        ComboBoxEx1->setCurrentIndex(at);
+    const int before = FPortSettings->CurrentDeviceIndex();
+    if (!selected.isEmpty() && FPortSettings->SelectDevice(selected) && FPortSettings->CurrentDeviceIndex() != before)
         ComboBoxEx1Change();
-    }
 }
 
 void TSplitViewForm::ConnectDeviceControls()
 {
-    connect(Button2, &QPushButton::clicked, this, &TSplitViewForm::Button2Click);
     // User choices only: MultiComportProcess sets these controls from a port object.
-    connect(ComboBox1, &QComboBox::activated, this, &TSplitViewForm::ComboBox1Change);
-    for (QCheckBox* box : {CheckBox3, CheckBox4, CheckBox5, CheckBox9, CheckBox25})
-        connect(box, &QCheckBox::clicked, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
-    for (QComboBox* list : {ComboBox6, ComboBox8})
-        connect(list, &QComboBox::activated, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
+    connect(FPortSettings, &TCvPortSettingsPanel::OpenClicked, this, &TSplitViewForm::Button2Click);
+    connect(FPortSettings, &TCvPortSettingsPanel::AttributesChosen, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
     connect(CloseTheDevice1, &QAction::triggered, this, &TSplitViewForm::CloseTheDevice1Click);
     TabSet2->installEventFilter(new TTabMouseFilter(this, TabSet2));
 
-    auto* add = new QAction(ComboBoxEx1);
+    auto* add = new QAction(this);
     add->setObjectName(u"AddVirtualPort1"_s);
-    auto* remove = new QAction(ComboBoxEx1);
+    auto* remove = new QAction(this);
     remove->setObjectName(u"RemoveVirtualPort1"_s);
     connect(add, &QAction::triggered, this, [this] { AskVirtualPort(true); });
     connect(remove, &QAction::triggered, this, [this] { AskVirtualPort(false); });
-    ComboBoxEx1->addAction(add);
-    ComboBoxEx1->addAction(remove);
+    FPortSettings->AddDeviceAction(add);
+    FPortSettings->AddDeviceAction(remove);
     FNetworkPortMenu = new TNetworkPortMenu(this);
-    ComboBoxEx1->setContextMenuPolicy(Qt::ActionsContextMenu);
     ApplyVirtualPortCaptions(UILanguage);
 }
 
@@ -207,7 +210,7 @@ void TSplitViewForm::Button4Click() { RefreshDeviceList(QString(), DeviceArrival
 
 void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 {
-    ComboBoxEx1->clear();
+    FPortSettings->SetDevices({}, QIcon());
     const QList<TSerialDeviceInfo> found = FDevices->Sync(FNetworkPortMenu ? FNetworkPortMenu->Devices()
                                                                             : QList<TSerialDeviceInfo>());
 
@@ -228,16 +231,10 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 
     // HID devices are listed even when no serial port is present: they could not be
     // reached otherwise.
-    const QIcon portIcon = style()->standardIcon(QStyle::SP_DriveNetIcon);
-    for (const TSerialDeviceInfo& d : found) {
-        ComboBoxEx1->addItem(portIcon, d.FullName);
-        ComboBoxEx1->setItemData(ComboBoxEx1->count() - 1, d.FullName, Qt::ToolTipRole);
-    }
-    for (const QString& hid : std::as_const(FDevices->HidNames())) {
-        ComboBoxEx1->addItem(portIcon, hid);
-        ComboBoxEx1->setItemData(ComboBoxEx1->count() - 1, hid, Qt::ToolTipRole);
-    }
-    ComboBoxEx1->setCurrentIndex(-1);
+    QStringList listed;
+    for (const TSerialDeviceInfo& d : found) listed << d.FullName;
+    listed << FDevices->HidNames();
+    FPortSettings->SetDevices(listed, style()->standardIcon(QStyle::SP_DriveNetIcon));
     ComboBoxEx1Change();
 }
 
@@ -296,55 +293,36 @@ void TSplitViewForm::AskVirtualPort(bool Add)
 
 void TSplitViewForm::ComboBoxEx1Change()
 {
-    if (ComboBoxEx1->count() == 0 || ComboBoxEx1->currentText() == u"None"_s) {
-        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+    if (FPortSettings->DeviceCount() == 0 || FPortSettings->CurrentDeviceText() == u"None"_s) {
+        FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
         return;
     }
-    if (ComboBoxEx1->currentIndex() < 0) ComboBoxEx1->setCurrentIndex(0);
-    const QString name = ComboBoxEx1->currentText();
+    if (FPortSettings->CurrentDeviceIndex() < 0) FPortSettings->SelectDeviceAt(0);
+    const QString name = FPortSettings->CurrentDeviceText();
     const QString port = ExtractPortName(name.trimmed());
     // A serial port whose description happens to hold "PID" stays a serial port.
     if (port.contains(u"PID"_s) && !GetDeciceByFullName(name)) {
-        Button2->setText(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + port);
+        FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + port);
         return;
     }
     const int page = PageOf(Notebook2, name);
     if (page >= 0 && TabSet2->currentIndex() != page) TabSet2->setCurrentIndex(page);
-    MultiComportProcess(ComboBoxEx1->currentText());
+    MultiComportProcess(FPortSettings->CurrentDeviceText());
 }
 
 void TSplitViewForm::MultiComportProcess(const QString& DeviceName)
 {
-    if (ComboBoxEx1->currentIndex() < 0 || ComboBoxEx1->currentText() == u"None"_s) {
-        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+    if (FPortSettings->CurrentDeviceIndex() < 0 || FPortSettings->CurrentDeviceText() == u"None"_s) {
+        FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
         return;
     }
     TCvComPortObj* obj = GetDeciceByFullName(DeviceName);
     if (!obj) return;
-    ComboBox1->setCurrentIndex(obj->BaudRate());
-    ComboBox2->setCurrentIndex(obj->DataBits());
-    ComboBox3->setCurrentIndex(obj->StopBits());
-    ComboBox4->setCurrentIndex(obj->Parity().FBits);
-    ComboBox5->setCurrentIndex(obj->GetFlowControl());
+    FPortSettings->ShowPort(obj);
     const bool open = obj->Connected();
-    if (open) {
-        ComboBox6->setCurrentIndex(obj->FSendFormat);
-        ComboBox7->setCurrentIndex(obj->FReceiveFormat.load());
-        CheckBox3->setChecked(obj->FShowDate);
-        CheckBox25->setChecked(obj->FShowTime);
-        CheckBox4->setChecked(obj->FShowLineNumber);
-        CheckBox5->setChecked(obj->FShowSendedLog);
-        CheckBox9->setChecked(obj->FHexModeWithString.load());
-    }
-    for (QComboBox* list : {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5}) list->setEnabled(!open);
-    Button2->setText(GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
-    ShowModemLines(obj);
-    ShowTextOptions(obj);
-}
-
-QString TSplitViewForm::GetCurrentDeviceName() const
-{
-    return ComboBoxEx1->currentIndex() < 0 ? QString() : ComboBoxEx1->currentText();
+    if (open) FPreferences->ShowDisplay(obj);
+    FPortSettings->SetOpenCaption(GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
+    FModemPanel->ShowLines(obj);
 }
 
 void TSplitViewForm::UpdateCvComPortObjAtrribute()
@@ -352,38 +330,14 @@ void TSplitViewForm::UpdateCvComPortObjAtrribute()
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) return;
     ApplyPanel(obj, ReadPanel(this), nullptr, true);
-    obj->FPromptEnding = TSendEnding(ComboBoxEndPrompt->currentIndex());
+    obj->FPromptEnding = FPortSettings->PromptEnding();
 }
 
 void TSplitViewForm::UpdateCvComPortObjAtrribute2(TCvComPortObj* CvComPortObj)
 {
     if (!CvComPortObj) return;
     ApplyPanel(CvComPortObj, ReadPanel(this), nullptr, false);
-    CvComPortObj->FPromptEnding = TSendEnding(ComboBoxEndPrompt->currentIndex());
-}
-
-void TSplitViewForm::ComboBox1Change()
-{
-    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (ComboBoxEx1->count() == 0 || !obj) {
-        ShowInformation(ApplicationTitle(), Msg(u"Please specify a device for custom baudrate."_s));
-        return;
-    }
-    if (ComboBox1->currentIndex() != brCustom) return;
-    const QString answer = InputBox(ApplicationTitle(), Msg(u"Please Input Custom Baudrate:"_s),
-                                    QString::number(obj->CustomBaudRate()));
-    bool ok = false;
-    const int rate = answer.trimmed().toInt(&ok);
-    // No line runs at zero or a negative rate.
-    if (!ok || rate <= 0) {
-        ComboBox1->setCurrentIndex(br115200);
-        ShowInformation(ApplicationTitle(), Msg(u"Wrong baud rate,Please input a integer number "_s));
-        return;
-    }
-    obj->SetCustomBaudRate(rate);
-    ShowInformation(ApplicationTitle(),
-                    Msg(u"You have set custom baudrate to: %1.                    "_s).arg(answer));
-    obj->Log(Msg(u"You have set custom baudrate to: %1"_s).arg(answer));
+    CvComPortObj->FPromptEnding = FPortSettings->PromptEnding();
 }
 
 // ---- open and close ----
@@ -392,19 +346,19 @@ void TSplitViewForm::Button2Click()
 {
     const QString name = GetCurrentDeviceName();
     TJvHidDevice* hid = FDevices->CheckHID(name);
-    if (ComboBoxEx1->count() == 0) {
+    if (FPortSettings->DeviceCount() == 0) {
         MainLogPrint(Msg(u"No device found"_s));
-        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+        FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
         return;
     }
-    const QString caption = Button2->text().trimmed();
+    const QString caption = FPortSettings->OpenCaption().trimmed();
     bool open = caption.contains(u"开"_s) || caption.contains(u"Open"_s);
     // The device's own state decides: the caption may be stale after its device left.
     if (TCvComPortObj* obj = GetDeciceByFullName(name); obj && !hid) open = !obj->Connected();
     if (hid) open = !hid->IsCheckedOut();
     if (open) {
         if (hid) {
-            Button2->setText(FDevices->HidCheckOut(hid)
+            FPortSettings->SetOpenCaption(FDevices->HidCheckOut(hid)
                                  ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
                                  : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
         } else {
@@ -413,7 +367,7 @@ void TSplitViewForm::Button2Click()
     } else {
         if (hid) {
             hid->CheckIn();
-            Button2->setText(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
+            FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
         } else {
             CloseComDevice(name);
         }
@@ -541,8 +495,7 @@ void TSplitViewForm::TabSet2MouseDown(Qt::MouseButton Button, int X, int Y)
 {
     const QString caption = Notebook2->PageCaption(Notebook2->currentIndex()).trimmed();
     if (!GetDeciceByFullName(caption)) return;
-    const int item = ComboBoxEx1->findText(caption, Qt::MatchFixedString);
-    if (item >= 0) ComboBoxEx1->setCurrentIndex(item);
+    FPortSettings->SelectDevice(caption);
     ComboBoxEx1Change();
     if (Button == Qt::RightButton) {
         CloseTheDevice1->setText(UILanguage == u"CN"_s ? u"关闭这个设备"_s : u"Close The Device"_s);

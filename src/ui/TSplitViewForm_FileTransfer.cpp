@@ -19,9 +19,10 @@ using namespace Qt::Literals::StringLiterals;
 void TSplitViewForm::ConnectFileTransferHandlers()
 {
     OpenDialog1 = [this] { return QFileDialog::getOpenFileName(this); };
-    connect(Button23, &QPushButton::clicked, this, &TSplitViewForm::Button23Click);
-    connect(Button24, &QPushButton::clicked, this, &TSplitViewForm::Button24Click);
+    connect(FPortSettings, &TCvPortSettingsPanel::LoadFileClicked, this, &TSplitViewForm::Button23Click);
+    connect(FPortSettings, &TCvPortSettingsPanel::SendFileClicked, this, &TSplitViewForm::Button24Click);
     FFileSender = new TCvFileSender(StatusBar1, StatusPanels[1], this);
+    FLoopPanel->SetFileSender(FFileSender);
 }
 
 void TSplitViewForm::Button23Click()
@@ -44,13 +45,13 @@ void TSplitViewForm::Button23Click()
 
 void TSplitViewForm::Button24Click()
 {
-    if (ComboBoxEx1->count() == 0 || SendingFile()) return;
-    TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
+    if (FPortSettings->DeviceCount() == 0 || SendingFile()) return;
+    TCvComPortObj* obj = GetDeciceByFullName(FPortSettings->CurrentDeviceText());
     if (!obj) {
         ShowInformation(FApplicationTitle, Msg(u"No device is found,please open a device."_s));
         return;
     }
-    FFileSender->Start(obj, {Button23, Button24}, UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s);
+    FFileSender->Start(obj, FPortSettings->FileSendButtons(), UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s);
 }
 
 void TSplitViewForm::Button26Click() { FFileSender->Cancel(); }
@@ -61,8 +62,8 @@ void TSplitViewForm::StatusBarPrintFileSize()
         QMetaObject::invokeMethod(this, [this] { StatusBarPrintFileSize(); }, Qt::QueuedConnection);
         return;
     }
-    if (ComboBoxEx1->count() == 0) return;
-    TCvComPortObj* obj = GetDeciceByFullName(ComboBoxEx1->currentText());
+    if (FPortSettings->DeviceCount() == 0) return;
+    TCvComPortObj* obj = GetDeciceByFullName(FPortSettings->CurrentDeviceText());
     if (!obj) return;
     qint64 chars = 0, lines = 0;
     if (const TLogMemo* memo = obj->LogMemo()) {

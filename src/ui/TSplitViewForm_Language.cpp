@@ -2,6 +2,7 @@
 
 #include "CvLanguage.h"
 #include "CvMessages.h"
+#include "TCvBlockSendPanel.h"
 #include "TCvComPortObj.h"
 #include "TJvHidDevice.h"
 #include "TNotebook.h"
@@ -123,28 +124,30 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     Notebook2->SetPageCaption(pages - 2, t.Notebook2Graphic);
     Notebook2->SetPageCaption(pages - 1, t.Notebook2Help);
     for (int i = 0; i < t.Notebook3.size(); ++i) Notebook3->SetPageCaption(i, t.Notebook3[i]);
-    for (int c = 0; c < t.GridHeader.size(); ++c) StringGrid1->SetCells(c, 0, t.GridHeader[c]);
+    FLoopPanel->ApplyCaptions(Lang);
+    FPreferences->ApplyCaptions(Lang);
     StatusPanels[0]->setText(t.StatusHint);
-    ApplyModemCaptions(Lang);
-    ApplyTextCaptions(Lang);
+    FModemPanel->ApplyCaptions(Lang);
+    FPortSettings->ApplyCaptions(Lang);
+    FBlockSendPanel->ApplyCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);
 }
 
 void TSplitViewForm::CheckBox6Click()
 {
-    UpdateUiLaunguage(CheckBox6->isChecked() ? u"EN"_s : u"CN"_s);
+    UpdateUiLaunguage(FPreferences->English() ? u"EN"_s : u"CN"_s);
     // The open button is re-captioned in the new language whatever is selected: a serial
     // device, a HID device, or nothing (also while the window starts).
     const QString name = GetCurrentDeviceName();
     if (GetDeciceByFullName(name)) {
         MultiComportProcess(name);
     } else if (TJvHidDevice* hid = CheckHID(name)) {
-        Button2->setText(hid->IsCheckedOut()
+        FPortSettings->SetOpenCaption(hid->IsCheckedOut()
                              ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
                              : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
     } else {
-        Button2->setText(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
+        FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
     }
 }
 

@@ -47,12 +47,10 @@ QString DefaultSaveDialog(QWidget* parent)
 void TSplitViewForm::ConnectLogHandlers()
 {
     SaveDialog1 = [this] { return DefaultSaveDialog(this); };
-    connect(Button10, &QPushButton::clicked, this, &TSplitViewForm::Button10Click);
-    connect(Button5, &QPushButton::clicked, this, &TSplitViewForm::Button5Click);
-    connect(ComboBox7, &QComboBox::activated, this, &TSplitViewForm::ComboBox7Change);
-    connect(Button13, &QPushButton::clicked, this, &TSplitViewForm::Button13Click);
-    connect(Button14, &QPushButton::clicked, this, &TSplitViewForm::Button14Click);
-    connect(Timer2, &QTimer::timeout, this, &TSplitViewForm::Timer2Timer);
+    connect(FPortSettings, &TCvPortSettingsPanel::ClearLogClicked, this, &TSplitViewForm::Button10Click);
+    connect(FPortSettings, &TCvPortSettingsPanel::ReceiveFormatChosen, this, &TSplitViewForm::ComboBox7Change);
+    connect(FPortSettings, &TCvPortSettingsPanel::CaptureClicked, this, &TSplitViewForm::Button13Click);
+    connect(FPortSettings, &TCvPortSettingsPanel::CloseCaptureClicked, this, &TSplitViewForm::Button14Click);
 }
 
 QString TSplitViewForm::PortLogFileName(const TCvComPortObj* Obj) const
@@ -68,7 +66,7 @@ void TSplitViewForm::Button10Click()
 
 void TSplitViewForm::Button5Click()
 {
-    if (ComboBoxEx1->count() == 0) return;
+    if (FPortSettings->DeviceCount() == 0) return;
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj || !obj->Connected()) return;
     obj->ClearLog();
@@ -125,10 +123,10 @@ void TSplitViewForm::ComboBox7Change()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) return;
-    if (ComboBox7->currentIndex() == rfFile && !obj->FileStream()) {
+    if (FPortSettings->Lines().ReceiveFormat == rfFile && !obj->FileStream()) {
         const QString name = SaveDialog1 ? SaveDialog1() : QString();
         if (name.trimmed().isEmpty()) {
-            ComboBox7->setCurrentIndex(rfAscii);
+            FPortSettings->SetReceiveFormat(rfAscii);
         } else {
             SaveDialog1FileName = name;
             if (IsSpreadsheetFileName(name)) {
@@ -156,7 +154,7 @@ void TSplitViewForm::ComboBox7Change()
             obj->FFileStreamName = name.trimmed();
         }
     }
-    if (ComboBox7->currentIndex() == rfGraphic)
+    if (FPortSettings->Lines().ReceiveFormat == rfGraphic)
         if (auto* chart = qobject_cast<TCvChart*>(Chart1)) obj->SetSeries(chart->CharInitSeries(false));
     UpdateCvComPortObjAtrribute();
     if (FPlotPages) FPlotPages->PortChanged(obj);
@@ -164,7 +162,7 @@ void TSplitViewForm::ComboBox7Change()
 
 void TSplitViewForm::Button13Click()
 {
-    ComboBox7->setCurrentIndex(rfFile);
+    FPortSettings->SetReceiveFormat(rfFile);
     ComboBox7Change();
 }
 
@@ -172,7 +170,7 @@ void TSplitViewForm::Button14Click()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) return;
-    ComboBox7->setCurrentIndex(rfAscii);
+    FPortSettings->SetReceiveFormat(rfAscii);
     ComboBox7Change();
     // The spreadsheet stays open in its own window; it is neither saved nor closed here.
     obj->FFileStreamName.clear();

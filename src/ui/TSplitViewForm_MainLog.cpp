@@ -3,7 +3,6 @@
 #include "CvCodecs.h"
 #include "TLogMemo.h"
 
-#include <QCheckBox>
 
 void TSplitViewForm::MainLogPrint(const QString& Text)
 {
@@ -12,10 +11,9 @@ void TSplitViewForm::MainLogPrint(const QString& Text)
     // An empty last line is taken by the new one instead of staying as a gap.
     const bool reuseLast = n > 0 && lines.Line(n - 1).isEmpty();
     if (reuseLast) --n;
-    QString line = GetLogLineNumberText(n, CheckBox4->isChecked());
-    if (CheckBox25->isChecked() || CheckBox3->isChecked())
-        line += GetLogTimeText(CheckBox3->isChecked(), CheckBox25->isChecked(),
-                               CheckBoxMsTime && CheckBoxMsTime->isChecked());
+    const TCvDisplayOptions d = FPreferences->Display();
+    QString line = GetLogLineNumberText(n, d.ShowLineNumber);
+    if (d.ShowTime || d.ShowDate) line += GetLogTimeText(d.ShowDate, d.ShowTime, FPreferences->MsTimeStamp());
     line += Text;
     if (reuseLast) lines.ReplaceLine(n, line);
     else lines.Add(line);

@@ -5,7 +5,6 @@
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TSplitterBar.h"
-#include "TStringGrid.h"
 #include "TTabSet.h"
 
 #include <QApplication>
@@ -75,10 +74,8 @@ void TSplitViewForm::SwitchTab(TTabSet* TabSet, int Index)
         if (Index >= Notebook2->PageCount()) return;
         Notebook2->setCurrentIndex(Index);
         TabSet2->SelectQuietly(Index);
-        const int item = ComboBoxEx1->findText(Notebook2->PageCaption(Index), Qt::MatchFixedString);
-        if (item >= 0) {
-            ComboBoxEx1->setCurrentIndex(item);
-            MultiComportProcess(ComboBoxEx1->currentText());
+        if (FPortSettings->SelectDevice(Notebook2->PageCaption(Index))) {
+            MultiComportProcess(FPortSettings->CurrentDeviceText());
             SwitchTab(TabSet3, 0);
             return;
         }
@@ -99,10 +96,8 @@ void TSplitViewForm::TabSet3Change(int NewTab) { SwitchTab(TabSet3, NewTab); }
 void TSplitViewForm::TabSet2Change(int NewTab)
 {
     SwitchTab(TabSet2, NewTab);
-    const int item = ComboBoxEx1->findText(Notebook2->PageCaption(NewTab), Qt::MatchFixedString);
-    if (item >= 0) {
-        ComboBoxEx1->setCurrentIndex(item);
-        MultiComportProcess(ComboBoxEx1->currentText());
+    if (FPortSettings->SelectDevice(Notebook2->PageCaption(NewTab))) {
+        MultiComportProcess(FPortSettings->CurrentDeviceText());
     }
 }
 
@@ -139,7 +134,5 @@ void TSplitViewForm::Splitter1Moved()
     // The layouts fit the buttons to the panel; the grid's content column follows the
     // loop button's width.
     if (QLayout* l = SV_R->Content()->layout()) l->activate();
-    if (QLayout* l = Panel4->layout()) l->activate();
-    const int w = Button1->width();
-    StringGrid1->SetColWidth(2, w <= 240 ? w - 15 : 240 + (w - 240) / 2);
+    FLoopPanel->FitContentColumn();
 }

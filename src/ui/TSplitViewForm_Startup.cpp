@@ -13,7 +13,6 @@
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TSplitterBar.h"
-#include "TStringGrid.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,9 +21,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
 #include <QStandardPaths>
-#include <QStyleOptionButton>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -41,29 +38,12 @@ constexpr int CSIDL_COMMON_APPDATA = 35;
 void TSplitViewForm::FormCreate()
 {
     FDevices->CreateHidController();
-    LoopTargetPort = nullptr;
     qApp->installEventFilter(this);
-    CreateCheckGlyphs();
+    FLoopPanel->PrepareGrid();
 
-    for (int r = 1; r < StringGrid1->RowCount(); ++r) StringGrid1->SetCells(0, r, u"%1 "_s.arg(r, 4, 10, QLatin1Char('0')));
-    StringGrid1->SelectCell(2, 2);
+    FPortSettings->FillLineLists();
 
-    ComboBox1->addItems(TCustomComPort::BaudRateTexts());
-    ComboBox2->addItems(TCustomComPort::DataBitsTexts());
-    ComboBox3->addItems(TCustomComPort::StopBitsTexts());
-    ComboBox4->addItems(TCustomComPort::ParityTexts());
-    ComboBox5->addItems(TCustomComPort::FlowControlTexts());
-    // The lists show the port layer's defaults until a device is selected.
-    ComboBox1->setCurrentIndex(br9600);
-    ComboBox2->setCurrentIndex(dbEight);
-    ComboBox3->setCurrentIndex(sbOneStopBit);
-    ComboBox4->setCurrentIndex(prNone);
-    ComboBox5->setCurrentIndex(fcNone);
-    ComboBox6->setCurrentIndex(0);
-
-    cbxVclStyles->addItems(GetStyleNames());
-    const int active = cbxVclStyles->findText(QApplication::style()->name(), Qt::MatchFixedString);
-    cbxVclStyles->setCurrentIndex(active >= 0 ? active : 0);
+    FPreferences->FillStyles();
 
     Memo1->Model().Clear();
     SetMemo1Tag(nullptr);
@@ -87,7 +67,7 @@ void TSplitViewForm::FormCreate()
         UILanguage = u"EN"_s;
         UpdateUiLaunguage(u"EN"_s);
         PrintBanner(u"EN"_s);
-        CheckBox6->setChecked(true);
+        FPreferences->SetEnglish(true);
     }
     for (const QString& folder : std::as_const(FFolderProblems))
         MainLogPrint(Msg(u"Can not create folder %1"_s).arg(folder));
@@ -97,12 +77,10 @@ void TSplitViewForm::FormCreate()
     StartDevices();
     Button4Click();
     // The help browser never opens dialogs of its own, so it needs no silent mode.
-    cbxVclStylesChange();
+    FPreferences->cbxVclStylesChange();
     RefillTabSets();
 
-    ComboBox7->clear();
-    ComboBox7->addItems({u"ASCII Format"_s, u"Hexadecimal Format"_s, u"Graphic"_s, u"Corvane Protocol"_s, u"File"_s});
-    ComboBox7->setCurrentIndex(0);
+    FPortSettings->FillReceiveFormats();
 }
 
 void TSplitViewForm::FormClose()
@@ -126,29 +104,11 @@ void TSplitViewForm::FormClose()
         qWarning("%s", qPrintable(failed.join(u'\n')));
         ShowInformation(FApplicationTitle, failed.join(u'\n'));
     }
-    LoopTargetPort = nullptr;
+    FLoopPanel->ForgetTarget();
     try {
-        if (CheckBox1->isChecked()) CreateShortcut(QCoreApplication::applicationFilePath(), {}, {}, -1);
+        if (FPreferences->CreateShortcutAtClose()) CreateShortcut(QCoreApplication::applicationFilePath(), {}, {}, -1);
     } catch (...) {
         qWarning("Creating the desktop shortcut failed: %s", qPrintable(CurrentExceptionText()));
-    }
-}
-
-void TSplitViewForm::CreateCheckGlyphs()
-{
-    QStyleOptionButton opt;
-    const int w = style()->pixelMetric(QStyle::PM_IndicatorWidth);
-    const int h = style()->pixelMetric(QStyle::PM_IndicatorHeight);
-    opt.rect = QRect(0, 0, w, h);
-    opt.palette = palette();
-    for (const bool on : {false, true}) {
-        QPixmap glyph(w, h);
-        glyph.fill(Qt::transparent);
-        QPainter p(&glyph);
-        opt.state = QStyle::State_Enabled | (on ? QStyle::State_On : QStyle::State_Off);
-        style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &opt, &p);
-        p.end();
-        (on ? FCheck : FNoCheck) = glyph;
     }
 }
 

@@ -118,7 +118,7 @@ void TstMainWindow::everyRegionAndControlExists()
     QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->count(), 5);
     QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->itemText(4), u"File"_s);
     QCOMPARE(Ui::Find<QComboBox>(*w, u"ComboBox7"_s)->currentIndex(), 0);
-    QVERIFY(!w->FCheck.isNull() && w->FCheck.size() == w->FNoCheck.size());
+    QVERIFY(!w->CheckGlyph(true).isNull() && w->CheckGlyph(true).size() == w->CheckGlyph(false).size());
     QVERIFY(!Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive() && !Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
     QCOMPARE(Ui::Find<QTimer>(*w, u"Timer2"_s)->interval(), 10000);
 }

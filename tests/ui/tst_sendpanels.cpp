@@ -76,7 +76,7 @@ void TstSendPanels::loopWithCount()
     Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
     QVERIFY(Ui::Find<QTimer>(*w, u"Timer1"_s)->isActive());
     QCOMPARE(Ui::Find<QTimer>(*w, u"Timer1"_s)->interval(), 30);
-    QCOMPARE(w->LoopStringList, QStringList({u"first"_s, QString(), u"second"_s}));
+    QCOMPARE(w->LoopStringList(), QStringList({u"first"_s, QString(), u"second"_s}));
     QStringList lines = a.Lines();
     const qsizetype start = lines.indexOf(u"The following data will be sent to device periodic,Loop Count: 3"_s);
     QVERIFY(start >= 0);
@@ -162,7 +162,7 @@ void TstSendPanels::loopKeepsItsTarget()
     Ui::Find<TUpDown>(*w, u"UpDown3"_s)->SetPosition(0);
     Ui::Find<TUpDown>(*w, u"UpDown1"_s)->SetPosition(10);
     Ui::Find<QPushButton>(*w, u"Button1"_s)->click();
-    QCOMPARE(w->LoopTargetPort.data(), a.obj);
+    QCOMPARE(w->LoopTargetPort(), a.obj);
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
         ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(b.name));
     QCOMPARE(a.pty->Read(2 * 6), QByteArray("to A\r\n").repeated(2));

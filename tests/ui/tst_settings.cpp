@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 
 #include <csignal>
@@ -51,6 +52,8 @@ private slots:
     void colours_data();
     void colours();
     void gridCellsWithBlanks();
+    void pageControlsRoundTrip_data();
+    void pageControlsRoundTrip();
     void writtenFileHasEveryKeyInOrder();
     void unknownKeysStayWhereTheyAre();
     void failedWriteLosesNothing_data();
@@ -208,6 +211,52 @@ void TstSettings::gridCellsWithBlanks()
     QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(3, 1), u"note"_s);
     QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(2, 999), u"last row"_s);
     QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->Cells(1, 1), QString());
+}
+
+// Each settings page writes its own controls into Corvane.ini and reads them back.
+void TstSettings::pageControlsRoundTrip_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("grid ending") << u"ComboBoxEndGrid"_s << 1 << QByteArray("ENDGRID=1");
+    QTest::newRow("loop count") << u"UpDown3"_s << 42 << QByteArray("LOOPCOUNT=42");
+    QTest::newRow("prompt ending") << u"ComboBoxEndPrompt"_s << 2 << QByteArray("ENDPROMPT=2");
+    QTest::newRow("theme") << u"cbxVclStyles"_s << 1 << QByteArray("Theme=1");
+    QTest::newRow("line numbers") << u"CheckBox4"_s << 0 << QByteArray("SHOWLINENUMBER=0");
+    QTest::newRow("transparency") << u"CheckBox7"_s << 0 << QByteArray("ALPHABLEND=0");
+    QTest::newRow("ms time") << u"CheckBoxMsTime"_s << 1 << QByteArray("MSTIMESTAMP=1");
+    QTest::newRow("hex gap lines") << u"CheckBoxHexGap"_s << 1 << QByteArray("HEXGAPLINES=1");
+    QTest::newRow("hex gap ms") << u"SpinHexGapMs"_s << 250 << QByteArray("HEXGAPMS=250");
+}
+
+void TstSettings::pageControlsRoundTrip()
+{
+    QFETCH(QString, control);
+    QFETCH(int, value);
+    QFETCH(QByteArray, line);
+    const auto set = [](QObject* o, int v) {
+        if (auto* box = qobject_cast<QComboBox*>(o)) box->setCurrentIndex(v);
+        else if (auto* check = qobject_cast<QCheckBox*>(o)) check->setChecked(v != 0);
+        else if (auto* spin = qobject_cast<QSpinBox*>(o)) spin->setValue(v);
+    };
+    const auto get = [](const QObject* o) {
+        if (auto* box = qobject_cast<const QComboBox*>(o)) return box->currentIndex();
+        if (auto* check = qobject_cast<const QCheckBox*>(o)) return int(check->isChecked());
+        if (auto* spin = qobject_cast<const QSpinBox*>(o)) return spin->value();
+        return -1;
+    };
+    UiTestEnv env;
+    {
+        auto w = UiTestEnv::Start("en_US");
+        QVERIFY(get(Ui::Find(*w, control)) != value);
+        set(Ui::Find(*w, control), value);
+        Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
+        w->close();
+    }
+    QVERIFY(ReadFile(env.SettingDir() + u"Corvane.ini"_s).contains("\r\n" + line + "\r\n"));
+    auto w = UiTestEnv::Start("en_US");
+    QCOMPARE(get(Ui::Find(*w, control)), value);
 }
 
 void TstSettings::writtenFileHasEveryKeyInOrder()
