@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <thread>
@@ -370,9 +371,10 @@ void TCvChart::Refresh()
     if (FDirect) {
         FLinesStale = true;
         viewport()->update();
-        // A chart that takes long to bring up to date does so less often, so that the
+        // A chart that takes long to bring up to date (and paint) does so less often, so that the
         // window keeps answering while a flood of points comes in.
-        FRefreshTimer->setInterval(std::clamp(int(3 * took.elapsed()), kRefreshMs, kMaxRefreshMs));
+        FRefreshTimer->setInterval(
+            std::clamp(int(3 * (took.elapsed() + FLinesMs)), kRefreshMs, kMaxRefreshMs));
     }
 }
 
@@ -442,7 +444,12 @@ void TCvChart::drawForeground(QPainter* painter, const QRectF& rect)
     if (FDirect) {
         // A whole-pixel area keeps the image blit on the raster engine's quick path.
         const QRect area = chart()->mapToScene(chart()->plotArea()).boundingRect().toAlignedRect();
-        if (FLinesStale || area != FLinesArea) PaintLines(area);
+        if (FLinesStale || area != FLinesArea) {
+            QElapsedTimer took;
+            took.start();
+            PaintLines(area);
+            FLinesMs = int(took.elapsed());
+        }
         if (!FLines.isNull()) painter->drawImage(area.topLeft(), FLines);
     }
     if (!FCrossDrawn || FHideCrosshair) return;
@@ -470,57 +477,63 @@ void TCvChart::PaintLines(const QRect& area)
     // column by column: a dense line of many points per column is a few runs per column
     // instead of thousands of short strokes. Each segment fills, in every column it
     // crosses, the rows it passes through there, which is how a one-pixel line looks.
+    // A pixel holds the line's number (0: none), so a run is a memset.
     FColumnsBuf.assign(std::size_t(w) * std::size_t(h), 0);
-    quint32* buf = FColumnsBuf.data();
+    uchar* buf = FColumnsBuf.data();
     const double x0 = FAxisX->min(), xs = w / std::max(1e-300, FAxisX->max() - x0);
     const double y0 = FAxisY->min(), ys = h / std::max(1e-300, FAxisY->max() - y0);
-    const auto run = [&](int col, double ya, double yb, quint32 rgb) {
+    const auto run = [&](int col, double ya, double yb, uchar pen) {
         if (col < 0 || col >= w) return;
         if (ya > yb) std::swap(ya, yb);
         if (yb < 0 || ya >= h) return;
         const int r0 = std::max(0, int(std::floor(ya)));
         const int r1 = std::min(h - 1, int(std::floor(yb)));
-        std::fill(buf + std::size_t(col) * std::size_t(h) + r0,
-                  buf + std::size_t(col) * std::size_t(h) + r1 + 1, rgb);
+        std::memset(buf + std::size_t(col) * std::size_t(h) + r0, pen, std::size_t(r1 - r0 + 1));
     };
+    QList<QRgb> colors{0};
     for (const TCvFastLineSeries* s : std::as_const(FSeries)) {
-        if (!s->LineSeries()->isVisible()) continue;
+        if (!s->LineSeries()->isVisible() || colors.size() > 255) continue;
         const QList<QPointF> points = FDrawn.value(s);
         if (points.isEmpty()) continue;
-        const quint32 rgb = 0xff000000u | (s->LineSeries()->pen().color().rgb() & 0xffffffu);
+        const uchar pen = uchar(colors.size());
+        colors << (0xff000000u | s->LineSeries()->pen().color().rgb());
         // In pixels of the area; far-off values are held a little outside it.
         const auto px = [&](const QPointF& p) {
             return QPointF(std::clamp((p.x() - x0) * xs, -2.0, w + 2.0),
                            std::clamp(h - (p.y() - y0) * ys, -2.0, h + 2.0));
         };
         QPointF a = px(points.first());
-        if (points.size() == 1) run(int(std::floor(a.x())), a.y(), a.y(), rgb);
+        if (points.size() == 1) run(int(std::floor(a.x())), a.y(), a.y(), pen);
         for (qsizetype i = 1; i < points.size(); ++i) {
             const QPointF b = px(points[i]);
             const int ca = int(std::floor(a.x())), cb = int(std::floor(b.x()));
             if (ca == cb || !(b.x() > a.x())) {
-                run(ca, a.y(), b.y(), rgb);
+                run(ca, a.y(), b.y(), pen);
             } else {
                 // Across several columns: the rows the segment passes in each.
                 const double slope = (b.y() - a.y()) / (b.x() - a.x());
                 for (int c = std::max(ca, -1); c <= std::min(cb, w); ++c) {
                     const double xa = std::max(a.x(), double(c)), xb = std::min(b.x(), double(c + 1));
-                    run(c, a.y() + (xa - a.x()) * slope, a.y() + (xb - a.x()) * slope, rgb);
+                    run(c, a.y() + (xa - a.x()) * slope, a.y() + (xb - a.x()) * slope, pen);
                 }
             }
             a = b;
         }
     }
-    // Back to rows for the blit.
-    if (FLines.size() != QSize(w, h)) FLines = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
-    constexpr int kTile = 32;
+    // Back to rows, then to the colours once, so that a later paint is only a blit.
+    QImage rows(w, h, QImage::Format_Indexed8);
+    rows.setColorTable(colors);
+    uchar* bits = rows.bits();
+    const qsizetype stride = rows.bytesPerLine();
+    constexpr int kTile = 64;
     for (int r = 0; r < h; r += kTile)
         for (int c = 0; c < w; c += kTile)
             for (int y = r; y < std::min(h, r + kTile); ++y) {
-                auto* line = reinterpret_cast<quint32*>(FLines.scanLine(y));
+                uchar* line = bits + y * stride;
                 for (int x = c; x < std::min(w, c + kTile); ++x)
                     line[x] = buf[std::size_t(x) * std::size_t(h) + y];
             }
+    FLines = rows.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 bool TCvChart::SavePicture(const QString& FileName)

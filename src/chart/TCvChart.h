@@ -131,7 +131,8 @@ private:
     QImage FLines;
     QRect FLinesArea;
     bool FLinesStale = true;
-    std::vector<quint32> FColumnsBuf;
+    int FLinesMs = 0;
+    std::vector<uchar> FColumnsBuf;
     std::function<double(double)> FToX;
     std::function<double(double)> FToIndex;
     double FMinX = 0;

@@ -37,7 +37,8 @@ void TCvFastLineSeries::Push(double y)
     PyramidAdd(y);
     if (FCount < FMaxPoints) {
         if (FRing.size() == FRing.capacity())
-            FRing.reserve(std::size_t(std::min<qint64>(FMaxPoints, std::max<qint64>(1024, qint64(FRing.capacity()) * 2))));
+            FRing.reserve(std::size_t(
+                std::min<qint64>(FMaxPoints, std::max<qint64>(kFirstReserve, qint64(FRing.capacity()) * 2))));
         FRing.push_back(y);
         ++FCount;
         return;
@@ -139,8 +140,8 @@ void TCvFastLineSeries::PyramidAdd(double y)
         if (slot == v.size()) {
             // Still filling: grows as the ring of points does.
             if (v.size() == v.capacity())
-                v.reserve(
-                    std::size_t(std::min<qint64>(count, std::max<qint64>(64, qint64(v.capacity()) * 2))));
+                v.reserve(std::size_t(std::min<qint64>(
+                    count, std::max<qint64>(kFirstReserve >> kLeafShift, qint64(v.capacity()) * 2))));
             v.push_back(TBucket{0, 0, 0, 0});
         }
         return v[slot];

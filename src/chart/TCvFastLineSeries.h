@@ -76,6 +76,9 @@ private:
         const qint64 s = FHead + i;
         return s >= qint64(FRing.size()) ? s - qint64(FRing.size()) : s;
     }
+    // The first reservation: memory is only taken as it is written, so a flood of points
+    // does not stop to copy a million of them when the ring doubles.
+    static constexpr qint64 kFirstReserve = qint64(1) << 20;
     void Push(double y);
     void Changed();
     void PyramidReset();

@@ -41,6 +41,12 @@ TCvPlotBatch TCvPlotFeed::TakeBatch() {
     return batch;
 }
 
+bool TCvPlotFeed::HasRows() const
+{
+    std::lock_guard lk(FMutex);
+    return !FOut.IsEmpty();
+}
+
 void TCvPlotFeed::Reset() {
     std::lock_guard lk(FMutex);
     FPieces.clear();
@@ -50,9 +56,12 @@ void TCvPlotFeed::Reset() {
     FRoom.notify_all();
 }
 
-void TCvPlotFeed::WaitIdle() {
+bool TCvPlotFeed::WaitIdle()
+{
     std::unique_lock lk(FMutex);
-    FIdle.wait(lk, [this] { return FStop || (FPieces.empty() && !FBusy); });
+    const auto idle = [this] { return FStop || (FPieces.empty() && !FBusy); };
+    FIdle.wait(lk, [&] { return idle() || FOut.Rows() >= kMaxWaitingRows; });
+    return idle();
 }
 
 qint64 TCvPlotFeed::LinesCut() const {
@@ -105,6 +114,8 @@ void TCvPlotFeed::Run() {
                     FOut.RowEnds.push_back(base + end);
                 FOut.TimesMs.insert(FOut.TimesMs.end(), rows.TimesMs.begin(), rows.TimesMs.end());
                 if (!FReadyPosted) post = FReadyPosted = true;
+                // Whoever waits for the worker to go idle must take these first.
+                if (FOut.Rows() >= kMaxWaitingRows) FIdle.notify_all();
             }
         }
         if (post)

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -145,13 +146,43 @@ TCvPlotPage::~TCvPlotPage() {
 // ---- rows ----
 
 void TCvPlotPage::TakeRows() {
-    const TCvPlotBatch batch = FFeed->TakeBatch();
-    Apply(batch);
+    FContinuePosted = false;
+    if (!ApplyRows(kRowSliceMs) || FContinuePosted) return;
+    FContinuePosted = true;
+    QMetaObject::invokeMethod(this, &TCvPlotPage::TakeRows, Qt::QueuedConnection);
+}
+
+bool TCvPlotPage::ApplyRows(int budgetMs)
+{
+    QElapsedTimer took;
+    took.start();
+    constexpr qsizetype kRowsPerCheck = 2048;
+    for (;;) {
+        if (!FPending || FPendingRow >= FPending->Rows()) {
+            auto batch = std::make_unique<TCvPlotBatch>(FFeed->TakeBatch());
+            // Channels are known before any row names them.
+            for (qsizetype c = qsizetype(FChannels.size()); c < batch->Channels.size(); ++c)
+                AddChannel(batch->Channels.at(c));
+            if (batch->IsEmpty()) {
+                FPending.reset();
+                FPendingRow = 0;
+                return false;
+            }
+            FPending = std::move(batch);
+            FPendingRow = 0;
+        }
+        const qsizetype to = std::min(FPending->Rows(), FPendingRow + kRowsPerCheck);
+        Apply(*FPending, FPendingRow, to);
+        FPendingRow = to;
+        if (budgetMs >= 0 && took.elapsed() >= budgetMs)
+            return FPendingRow < FPending->Rows() || FFeed->HasRows();
+    }
 }
 
 void TCvPlotPage::Sync() {
-    FFeed->WaitIdle();
-    TakeRows();
+    // Rows are taken while waiting: a worker with no room left waits for them.
+    while (!FFeed->WaitIdle()) ApplyRows(-1);
+    ApplyRows(-1);
     FChart->Refresh();
 }
 
@@ -184,18 +215,18 @@ void TCvPlotPage::AddChannel(const QString& name) {
     FColumns.emplace_back();
 }
 
-void TCvPlotPage::Apply(const TCvPlotBatch& batch) {
-    for (qsizetype c = qsizetype(FChannels.size()); c < batch.Channels.size(); ++c)
-        AddChannel(batch.Channels.at(c));
-    const qsizetype rows = batch.Rows();
-    if (rows == 0) return;
+void TCvPlotPage::Apply(const TCvPlotBatch& batch, qsizetype fromRow, qsizetype toRow)
+{
+    const qsizetype rows = toRow - fromRow;
+    if (rows <= 0) return;
     for (auto& col : FColumns)
         col.clear();
-    if (FTimeOrigin < 0) FTimeOrigin = batch.TimesMs.front();
-    if (FTimes.empty()) FTimes.reserve(std::size_t(std::min<qint64>(kMaxPoints, 4096)));
-    quint32 from = 0;
+    if (FTimeOrigin < 0) FTimeOrigin = batch.TimesMs[std::size_t(fromRow)];
+    // All at once: memory is only taken as it is written, and no copy stalls a flood.
+    if (FTimes.empty()) FTimes.reserve(std::size_t(kMaxPoints));
+    quint32 from = fromRow > 0 ? batch.RowEnds[std::size_t(fromRow - 1)] : 0;
     for (qsizetype r = 0; r < rows; ++r) {
-        const quint32 to = batch.RowEnds[std::size_t(r)];
+        const quint32 to = batch.RowEnds[std::size_t(fromRow + r)];
         for (quint32 k = from; k < to; ++k) {
             const TCvPlotValue& v = batch.Values[k];
             if (v.Channel < 0 || std::size_t(v.Channel) >= FChannels.size()) continue;
@@ -210,7 +241,7 @@ void TCvPlotPage::Apply(const TCvPlotBatch& batch) {
         for (std::size_t c = 0; c < FChannels.size(); ++c)
             if (FChannels[c].Started) FColumns[c].push_back(FChannels[c].Held);
         // The receive time of the sample, in the ring of the newest ones.
-        const double t = double(batch.TimesMs[std::size_t(r)] - FTimeOrigin);
+        const double t = double(batch.TimesMs[std::size_t(fromRow + r)] - FTimeOrigin);
         if (qint64(FTimes.size()) < kMaxPoints) {
             FTimes.push_back(t);
         } else {
@@ -377,6 +408,8 @@ void TCvPlotPage::SaveSettings() const {
 
 void TCvPlotPage::Clear() {
     FFeed->Reset();
+    FPending.reset();
+    FPendingRow = 0;
     for (const TChannel& ch : FChannels) {
         delete ch.Legend;
         delete ch.Series;

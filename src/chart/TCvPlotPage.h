@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -36,6 +37,8 @@ public:
     enum TXMode { xmIndex = 0, xmTime = 1 };
     static constexpr qint64 kMaxPoints = 1000000;
     static constexpr int kRefreshMs = 30;
+    // What the GUI thread spends on rows before it lets other events in.
+    static constexpr int kRowSliceMs = 4;
 
     // settingsFile: the port's .ini (may be empty: nothing is kept).
     TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidget* parent = nullptr);
@@ -45,7 +48,8 @@ public:
     TCvPlotFeed* Feed() const { return FFeed; }
     TCvChart* Chart() const { return FChart; }
 
-    // Applies what the feed parsed so far (also done by itself as rows come).
+    // Applies what the feed parsed so far (also done by itself as rows come), a few
+    // milliseconds of it at a time: the rest follows after the window's other events.
     void TakeRows();
     // Every row parsed so far is applied: the feed is idle and its rows are taken.
     void Sync();
@@ -96,7 +100,11 @@ private:
         double Held = 0;
         bool Started = false;
     };
-    void Apply(const TCvPlotBatch& batch);
+    // Rows [from, to) of the batch.
+    void Apply(const TCvPlotBatch& batch, qsizetype from, qsizetype to);
+    // Applies waiting rows for at most budgetMs (all of them for a negative budget);
+    // true when some still wait.
+    bool ApplyRows(int budgetMs);
     void AddChannel(const QString& name);
     double IndexOfX(double x) const;
     void LoadSettings();
@@ -120,6 +128,10 @@ private:
     QWidget* FLegend;
     QVBoxLayout* FLegendLayout;
 
+    // Rows taken from the feed and not applied yet, from FPendingRow on.
+    std::unique_ptr<TCvPlotBatch> FPending;
+    qsizetype FPendingRow = 0;
+    bool FContinuePosted = false;
     std::vector<TChannel> FChannels;
     std::vector<std::vector<double>> FColumns;
     qint64 FSamples = 0;

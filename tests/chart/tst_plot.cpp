@@ -216,7 +216,11 @@ void TstPlot::boundsAndDropNotice() {
     for (qint64 i = 0; i < TCvPlotPage::kMaxPoints + extra; ++i)
         text += QString::number(i % 1000) + QStringLiteral(",1\r\n");
     // Straight into the feed: a million lines through the log would only make it slow.
-    r.page->Feed()->TextReceived(text, SteadyMs());
+    // In two pieces, each more than the feed keeps waiting: Sync must take rows while it
+    // waits, or the worker waits for room and Sync for the worker.
+    r.page->Feed()->TextReceived(text.left(text.size() / 2 + 3), SteadyMs());
+    QTRY_VERIFY_WITH_TIMEOUT(r.page->Feed()->HasRows(), 30000);
+    r.page->Feed()->TextReceived(text.mid(text.size() / 2 + 3), SteadyMs());
     r.page->Sync();
     r.Receive("7,8\r\n");
     for (const QString& name : {QStringLiteral("1"), QStringLiteral("2")}) {
