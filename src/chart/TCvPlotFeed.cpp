@@ -47,6 +47,16 @@ bool TCvPlotFeed::HasRows() const
     return !FOut.IsEmpty();
 }
 
+void TCvPlotFeed::EndLine()
+{
+    {
+        std::lock_guard lk(FMutex);
+        // A null piece marks it in order with the text (TextReceived takes no empty text).
+        FPieces.emplace_back(QString(), -1);
+    }
+    FWake.notify_one();
+}
+
 void TCvPlotFeed::Reset() {
     std::lock_guard lk(FMutex);
     FPieces.clear();
@@ -93,8 +103,10 @@ void TCvPlotFeed::Run() {
             FBusy = true;
         }
         rows = TCvPlotBatch();
-        for (const auto& [text, ms] : pieces)
-            ParsePiece(text, ms, rows);
+        for (const auto& [text, ms] : pieces) {
+            if (text.isNull()) FPartial.clear();
+            else ParsePiece(text, ms, rows);
+        }
         bool post = false;
         {
             std::lock_guard lk(FMutex);

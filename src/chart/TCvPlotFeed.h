@@ -50,6 +50,9 @@ public:
     bool HasRows() const;
     // Forgets the channels, the line begun and every row not taken yet.
     void Reset();
+    // The line begun so far is not continued by what comes next (the port stopped
+    // giving text): it is dropped once the text before it is parsed.
+    void EndLine();
     // Waits until every piece given so far is parsed, or until the rows waiting fill the
     // room (the worker then waits for them to be taken: the caller takes them and asks
     // again). True when idle.

@@ -9,6 +9,7 @@
 #include "TCvPlotFeed.h"
 #include "TCvSheetModel.h"
 
+#include <QAbstractButton>
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
@@ -48,6 +49,36 @@ QString Number(double v) {
     return QString::number(v, 'g', 15);
 }
 
+// The page's captions in both languages, by control name.
+struct TPlotCaption {
+    const char* Name;
+    const char16_t* CN;
+    const char16_t* EN;
+};
+constexpr TPlotCaption kCaptions[] = {
+    {"PlotAutoY", u"Y 自动缩放", u"Auto-scale Y"},
+    {"PlotFollow", u"跟随最新", u"Follow the end"},
+    {"PlotFreeze", u"冻结", u"Freeze"},
+    {"PlotShowAll", u"显示全部", u"Show all"},
+    {"PlotClear", u"清除", u"Clear"},
+    {"PlotExportCsv", u"导出 CSV", u"Export CSV"},
+    {"PlotExportXlsx", u"导出 .xlsx", u"Export .xlsx"},
+    {"PlotSavePng", u"保存 PNG", u"Save PNG"},
+};
+constexpr TPlotCaption kXModes[] = {
+    {"index", u"X：采样序号", u"X: sample index"},
+    {"time", u"X：接收时间（毫秒）", u"X: receive time (ms)"},
+};
+constexpr TPlotCaption kWaveformTab{"", u"波形", u"Waveform"};
+constexpr TPlotCaption kPlotTab{"", u"曲线 %1", u"Plot %1"};
+constexpr TPlotCaption kPlotTabOff{"", u"曲线 %1（停用：不是 ASCII 接收）",
+                                   u"Plot %1 (off: not ASCII receive)"};
+
+QString Caption(const TPlotCaption& c, const QString& lang)
+{
+    return QString::fromUtf16(lang == QLatin1String("EN") ? c.EN : c.CN);
+}
+
 } // namespace
 
 QColor TCvPlotPage::ChannelColor(int n) {
@@ -69,8 +100,8 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     FChart->SetDirectDraw(true);
 
     FXModeBox = Named(new QComboBox(this), QStringLiteral("PlotXMode"));
-    FXModeBox->addItems({tr("X: sample index"), tr("X: receive time (ms)")});
-    FAutoY = Named(new QCheckBox(tr("Auto-scale Y"), this), QStringLiteral("PlotAutoY"));
+    FXModeBox->addItems({QString(), QString()});
+    FAutoY = Named(new QCheckBox(this), QStringLiteral("PlotAutoY"));
     FAutoY->setChecked(true);
     FYMin = Named(new QDoubleSpinBox(this), QStringLiteral("PlotYMin"));
     FYMax = Named(new QDoubleSpinBox(this), QStringLiteral("PlotYMax"));
@@ -81,14 +112,14 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     }
     FYMin->setValue(0);
     FYMax->setValue(100);
-    FFollowBox = Named(new QCheckBox(tr("Follow the end"), this), QStringLiteral("PlotFollow"));
+    FFollowBox = Named(new QCheckBox(this), QStringLiteral("PlotFollow"));
     FFollowBox->setChecked(true);
-    FFreezeBox = Named(new QCheckBox(tr("Freeze"), this), QStringLiteral("PlotFreeze"));
-    auto* showAll = Named(new QPushButton(tr("Show all"), this), QStringLiteral("PlotShowAll"));
-    auto* clear = Named(new QPushButton(tr("Clear"), this), QStringLiteral("PlotClear"));
-    auto* csv = Named(new QPushButton(tr("Export CSV"), this), QStringLiteral("PlotExportCsv"));
-    auto* xlsx = Named(new QPushButton(tr("Export .xlsx"), this), QStringLiteral("PlotExportXlsx"));
-    auto* png = Named(new QPushButton(tr("Save PNG"), this), QStringLiteral("PlotSavePng"));
+    FFreezeBox = Named(new QCheckBox(this), QStringLiteral("PlotFreeze"));
+    auto* showAll = Named(new QPushButton(this), QStringLiteral("PlotShowAll"));
+    auto* clear = Named(new QPushButton(this), QStringLiteral("PlotClear"));
+    auto* csv = Named(new QPushButton(this), QStringLiteral("PlotExportCsv"));
+    auto* xlsx = Named(new QPushButton(this), QStringLiteral("PlotExportXlsx"));
+    auto* png = Named(new QPushButton(this), QStringLiteral("PlotSavePng"));
     FReadOut = Named(new QLabel(this), QStringLiteral("PlotReadOut"));
     FReadOut->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -135,8 +166,18 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     connect(xlsx, &QPushButton::clicked, this, [this] { ExportXlsxClick(); });
     connect(png, &QPushButton::clicked, this, [this] { SavePngClick(); });
 
+    SetLanguage(MessageLanguage());
     LoadSettings();
     if (port) port->SetLineSink(FFeed);
+}
+
+void TCvPlotPage::SetLanguage(const QString& lang)
+{
+    FLanguage = lang == QLatin1String("EN") ? QStringLiteral("EN") : QStringLiteral("CN");
+    for (const TPlotCaption& c : kCaptions)
+        if (auto* b = findChild<QAbstractButton*>(QLatin1String(c.Name))) b->setText(Caption(c, FLanguage));
+    for (int i = 0; i < FXModeBox->count() && i < int(std::size(kXModes)); ++i)
+        FXModeBox->setItemText(i, Caption(kXModes[i], FLanguage));
 }
 
 TCvPlotPage::~TCvPlotPage() {
@@ -584,7 +625,36 @@ QString TCvPlotPage::SavePngClick() {
 TCvPlotPages::TCvPlotPages(QWidget* waveform, QWidget* parent) : QTabWidget(parent) {
     setObjectName(QStringLiteral("PlotTabs"));
     setDocumentMode(true);
-    if (waveform) addTab(waveform, tr("Waveform"));
+    if (waveform) addTab(waveform, QString());
+    SetLanguage(MessageLanguage());
+}
+
+TCvPlotPage* TCvPlotPages::ShownPage() const
+{
+    return qobject_cast<TCvPlotPage*>(currentWidget());
+}
+
+void TCvPlotPages::SetLanguage(const QString& lang)
+{
+    FLanguage = lang == QLatin1String("EN") ? QStringLiteral("EN") : QStringLiteral("CN");
+    for (int i = 0; i < count(); ++i) {
+        if (auto* page = qobject_cast<TCvPlotPage*>(widget(i))) {
+            page->SetLanguage(FLanguage);
+            CaptionTab(page);
+        } else {
+            setTabText(i, Caption(kWaveformTab, FLanguage));
+        }
+    }
+}
+
+void TCvPlotPages::CaptionTab(TCvPlotPage* page)
+{
+    const int i = indexOf(page);
+    if (i < 0 || !page->Port()) return;
+    // A port that left ASCII receive feeds its plot no more: the tab says so, and what it
+    // shows stays there to be looked at and exported.
+    const bool on = page->Port()->FReceiveFormat.load() == rfAscii;
+    setTabText(i, Caption(on ? kPlotTab : kPlotTabOff, FLanguage).arg(page->Port()->FComportFullName));
 }
 
 TCvPlotPage* TCvPlotPages::PageOf(const TCvComPortObj* port) const {
@@ -602,14 +672,27 @@ void TCvPlotPages::PortOpened(TCvComPortObj* port, const QString& settingsFile) 
 }
 
 void TCvPlotPages::PortChanged(TCvComPortObj* port) {
-    if (!port || port->FReceiveFormat.load() != rfAscii) return;
-    if (TCvPlotPage* page = PageOf(port)) {
-        port->SetLineSink(page->Feed());
+    if (!port) return;
+    TCvPlotPage* page = PageOf(port);
+    if (port->FReceiveFormat.load() != rfAscii) {
+        // Other text must not reach the plot (a later return to ASCII starts a new line).
+        if (page) {
+            if (port->LineSink() == page->Feed()) port->SetLineSink(nullptr);
+            page->Feed()->EndLine();
+            CaptionTab(page);
+        }
         return;
     }
-    auto* page = new TCvPlotPage(port, FSettingsFiles.value(port), this);
+    if (page) {
+        port->SetLineSink(page->Feed());
+        CaptionTab(page);
+        return;
+    }
+    page = new TCvPlotPage(port, FSettingsFiles.value(port), this);
     page->setObjectName(QStringLiteral("PlotPage:") + port->FComportFullName);
-    addTab(page, tr("Plot %1").arg(port->FComportFullName));
+    page->SetLanguage(FLanguage);
+    addTab(page, QString());
+    CaptionTab(page);
     // The page goes with its port.
     connect(port, &QObject::destroyed, page, &QObject::deleteLater);
 }

@@ -89,6 +89,13 @@ public:
     // The colour of channel n (0-based): 16 distinct ones, then again.
     static QColor ChannelColor(int n);
 
+    // Captions in English for "EN", in Chinese otherwise. A new page starts in the
+    // language of the messages.
+    void SetLanguage(const QString& lang);
+    QString Language() const { return FLanguage; }
+    // Paused by the log's pause (not by its own Freeze box).
+    bool Paused() const { return FPaused; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -145,6 +152,7 @@ private:
     bool FDropTold = false;
     bool FLoading = false;
     QPointF FPanFrom;
+    QString FLanguage;
 };
 
 // The waveform page's tabs: the waveform first, then a plot per ASCII port.
@@ -161,7 +169,14 @@ public:
     // The pause of the port's log freezes its plot too.
     void SetPaused(const TCvComPortObj* port, bool on);
     TCvPlotPage* PageOf(const TCvComPortObj* port) const;
+    // The plot page on show, or none (the waveform is).
+    TCvPlotPage* ShownPage() const;
+    // Captions of the tabs and of every page (see TCvPlotPage::SetLanguage).
+    void SetLanguage(const QString& lang);
 
 private:
+    void CaptionTab(TCvPlotPage* page);
+
     QHash<const QObject*, QString> FSettingsFiles;
+    QString FLanguage;
 };

@@ -3,6 +3,7 @@
 #include "CvLanguage.h"
 #include "CvMessages.h"
 #include "TCvComPortObj.h"
+#include "TCvPlotPage.h"
 #include "TJvHidDevice.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -129,6 +130,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     ApplyTextCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);
+    if (FPlotPages) FPlotPages->SetLanguage(Lang); // the plot tabs and pages (i23)
 }
 
 void TSplitViewForm::CheckBox6Click()
