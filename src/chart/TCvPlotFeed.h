@@ -36,7 +36,7 @@ class TCvPlotFeed : public TCvLineSink {
     Q_OBJECT
 public:
     // Rows waiting beyond which the worker lets the owner catch up.
-    static constexpr qsizetype kMaxWaitingRows = 1 << 18;
+    static constexpr qsizetype kMaxWaitingRows = 1 << 16;
     // A line longer than this is cut: a device without line breaks must not grow it forever.
     static constexpr qsizetype kMaxLineChars = 1 << 16;
 
