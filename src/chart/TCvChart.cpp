@@ -444,7 +444,8 @@ void TCvChart::drawForeground(QPainter* painter, const QRectF& rect)
     if (FDirect) {
         // A whole-pixel area keeps the image blit on the raster engine's quick path.
         const QRect area = chart()->mapToScene(chart()->plotArea()).boundingRect().toAlignedRect();
-        if (FLinesStale || area != FLinesArea) {
+        if (FLinesStale || area != FLinesArea ||
+            std::max<qreal>(1, viewport()->devicePixelRatioF()) != FLinesDpr) {
             QElapsedTimer took;
             took.start();
             PaintLines(area);
@@ -468,7 +469,9 @@ void TCvChart::PaintLines(const QRect& area)
 {
     FLinesStale = false;
     FLinesArea = area;
-    const int w = area.width(), h = area.height();
+    // In device pixels: on a high-density screen the lines stay one pixel thin.
+    FLinesDpr = std::max<qreal>(1, viewport()->devicePixelRatioF());
+    const int w = int(std::lround(area.width() * FLinesDpr)), h = int(std::lround(area.height() * FLinesDpr));
     if (w <= 0 || h <= 0) {
         FLines = QImage();
         return;
@@ -534,6 +537,7 @@ void TCvChart::PaintLines(const QRect& area)
                     line[x] = buf[std::size_t(x) * std::size_t(h) + y];
             }
     FLines = rows.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    FLines.setDevicePixelRatio(FLinesDpr);
 }
 
 bool TCvChart::SavePicture(const QString& FileName)

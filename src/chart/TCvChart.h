@@ -132,6 +132,7 @@ private:
     QRect FLinesArea;
     bool FLinesStale = true;
     int FLinesMs = 0;
+    qreal FLinesDpr = 1;
     std::vector<uchar> FColumnsBuf;
     std::function<double(double)> FToX;
     std::function<double(double)> FToIndex;
