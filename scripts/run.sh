@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts Corvane. Without a serial device on this
-# machine it also starts the device simulator (a line of text every half second) and lists
-# it as a virtual port, so there is something to open at once.
+# machine it also starts the device simulator twice (a line of text every half second, and
+# lines of numbers for the plot) and lists both as virtual ports, so there is something to
+# open at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,10 +17,16 @@ fi
 link="${XDG_RUNTIME_DIR:-/tmp}/corvane-sim-tty"
 build/tools/corvane-sim --link "$link" --lines 500 > /dev/null &
 sim=$!
-trap 'kill "$sim" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+# A second one prints four labelled channels of numbers, 20 lines a second: opened (in
+# ASCII, as ports start), it gets a Plot tab on the waveform page.
+plot="${XDG_RUNTIME_DIR:-/tmp}/corvane-sim-plot"
+build/tools/corvane-sim --link "$plot" --plot 20 --channels 4 --labels > /dev/null &
+plotsim=$!
+trap 'kill "$sim" "$plotsim" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -e "$link" ] && [ -e "$plot" ] && break; sleep 0.1; done
 
-# The device list keeps user-added ports in Corvane.ini; add the simulator's link once.
-scripts/list-virtual-port.sh "$link"
+# The device list keeps user-added ports in Corvane.ini; add the simulators' links once.
+scripts/list-virtual-port.sh "$link" "$plot"
 echo "Simulated device: Virtual Port ($link)"
+echo "Simulated device for the plot: Virtual Port ($plot)"
 build/src/corvane "$@"

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <thread>
@@ -154,6 +155,7 @@ void TCvChart::CharSeriesSetColor(int Index, const QColor& Color)
     TCvFastLineSeries* s = CharGetSeries2(Index);
     if (!s) return;
     s->SetColor(Color);
+    FLinesStale = true;
     viewport()->update();
 }
 
@@ -367,16 +369,19 @@ void TCvChart::Refresh()
     FAxisY->setRange(ymin, ymax);
     FApplyingRange = false;
     if (FDirect) {
+        FLinesStale = true;
         viewport()->update();
-        // A chart that takes long to bring up to date does so less often, so that the
+        // A chart that takes long to bring up to date (and paint) does so less often, so that the
         // window keeps answering while a flood of points comes in.
-        FRefreshTimer->setInterval(std::clamp(int(3 * took.elapsed()), kRefreshMs, kMaxRefreshMs));
+        FRefreshTimer->setInterval(
+            std::clamp(int(3 * (took.elapsed() + FLinesMs)), kRefreshMs, kMaxRefreshMs));
     }
 }
 
 void TCvChart::SetDirectDraw(bool on) {
     FDirect = on;
     FDrawn.clear();
+    FLinesStale = true;
     ScheduleRefresh();
 }
 
@@ -389,6 +394,7 @@ void TCvChart::SeriesGone(TCvFastLineSeries* series)
 {
     FSeries.removeOne(series);
     FDrawn.remove(series);
+    FLinesStale = true;
     if (series->LineSeries()->chart()) chart()->removeSeries(series->LineSeries());
     ScheduleRefresh();
 }
@@ -436,27 +442,16 @@ void TCvChart::drawForeground(QPainter* painter, const QRectF& rect)
 {
     QChartView::drawForeground(painter, rect);
     if (FDirect) {
-        // Axis values to scene pixels, clipped to the plot area.
-        const QRectF area = chart()->mapToScene(chart()->plotArea()).boundingRect();
-        const double x0 = FAxisX->min(), xs = area.width() / std::max(1e-300, FAxisX->max() - x0);
-        const double y0 = FAxisY->min(), ys = area.height() / std::max(1e-300, FAxisY->max() - y0);
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing, false);
-        // A whole-pixel clip keeps the raster engine on its quick path.
-        painter->setClipRect(area.toAlignedRect());
-        QPolygonF line;
-        for (const TCvFastLineSeries* s : std::as_const(FSeries)) {
-            if (!s->LineSeries()->isVisible()) continue;
-            const QList<QPointF> points = FDrawn.value(s);
-            if (points.isEmpty()) continue;
-            line.resize(points.size());
-            for (qsizetype i = 0; i < points.size(); ++i)
-                line[i] = QPointF(area.left() + (points[i].x() - x0) * xs,
-                                  area.bottom() - (points[i].y() - y0) * ys);
-            painter->setPen(s->LineSeries()->pen());
-            painter->drawPolyline(line);
+        // A whole-pixel area keeps the image blit on the raster engine's quick path.
+        const QRect area = chart()->mapToScene(chart()->plotArea()).boundingRect().toAlignedRect();
+        if (FLinesStale || area != FLinesArea ||
+            std::max<qreal>(1, viewport()->devicePixelRatioF()) != FLinesDpr) {
+            QElapsedTimer took;
+            took.start();
+            PaintLines(area);
+            FLinesMs = int(took.elapsed());
         }
-        painter->restore();
+        if (!FLines.isNull()) painter->drawImage(area.topLeft(), FLines);
     }
     if (!FCrossDrawn || FHideCrosshair) return;
     // Exclusive-or in white: the lines stay visible on any colour beneath them.
@@ -468,6 +463,81 @@ void TCvChart::drawForeground(QPainter* painter, const QRectF& rect)
     painter->drawLine(mapToScene(QPoint(FCrossPos.x(), 0)), mapToScene(QPoint(FCrossPos.x(), area.height())));
     painter->drawLine(mapToScene(QPoint(0, FCrossPos.y())), mapToScene(QPoint(area.width(), FCrossPos.y())));
     painter->restore();
+}
+
+void TCvChart::PaintLines(const QRect& area)
+{
+    FLinesStale = false;
+    FLinesArea = area;
+    // In device pixels: on a high-density screen the lines stay one pixel thin.
+    FLinesDpr = std::max<qreal>(1, viewport()->devicePixelRatioF());
+    const int w = int(std::lround(area.width() * FLinesDpr)), h = int(std::lround(area.height() * FLinesDpr));
+    if (w <= 0 || h <= 0) {
+        FLines = QImage();
+        return;
+    }
+    // Pixel columns are painted as vertical runs, each one contiguous in a buffer held
+    // column by column: a dense line of many points per column is a few runs per column
+    // instead of thousands of short strokes. Each segment fills, in every column it
+    // crosses, the rows it passes through there, which is how a one-pixel line looks.
+    // A pixel holds the line's number (0: none), so a run is a memset.
+    FColumnsBuf.assign(std::size_t(w) * std::size_t(h), 0);
+    uchar* buf = FColumnsBuf.data();
+    const double x0 = FAxisX->min(), xs = w / std::max(1e-300, FAxisX->max() - x0);
+    const double y0 = FAxisY->min(), ys = h / std::max(1e-300, FAxisY->max() - y0);
+    const auto run = [&](int col, double ya, double yb, uchar pen) {
+        if (col < 0 || col >= w) return;
+        if (ya > yb) std::swap(ya, yb);
+        if (yb < 0 || ya >= h) return;
+        const int r0 = std::max(0, int(std::floor(ya)));
+        const int r1 = std::min(h - 1, int(std::floor(yb)));
+        std::memset(buf + std::size_t(col) * std::size_t(h) + r0, pen, std::size_t(r1 - r0 + 1));
+    };
+    QList<QRgb> colors{0};
+    for (const TCvFastLineSeries* s : std::as_const(FSeries)) {
+        if (!s->LineSeries()->isVisible() || colors.size() > 255) continue;
+        const QList<QPointF> points = FDrawn.value(s);
+        if (points.isEmpty()) continue;
+        const uchar pen = uchar(colors.size());
+        colors << (0xff000000u | s->LineSeries()->pen().color().rgb());
+        // In pixels of the area; far-off values are held a little outside it.
+        const auto px = [&](const QPointF& p) {
+            return QPointF(std::clamp((p.x() - x0) * xs, -2.0, w + 2.0),
+                           std::clamp(h - (p.y() - y0) * ys, -2.0, h + 2.0));
+        };
+        QPointF a = px(points.first());
+        if (points.size() == 1) run(int(std::floor(a.x())), a.y(), a.y(), pen);
+        for (qsizetype i = 1; i < points.size(); ++i) {
+            const QPointF b = px(points[i]);
+            const int ca = int(std::floor(a.x())), cb = int(std::floor(b.x()));
+            if (ca == cb || !(b.x() > a.x())) {
+                run(ca, a.y(), b.y(), pen);
+            } else {
+                // Across several columns: the rows the segment passes in each.
+                const double slope = (b.y() - a.y()) / (b.x() - a.x());
+                for (int c = std::max(ca, -1); c <= std::min(cb, w); ++c) {
+                    const double xa = std::max(a.x(), double(c)), xb = std::min(b.x(), double(c + 1));
+                    run(c, a.y() + (xa - a.x()) * slope, a.y() + (xb - a.x()) * slope, pen);
+                }
+            }
+            a = b;
+        }
+    }
+    // Back to rows, then to the colours once, so that a later paint is only a blit.
+    QImage rows(w, h, QImage::Format_Indexed8);
+    rows.setColorTable(colors);
+    uchar* bits = rows.bits();
+    const qsizetype stride = rows.bytesPerLine();
+    constexpr int kTile = 64;
+    for (int r = 0; r < h; r += kTile)
+        for (int c = 0; c < w; c += kTile)
+            for (int y = r; y < std::min(h, r + kTile); ++y) {
+                uchar* line = bits + y * stride;
+                for (int x = c; x < std::min(w, c + kTile); ++x)
+                    line[x] = buf[std::size_t(x) * std::size_t(h) + y];
+            }
+    FLines = rows.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    FLines.setDevicePixelRatio(FLinesDpr);
 }
 
 bool TCvChart::SavePicture(const QString& FileName)

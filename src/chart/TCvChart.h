@@ -3,11 +3,13 @@
 #include <QChartView>
 #include <QColor>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QPoint>
 #include <QPointer>
 
 #include <functional>
+#include <vector>
 
 class QLabel;
 class QTimer;
@@ -123,6 +125,15 @@ private:
     double FMaxY = 0;
     bool FDirect = false;
     QHash<const TCvFastLineSeries*, QList<QPointF>> FDrawn;
+    // The lines drawn directly, as an image over the plot area; made again only when what
+    // is drawn or the area changed, so a crosshair or a cover over the chart costs a blit.
+    void PaintLines(const QRect& area);
+    QImage FLines;
+    QRect FLinesArea;
+    bool FLinesStale = true;
+    int FLinesMs = 0;
+    qreal FLinesDpr = 1;
+    std::vector<uchar> FColumnsBuf;
     std::function<double(double)> FToX;
     std::function<double(double)> FToIndex;
     double FMinX = 0;

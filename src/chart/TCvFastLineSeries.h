@@ -45,7 +45,17 @@ public:
     qint64 MaxPoints() const { return FMaxPoints; }
     // At least 1; the newest points are kept.
     void SetMaxPoints(qint64 n);
-    qint64 MemoryBytes() const { return qint64(FRing.capacity() * sizeof(double)); }
+    // The points and their min/max pyramid (about 1/8 of the points' size).
+    qint64 MemoryBytes() const;
+
+    // Lowest and highest of the points i in [from, to) (indexes as for YValue), with where
+    // they are (the first of equal ones), as a scan would find them. Costs O(levels), not
+    // O(to - from): it reads the pyramid of per-bucket extremes kept as points arrive.
+    struct TMinMax {
+        double Lo = 0, Hi = 0;
+        qint64 LoAt = -1, HiAt = -1;
+    };
+    TMinMax MinMax(qint64 from, qint64 to) const;
 
     // What the chart draws: the decimated polyline of the visible range.
     QLineSeries* LineSeries() const { return FLine; }
@@ -66,8 +76,27 @@ private:
         const qint64 s = FHead + i;
         return s >= qint64(FRing.size()) ? s - qint64(FRing.size()) : s;
     }
+    // The first reservation: memory is only taken as it is written, so a flood of points
+    // does not stop to copy a million of them when the ring doubles.
+    static constexpr qint64 kFirstReserve = qint64(1) << 20;
     void Push(double y);
     void Changed();
+    void PyramidReset();
+    void PyramidAdd(double y);
+
+    // Level l holds the extremes of buckets of kLeafPoints << (kFanShift * l) points,
+    // counted from FOrigin, in a ring of FLevelMasks[l] + 1 buckets (a power of two, grown
+    // as they fill).
+    static constexpr int kLeafShift = 5;
+    static constexpr int kFanShift = 2;
+    struct TBucket {
+        double Lo, Hi;
+        quint32 LoAt, HiAt; // from the bucket's first point
+    };
+    std::vector<std::vector<TBucket>> FLevels;
+    std::vector<qint64> FLevelMasks;
+    // X of the point the buckets are counted from.
+    qint64 FOrigin = 0;
 
     TCvChart* FChart;
     QLineSeries* FLine;

@@ -41,6 +41,22 @@ TCvPlotBatch TCvPlotFeed::TakeBatch() {
     return batch;
 }
 
+bool TCvPlotFeed::HasRows() const
+{
+    std::lock_guard lk(FMutex);
+    return !FOut.IsEmpty();
+}
+
+void TCvPlotFeed::EndLine()
+{
+    {
+        std::lock_guard lk(FMutex);
+        // A null piece marks it in order with the text (TextReceived takes no empty text).
+        FPieces.emplace_back(QString(), -1);
+    }
+    FWake.notify_one();
+}
+
 void TCvPlotFeed::Reset() {
     std::lock_guard lk(FMutex);
     FPieces.clear();
@@ -50,9 +66,12 @@ void TCvPlotFeed::Reset() {
     FRoom.notify_all();
 }
 
-void TCvPlotFeed::WaitIdle() {
+bool TCvPlotFeed::WaitIdle()
+{
     std::unique_lock lk(FMutex);
-    FIdle.wait(lk, [this] { return FStop || (FPieces.empty() && !FBusy); });
+    const auto idle = [this] { return FStop || (FPieces.empty() && !FBusy); };
+    FIdle.wait(lk, [&] { return idle() || FOut.Rows() >= kMaxWaitingRows; });
+    return idle();
 }
 
 qint64 TCvPlotFeed::LinesCut() const {
@@ -84,8 +103,10 @@ void TCvPlotFeed::Run() {
             FBusy = true;
         }
         rows = TCvPlotBatch();
-        for (const auto& [text, ms] : pieces)
-            ParsePiece(text, ms, rows);
+        for (const auto& [text, ms] : pieces) {
+            if (text.isNull()) FPartial.clear();
+            else ParsePiece(text, ms, rows);
+        }
         bool post = false;
         {
             std::lock_guard lk(FMutex);
@@ -105,6 +126,8 @@ void TCvPlotFeed::Run() {
                     FOut.RowEnds.push_back(base + end);
                 FOut.TimesMs.insert(FOut.TimesMs.end(), rows.TimesMs.begin(), rows.TimesMs.end());
                 if (!FReadyPosted) post = FReadyPosted = true;
+                // Whoever waits for the worker to go idle must take these first.
+                if (FOut.Rows() >= kMaxWaitingRows) FIdle.notify_all();
             }
         }
         if (post)

@@ -36,7 +36,7 @@ class TCvPlotFeed : public TCvLineSink {
     Q_OBJECT
 public:
     // Rows waiting beyond which the worker lets the owner catch up.
-    static constexpr qsizetype kMaxWaitingRows = 1 << 20;
+    static constexpr qsizetype kMaxWaitingRows = 1 << 16;
     // A line longer than this is cut: a device without line breaks must not grow it forever.
     static constexpr qsizetype kMaxLineChars = 1 << 16;
 
@@ -46,10 +46,17 @@ public:
     void TextReceived(const QString& text, qint64 steadyMs) override;
 
     TCvPlotBatch TakeBatch();
+    // Rows wait to be taken.
+    bool HasRows() const;
     // Forgets the channels, the line begun and every row not taken yet.
     void Reset();
-    // Waits until every piece given so far is parsed (for tests and benchmarks).
-    void WaitIdle();
+    // The line begun so far is not continued by what comes next (the port stopped
+    // giving text): it is dropped once the text before it is parsed.
+    void EndLine();
+    // Waits until every piece given so far is parsed, or until the rows waiting fill the
+    // room (the worker then waits for them to be taken: the caller takes them and asks
+    // again). True when idle.
+    bool WaitIdle();
     // Lines cut so far (whether they held a number or not).
     qint64 LinesCut() const;
 

@@ -9,10 +9,12 @@
 #include "TCvPlotFeed.h"
 #include "TCvSheetModel.h"
 
+#include <QAbstractButton>
 #include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -47,6 +49,36 @@ QString Number(double v) {
     return QString::number(v, 'g', 15);
 }
 
+// The page's captions in both languages, by control name.
+struct TPlotCaption {
+    const char* Name;
+    const char16_t* CN;
+    const char16_t* EN;
+};
+constexpr TPlotCaption kCaptions[] = {
+    {"PlotAutoY", u"Y 自动缩放", u"Auto-scale Y"},
+    {"PlotFollow", u"跟随最新", u"Follow the end"},
+    {"PlotFreeze", u"冻结", u"Freeze"},
+    {"PlotShowAll", u"显示全部", u"Show all"},
+    {"PlotClear", u"清除", u"Clear"},
+    {"PlotExportCsv", u"导出 CSV", u"Export CSV"},
+    {"PlotExportXlsx", u"导出 .xlsx", u"Export .xlsx"},
+    {"PlotSavePng", u"保存 PNG", u"Save PNG"},
+};
+constexpr TPlotCaption kXModes[] = {
+    {"index", u"X：采样序号", u"X: sample index"},
+    {"time", u"X：接收时间（毫秒）", u"X: receive time (ms)"},
+};
+constexpr TPlotCaption kWaveformTab{"", u"波形", u"Waveform"};
+constexpr TPlotCaption kPlotTab{"", u"曲线 %1", u"Plot %1"};
+constexpr TPlotCaption kPlotTabOff{"", u"曲线 %1（停用：不是 ASCII 接收）",
+                                   u"Plot %1 (off: not ASCII receive)"};
+
+QString Caption(const TPlotCaption& c, const QString& lang)
+{
+    return QString::fromUtf16(lang == QLatin1String("EN") ? c.EN : c.CN);
+}
+
 } // namespace
 
 QColor TCvPlotPage::ChannelColor(int n) {
@@ -68,8 +100,8 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     FChart->SetDirectDraw(true);
 
     FXModeBox = Named(new QComboBox(this), QStringLiteral("PlotXMode"));
-    FXModeBox->addItems({tr("X: sample index"), tr("X: receive time (ms)")});
-    FAutoY = Named(new QCheckBox(tr("Auto-scale Y"), this), QStringLiteral("PlotAutoY"));
+    FXModeBox->addItems({QString(), QString()});
+    FAutoY = Named(new QCheckBox(this), QStringLiteral("PlotAutoY"));
     FAutoY->setChecked(true);
     FYMin = Named(new QDoubleSpinBox(this), QStringLiteral("PlotYMin"));
     FYMax = Named(new QDoubleSpinBox(this), QStringLiteral("PlotYMax"));
@@ -80,14 +112,14 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     }
     FYMin->setValue(0);
     FYMax->setValue(100);
-    FFollowBox = Named(new QCheckBox(tr("Follow the end"), this), QStringLiteral("PlotFollow"));
+    FFollowBox = Named(new QCheckBox(this), QStringLiteral("PlotFollow"));
     FFollowBox->setChecked(true);
-    FFreezeBox = Named(new QCheckBox(tr("Freeze"), this), QStringLiteral("PlotFreeze"));
-    auto* showAll = Named(new QPushButton(tr("Show all"), this), QStringLiteral("PlotShowAll"));
-    auto* clear = Named(new QPushButton(tr("Clear"), this), QStringLiteral("PlotClear"));
-    auto* csv = Named(new QPushButton(tr("Export CSV"), this), QStringLiteral("PlotExportCsv"));
-    auto* xlsx = Named(new QPushButton(tr("Export .xlsx"), this), QStringLiteral("PlotExportXlsx"));
-    auto* png = Named(new QPushButton(tr("Save PNG"), this), QStringLiteral("PlotSavePng"));
+    FFreezeBox = Named(new QCheckBox(this), QStringLiteral("PlotFreeze"));
+    auto* showAll = Named(new QPushButton(this), QStringLiteral("PlotShowAll"));
+    auto* clear = Named(new QPushButton(this), QStringLiteral("PlotClear"));
+    auto* csv = Named(new QPushButton(this), QStringLiteral("PlotExportCsv"));
+    auto* xlsx = Named(new QPushButton(this), QStringLiteral("PlotExportXlsx"));
+    auto* png = Named(new QPushButton(this), QStringLiteral("PlotSavePng"));
     FReadOut = Named(new QLabel(this), QStringLiteral("PlotReadOut"));
     FReadOut->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -134,8 +166,18 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     connect(xlsx, &QPushButton::clicked, this, [this] { ExportXlsxClick(); });
     connect(png, &QPushButton::clicked, this, [this] { SavePngClick(); });
 
+    SetLanguage(MessageLanguage());
     LoadSettings();
     if (port) port->SetLineSink(FFeed);
+}
+
+void TCvPlotPage::SetLanguage(const QString& lang)
+{
+    FLanguage = lang == QLatin1String("EN") ? QStringLiteral("EN") : QStringLiteral("CN");
+    for (const TPlotCaption& c : kCaptions)
+        if (auto* b = findChild<QAbstractButton*>(QLatin1String(c.Name))) b->setText(Caption(c, FLanguage));
+    for (int i = 0; i < FXModeBox->count() && i < int(std::size(kXModes)); ++i)
+        FXModeBox->setItemText(i, Caption(kXModes[i], FLanguage));
 }
 
 TCvPlotPage::~TCvPlotPage() {
@@ -145,13 +187,43 @@ TCvPlotPage::~TCvPlotPage() {
 // ---- rows ----
 
 void TCvPlotPage::TakeRows() {
-    const TCvPlotBatch batch = FFeed->TakeBatch();
-    Apply(batch);
+    FContinuePosted = false;
+    if (!ApplyRows(kRowSliceMs) || FContinuePosted) return;
+    FContinuePosted = true;
+    QMetaObject::invokeMethod(this, &TCvPlotPage::TakeRows, Qt::QueuedConnection);
+}
+
+bool TCvPlotPage::ApplyRows(int budgetMs)
+{
+    QElapsedTimer took;
+    took.start();
+    constexpr qsizetype kRowsPerCheck = 2048;
+    for (;;) {
+        if (!FPending || FPendingRow >= FPending->Rows()) {
+            auto batch = std::make_unique<TCvPlotBatch>(FFeed->TakeBatch());
+            // Channels are known before any row names them.
+            for (qsizetype c = qsizetype(FChannels.size()); c < batch->Channels.size(); ++c)
+                AddChannel(batch->Channels.at(c));
+            if (batch->IsEmpty()) {
+                FPending.reset();
+                FPendingRow = 0;
+                return false;
+            }
+            FPending = std::move(batch);
+            FPendingRow = 0;
+        }
+        const qsizetype to = std::min(FPending->Rows(), FPendingRow + kRowsPerCheck);
+        Apply(*FPending, FPendingRow, to);
+        FPendingRow = to;
+        if (budgetMs >= 0 && took.elapsed() >= budgetMs)
+            return FPendingRow < FPending->Rows() || FFeed->HasRows();
+    }
 }
 
 void TCvPlotPage::Sync() {
-    FFeed->WaitIdle();
-    TakeRows();
+    // Rows are taken while waiting: a worker with no room left waits for them.
+    while (!FFeed->WaitIdle()) ApplyRows(-1);
+    ApplyRows(-1);
     FChart->Refresh();
 }
 
@@ -184,18 +256,18 @@ void TCvPlotPage::AddChannel(const QString& name) {
     FColumns.emplace_back();
 }
 
-void TCvPlotPage::Apply(const TCvPlotBatch& batch) {
-    for (qsizetype c = qsizetype(FChannels.size()); c < batch.Channels.size(); ++c)
-        AddChannel(batch.Channels.at(c));
-    const qsizetype rows = batch.Rows();
-    if (rows == 0) return;
+void TCvPlotPage::Apply(const TCvPlotBatch& batch, qsizetype fromRow, qsizetype toRow)
+{
+    const qsizetype rows = toRow - fromRow;
+    if (rows <= 0) return;
     for (auto& col : FColumns)
         col.clear();
-    if (FTimeOrigin < 0) FTimeOrigin = batch.TimesMs.front();
-    if (FTimes.empty()) FTimes.reserve(std::size_t(std::min<qint64>(kMaxPoints, 4096)));
-    quint32 from = 0;
+    if (FTimeOrigin < 0) FTimeOrigin = batch.TimesMs[std::size_t(fromRow)];
+    // All at once: memory is only taken as it is written, and no copy stalls a flood.
+    if (FTimes.empty()) FTimes.reserve(std::size_t(kMaxPoints));
+    quint32 from = fromRow > 0 ? batch.RowEnds[std::size_t(fromRow - 1)] : 0;
     for (qsizetype r = 0; r < rows; ++r) {
-        const quint32 to = batch.RowEnds[std::size_t(r)];
+        const quint32 to = batch.RowEnds[std::size_t(fromRow + r)];
         for (quint32 k = from; k < to; ++k) {
             const TCvPlotValue& v = batch.Values[k];
             if (v.Channel < 0 || std::size_t(v.Channel) >= FChannels.size()) continue;
@@ -210,7 +282,7 @@ void TCvPlotPage::Apply(const TCvPlotBatch& batch) {
         for (std::size_t c = 0; c < FChannels.size(); ++c)
             if (FChannels[c].Started) FColumns[c].push_back(FChannels[c].Held);
         // The receive time of the sample, in the ring of the newest ones.
-        const double t = double(batch.TimesMs[std::size_t(r)] - FTimeOrigin);
+        const double t = double(batch.TimesMs[std::size_t(fromRow + r)] - FTimeOrigin);
         if (qint64(FTimes.size()) < kMaxPoints) {
             FTimes.push_back(t);
         } else {
@@ -377,6 +449,8 @@ void TCvPlotPage::SaveSettings() const {
 
 void TCvPlotPage::Clear() {
     FFeed->Reset();
+    FPending.reset();
+    FPendingRow = 0;
     for (const TChannel& ch : FChannels) {
         delete ch.Legend;
         delete ch.Series;
@@ -551,7 +625,36 @@ QString TCvPlotPage::SavePngClick() {
 TCvPlotPages::TCvPlotPages(QWidget* waveform, QWidget* parent) : QTabWidget(parent) {
     setObjectName(QStringLiteral("PlotTabs"));
     setDocumentMode(true);
-    if (waveform) addTab(waveform, tr("Waveform"));
+    if (waveform) addTab(waveform, QString());
+    SetLanguage(MessageLanguage());
+}
+
+TCvPlotPage* TCvPlotPages::ShownPage() const
+{
+    return qobject_cast<TCvPlotPage*>(currentWidget());
+}
+
+void TCvPlotPages::SetLanguage(const QString& lang)
+{
+    FLanguage = lang == QLatin1String("EN") ? QStringLiteral("EN") : QStringLiteral("CN");
+    for (int i = 0; i < count(); ++i) {
+        if (auto* page = qobject_cast<TCvPlotPage*>(widget(i))) {
+            page->SetLanguage(FLanguage);
+            CaptionTab(page);
+        } else {
+            setTabText(i, Caption(kWaveformTab, FLanguage));
+        }
+    }
+}
+
+void TCvPlotPages::CaptionTab(TCvPlotPage* page)
+{
+    const int i = indexOf(page);
+    if (i < 0 || !page->Port()) return;
+    // A port that left ASCII receive feeds its plot no more: the tab says so, and what it
+    // shows stays there to be looked at and exported.
+    const bool on = page->Port()->FReceiveFormat.load() == rfAscii;
+    setTabText(i, Caption(on ? kPlotTab : kPlotTabOff, FLanguage).arg(page->Port()->FComportFullName));
 }
 
 TCvPlotPage* TCvPlotPages::PageOf(const TCvComPortObj* port) const {
@@ -569,14 +672,27 @@ void TCvPlotPages::PortOpened(TCvComPortObj* port, const QString& settingsFile) 
 }
 
 void TCvPlotPages::PortChanged(TCvComPortObj* port) {
-    if (!port || port->FReceiveFormat.load() != rfAscii) return;
-    if (TCvPlotPage* page = PageOf(port)) {
-        port->SetLineSink(page->Feed());
+    if (!port) return;
+    TCvPlotPage* page = PageOf(port);
+    if (port->FReceiveFormat.load() != rfAscii) {
+        // Other text must not reach the plot (a later return to ASCII starts a new line).
+        if (page) {
+            if (port->LineSink() == page->Feed()) port->SetLineSink(nullptr);
+            page->Feed()->EndLine();
+            CaptionTab(page);
+        }
         return;
     }
-    auto* page = new TCvPlotPage(port, FSettingsFiles.value(port), this);
+    if (page) {
+        port->SetLineSink(page->Feed());
+        CaptionTab(page);
+        return;
+    }
+    page = new TCvPlotPage(port, FSettingsFiles.value(port), this);
     page->setObjectName(QStringLiteral("PlotPage:") + port->FComportFullName);
-    addTab(page, tr("Plot %1").arg(port->FComportFullName));
+    page->SetLanguage(FLanguage);
+    addTab(page, QString());
+    CaptionTab(page);
     // The page goes with its port.
     connect(port, &QObject::destroyed, page, &QObject::deleteLater);
 }

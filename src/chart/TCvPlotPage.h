@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -36,6 +37,8 @@ public:
     enum TXMode { xmIndex = 0, xmTime = 1 };
     static constexpr qint64 kMaxPoints = 1000000;
     static constexpr int kRefreshMs = 30;
+    // What the GUI thread spends on rows before it lets other events in.
+    static constexpr int kRowSliceMs = 4;
 
     // settingsFile: the port's .ini (may be empty: nothing is kept).
     TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidget* parent = nullptr);
@@ -45,7 +48,8 @@ public:
     TCvPlotFeed* Feed() const { return FFeed; }
     TCvChart* Chart() const { return FChart; }
 
-    // Applies what the feed parsed so far (also done by itself as rows come).
+    // Applies what the feed parsed so far (also done by itself as rows come), a few
+    // milliseconds of it at a time: the rest follows after the window's other events.
     void TakeRows();
     // Every row parsed so far is applied: the feed is idle and its rows are taken.
     void Sync();
@@ -85,6 +89,13 @@ public:
     // The colour of channel n (0-based): 16 distinct ones, then again.
     static QColor ChannelColor(int n);
 
+    // Captions in English for "EN", in Chinese otherwise. A new page starts in the
+    // language of the messages.
+    void SetLanguage(const QString& lang);
+    QString Language() const { return FLanguage; }
+    // Paused by the log's pause (not by its own Freeze box).
+    bool Paused() const { return FPaused; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -96,7 +107,11 @@ private:
         double Held = 0;
         bool Started = false;
     };
-    void Apply(const TCvPlotBatch& batch);
+    // Rows [from, to) of the batch.
+    void Apply(const TCvPlotBatch& batch, qsizetype from, qsizetype to);
+    // Applies waiting rows for at most budgetMs (all of them for a negative budget);
+    // true when some still wait.
+    bool ApplyRows(int budgetMs);
     void AddChannel(const QString& name);
     double IndexOfX(double x) const;
     void LoadSettings();
@@ -120,6 +135,10 @@ private:
     QWidget* FLegend;
     QVBoxLayout* FLegendLayout;
 
+    // Rows taken from the feed and not applied yet, from FPendingRow on.
+    std::unique_ptr<TCvPlotBatch> FPending;
+    qsizetype FPendingRow = 0;
+    bool FContinuePosted = false;
     std::vector<TChannel> FChannels;
     std::vector<std::vector<double>> FColumns;
     qint64 FSamples = 0;
@@ -133,6 +152,7 @@ private:
     bool FDropTold = false;
     bool FLoading = false;
     QPointF FPanFrom;
+    QString FLanguage;
 };
 
 // The waveform page's tabs: the waveform first, then a plot per ASCII port.
@@ -149,7 +169,14 @@ public:
     // The pause of the port's log freezes its plot too.
     void SetPaused(const TCvComPortObj* port, bool on);
     TCvPlotPage* PageOf(const TCvComPortObj* port) const;
+    // The plot page on show, or none (the waveform is).
+    TCvPlotPage* ShownPage() const;
+    // Captions of the tabs and of every page (see TCvPlotPage::SetLanguage).
+    void SetLanguage(const QString& lang);
 
 private:
+    void CaptionTab(TCvPlotPage* page);
+
     QHash<const QObject*, QString> FSettingsFiles;
+    QString FLanguage;
 };

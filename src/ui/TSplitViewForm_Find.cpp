@@ -123,11 +123,16 @@ void TSplitViewForm::ButtonPauseClick()
     const bool on = ButtonPause->isChecked();
     // On the waveform page the pause is that of the port the chart draws.
     const bool chartPage = ChartPageShown(this);
-    TCvComPortObj* port = chartPage ? ChartPort(this) : PortOfLogMemo(this, CurrentLogMemo());
+    // i23: a plot tab on show there: the pause is that of its port, and freezes that plot.
+    TCvPlotPage* plot = chartPage && FPlotPages ? FPlotPages->ShownPage() : nullptr;
+    TCvComPortObj* port = plot        ? plot->Port()
+                          : chartPage ? ChartPort(this)
+                                      : PortOfLogMemo(this, CurrentLogMemo());
     TLogMemo* memo = chartPage ? (port ? port->LogMemo() : nullptr) : CurrentLogMemo();
     if (memo) memo->SetPaused(on);
-    if (Chart1 && (chartPage || (port && port->Series()))) Chart1->SetFrozen(on);
-    if (FPlotPages) FPlotPages->SetPaused(port, on);
+    if (Chart1 && !plot && (chartPage || (port && port->Series()))) Chart1->SetFrozen(on);
+    if (plot) plot->SetPaused(on);
+    else if (FPlotPages) FPlotPages->SetPaused(port, on);
     SyncPauseButton();
 }
 
@@ -136,7 +141,8 @@ void TSplitViewForm::SyncPauseButton()
     if (!ButtonPause) return;
     bool paused;
     if (ChartPageShown(this)) {
-        paused = Chart1->Frozen();
+        const TCvPlotPage* plot = FPlotPages ? FPlotPages->ShownPage() : nullptr; // i23
+        paused = plot ? plot->Paused() : Chart1->Frozen();
     } else {
         const TLogMemo* memo = CurrentLogMemo();
         paused = memo && memo->Paused();

@@ -4,6 +4,7 @@
 #include "CvMessages.h"
 #include "TCvBlockSendPanel.h"
 #include "TCvComPortObj.h"
+#include "TCvPlotPage.h"
 #include "TJvHidDevice.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -132,6 +133,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     FBlockSendPanel->ApplyCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);
+    if (FPlotPages) FPlotPages->SetLanguage(Lang); // the plot tabs and pages (i23)
 }
 
 void TSplitViewForm::CheckBox6Click()

@@ -14,6 +14,7 @@
 #include <QLineSeries>
 #include <QPointer>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QValueAxis>
@@ -95,6 +96,8 @@ private slots:
     void historyIsBounded();
     void droppingIsToldAndExportNamesFirstX();
     void drawnLineIsDecimatedAndFaithful();
+    void minMaxMatchesScan_data();
+    void minMaxMatchesScan();
     void hiddenChartCatchesUpWhenShown();
     void mouseReadOut();
     void crosshairIsErasedBeforeTheNextOne();
@@ -479,7 +482,8 @@ void TstChart::historyIsBounded()
     QCOMPARE(s->YValue(0), 10.0);
     QCOMPARE(s->XValue(s->Count() - 1), double(total - 1));
     QCOMPARE(s->YValue(s->Count() - 1), double((total - 1) % 1000));
-    QVERIFY(s->MemoryBytes() <= s->MaxPoints() * qint64(sizeof(double)));
+    // The points, and their pyramid of extremes.
+    QVERIFY(s->MemoryBytes() <= s->MaxPoints() * qint64(sizeof(double)) * 7 / 6 + 4096);
     // A smaller bound keeps the newest.
     s->SetMaxPoints(3);
     QCOMPARE(Ys(s), (QList<double>{double((total - 3) % 1000), double((total - 2) % 1000), double((total - 1) % 1000)}));
@@ -524,6 +528,83 @@ void TstChart::drawnLineIsDecimatedAndFaithful()
     QCOMPARE(zoomed.size(), 103);
     QCOMPARE(zoomed.first().x(), 999.0);
     QCOMPARE(zoomed.last().x(), 1101.0);
+}
+
+void TstChart::minMaxMatchesScan_data()
+{
+    QTest::addColumn<qint64>("bound");
+    QTest::addColumn<qint64>("startAt");
+    QTest::addColumn<qint64>("added");
+    // Values from 0 to levels - 1: few levels make many equal extremes (the first one counts).
+    QTest::addColumn<int>("levels");
+    QTest::addColumn<qint64>("shrinkTo");
+    QTest::newRow("fewer than a bucket") << qint64(1000) << qint64(0) << qint64(20) << 1000000 << qint64(0);
+    QTest::newRow("bound below a bucket, dropping")
+        << qint64(7) << qint64(0) << qint64(100) << 1000 << qint64(0);
+    QTest::newRow("no drop yet") << qint64(1000000) << qint64(0) << qint64(300000) << 1000000 << qint64(0);
+    QTest::newRow("ring turned over many times")
+        << qint64(5000) << qint64(0) << qint64(123457) << 1000000 << qint64(0);
+    QTest::newRow("started late, off the buckets")
+        << qint64(4096) << qint64(12345) << qint64(20000) << 1000 << qint64(0);
+    QTest::newRow("ties") << qint64(3000) << qint64(3) << qint64(10000) << 3 << qint64(0);
+    QTest::newRow("all equal") << qint64(2000) << qint64(0) << qint64(5000) << 1 << qint64(0);
+    QTest::newRow("bound made smaller")
+        << qint64(100000) << qint64(5) << qint64(150000) << 1000000 << qint64(777);
+}
+
+void TstChart::minMaxMatchesScan()
+{
+    QFETCH(qint64, bound);
+    QFETCH(qint64, startAt);
+    QFETCH(qint64, added);
+    QFETCH(int, levels);
+    QFETCH(qint64, shrinkTo);
+    TCvChart chart;
+    TCvFastLineSeries* s = chart.CharInitSeries(false);
+    s->SetMaxPoints(bound);
+    s->StartAt(startAt);
+    QRandomGenerator random(20261210);
+    std::vector<double> ys(static_cast<std::size_t>(added));
+    for (double& y : ys) y = double(random.bounded(levels)) - levels / 2;
+    // In pieces of odd sizes, as batches of lines come.
+    for (qint64 i = 0; i < added;) {
+        const qint64 n = std::min<qint64>(added - i, 1 + random.bounded(997));
+        s->AddYs(ys.data() + i, n);
+        i += n;
+    }
+    if (shrinkTo > 0) s->SetMaxPoints(shrinkTo);
+    const qint64 count = s->Count();
+    QCOMPARE(count, std::min(added, shrinkTo > 0 ? shrinkTo : bound));
+    const auto check = [&](qint64 from, qint64 to) {
+        TCvFastLineSeries::TMinMax want;
+        for (qint64 i = from; i < to; ++i) {
+            const double y = s->YValue(i);
+            if (want.LoAt < 0 || y < want.Lo) {
+                want.Lo = y;
+                want.LoAt = i;
+            }
+            if (want.HiAt < 0 || y > want.Hi) {
+                want.Hi = y;
+                want.HiAt = i;
+            }
+        }
+        const TCvFastLineSeries::TMinMax got = s->MinMax(from, to);
+        if (got.Lo != want.Lo || got.Hi != want.Hi || got.LoAt != want.LoAt || got.HiAt != want.HiAt)
+            qWarning("[%lld, %lld): got %g@%lld %g@%lld, a scan gives %g@%lld %g@%lld", from, to, got.Lo,
+                     got.LoAt, got.Hi, got.HiAt, want.Lo, want.LoAt, want.Hi, want.HiAt);
+        return got.Lo == want.Lo && got.Hi == want.Hi && got.LoAt == want.LoAt && got.HiAt == want.HiAt;
+    };
+    QVERIFY(check(0, count));
+    for (int k = 0; k < 400; ++k) {
+        // Short and long windows anywhere among the kept points.
+        const qint64 from = random.bounded(count);
+        const qint64 width = k % 2 ? 1 + random.bounded(std::min<qint64>(count - from, 200))
+                                   : 1 + random.bounded(count - from);
+        QVERIFY(check(from, from + width));
+    }
+    QCOMPARE(s->MinMax(5, 5).LoAt, qint64(-1));
+    // Points and pyramid stay within the bound: the pyramid adds at most a sixth.
+    QVERIFY(s->MemoryBytes() <= s->MaxPoints() * qint64(sizeof(double)) * 7 / 6 + 4096);
 }
 
 void TstChart::hiddenChartCatchesUpWhenShown()

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
 #include <QLineSeries>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QValueAxis>
 
 namespace {
@@ -90,6 +92,7 @@ private slots:
     void hideAndRanges();
     void timeAxis();
     void pagePerAsciiPort();
+    void leavingAsciiStopsThePlot();
 };
 
 void TstPlot::lineFormats_data() {
@@ -216,14 +219,22 @@ void TstPlot::boundsAndDropNotice() {
     for (qint64 i = 0; i < TCvPlotPage::kMaxPoints + extra; ++i)
         text += QString::number(i % 1000) + QStringLiteral(",1\r\n");
     // Straight into the feed: a million lines through the log would only make it slow.
-    r.page->Feed()->TextReceived(text, SteadyMs());
+    // In two pieces, each more than the feed keeps waiting: Sync must take rows while it
+    // waits, or the worker waits for room and Sync for the worker.
+    r.page->Feed()->TextReceived(text.left(text.size() / 2 + 3), SteadyMs());
+    // Without events: the page must not take the rows before Sync does.
+    QDeadlineTimer deadline(30000);
+    while (!r.page->Feed()->HasRows() && !deadline.hasExpired()) QThread::msleep(5);
+    QVERIFY(r.page->Feed()->HasRows());
+    r.page->Feed()->TextReceived(text.mid(text.size() / 2 + 3), SteadyMs());
     r.page->Sync();
     r.Receive("7,8\r\n");
     for (const QString& name : {QStringLiteral("1"), QStringLiteral("2")}) {
         const TCvFastLineSeries* s = r.page->Series(name);
         QCOMPARE(s->Count(), TCvPlotPage::kMaxPoints);
         QCOMPARE(s->FirstX(), extra + 1);
-        QVERIFY(s->MemoryBytes() <= qint64(TCvPlotPage::kMaxPoints * sizeof(double)));
+        // The points and their pyramid of extremes.
+        QVERIFY(s->MemoryBytes() <= qint64(TCvPlotPage::kMaxPoints * sizeof(double)) * 7 / 6 + 4096);
     }
     QCOMPARE(r.page->Series(QStringLiteral("1"))->YValue(TCvPlotPage::kMaxPoints - 1), 7.0);
     const QString notice =
@@ -383,6 +394,36 @@ void TstPlot::pagePerAsciiPort() {
     b.obj.reset();
     QTRY_VERIFY(!gone);
     QCOMPARE(pages.count(), 2);
+}
+
+void TstPlot::leavingAsciiStopsThePlot()
+{
+    PortRig a{PortRig::Options{}};
+    TCvPlotPages pages(new QWidget);
+    pages.SetLanguage(QStringLiteral("EN"));
+    pages.PortOpened(a.obj.get(), QString());
+    TCvPlotPage* page = pages.PageOf(a.obj.get());
+    QVERIFY(page);
+    const QString name = a.obj->FComportFullName;
+    QCOMPARE(pages.tabText(1), QStringLiteral("Plot ") + name);
+    a.Receive("1,2\r\n3,");
+    // Out of ASCII: the tab says so, no text reaches the plot, the line begun is not continued.
+    a.obj->FReceiveFormat = rfHex;
+    pages.PortChanged(a.obj.get());
+    QCOMPARE(pages.tabText(1), QStringLiteral("Plot %1 (off: not ASCII receive)").arg(name));
+    QVERIFY(!a.obj->LineSink());
+    a.Receive("4\r\n");
+    a.obj->FReceiveFormat = rfAscii;
+    pages.PortChanged(a.obj.get());
+    QCOMPARE(pages.tabText(1), QStringLiteral("Plot ") + name);
+    QCOMPARE(a.obj->LineSink(), page->Feed());
+    a.Receive("5,6\r\n");
+    page->Sync();
+    QCOMPARE(Points(*page), (QStringList{"1: 0/1 1/5", "2: 0/2 1/6"}));
+    // What it showed stays, in the other language too.
+    pages.SetLanguage(QStringLiteral("CN"));
+    QCOMPARE(pages.tabText(1), QStringLiteral("曲线 ") + name);
+    QCOMPARE(Ui::Find<QCheckBox>(*page, QStringLiteral("PlotFreeze"))->text(), QStringLiteral("冻结"));
 }
 
 QTEST_MAIN(TstPlot)

@@ -2,6 +2,7 @@
 #include "TCvChart.h"
 #include "TCvComPortObj.h"
 #include "TCvFastLineSeries.h"
+#include "TCvPlotPage.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -17,6 +18,7 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTabWidget>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -91,6 +93,7 @@ private slots:
     void matchCaseRemembered();
     void pauseHoldsLogView();
     void pauseHoldsChart();
+    void pauseFreezesThePlotOnShow();
     void scrolledUpLogStaysWhileDataArrives();
 };
 
@@ -328,6 +331,40 @@ void TstFindPause::pauseHoldsChart()
     pause->click();
     QVERIFY(!Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->Frozen());
     QTRY_COMPARE(lastDrawn(), 49);
+}
+
+// On the waveform page with a plot tab on show, the pause is that of the plot's port: its
+// log and that plot hold, the waveform does not.
+void TstFindPause::pauseFreezesThePlotOnShow()
+{
+    Rig r;
+    r.Open(r.a);
+    TCvComPortObj* obj = r.Obj(r.a);
+    QCOMPARE(obj->FReceiveFormat.load(), int(rfAscii));
+    auto* page = Ui::Find<TCvPlotPage>(*r.w, u"PlotPage:"_s + Name(r.a));
+    auto* tabs = Ui::Find<QTabWidget>(*r.w, u"PlotTabs"_s);
+    Ui::Find<TTabSet>(*r.w, u"TabSet2"_s)
+        ->setCurrentIndex(Ui::Find<TNotebook>(*r.w, u"Notebook2"_s)->PageCount() - 2);
+    tabs->setCurrentWidget(page);
+    QTRY_VERIFY(page->isVisible());
+    auto* pause = r.Find<QPushButton>("ButtonPause");
+    QVERIFY(!pause->isChecked());
+    pause->click();
+    QVERIFY(page->Frozen());
+    QVERIFY(obj->LogMemo()->Paused());
+    QVERIFY(!Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->Frozen());
+    // Points go on into the plot while it holds.
+    r.Receive(r.a, "1,2\r\n");
+    page->Sync();
+    QCOMPARE(page->Samples(), qint64(1));
+    // The button shows the pause of the tab on show.
+    tabs->setCurrentIndex(0);
+    QVERIFY(!pause->isChecked());
+    tabs->setCurrentWidget(page);
+    QVERIFY(pause->isChecked());
+    pause->click();
+    QVERIFY(!page->Frozen());
+    QVERIFY(!obj->LogMemo()->Paused());
 }
 
 void TstFindPause::scrolledUpLogStaysWhileDataArrives()

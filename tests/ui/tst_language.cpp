@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTabWidget>
 #include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
@@ -161,6 +162,7 @@ private slots:
     void portBannerFollowsTheLanguage();
     void messageTableIsComplete();
     void messagesFollowTheLanguage();
+    void plotPageFollowsTheLanguage();
 };
 
 void TstLanguage::tableMatchesTheDesign()
@@ -558,6 +560,41 @@ void TstLanguage::messagesFollowTheLanguage() {
         if (!words.match(line).hasMatch()) continue;
         QVERIFY2(Chinese().match(line).hasMatch(), qPrintable(u"untranslated: "_s + line));
     }
+}
+
+// The plot page of an ASCII port and its tab, re-captioned at each switch.
+void TstLanguage::plotPageFollowsTheLanguage()
+{
+    UiTestEnv env;
+    PtyPair port;
+    auto w = UiTestEnv::Start("en_US");
+    QVERIFY(w->AddVirtualPort(port.SlavePath()));
+    const QString name = u"Virtual Port (%1)"_s.arg(port.SlavePath());
+    auto* devices = Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s);
+    devices->setCurrentIndex(devices->findText(name));
+    w->ComboBoxEx1Change();
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
+    QVERIFY(w->GetDeciceByFullName(name)->Connected());
+    auto* tabs = Ui::Find<QTabWidget>(*w, u"PlotTabs"_s);
+    auto* page = Ui::Find<QWidget>(*w, u"PlotPage:"_s + name);
+    const auto captions = [&] {
+        return QStringList{tabs->tabText(0), tabs->tabText(tabs->indexOf(page)),
+                           Ui::Find<QCheckBox>(*page, u"PlotFreeze"_s)->text(),
+                           Ui::Find<QPushButton>(*page, u"PlotExportCsv"_s)->text(),
+                           Ui::Find<QComboBox>(*page, u"PlotXMode"_s)->itemText(1)};
+    };
+    const QStringList english{u"Waveform"_s, u"Plot "_s + name, u"Freeze"_s, u"Export CSV"_s,
+                              u"X: receive time (ms)"_s};
+    const QStringList chinese{u"波形"_s, u"曲线 "_s + name, u"冻结"_s, u"导出 CSV"_s,
+                              u"X：接收时间（毫秒）"_s};
+    QCOMPARE(captions(), english);
+    auto* switcher = Ui::Find<QCheckBox>(*w, u"CheckBox6"_s);
+    switcher->click();
+    QCOMPARE(w->UILanguage, u"CN"_s);
+    QCOMPARE(captions(), chinese);
+    switcher->click();
+    QCOMPARE(w->UILanguage, u"EN"_s);
+    QCOMPARE(captions(), english);
 }
 
 QTEST_MAIN(TstLanguage)
