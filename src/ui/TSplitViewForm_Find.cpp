@@ -77,7 +77,7 @@ void TSplitViewForm::CreateFindBar()
     // A device page that goes takes its pause with it: the view starts live when it is placed again.
     connect(Notebook2, &QStackedWidget::widgetRemoved, this, [this] {
         for (const TCvComPortListEntry& e : CvComPortList()) {
-            TLogMemo* memo = e.Obj ? e.Obj->LogMemo() : nullptr;
+            TLogMemo* memo = e.Obj ? TLogMemo::Of(e.Obj->LogMemo()) : nullptr;
             if (!memo || memo == Memo1 || !memo->Paused() || Notebook2->isAncestorOf(memo)) continue;
             memo->SetPaused(false);
             if (e.Obj->Series() && Chart1) Chart1->SetFrozen(false);
@@ -124,7 +124,7 @@ void TSplitViewForm::ButtonPauseClick()
     // On the waveform page the pause is that of the port the chart draws.
     const bool chartPage = ChartPageShown(this);
     TCvComPortObj* port = chartPage ? ChartPort(this) : PortOfLogMemo(this, CurrentLogMemo());
-    TLogMemo* memo = chartPage ? (port ? port->LogMemo() : nullptr) : CurrentLogMemo();
+    TLogMemo* memo = chartPage ? (port ? TLogMemo::Of(port->LogMemo()) : nullptr) : CurrentLogMemo();
     if (memo) memo->SetPaused(on);
     if (Chart1 && (chartPage || (port && port->Series()))) Chart1->SetFrozen(on);
     if (FPlotPages) FPlotPages->SetPaused(port, on);
