@@ -3,7 +3,6 @@
 #include "CvMessageBox.h"
 #include "CvMessages.h"
 #include "TCvComPortObj.h"
-#include "TLogMemo.h"
 #include "TLogModel.h"
 
 #include <QComboBox>
