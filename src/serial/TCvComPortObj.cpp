@@ -1,14 +1,12 @@
 #include "TCvComPortObj.h"
 
 #include "CvCodecs.h"
-#include "CvMessageBox.h"
 #include "CvMessages.h"
 #include "CvProtocol.h"
 #include "SafeSave.h"
 #include "TComUIHandleThread.h"
 #include "TCvLineSink.h"
 #include "TCvSeries.h"
-#include "TLogMemo.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,8 +32,8 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     Q_UNUSED(AOwner);
     FComportFullName = TrimControl(DeviceName);
     SetPort(ExtractPortName(DeviceName));
-    FLogMemo = new TLogMemo();
-    FOwnsLogMemo = true;
+    FOwnLogView = std::make_unique<TPlainLogView>();
+    FLogView = FOwnLogView.get();
     FStringInternalMemo = std::make_unique<TLogModel>();
     SetInputSize(kQueueSize);
     SetOutputSize(kQueueSize);
@@ -66,8 +64,8 @@ TCvComPortObj::~TCvComPortObj()
     FComPackParserThread->Terminate();
     FComUIHandleThread.reset();
     FComPackParserThread.reset();
-    if (FOwnsLogMemo) delete FLogMemo;
-    FLogMemo = nullptr;
+    // An attached view may be taken apart before the port object.
+    FLogView = FOwnLogView.get();
     CloseFileStream();
     FCvComProtocal.reset();
     Close();
@@ -78,8 +76,8 @@ bool TCvComPortObj::OnGuiThread() const
     return QThread::currentThread() == thread();
 }
 
-void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c, int d, int e, int f, int g, int h,
-                                      int i, TLogMemo* j, bool k, bool l, bool m, bool N, bool o)
+void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c, int d, int e, int f, int g,
+                                      int h, int i, TLogView* j, bool k, bool l, bool m, bool N, bool o)
 {
     SetOnRxChar([this](TCustomComPort* sender, int count) { ComRxChar(sender, count); });
     FCvComProtocal->SetCallBackFun([this](const TCvComPack2& head) { ProtocolPackReceived(head); });
@@ -111,22 +109,21 @@ void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c,
         FCaptureBreaks.Reset();
         if (!wasSuspended) FComUIHandleThread->Resume();
     }
-    if (j && j != FLogMemo) {
-        if (FOwnsLogMemo) delete FLogMemo;
-        FLogMemo = j;
-        FOwnsLogMemo = false;
-    }
-    if (!FLogMemo) {
-        FLogMemo = new TLogMemo();
-        FOwnsLogMemo = true;
-    }
+    if (j) FLogView = j;
     FShowDate = k;
     FShowTime = l;
     FShowLineNumber = m;
     FShowSendedLog = N;
     FHexModeWithString = o;
-    FLogMemo->SetOnKeyDown([this](const TLogKey& key) { return LogMemoKeyDown(key); });
-    FLogMemo->SetOnKeyPress([this](const TLogKey& key) { return LogMemoKeyPress(key); });
+    FLogView->SetOnKeyDown([this](const TLogKey& key) { return LogMemoKeyDown(key); });
+    FLogView->SetOnKeyPress([this](const TLogKey& key) { return LogMemoKeyPress(key); });
+}
+
+void TCvComPortObj::SetLogView(TLogView* view)
+{
+    FLogView = view ? view : FOwnLogView.get();
+    FLogView->SetOnKeyDown([this](const TLogKey& key) { return LogMemoKeyDown(key); });
+    FLogView->SetOnKeyPress([this](const TLogKey& key) { return LogMemoKeyPress(key); });
 }
 
 void TCvComPortObj::CvComPortObjInit(const TCvComPortObjPara& p)
@@ -135,11 +132,7 @@ void TCvComPortObj::CvComPortObjInit(const TCvComPortObjPara& p)
     FComportFullName = p.ComportFullName;
     FReceiveFormat = p.ReceiveFormat;
     FSendFormat = p.SendFormat;
-    if (p.LogMemo && p.LogMemo != FLogMemo) {
-        if (FOwnsLogMemo) delete FLogMemo;
-        FLogMemo = p.LogMemo;
-        FOwnsLogMemo = false;
-    }
+    if (p.LogMemo) FLogView = p.LogMemo;
     FShowDate = p.ShowDate;
     FShowTime = p.ShowTime;
     FShowLineNumber = p.ShowLineNumber;
@@ -165,7 +158,7 @@ TCvComPortObjPara TCvComPortObj::GetConfiguration() const
     p.FlowControl = GetFlowControl();
     p.ReceiveFormat = FReceiveFormat.load();
     p.SendFormat = FSendFormat;
-    p.LogMemo = FLogMemo;
+    p.LogMemo = FLogView;
     p.ShowDate = FShowDate;
     p.ShowTime = FShowTime;
     p.ShowLineNumber = FShowLineNumber;
@@ -250,12 +243,12 @@ void TCvComPortObj::Log(const QString& Msg)
 
 void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
 {
-    if (!FLogMemo || !FLogMemo->parentWidget()) {
+    if (!FLogView->InWindow()) {
         // A worker's lines are not turned into a flood of message boxes.
-        if (!fromWorker) ShowInformation(FComportFullName, FComportFullName + QStringLiteral(", ") + Msg);
+        if (!fromWorker) emit NoViewMessage(FComportFullName, FComportFullName + QStringLiteral(", ") + Msg);
         return;
     }
-    TLogModel& view = FLogMemo->Model();
+    TLogModel& view = FLogView->Model();
     const qint64 first = view.LineCount();
     const bool prefixed = FShowLineNumber || FShowDate || FShowTime;
     const auto prefix = [&](qint64 line) { return LinePrefixAt(line, atMs); };
@@ -274,7 +267,7 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
     FRxRevision = view.Revision();
     // Changes applied in a batch scroll once, at its end.
     if (FDraining) FScrollAfterBatch = true;
-    else FLogMemo->ScrollToEnd();
+    else FLogView->ScrollToEnd();
     Notify(0);
 }
 
@@ -288,9 +281,9 @@ QString TCvComPortObj::BuffText(const QString& flag, const quint8* Buff, int Len
 
 void TCvComPortObj::ClearLog()
 {
-    if (!FLogMemo || !FLogMemo->isVisible()) return;
+    if (!FLogView->IsShown()) return;
     FlushUiQueue();
-    FLogMemo->Model().Clear();
+    FLogView->Model().Clear();
     FComProcessedCount = 0;
     FComReceiveCount = 0;
     FComSentCount = 0;
@@ -302,11 +295,11 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
 {
     QString path = FullLogFilePath;
     if (path.isEmpty()) path = FullLogFileName;
-    if (path.isEmpty() || !FLogMemo) return true;
+    if (path.isEmpty()) return true;
     FlushUiQueue();
     FullLogFileName = path;
     // Streamed from the model (part of it may be on disk); a failed write never leaves half a log.
-    const TLogModel& model = FLogMemo->Model();
+    const TLogModel& model = FLogView->Model();
     const auto write = [&model](QIODevice& out) {
         return model.WriteTo(out) && (model.EndsWithCrlf() || model.TextBytes() == 0 || out.write("\r\n", 2) == 2);
     };
@@ -403,9 +396,8 @@ bool TCvComPortObj::RxMayContinue(const TLogModel& view) const {
 }
 
 void TCvComPortObj::NoteRxWrote() {
-    if (!FLogMemo) return;
     FRxMayContinue = true;
-    FRxRevision = FLogMemo->Model().Revision();
+    FRxRevision = FLogView->Model().Revision();
 }
 
 qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s) {
@@ -430,7 +422,7 @@ qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s) {
 void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
 {
     FComReceiveString.clear();
-    if (FLogMemo) FLogMemo->SetReadOnly(true);
+    FLogView->SetReadOnly(true);
     FComReceiveCount += Count;
     // One event never reads more than the staging array holds; the rest raises the next event.
     const int c = qBound(0, Count, kReceiveBufferSize);
@@ -441,12 +433,12 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
         if (FLineSink && !s.isEmpty()) FLineSink->TextReceived(s, SteadyMs());
         if (!FShowLineNumber && !FShowDate && !FShowTime) {
             FlushUiQueue();
-            if (FLogMemo) AppendRxText(FLogMemo->Model(), s);
+            AppendRxText(FLogView->Model(), s);
             NoteRxWrote();
             FComProcessedCount += s.size();
             Notify(0);
             TellInvalidText();
-            if (FLogMemo) FLogMemo->ScrollToEnd();
+            FLogView->ScrollToEnd();
             return;
         }
         qint64 storeLines;
@@ -485,17 +477,15 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
         }
         ClearInternalBuff(100);
         FlushUiQueue();
-        if (FLogMemo) {
-            TLogModel& view = FLogMemo->Model();
-            const qint64 first = AppendRxText(view, s);
-            const qint64 count = view.LineCount();
-            for (qint64 n = first; n < count; ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
-            NoteRxWrote();
-        }
+        TLogModel& view = FLogView->Model();
+        const qint64 first = AppendRxText(view, s);
+        const qint64 count = view.LineCount();
+        for (qint64 n = first; n < count; ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
+        NoteRxWrote();
         FComProcessedCount += s.size();
         Notify(0);
         TellInvalidText();
-        if (FLogMemo) FLogMemo->ScrollToEnd();
+        FLogView->ScrollToEnd();
         return;
     }
     if (format == rfHex || format == rfGraphic || format == rfProtocol) {
@@ -514,12 +504,12 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
         FComHandleThread_Wait = false;
         if (format == rfProtocol) FComPackParserThread->Resume();
         else FComUIHandleThread->Resume();
-        if (FLogMemo) FLogMemo->ScrollToEnd();
+        FLogView->ScrollToEnd();
         return;
     }
     if (format == rfFile) ReceiveFile(c);
     else Read(FComReceiveBuffer.data(), c);
-    if (FLogMemo) FLogMemo->ScrollToEnd();
+    FLogView->ScrollToEnd();
 }
 
 void TCvComPortObj::ReceiveFile(int c)
@@ -673,7 +663,7 @@ bool TCvComPortObj::ApplyQueued(qint64 budgetMs)
 
 void TCvComPortObj::EndBatch()
 {
-    if (FScrollAfterBatch && FLogMemo) FLogMemo->ScrollToEnd();
+    if (FScrollAfterBatch) FLogView->ScrollToEnd();
     FScrollAfterBatch = false;
 }
 
@@ -711,8 +701,7 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
     default:
         break;
     }
-    if (!FLogMemo) return;
-    TLogModel& view = FLogMemo->Model();
+    TLogModel& view = FLogView->Model();
     const bool mayContinue = RxMayContinue(view);
     // The time the line's first bytes were read, when the worker knows it.
     const auto prefix = [&](qint64 line) { return LinePrefixAt(line, op.at); };

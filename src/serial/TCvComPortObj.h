@@ -6,6 +6,7 @@
 #include "TCustomComPort.h"
 #include "TCvSheetWriter.h"
 #include "TLogKey.h"
+#include "TLogView.h"
 
 #include <QFile>
 #include <QPointer>
@@ -21,7 +22,6 @@ class QDateTime;
 class TCvComProtocal;
 class TCvLineSink;
 class TCvSeries;
-class TLogMemo;
 class TLogModel;
 class TComUIHandleThread;
 struct TCvComPack;
@@ -42,7 +42,8 @@ struct TCvComPortObjPara {
     int FlowControl = fcNone;
     int ReceiveFormat = rfAscii;
     int SendFormat = sfAscii;
-    TLogMemo* LogMemo = nullptr;
+    // The view to write into; none keeps the one the port object has.
+    TLogView* LogMemo = nullptr;
     bool ShowDate = false;
     bool ShowTime = false;
     bool ShowLineNumber = false;
@@ -70,8 +71,8 @@ public:
     TCvComPortObj(QObject* AOwner, const QString& DeviceName);
     ~TCvComPortObj() override;
 
-    void CvComPortObjInit2(const QString& a, const QString& b, int c, int d, int e, int f, int g, int h, int i,
-                           TLogMemo* j, bool k, bool l, bool m, bool N, bool o);
+    void CvComPortObjInit2(const QString& a, const QString& b, int c, int d, int e, int f, int g, int h,
+                           int i, TLogView* j, bool k, bool l, bool m, bool N, bool o);
     void CvComPortObjInit(const TCvComPortObjPara& CvComPortObjPara);
     TCvComPortObjPara GetConfiguration() const;
     void ClearInternalBuff(int id);
@@ -170,7 +171,12 @@ public:
     TCallBackFun FCallBackFun;
     TProtocolCallBackFun FProtocolCallBackFun;
 
-    TLogMemo* LogMemo() const { return FLogMemo; }
+    // The view the log goes to: the one attached, or the port object's own plain one (never
+    // null). Without a window around it, Log() emits NoViewMessage instead.
+    TLogView* LogMemo() const { return FLogView; }
+    // Attaches a view (held, not owned: the window keeps it alive while it is attached);
+    // nullptr goes back to the port object's own.
+    void SetLogView(TLogView* view);
     TLogModel& TextStore() { return *FStringInternalMemo; }
     TComUIHandleThread* UIHandleThread() const { return FComUIHandleThread.get(); }
     TComPackParserHandleThread* PackParserThread() const { return FComPackParserThread.get(); }
@@ -189,6 +195,10 @@ public:
     void CloseFileStream();
     // The bytes that wait for a worker (copy, for tests and diagnostics).
     QByteArray InternalBufferCopy() const;
+
+signals:
+    // A line for the log while the view is in no window: the window tells it in a message box.
+    void NoViewMessage(const QString& caption, const QString& text);
 
 protected:
     void DoDeviceLost(int sysError) override;
@@ -249,8 +259,9 @@ private:
     bool HexTextToSend(const QString& str, quint8* buffer, int* n, int* dropped);
     bool OnGuiThread() const;
 
-    TLogMemo* FLogMemo = nullptr;
-    bool FOwnsLogMemo = true;
+    // Where the log goes when no view is attached.
+    std::unique_ptr<TPlainLogView> FOwnLogView;
+    TLogView* FLogView = nullptr;
     std::unique_ptr<TLogModel> FStringInternalMemo;
     std::vector<quint8> FComReceiveBuffer;
     QByteArray FComReceiveInternalBuffer;

@@ -3,8 +3,6 @@
 
 #include "CvMessages.h"
 #include "CvCodecs.h"
-#include "TLogMemo.h"
-
 
 #include <algorithm>
 #include <cerrno>
@@ -164,19 +162,18 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
 
 bool TCvComPortObj::LogMemoKeyPress(const TLogKey& e)
 {
-    if (!FLogMemo) return false;
-    FLogMemo->ScrollToEnd();
+    FLogView->ScrollToEnd();
     const QString& text = e.Text;
     const bool enter = e.Key == Qt::Key_Return || e.Key == Qt::Key_Enter || text == QStringLiteral("\r");
     const bool backspace = e.Key == Qt::Key_Backspace || text == QStringLiteral("\b");
-    TLogModel& view = FLogMemo->Model();
+    TLogModel& view = FLogView->Model();
     if (enter) {
-        if (FLogMemo->ReadOnly()) {
-            FLogMemo->SetReadOnly(false);
+        if (FLogView->ReadOnly()) {
+            FLogView->SetReadOnly(false);
             Log(QStringLiteral(">"));
             return true;
         }
-        const QString line = TrimControl(view.Line(FLogMemo->CaretLine()));
+        const QString line = TrimControl(view.Line(FLogView->CaretLine()));
         QString command;
         if (line.startsWith(QLatin1Char('>'))) {
             command = TrimControl(line.mid(1));
@@ -186,11 +183,11 @@ bool TCvComPortObj::LogMemoKeyPress(const TLogKey& e)
         }
         if (!command.isEmpty()) TorvinComSendData_Terminal(command, FSendFormat, FPromptEnding);
         Log(QString());
-        FLogMemo->SetReadOnly(true);
+        FLogView->SetReadOnly(true);
         return true;
     }
     if (backspace) {
-        const QString line = view.Line(FLogMemo->CaretLine());
+        const QString line = view.Line(FLogView->CaretLine());
         const qsizetype prompt = line.indexOf(QLatin1Char('>')) + 1;
         // The prompt itself cannot be erased.
         if (line.size() <= prompt) return true;
@@ -211,8 +208,8 @@ bool TCvComPortObj::LogMemoKeyDown(const TLogKey& e)
         break;
     }
     if (e.Key == Qt::Key_C && e.Modifiers == Qt::ControlModifier) {
-        if (FLogMemo && !FLogMemo->ReadOnly()) {
-            FLogMemo->SetReadOnly(true);
+        if (!FLogView->ReadOnly()) {
+            FLogView->SetReadOnly(true);
             Log(QString());
         } else if (Connected()) {
             const quint8 etx = 0x03;

@@ -110,6 +110,7 @@ TCvComPortObj* TCvDeviceManager::Adopt(const QString& Name, TCvComPortObj* Obj)
         FList.removeIf([gone](const TCvComPortListEntry& e) { return e.Obj == gone; });
     });
     connect(Obj, &TCustomComPort::DeviceLost, this, [this, Obj] { emit PortLost(Obj); });
+    connect(Obj, &TCvComPortObj::NoViewMessage, this, &TCvDeviceManager::NoViewMessage);
     return Obj;
 }
 

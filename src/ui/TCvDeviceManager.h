@@ -109,6 +109,8 @@ signals:
     void PortOpened(TCvComPortObj* Obj);
     // The port closed itself: its device went away or stopped answering.
     void PortLost(TCvComPortObj* Obj);
+    // A port's log line while its view is in no window (for a message box).
+    void NoViewMessage(const QString& Caption, const QString& Text);
     void DeviceArrived(const QString& Port);
     void DeviceRemoved(const QString& Port);
     // The set of devices to list changed (a virtual port added or removed).

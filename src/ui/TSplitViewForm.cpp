@@ -182,7 +182,7 @@ void TSplitViewForm::CreateChartPage()
     Chart1 = new TCvChart(page);
     FPlotPages = new TCvPlotPages(Chart1, page);
     layout->addWidget(FPlotPages);
-    // i23: the pause button shows the pause of the tab on show.
+    // The pause button shows the pause of the tab on show.
     connect(FPlotPages, &QTabWidget::currentChanged, this, [this] { SyncPauseButton(); });
 }
 

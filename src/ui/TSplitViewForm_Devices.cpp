@@ -93,7 +93,7 @@ static TPanelValues ReadPanel(const TSplitViewForm* f)
             d.HexCount,   d.ShowDate,   d.ShowTime,       d.ShowLineNumber, d.ShowSended, d.HexWithString, d.Unicode};
 }
 
-static void ApplyPanel(TCvComPortObj* obj, const TPanelValues& p, TLogMemo* view, bool unicode)
+static void ApplyPanel(TCvComPortObj* obj, const TPanelValues& p, TLogView* view, bool unicode)
 {
     obj->CvComPortObjInit2(QString(), QString(), p.BaudRate, p.DataBits, p.StopBits, p.Parity, p.FlowControl,
                            p.SendFormat, p.ReceiveFormat, view, p.ShowDate, p.ShowTime, p.ShowLineNumber,
@@ -131,9 +131,11 @@ void TSplitViewForm::ConnectDevices()
     connect(d, &TCvDeviceManager::PortOpened, this, [this](TCvComPortObj* obj) {
         // After the open lines the log file starts with.
         TCvModemPanel::NoteSupport(obj);
-        if (obj->LogMemo()) obj->LogMemo()->SetReadOnly(true);
+        obj->LogMemo()->SetReadOnly(true);
     });
     connect(d, &TCvDeviceManager::PortLost, this, &TSplitViewForm::DeviceLost);
+    connect(d, &TCvDeviceManager::NoViewMessage, this,
+            [](const QString& caption, const QString& text) { ShowInformation(caption, text); });
     connect(d, &TCvDeviceManager::DeviceArrived, this,
             [this](const QString& port) { WMDeviceChange(DeviceArrival, port); });
     connect(d, &TCvDeviceManager::DeviceRemoved, this,
@@ -387,15 +389,17 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     if (PageOf(Notebook2, Name) < 0) {
         if (!Memo1Tag()) {
             // A view the window kept for it since it last held the main view is done with.
-            const QPointer<TLogMemo> kept = obj->LogMemo();
+            const QPointer<TLogMemo> kept = TLogMemo::Of(obj->LogMemo());
             ApplyPanel(obj, pressed, Memo1, true);
             if (kept && kept != Memo1 && kept->parentWidget() == this) delete kept.data();
             Notebook2->SetPageCaption(0, obj->FComportFullName);
             SetMemo1Tag(obj);
             ReassignDeviceTabs(this);
         } else {
-            ApplyPanel(obj, pressed, nullptr, true);
-            TLogMemo* view = obj->LogMemo();
+            // The view the window keeps for it, or a new one.
+            TLogMemo* view = TLogMemo::Of(obj->LogMemo());
+            if (!view) view = new TLogMemo(this);
+            ApplyPanel(obj, pressed, view, true);
             auto* page = new QWidget;
             auto* layout = new QVBoxLayout(page);
             layout->setContentsMargins(0, 0, 0, 0);
@@ -428,19 +432,25 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
 {
     try {
         Obj->Close();
-        TLogMemo* view = Obj->LogMemo();
+        TLogView* view = Obj->LogMemo();
         const bool inMain = view == Memo1;
         const int page = PageOf(Notebook2, Name);
         const bool ownPage = page > 0 && !inMain;
         // Saved before the view is cleared, so the file keeps the session. The port that holds
         // the main log is saved too: its file would otherwise end at the last auto-save.
         if (ownPage || inMain) Obj->SaveLog(FDevices->LogPathOf(Obj));
-        if (!inMain && view) {
+        if (!inMain) {
             Obj->ClearLog();
             Obj->ClearInternalBuff(100);
-            view->hide();
-            view->setParent(this);
-            view->hide();
+            // Its view is kept hidden by the window until the next placement.
+            TLogMemo* memo = TLogMemo::Of(view);
+            if (!memo) {
+                memo = new TLogMemo(this);
+                Obj->SetLogView(memo);
+            }
+            memo->hide();
+            memo->setParent(this);
+            memo->hide();
         }
         if (Memo1Tag() == Obj) {
             SetMemo1Tag(nullptr);

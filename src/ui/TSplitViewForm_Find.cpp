@@ -77,7 +77,7 @@ void TSplitViewForm::CreateFindBar()
     // A device page that goes takes its pause with it: the view starts live when it is placed again.
     connect(Notebook2, &QStackedWidget::widgetRemoved, this, [this] {
         for (const TCvComPortListEntry& e : CvComPortList()) {
-            TLogMemo* memo = e.Obj ? e.Obj->LogMemo() : nullptr;
+            TLogMemo* memo = e.Obj ? TLogMemo::Of(e.Obj->LogMemo()) : nullptr;
             if (!memo || memo == Memo1 || !memo->Paused() || Notebook2->isAncestorOf(memo)) continue;
             memo->SetPaused(false);
             if (e.Obj->Series() && Chart1) Chart1->SetFrozen(false);
@@ -123,12 +123,12 @@ void TSplitViewForm::ButtonPauseClick()
     const bool on = ButtonPause->isChecked();
     // On the waveform page the pause is that of the port the chart draws.
     const bool chartPage = ChartPageShown(this);
-    // i23: a plot tab on show there: the pause is that of its port, and freezes that plot.
+    // A plot tab on show there: the pause is that of its port, and freezes that plot.
     TCvPlotPage* plot = chartPage && FPlotPages ? FPlotPages->ShownPage() : nullptr;
     TCvComPortObj* port = plot        ? plot->Port()
                           : chartPage ? ChartPort(this)
                                       : PortOfLogMemo(this, CurrentLogMemo());
-    TLogMemo* memo = chartPage ? (port ? port->LogMemo() : nullptr) : CurrentLogMemo();
+    TLogMemo* memo = chartPage ? (port ? TLogMemo::Of(port->LogMemo()) : nullptr) : CurrentLogMemo();
     if (memo) memo->SetPaused(on);
     if (Chart1 && !plot && (chartPage || (port && port->Series()))) Chart1->SetFrozen(on);
     if (plot) plot->SetPaused(on);
@@ -141,7 +141,7 @@ void TSplitViewForm::SyncPauseButton()
     if (!ButtonPause) return;
     bool paused;
     if (ChartPageShown(this)) {
-        const TCvPlotPage* plot = FPlotPages ? FPlotPages->ShownPage() : nullptr; // i23
+        const TCvPlotPage* plot = FPlotPages ? FPlotPages->ShownPage() : nullptr;
         paused = plot ? plot->Paused() : Chart1->Frozen();
     } else {
         const TLogMemo* memo = CurrentLogMemo();

@@ -133,7 +133,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     FBlockSendPanel->ApplyCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);
-    if (FPlotPages) FPlotPages->SetLanguage(Lang); // the plot tabs and pages (i23)
+    if (FPlotPages) FPlotPages->SetLanguage(Lang); // the plot tabs and pages
 }
 
 void TSplitViewForm::CheckBox6Click()

@@ -28,7 +28,7 @@ private slots:
 
 namespace {
 
-QStringList MemoLines(const TLogMemo* memo) {
+QStringList MemoLines(const TLogView* memo) {
     QStringList out;
     for (qint64 i = 0; i < memo->Model().LineCount(); ++i)
         out << memo->Model().Line(i);

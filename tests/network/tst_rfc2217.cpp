@@ -1,4 +1,3 @@
-#include "CvMessageBox.h"
 #include "NetRig.h"
 #include "PtyPair.h"
 #include "SerialLine.h"
@@ -17,9 +16,6 @@ using namespace Qt::Literals::StringLiterals;
 class TstRfc2217 : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        SetInformationPresenter([](const QString&, const QString&) {});
-    }
     void negotiatesAndSetsTheLine();
     void commandsNeverShowAsData();
     void serverWithoutComPortControl();

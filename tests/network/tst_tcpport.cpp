@@ -1,4 +1,3 @@
-#include "CvMessageBox.h"
 #include "NetRig.h"
 
 #include <QSignalSpy>
@@ -12,9 +11,6 @@ using namespace Qt::Literals::StringLiterals;
 class TstTcpPort : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        SetInformationPresenter([](const QString&, const QString&) {});
-    }
     void portNames_data();
     void portNames();
     void bothWays_data();

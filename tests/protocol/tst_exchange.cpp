@@ -1,4 +1,3 @@
-#include "CvMessageBox.h"
 #include "CvProtocol.h"
 #include "PortRig.h"
 #include "TCvComPortObj.h"
@@ -73,7 +72,6 @@ void AnswerWithAcks(int master, const std::atomic<bool>& stop, const QByteArray&
 class TstExchange : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInformationPresenter([](const QString&, const QString&) {}); }
     void connectionRequest();
     void threeBytesOfType101();
     void fragments_data();

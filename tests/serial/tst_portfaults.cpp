@@ -1,4 +1,3 @@
-#include "CvMessageBox.h"
 #include "PortRig.h"
 
 #include <QElapsedTimer>
@@ -13,7 +12,6 @@
 class TstPortFaults : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInformationPresenter([](const QString&, const QString&) {}); }
     void deviceVanishesDuringFlood_data();
     void deviceVanishesDuringFlood();
     void peerStopsReading();

@@ -7,7 +7,8 @@
 #include "TLogMemo.h"
 
 #include <QKeyEvent>
-#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -53,7 +54,8 @@ private slots:
     void hexDisplay();
     void graphicPoints();
     void protocolBytesCountedAtOnce();
-    void logFallsBackToMessageBox();
+    void logWithoutViewIsSignalled();
+    void portWithoutViewKeepsItsText();
     void clearLogResetsCounters();
     void sendAscii_data();
     void sendAscii();
@@ -82,24 +84,26 @@ void TstPortObj::creation()
     QVERIFY(!obj.FNeedCRC16);
     QVERIFY(obj.UIHandleThread()->Suspended());
     QVERIFY(!obj.PackParserThread()->Awake());
+    // Its own view until a window gives it one: text only, in no window.
     QVERIFY(obj.LogMemo());
+    QVERIFY(!obj.LogMemo()->InWindow());
     QVERIFY(!obj.Connected());
 }
 
 void TstPortObj::applyingThePanel()
 {
     TCvComPortObj obj(nullptr, QStringLiteral("USB Serial Port (COM3)"));
-    QPointer<TLogMemo> own = obj.LogMemo();
-    obj.CvComPortObjInit2(QString(), QString(), br57600, dbSeven, sbTwoStopBits, prEven, fcCustom, sfHex, rfAscii,
-                          own, true, false, true, false, false);
+    TLogView* own = obj.LogMemo();
+    obj.CvComPortObjInit2(QString(), QString(), br57600, dbSeven, sbTwoStopBits, prEven, fcCustom, sfHex,
+                          rfAscii, nullptr, true, false, true, false, false);
     QCOMPARE(obj.FComportFullName, QStringLiteral("USB Serial Port (COM3)"));
     QCOMPARE(obj.Port(), QStringLiteral("COM3"));
-    QVERIFY(own);  // the view it already has is kept
+    QCOMPARE(obj.LogMemo(), own); // no view given: the one it has is kept
     TLogMemo other;
+    TLogView* const otherView = &other;
     obj.CvComPortObjInit2(QStringLiteral("X (COM9)"), QStringLiteral("COM9"), br57600, dbSeven, sbTwoStopBits, prEven,
                           fcCustom, sfHex, rfAscii, &other, true, false, true, false, false);
-    QVERIFY(!own);  // another view releases the old one
-    QCOMPARE(obj.LogMemo(), &other);
+    QCOMPARE(obj.LogMemo(), otherView);
     QCOMPARE(obj.Port(), QStringLiteral("COM9"));
     const TCvComPortObjPara p = obj.GetConfiguration();
     QCOMPARE(p.BaudRate, int(br57600));
@@ -111,12 +115,15 @@ void TstPortObj::applyingThePanel()
     QVERIFY(p.ShowDate && !p.ShowTime && p.ShowLineNumber && !p.HexModeWithString);
     obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
                           nullptr, false, false, false, false, true);
-    QCOMPARE(obj.LogMemo(), &other);
+    QCOMPARE(obj.LogMemo(), otherView);
     int protocolCalls = 0;
     obj.FProtocolCallBackFun = [&](int) { ++protocolCalls; };
     obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfProtocol,
                           nullptr, false, false, false, false, true);
     QCOMPARE(protocolCalls, 0);
+    // Let go of the window's view: back to its own.
+    obj.SetLogView(nullptr);
+    QCOMPARE(obj.LogMemo(), own);
 }
 
 void TstPortObj::formatChangeKeepsWorkerState()
@@ -241,11 +248,55 @@ void TstPortObj::protocolBytesCountedAtOnce()
     QVERIFY(rig.obj->UIHandleThread()->Suspended());
 }
 
-void TstPortObj::logFallsBackToMessageBox()
+void TstPortObj::logWithoutViewIsSignalled()
 {
+    // No window gave it a view: the line goes to whoever shows it (a message box in the
+    // window), and the port object opens nothing itself.
     TCvComPortObj obj(nullptr, QStringLiteral("USB Serial Port (COM3)"));
+    QSignalSpy told(&obj, &TCvComPortObj::NoViewMessage);
     obj.Log(QStringLiteral("hi"));
-    QCOMPARE(boxes, QStringList({"USB Serial Port (COM3)|USB Serial Port (COM3), hi"}));
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("USB Serial Port (COM3)"));
+    QCOMPARE(told.at(0).at(1).toString(), QStringLiteral("USB Serial Port (COM3), hi"));
+    QVERIFY(boxes.isEmpty());
+    QCOMPARE(obj.LogMemo()->Model().LineCount(), 0);
+}
+
+void TstPortObj::portWithoutViewKeepsItsText()
+{
+    // Opened on a device without a view: what it receives goes into its own text, which is
+    // saved like any log; nothing is shown, so nothing clears it.
+    PtyPair pty;
+    TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
+    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          rfAscii, nullptr, false, false, false, false, true);
+    QSignalSpy told(&obj, &TCvComPortObj::NoViewMessage);
+    obj.Open();
+    QVERIFY(obj.Connected());
+    QVERIFY(pty.Write("AB\r\nCD"));
+    QTRY_COMPARE(obj.FComReceiveCount.load(), qint64(6));
+    QTRY_VERIFY(obj.UIHandleThread()->Suspended());
+    obj.FlushUiQueue();
+    const TLogModel& own = obj.LogMemo()->Model();
+    QCOMPARE(own.LineCount(), 2);
+    QCOMPARE(own.Line(0), QStringLiteral("AB"));
+    QCOMPARE(own.Line(1), QStringLiteral("CD"));
+    obj.ClearLog();
+    QCOMPARE(own.LineCount(), 2);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("own.log"));
+    QVERIFY(obj.SaveLog(path));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("AB\r\nCD\r\n"));
+    // A send's failure on the closed port is a line for the log: signalled, not boxed.
+    obj.Close();
+    told.clear();
+    obj.TorvinComSendData_Common(QStringLiteral("x"), sfAscii);
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.at(0).at(1).toString(),
+             obj.FComportFullName + QStringLiteral(", Device was closed,please open a device."));
+    QVERIFY(boxes.isEmpty());
 }
 
 void TstPortObj::clearLogResetsCounters()

@@ -11,7 +11,7 @@
 #include <memory>
 
 // A port object opened on a real pty, its log view placed in a shown window, recording
-// the callbacks it makes. Header-only: tests that use it link corvane_serial.
+// the callbacks it makes. Header-only: tests that use it link corvane_serial and corvane_widgets.
 struct PortRig {
     struct Options {
         int receiveFormat = rfAscii;

@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 // The lines a log view shows, top to bottom.
-inline QStringList LogLines(const TLogMemo* memo)
+inline QStringList LogLines(const TLogView* memo)
 {
     QStringList out;
     const TLogModel& m = memo->Model();
@@ -34,6 +34,8 @@ inline QStringList LogLines(const TLogMemo* memo)
 struct WindowDevice {
     std::unique_ptr<PtyPair> pty = std::make_unique<PtyPair>();
     TCvComPortObj* obj = nullptr;
+    // Its log view, placed in the window.
+    TLogMemo* memo = nullptr;
     QString name;
 
     // The window must outlive nothing here: it deletes the port object when it goes.
@@ -41,7 +43,7 @@ struct WindowDevice {
     {
         name = QStringLiteral("Virtual Port (%1)").arg(pty->SlavePath());
         obj = new TCvComPortObj(nullptr, name);
-        auto* memo = new TLogMemo(Ui::Find<QWidget>(w, QStringLiteral("Panel1")));
+        memo = new TLogMemo(Ui::Find<QWidget>(w, QStringLiteral("Panel1")));
         memo->resize(300, 200);
         memo->show();
         obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,

@@ -31,7 +31,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QStringList Lines(const TLogMemo* memo)
+QStringList Lines(const TLogView* memo)
 {
     QStringList out;
     for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);

@@ -193,7 +193,7 @@ void TstFindPause::ctrlFWhileLogTakesTyping()
 {
     Rig r;
     r.Open(r.a);
-    TLogMemo* memo = r.Obj(r.a)->LogMemo();
+    TLogMemo* memo = TLogMemo::Of(r.Obj(r.a)->LogMemo());
     QCOMPARE(memo, Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     // Enter in the log starts the prompt: the log takes typing.
     QTest::keyClick(memo, Qt::Key_Return);
@@ -216,7 +216,7 @@ void TstFindPause::findSearchesSelectedPage()
     Rig r;
     r.Open(r.a); // writes into the main log
     r.Open(r.b); // gets a page of its own, which is selected
-    TLogMemo* memoB = r.Obj(r.b)->LogMemo();
+    TLogMemo* memoB = TLogMemo::Of(r.Obj(r.b)->LogMemo());
     QVERIFY(memoB != Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     QCOMPARE(r.w->CurrentLogMemo(), memoB);
     r.Receive(r.b, "reply from the second device\r\n");

@@ -430,7 +430,8 @@ void TstLanguage::portBannerFollowsTheLanguage()
     obj.CvComPortObjInit2({}, {}, br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii, nullptr, false,
                           false, false, false, true);
     QWidget page;
-    obj.LogMemo()->setParent(&page);
+    TLogMemo memo(&page);
+    obj.SetLogView(&memo);
     Ui::Find<QPlainTextEdit>(w, u"Memo2"_s)->setPlainText(u"AA BB"_s);
     w.PrintPortBanner(&obj);
     QStringList lines;
@@ -439,7 +440,7 @@ void TstLanguage::portBannerFollowsTheLanguage()
     // The block-send text is the user's: a banner never empties it.
     QCOMPARE(w.findChild<QPlainTextEdit*>(u"Memo2"_s)->toPlainText(), u"AA BB"_s);
     QVERIFY(env.boxes.isEmpty());
-    obj.LogMemo()->setParent(nullptr);
+    obj.SetLogView(nullptr);
 }
 
 namespace {

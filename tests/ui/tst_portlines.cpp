@@ -35,7 +35,7 @@ QStringList Lines(TCvComPortObj* obj)
     return out;
 }
 
-QStringList Lines(const TLogMemo* memo)
+QStringList Lines(const TLogView* memo)
 {
     QStringList out;
     for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);

@@ -195,12 +195,12 @@ void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
     UiTestEnv env;
     WindowDevice devA, devB;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* a = devA.Attach(*w);
+    devA.Attach(*w);
     TCvComPortObj* b = devB.Attach(*w);
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
         ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(b->FComportFullName));
     QCOMPARE(w->GetDeciceByFullName(w->GetCurrentDeviceName()), b);
-    const QColor aBefore = a->LogMemo()->BackgroundColor();
+    const QColor aBefore = devA.memo->BackgroundColor();
     QColor offered;
     SetColorAsker([&](QWidget*, const QColor& initial, QColor* chosen) {
         offered = initial;
@@ -212,18 +212,18 @@ void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
     QCOMPARE(offered, memo1Before);
     QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), QColor(0x20, 0x40, 0x60));
     QCOMPARE(w->Memo1BackgroundColor(), TColorValue(0x604020));
-    QCOMPARE(b->LogMemo()->BackgroundColor(), QColor(0x20, 0x40, 0x60));
-    QCOMPARE(a->LogMemo()->BackgroundColor(), aBefore);
+    QCOMPARE(devB.memo->BackgroundColor(), QColor(0x20, 0x40, 0x60));
+    QCOMPARE(devA.memo->BackgroundColor(), aBefore);
 }
 
 void TstPreferences::fontOfMemo1AndCurrentLog() {
     UiTestEnv env;
     WindowDevice devA, devB;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* a = devA.Attach(*w);
-    TCvComPortObj* b = devB.Attach(*w);
-    b->LogMemo()->setFont(QFont(u"DejaVu Sans"_s, 9));
-    const QFont aBefore = a->LogMemo()->font();
+    devA.Attach(*w);
+    devB.Attach(*w);
+    devB.memo->setFont(QFont(u"DejaVu Sans"_s, 9));
+    const QFont aBefore = devA.memo->font();
     QFont offered;
     SetFontAsker([&](QWidget*, const QFont& initial, QFont* chosen) {
         offered = initial;
@@ -234,19 +234,19 @@ void TstPreferences::fontOfMemo1AndCurrentLog() {
     // The dialog starts from the current device's log font.
     QCOMPARE(offered.pointSize(), 9);
     QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize(), 17);
-    QCOMPARE(b->LogMemo()->font().pointSize(), 17);
-    QCOMPARE(b->LogMemo()->font().family(), u"DejaVu Sans Mono"_s);
-    QCOMPARE(a->LogMemo()->font(), aBefore);
+    QCOMPARE(devB.memo->font().pointSize(), 17);
+    QCOMPARE(devB.memo->font().family(), u"DejaVu Sans Mono"_s);
+    QCOMPARE(devA.memo->font(), aBefore);
 }
 
 void TstPreferences::cancelledDialogsChangeNothing() {
     UiTestEnv env;
     WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
-    TCvComPortObj* obj = dev.Attach(*w);
-    const QFont memo1Font = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font(), logFont = obj->LogMemo()->font();
+    dev.Attach(*w);
+    const QFont memo1Font = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font(), logFont = dev.memo->font();
     const QColor memo1Back = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(),
-                 logBack = obj->LogMemo()->BackgroundColor();
+                 logBack = dev.memo->BackgroundColor();
     SetFontAsker([](QWidget*, const QFont&, QFont* chosen) {
         *chosen = QFont(u"DejaVu Sans"_s, 30);
         return false;
@@ -258,9 +258,9 @@ void TstPreferences::cancelledDialogsChangeNothing() {
     QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button12"_s), Qt::LeftButton);
     QTest::mouseClick(Ui::Find<QPushButton>(*w, u"Button17"_s), Qt::LeftButton);
     QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font(), memo1Font);
-    QCOMPARE(obj->LogMemo()->font(), logFont);
+    QCOMPARE(dev.memo->font(), logFont);
     QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), memo1Back);
-    QCOMPARE(obj->LogMemo()->BackgroundColor(), logBack);
+    QCOMPARE(dev.memo->BackgroundColor(), logBack);
 }
 
 void TstPreferences::withoutDeviceOnlyMemo1() {

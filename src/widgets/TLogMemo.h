@@ -2,6 +2,7 @@
 
 #include "TLogKey.h"
 #include "TLogModel.h"
+#include "TLogView.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
@@ -11,22 +12,25 @@
 
 // The log view: shows a TLogModel, paints only the lines on screen, lets the user select
 // and copy, and while not read-only takes typing on its last line (the terminal prompt).
-class TLogMemo : public QAbstractScrollArea {
+// A port object writes into it through TLogView.
+class TLogMemo : public QAbstractScrollArea, public TLogView {
     Q_OBJECT
 public:
-    // Return true to swallow the key.
-    using TKeyHandler = std::function<bool(const TLogKey&)>;
-
     explicit TLogMemo(QWidget* parent = nullptr);
 
-    TLogModel& Model() { return FModel; }
-    const TLogModel& Model() const { return FModel; }
+    // The log view a port object writes into, when it is one of these.
+    static TLogMemo* Of(TLogView* view) { return dynamic_cast<TLogMemo*>(view); }
 
-    bool ReadOnly() const { return FReadOnly; }
-    void SetReadOnly(bool on);
+    TLogModel& Model() override { return FModel; }
+    const TLogModel& Model() const override { return FModel; }
+
+    bool ReadOnly() const override { return FReadOnly; }
+    void SetReadOnly(bool on) override;
     // New lines are to be shown: the view follows the end, unless the user has scrolled
     // up, in which case it stays where it is until the user is back at the bottom.
-    void ScrollToEnd();
+    void ScrollToEnd() override;
+    bool IsShown() const override { return isVisible(); }
+    bool InWindow() const override { return parentWidget() != nullptr; }
     // Goes to the end and follows it again (Ctrl+End, typing at the prompt).
     void JumpToEnd();
     bool AtEnd() const;
@@ -60,11 +64,11 @@ public:
     QColor TextColor() const { return FTextColor; }
     QColor BackgroundColor() const { return FBackground; }
 
-    void SetOnKeyDown(TKeyHandler h) { FOnKeyDown = std::move(h); }
-    void SetOnKeyPress(TKeyHandler h) { FOnKeyPress = std::move(h); }
+    void SetOnKeyDown(TKeyHandler h) override { FOnKeyDown = std::move(h); }
+    void SetOnKeyPress(TKeyHandler h) override { FOnKeyPress = std::move(h); }
 
     // The line the caret stands on: the last line (the prompt) while editable.
-    qint64 CaretLine() const;
+    qint64 CaretLine() const override;
     // A key as typed by the user, through the handlers and then the editor.
     void TypeKey(QKeyEvent* e);
 
