@@ -351,7 +351,7 @@ void TstFindPause::pauseFreezesThePlotOnShow()
     QVERIFY(!pause->isChecked());
     pause->click();
     QVERIFY(page->Frozen());
-    QVERIFY(obj->LogMemo()->Paused());
+    QVERIFY(TLogMemo::Of(obj->LogMemo())->Paused());
     QVERIFY(!Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->Frozen());
     // Points go on into the plot while it holds.
     r.Receive(r.a, "1,2\r\n");
@@ -364,7 +364,7 @@ void TstFindPause::pauseFreezesThePlotOnShow()
     QVERIFY(pause->isChecked());
     pause->click();
     QVERIFY(!page->Frozen());
-    QVERIFY(!obj->LogMemo()->Paused());
+    QVERIFY(!TLogMemo::Of(obj->LogMemo())->Paused());
 }
 
 void TstFindPause::scrolledUpLogStaysWhileDataArrives()
