@@ -73,7 +73,7 @@ int main(int argc, char** argv)
         std::printf("event-loop lateness while stuck (10 ms timer): p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
                     lateness.Percentile(0.5), lateness.Percentile(0.99), lateness.Percentile(1));
         std::printf("cancel took %.2f ms; still sending: %s; last log line: %s\n", cancelMs,
-                    w.SendingFile() ? "yes" : "no", qPrintable(LogLines(dev.obj->LogMemo()).last()));
+                    w.SendingFile() ? "yes" : "no", qPrintable(LogLines(dev.obj->LogView()).last()));
         return w.SendingFile() ? 2 : 0;
     }
     PtyDrain& drain = *drainer;
@@ -106,7 +106,7 @@ int main(int argc, char** argv)
         return gaps.empty() ? 0.0 : gaps[std::min(gaps.size() - 1, std::size_t(p * double(gaps.size())))] / 1e6;
     };
     std::printf("bytes %lld, received by peer %lld, log lines %lld\n", static_cast<long long>(size),
-                static_cast<long long>(drain.Size()), static_cast<long long>(dev.obj->LogMemo()->Model().LineCount()));
+                static_cast<long long>(drain.Size()), static_cast<long long>(dev.obj->LogView()->Model().LineCount()));
     std::printf("total send time %.3f s\n", totalS);
     std::printf("event-loop gap: samples %zu, p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", gaps.size(), pct(0.5),
                 pct(0.99), gaps.empty() ? 0.0 : gaps.back() / 1e6);

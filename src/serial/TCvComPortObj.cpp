@@ -132,7 +132,7 @@ void TCvComPortObj::CvComPortObjInit(const TCvComPortObjPara& p)
     FComportFullName = p.ComportFullName;
     FReceiveFormat = p.ReceiveFormat;
     FSendFormat = p.SendFormat;
-    if (p.LogMemo) FLogView = p.LogMemo;
+    if (p.LogView) FLogView = p.LogView;
     FShowDate = p.ShowDate;
     FShowTime = p.ShowTime;
     FShowLineNumber = p.ShowLineNumber;
@@ -158,7 +158,7 @@ TCvComPortObjPara TCvComPortObj::GetConfiguration() const
     p.FlowControl = GetFlowControl();
     p.ReceiveFormat = FReceiveFormat.load();
     p.SendFormat = FSendFormat;
-    p.LogMemo = FLogView;
+    p.LogView = FLogView;
     p.ShowDate = FShowDate;
     p.ShowTime = FShowTime;
     p.ShowLineNumber = FShowLineNumber;

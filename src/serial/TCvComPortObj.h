@@ -43,7 +43,7 @@ struct TCvComPortObjPara {
     int ReceiveFormat = rfAscii;
     int SendFormat = sfAscii;
     // The view to write into; none keeps the one the port object has.
-    TLogView* LogMemo = nullptr;
+    TLogView* LogView = nullptr;
     bool ShowDate = false;
     bool ShowTime = false;
     bool ShowLineNumber = false;
@@ -173,7 +173,7 @@ public:
 
     // The view the log goes to: the one attached, or the port object's own plain one (never
     // null). Without a window around it, Log() emits NoViewMessage instead.
-    TLogView* LogMemo() const { return FLogView; }
+    TLogView* LogView() const { return FLogView; }
     // Attaches a view (held, not owned: the window keeps it alive while it is attached);
     // nullptr goes back to the port object's own.
     void SetLogView(TLogView* view);

@@ -90,7 +90,7 @@ void TSplitViewForm::SetStaysOnTop(bool on) {
 
 void TSplitViewForm::Button12Click() {
     TCvComPortObj* port = GetDeciceByFullName(GetCurrentDeviceName());
-    TLogMemo* log = port ? TLogMemo::Of(port->LogMemo()) : nullptr;
+    TLogMemo* log = port ? TLogMemo::Of(port->LogView()) : nullptr;
     QFont chosen;
     if (!AskFont(this, log ? log->font() : Memo1->font(), &chosen)) return;
     Memo1->setFont(chosen);
@@ -99,7 +99,7 @@ void TSplitViewForm::Button12Click() {
 
 void TSplitViewForm::Button17Click() {
     TCvComPortObj* port = GetDeciceByFullName(GetCurrentDeviceName());
-    TLogMemo* log = port ? TLogMemo::Of(port->LogMemo()) : nullptr;
+    TLogMemo* log = port ? TLogMemo::Of(port->LogView()) : nullptr;
     QColor chosen;
     if (!AskColor(this, Memo1->BackgroundColor(), &chosen) || !chosen.isValid()) return;
     SetMemo1Colors(FMemo1FontColor, ValueFromColor(chosen));

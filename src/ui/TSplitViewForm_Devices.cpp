@@ -131,7 +131,7 @@ void TSplitViewForm::ConnectDevices()
     connect(d, &TCvDeviceManager::PortOpened, this, [this](TCvComPortObj* obj) {
         // After the open lines the log file starts with.
         TCvModemPanel::NoteSupport(obj);
-        obj->LogMemo()->SetReadOnly(true);
+        obj->LogView()->SetReadOnly(true);
     });
     connect(d, &TCvDeviceManager::PortLost, this, &TSplitViewForm::DeviceLost);
     connect(d, &TCvDeviceManager::NoViewMessage, this,
@@ -389,7 +389,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
     if (PageOf(Notebook2, Name) < 0) {
         if (!Memo1Tag()) {
             // A view the window kept for it since it last held the main view is done with.
-            const QPointer<TLogMemo> kept = TLogMemo::Of(obj->LogMemo());
+            const QPointer<TLogMemo> kept = TLogMemo::Of(obj->LogView());
             ApplyPanel(obj, pressed, Memo1, true);
             if (kept && kept != Memo1 && kept->parentWidget() == this) delete kept.data();
             Notebook2->SetPageCaption(0, obj->FComportFullName);
@@ -397,7 +397,7 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
             ReassignDeviceTabs(this);
         } else {
             // The view the window keeps for it, or a new one.
-            TLogMemo* view = TLogMemo::Of(obj->LogMemo());
+            TLogMemo* view = TLogMemo::Of(obj->LogView());
             if (!view) view = new TLogMemo(this);
             ApplyPanel(obj, pressed, view, true);
             auto* page = new QWidget;
@@ -432,7 +432,7 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
 {
     try {
         Obj->Close();
-        TLogView* view = Obj->LogMemo();
+        TLogView* view = Obj->LogView();
         const bool inMain = view == Memo1;
         const int page = PageOf(Notebook2, Name);
         const bool ownPage = page > 0 && !inMain;

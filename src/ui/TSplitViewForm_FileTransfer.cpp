@@ -65,7 +65,7 @@ void TSplitViewForm::StatusBarPrintFileSize()
     TCvComPortObj* obj = GetDeciceByFullName(FPortSettings->CurrentDeviceText());
     if (!obj) return;
     qint64 chars = 0, lines = 0;
-    if (const TLogView* memo = obj->LogMemo()) {
+    if (const TLogView* memo = obj->LogView()) {
         // The log's size in UTF-8 bytes with its CR LF pairs: known at once, where counting
         // characters would read the whole log on every line.
         const TLogModel& m = memo->Model();

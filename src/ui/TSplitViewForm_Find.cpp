@@ -26,7 +26,7 @@ TCvComPortObj* PortOfLogMemo(const TSplitViewForm* f, const TLogMemo* Memo)
     if (!Memo) return nullptr;
     if (Memo == f->Memo1) return f->Memo1Tag();
     for (const TCvComPortListEntry& e : f->CvComPortList())
-        if (e.Obj && e.Obj->LogMemo() == Memo) return e.Obj;
+        if (e.Obj && e.Obj->LogView() == Memo) return e.Obj;
     return nullptr;
 }
 
@@ -77,7 +77,7 @@ void TSplitViewForm::CreateFindBar()
     // A device page that goes takes its pause with it: the view starts live when it is placed again.
     connect(Notebook2, &QStackedWidget::widgetRemoved, this, [this] {
         for (const TCvComPortListEntry& e : CvComPortList()) {
-            TLogMemo* memo = e.Obj ? TLogMemo::Of(e.Obj->LogMemo()) : nullptr;
+            TLogMemo* memo = e.Obj ? TLogMemo::Of(e.Obj->LogView()) : nullptr;
             if (!memo || memo == Memo1 || !memo->Paused() || Notebook2->isAncestorOf(memo)) continue;
             memo->SetPaused(false);
             if (e.Obj->Series() && Chart1) Chart1->SetFrozen(false);
@@ -128,7 +128,7 @@ void TSplitViewForm::ButtonPauseClick()
     TCvComPortObj* port = plot        ? plot->Port()
                           : chartPage ? ChartPort(this)
                                       : PortOfLogMemo(this, CurrentLogMemo());
-    TLogMemo* memo = chartPage ? (port ? TLogMemo::Of(port->LogMemo()) : nullptr) : CurrentLogMemo();
+    TLogMemo* memo = chartPage ? (port ? TLogMemo::Of(port->LogView()) : nullptr) : CurrentLogMemo();
     if (memo) memo->SetPaused(on);
     if (Chart1 && !plot && (chartPage || (port && port->Series()))) Chart1->SetFrozen(on);
     if (plot) plot->SetPaused(on);

@@ -114,7 +114,7 @@ void TSplitViewForm::RefillTabSets()
 void TSplitViewForm::SV_LClosed()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (TLogMemo* memo = obj && obj->Connected() ? TLogMemo::Of(obj->LogMemo()) : nullptr) memo->setFocus();
+    if (TLogMemo* memo = obj && obj->Connected() ? TLogMemo::Of(obj->LogView()) : nullptr) memo->setFocus();
 }
 
 void TSplitViewForm::SV_RClosed()

@@ -43,7 +43,7 @@ QStringList Lines(TCvComPortObj& obj)
 {
     obj.FlushUiQueue();
     QStringList out;
-    for (qint64 i = 0; i < obj.LogMemo()->Model().LineCount(); ++i) out << obj.LogMemo()->Model().Line(i);
+    for (qint64 i = 0; i < obj.LogView()->Model().LineCount(); ++i) out << obj.LogView()->Model().Line(i);
     return out;
 }
 } // namespace

@@ -80,11 +80,11 @@ void TstNetworkWindow::addOpenExchangeRemove() {
         QVERIFY(obj && obj->Connected());
         QTRY_VERIFY(peerServer.hasPendingConnections());
         std::unique_ptr<QTcpSocket> peer(peerServer.nextPendingConnection());
-        QTRY_VERIFY(Contains(MemoLines(obj->LogMemo()), u"Connected to 127.0.0.1:%1."_s.arg(port)));
+        QTRY_VERIFY(Contains(MemoLines(obj->LogView()), u"Connected to 127.0.0.1:%1."_s.arg(port)));
 
         peer->write(QByteArray::fromHex("01ff41"));
         QTRY_COMPARE(obj->FComReceiveCount.load(), 3);
-        QTRY_VERIFY((obj->FlushUiQueue(), Contains(MemoLines(obj->LogMemo()), u"01 FF 41"_s)));
+        QTRY_VERIFY((obj->FlushUiQueue(), Contains(MemoLines(obj->LogView()), u"01 FF 41"_s)));
 
         // The block send goes out over the connection.
         Ui::Find<QPlainTextEdit>(*w, u"Memo2"_s)->setPlainText(u"hello"_s);
@@ -130,11 +130,11 @@ void TstNetworkWindow::dialogRefusesBadHostAndBindsLoopback() {
     Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
     TCvComPortObj* obj = w->GetDeciceByFullName(name);
     QVERIFY(obj && obj->Connected());
-    QVERIFY(Contains(MemoLines(obj->LogMemo()), u"Listening on 127.0.0.1:%1"_s.arg(port)));
+    QVERIFY(Contains(MemoLines(obj->LogView()), u"Listening on 127.0.0.1:%1"_s.arg(port)));
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(client.waitForConnected(5000));
-    QTRY_VERIFY(Contains(MemoLines(obj->LogMemo()), u"Client 127.0.0.1:"_s));
+    QTRY_VERIFY(Contains(MemoLines(obj->LogView()), u"Client 127.0.0.1:"_s));
 
     FillDialog(*w, 1, QString(), port + 1);
     Ui::Find<QCheckBox>(*w, u"CheckNetOtherAddress"_s)->setChecked(true);

@@ -85,25 +85,25 @@ void TstPortObj::creation()
     QVERIFY(obj.UIHandleThread()->Suspended());
     QVERIFY(!obj.PackParserThread()->Awake());
     // Its own view until a window gives it one: text only, in no window.
-    QVERIFY(obj.LogMemo());
-    QVERIFY(!obj.LogMemo()->InWindow());
+    QVERIFY(obj.LogView());
+    QVERIFY(!obj.LogView()->InWindow());
     QVERIFY(!obj.Connected());
 }
 
 void TstPortObj::applyingThePanel()
 {
     TCvComPortObj obj(nullptr, QStringLiteral("USB Serial Port (COM3)"));
-    TLogView* own = obj.LogMemo();
+    TLogView* own = obj.LogView();
     obj.CvComPortObjInit2(QString(), QString(), br57600, dbSeven, sbTwoStopBits, prEven, fcCustom, sfHex,
                           rfAscii, nullptr, true, false, true, false, false);
     QCOMPARE(obj.FComportFullName, QStringLiteral("USB Serial Port (COM3)"));
     QCOMPARE(obj.Port(), QStringLiteral("COM3"));
-    QCOMPARE(obj.LogMemo(), own); // no view given: the one it has is kept
+    QCOMPARE(obj.LogView(), own); // no view given: the one it has is kept
     TLogMemo other;
     TLogView* const otherView = &other;
     obj.CvComPortObjInit2(QStringLiteral("X (COM9)"), QStringLiteral("COM9"), br57600, dbSeven, sbTwoStopBits, prEven,
                           fcCustom, sfHex, rfAscii, &other, true, false, true, false, false);
-    QCOMPARE(obj.LogMemo(), otherView);
+    QCOMPARE(obj.LogView(), otherView);
     QCOMPARE(obj.Port(), QStringLiteral("COM9"));
     const TCvComPortObjPara p = obj.GetConfiguration();
     QCOMPARE(p.BaudRate, int(br57600));
@@ -115,7 +115,7 @@ void TstPortObj::applyingThePanel()
     QVERIFY(p.ShowDate && !p.ShowTime && p.ShowLineNumber && !p.HexModeWithString);
     obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
                           nullptr, false, false, false, false, true);
-    QCOMPARE(obj.LogMemo(), otherView);
+    QCOMPARE(obj.LogView(), otherView);
     int protocolCalls = 0;
     obj.FProtocolCallBackFun = [&](int) { ++protocolCalls; };
     obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfProtocol,
@@ -123,7 +123,7 @@ void TstPortObj::applyingThePanel()
     QCOMPARE(protocolCalls, 0);
     // Let go of the window's view: back to its own.
     obj.SetLogView(nullptr);
-    QCOMPARE(obj.LogMemo(), own);
+    QCOMPARE(obj.LogView(), own);
 }
 
 void TstPortObj::formatChangeKeepsWorkerState()
@@ -259,7 +259,7 @@ void TstPortObj::logWithoutViewIsSignalled()
     QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("USB Serial Port (COM3)"));
     QCOMPARE(told.at(0).at(1).toString(), QStringLiteral("USB Serial Port (COM3), hi"));
     QVERIFY(boxes.isEmpty());
-    QCOMPARE(obj.LogMemo()->Model().LineCount(), 0);
+    QCOMPARE(obj.LogView()->Model().LineCount(), 0);
 }
 
 void TstPortObj::portWithoutViewKeepsItsText()
@@ -277,7 +277,7 @@ void TstPortObj::portWithoutViewKeepsItsText()
     QTRY_COMPARE(obj.FComReceiveCount.load(), qint64(6));
     QTRY_VERIFY(obj.UIHandleThread()->Suspended());
     obj.FlushUiQueue();
-    const TLogModel& own = obj.LogMemo()->Model();
+    const TLogModel& own = obj.LogView()->Model();
     QCOMPARE(own.LineCount(), 2);
     QCOMPARE(own.Line(0), QStringLiteral("AB"));
     QCOMPARE(own.Line(1), QStringLiteral("CD"));

@@ -59,7 +59,7 @@ struct WindowDevice {
     QStringList Lines() const
     {
         obj->FlushUiQueue();
-        return LogLines(obj->LogMemo());
+        return LogLines(obj->LogView());
     }
     // The device sends bytes; returns when the port object has taken them.
     void Receive(const QByteArray& bytes)
@@ -78,7 +78,7 @@ inline void SyncReceiveFormat(TSplitViewForm& w, TCvComPortObj* obj)
     if (obj->FReceiveFormat.load() == want) return;
     const TCvComPortObjPara p = obj->GetConfiguration();
     obj->CvComPortObjInit2(p.ComportFullName, p.Port, p.BaudRate, p.DataBits, p.StopBits, p.ParityBits,
-                           p.FlowControl, p.SendFormat, want, p.LogMemo, p.ShowDate, p.ShowTime, p.ShowLineNumber,
+                           p.FlowControl, p.SendFormat, want, p.LogView, p.ShowDate, p.ShowTime, p.ShowLineNumber,
                            p.ShowSendedLog, p.HexModeWithString);
 }
 

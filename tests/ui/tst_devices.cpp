@@ -176,7 +176,7 @@ void TstDevices::openTwoThenClose()
     TCvComPortObj* A = r.Obj(r.a);
     QVERIFY(A->Connected());
     QCOMPARE(w.Memo1Tag(), A);
-    QCOMPARE(A->LogMemo(), Ui::Find<TLogMemo>(w, u"Memo1"_s));
+    QCOMPARE(A->LogView(), Ui::Find<TLogMemo>(w, u"Memo1"_s));
     QVERIFY(HasLine(r.Memo1(), u"Device "_s + Name(r.a) + u" was opened."_s));
 
     r.Press(r.b);
@@ -185,7 +185,7 @@ void TstDevices::openTwoThenClose()
     const QStringList pages{Name(r.a), Name(r.b), wave, help};
     QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions(), pages);
     QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->Tabs(), pages);
-    const QStringList bLog = Lines(B->LogMemo());
+    const QStringList bLog = Lines(B->LogView());
     QVERIFY(!bLog.isEmpty());
     QVERIFY(bLog.first().endsWith(BannerLines(u"EN"_s).first())); // the banner
     QVERIFY(HasLine(bLog, u"Device "_s + Name(r.b) + u" was opened."_s));
@@ -199,7 +199,7 @@ void TstDevices::openTwoThenClose()
         QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(0), product);
         QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->currentIndex(), 0);
         QCOMPARE(w.Memo1Tag(), nullptr);
-        QVERIFY(A->LogMemo() != Ui::Find<TLogMemo>(w, u"Memo1"_s));
+        QVERIFY(A->LogView() != Ui::Find<TLogMemo>(w, u"Memo1"_s));
         QVERIFY(B->Connected());
     }
     const int memoLines = r.Memo1().size();
@@ -241,7 +241,7 @@ void TstDevices::busyPortKeepsPlacement()
     r.Press(r.b);
     TCvComPortObj* B = r.Obj(r.b);
     QVERIFY(!B->Connected());
-    const QStringList log = Lines(B->LogMemo());
+    const QStringList log = Lines(B->LogView());
     QVERIFY(HasLine(log, u"Can not open  "_s + Name(r.b)));
     QVERIFY(HasLine(log, u"Unable to open com port (Error: 16, Device or resource busy)"_s));
     QVERIFY(HasLine(log, u"The port is in use by another program."_s));
@@ -500,7 +500,7 @@ void TstDevices::reopenAfterClose()
     for (int round = 0; round < 2; ++round) {
         r.Press(d);
         QVERIFY(obj->Connected());
-        QCOMPARE(obj->LogMemo() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !onOwnPage);
+        QCOMPARE(obj->LogView() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !onOwnPage);
         QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().count(Name(d)), 1);
         r.Press(d);
         QVERIFY(!obj->Connected());
@@ -508,7 +508,7 @@ void TstDevices::reopenAfterClose()
     }
     r.Press(d);
     obj->Log(u"after two rounds"_s);
-    QVERIFY(HasLine(Lines(obj->LogMemo()), u"after two rounds"_s));
+    QVERIFY(HasLine(Lines(obj->LogView()), u"after two rounds"_s));
 }
 
 void TstDevices::portMatchesWholeName_data()
@@ -618,7 +618,7 @@ void TstDevices::openingKeepsBlockText() {
     // The second device gets a page of its own, with the banner: the user's block stays.
     r.Press(r.b);
     QVERIFY(r.Obj(r.b)->Connected());
-    QVERIFY(Lines(r.Obj(r.b)->LogMemo()).first().endsWith(QString(61, u'#')));
+    QVERIFY(Lines(r.Obj(r.b)->LogView()).first().endsWith(QString(61, u'#')));
     r.w->findChild<QCheckBox*>(u"CheckBox6"_s)->click();
     QCOMPARE(memo2->toPlainText(), u"AA BB CC"_s);
 }

@@ -193,7 +193,7 @@ void TstFindPause::ctrlFWhileLogTakesTyping()
 {
     Rig r;
     r.Open(r.a);
-    TLogMemo* memo = TLogMemo::Of(r.Obj(r.a)->LogMemo());
+    TLogMemo* memo = TLogMemo::Of(r.Obj(r.a)->LogView());
     QCOMPARE(memo, Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     // Enter in the log starts the prompt: the log takes typing.
     QTest::keyClick(memo, Qt::Key_Return);
@@ -216,7 +216,7 @@ void TstFindPause::findSearchesSelectedPage()
     Rig r;
     r.Open(r.a); // writes into the main log
     r.Open(r.b); // gets a page of its own, which is selected
-    TLogMemo* memoB = TLogMemo::Of(r.Obj(r.b)->LogMemo());
+    TLogMemo* memoB = TLogMemo::Of(r.Obj(r.b)->LogView());
     QVERIFY(memoB != Ui::Find<TLogMemo>(*r.w, u"Memo1"_s));
     QCOMPARE(r.w->CurrentLogMemo(), memoB);
     r.Receive(r.b, "reply from the second device\r\n");
@@ -351,7 +351,7 @@ void TstFindPause::pauseFreezesThePlotOnShow()
     QVERIFY(!pause->isChecked());
     pause->click();
     QVERIFY(page->Frozen());
-    QVERIFY(TLogMemo::Of(obj->LogMemo())->Paused());
+    QVERIFY(TLogMemo::Of(obj->LogView())->Paused());
     QVERIFY(!Ui::Find<TCvChart>(*r.w, u"Chart1"_s)->Frozen());
     // Points go on into the plot while it holds.
     r.Receive(r.a, "1,2\r\n");
@@ -364,7 +364,7 @@ void TstFindPause::pauseFreezesThePlotOnShow()
     QVERIFY(pause->isChecked());
     pause->click();
     QVERIFY(!page->Frozen());
-    QVERIFY(!TLogMemo::Of(obj->LogMemo())->Paused());
+    QVERIFY(!TLogMemo::Of(obj->LogView())->Paused());
 }
 
 void TstFindPause::scrolledUpLogStaysWhileDataArrives()

@@ -435,7 +435,7 @@ void TstLanguage::portBannerFollowsTheLanguage()
     Ui::Find<QPlainTextEdit>(w, u"Memo2"_s)->setPlainText(u"AA BB"_s);
     w.PrintPortBanner(&obj);
     QStringList lines;
-    for (qint64 i = 0; i < obj.LogMemo()->Model().LineCount(); ++i) lines << obj.LogMemo()->Model().Line(i);
+    for (qint64 i = 0; i < obj.LogView()->Model().LineCount(); ++i) lines << obj.LogView()->Model().Line(i);
     QCOMPARE(lines, BannerLines(lang));
     // The block-send text is the user's: a banner never empties it.
     QCOMPARE(w.findChild<QPlainTextEdit*>(u"Memo2"_s)->toPlainText(), u"AA BB"_s);

@@ -30,8 +30,8 @@ QStringList Lines(TCvComPortObj* obj)
 {
     obj->FlushUiQueue();
     QStringList out;
-    if (!obj->LogMemo()) return out;
-    for (qint64 i = 0; i < obj->LogMemo()->Model().LineCount(); ++i) out << obj->LogMemo()->Model().Line(i);
+    if (!obj->LogView()) return out;
+    for (qint64 i = 0; i < obj->LogView()->Model().LineCount(); ++i) out << obj->LogView()->Model().Line(i);
     return out;
 }
 
@@ -189,7 +189,7 @@ void TstPortLines::reconnect()
     Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     QVERIFY(obj->Connected());
     QCOMPARE(obj->BaudRate(), int(br57600));
-    QCOMPARE(obj->LogMemo() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !ownPage);
+    QCOMPARE(obj->LogView() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !ownPage);
     if (userCloses) {
         Ui::Find<QPushButton>(w, u"Button2"_s)->click();
         QVERIFY(!obj->Connected());
@@ -230,7 +230,7 @@ void TstPortLines::reconnect()
     QCOMPARE(CountLines(log, back), 1);
     QVERIFY(w.ReconnectWaiting().isEmpty());
     QCOMPARE(obj->BaudRate(), int(br57600));
-    QCOMPARE(obj->LogMemo() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !ownPage);
+    QCOMPARE(obj->LogView() == Ui::Find<TLogMemo>(w, u"Memo1"_s), !ownPage);
     QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().count(r.Name()), 1);
 
     // Data flows both ways through the new device.

@@ -53,7 +53,7 @@ struct TextRig {
         if (!QTest::qWaitFor([&] { return Obj()->FComReceiveCount.load() == before + bytes.size(); }, 5000))
             return u"<bytes not taken>"_s;
         Obj()->FlushUiQueue();
-        const TLogModel& m = Obj()->LogMemo()->Model();
+        const TLogModel& m = Obj()->LogView()->Model();
         for (qint64 i = m.LineCount() - 1; i >= 0; --i)
             if (!m.Line(i).trimmed().isEmpty() && !m.Line(i).endsWith(u"| "_s)) return m.Line(i);
         return {};

@@ -66,8 +66,8 @@ QByteArray Hex(const char* text) {
 
 QString LogText(TCvComPortObj* obj) {
     QStringList lines;
-    for (qint64 i = 0; i < obj->LogMemo()->Model().LineCount(); ++i)
-        lines << obj->LogMemo()->Model().Line(i);
+    for (qint64 i = 0; i < obj->LogView()->Model().LineCount(); ++i)
+        lines << obj->LogView()->Model().Line(i);
     return lines.join(u'\n');
 }
 

@@ -69,7 +69,7 @@ void ApplyReceiveFormat(TSplitViewForm& w, TCvComPortObj* obj)
     const TCvComPortObjPara p = obj->GetConfiguration();
     obj->CvComPortObjInit2(p.ComportFullName, p.Port, p.BaudRate, p.DataBits, p.StopBits, p.ParityBits,
                            p.FlowControl, p.SendFormat,
-                           Ui::Find<QComboBox>(w, u"ComboBox7"_s)->currentIndex(), p.LogMemo, p.ShowDate,
+                           Ui::Find<QComboBox>(w, u"ComboBox7"_s)->currentIndex(), p.LogView, p.ShowDate,
                            p.ShowTime, p.ShowLineNumber, p.ShowSendedLog, p.HexModeWithString);
 }
 
@@ -189,7 +189,7 @@ void TstStorageFaults::faultyFolder()
     w->Timer2Timer();
     w->Timer2Timer();
 
-    const QStringList lines = Lines(obj->LogMemo());
+    const QStringList lines = Lines(obj->LogView());
     // Received text goes on the last line, whatever message stands there.
     QCOMPARE(lines.filter(QRegularExpression(u"second$"_s)).size(), 1);
     QCOMPARE(lines.filter(QRegularExpression(u"third$"_s)).size(), 1);
@@ -297,7 +297,7 @@ void TstStorageFaults::corruptFiles()
         QVERIFY(obj);
         if (file == u"port"_s) QCOMPARE(obj->BaudRate(), int(br9600));
         Receive(pty, obj, "still working\r\n");
-        QCOMPARE(Lines(obj->LogMemo()).filter(u"still working"_s).size(), 1);
+        QCOMPARE(Lines(obj->LogView()).filter(u"still working"_s).size(), 1);
     }
     w->close();
 }
