@@ -9,7 +9,8 @@ if [ -z "$fmt" ]; then
   echo "format: clang-format not found (scripts/setup.sh installs it)" >&2
   exit 1
 fi
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+# Every C++ source of the project (no git needed: CI checks inside a tree without it).
+mapfile -t files < <(find src tests bench tools \( -name '*.cpp' -o -name '*.h' \) | sort)
 if [ "${1:-}" = "--check" ]; then
   bad=()
   for f in "${files[@]}"; do

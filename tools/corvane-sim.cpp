@@ -59,8 +59,8 @@ bool WriteAll(int fd, const void* data, std::size_t n)
     return n == 0;
 }
 
-void SendPacket(int fd, std::uint16_t type, std::uint16_t index, std::uint16_t total, const std::uint8_t* payload,
-                int n)
+void SendPacket(int fd, std::uint16_t type, std::uint16_t index, std::uint16_t total,
+                const std::uint8_t* payload, int n)
 {
     TCvComPack p = TCvComProtocal::CreatePack(0);
     p.TypeID = type;
@@ -128,16 +128,15 @@ private:
 };
 
 // One line of the plot mode: channel k is a sine, a ramp or noise, by k modulo 3.
-std::string PlotLine(long n, int channels, bool labels, std::uint32_t& noise) {
+std::string PlotLine(long n, int channels, bool labels, std::uint32_t& noise)
+{
     std::string line;
     char cell[64];
     for (int k = 0; k < channels; ++k) {
         double v = 0;
         const char* kind = "sine";
         switch (k % 3) {
-        case 0:
-            v = 100 * std::sin(double(n) * 2 * M_PI / 200.0 + k);
-            break;
+        case 0: v = 100 * std::sin(double(n) * 2 * M_PI / 200.0 + k); break;
         case 1:
             kind = "ramp";
             v = double((n + 10 * k) % 100);
@@ -167,10 +166,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--link" && i + 1 < argc) link = argv[++i];
-        else if (a == "--labels")
-            labels = true;
-        else if (a == "--channels" && i + 1 < argc)
-            channels = int(std::strtol(argv[++i], nullptr, 10));
+        else if (a == "--labels") labels = true;
+        else if (a == "--channels" && i + 1 < argc) channels = int(std::strtol(argv[++i], nullptr, 10));
         else if (a == "--echo" || a == "--protocol") mode = a;
         else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot") &&
                  i + 1 < argc) {
@@ -244,18 +241,23 @@ int main(int argc, char** argv)
             }
         }
         if (burstLeft > 0 && (pf.revents & POLLOUT)) {
-            std::size_t n = static_cast<std::size_t>(std::min<long>(burstLeft, static_cast<long>(buf.size())));
-            for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<std::uint8_t>('A' + (value - burstLeft + static_cast<long>(i)) % 26);
+            std::size_t n =
+                static_cast<std::size_t>(std::min<long>(burstLeft, static_cast<long>(buf.size())));
+            for (std::size_t i = 0; i < n; ++i)
+                buf[i] = static_cast<std::uint8_t>('A' + (value - burstLeft + static_cast<long>(i)) % 26);
             ssize_t w = ::write(master, buf.data(), n);
             if (w > 0) burstLeft -= w;
         }
         if (mode == "--rate") {
             // A steady stream: whatever the elapsed time allows, in order, byte values counting up.
-            const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double secs =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             long due = static_cast<long>(secs * static_cast<double>(value)) - rateSent;
             while (due > 0 && !gStop) {
-                const std::size_t n = static_cast<std::size_t>(std::min<long>(due, static_cast<long>(buf.size())));
-                for (std::size_t i = 0; i < n; ++i) buf[i] = static_cast<std::uint8_t>(rateSent + static_cast<long>(i));
+                const std::size_t n =
+                    static_cast<std::size_t>(std::min<long>(due, static_cast<long>(buf.size())));
+                for (std::size_t i = 0; i < n; ++i)
+                    buf[i] = static_cast<std::uint8_t>(rateSent + static_cast<long>(i));
                 if (!WriteAll(master, buf.data(), n)) break;
                 rateSent += static_cast<long>(n);
                 due -= static_cast<long>(n);
@@ -267,8 +269,7 @@ int main(int argc, char** argv)
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             long due = static_cast<long>(secs * static_cast<double>(value)) - counter;
             std::string lines;
-            while (due-- > 0 && lines.size() < 65536)
-                lines += PlotLine(counter++, channels, labels, noise);
+            while (due-- > 0 && lines.size() < 65536) lines += PlotLine(counter++, channels, labels, noise);
             if (!lines.empty()) WriteAll(master, lines.data(), lines.size());
         }
         if ((mode == "--lines" || mode == "--sine") && std::chrono::steady_clock::now() >= next) {

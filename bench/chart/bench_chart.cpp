@@ -77,20 +77,20 @@ void AppendRate(Host& h)
         h.panel->Page()->ChartFollow(1);
     }
     const double secs = double(t.nsecsElapsed()) / 1e9;
-    std::printf("append + follow on the GUI thread: %.1f M points/s (%lld points, %lld kept)\n", double(n) / secs / 1e6,
-                n, s->Count());
+    std::printf("append + follow on the GUI thread: %.1f M points/s (%lld points, %lld kept)\n",
+                double(n) / secs / 1e6, n, s->Count());
 }
 
 void MillionPointFrames(Host& h)
 {
     const long before = ResidentKiB();
     TCvFastLineSeries* s = h.chart->CharInitSeries(false);
-    for (qint64 i = 0; i < 1'000'000; ++i)
-        s->AddY(128 + 100 * ((i * 7919) % 255) / 255.0 - 50);
+    for (qint64 i = 0; i < 1'000'000; ++i) s->AddY(128 + 100 * ((i * 7919) % 255) / 255.0 - 50);
     h.chart->Refresh();
     const long after = ResidentKiB();
-    std::printf("memory: %.2f bytes per kept point in the series (%lld points), resident growth %.2f bytes/point\n",
-                double(s->MemoryBytes()) / double(s->Count()), s->Count(), double(after - before) * 1024 / 1e6);
+    std::printf(
+        "memory: %.2f bytes per kept point in the series (%lld points), resident growth %.2f bytes/point\n",
+        double(s->MemoryBytes()) / double(s->Count()), s->Count(), double(after - before) * 1024 / 1e6);
     {
         QList<QPointF> points;
         double lo, hi;
@@ -109,10 +109,8 @@ void MillionPointFrames(Host& h)
         bool automatic;
     } cases[] = {{"all 1,000,000 points visible", true}, {"following, 1,000,000 wide window", false}};
     for (const Case& c : cases) {
-        if (c.automatic)
-            h.chart->SetBottomAxisAutomatic(true);
-        else
-            h.chart->SetBottomAxisMinMax(double(s->FirstX()), double(s->NextX()));
+        if (c.automatic) h.chart->SetBottomAxisAutomatic(true);
+        else h.chart->SetBottomAxisMinMax(double(s->FirstX()), double(s->NextX()));
         std::vector<double> refresh, frame;
         for (int i = 0; i < 40; ++i) {
             s->AddY(double(i));
@@ -127,8 +125,8 @@ void MillionPointFrames(Host& h)
         std::printf("redraw, %s: refresh (thinning, hand-over to the line, axes) median %.2f ms; refresh + "
                     "grab of %dx%d median %.2f ms, p95 %.2f ms "
                     "(%lld points drawn)\n",
-                    c.name, Percentile(refresh, 0.5), h.chart->width(), h.chart->height(), Percentile(frame, 0.5),
-                    Percentile(frame, 0.95), qint64(s->LineSeries()->count()));
+                    c.name, Percentile(refresh, 0.5), h.chart->width(), h.chart->height(),
+                    Percentile(frame, 0.5), Percentile(frame, 0.95), qint64(s->LineSeries()->count()));
     }
 }
 
@@ -136,8 +134,8 @@ void PtyFeed(Host& h, int seconds)
 {
     PtyPair pty;
     TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
-    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfGraphic,
-                          nullptr, false, false, false, false, true);
+    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          rfGraphic, nullptr, false, false, false, false, true);
     obj.SetSeries(h.chart->CharInitSeries(false));
     h.panel->CheckBox10->setChecked(true);
     obj.FCallBackFun = [&](int count) { h.panel->Page()->ChartFollow(count); };
@@ -149,8 +147,7 @@ void PtyFeed(Host& h, int seconds)
     std::atomic<qint64> written{0};
     std::thread writer([&] {
         QByteArray chunk(10'000, 0);
-        for (int i = 0; i < chunk.size(); ++i)
-            chunk[i] = char((i * 37) & 255);
+        for (int i = 0; i < chunk.size(); ++i) chunk[i] = char((i * 37) & 255);
         QElapsedTimer clock;
         clock.start();
         while (written < total) {
@@ -159,8 +156,7 @@ void PtyFeed(Host& h, int seconds)
                 const qint64 off = written % chunk.size();
                 const ssize_t n = ::write(pty.MasterFd(), chunk.constData() + off,
                                           size_t(std::min<qint64>(chunk.size() - off, due - written)));
-                if (n > 0)
-                    written += n;
+                if (n > 0) written += n;
                 else {
                     pollfd p{pty.MasterFd(), POLLOUT, 0};
                     ::poll(&p, 1, 5);
@@ -187,8 +183,8 @@ void PtyFeed(Host& h, int seconds)
     QEventLoop loop;
     QTimer done;
     QObject::connect(&done, &QTimer::timeout, &loop, [&] {
-        const bool caughtUp =
-            written.load() >= total && obj.FComProcessedCount.load() >= total && obj.UIHandleThread()->Suspended();
+        const bool caughtUp = written.load() >= total && obj.FComProcessedCount.load() >= total &&
+                              obj.UIHandleThread()->Suspended();
         if (caughtUp || t.elapsed() > (seconds + 120) * 1000LL) loop.quit();
     });
     done.start(5);
@@ -201,10 +197,11 @@ void PtyFeed(Host& h, int seconds)
                 "(%.2f of the feed), kept %lld\n",
                 seconds, points, secs, double(points) / secs, double(points) / double(total),
                 series ? series->Count() : 0);
-    std::printf("  GUI event-loop lateness p99 %.1f ms, max %.1f ms; chart frame (refresh + paint) median %.2f ms, "
-                "p99 %.2f ms; axis %.0f..%.0f\n",
-                lateness.Percentile(0.99), lateness.Percentile(1.0), Percentile(frames, 0.5),
-                Percentile(frames, 0.99), h.chart->BottomAxisMinimum(), h.chart->BottomAxisMaximum());
+    std::printf(
+        "  GUI event-loop lateness p99 %.1f ms, max %.1f ms; chart frame (refresh + paint) median %.2f ms, "
+        "p99 %.2f ms; axis %.0f..%.0f\n",
+        lateness.Percentile(0.99), lateness.Percentile(1.0), Percentile(frames, 0.5),
+        Percentile(frames, 0.99), h.chart->BottomAxisMinimum(), h.chart->BottomAxisMaximum());
 }
 
 } // namespace

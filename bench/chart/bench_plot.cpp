@@ -30,7 +30,8 @@
 namespace {
 
 // Lines of 8 channels as firmware prints them: "12.34,-5.6,..." with CR LF.
-QByteArray Lines(qint64 n) {
+QByteArray Lines(qint64 n)
+{
     QByteArray out;
     out.reserve(n * 56);
     char cell[32];
@@ -45,7 +46,8 @@ QByteArray Lines(qint64 n) {
     return out;
 }
 
-void ParserAlone() {
+void ParserAlone()
+{
     const qint64 n = 1000000;
     const QString text = QString::fromLatin1(Lines(n));
     TCvPlotParser parser;
@@ -64,7 +66,8 @@ void ParserAlone() {
                 double(points) / secs);
 }
 
-void WriterThread(int fd, const QByteArray& data, const std::atomic<bool>& stop) {
+void WriterThread(int fd, const QByteArray& data, const std::atomic<bool>& stop)
+{
     qint64 done = 0;
     // Stopped when the reader gave up: nothing drains the pty after that.
     while (done < data.size() && !stop) {
@@ -79,7 +82,8 @@ void WriterThread(int fd, const QByteArray& data, const std::atomic<bool>& stop)
     }
 }
 
-void PtyFeed(qint64 lines) {
+void PtyFeed(qint64 lines)
+{
     PtyPair pty;
     QWidget window;
     auto* memo = new TLogMemo(&window);
@@ -117,22 +121,21 @@ void PtyFeed(qint64 lines) {
                 page->Samples() < lines ? " (stopped early)" : "");
 }
 
-void Redraw() {
+void Redraw()
+{
     QWidget window;
     auto* page = new TCvPlotPage(nullptr, QString(), &window);
     (new QHBoxLayout(&window))->addWidget(page);
     window.resize(1600, 800);
     window.show();
     QString first;
-    for (int k = 0; k < 16; ++k)
-        first += QStringLiteral("%1 ").arg(k);
+    for (int k = 0; k < 16; ++k) first += QStringLiteral("%1 ").arg(k);
     page->Feed()->TextReceived(first + QStringLiteral("\r\n"), 0);
     page->Sync();
     const qint64 n = TCvPlotPage::kMaxPoints;
     std::vector<double> ys(std::size_t(n - 1));
     for (int k = 0; k < 16; ++k) {
-        for (qint64 i = 0; i < n - 1; ++i)
-            ys[std::size_t(i)] = std::sin(double(i) / 1000.0 + k) * 100;
+        for (qint64 i = 0; i < n - 1; ++i) ys[std::size_t(i)] = std::sin(double(i) / 1000.0 + k) * 100;
         page->Series(QString::number(k + 1))->AddYs(ys.data(), n - 1);
     }
     QApplication::processEvents();
@@ -147,8 +150,7 @@ void Redraw() {
         decimate.push_back(d);
         paint.push_back(ms.back() - d);
     }
-    for (auto* v : {&ms, &decimate, &paint})
-        std::sort(v->begin(), v->end());
+    for (auto* v : {&ms, &decimate, &paint}) std::sort(v->begin(), v->end());
     // To look at what was timed.
     if (const QString png = qEnvironmentVariable("BENCH_PLOT_PNG"); !png.isEmpty()) page->SavePng(png);
     // The frame alone (axes, grid, labels): every channel hidden.
@@ -171,7 +173,8 @@ void Redraw() {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

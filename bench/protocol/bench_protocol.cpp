@@ -14,17 +14,18 @@
 
 namespace {
 
-std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned salt) {
+std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned salt)
+{
     std::mt19937 gen(salt);
     std::uniform_int_distribution<int> dist(0, 255);
     std::vector<std::uint8_t> v(n);
-    for (auto& b : v)
-        b = static_cast<std::uint8_t>(dist(gen));
+    for (auto& b : v) b = static_cast<std::uint8_t>(dist(gen));
     return v;
 }
 
 // Full packets of type 101 with real checksums, as a device would send a long transfer.
-std::vector<std::uint8_t> validStream(int packets) {
+std::vector<std::uint8_t> validStream(int packets)
+{
     std::vector<std::uint8_t> stream;
     stream.reserve(static_cast<std::size_t>(packets) * CvPackSize);
     const auto payload = randomBytes(CvMaxPayload, 42);
@@ -42,21 +43,23 @@ std::vector<std::uint8_t> validStream(int packets) {
     return stream;
 }
 
-std::vector<std::uint8_t> streamWithoutHeads(std::size_t n) {
+std::vector<std::uint8_t> streamWithoutHeads(std::size_t n)
+{
     auto v = randomBytes(n, 7);
     for (std::size_t i = 0; i + 1 < v.size(); ++i)
         if (v[i] == 0xC6 && v[i + 1] == 0xBF) v[i + 1] = 0x00;
     return v;
 }
 
-template <std::uint16_t (*Crc)(const std::uint8_t*, int)> void BM_CRC16(benchmark::State& state) {
+template <std::uint16_t (*Crc)(const std::uint8_t*, int)> void BM_CRC16(benchmark::State& state)
+{
     const auto data = randomBytes(static_cast<std::size_t>(state.range(0)), 1);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(Crc(data.data(), static_cast<int>(data.size())));
+    for (auto _ : state) benchmark::DoNotOptimize(Crc(data.data(), static_cast<int>(data.size())));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-void BM_ParserPack_ValidPackets(benchmark::State& state) {
+void BM_ParserPack_ValidPackets(benchmark::State& state)
+{
     const auto stream = validStream(256);
     auto engine = std::make_unique<TCvComProtocal>();
     int stored = 0;
@@ -69,7 +72,8 @@ void BM_ParserPack_ValidPackets(benchmark::State& state) {
                             static_cast<std::int64_t>(stream.size()));
 }
 
-void BM_ParserPack_NoHeads(benchmark::State& state) {
+void BM_ParserPack_NoHeads(benchmark::State& state)
+{
     const auto stream = streamWithoutHeads(1 << 20);
     auto engine = std::make_unique<TCvComProtocal>();
     for (auto _ : state)

@@ -32,17 +32,18 @@ namespace {
 
 enum TPayload { kBinary, kCrlfText, kLfText, kChineseText };
 
-QByteArray Payload(qint64 size, TPayload kind) {
+QByteArray Payload(qint64 size, TPayload kind)
+{
     QByteArray b(size, 0);
     if (kind == kChineseText) {
         // Lines of UTF-8 Chinese text (3 bytes a character) ending in LF, as firmware logs them.
         const QByteArray line = QStringLiteral("温度 23.5°C 湿度 45% 设备运行正常，无告警。\n").toUtf8();
-        for (qint64 i = 0; i < size; ++i)
-            b[i] = line[i % line.size()];
+        for (qint64 i = 0; i < size; ++i) b[i] = line[i % line.size()];
         return b;
     }
     const bool text = kind != kBinary;
-    for (qint64 i = 0; i < size; ++i) b[i] = text ? ((i % 64 == 63) ? '\n' : char('a' + i % 26)) : char(i * 31);
+    for (qint64 i = 0; i < size; ++i)
+        b[i] = text ? ((i % 64 == 63) ? '\n' : char('a' + i % 26)) : char(i * 31);
     if (kind == kCrlfText)
         for (qint64 i = 63; i < size; i += 64) b[i - 1] = '\r';
     return b;
@@ -50,7 +51,8 @@ QByteArray Payload(qint64 size, TPayload kind) {
 
 // What the display counts as processed for text: characters, without the line breaks
 // when the lines carry prefixes.
-qint64 ExpectedProcessed(const QByteArray& data, bool prefixed) {
+qint64 ExpectedProcessed(const QByteArray& data, bool prefixed)
+{
     TTextDecoder decoder;
     TLineBreakFilter breaks;
     const QString text = breaks.Apply(decoder.Decode(data.constData(), data.size()));
@@ -99,7 +101,8 @@ struct Result {
 struct TcpDevice {
     int listener = -1;
     quint16 port = 0;
-    TcpDevice() {
+    TcpDevice()
+    {
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -111,19 +114,20 @@ struct TcpDevice {
         port = ntohs(a.sin_port);
     }
     ~TcpDevice() { ::close(listener); }
-    static void Serve(int listener, const QByteArray& data) {
+    static void Serve(int listener, const QByteArray& data)
+    {
         const int fd = ::accept(listener, nullptr, nullptr);
         if (fd < 0) return;
         WriterThread(fd, data);
         ::shutdown(fd, SHUT_WR);
         char sink[256];
-        while (::read(fd, sink, sizeof sink) > 0) {
-        }
+        while (::read(fd, sink, sizeof sink) > 0) {}
         ::close(fd);
     }
 };
 
-Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind, bool network = false) {
+Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind, bool network = false)
+{
     PtyPair pty;
     TcpDevice tcp;
     QWidget window;
@@ -151,7 +155,8 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     QEventLoop loop;
     QTimer done;
     QObject::connect(&done, &QTimer::timeout, &loop, [&] {
-        if ((obj.FComProcessedCount.load() >= expected && obj.UIHandleThread()->Suspended()) || t.elapsed() > 600000)
+        if ((obj.FComProcessedCount.load() >= expected && obj.UIHandleThread()->Suspended()) ||
+            t.elapsed() > 600000)
             loop.quit();
     });
     done.start(2);
@@ -160,7 +165,8 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     const double secs = t.nsecsElapsed() / 1e9;
     obj.Close();
     w.join();
-    std::printf("  (%lld callbacks, %.0f bytes each)\n", callbacks, double(size) / double(std::max<qint64>(1, callbacks)));
+    std::printf("  (%lld callbacks, %.0f bytes each)\n", callbacks,
+                double(size) / double(std::max<qint64>(1, callbacks)));
     return {size / secs, lateness.Percentile(0.99)};
 }
 
@@ -194,15 +200,15 @@ void MillionLines()
 
 // One line that never ends (binary data in ASCII, a device without line breaks): the cost
 // of a repaint, scrolled to its start and to its middle.
-void LongLine(int mib) {
+void LongLine(int mib)
+{
     QWidget window;
     auto* memo = new TLogMemo(&window);
     (new QVBoxLayout(&window))->addWidget(memo);
     window.resize(1000, 700);
     window.show();
     QString line(qsizetype(mib) << 20, u'x');
-    for (qsizetype i = 0; i < line.size(); i += 7)
-        line[i] = QChar(char16_t(u'a' + i % 26));
+    for (qsizetype i = 0; i < line.size(); i += 7) line[i] = QChar(char16_t(u'a' + i % 26));
     memo->Model().Add(line);
     memo->ScrollToEnd();
     QApplication::processEvents();
@@ -214,8 +220,7 @@ void LongLine(int mib) {
         QElapsedTimer t;
         t.start();
         const int rounds = 5;
-        for (int r = 0; r < rounds; ++r)
-            memo->viewport()->repaint();
+        for (int r = 0; r < rounds; ++r) memo->viewport()->repaint();
         ms[k] = t.nsecsElapsed() / 1e6 / rounds;
     }
     std::printf("log view, one %d MiB line: repaint %.2f ms at its start, %.2f ms in its middle\n", mib,

@@ -53,8 +53,8 @@ int main(int argc, char** argv)
     window.resize(1000, 700);
     window.show();
     TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(path));
-    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfHex, memo,
-                          false, true, true, false, false);
+    obj.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          rfHex, memo, false, true, true, false, false);
     obj.FHexModeFormatCount = 16;
     obj.Open();
 
@@ -66,8 +66,8 @@ int main(int argc, char** argv)
     QTimer sample;
     QObject::connect(&sample, &QTimer::timeout, &sample, [&] {
         std::printf("%7lld  %11.1f  %7.1f  %17.1f  %15.1f\n", clock.elapsed() / 1000,
-                    obj.FComReceiveCount.load() / 1e6, RssKiB() / 1024.0, memo->Model().MemoryBytes() / 1048576.0,
-                    memo->Model().SpilledBytes() / 1048576.0);
+                    obj.FComReceiveCount.load() / 1e6, RssKiB() / 1024.0,
+                    memo->Model().MemoryBytes() / 1048576.0, memo->Model().SpilledBytes() / 1048576.0);
         std::fflush(stdout);
         if (clock.elapsed() >= qint64(seconds) * 1000) app.quit();
     });
@@ -84,8 +84,9 @@ int main(int argc, char** argv)
     // Let the display catch up with what was received, then save the log as the program does.
     QElapsedTimer settle;
     settle.start();
-    while ((obj.FComProcessedCount.load() < obj.FComReceiveCount.load() || !obj.UIHandleThread()->Suspended()) &&
-           settle.elapsed() < 120000)
+    while (
+        (obj.FComProcessedCount.load() < obj.FComReceiveCount.load() || !obj.UIHandleThread()->Suspended()) &&
+        settle.elapsed() < 120000)
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("soak.log"));
@@ -108,8 +109,8 @@ int main(int argc, char** argv)
         if (hex) hexBytes += cells.size();
     }
     const qint64 received = obj.FComReceiveCount.load();
-    std::printf("received %lld bytes, log lines %lld, bytes in the saved log %lld (%s), GUI lateness p99 %.1f ms, max %.1f ms\n",
-                received, lines, hexBytes, hexBytes == received ? "all" : "MISSING",
-                p99, worst);
+    std::printf("received %lld bytes, log lines %lld, bytes in the saved log %lld (%s), GUI lateness p99 "
+                "%.1f ms, max %.1f ms\n",
+                received, lines, hexBytes, hexBytes == received ? "all" : "MISSING", p99, worst);
     return hexBytes == received ? 0 : 1;
 }

@@ -29,7 +29,8 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", (tmp.path() + "/data").toUtf8());
     qputenv("XDG_CONFIG_HOME", (tmp.path() + "/config").toUtf8());
     qputenv("HOME", (tmp.path() + "/home").toUtf8());
-    SetInformationPresenter([](const QString&, const QString& t) { std::fprintf(stderr, "box: %s\n", qPrintable(t)); });
+    SetInformationPresenter(
+        [](const QString&, const QString& t) { std::fprintf(stderr, "box: %s\n", qPrintable(t)); });
 
     TSplitViewForm w{QLocale(QStringLiteral("en_US"))};
     w.show();
@@ -60,8 +61,7 @@ int main(int argc, char** argv)
         TGuiLateness lateness;
         QElapsedTimer stuck;
         stuck.start();
-        while (stuck.elapsed() < 2000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (stuck.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         lateness.Stop();
         const qint64 sentBefore = dev.obj->FComSentCount.load();
         QElapsedTimer cancel;
@@ -92,21 +92,23 @@ int main(int argc, char** argv)
     probe.start();
     w.Button24Click();
     // The send goes on from the event loop.
-    while (w.SendingFile())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (w.SendingFile()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     const double totalS = clock.nsecsElapsed() / 1e9;
     probe.stop();
     if (last >= 0) gaps.push_back(clock.nsecsElapsed() - last);
 
     QElapsedTimer wait;
     wait.start();
-    while (drain.Size() < size && wait.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    while (drain.Size() < size && wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     std::sort(gaps.begin(), gaps.end());
     const auto pct = [&](double p) {
-        return gaps.empty() ? 0.0 : gaps[std::min(gaps.size() - 1, std::size_t(p * double(gaps.size())))] / 1e6;
+        return gaps.empty() ? 0.0
+                            : gaps[std::min(gaps.size() - 1, std::size_t(p * double(gaps.size())))] / 1e6;
     };
     std::printf("bytes %lld, received by peer %lld, log lines %lld\n", static_cast<long long>(size),
-                static_cast<long long>(drain.Size()), static_cast<long long>(dev.obj->LogView()->Model().LineCount()));
+                static_cast<long long>(drain.Size()),
+                static_cast<long long>(dev.obj->LogView()->Model().LineCount()));
     std::printf("total send time %.3f s\n", totalS);
     std::printf("event-loop gap: samples %zu, p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", gaps.size(), pct(0.5),
                 pct(0.99), gaps.empty() ? 0.0 : gaps.back() / 1e6);

@@ -28,7 +28,8 @@ TSaveChangesPrompt& ChangesPrompt()
 
 } // namespace
 
-QString PromptSaveFileName(QWidget* parent, const QString& caption, const QString& filter, const QString& suggested)
+QString PromptSaveFileName(QWidget* parent, const QString& caption, const QString& filter,
+                           const QString& suggested)
 {
     if (SavePrompt()) return SavePrompt()(parent, caption, filter, suggested);
     return QFileDialog::getSaveFileName(parent, caption, suggested, filter);

@@ -12,8 +12,8 @@ class QWidget;
 // (tests install their own) so that nothing modal blocks a headless run.
 
 // A file name to save to; empty when the user cancels.
-using TSaveFileNamePrompt = std::function<QString(QWidget* parent, const QString& caption, const QString& filter,
-                                                  const QString& suggested)>;
+using TSaveFileNamePrompt = std::function<QString(QWidget* parent, const QString& caption,
+                                                  const QString& filter, const QString& suggested)>;
 QString PromptSaveFileName(QWidget* parent, const QString& caption, const QString& filter,
                            const QString& suggested = QString());
 // Returns the previous prompt; an empty function restores the default (QFileDialog).

@@ -5,25 +5,26 @@
 
 namespace {
 
-inline bool IsSeparator(char16_t c) {
+inline bool IsSeparator(char16_t c)
+{
     return c == u',' || c == u';' || c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
 // The next token at or after `at`; empty when the line is done.
-inline QStringView NextToken(QStringView line, qsizetype& at) {
+inline QStringView NextToken(QStringView line, qsizetype& at)
+{
     const qsizetype n = line.size();
     const char16_t* p = line.utf16();
-    while (at < n && IsSeparator(p[at]))
-        ++at;
+    while (at < n && IsSeparator(p[at])) ++at;
     const qsizetype start = at;
-    while (at < n && !IsSeparator(p[at]))
-        ++at;
+    while (at < n && !IsSeparator(p[at])) ++at;
     return line.sliced(start, at - start);
 }
 
 } // namespace
 
-bool TCvPlotParser::ReadNumber(QStringView token, double* value, bool* finite) {
+bool TCvPlotParser::ReadNumber(QStringView token, double* value, bool* finite)
+{
     // Long enough for any number a device prints; a longer token is no number of ours.
     constexpr qsizetype kMaxChars = 64;
     const qsizetype n = token.size();
@@ -51,14 +52,16 @@ bool TCvPlotParser::ReadNumber(QStringView token, double* value, bool* finite) {
     return true;
 }
 
-void TCvPlotParser::Reset() {
+void TCvPlotParser::Reset()
+{
     FNames.clear();
     FPlain.clear();
     FLastLabel = -1;
     FOverflow = 0;
 }
 
-int TCvPlotParser::ChannelOf(QStringView name) {
+int TCvPlotParser::ChannelOf(QStringView name)
+{
     // Lines mostly repeat their labels in the same order: try the one after the last first.
     const int n = int(FNames.size());
     const int guess = FLastLabel + 1;
@@ -70,7 +73,8 @@ int TCvPlotParser::ChannelOf(QStringView name) {
     return FLastLabel = n;
 }
 
-int TCvPlotParser::PlainChannel(int position) {
+int TCvPlotParser::PlainChannel(int position)
+{
     if (position < int(FPlain.size()) && FPlain[std::size_t(position)] >= 0)
         return FPlain[std::size_t(position)];
     if (position >= int(FPlain.size())) FPlain.resize(std::size_t(position) + 1, -1);
@@ -81,7 +85,8 @@ int TCvPlotParser::PlainChannel(int position) {
     return channel;
 }
 
-int TCvPlotParser::Parse(QStringView line, std::vector<TCvPlotValue>& out) {
+int TCvPlotParser::Parse(QStringView line, std::vector<TCvPlotValue>& out)
+{
     out.clear();
     FLastLabel = -1;
     int position = 0;

@@ -33,7 +33,8 @@ QString ReadOutNumber(double v)
 } // namespace
 
 TCvChart::TCvChart(QWidget* parent)
-    : QChartView(new QChart, parent), FAxisX(new QValueAxis), FAxisY(new QValueAxis), FRefreshTimer(new QTimer(this))
+    : QChartView(new QChart, parent), FAxisX(new QValueAxis), FAxisY(new QValueAxis),
+      FRefreshTimer(new QTimer(this))
 {
     setObjectName(QStringLiteral("Chart1"));
     setFrameShape(QFrame::NoFrame);
@@ -189,14 +190,16 @@ void TCvChart::AutoRange(double& minimum, double& maximum) const
     }
 }
 
-void TCvChart::SetXMap(std::function<double(double)> toX, std::function<double(double)> toIndex) {
+void TCvChart::SetXMap(std::function<double(double)> toX, std::function<double(double)> toIndex)
+{
     FToX = std::move(toX);
     FToIndex = std::move(toIndex);
     if (!FToX || !FToIndex) FToX = FToIndex = nullptr;
     ScheduleRefresh();
 }
 
-void TCvChart::SetLeftAxisManual(bool manual, double minimum, double maximum) {
+void TCvChart::SetLeftAxisManual(bool manual, double minimum, double maximum)
+{
     FManualY = manual && maximum > minimum;
     FMinY = minimum;
     FMaxY = maximum;
@@ -339,8 +342,7 @@ void TCvChart::Refresh()
             ymin = std::min(ymin, d.lo);
             ymax = std::max(ymax, d.hi);
             if (FToX)
-                for (QPointF& p : d.points)
-                    p.setX(FToX(p.x()));
+                for (QPointF& p : d.points) p.setX(FToX(p.x()));
         }
         if (FDirect) {
             FDrawn.insert(s, d.points);
@@ -378,14 +380,16 @@ void TCvChart::Refresh()
     }
 }
 
-void TCvChart::SetDirectDraw(bool on) {
+void TCvChart::SetDirectDraw(bool on)
+{
     FDirect = on;
     FDrawn.clear();
     FLinesStale = true;
     ScheduleRefresh();
 }
 
-QList<QPointF> TCvChart::DrawnPoints(const TCvFastLineSeries* series) const {
+QList<QPointF> TCvChart::DrawnPoints(const TCvFastLineSeries* series) const
+{
     if (!FDirect) return series ? series->LineSeries()->points() : QList<QPointF>();
     return FDrawn.value(series);
 }

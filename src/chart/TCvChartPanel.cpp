@@ -106,12 +106,12 @@ void TCvChartPage::ButtonColor2Click()
 
 TCvExcelApp* TCvChartPage::Button20Click()
 {
-    const QString name =
-        PromptSaveFileName(DialogParent(), QString(),
-                           QStringLiteral("Excel Workbook (*.xlsx);;Excel 97-2003 Workbook (*.xls);;All files (*)"));
+    const QString name = PromptSaveFileName(
+        DialogParent(), QString(),
+        QStringLiteral("Excel Workbook (*.xlsx);;Excel 97-2003 Workbook (*.xls);;All files (*)"));
     if (name.isEmpty()) return nullptr;
-    TCvExcelApp* app =
-        ExcelStartApplication(DialogParent(), FTitle.isEmpty() ? QApplication::applicationDisplayName() : FTitle);
+    TCvExcelApp* app = ExcelStartApplication(
+        DialogParent(), FTitle.isEmpty() ? QApplication::applicationDisplayName() : FTitle);
     if (!app) return nullptr;
     // The chosen name is where the workbook is offered to be saved; nothing is saved here.
     app->SetSuggestedFileName(name);
@@ -127,7 +127,8 @@ void TCvChartPage::Button21Click()
 QString TCvChartPage::Button22Click()
 {
     if (!FChart) return QString();
-    const QString name = BmpFileName(PromptSaveFileName(DialogParent(), QString(), QStringLiteral("Bitmap (*.bmp)")));
+    const QString name =
+        BmpFileName(PromptSaveFileName(DialogParent(), QString(), QStringLiteral("Bitmap (*.bmp)")));
     if (name.isEmpty() || !FChart->SavePicture(name)) return QString();
     return name;
 }
@@ -148,7 +149,8 @@ TCvChartPanel::TCvChartPanel(TCvChart* chart, QWidget* parent) : QWidget(parent)
     CheckBox10 = named(new QCheckBox(QStringLiteral("图形跟随向左滚动 ")), "CheckBox10");
     CheckBox10->setChecked(true);
     CheckBox11 = named(new QCheckBox(QStringLiteral("图形叠加在一起")), "CheckBox11");
-    for (QWidget* w : std::initializer_list<QWidget*>{Label16, Label17, CheckBox10, CheckBox11}) box->addWidget(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{Label16, Label17, CheckBox10, CheckBox11})
+        box->addWidget(w);
     auto* buttons = named(new QWidget, "Panel15");
     auto* column = new QVBoxLayout(buttons);
     column->setContentsMargins(0, 0, 0, 0);
@@ -160,7 +162,8 @@ TCvChartPanel::TCvChartPanel(TCvChart* chart, QWidget* parent) : QWidget(parent)
     Button20 = named(new QPushButton(QStringLiteral("将数据导出到EXCEL")), "Button20");
     Button21 = named(new QPushButton(QStringLiteral("清除图表数据")), "Button21");
     Button22 = named(new QPushButton(QStringLiteral("将图形保存为图片")), "Button22");
-    for (QPushButton* b : {Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20, Button21, Button22})
+    for (QPushButton* b :
+         {Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20, Button21, Button22})
         column->addWidget(b);
     box->addWidget(buttons);
     auto* layout = new QVBoxLayout(this);
@@ -168,8 +171,8 @@ TCvChartPanel::TCvChartPanel(TCvChart* chart, QWidget* parent) : QWidget(parent)
     layout->addWidget(group);
     layout->addStretch(1);
     FPage = new TCvChartPage(chart,
-                             {CheckBox10, CheckBox11, Button15, Button18, Button19, ButtonColor1, ButtonColor2, Button20,
-                              Button21, Button22, Label16, Label17},
+                             {CheckBox10, CheckBox11, Button15, Button18, Button19, ButtonColor1,
+                              ButtonColor2, Button20, Button21, Button22, Label16, Label17},
                              this);
 }
 
@@ -188,7 +191,8 @@ bool ExcelExportSeries(TCvExcelApp* app, const TCvFastLineSeries* series)
     const qint64 n = series->Count();
     for (qint64 i = 0; i < n; ++i) {
         const int row = int(std::min<qint64>(i + 2, qint64(INT_MAX)));
-        if (!app->Cells(row, 1).SetValue(series->XValue(i)) || !app->Cells(row, 2).SetValue(series->YValue(i)))
+        if (!app->Cells(row, 1).SetValue(series->XValue(i)) ||
+            !app->Cells(row, 2).SetValue(series->YValue(i)))
             return false;
     }
     return true;

@@ -142,8 +142,8 @@ bool TCvExcelApp::SaveWorkbookAs(int index)
         const QString lower = suggested.toLower();
         // Only .xlsx and .csv are written; an .xls name is offered as .xlsx.
         if (!lower.endsWith(QLatin1String(".xlsx")) && !lower.endsWith(QLatin1String(".csv")))
-            suggested = QFileInfo(suggested).path() + QLatin1Char('/') + QFileInfo(suggested).completeBaseName() +
-                        QStringLiteral(".xlsx");
+            suggested = QFileInfo(suggested).path() + QLatin1Char('/') +
+                        QFileInfo(suggested).completeBaseName() + QStringLiteral(".xlsx");
     }
     QString name = PromptSaveFileName(
         this, Msg(QStringLiteral("Save Workbook")),
@@ -164,7 +164,8 @@ void TCvExcelApp::closeEvent(QCloseEvent* event)
         if (!FBooks.at(i).sheet->Modified()) continue;
         FTabs->setCurrentIndex(i);
         const TSaveChangesAnswer answer = PromptSaveChanges(this, FTabs->tabText(i));
-        if (answer == TSaveChangesAnswer::Cancel || (answer == TSaveChangesAnswer::Save && !SaveWorkbookAs(i))) {
+        if (answer == TSaveChangesAnswer::Cancel ||
+            (answer == TSaveChangesAnswer::Save && !SaveWorkbookAs(i))) {
             event->ignore();
             return;
         }

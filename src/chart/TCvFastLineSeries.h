@@ -65,7 +65,8 @@ public:
     // their order, so spikes survive. One point beyond each end keeps the line reaching
     // the edges. Returns false when no point lies in the range; else ymin and ymax
     // span the points given out.
-    bool Decimate(double xmin, double xmax, int columns, QList<QPointF>& out, double& ymin, double& ymax) const;
+    bool Decimate(double xmin, double xmax, int columns, QList<QPointF>& out, double& ymin,
+                  double& ymax) const;
 
 private:
     friend class TCvChart;

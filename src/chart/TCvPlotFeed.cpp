@@ -2,11 +2,13 @@
 
 #include <QMetaObject>
 
-TCvPlotFeed::TCvPlotFeed(QObject* parent) : TCvLineSink(parent) {
+TCvPlotFeed::TCvPlotFeed(QObject* parent) : TCvLineSink(parent)
+{
     FThread = std::thread([this] { Run(); });
 }
 
-TCvPlotFeed::~TCvPlotFeed() {
+TCvPlotFeed::~TCvPlotFeed()
+{
     {
         std::lock_guard lk(FMutex);
         FStop = true;
@@ -16,7 +18,8 @@ TCvPlotFeed::~TCvPlotFeed() {
     if (FThread.joinable()) FThread.join();
 }
 
-void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs) {
+void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs)
+{
     if (text.isEmpty()) return;
     {
         std::lock_guard lk(FMutex);
@@ -26,7 +29,8 @@ void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs) {
     FWake.notify_one();
 }
 
-TCvPlotBatch TCvPlotFeed::TakeBatch() {
+TCvPlotBatch TCvPlotFeed::TakeBatch()
+{
     TCvPlotBatch batch;
     {
         std::lock_guard lk(FMutex);
@@ -57,7 +61,8 @@ void TCvPlotFeed::EndLine()
     FWake.notify_one();
 }
 
-void TCvPlotFeed::Reset() {
+void TCvPlotFeed::Reset()
+{
     std::lock_guard lk(FMutex);
     FPieces.clear();
     FOut = TCvPlotBatch();
@@ -74,12 +79,14 @@ bool TCvPlotFeed::WaitIdle()
     return idle();
 }
 
-qint64 TCvPlotFeed::LinesCut() const {
+qint64 TCvPlotFeed::LinesCut() const
+{
     std::lock_guard lk(FMutex);
     return FLines;
 }
 
-void TCvPlotFeed::Run() {
+void TCvPlotFeed::Run()
+{
     TCvPlotBatch rows;
     for (;;) {
         std::deque<std::pair<QString, qint64>> pieces;
@@ -122,8 +129,7 @@ void TCvPlotFeed::Run() {
             if (!rows.IsEmpty()) {
                 const quint32 base = quint32(FOut.Values.size());
                 FOut.Values.insert(FOut.Values.end(), rows.Values.begin(), rows.Values.end());
-                for (quint32 end : rows.RowEnds)
-                    FOut.RowEnds.push_back(base + end);
+                for (quint32 end : rows.RowEnds) FOut.RowEnds.push_back(base + end);
                 FOut.TimesMs.insert(FOut.TimesMs.end(), rows.TimesMs.begin(), rows.TimesMs.end());
                 if (!FReadyPosted) post = FReadyPosted = true;
                 // Whoever waits for the worker to go idle must take these first.
@@ -136,7 +142,8 @@ void TCvPlotFeed::Run() {
     }
 }
 
-void TCvPlotFeed::ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out) {
+void TCvPlotFeed::ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out)
+{
     const auto* p = reinterpret_cast<const char16_t*>(piece.utf16());
     const qsizetype n = piece.size();
     qsizetype start = 0;
@@ -166,7 +173,8 @@ void TCvPlotFeed::ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out)
     }
 }
 
-void TCvPlotFeed::ParseLine(QStringView line, qint64 ms, TCvPlotBatch& out) {
+void TCvPlotFeed::ParseLine(QStringView line, qint64 ms, TCvPlotBatch& out)
+{
     // The CR of the line break (and any other) counts as a blank for the parser.
     if (FParser.Parse(line, FValues) == 0) return;
     out.Values.insert(out.Values.end(), FValues.begin(), FValues.end());

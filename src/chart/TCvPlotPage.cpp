@@ -40,12 +40,14 @@ const QString kYAutoKey = QStringLiteral("PlotYAuto");
 const QString kYMinKey = QStringLiteral("PlotYMin");
 const QString kYMaxKey = QStringLiteral("PlotYMax");
 
-template <class T> T* Named(T* w, const QString& name) {
+template <class T> T* Named(T* w, const QString& name)
+{
     w->setObjectName(name);
     return w;
 }
 
-QString Number(double v) {
+QString Number(double v)
+{
     return QString::number(v, 'g', 15);
 }
 
@@ -81,7 +83,8 @@ QString Caption(const TPlotCaption& c, const QString& lang)
 
 } // namespace
 
-QColor TCvPlotPage::ChannelColor(int n) {
+QColor TCvPlotPage::ChannelColor(int n)
+{
     // Distinct on the black plot area; the first two are the waveform's.
     static const QColor colors[16] = {
         QColor(255, 255, 0),   QColor(255, 0, 255),   QColor(0, 255, 255),   QColor(0, 255, 0),
@@ -93,7 +96,8 @@ QColor TCvPlotPage::ChannelColor(int n) {
 
 TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidget* parent)
     : QWidget(parent), FPort(port), FSettingsFile(settingsFile), FFeed(new TCvPlotFeed(this)),
-      FChart(new TCvChart(this)) {
+      FChart(new TCvChart(this))
+{
     FChart->setObjectName(QStringLiteral("PlotChart"));
     FChart->viewport()->installEventFilter(this);
     FChart->SetXMap({}, {});
@@ -180,13 +184,15 @@ void TCvPlotPage::SetLanguage(const QString& lang)
         FXModeBox->setItemText(i, Caption(kXModes[i], FLanguage));
 }
 
-TCvPlotPage::~TCvPlotPage() {
+TCvPlotPage::~TCvPlotPage()
+{
     if (FPort && FPort->LineSink() == FFeed) FPort->SetLineSink(nullptr);
 }
 
 // ---- rows ----
 
-void TCvPlotPage::TakeRows() {
+void TCvPlotPage::TakeRows()
+{
     FContinuePosted = false;
     if (!ApplyRows(kRowSliceMs) || FContinuePosted) return;
     FContinuePosted = true;
@@ -220,14 +226,16 @@ bool TCvPlotPage::ApplyRows(int budgetMs)
     }
 }
 
-void TCvPlotPage::Sync() {
+void TCvPlotPage::Sync()
+{
     // Rows are taken while waiting: a worker with no room left waits for them.
     while (!FFeed->WaitIdle()) ApplyRows(-1);
     ApplyRows(-1);
     FChart->Refresh();
 }
 
-void TCvPlotPage::AddChannel(const QString& name) {
+void TCvPlotPage::AddChannel(const QString& name)
+{
     const int n = int(FChannels.size());
     TChannel ch;
     ch.Name = name;
@@ -260,8 +268,7 @@ void TCvPlotPage::Apply(const TCvPlotBatch& batch, qsizetype fromRow, qsizetype 
 {
     const qsizetype rows = toRow - fromRow;
     if (rows <= 0) return;
-    for (auto& col : FColumns)
-        col.clear();
+    for (auto& col : FColumns) col.clear();
     if (FTimeOrigin < 0) FTimeOrigin = batch.TimesMs[std::size_t(fromRow)];
     // All at once: memory is only taken as it is written, and no copy stalls a flood.
     if (FTimes.empty()) FTimes.reserve(std::size_t(kMaxPoints));
@@ -296,20 +303,22 @@ void TCvPlotPage::Apply(const TCvPlotBatch& batch, qsizetype fromRow, qsizetype 
     Follow();
 }
 
-QStringList TCvPlotPage::Channels() const {
+QStringList TCvPlotPage::Channels() const
+{
     QStringList out;
-    for (const TChannel& ch : FChannels)
-        out << ch.Name;
+    for (const TChannel& ch : FChannels) out << ch.Name;
     return out;
 }
 
-TCvFastLineSeries* TCvPlotPage::Series(const QString& channel) const {
+TCvFastLineSeries* TCvPlotPage::Series(const QString& channel) const
+{
     for (const TChannel& ch : FChannels)
         if (ch.Name == channel) return ch.Series;
     return nullptr;
 }
 
-double TCvPlotPage::XOf(qint64 sample) const {
+double TCvPlotPage::XOf(qint64 sample) const
+{
     if (FXMode == xmIndex || FTimes.empty()) return double(sample);
     const qint64 kept = qint64(FTimes.size());
     const qint64 first = FSamples - kept;
@@ -318,7 +327,8 @@ double TCvPlotPage::XOf(qint64 sample) const {
     return FTimes[std::size_t(slot)];
 }
 
-double TCvPlotPage::IndexOfX(double x) const {
+double TCvPlotPage::IndexOfX(double x) const
+{
     if (FXMode == xmIndex || FTimes.empty()) return x;
     // The first kept sample read at x or later (times only rise).
     const qint64 kept = qint64(FTimes.size());
@@ -326,15 +336,14 @@ double TCvPlotPage::IndexOfX(double x) const {
     qint64 lo = 0, hi = kept;
     while (lo < hi) {
         const qint64 mid = (lo + hi) / 2;
-        if (XOf(first + mid) < x)
-            lo = mid + 1;
-        else
-            hi = mid;
+        if (XOf(first + mid) < x) lo = mid + 1;
+        else hi = mid;
     }
     return double(first + lo);
 }
 
-void TCvPlotPage::Follow() {
+void TCvPlotPage::Follow()
+{
     if (!FFollowBox->isChecked() || FChart->BottomAxisAutomatic() || FSamples == 0) return;
     // Zoomed in: the window keeps its width and slides to the newest sample.
     const double width = FChart->BottomAxisMaximum() - FChart->BottomAxisMinimum();
@@ -344,23 +353,22 @@ void TCvPlotPage::Follow() {
 
 // ---- settings ----
 
-void TCvPlotPage::SetXMode(TXMode mode) {
+void TCvPlotPage::SetXMode(TXMode mode)
+{
     FXMode = mode == xmTime ? xmTime : xmIndex;
     if (FXModeBox->currentIndex() != int(FXMode)) FXModeBox->setCurrentIndex(int(FXMode));
     if (FXMode == xmTime)
         FChart->SetXMap([this](double i) { return XOf(qint64(std::llround(i))); },
                         [this](double x) { return IndexOfX(x); });
-    else
-        FChart->SetXMap({}, {});
+    else FChart->SetXMap({}, {});
     FChart->SetBottomAxisAutomatic(true);
     SaveSettings();
 }
 
-void TCvPlotPage::SetChannelVisible(const QString& channel, bool visible) {
-    if (visible)
-        FHidden.removeAll(channel);
-    else if (!FHidden.contains(channel))
-        FHidden << channel;
+void TCvPlotPage::SetChannelVisible(const QString& channel, bool visible)
+{
+    if (visible) FHidden.removeAll(channel);
+    else if (!FHidden.contains(channel)) FHidden << channel;
     for (const TChannel& ch : FChannels) {
         if (ch.Name != channel) continue;
         ch.Series->LineSeries()->setVisible(visible);
@@ -370,11 +378,13 @@ void TCvPlotPage::SetChannelVisible(const QString& channel, bool visible) {
     SaveSettings();
 }
 
-bool TCvPlotPage::ChannelVisible(const QString& channel) const {
+bool TCvPlotPage::ChannelVisible(const QString& channel) const
+{
     return !FHidden.contains(channel);
 }
 
-void TCvPlotPage::SetManualY(bool manual, double minimum, double maximum) {
+void TCvPlotPage::SetManualY(bool manual, double minimum, double maximum)
+{
     FLoading = true;
     FAutoY->setChecked(!manual);
     FYMin->setValue(minimum);
@@ -386,27 +396,32 @@ void TCvPlotPage::SetManualY(bool manual, double minimum, double maximum) {
     SaveSettings();
 }
 
-void TCvPlotPage::SetFollow(bool on) {
+void TCvPlotPage::SetFollow(bool on)
+{
     if (FFollowBox->isChecked() != on) FFollowBox->setChecked(on);
     // Not following: what is shown stays where it is while points come.
     if (!on && FChart->BottomAxisAutomatic()) FChart->SetBottomAxisAutomatic(false);
     if (on) Follow();
 }
 
-void TCvPlotPage::SetPaused(bool on) {
+void TCvPlotPage::SetPaused(bool on)
+{
     FPaused = on;
     ApplyFreeze();
 }
 
-bool TCvPlotPage::Frozen() const {
+bool TCvPlotPage::Frozen() const
+{
     return FChart->Frozen();
 }
 
-void TCvPlotPage::ApplyFreeze() {
+void TCvPlotPage::ApplyFreeze()
+{
     FChart->SetFrozen(FPaused || FFreezeBox->isChecked());
 }
 
-void TCvPlotPage::LoadSettings() {
+void TCvPlotPage::LoadSettings()
+{
     if (FSettingsFile.isEmpty()) return;
     TIniFile ini;
     if (!ini.Load(FSettingsFile)) return;
@@ -432,7 +447,8 @@ void TCvPlotPage::LoadSettings() {
     FSettingsFile = settings;
 }
 
-void TCvPlotPage::SaveSettings() const {
+void TCvPlotPage::SaveSettings() const
+{
     if (FSettingsFile.isEmpty()) return;
     TIniFile ini;
     ini.Load(FSettingsFile);
@@ -447,7 +463,8 @@ void TCvPlotPage::SaveSettings() const {
         Tell(Msg(QStringLiteral("Can not save the plot settings to %1: %2")).arg(FSettingsFile, why));
 }
 
-void TCvPlotPage::Clear() {
+void TCvPlotPage::Clear()
+{
     FFeed->Reset();
     FPending.reset();
     FPendingRow = 0;
@@ -466,13 +483,15 @@ void TCvPlotPage::Clear() {
     FChart->Refresh();
 }
 
-void TCvPlotPage::Tell(const QString& text) const {
+void TCvPlotPage::Tell(const QString& text) const
+{
     if (FPort) FPort->Log(text);
 }
 
 // ---- read-out, zoom and pan ----
 
-QString TCvPlotPage::ReadOutAt(double x) const {
+QString TCvPlotPage::ReadOutAt(double x) const
+{
     if (FSamples == 0) return QString();
     const qint64 sample = std::clamp<qint64>(qint64(std::llround(IndexOfX(x))), 0, FSamples - 1);
     QString text =
@@ -486,7 +505,8 @@ QString TCvPlotPage::ReadOutAt(double x) const {
     return text;
 }
 
-bool TCvPlotPage::eventFilter(QObject* watched, QEvent* event) {
+bool TCvPlotPage::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched != FChart->viewport()) return QWidget::eventFilter(watched, event);
     QChart* chart = FChart->chart();
     const auto valueAt = [&](QPointF pos) {
@@ -532,15 +552,15 @@ bool TCvPlotPage::eventFilter(QObject* watched, QEvent* event) {
         FChart->Refresh();
         return true;
     }
-    default:
-        break;
+    default: break;
     }
     return QWidget::eventFilter(watched, event);
 }
 
 // ---- export ----
 
-bool TCvPlotPage::FillSheet(TCvSheetModel& sheet) const {
+bool TCvPlotPage::FillSheet(TCvSheetModel& sheet) const
+{
     if (!sheet.SetValue(1, 1, FXMode == xmTime ? QStringLiteral("Time (ms)") : QStringLiteral("Sample")))
         return false;
     for (std::size_t c = 0; c < FChannels.size(); ++c)
@@ -562,7 +582,8 @@ bool TCvPlotPage::FillSheet(TCvSheetModel& sheet) const {
     return true;
 }
 
-bool TCvPlotPage::ExportCsv(const QString& fileName, QString* error) const {
+bool TCvPlotPage::ExportCsv(const QString& fileName, QString* error) const
+{
     TCvSheetModel sheet(QStringLiteral("Sheet1"));
     if (!FillSheet(sheet)) {
         if (error) *error = Msg(QStringLiteral("the plot does not fit a worksheet"));
@@ -571,7 +592,8 @@ bool TCvPlotPage::ExportCsv(const QString& fileName, QString* error) const {
     return sheet.SaveCsv(fileName, error);
 }
 
-bool TCvPlotPage::ExportXlsx(const QString& fileName, QString* error) const {
+bool TCvPlotPage::ExportXlsx(const QString& fileName, QString* error) const
+{
     TCvSheetModel sheet(QStringLiteral("Sheet1"));
     if (!FillSheet(sheet)) {
         if (error) *error = Msg(QStringLiteral("the plot does not fit a worksheet"));
@@ -580,19 +602,22 @@ bool TCvPlotPage::ExportXlsx(const QString& fileName, QString* error) const {
     return sheet.SaveXlsx(fileName, error);
 }
 
-bool TCvPlotPage::SavePng(const QString& fileName) const {
+bool TCvPlotPage::SavePng(const QString& fileName) const
+{
     if (FChart->RefreshPending()) FChart->Refresh();
     return FChart->grab().save(fileName, "PNG");
 }
 
-QString TCvPlotPage::AskFile(const QString& filter, const QString& ending) {
+QString TCvPlotPage::AskFile(const QString& filter, const QString& ending)
+{
     QString name = PromptSaveFileName(window(), QString(), filter);
     if (name.isEmpty()) return name;
     if (!name.endsWith(ending, Qt::CaseInsensitive)) name += ending;
     return name;
 }
 
-QString TCvPlotPage::ExportCsvClick() {
+QString TCvPlotPage::ExportCsvClick()
+{
     Sync();
     const QString name = AskFile(QStringLiteral("CSV (*.csv)"), QStringLiteral(".csv"));
     QString why;
@@ -602,7 +627,8 @@ QString TCvPlotPage::ExportCsvClick() {
     return QString();
 }
 
-QString TCvPlotPage::ExportXlsxClick() {
+QString TCvPlotPage::ExportXlsxClick()
+{
     Sync();
     const QString name = AskFile(QStringLiteral("Excel Workbook (*.xlsx)"), QStringLiteral(".xlsx"));
     QString why;
@@ -612,7 +638,8 @@ QString TCvPlotPage::ExportXlsxClick() {
     return QString();
 }
 
-QString TCvPlotPage::SavePngClick() {
+QString TCvPlotPage::SavePngClick()
+{
     const QString name = AskFile(QStringLiteral("PNG (*.png)"), QStringLiteral(".png"));
     if (name.isEmpty()) return name;
     if (SavePng(name)) return name;
@@ -622,7 +649,8 @@ QString TCvPlotPage::SavePngClick() {
 
 // ---- the tabs ----
 
-TCvPlotPages::TCvPlotPages(QWidget* waveform, QWidget* parent) : QTabWidget(parent) {
+TCvPlotPages::TCvPlotPages(QWidget* waveform, QWidget* parent) : QTabWidget(parent)
+{
     setObjectName(QStringLiteral("PlotTabs"));
     setDocumentMode(true);
     if (waveform) addTab(waveform, QString());
@@ -657,13 +685,15 @@ void TCvPlotPages::CaptionTab(TCvPlotPage* page)
     setTabText(i, Caption(on ? kPlotTab : kPlotTabOff, FLanguage).arg(page->Port()->FComportFullName));
 }
 
-TCvPlotPage* TCvPlotPages::PageOf(const TCvComPortObj* port) const {
+TCvPlotPage* TCvPlotPages::PageOf(const TCvComPortObj* port) const
+{
     for (int i = 0; i < count(); ++i)
         if (auto* page = qobject_cast<TCvPlotPage*>(widget(i)); page && page->Port() == port) return page;
     return nullptr;
 }
 
-void TCvPlotPages::PortOpened(TCvComPortObj* port, const QString& settingsFile) {
+void TCvPlotPages::PortOpened(TCvComPortObj* port, const QString& settingsFile)
+{
     if (!port) return;
     if (!FSettingsFiles.contains(port))
         connect(port, &QObject::destroyed, this, [this, port] { FSettingsFiles.remove(port); });
@@ -671,7 +701,8 @@ void TCvPlotPages::PortOpened(TCvComPortObj* port, const QString& settingsFile) 
     PortChanged(port);
 }
 
-void TCvPlotPages::PortChanged(TCvComPortObj* port) {
+void TCvPlotPages::PortChanged(TCvComPortObj* port)
+{
     if (!port) return;
     TCvPlotPage* page = PageOf(port);
     if (port->FReceiveFormat.load() != rfAscii) {
@@ -697,6 +728,7 @@ void TCvPlotPages::PortChanged(TCvComPortObj* port) {
     connect(port, &QObject::destroyed, page, &QObject::deleteLater);
 }
 
-void TCvPlotPages::SetPaused(const TCvComPortObj* port, bool on) {
+void TCvPlotPages::SetPaused(const TCvComPortObj* port, bool on)
+{
     if (TCvPlotPage* page = PageOf(port)) page->SetPaused(on);
 }

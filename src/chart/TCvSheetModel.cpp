@@ -74,10 +74,11 @@ bool TCvSheetModel::SetValue(int row, int column, const QVariant& value)
     QString text;
     if (value.isValid() && !value.isNull()) {
         const int type = value.metaType().id();
-        const bool numeric = type == QMetaType::Double || type == QMetaType::Float || type == QMetaType::Int ||
-                             type == QMetaType::UInt || type == QMetaType::LongLong ||
-                             type == QMetaType::ULongLong || type == QMetaType::Short ||
-                             type == QMetaType::UShort || type == QMetaType::UChar || type == QMetaType::Char ||
+        const bool numeric = type == QMetaType::Double || type == QMetaType::Float ||
+                             type == QMetaType::Int || type == QMetaType::UInt ||
+                             type == QMetaType::LongLong || type == QMetaType::ULongLong ||
+                             type == QMetaType::Short || type == QMetaType::UShort ||
+                             type == QMetaType::UChar || type == QMetaType::Char ||
                              type == QMetaType::SChar || type == QMetaType::Long || type == QMetaType::ULong;
         if (numeric) {
             number = value.toDouble();
@@ -118,12 +119,9 @@ bool TCvSheetModel::SetValue(int row, int column, const QVariant& value)
 QVariant TCvSheetModel::Value(int row, int column) const
 {
     switch (Kind(row, column)) {
-    case TKind::Number:
-        return Number(row, column);
-    case TKind::Text:
-        return FTexts.value(Key(row, column));
-    case TKind::Empty:
-        break;
+    case TKind::Number: return Number(row, column);
+    case TKind::Text: return FTexts.value(Key(row, column));
+    case TKind::Empty: break;
     }
     return QVariant();
 }
@@ -200,17 +198,16 @@ bool TCvSheetModel::SaveXlsx(const QString& fileName, QString* error) const
         for (int column = 1; column <= UsedColumns() && failed == LXW_NO_ERROR; ++column) {
             switch (Kind(row, column)) {
             case TKind::Number:
-                failed = worksheet_write_number(sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), Number(row, column),
-                                                nullptr);
+                failed = worksheet_write_number(sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
+                                                Number(row, column), nullptr);
                 break;
             case TKind::Text: {
                 const QByteArray text = FTexts.value(Key(row, column)).toUtf8();
-                failed = worksheet_write_string(sheet, lxw_row_t(row - 1), lxw_col_t(column - 1), text.constData(),
-                                                nullptr);
+                failed = worksheet_write_string(sheet, lxw_row_t(row - 1), lxw_col_t(column - 1),
+                                                text.constData(), nullptr);
                 break;
             }
-            case TKind::Empty:
-                break;
+            case TKind::Empty: break;
             }
         }
     }
@@ -234,11 +231,8 @@ bool TCvSheetModel::SaveCsv(const QString& fileName, QString* error) const
             case TKind::Number:
                 line += QByteArray::number(Number(row, column), 'g', QLocale::FloatingPointShortest);
                 break;
-            case TKind::Text:
-                line += CsvField(FTexts.value(Key(row, column))).toUtf8();
-                break;
-            case TKind::Empty:
-                break;
+            case TKind::Text: line += CsvField(FTexts.value(Key(row, column))).toUtf8(); break;
+            case TKind::Empty: break;
             }
         }
         line += "\r\n";

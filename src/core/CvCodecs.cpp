@@ -15,12 +15,14 @@
 namespace {
 
 // Character at a 0-based position; past the end reads as NUL, i.e. digit 0.
-QChar charAt(const QString& text, qsizetype i) {
+QChar charAt(const QString& text, qsizetype i)
+{
     return i < text.size() ? text.at(i) : QChar(u'\0');
 }
 
 // printf "%0.<width>d": at least <width> digits, the sign not counted.
-void appendNumber(QString& out, qint64 value, int width) {
+void appendNumber(QString& out, qint64 value, int width)
+{
     char digits[24];
     int len = 0;
     const bool negative = value < 0;
@@ -31,13 +33,12 @@ void appendNumber(QString& out, qint64 value, int width) {
         v /= 10;
     } while (v != 0);
     if (negative) out += u'-';
-    for (int i = len; i < width; ++i)
-        out += u'0';
-    while (len > 0)
-        out += QLatin1Char(digits[--len]);
+    for (int i = len; i < width; ++i) out += u'0';
+    while (len > 0) out += QLatin1Char(digits[--len]);
 }
 
-void appendDate(QString& out, const QDate& date) {
+void appendDate(QString& out, const QDate& date)
+{
     // An invalid date reads as zeros rather than printing QDate's sentinels.
     const bool ok = date.isValid();
     appendNumber(out, ok ? date.year() : 0, 4);
@@ -45,7 +46,8 @@ void appendDate(QString& out, const QDate& date) {
     appendNumber(out, ok ? date.day() : 0, 2);
 }
 
-void appendTime(QString& out, const QTime& time, bool withMs = false) {
+void appendTime(QString& out, const QTime& time, bool withMs = false)
+{
     const bool ok = time.isValid();
     appendNumber(out, ok ? time.hour() : 0, 2);
     out += u':';
@@ -60,7 +62,8 @@ void appendTime(QString& out, const QTime& time, bool withMs = false) {
 
 // Slot 0..2 = GetTimeText kinds, 3..5 = GetLogTimeText date / time / both. withMs puts
 // ".mmm" after the seconds of the slots that have a time.
-QString formatTimeSlot(int slot, const QDateTime& at, bool withMs = false) {
+QString formatTimeSlot(int slot, const QDateTime& at, bool withMs = false)
+{
     QString out;
     out.reserve(24);
     switch (slot) {
@@ -95,15 +98,15 @@ QString formatTimeSlot(int slot, const QDateTime& at, bool withMs = false) {
         appendTime(out, at.time(), withMs);
         out += u' ';
         break;
-    default:
-        break;
+    default: break;
     }
     return out;
 }
 
 // The display worker asks for the current prefix for every line, so the texts are
 // built once per second and per thread; copies share the cached string.
-QString cachedTimeSlot(int slot) {
+QString cachedTimeSlot(int slot)
+{
     struct Cache {
         qint64 second = std::numeric_limits<qint64>::min();
         QString text[6];
@@ -122,31 +125,31 @@ QString cachedTimeSlot(int slot) {
     return cache.text[slot];
 }
 
-int logTimeSlot(bool showDate, bool showTime) {
+int logTimeSlot(bool showDate, bool showTime)
+{
     if (showDate && showTime) return 5;
     if (showDate) return 3;
     if (showTime) return 4;
     return -1;
 }
 
-const char* icuName(TTextEncoding e) {
+const char* icuName(TTextEncoding e)
+{
     switch (e) {
-    case TTextEncoding::Gb18030:
-        return "GB18030";
-    case TTextEncoding::Big5:
-        return "Big5";
-    case TTextEncoding::ShiftJis:
-        return "Shift_JIS";
-    default:
-        return "UTF-8";
+    case TTextEncoding::Gb18030: return "GB18030";
+    case TTextEncoding::Big5: return "Big5";
+    case TTextEncoding::ShiftJis: return "Shift_JIS";
+    default: return "UTF-8";
     }
 }
 
-bool oneBytePerChar(TTextEncoding e) {
+bool oneBytePerChar(TTextEncoding e)
+{
     return e == TTextEncoding::Latin1 || e == TTextEncoding::Bytes;
 }
 
-QString decodeIn(const quint8* p, int n, TTextEncoding e) {
+QString decodeIn(const quint8* p, int n, TTextEncoding e)
+{
     if (p == nullptr || n <= 0) return {};
     // Plain ASCII reads the same in every encoding we offer; the hex display asks for it
     // once per line, so it skips building a decoder.
@@ -158,11 +161,13 @@ QString decodeIn(const quint8* p, int n, TTextEncoding e) {
     return decoder.Decode(reinterpret_cast<const char*>(p), n);
 }
 
-bool isHexDigit(char16_t c) {
+bool isHexDigit(char16_t c)
+{
     return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
 }
 
-bool isHexSeparator(char16_t c) {
+bool isHexSeparator(char16_t c)
+{
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u',' || c == u'-' || c == 0x3000;
 }
 
@@ -171,14 +176,16 @@ bool isHexSeparator(char16_t c) {
 // as "ECP Printer Port (LPT1)" still give nothing, and the name must end with the
 // ")" so a HID name ("... VID 0x.. PID 0x..") never matches. *open gets the
 // position of the "(".
-QString linuxDeviceInFinalParens(const QString& name, qsizetype* open) {
+QString linuxDeviceInFinalParens(const QString& name, qsizetype* open)
+{
     *open = -1;
     if (!name.endsWith(u')')) return {};
     const qsizetype o = name.lastIndexOf(u'(', name.size() - 2);
     if (o < 0) return {};
     const QString inner = name.mid(o + 1, name.size() - o - 2);
     bool ok = false;
-    const bool kernelName = (inner.startsWith(u"tty") && inner.size() > 3) || (inner.startsWith(u"rfcomm") && inner.size() > 6);
+    const bool kernelName =
+        (inner.startsWith(u"tty") && inner.size() > 3) || (inner.startsWith(u"rfcomm") && inner.size() > 6);
     if (kernelName) {
         // Kernel tty names: ttyS0, ttyUSB0, ttyACM0, ttyAMA0, ttymxc0, rfcomm0, ...
         ok = std::all_of(inner.cbegin(), inner.cend(), [](QChar c) {
@@ -197,7 +204,8 @@ QString linuxDeviceInFinalParens(const QString& name, qsizetype* open) {
 }
 
 // Stable across runs (qHash is seeded per process), so a cut file name stays the same.
-quint32 fnv1a(const QString& text) {
+quint32 fnv1a(const QString& text)
+{
     quint32 h = 2166136261u;
     for (QChar c : text) {
         h = (h ^ (c.unicode() & 0xFF)) * 16777619u;
@@ -206,23 +214,23 @@ quint32 fnv1a(const QString& text) {
     return h;
 }
 
-bool unsafeInFileName(char32_t cp) {
+bool unsafeInFileName(char32_t cp)
+{
     if (cp == U'/' || cp == U'\\') return true;
     switch (QChar::category(cp)) {
     case QChar::Other_Control:   // NUL, C0, DEL, C1
     case QChar::Other_Format:    // bidi overrides and other invisible marks
     case QChar::Other_Surrogate: // only lone surrogates reach here
     case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
+    case QChar::Separator_Paragraph: return true;
+    default: return false;
     }
 }
 
 } // namespace
 
-int HexCharToValue(QChar ch) {
+int HexCharToValue(QChar ch)
+{
     const char16_t c = ch.unicode();
     if (c >= u'0' && c <= u'9') return c - u'0';
     if (c >= u'A' && c <= u'F') return c - u'A' + 10;
@@ -230,12 +238,14 @@ int HexCharToValue(QChar ch) {
     return 0;
 }
 
-quint8 HexPairToByte(QChar hi, QChar lo) {
+quint8 HexPairToByte(QChar hi, QChar lo)
+{
     return quint8((HexCharToValue(hi) << 4) | HexCharToValue(lo));
 }
 
 QString HexStrToBytes(const QString& text, quint8* buffer, int bufSize, int* count, int* dropped,
-                      HexClear clear) {
+                      HexClear clear)
+{
     const qsizetype cells = (text.size() + 2) / 3;
     const qsizetype capacity = (buffer != nullptr && bufSize > 0) ? bufSize : 0;
     const qsizetype stored = std::min(cells, capacity);
@@ -255,20 +265,23 @@ QString HexStrToBytes(const QString& text, quint8* buffer, int bufSize, int* cou
     return canonical;
 }
 
-int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* dropped) {
+int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* dropped)
+{
     int count = 0;
     HexStrToBytes(text, buffer, bufSize, &count, dropped, HexClear::Whole);
     return count;
 }
 
-QString HexText(const quint8* p, qsizetype n) {
+QString HexText(const quint8* p, qsizetype n)
+{
     QString out;
     out.resize(3 * std::max<qsizetype>(n, 0));
     WriteHexText(p, n, out.data());
     return out;
 }
 
-bool ParseHexText(QStringView text, QByteArray* out, QString* error) {
+bool ParseHexText(QStringView text, QByteArray* out, QString* error)
+{
     QByteArray bytes;
     bytes.reserve(text.size() / 2);
     const qsizetype size = text.size();
@@ -291,47 +304,41 @@ bool ParseHexText(QStringView text, QByteArray* out, QString* error) {
             i += 2;
         }
         const qsizetype start = i;
-        while (i < size && isHexDigit(text.at(i).unicode()))
-            ++i;
+        while (i < size && isHexDigit(text.at(i).unicode())) ++i;
         if (i == start || (i < size && !isHexSeparator(text.at(i).unicode()))) {
             const qsizetype bad = i < size ? i : start;
             return fail(bad, Msg(QStringLiteral("\"%1\" is not a hex digit"))
                                  .arg(text.mid(bad, text.at(bad).isHighSurrogate() ? 2 : 1)));
         }
         if ((i - start) % 2 != 0)
-            return fail(
-                i - 1,
-                Msg(QStringLiteral("the digit \"%1\" has no partner (a byte is two digits)")).arg(text.at(i - 1)));
-        for (qsizetype k = start; k < i; k += 2)
-            bytes += char(HexPairToByte(text.at(k), text.at(k + 1)));
+            return fail(i - 1, Msg(QStringLiteral("the digit \"%1\" has no partner (a byte is two digits)"))
+                                   .arg(text.at(i - 1)));
+        for (qsizetype k = start; k < i; k += 2) bytes += char(HexPairToByte(text.at(k), text.at(k + 1)));
     }
     if (out != nullptr) *out = bytes;
     return true;
 }
 
-QString TextEncodingName(TTextEncoding e) {
+QString TextEncodingName(TTextEncoding e)
+{
     switch (e) {
-    case TTextEncoding::Utf8:
-        return QStringLiteral("UTF-8");
-    case TTextEncoding::Gb18030:
-        return QStringLiteral("GB18030");
-    case TTextEncoding::Big5:
-        return QStringLiteral("Big5");
-    case TTextEncoding::ShiftJis:
-        return QStringLiteral("Shift_JIS");
-    case TTextEncoding::Latin1:
-        return QStringLiteral("ISO-8859-1");
-    case TTextEncoding::Bytes:
-        return QStringLiteral("Bytes");
+    case TTextEncoding::Utf8: return QStringLiteral("UTF-8");
+    case TTextEncoding::Gb18030: return QStringLiteral("GB18030");
+    case TTextEncoding::Big5: return QStringLiteral("Big5");
+    case TTextEncoding::ShiftJis: return QStringLiteral("Shift_JIS");
+    case TTextEncoding::Latin1: return QStringLiteral("ISO-8859-1");
+    case TTextEncoding::Bytes: return QStringLiteral("Bytes");
     }
     return QStringLiteral("UTF-8");
 }
 
-QString TextEncodingCaption(TTextEncoding e) {
+QString TextEncodingCaption(TTextEncoding e)
+{
     return e == TTextEncoding::Bytes ? QStringLiteral("One character per byte") : TextEncodingName(e);
 }
 
-bool TextEncodingFromName(const QString& name, TTextEncoding* e) {
+bool TextEncodingFromName(const QString& name, TTextEncoding* e)
+{
     const QString n = name.trimmed();
     for (const TTextEncoding k : kTextEncodings)
         if (n.compare(TextEncodingName(k), Qt::CaseInsensitive) == 0) {
@@ -341,26 +348,29 @@ bool TextEncodingFromName(const QString& name, TTextEncoding* e) {
     return false;
 }
 
-TTextDecoder::TTextDecoder(TTextEncoding e) : FEncoding(e) {
+TTextDecoder::TTextDecoder(TTextEncoding e) : FEncoding(e)
+{
     Reset();
 }
 
 TTextDecoder::~TTextDecoder() = default;
 
-void TTextDecoder::SetEncoding(TTextEncoding e) {
+void TTextDecoder::SetEncoding(TTextEncoding e)
+{
     FEncoding = e;
     Reset();
 }
 
-void TTextDecoder::Reset() {
-    if (oneBytePerChar(FEncoding))
-        FDecoder.reset();
+void TTextDecoder::Reset()
+{
+    if (oneBytePerChar(FEncoding)) FDecoder.reset();
     else
         FDecoder =
             std::make_unique<QStringDecoder>(icuName(FEncoding), QStringConverter::Flag::ConvertInitialBom);
 }
 
-QString TTextDecoder::Decode(const char* p, qsizetype n) {
+QString TTextDecoder::Decode(const char* p, qsizetype n)
+{
     if (p == nullptr || n <= 0) return {};
     if (!FDecoder) return QString::fromLatin1(p, n);
     QString text = FDecoder->decode(QByteArrayView(p, n));
@@ -369,7 +379,8 @@ QString TTextDecoder::Decode(const char* p, qsizetype n) {
     return text;
 }
 
-bool EncodeText(const QString& text, TTextEncoding e, QByteArray* out, qsizetype* badAt) {
+bool EncodeText(const QString& text, TTextEncoding e, QByteArray* out, qsizetype* badAt)
+{
     const auto refuse = [badAt](qsizetype at) {
         if (badAt != nullptr) *badAt = at;
         return false;
@@ -388,10 +399,8 @@ bool EncodeText(const QString& text, TTextEncoding e, QByteArray* out, qsizetype
     // A lone surrogate is no character in any encoding.
     for (qsizetype i = 0; i < size; ++i) {
         const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (c.isSurrogate())
-            return refuse(i);
+        if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate()) ++i;
+        else if (c.isSurrogate()) return refuse(i);
     }
     QStringEncoder encoder(icuName(e));
     QByteArray bytes = encoder.encode(text);
@@ -410,7 +419,8 @@ bool EncodeText(const QString& text, TTextEncoding e, QByteArray* out, qsizetype
     return refuse(0);
 }
 
-QString UnencodableMessage(const QString& text, qsizetype badAt, TTextEncoding e) {
+QString UnencodableMessage(const QString& text, qsizetype badAt, TTextEncoding e)
+{
     const qsizetype len = badAt + 1 < text.size() && text.at(badAt).isHighSurrogate() ? 2 : 1;
     return Msg(QStringLiteral("\"%1\" at position %2 has no bytes in %3: nothing was sent."))
         .arg(text.mid(badAt, len))
@@ -418,37 +428,40 @@ QString UnencodableMessage(const QString& text, qsizetype badAt, TTextEncoding e
         .arg(TextEncodingCaption(e));
 }
 
-QString LineBreaksName(TLineBreaks b) {
+QString LineBreaksName(TLineBreaks b)
+{
     return b == TLineBreaks::CrLfOnly ? QStringLiteral("CRLF") : QStringLiteral("Any");
 }
 
-bool LineBreaksFromName(const QString& name, TLineBreaks* b) {
+bool LineBreaksFromName(const QString& name, TLineBreaks* b)
+{
     const QString n = name.trimmed();
-    if (n.compare(QLatin1String("Any"), Qt::CaseInsensitive) == 0)
-        *b = TLineBreaks::Any;
-    else if (n.compare(QLatin1String("CRLF"), Qt::CaseInsensitive) == 0)
-        *b = TLineBreaks::CrLfOnly;
-    else
-        return false;
+    if (n.compare(QLatin1String("Any"), Qt::CaseInsensitive) == 0) *b = TLineBreaks::Any;
+    else if (n.compare(QLatin1String("CRLF"), Qt::CaseInsensitive) == 0) *b = TLineBreaks::CrLfOnly;
+    else return false;
     return true;
 }
 
-void TLineBreakFilter::SetMode(TLineBreaks m) {
+void TLineBreakFilter::SetMode(TLineBreaks m)
+{
     FMode = m;
     FPendingCr = false;
 }
 
 namespace {
-int codeOf(QChar c) {
+int codeOf(QChar c)
+{
     return c.unicode();
 }
-int codeOf(char c) {
+int codeOf(char c)
+{
     return static_cast<unsigned char>(c);
 }
 
 // True when every CR and LF of the piece already stands in a CR LF pair (and no LF ends a
 // CR of the previous piece): the piece passes as it is.
-template <typename In> bool breaksAreCrlf(const In* p, qsizetype n, bool pendingCr) {
+template <typename In> bool breaksAreCrlf(const In* p, qsizetype n, bool pendingCr)
+{
     if (pendingCr && n > 0 && codeOf(p[0]) == '\n') return false;
     for (qsizetype i = 0; i < n; ++i) {
         const int c = codeOf(p[i]);
@@ -462,7 +475,8 @@ template <typename In> bool breaksAreCrlf(const In* p, qsizetype n, bool pending
     return true;
 }
 
-template <typename Out, typename In> Out normalizeBreaks(const In* p, qsizetype n, bool& pendingCr) {
+template <typename Out, typename In> Out normalizeBreaks(const In* p, qsizetype n, bool& pendingCr)
+{
     Out out;
     // An empty read changes nothing, a pending CR included.
     if (n <= 0) return out;
@@ -476,15 +490,11 @@ template <typename Out, typename In> Out normalizeBreaks(const In* p, qsizetype 
         const int c = codeOf(p[i]);
         if (c != '\r' && c != '\n') continue;
         out.append(p + from, i - from);
-        if constexpr (std::is_same_v<Out, QString>)
-            out.append(QLatin1String("\r\n"));
-        else
-            out.append("\r\n", 2);
+        if constexpr (std::is_same_v<Out, QString>) out.append(QLatin1String("\r\n"));
+        else out.append("\r\n", 2);
         if (c == '\r') {
-            if (i + 1 < n && codeOf(p[i + 1]) == '\n')
-                ++i;
-            else if (i + 1 == n)
-                pendingCr = true;
+            if (i + 1 < n && codeOf(p[i + 1]) == '\n') ++i;
+            else if (i + 1 == n) pendingCr = true;
         }
         from = i + 1;
     }
@@ -493,7 +503,8 @@ template <typename Out, typename In> Out normalizeBreaks(const In* p, qsizetype 
 }
 } // namespace
 
-QString TLineBreakFilter::Apply(const QString& text) {
+QString TLineBreakFilter::Apply(const QString& text)
+{
     if (FMode == TLineBreaks::CrLfOnly || text.isEmpty()) return text;
     // The common case costs a scan, not a copy.
     if (breaksAreCrlf(text.constData(), text.size(), FPendingCr)) {
@@ -503,7 +514,8 @@ QString TLineBreakFilter::Apply(const QString& text) {
     return normalizeBreaks<QString>(text.constData(), text.size(), FPendingCr);
 }
 
-QByteArray TLineBreakFilter::Apply(QByteArrayView bytes) {
+QByteArray TLineBreakFilter::Apply(QByteArrayView bytes)
+{
     if (FMode == TLineBreaks::CrLfOnly || bytes.isEmpty()) return bytes.toByteArray();
     if (breaksAreCrlf(bytes.data(), bytes.size(), FPendingCr)) {
         FPendingCr = false;
@@ -512,43 +524,51 @@ QByteArray TLineBreakFilter::Apply(QByteArrayView bytes) {
     return normalizeBreaks<QByteArray>(bytes.data(), bytes.size(), FPendingCr);
 }
 
-QString BytesToText(const quint8* p, int n, TTextEncoding e) {
+QString BytesToText(const quint8* p, int n, TTextEncoding e)
+{
     QString text = decodeIn(p, n, e);
     text.remove(QLatin1String("\r\n"));
     return TrimControl(text);
 }
 
-QString BytesToString(const quint8* p, int n, TTextEncoding e) {
+QString BytesToString(const quint8* p, int n, TTextEncoding e)
+{
     return decodeIn(p, n, e);
 }
 
-QByteArray StringToBytes(const QString& text) {
+QByteArray StringToBytes(const QString& text)
+{
     QStringEncoder encoder(QStringEncoder::System);
     return encoder.encode(text);
 }
 
-QString GetTimeText(int kind, const QDateTime& at) {
+QString GetTimeText(int kind, const QDateTime& at)
+{
     if (kind < 0 || kind > 2) return {};
     return formatTimeSlot(kind, at);
 }
 
-QString GetTimeText(int kind) {
+QString GetTimeText(int kind)
+{
     if (kind < 0 || kind > 2) return {};
     return cachedTimeSlot(kind);
 }
 
-QString GetTimeText(int kind, const QDateTime& at, bool withMs) {
+QString GetTimeText(int kind, const QDateTime& at, bool withMs)
+{
     if (kind < 0 || kind > 2) return {};
     return formatTimeSlot(kind, at, withMs);
 }
 
-QString GetTimeText(int kind, bool withMs) {
+QString GetTimeText(int kind, bool withMs)
+{
     if (!withMs) return GetTimeText(kind);
     // Milliseconds change on every call: nothing worth caching.
     return GetTimeText(kind, QDateTime::currentDateTime(), true);
 }
 
-QString GetTimeTextAt(int kind, qint64 msSinceEpoch, bool withMs) {
+QString GetTimeTextAt(int kind, qint64 msSinceEpoch, bool withMs)
+{
     if (kind < 0 || kind > 2) return {};
     struct Cache {
         qint64 second = std::numeric_limits<qint64>::min();
@@ -574,7 +594,8 @@ QString GetTimeTextAt(int kind, qint64 msSinceEpoch, bool withMs) {
     return out;
 }
 
-QString GetLineNumberText(qint64 n) {
+QString GetLineNumberText(qint64 n)
+{
     QString out;
     out.reserve(24);
     appendNumber(out, std::max<qint64>(n, 0), 2);
@@ -582,31 +603,37 @@ QString GetLineNumberText(qint64 n) {
     return out;
 }
 
-QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at) {
+QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at)
+{
     const int slot = logTimeSlot(showDate, showTime);
     return slot < 0 ? QString() : formatTimeSlot(slot, at);
 }
 
-QString GetLogTimeText(bool showDate, bool showTime) {
+QString GetLogTimeText(bool showDate, bool showTime)
+{
     const int slot = logTimeSlot(showDate, showTime);
     return slot < 0 ? QString() : cachedTimeSlot(slot);
 }
 
-QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at, bool withMs) {
+QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at, bool withMs)
+{
     const int slot = logTimeSlot(showDate, showTime);
     return slot < 0 ? QString() : formatTimeSlot(slot, at, withMs);
 }
 
-QString GetLogTimeText(bool showDate, bool showTime, bool withMs) {
+QString GetLogTimeText(bool showDate, bool showTime, bool withMs)
+{
     if (!withMs) return GetLogTimeText(showDate, showTime);
     return GetLogTimeText(showDate, showTime, QDateTime::currentDateTime(), true);
 }
 
-QString GetLogLineNumberText(qint64 n, bool showLineNumber) {
+QString GetLogLineNumberText(qint64 n, bool showLineNumber)
+{
     return showLineNumber ? GetLineNumberText(n) : QString();
 }
 
-QString ExtractPortName(const QString& fullName) {
+QString ExtractPortName(const QString& fullName)
+{
     const QString name = TrimControl(fullName);
     qsizetype open = -1;
     const QString device = linuxDeviceInFinalParens(name, &open);
@@ -631,7 +658,8 @@ QString ExtractPortName(const QString& fullName) {
     return {};
 }
 
-QString SafeFileNamePart(const QString& deviceName) {
+QString SafeFileNamePart(const QString& deviceName)
+{
     // Room for an extension and a date suffix within NAME_MAX (255 bytes).
     constexpr int kMaxUtf8Bytes = 150;
     constexpr int kHashTagBytes = 9; // "~" + 8 hex digits
@@ -679,13 +707,12 @@ QString SafeFileNamePart(const QString& deviceName) {
     return out;
 }
 
-QString TrimControl(const QString& text) {
+QString TrimControl(const QString& text)
+{
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
+    while (begin < end && text.at(begin).unicode() <= 32) ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 32) --end;
     if (begin == 0 && end == text.size()) return text;
     return text.mid(begin, end - begin);
 }

@@ -36,7 +36,8 @@ int HexStrToBuffer(const QString& text, quint8* buffer, int bufSize, int* droppe
 QString HexText(const quint8* p, qsizetype n);
 // The same text written to out, which has room for 3 * n characters; returns the end.
 // Inline: the display worker writes a hex line byte by byte.
-inline QChar* WriteHexText(const quint8* p, qsizetype n, QChar* out) {
+inline QChar* WriteHexText(const quint8* p, qsizetype n, QChar* out)
+{
     constexpr char digits[] = "0123456789ABCDEF";
     for (qsizetype k = 0; k < n; ++k) {
         *out++ = QLatin1Char(digits[p[k] >> 4]);
@@ -46,7 +47,8 @@ inline QChar* WriteHexText(const quint8* p, qsizetype n, QChar* out) {
     return out;
 }
 // Appends the hex text of n bytes to s.
-inline void AppendHexText(QString& s, const quint8* p, qsizetype n) {
+inline void AppendHexText(QString& s, const quint8* p, qsizetype n)
+{
     if (n <= 0) return;
     const qsizetype at = s.size();
     s.resize(at + 3 * n);

@@ -2,7 +2,8 @@
 
 #include <exception>
 
-QString CurrentExceptionText() {
+QString CurrentExceptionText()
+{
     try {
         throw;
     } catch (const std::exception& e) {

@@ -10,7 +10,8 @@ namespace {
 std::atomic<bool> Chinese{false};
 } // namespace
 
-const QList<TCvMessage>& MessageTable() {
+const QList<TCvMessage>& MessageTable()
+{
     static const QList<TCvMessage> table = {
         // Devices: arrival and removal, virtual ports, opening and closing.
         {u"No device found"_s, u"没有找到设备"_s},
@@ -210,24 +211,27 @@ const QList<TCvMessage>& MessageTable() {
     return table;
 }
 
-void SetMessageLanguage(const QString& Lang) {
+void SetMessageLanguage(const QString& Lang)
+{
     Chinese = Lang != u"EN"_s;
 }
 
-QString MessageLanguage() {
+QString MessageLanguage()
+{
     return Chinese ? u"CN"_s : u"EN"_s;
 }
 
-QString Msg(const QString& English) {
+QString Msg(const QString& English)
+{
     return Msg(English, MessageLanguage());
 }
 
-QString Msg(const QString& English, const QString& Lang) {
+QString Msg(const QString& English, const QString& Lang)
+{
     if (Lang == u"EN"_s) return English;
     static const QHash<QString, QString> chinese = [] {
         QHash<QString, QString> h;
-        for (const TCvMessage& m : MessageTable())
-            h.insert(m.English, m.Chinese);
+        for (const TCvMessage& m : MessageTable()) h.insert(m.English, m.Chinese);
         return h;
     }();
     return chinese.value(English, English);

@@ -9,7 +9,8 @@
 
 namespace {
 
-bool isBlank(QChar c) {
+bool isBlank(QChar c)
+{
     return c == u' ' || c == u'\t';
 }
 
@@ -17,39 +18,41 @@ constexpr char kBom[] = "\xEF\xBB\xBF";
 
 } // namespace
 
-QString TIniFile::fold(const QString& name) {
+QString TIniFile::fold(const QString& name)
+{
     return name.toCaseFolded();
 }
 
-QString TIniFile::trimBlanks(QStringView text) {
+QString TIniFile::trimBlanks(QStringView text)
+{
     qsizetype begin = 0;
     qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin]))
-        ++begin;
-    while (end > begin && isBlank(text[end - 1]))
-        --end;
+    while (begin < end && isBlank(text[begin])) ++begin;
+    while (end > begin && isBlank(text[end - 1])) --end;
     return text.mid(begin, end - begin).toString();
 }
 
-void TIniFile::parseKeyLine(Line& line) {
+void TIniFile::parseKeyLine(Line& line)
+{
     line.eq = -1;
     qsizetype first = 0;
-    while (first < line.text.size() && isBlank(line.text[first]))
-        ++first;
+    while (first < line.text.size() && isBlank(line.text[first])) ++first;
     if (first == line.text.size() || line.text[first] == u';') return;
     const qsizetype eq = line.text.indexOf(u'=', first);
     // "=value" has no key anyone could ask for.
     if (eq > first && !trimBlanks(QStringView(line.text).mid(first, eq - first)).isEmpty()) line.eq = eq;
 }
 
-void TIniFile::Clear() {
+void TIniFile::Clear()
+{
     m_bom = false;
     m_preamble.clear();
     m_sections.clear();
     m_groups.clear();
 }
 
-bool TIniFile::Load(const QString& path) {
+bool TIniFile::Load(const QString& path)
+{
     Clear();
     // Not a FIFO or device: those could block or never end.
     if (!QFileInfo(path).isFile()) return false;
@@ -61,7 +64,8 @@ bool TIniFile::Load(const QString& path) {
     return LoadFromData(data);
 }
 
-bool TIniFile::LoadFromData(const QByteArray& data) {
+bool TIniFile::LoadFromData(const QByteArray& data)
+{
     Clear();
     if (data.size() > MaxFileBytes) return false;
 
@@ -80,8 +84,7 @@ bool TIniFile::LoadFromData(const QByteArray& data) {
     qsizetype start = 0;
     while (start < size) {
         qsizetype i = start;
-        while (i < size && text[i] != u'\r' && text[i] != u'\n')
-            ++i;
+        while (i < size && text[i] != u'\r' && text[i] != u'\n') ++i;
         Line line;
         line.text = text.mid(start, i - start);
         if (i == size) {
@@ -134,7 +137,8 @@ bool TIniFile::LoadFromData(const QByteArray& data) {
     return true;
 }
 
-const TIniFile::Line* TIniFile::findKey(const QString& section, const QString& key) const {
+const TIniFile::Line* TIniFile::findKey(const QString& section, const QString& key) const
+{
     const auto group = m_groups.constFind(fold(trimBlanks(section)));
     if (group == m_groups.cend()) return nullptr;
     const auto pos = group->keys.constFind(fold(trimBlanks(key)));
@@ -142,37 +146,33 @@ const TIniFile::Line* TIniFile::findKey(const QString& section, const QString& k
     return &m_sections[size_t(pos->section)].body[size_t(pos->line)];
 }
 
-QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const {
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
+{
     const Line* line = findKey(section, key);
     if (line == nullptr) return defaultValue;
     const QStringView raw = QStringView(line->text).mid(line->eq + 1);
     qsizetype begin = 0;
     qsizetype end = raw.size();
-    while (begin < end && isBlank(raw[begin]))
-        ++begin;
-    while (end > begin && isBlank(raw[end - 1]))
-        --end;
+    while (begin < end && isBlank(raw[begin])) ++begin;
+    while (end > begin && isBlank(raw[end - 1])) --end;
     qsizetype length = std::min(end - begin, MaxValueChars);
     // Never hand out half of a surrogate pair.
     if (length < end - begin && length > 0 && raw[begin + length - 1].isHighSurrogate()) --length;
     return raw.mid(begin, length).toString();
 }
 
-bool TIniFile::ParseInteger(const QString& text, int* value) {
+bool TIniFile::ParseInteger(const QString& text, int* value)
+{
     const qsizetype size = text.size();
     if (size > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
         quint64 acc = 0;
         for (qsizetype i = 2; i < size; ++i) {
             const char16_t c = text[i].unicode();
             int digit;
-            if (c >= u'0' && c <= u'9')
-                digit = c - u'0';
-            else if (c >= u'a' && c <= u'f')
-                digit = c - u'a' + 10;
-            else if (c >= u'A' && c <= u'F')
-                digit = c - u'A' + 10;
-            else
-                return false;
+            if (c >= u'0' && c <= u'9') digit = c - u'0';
+            else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+            else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+            else return false;
             acc = acc * 16 + quint64(digit);
             if (acc > 0xFFFFFFFFull) return false;
         }
@@ -201,25 +201,30 @@ bool TIniFile::ParseInteger(const QString& text, int* value) {
     return true;
 }
 
-int TIniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const {
+int TIniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const
+{
     int value = 0;
     return ParseInteger(ReadString(section, key), &value) ? value : defaultValue;
 }
 
-bool TIniFile::ReadBool(const QString& section, const QString& key, bool defaultValue) const {
+bool TIniFile::ReadBool(const QString& section, const QString& key, bool defaultValue) const
+{
     int value = 0;
     return ParseInteger(ReadString(section, key), &value) ? value != 0 : defaultValue;
 }
 
-bool TIniFile::HasSection(const QString& section) const {
+bool TIniFile::HasSection(const QString& section) const
+{
     return m_groups.contains(fold(trimBlanks(section)));
 }
 
-bool TIniFile::ValueExists(const QString& section, const QString& key) const {
+bool TIniFile::ValueExists(const QString& section, const QString& key) const
+{
     return findKey(section, key) != nullptr;
 }
 
-QStringList TIniFile::Sections() const {
+QStringList TIniFile::Sections() const
+{
     QStringList names;
     for (size_t s = 0; s < m_sections.size(); ++s) {
         if (m_groups.value(m_sections[s].folded).firstSection == int(s)) names.append(m_sections[s].name);
@@ -227,7 +232,8 @@ QStringList TIniFile::Sections() const {
     return names;
 }
 
-QStringList TIniFile::Keys(const QString& section) const {
+QStringList TIniFile::Keys(const QString& section) const
+{
     QStringList names;
     const QString folded = fold(trimBlanks(section));
     const auto group = m_groups.constFind(folded);
@@ -245,7 +251,8 @@ QStringList TIniFile::Keys(const QString& section) const {
     return names;
 }
 
-qsizetype TIniFile::addLine(int sectionIndex, Line line) {
+qsizetype TIniFile::addLine(int sectionIndex, Line line)
+{
     Section& section = m_sections[size_t(sectionIndex)];
     // After the last non-blank line, so blank lines that separate sections stay at
     // the end; only blank lines move, and blank lines are never indexed.
@@ -255,7 +262,8 @@ qsizetype TIniFile::addLine(int sectionIndex, Line line) {
     return at;
 }
 
-bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
     const QString sectionName = trimBlanks(section);
     const QString keyName = trimBlanks(key);
     const auto breaksLine = [](const QString& s) { return s.contains(u'\r') || s.contains(u'\n'); };
@@ -301,15 +309,18 @@ bool TIniFile::WriteString(const QString& section, const QString& key, const QSt
     return true;
 }
 
-bool TIniFile::WriteInteger(const QString& section, const QString& key, int value) {
+bool TIniFile::WriteInteger(const QString& section, const QString& key, int value)
+{
     return WriteString(section, key, QString::number(value));
 }
 
-bool TIniFile::WriteBool(const QString& section, const QString& key, bool value) {
+bool TIniFile::WriteBool(const QString& section, const QString& key, bool value)
+{
     return WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QByteArray TIniFile::SaveToData() const {
+QByteArray TIniFile::SaveToData() const
+{
     QString text;
     bool needBreak = false;
     const auto put = [&](const Line& line) {
@@ -318,26 +329,16 @@ QByteArray TIniFile::SaveToData() const {
         text += line.text;
         needBreak = false;
         switch (line.end) {
-        case LineEnd::CrLf:
-            text += u"\r\n";
-            break;
-        case LineEnd::Lf:
-            text += u'\n';
-            break;
-        case LineEnd::Cr:
-            text += u'\r';
-            break;
-        case LineEnd::None:
-            needBreak = true;
-            break;
+        case LineEnd::CrLf: text += u"\r\n"; break;
+        case LineEnd::Lf: text += u'\n'; break;
+        case LineEnd::Cr: text += u'\r'; break;
+        case LineEnd::None: needBreak = true; break;
         }
     };
-    for (const Line& line : m_preamble)
-        put(line);
+    for (const Line& line : m_preamble) put(line);
     for (const Section& section : m_sections) {
         put(section.header);
-        for (const Line& line : section.body)
-            put(line);
+        for (const Line& line : section.body) put(line);
     }
     QByteArray data;
     if (m_bom) data.append(kBom, 3);
@@ -345,7 +346,8 @@ QByteArray TIniFile::SaveToData() const {
     return data;
 }
 
-bool TIniFile::Save(const QString& path, QString* error) const {
+bool TIniFile::Save(const QString& path, QString* error) const
+{
     const QByteArray data = SaveToData();
     QString why;
     if (SaveFileWhole(path, data, &why)) return true;

@@ -4,7 +4,8 @@
 
 bool SaveFileWhole(const QString& path, const QByteArray& data, QString* why)
 {
-    return SaveFileWhole(path, [&](QIODevice& out) { return out.write(data) == data.size(); }, why);
+    return SaveFileWhole(
+        path, [&](QIODevice& out) { return out.write(data) == data.size(); }, why);
 }
 
 bool SaveFileWhole(const QString& path, const std::function<bool(QIODevice&)>& write, QString* why)

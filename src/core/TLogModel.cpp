@@ -125,12 +125,14 @@ QByteArray TLogModel::LineUtf8(qint64 i) const
     return QByteArray(p.data(), static_cast<qsizetype>(p.size()));
 }
 
-qint64 TLogModel::LineBytes(qint64 i) const {
+qint64 TLogModel::LineBytes(qint64 i) const
+{
     if (i < 0 || i >= LineCount()) return 0;
     return static_cast<qint64>(Piece(i).size());
 }
 
-QByteArray TLogModel::LineUtf8From(qint64 i, qint64 from) const {
+QByteArray TLogModel::LineUtf8From(qint64 i, qint64 from) const
+{
     if (i < 0 || i >= LineCount()) return QByteArray();
     std::string_view p = Piece(i);
     if (from < 0) from = 0;
@@ -309,7 +311,8 @@ bool TLogModel::Spill(Chunk& c)
     const qint64 dataBytes = static_cast<qint64>(c.data.size());
     const qint64 offsetBytes = static_cast<qint64>(c.offsets.size() * sizeof(std::uint32_t));
     if (!FSpill->seek(FSpillEnd) || FSpill->write(c.data.data(), dataBytes) != dataBytes ||
-        FSpill->write(reinterpret_cast<const char*>(c.offsets.data()), offsetBytes) != offsetBytes || !FSpill->flush())
+        FSpill->write(reinterpret_cast<const char*>(c.offsets.data()), offsetBytes) != offsetBytes ||
+        !FSpill->flush())
         return false;
     c.fileOffset = FSpillEnd;
     c.dataBytes = static_cast<std::uint32_t>(dataBytes);

@@ -68,13 +68,13 @@ public:
 
 private:
     struct Chunk {
-        qint64 first = 0;                // index of its first piece
-        std::string data;                // in memory, unless spilled
+        qint64 first = 0; // index of its first piece
+        std::string data; // in memory, unless spilled
         std::vector<std::uint32_t> offsets;
         bool spilled = false;
         qint64 fileOffset = 0;
-        std::uint32_t dataBytes = 0;     // kept while spilled
-        std::uint32_t pieces = 0;        // kept while spilled
+        std::uint32_t dataBytes = 0; // kept while spilled
+        std::uint32_t pieces = 0;    // kept while spilled
         std::size_t PieceCount() const { return spilled ? pieces : offsets.size(); }
     };
 
@@ -97,7 +97,7 @@ private:
     qint64 FMaxLineBytes = 0;
     quint64 FRevision = 0;
     std::size_t FMemoryLimit = kDefaultMemoryLimit;
-    std::size_t FFirstInMemory = 0;  // chunks before it are on disk
+    std::size_t FFirstInMemory = 0; // chunks before it are on disk
     std::unique_ptr<QTemporaryFile> FSpill;
     qint64 FSpillEnd = 0;
     // The last chunk read back from disk.

@@ -24,8 +24,8 @@ public:
     // Owner, when given, is the object the model lives in: the search stops quietly when it goes.
     // A search already running is dropped. The result comes through Found or NotFound,
     // never before the event loop has turned.
-    void Start(const TLogModel* Model, QObject* Owner, const QString& Text, Qt::CaseSensitivity Cs, bool Forward,
-               qint64 Line, qint64 Col, qint64 Lines = -1);
+    void Start(const TLogModel* Model, QObject* Owner, const QString& Text, Qt::CaseSensitivity Cs,
+               bool Forward, qint64 Line, qint64 Col, qint64 Lines = -1);
     void Cancel();
     bool Running() const { return FRunning; }
     // Time one turn of the event loop may take (milliseconds; at least one line per turn).
@@ -54,10 +54,10 @@ private:
     Qt::CaseSensitivity FCs = Qt::CaseInsensitive;
     bool FForward = true;
     bool FRunning = false;
-    qint64 FStart = 0;   // line the search starts in
+    qint64 FStart = 0; // line the search starts in
     qint64 FStartCol = 0;
-    qint64 FLines = 0;   // lines searched
-    qint64 FStep = 0;    // next step: 0 .. FLines (the start line is visited twice)
+    qint64 FLines = 0; // lines searched
+    qint64 FStep = 0;  // next step: 0 .. FLines (the start line is visited twice)
     int FSliceMs = 8;
     int FSlices = 0;
 };

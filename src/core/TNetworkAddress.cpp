@@ -17,7 +17,8 @@ constexpr TScheme kSchemes[] = {
 
 } // namespace
 
-bool TNetworkAddress::IsValidHost(const QString& host) {
+bool TNetworkAddress::IsValidHost(const QString& host)
+{
     if (host.isEmpty() || host.size() > 253) return false;
     if (host.contains(u':')) {
         // Only an IPv6 address has colons.
@@ -28,37 +29,39 @@ bool TNetworkAddress::IsValidHost(const QString& host) {
                        [](QChar c) { return c.isLetterOrNumber() || c == u'.' || c == u'-' || c == u'_'; });
 }
 
-bool TNetworkAddress::IsValid() const {
+bool TNetworkAddress::IsValid() const
+{
     return Kind != TNetworkKind::None && Port != 0 && IsValidHost(Host);
 }
 
-QString TNetworkAddress::HostPort() const {
+QString TNetworkAddress::HostPort() const
+{
     const QString host = Host.contains(u':') ? u'[' + Host + u']' : Host;
     return host + u':' + QString::number(Port);
 }
 
-QString TNetworkAddress::PortName() const {
+QString TNetworkAddress::PortName() const
+{
     for (const TScheme& s : kSchemes)
         if (s.Kind == Kind) return QString::fromLatin1(s.Prefix) + HostPort();
     return QString();
 }
 
-QString TNetworkAddress::FullName() const {
+QString TNetworkAddress::FullName() const
+{
     switch (Kind) {
-    case TNetworkKind::TcpClient:
-        return QStringLiteral("TCP (%1)").arg(HostPort());
+    case TNetworkKind::TcpClient: return QStringLiteral("TCP (%1)").arg(HostPort());
     case TNetworkKind::TcpServer:
         if (Host == LoopbackHost()) return QStringLiteral("TCP server (:%1)").arg(Port);
         return QStringLiteral("TCP server (%1)").arg(HostPort());
-    case TNetworkKind::Rfc2217:
-        return QStringLiteral("RFC 2217 (%1)").arg(HostPort());
-    case TNetworkKind::None:
-        break;
+    case TNetworkKind::Rfc2217: return QStringLiteral("RFC 2217 (%1)").arg(HostPort());
+    case TNetworkKind::None: break;
     }
     return QString();
 }
 
-TNetworkAddress TNetworkAddress::Parse(const QString& portName) {
+TNetworkAddress TNetworkAddress::Parse(const QString& portName)
+{
     TNetworkAddress a;
     for (const TScheme& s : kSchemes) {
         const QString prefix = QString::fromLatin1(s.Prefix);
@@ -67,10 +70,8 @@ TNetworkAddress TNetworkAddress::Parse(const QString& portName) {
         const qsizetype colon = rest.lastIndexOf(u':');
         if (colon <= 0) return {};
         QString host = rest.left(colon);
-        if (host.startsWith(u'[') && host.endsWith(u']'))
-            host = host.mid(1, host.size() - 2);
-        else if (host.contains(u':'))
-            return {};
+        if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+        else if (host.contains(u':')) return {};
         bool ok = false;
         const uint port = rest.mid(colon + 1).toUInt(&ok);
         if (!ok || port == 0 || port > 65535) return {};

@@ -1,15 +1,18 @@
 #include "TSleepingWorker.h"
 
-TSleepingWorker::~TSleepingWorker() {
+TSleepingWorker::~TSleepingWorker()
+{
     // The subclass has ended the thread already; this only catches one that has not started.
     Terminate();
 }
 
-void TSleepingWorker::Start() {
+void TSleepingWorker::Start()
+{
     FThread = std::thread([this] { Execute(); });
 }
 
-void TSleepingWorker::Terminate() {
+void TSleepingWorker::Terminate()
+{
     {
         std::lock_guard lk(FMutex);
         FTerminated = true;
@@ -19,11 +22,13 @@ void TSleepingWorker::Terminate() {
     if (FThread.joinable()) FThread.join();
 }
 
-void TSleepingWorker::WaitIdleLocked(std::unique_lock<std::mutex>& lk) {
+void TSleepingWorker::WaitIdleLocked(std::unique_lock<std::mutex>& lk)
+{
     FIdle.wait(lk, [this] { return !FInPass; });
 }
 
-void TSleepingWorker::Execute() {
+void TSleepingWorker::Execute()
+{
     for (;;) {
         {
             std::unique_lock lk(FMutex);

@@ -9,17 +9,20 @@
 
 namespace {
 
-qsizetype indexOfNode(const QList<TSerialDeviceInfo>& devices, const QString& node) {
+qsizetype indexOfNode(const QList<TSerialDeviceInfo>& devices, const QString& node)
+{
     for (qsizetype i = 0; i < devices.size(); ++i)
         if (devices.at(i).Node == node) return i;
     return -1;
 }
 
-bool isSame(const TSerialDeviceInfo& a, const TSerialDeviceInfo& b) {
+bool isSame(const TSerialDeviceInfo& a, const TSerialDeviceInfo& b)
+{
     return a.Node == b.Node && a.FullName == b.FullName;
 }
 
-bool containsSame(const QList<TSerialDeviceInfo>& devices, const TSerialDeviceInfo& device) {
+bool containsSame(const QList<TSerialDeviceInfo>& devices, const TSerialDeviceInfo& device)
+{
     return std::any_of(devices.cbegin(), devices.cend(),
                        [&](const TSerialDeviceInfo& d) { return isSame(d, device); });
 }
@@ -27,34 +30,38 @@ bool containsSame(const QList<TSerialDeviceInfo>& devices, const TSerialDeviceIn
 } // namespace
 
 TDeviceMonitor::TDeviceMonitor(const QString& sysRoot, const TVirtualPorts* virtualPorts, QObject* parent)
-    : QObject(parent), FSysRoot(sysRoot), FVirtualPorts(virtualPorts) {
+    : QObject(parent), FSysRoot(sysRoot), FVirtualPorts(virtualPorts)
+{
     FTimer.setInterval(DefaultRescanMs);
     connect(&FTimer, &QTimer::timeout, this, &TDeviceMonitor::onTimer);
 }
 
-TDeviceMonitor::~TDeviceMonitor() {
+TDeviceMonitor::~TDeviceMonitor()
+{
     Stop();
 }
 
-void TDeviceMonitor::Start(std::unique_ptr<TDeviceEventSource> source) {
+void TDeviceMonitor::Start(std::unique_ptr<TDeviceEventSource> source)
+{
     Stop();
     FSource = std::move(source);
     FSourceActive = FSource != nullptr && FSource->Start();
     if (FSourceActive)
         connect(FSource.get(), &TDeviceEventSource::DeviceEvent, this, &TDeviceMonitor::onSourceEvent);
-    else
-        FSource.reset();
+    else FSource.reset();
     // Listening first: a port that comes meanwhile is reported, not missed.
     Resync();
     FRunning = true;
     if (!FSourceActive || FVirtualPorts != nullptr) FTimer.start();
 }
 
-void TDeviceMonitor::Start() {
+void TDeviceMonitor::Start()
+{
     Start(std::make_unique<TUdevEventSource>());
 }
 
-void TDeviceMonitor::Stop() {
+void TDeviceMonitor::Stop()
+{
     FTimer.stop();
     if (FSource != nullptr) {
         FSource->disconnect(this);
@@ -65,34 +72,40 @@ void TDeviceMonitor::Stop() {
     FRunning = false;
 }
 
-void TDeviceMonitor::SetRescanInterval(int ms) {
+void TDeviceMonitor::SetRescanInterval(int ms)
+{
     FTimer.setInterval(std::max(ms, 1));
 }
 
-QList<TSerialDeviceInfo> TDeviceMonitor::presentVirtual() const {
+QList<TSerialDeviceInfo> TDeviceMonitor::presentVirtual() const
+{
     return FVirtualPorts != nullptr ? FVirtualPorts->PresentDevices() : QList<TSerialDeviceInfo>();
 }
 
-void TDeviceMonitor::Resync() {
+void TDeviceMonitor::Resync()
+{
     FHardware = EnumClassDevices(FSysRoot);
     FVirtual = presentVirtual();
 }
 
-void TDeviceMonitor::Rescan() {
+void TDeviceMonitor::Rescan()
+{
     QList<TChange> changes;
     reconcile(FHardware, EnumClassDevices(FSysRoot), changes);
     reconcile(FVirtual, presentVirtual(), changes);
     report(changes);
 }
 
-void TDeviceMonitor::onTimer() {
+void TDeviceMonitor::onTimer()
+{
     QList<TChange> changes;
     if (!FSourceActive) reconcile(FHardware, EnumClassDevices(FSysRoot), changes);
     reconcile(FVirtual, presentVirtual(), changes);
     report(changes);
 }
 
-void TDeviceMonitor::onSourceEvent(TDeviceEventSource::TAction action, const QString& kernelName) {
+void TDeviceMonitor::onSourceEvent(TDeviceEventSource::TAction action, const QString& kernelName)
+{
     QList<TChange> changes;
     const qsizetype known = indexOfNode(FHardware, kernelName);
     TSerialDeviceInfo device;
@@ -115,7 +128,8 @@ void TDeviceMonitor::onSourceEvent(TDeviceEventSource::TAction action, const QSt
 }
 
 void TDeviceMonitor::reconcile(QList<TSerialDeviceInfo>& known, const QList<TSerialDeviceInfo>& present,
-                               QList<TChange>& changes) {
+                               QList<TChange>& changes)
+{
     for (const TSerialDeviceInfo& device : std::as_const(known))
         if (!containsSame(present, device)) changes += TChange{false, device.Node};
     for (const TSerialDeviceInfo& device : present)
@@ -123,14 +137,13 @@ void TDeviceMonitor::reconcile(QList<TSerialDeviceInfo>& known, const QList<TSer
     known = present;
 }
 
-void TDeviceMonitor::report(const QList<TChange>& changes) {
+void TDeviceMonitor::report(const QList<TChange>& changes)
+{
     // The state is already updated, so a handler may rescan, resync or stop us.
     const QPointer<TDeviceMonitor> alive(this);
     for (const TChange& change : changes) {
         if (alive.isNull()) return;
-        if (change.arrived)
-            emit DeviceArrived(change.node);
-        else
-            emit DeviceRemoved(change.node);
+        if (change.arrived) emit DeviceArrived(change.node);
+        else emit DeviceRemoved(change.node);
     }
 }

@@ -13,7 +13,8 @@ const QString kCountKey = QStringLiteral("Count");
 // A hand-edited count must not make loading walk millions of keys.
 constexpr int kMaxPorts = 256;
 
-QString portKey(int n) {
+QString portKey(int n)
+{
     return QStringLiteral("Port%1").arg(n);
 }
 
@@ -21,7 +22,8 @@ QString portKey(int n) {
 
 TNetworkPorts::TNetworkPorts(const QString& settingsPath) : FSettingsPath(settingsPath) {}
 
-bool TNetworkPorts::Load() {
+bool TNetworkPorts::Load()
+{
     FAddresses.clear();
     if (FSettingsPath.isEmpty() || !QFileInfo::exists(FSettingsPath)) return true;
     TIniFile ini;
@@ -34,7 +36,8 @@ bool TNetworkPorts::Load() {
     return true;
 }
 
-bool TNetworkPorts::Save() const {
+bool TNetworkPorts::Save() const
+{
     if (FSettingsPath.isEmpty()) return true;
     TIniFile ini;
     // A file that exists but cannot be read is not overwritten with our section alone.
@@ -53,7 +56,8 @@ bool TNetworkPorts::Save() const {
     return ini.Save(FSettingsPath);
 }
 
-TNetworkPorts::TAddResult TNetworkPorts::Add(const TNetworkAddress& address) {
+TNetworkPorts::TAddResult TNetworkPorts::Add(const TNetworkAddress& address)
+{
     if (!address.IsValid() || FAddresses.size() >= kMaxPorts) return TAddResult::Invalid;
     // Two entries of one name would be one port in the list.
     for (const TNetworkAddress& a : std::as_const(FAddresses))
@@ -63,18 +67,21 @@ TNetworkPorts::TAddResult TNetworkPorts::Add(const TNetworkAddress& address) {
     return Save() ? TAddResult::Added : TAddResult::NotSaved;
 }
 
-TNetworkPorts::TRemoveResult TNetworkPorts::Remove(const TNetworkAddress& address) {
+TNetworkPorts::TRemoveResult TNetworkPorts::Remove(const TNetworkAddress& address)
+{
     if (!FAddresses.removeOne(address)) return TRemoveResult::NotListed;
     return Save() ? TRemoveResult::Removed : TRemoveResult::NotSaved;
 }
 
-TNetworkAddress TNetworkPorts::ByFullName(const QString& fullName) const {
+TNetworkAddress TNetworkPorts::ByFullName(const QString& fullName) const
+{
     for (const TNetworkAddress& a : FAddresses)
         if (a.FullName().compare(fullName, Qt::CaseInsensitive) == 0) return a;
     return {};
 }
 
-QList<TSerialDeviceInfo> TNetworkPorts::Devices() const {
+QList<TSerialDeviceInfo> TNetworkPorts::Devices() const
+{
     QList<TSerialDeviceInfo> devices;
     for (const TNetworkAddress& a : FAddresses) {
         TSerialDeviceInfo d;

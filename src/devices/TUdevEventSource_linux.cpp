@@ -8,13 +8,16 @@
 #include <libudev.h>
 
 TUdevEventSource::TUdevEventSource(const QString& runDir, QObject* parent)
-    : TDeviceEventSource(parent), FRunDir(runDir) {}
+    : TDeviceEventSource(parent), FRunDir(runDir)
+{}
 
-TUdevEventSource::~TUdevEventSource() {
+TUdevEventSource::~TUdevEventSource()
+{
     Stop();
 }
 
-bool TUdevEventSource::Start() {
+bool TUdevEventSource::Start()
+{
     if (FMonitor != nullptr) return true;
     // libudev itself checks this socket and silently disables the monitor without it.
     if (!QFileInfo::exists(FRunDir + QStringLiteral("/udev/control"))) return false;
@@ -33,7 +36,8 @@ bool TUdevEventSource::Start() {
     return true;
 }
 
-void TUdevEventSource::Stop() {
+void TUdevEventSource::Stop()
+{
     FNotifier.reset();
     if (FMonitor != nullptr) udev_monitor_unref(FMonitor);
     FMonitor = nullptr;
@@ -41,7 +45,8 @@ void TUdevEventSource::Stop() {
     FUdev = nullptr;
 }
 
-void TUdevEventSource::readEvents() {
+void TUdevEventSource::readEvents()
+{
     // The socket is non-blocking: take everything queued, then wait for the next wake-up.
     while (FMonitor != nullptr) {
         udev_device* device = udev_monitor_receive_device(FMonitor);
@@ -50,10 +55,8 @@ void TUdevEventSource::readEvents() {
         const char* name = udev_device_get_sysname(device);
         if (action != nullptr && name != nullptr) {
             const QString kernelName = QString::fromUtf8(name);
-            if (std::strcmp(action, "add") == 0)
-                emit DeviceEvent(TAction::Add, kernelName);
-            else if (std::strcmp(action, "remove") == 0)
-                emit DeviceEvent(TAction::Remove, kernelName);
+            if (std::strcmp(action, "add") == 0) emit DeviceEvent(TAction::Add, kernelName);
+            else if (std::strcmp(action, "remove") == 0) emit DeviceEvent(TAction::Remove, kernelName);
         }
         udev_device_unref(device);
     }

@@ -18,17 +18,20 @@ const QString kCountKey = QStringLiteral("Count");
 // A hand-edited count must not make loading walk millions of keys.
 constexpr int kMaxPorts = 256;
 
-QString portKey(int n) {
+QString portKey(int n)
+{
     return QStringLiteral("Port%1").arg(n);
 }
 
-bool hasControl(const QString& text) {
+bool hasControl(const QString& text)
+{
     return std::any_of(text.cbegin(), text.cend(),
                        [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 // Everything that can be decided from the text alone.
-TVirtualPorts::TAddResult checkText(const QString& path) {
+TVirtualPorts::TAddResult checkText(const QString& path)
+{
     using R = TVirtualPorts::TAddResult;
     if (path.isEmpty() || path.size() > TVirtualPorts::MaxPathChars || hasControl(path)) return R::Invalid;
     if (!path.startsWith(u'/')) return R::NotAbsolute;
@@ -38,7 +41,8 @@ TVirtualPorts::TAddResult checkText(const QString& path) {
     return R::Added;
 }
 
-bool isCharDevice(const QString& path, bool* found) {
+bool isCharDevice(const QString& path, bool* found)
+{
     struct stat st {};
     // stat follows a socat link to the pty it names.
     *found = ::stat(QFile::encodeName(path).constData(), &st) == 0;
@@ -49,16 +53,19 @@ bool isCharDevice(const QString& path, bool* found) {
 
 TVirtualPorts::TVirtualPorts(const QString& settingsPath) : FSettingsPath(settingsPath) {}
 
-QString TVirtualPorts::FullNameOf(const QString& path) {
+QString TVirtualPorts::FullNameOf(const QString& path)
+{
     return QStringLiteral("Virtual Port (") + path + u')';
 }
 
-QString TVirtualPorts::NormalizedPath(const QString& path) {
+QString TVirtualPorts::NormalizedPath(const QString& path)
+{
     const QString trimmed = TrimControl(path);
     return trimmed.startsWith(u'/') ? QDir::cleanPath(trimmed) : trimmed;
 }
 
-bool TVirtualPorts::Load() {
+bool TVirtualPorts::Load()
+{
     FPaths.clear();
     if (FSettingsPath.isEmpty() || !QFileInfo::exists(FSettingsPath)) return true;
     TIniFile ini;
@@ -72,14 +79,14 @@ bool TVirtualPorts::Load() {
     return true;
 }
 
-bool TVirtualPorts::Save() const {
+bool TVirtualPorts::Save() const
+{
     if (FSettingsPath.isEmpty()) return true;
     TIniFile ini;
     // A file that exists but cannot be read is not overwritten with our section alone.
     if (!ini.Load(FSettingsPath) && QFileInfo::exists(FSettingsPath)) return false;
     ini.WriteInteger(kSection, kCountKey, int(FPaths.size()));
-    for (int n = 1; n <= FPaths.size(); ++n)
-        ini.WriteString(kSection, portKey(n), FPaths.at(n - 1));
+    for (int n = 1; n <= FPaths.size(); ++n) ini.WriteString(kSection, portKey(n), FPaths.at(n - 1));
     // The INI writer keeps keys it is not told about: blank the ones of a longer list.
     const QStringList keys = ini.Keys(kSection);
     for (const QString& key : keys) {
@@ -91,7 +98,8 @@ bool TVirtualPorts::Save() const {
     return ini.Save(FSettingsPath);
 }
 
-TVirtualPorts::TAddResult TVirtualPorts::Add(const QString& path) {
+TVirtualPorts::TAddResult TVirtualPorts::Add(const QString& path)
+{
     const QString clean = NormalizedPath(path);
     const TAddResult textCheck = checkText(clean);
     if (textCheck != TAddResult::Added) return textCheck;
@@ -103,12 +111,14 @@ TVirtualPorts::TAddResult TVirtualPorts::Add(const QString& path) {
     return Save() ? TAddResult::Added : TAddResult::NotSaved;
 }
 
-TVirtualPorts::TRemoveResult TVirtualPorts::Remove(const QString& path) {
+TVirtualPorts::TRemoveResult TVirtualPorts::Remove(const QString& path)
+{
     if (!FPaths.removeOne(NormalizedPath(path))) return TRemoveResult::NotListed;
     return Save() ? TRemoveResult::Removed : TRemoveResult::NotSaved;
 }
 
-QList<TSerialDeviceInfo> TVirtualPorts::PresentDevices() const {
+QList<TSerialDeviceInfo> TVirtualPorts::PresentDevices() const
+{
     QList<TSerialDeviceInfo> devices;
     for (const QString& path : FPaths) {
         bool found = false;

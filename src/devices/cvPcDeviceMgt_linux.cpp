@@ -16,35 +16,41 @@ namespace {
 // Deeper than any real device path; stops a looping fixture tree.
 constexpr int kMaxWalkDepth = 32;
 
-bool readAttribute(const QString& path, QByteArray* value) {
+bool readAttribute(const QString& path, QByteArray* value)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return false;
     *value = file.read(MaxAttributeBytes);
     return true;
 }
 
-QByteArray attribute(const QString& path) {
+QByteArray attribute(const QString& path)
+{
     QByteArray value;
     readAttribute(path, &value);
     return value;
 }
 
-QByteArray linkName(const QString& path) {
+QByteArray linkName(const QString& path)
+{
     const QString target = QFile::symLinkTarget(path);
     return target.isEmpty() ? QByteArray() : QFileInfo(target).fileName().toUtf8();
 }
 
-bool exists(const QString& path) {
+bool exists(const QString& path)
+{
     return QFileInfo::exists(path);
 }
 
-QString parentDir(const QString& dir) {
+QString parentDir(const QString& dir)
+{
     return dir.left(std::max<qsizetype>(dir.lastIndexOf(u'/'), 0));
 }
 
 // The characters the kernel uses in tty names; anything else could not be a /dev
 // node of ours and is not listed.
-bool isKernelTtyName(const QString& name) {
+bool isKernelTtyName(const QString& name)
+{
     if (name.isEmpty() || !name.at(0).isLetter() || name.at(0).unicode() > 127) return false;
     return std::all_of(name.cbegin(), name.cend(), [](QChar c) {
         const char16_t u = c.unicode();
@@ -53,14 +59,16 @@ bool isKernelTtyName(const QString& name) {
     });
 }
 
-quint64 parseNumber(const QByteArray& text, bool* ok) {
+quint64 parseNumber(const QByteArray& text, bool* ok)
+{
     return text.trimmed().toULongLong(ok, 0);
 }
 
 // The 8250 driver registers a fixed number of slots (ttyS0..ttyS31) whether or not a
 // UART answers behind them; an empty slot reports type 0 (PORT_UNKNOWN), or, from
 // drivers without the type attribute, neither an I/O port nor a memory base.
-bool isEmptyUartSlot(const QString& ttyDir, bool* isUart) {
+bool isEmptyUartSlot(const QString& ttyDir, bool* isUart)
+{
     QByteArray value;
     bool ok = false;
     if (readAttribute(ttyDir + QStringLiteral("/type"), &value)) {
@@ -88,7 +96,8 @@ struct TUsbStrings {
     quint16 ProductId = 0;
 };
 
-quint16 parseHexId(const QByteArray& text) {
+quint16 parseHexId(const QByteArray& text)
+{
     bool ok = false;
     const uint value = text.trimmed().toUInt(&ok, 16);
     return ok && value <= 0xFFFF ? quint16(value) : 0;
@@ -96,7 +105,8 @@ quint16 parseHexId(const QByteArray& text) {
 
 // Up from the tty's device: the first USB interface (bInterfaceNumber) gives the
 // interface string, the first USB device (idVendor) its product and ids.
-TUsbStrings usbStrings(const QString& deviceDir, const QString& devicesRoot) {
+TUsbStrings usbStrings(const QString& deviceDir, const QString& devicesRoot)
+{
     TUsbStrings usb;
     bool interfaceSeen = false;
     QString dir = deviceDir;
@@ -119,7 +129,8 @@ TUsbStrings usbStrings(const QString& deviceDir, const QString& devicesRoot) {
 
 // Since Linux 6.5 a UART's tty hangs below two serial-base devices (driver names
 // "ctrl" and "port"); the driver that tells what the port is sits above them.
-QByteArray driverOf(const QString& deviceDir, const QString& devicesRoot) {
+QByteArray driverOf(const QString& deviceDir, const QString& devicesRoot)
+{
     QString dir = deviceDir;
     for (int depth = 0; depth < kMaxWalkDepth && dir.startsWith(devicesRoot); ++depth) {
         if (linkName(dir + QStringLiteral("/subsystem")) != "serial-base")
@@ -131,7 +142,8 @@ QByteArray driverOf(const QString& deviceDir, const QString& devicesRoot) {
 
 } // namespace
 
-bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerialDeviceInfo* info) {
+bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerialDeviceInfo* info)
+{
     if (!isKernelTtyName(kernelName)) return false;
     const QString root = QFileInfo(sysRoot).canonicalFilePath();
     if (root.isEmpty()) return false;
@@ -166,7 +178,8 @@ bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerial
     return true;
 }
 
-QList<TSerialDeviceInfo> EnumClassDevices(const QString& sysRoot, const TVirtualPorts* virtualPorts) {
+QList<TSerialDeviceInfo> EnumClassDevices(const QString& sysRoot, const TVirtualPorts* virtualPorts)
+{
     QList<TSerialDeviceInfo> devices;
     // Directory order in sysfs means nothing; a stable order keeps the first listed
     // (selected) port the same from one rebuild to the next.

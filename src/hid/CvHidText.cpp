@@ -9,7 +9,8 @@ namespace {
 constexpr int kMaxProductChars = 254;
 }
 
-QString HidCleanProductString(const QString& productString) {
+QString HidCleanProductString(const QString& productString)
+{
     QString s = productString.left(kMaxProductChars);
     // A cut must not leave half a surrogate pair.
     if (!s.isEmpty() && s.back().isHighSurrogate()) s.chop(1);
@@ -22,22 +23,26 @@ QString HidCleanProductString(const QString& productString) {
     return s;
 }
 
-QString HidDeviceName(const QString& productString, quint16 vendorID, quint16 productID) {
+QString HidDeviceName(const QString& productString, quint16 vendorID, quint16 productID)
+{
     return QStringLiteral("%1 VID 0x%2 %3")
         .arg(productString, QString::number(vendorID, 16).toUpper().rightJustified(4, u'0'),
              HidPortName(productID));
 }
 
-QString HidPortName(quint16 productID) {
+QString HidPortName(quint16 productID)
+{
     return QStringLiteral("PID 0x") + QString::number(productID, 16).toUpper().rightJustified(4, u'0');
 }
 
-QString HidReportText(const quint8* data, int size) {
+QString HidReportText(const quint8* data, int size)
+{
     if (data == nullptr || size <= 0) return QString();
     return HexText(data, size);
 }
 
-THidBlockSend HidPrepareBlockSend(const QString& blockText) {
+THidBlockSend HidPrepareBlockSend(const QString& blockText)
+{
     THidBlockSend send;
     QByteArray bytes;
     if (!ParseHexText(blockText, &bytes, &send.Error)) {

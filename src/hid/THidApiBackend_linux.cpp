@@ -21,18 +21,26 @@ struct THidApiHandle : THidHandle {
     hid_device* Device;
 };
 
-hid_device* deviceOf(THidHandle* handle) { return static_cast<THidApiHandle*>(handle)->Device; }
+hid_device* deviceOf(THidHandle* handle)
+{
+    return static_cast<THidApiHandle*>(handle)->Device;
+}
 
-QString fromWide(const wchar_t* text) { return text != nullptr ? QString::fromWCharArray(text) : QString(); }
+QString fromWide(const wchar_t* text)
+{
+    return text != nullptr ? QString::fromWCharArray(text) : QString();
+}
 
 } // namespace
 
-THidApiBackend::THidApiBackend() {
+THidApiBackend::THidApiBackend()
+{
     // Once, up front: hidapi's own lazy start-up is not safe against a second thread.
     hid_init();
 }
 
-THidApiBackend::~THidApiBackend() {
+THidApiBackend::~THidApiBackend()
+{
     FNotifier.reset();
     FRescanTimer.reset();
     if (FMonitor != nullptr) udev_monitor_unref(FMonitor);
@@ -40,7 +48,8 @@ THidApiBackend::~THidApiBackend() {
     // hid_exit is left out: other controllers in the process may still use hidapi.
 }
 
-QList<THidDeviceInfo> THidApiBackend::Enumerate() {
+QList<THidDeviceInfo> THidApiBackend::Enumerate()
+{
     QList<THidDeviceInfo> list;
     hid_device_info* all = hid_enumerate(0, 0);
     for (const hid_device_info* d = all; d != nullptr; d = d->next) {
@@ -55,7 +64,8 @@ QList<THidDeviceInfo> THidApiBackend::Enumerate() {
     return list;
 }
 
-QByteArray THidApiBackend::ReportDescriptor(const QByteArray& path) {
+QByteArray THidApiBackend::ReportDescriptor(const QByteArray& path)
+{
     // Read from sysfs: needs no access to the device node itself, so the sizes are
     // known also for devices this user cannot open.
     static const QRegularExpression node(QStringLiteral("^/dev/(hidraw[0-9]+)$"));
@@ -66,7 +76,8 @@ QByteArray THidApiBackend::ReportDescriptor(const QByteArray& path) {
     return file.read(HID_API_MAX_REPORT_DESCRIPTOR_SIZE);
 }
 
-THidHandle* THidApiBackend::Open(const QByteArray& path, int* errorCode) {
+THidHandle* THidApiBackend::Open(const QByteArray& path, int* errorCode)
+{
     // The node is tried here first: hidapi keeps no errno to say why an open failed, and
     // hidapi 0.13 crashes in hid_open_path on a node that opens but is no hidraw device.
     const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -82,23 +93,27 @@ THidHandle* THidApiBackend::Open(const QByteArray& path, int* errorCode) {
     return nullptr;
 }
 
-void THidApiBackend::Close(THidHandle* handle) {
+void THidApiBackend::Close(THidHandle* handle)
+{
     if (handle == nullptr) return;
     hid_close(deviceOf(handle));
     delete handle;
 }
 
-int THidApiBackend::Read(THidHandle* handle, quint8* buffer, int size, int timeoutMs, QString* error) {
+int THidApiBackend::Read(THidHandle* handle, quint8* buffer, int size, int timeoutMs, QString* error)
+{
     const int n = hid_read_timeout(deviceOf(handle), buffer, size_t(size), timeoutMs);
     if (n < 0 && error != nullptr) *error = fromWide(hid_error(deviceOf(handle)));
     return n;
 }
 
-int THidApiBackend::Write(THidHandle* handle, const quint8* data, int size) {
+int THidApiBackend::Write(THidHandle* handle, const quint8* data, int size)
+{
     return hid_write(deviceOf(handle), data, size_t(size));
 }
 
-void THidApiBackend::WatchChanges(std::function<void()> onChange) {
+void THidApiBackend::WatchChanges(std::function<void()> onChange)
+{
     FOnChange = std::move(onChange);
     if (FMonitor != nullptr || FRescanTimer) return;
     if (StartUdevMonitor()) return;
@@ -110,7 +125,8 @@ void THidApiBackend::WatchChanges(std::function<void()> onChange) {
     FRescanTimer->start();
 }
 
-bool THidApiBackend::StartUdevMonitor() {
+bool THidApiBackend::StartUdevMonitor()
+{
     FUdev = udev_new();
     if (FUdev == nullptr) return false;
     // Without a running udev daemon the monitor would open but never hear anything.
@@ -119,8 +135,9 @@ bool THidApiBackend::StartUdevMonitor() {
     if (queue != nullptr) udev_queue_unref(queue);
     if (active) {
         FMonitor = udev_monitor_new_from_netlink(FUdev, "udev");
-        if (FMonitor != nullptr && (udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "hidraw", nullptr) < 0 ||
-                                    udev_monitor_enable_receiving(FMonitor) < 0)) {
+        if (FMonitor != nullptr &&
+            (udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "hidraw", nullptr) < 0 ||
+             udev_monitor_enable_receiving(FMonitor) < 0)) {
             udev_monitor_unref(FMonitor);
             FMonitor = nullptr;
         }
@@ -131,11 +148,13 @@ bool THidApiBackend::StartUdevMonitor() {
         return false;
     }
     FNotifier = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(FMonitor), QSocketNotifier::Read);
-    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(), [this] { DrainUdevMonitor(); });
+    QObject::connect(FNotifier.get(), &QSocketNotifier::activated, FNotifier.get(),
+                     [this] { DrainUdevMonitor(); });
     return true;
 }
 
-void THidApiBackend::DrainUdevMonitor() {
+void THidApiBackend::DrainUdevMonitor()
+{
     // The monitor socket does not block: take every waiting event, then scan once.
     bool any = false;
     while (udev_device* device = udev_monitor_receive_device(FMonitor)) {

@@ -26,15 +26,20 @@ struct THidReadWorker::TMailbox {
 THidReadWorker::THidReadWorker(TJvHidDeviceController* controller, TJvHidDevice* device, THidBackend* backend,
                                THidHandle* handle, int reportLength, bool numberedReports, int pollIntervalMs)
     : FBox(std::make_shared<TMailbox>()), FBackend(backend), FHandle(handle), FReportLength(reportLength),
-      FNumberedReports(numberedReports), FPollIntervalMs(pollIntervalMs) {
+      FNumberedReports(numberedReports), FPollIntervalMs(pollIntervalMs)
+{
     FBox->Controller = controller;
     FBox->Device = device;
     FThread = std::thread([this] { Execute(); });
 }
 
-THidReadWorker::~THidReadWorker() { Stop(false); }
+THidReadWorker::~THidReadWorker()
+{
+    Stop(false);
+}
 
-void THidReadWorker::Stop(bool deliverLeftover) {
+void THidReadWorker::Stop(bool deliverLeftover)
+{
     {
         std::lock_guard lock(FBox->Mutex);
         FBox->StopRequested = true;
@@ -48,7 +53,8 @@ void THidReadWorker::Stop(bool deliverLeftover) {
     FBox->Device = nullptr;
 }
 
-void THidReadWorker::Execute() {
+void THidReadWorker::Execute()
+{
     // Process signals are left to other threads: an interrupted wait would end the
     // worker as if the device had failed. Faults still reach this thread.
     sigset_t mask;
@@ -93,7 +99,8 @@ void THidReadWorker::Execute() {
     FRunning = false;
 }
 
-bool THidReadWorker::HandOver(QByteArray report) {
+bool THidReadWorker::HandOver(QByteArray report)
+{
     {
         // Kept even when a stop came meanwhile: Stop shows what was read.
         std::lock_guard lock(FBox->Mutex);
@@ -104,13 +111,15 @@ bool THidReadWorker::HandOver(QByteArray report) {
     // Queued: the data event runs on the GUI thread; the worker waits for it below
     // rather than blocking inside the call, so a check-in waiting for this worker
     // can still take the report itself.
-    QMetaObject::invokeMethod(FBox->Controller, [box = FBox] { Deliver(box); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        FBox->Controller, [box = FBox] { Deliver(box); }, Qt::QueuedConnection);
     std::unique_lock lock(FBox->Mutex);
     FBox->Taken.wait(lock, [this] { return !FBox->HasPending || FBox->StopRequested; });
     return !FBox->StopRequested;
 }
 
-void THidReadWorker::Deliver(const std::shared_ptr<TMailbox>& box) {
+void THidReadWorker::Deliver(const std::shared_ptr<TMailbox>& box)
+{
     QByteArray report;
     TJvHidDevice* device = nullptr;
     {

@@ -17,10 +17,16 @@ constexpr size_t kMaxPushDepth = 32;
 
 enum : quint8 { kTypeMain = 0, kTypeGlobal = 1 };
 enum : quint8 { kMainInput = 0x8, kMainOutput = 0x9 };
-enum : quint8 { kGlobalReportSize = 0x7, kGlobalReportID = 0x8, kGlobalReportCount = 0x9, kGlobalPush = 0xA,
-                kGlobalPop = 0xB };
+enum : quint8 {
+    kGlobalReportSize = 0x7,
+    kGlobalReportID = 0x8,
+    kGlobalReportCount = 0x9,
+    kGlobalPush = 0xA,
+    kGlobalPop = 0xB
+};
 
-int lengthOf(const std::array<quint64, 256>& bits) {
+int lengthOf(const std::array<quint64, 256>& bits)
+{
     const quint64 most = *std::max_element(bits.begin(), bits.end());
     if (most == 0) return 0;
     return int(std::min<quint64>((most + 7) / 8 + 1, THidReportLayout::kMaxReportLength));
@@ -28,7 +34,8 @@ int lengthOf(const std::array<quint64, 256>& bits) {
 
 } // namespace
 
-THidReportLayout THidReportLayout::FromDescriptor(const QByteArray& descriptor) {
+THidReportLayout THidReportLayout::FromDescriptor(const QByteArray& descriptor)
+{
     const auto* d = reinterpret_cast<const quint8*>(descriptor.constData());
     const qsizetype n = descriptor.size();
 

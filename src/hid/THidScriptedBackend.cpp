@@ -14,7 +14,8 @@ struct THidScriptedBackend::THandle : THidHandle {
 THidScriptedBackend::THidScriptedBackend() = default;
 THidScriptedBackend::~THidScriptedBackend() = default;
 
-QByteArray THidScriptedBackend::Descriptor(int inputDataBytes, int outputDataBytes, quint8 reportID) {
+QByteArray THidScriptedBackend::Descriptor(int inputDataBytes, int outputDataBytes, quint8 reportID)
+{
     QByteArray d;
     auto add = [&d](std::initializer_list<int> bytes) {
         for (int b : bytes) d.append(char(b));
@@ -36,13 +37,15 @@ QByteArray THidScriptedBackend::Descriptor(int inputDataBytes, int outputDataByt
     return d;
 }
 
-std::shared_ptr<THidScriptedBackend::TState> THidScriptedBackend::Find(const QByteArray& path) const {
+std::shared_ptr<THidScriptedBackend::TState> THidScriptedBackend::Find(const QByteArray& path) const
+{
     for (const auto& state : FStates)
         if (state->Device.Path == path) return state;
     return nullptr;
 }
 
-void THidScriptedBackend::Plug(const TDevice& device) {
+void THidScriptedBackend::Plug(const TDevice& device)
+{
     {
         std::lock_guard lock(FMutex);
         auto state = std::make_shared<TState>();
@@ -52,7 +55,8 @@ void THidScriptedBackend::Plug(const TDevice& device) {
     NotifyLater();
 }
 
-void THidScriptedBackend::Unplug(const QByteArray& path) {
+void THidScriptedBackend::Unplug(const QByteArray& path)
+{
     {
         std::lock_guard lock(FMutex);
         const auto state = Find(path);
@@ -64,7 +68,8 @@ void THidScriptedBackend::Unplug(const QByteArray& path) {
     NotifyLater();
 }
 
-void THidScriptedBackend::QueueReport(const QByteArray& path, const QByteArray& report) {
+void THidScriptedBackend::QueueReport(const QByteArray& path, const QByteArray& report)
+{
     {
         std::lock_guard lock(FMutex);
         if (const auto state = Find(path)) state->Reports.push_back(report);
@@ -72,38 +77,45 @@ void THidScriptedBackend::QueueReport(const QByteArray& path, const QByteArray& 
     FChanged.notify_all();
 }
 
-void THidScriptedBackend::FailNextRead(const QByteArray& path, const QString& error) {
+void THidScriptedBackend::FailNextRead(const QByteArray& path, const QString& error)
+{
     {
         std::lock_guard lock(FMutex);
-        if (const auto state = Find(path)) state->FailWith = error.isEmpty() ? QStringLiteral("read failed") : error;
+        if (const auto state = Find(path))
+            state->FailWith = error.isEmpty() ? QStringLiteral("read failed") : error;
     }
     FChanged.notify_all();
 }
 
-QList<QByteArray> THidScriptedBackend::Written(const QByteArray& path) const {
+QList<QByteArray> THidScriptedBackend::Written(const QByteArray& path) const
+{
     std::lock_guard lock(FMutex);
     const auto state = Find(path);
     return state ? state->Writes : QList<QByteArray>();
 }
 
-int THidScriptedBackend::OpenHandles(const QByteArray& path) const {
+int THidScriptedBackend::OpenHandles(const QByteArray& path) const
+{
     std::lock_guard lock(FMutex);
     const auto state = Find(path);
     return state ? state->OpenHandles : 0;
 }
 
-int THidScriptedBackend::OpenHandlesTotal() const {
+int THidScriptedBackend::OpenHandlesTotal() const
+{
     std::lock_guard lock(FMutex);
     return FOpenHandlesTotal;
 }
 
-int THidScriptedBackend::QueuedReports(const QByteArray& path) const {
+int THidScriptedBackend::QueuedReports(const QByteArray& path) const
+{
     std::lock_guard lock(FMutex);
     const auto state = Find(path);
     return state ? int(state->Reports.size()) : 0;
 }
 
-QList<THidDeviceInfo> THidScriptedBackend::Enumerate() {
+QList<THidDeviceInfo> THidScriptedBackend::Enumerate()
+{
     std::lock_guard lock(FMutex);
     QList<THidDeviceInfo> list;
     for (const auto& state : FStates)
@@ -112,13 +124,15 @@ QList<THidDeviceInfo> THidScriptedBackend::Enumerate() {
     return list;
 }
 
-QByteArray THidScriptedBackend::ReportDescriptor(const QByteArray& path) {
+QByteArray THidScriptedBackend::ReportDescriptor(const QByteArray& path)
+{
     std::lock_guard lock(FMutex);
     const auto state = Find(path);
     return state ? state->Device.Descriptor : QByteArray();
 }
 
-THidHandle* THidScriptedBackend::Open(const QByteArray& path, int* errorCode) {
+THidHandle* THidScriptedBackend::Open(const QByteArray& path, int* errorCode)
+{
     std::lock_guard lock(FMutex);
     const auto state = Find(path);
     if (!state || !state->Device.Openable) {
@@ -132,7 +146,8 @@ THidHandle* THidScriptedBackend::Open(const QByteArray& path, int* errorCode) {
     return handle;
 }
 
-void THidScriptedBackend::Close(THidHandle* handle) {
+void THidScriptedBackend::Close(THidHandle* handle)
+{
     if (handle == nullptr) return;
     {
         std::lock_guard lock(FMutex);
@@ -142,11 +157,13 @@ void THidScriptedBackend::Close(THidHandle* handle) {
     delete handle;
 }
 
-int THidScriptedBackend::Read(THidHandle* handle, quint8* buffer, int size, int timeoutMs, QString* error) {
+int THidScriptedBackend::Read(THidHandle* handle, quint8* buffer, int size, int timeoutMs, QString* error)
+{
     TState& state = *static_cast<THandle*>(handle)->State;
     std::unique_lock lock(FMutex);
-    FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                      [&state] { return !state.Plugged || !state.FailWith.isEmpty() || !state.Reports.empty(); });
+    FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&state] {
+        return !state.Plugged || !state.FailWith.isEmpty() || !state.Reports.empty();
+    });
     if (!state.Plugged) {
         if (error != nullptr) *error = QStringLiteral("device unplugged");
         return -1;
@@ -164,7 +181,8 @@ int THidScriptedBackend::Read(THidHandle* handle, quint8* buffer, int size, int 
     return n;
 }
 
-int THidScriptedBackend::Write(THidHandle* handle, const quint8* data, int size) {
+int THidScriptedBackend::Write(THidHandle* handle, const quint8* data, int size)
+{
     TState& state = *static_cast<THandle*>(handle)->State;
     std::lock_guard lock(FMutex);
     if (!state.Plugged) return -1;
@@ -172,9 +190,13 @@ int THidScriptedBackend::Write(THidHandle* handle, const quint8* data, int size)
     return size;
 }
 
-void THidScriptedBackend::WatchChanges(std::function<void()> onChange) { FOnChange = std::move(onChange); }
+void THidScriptedBackend::WatchChanges(std::function<void()> onChange)
+{
+    FOnChange = std::move(onChange);
+}
 
-void THidScriptedBackend::NotifyLater() {
+void THidScriptedBackend::NotifyLater()
+{
     // Queued, as a system notice would be: the plug is seen only when the event loop runs.
     QMetaObject::invokeMethod(
         &FContext,

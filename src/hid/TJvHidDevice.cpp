@@ -13,17 +13,28 @@ TJvHidDevice::TJvHidDevice(TJvHidDeviceController* controller, const THidDeviceI
                            const THidReportLayout& layout, int sameNameIndex)
     : QObject(controller), FController(controller), FInfo(info),
       FProductName(HidCleanProductString(info.ProductString)),
-      FName(HidDeviceName(FProductName, info.VendorID, info.ProductID)), FLayout(layout) {
+      FName(HidDeviceName(FProductName, info.VendorID, info.ProductID)), FLayout(layout)
+{
     if (sameNameIndex > 1) FName += QStringLiteral(" #%1").arg(sameNameIndex);
 }
 
-TJvHidDevice::~TJvHidDevice() { Release(false); }
+TJvHidDevice::~TJvHidDevice()
+{
+    Release(false);
+}
 
-QString TJvHidDevice::PortName() const { return HidPortName(FInfo.ProductID); }
+QString TJvHidDevice::PortName() const
+{
+    return HidPortName(FInfo.ProductID);
+}
 
-bool TJvHidDevice::IsReading() const { return FWorker && FWorker->Running(); }
+bool TJvHidDevice::IsReading() const
+{
+    return FWorker && FWorker->Running();
+}
 
-bool TJvHidDevice::CheckOut() {
+bool TJvHidDevice::CheckOut()
+{
     if (!FPluggedIn || FCheckedOut) return false;
     THidBackend* backend = FController->Backend();
     int error = 0;
@@ -44,7 +55,8 @@ bool TJvHidDevice::CheckOut() {
     return true;
 }
 
-void TJvHidDevice::CheckIn() {
+void TJvHidDevice::CheckIn()
+{
     if (!FCheckedOut) return;
     // Marked first: the data event may run inside Release and call CheckIn again.
     FCheckedOut = false;
@@ -52,7 +64,8 @@ void TJvHidDevice::CheckIn() {
     if (!FPluggedIn) FController->Discard(this);
 }
 
-void TJvHidDevice::Release(bool deliverLeftover) {
+void TJvHidDevice::Release(bool deliverLeftover)
+{
     // Taken first: the data event run by Stop may check the device out again, and
     // what it opens then is not ours to close.
     const auto worker = std::move(FWorker);
@@ -63,7 +76,8 @@ void TJvHidDevice::Release(bool deliverLeftover) {
     if (writeHandle != nullptr) FController->Backend()->Close(writeHandle);
 }
 
-bool TJvHidDevice::Write(const quint8* data, int size) {
+bool TJvHidDevice::Write(const quint8* data, int size)
+{
     if (!FCheckedOut || !FPluggedIn || data == nullptr || size <= 0) return false;
     THidBackend* backend = FController->Backend();
     if (FWriteHandle == nullptr) FWriteHandle = backend->Open(FInfo.Path, nullptr);
@@ -75,7 +89,8 @@ bool TJvHidDevice::Write(const quint8* data, int size) {
     return false;
 }
 
-bool TJvHidDevice::WriteOutputReport(const quint8* buffer, int bufferSize) {
+bool TJvHidDevice::WriteOutputReport(const quint8* buffer, int bufferSize)
+{
     const int length = FLayout.OutputReportLength;
     if (length <= 0) return false;
     QByteArray report(length, '\0');

@@ -65,8 +65,8 @@ public:
 private:
     friend class TJvHidDeviceController;
 
-    TJvHidDevice(TJvHidDeviceController* controller, const THidDeviceInfo& info, const THidReportLayout& layout,
-                 int sameNameIndex);
+    TJvHidDevice(TJvHidDeviceController* controller, const THidDeviceInfo& info,
+                 const THidReportLayout& layout, int sameNameIndex);
     // Stops the worker and closes the handles; deliverLeftover as THidReadWorker::Stop.
     void Release(bool deliverLeftover);
 

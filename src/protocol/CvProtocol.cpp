@@ -14,7 +14,8 @@ constexpr int kCrcOffset = CvHeaderSize + CvMaxPayload;
 
 // Only 10 and 12..524 describe a packet; 11 and anything below 10 would make the checksum
 // lie inside the header or before the packet, and 0 would stall the scan.
-bool validLength(int length) {
+bool validLength(int length)
+{
     return length == CvHeaderSize || (length >= CvHeaderSize + 2 && length <= CvPackSize);
 }
 
@@ -22,12 +23,14 @@ bool validLength(int length) {
 
 // --- TCvComPack2 -----------------------------------------------------------
 
-TCvComPack2 TCvComPack2::FromBytes(const std::uint8_t* bytes) {
+TCvComPack2 TCvComPack2::FromBytes(const std::uint8_t* bytes)
+{
     return TCvComPack2{CvReadWord(bytes), CvReadWord(bytes + 2), CvReadWord(bytes + 4), CvReadWord(bytes + 6),
                        CvReadWord(bytes + 8)};
 }
 
-void TCvComPack2::ToBytes(std::uint8_t* out) const {
+void TCvComPack2::ToBytes(std::uint8_t* out) const
+{
     CvWriteWord(out, Head);
     CvWriteWord(out + 2, TypeID);
     CvWriteWord(out + 4, Index);
@@ -35,7 +38,8 @@ void TCvComPack2::ToBytes(std::uint8_t* out) const {
     CvWriteWord(out + 8, Length);
 }
 
-std::array<std::uint8_t, CvHeaderSize> TCvComPack2::WireBytes() const {
+std::array<std::uint8_t, CvHeaderSize> TCvComPack2::WireBytes() const
+{
     std::array<std::uint8_t, CvHeaderSize> out{};
     ToBytes(out.data());
     return out;
@@ -43,7 +47,8 @@ std::array<std::uint8_t, CvHeaderSize> TCvComPack2::WireBytes() const {
 
 // --- TCvComPack ------------------------------------------------------------
 
-TCvComPack TCvComPack::FromBytes(const std::uint8_t* bytes, std::size_t count) {
+TCvComPack TCvComPack::FromBytes(const std::uint8_t* bytes, std::size_t count)
+{
     std::array<std::uint8_t, CvPackSize> wire{};
     if (count > 0) std::memcpy(wire.data(), bytes, std::min<std::size_t>(count, CvPackSize));
     TCvComPack pack;
@@ -53,23 +58,27 @@ TCvComPack TCvComPack::FromBytes(const std::uint8_t* bytes, std::size_t count) {
     return pack;
 }
 
-void TCvComPack::ToBytes(std::uint8_t* out) const {
+void TCvComPack::ToBytes(std::uint8_t* out) const
+{
     Header().ToBytes(out);
     std::memcpy(out + CvHeaderSize, data.data(), CvMaxPayload);
     CvWriteWord(out + kCrcOffset, CRC);
 }
 
-std::array<std::uint8_t, CvPackSize> TCvComPack::WireBytes() const {
+std::array<std::uint8_t, CvPackSize> TCvComPack::WireBytes() const
+{
     std::array<std::uint8_t, CvPackSize> out{};
     ToBytes(out.data());
     return out;
 }
 
-TCvComPack2 TCvComPack::Header() const {
+TCvComPack2 TCvComPack::Header() const
+{
     return TCvComPack2{Head, TypeID, Index, Total, Length};
 }
 
-void TCvComPack::SetHeader(const TCvComPack2& h) {
+void TCvComPack::SetHeader(const TCvComPack2& h)
+{
     Head = h.Head;
     TypeID = h.TypeID;
     Index = h.Index;
@@ -77,7 +86,8 @@ void TCvComPack::SetHeader(const TCvComPack2& h) {
     Length = h.Length;
 }
 
-std::uint8_t TCvComPack::WireByte(int i) const {
+std::uint8_t TCvComPack::WireByte(int i) const
+{
     if (i < 0 || i >= CvPackSize) return 0;
     if (i < CvHeaderSize) {
         const std::uint16_t words[] = {Head, TypeID, Index, Total, Length};
@@ -88,7 +98,8 @@ std::uint8_t TCvComPack::WireByte(int i) const {
     return static_cast<std::uint8_t>(i == kCrcOffset ? CRC & 0xFFu : CRC >> 8);
 }
 
-void TCvComPack::SetWireByte(int i, std::uint8_t value) {
+void TCvComPack::SetWireByte(int i, std::uint8_t value)
+{
     if (i < 0 || i >= CvPackSize) return;
     auto setHalf = [&](std::uint16_t& w, bool high) {
         w = high ? static_cast<std::uint16_t>((w & 0x00FFu) | (value << 8))
@@ -106,12 +117,14 @@ void TCvComPack::SetWireByte(int i, std::uint8_t value) {
 
 // A payload of 511 bytes puts the checksum across the last data byte and the CRC field,
 // hence the byte-wise access.
-std::uint16_t TCvComPack::Checksum() const {
+std::uint16_t TCvComPack::Checksum() const
+{
     if (!validLength(Length) || Length == CvHeaderSize) return 0;
     return static_cast<std::uint16_t>(WireByte(Length - 2) | (WireByte(Length - 1) << 8));
 }
 
-void TCvComPack::SetChecksum(std::uint16_t value) {
+void TCvComPack::SetChecksum(std::uint16_t value)
+{
     if (!validLength(Length) || Length == CvHeaderSize) return;
     SetWireByte(Length - 2, static_cast<std::uint8_t>(value & 0xFFu));
     SetWireByte(Length - 1, static_cast<std::uint8_t>(value >> 8));
@@ -122,7 +135,8 @@ void TCvComPack::SetChecksum(std::uint16_t value) {
 TCvComProtocal::TCvComProtocal() = default;
 TCvComProtocal::~TCvComProtocal() = default;
 
-TCvComPack TCvComProtocal::CreatePack(std::uint8_t Id) {
+TCvComPack TCvComProtocal::CreatePack(std::uint8_t Id)
+{
     TCvComPack pack;
     pack.Head = CvPackHead;
     pack.TypeID = Id;
@@ -130,18 +144,21 @@ TCvComPack TCvComProtocal::CreatePack(std::uint8_t Id) {
     return pack;
 }
 
-bool TCvComProtocal::CheckPack1(PCvComPack, int Len) {
+bool TCvComProtocal::CheckPack1(PCvComPack, int Len)
+{
     return Len >= CvHeaderSize;
 }
 
-bool TCvComProtocal::CheckPack2(PCvComPack p, int Len) {
+bool TCvComProtocal::CheckPack2(PCvComPack p, int Len)
+{
     if (p == nullptr || Len < CvHeaderSize) return false;
     const int length = CvReadWord(p + 8);
     if (!validLength(length)) return true;
     return Len >= length;
 }
 
-bool TCvComProtocal::CheckPack3(PCvComPack p, int Len) {
+bool TCvComProtocal::CheckPack3(PCvComPack p, int Len)
+{
     if (p == nullptr || Len < CvHeaderSize) return false;
     const int length = CvReadWord(p + 8);
     if (!validLength(length) || Len < length) return false;
@@ -150,11 +167,13 @@ bool TCvComProtocal::CheckPack3(PCvComPack p, int Len) {
     return word == CvNoChecksum || word == CalCRC16Fast(p + CvHeaderSize, length - CvHeaderSize - 2);
 }
 
-std::uint16_t TCvComProtocal::CalCRC16(const std::uint8_t* AData, int Length) {
+std::uint16_t TCvComProtocal::CalCRC16(const std::uint8_t* AData, int Length)
+{
     return CalCRC16Fast(AData, Length);
 }
 
-int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len) {
+int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len)
+{
     if (buff == nullptr || !CheckPack1(buff, Len)) return 0;
     // The last offset that still has a whole header behind it; from the one after it the
     // scan stops and leaves the bytes for the next call.
@@ -187,7 +206,8 @@ int TCvComProtocal::ParserPack(const std::uint8_t* buff, int Len) {
 }
 
 std::shared_ptr<const TCvComProtocal::TCallBackFun> TCvComProtocal::Store(const std::uint8_t* pack,
-                                                                          int length) {
+                                                                          int length)
+{
     std::shared_ptr<const TCallBackFun> callBack;
     {
         std::lock_guard lock(FLock);
@@ -203,14 +223,16 @@ std::shared_ptr<const TCvComProtocal::TCallBackFun> TCvComProtocal::Store(const 
     return callBack;
 }
 
-void TCvComProtocal::AddPackToPackList(const TCvComPack& CvComPack) {
+void TCvComProtocal::AddPackToPackList(const TCvComPack& CvComPack)
+{
     const auto wire = CvComPack.WireBytes();
     // The slot always receives a whole header, so the latest slot never shows a stale one.
     const int length = std::clamp<int>(CvComPack.Length, CvHeaderSize, CvPackSize);
     Store(wire.data(), length);
 }
 
-TCvComPack TCvComProtocal::GetPackByIndex(int i) const {
+TCvComPack TCvComProtocal::GetPackByIndex(int i) const
+{
     if (i < 0 || i >= CvPackListSize) return TCvComPack{};
     Slot copy;
     {
@@ -220,21 +242,23 @@ TCvComPack TCvComProtocal::GetPackByIndex(int i) const {
     return TCvComPack::FromBytes(copy.data(), copy.size());
 }
 
-TCvComPack2 TCvComProtocal::GetLastPackHead() const {
+TCvComPack2 TCvComProtocal::GetLastPackHead() const
+{
     std::lock_guard lock(FLock);
     return TCvComPack2::FromBytes(FPackList_RB[static_cast<std::size_t>(FPackList_RB_Top)].data());
 }
 
-bool TCvComProtocal::IsParserComplete() const {
+bool TCvComProtocal::IsParserComplete() const
+{
     const TCvComPack2 h = GetLastPackHead();
     // Index + 1 is computed in int: a final Index of 0xFFFF must not wrap to match Total 0.
     return (h.Index + 1 == h.Total && h.TypeID > CvTypeGeneric) || h.TypeID == CvTypeEnd;
 }
 
-void TCvComProtocal::ClearPacks() {
+void TCvComProtocal::ClearPacks()
+{
     std::lock_guard lock(FLock);
-    for (auto& slot : FPackList_RB)
-        slot.fill(0);
+    for (auto& slot : FPackList_RB) slot.fill(0);
     FPackList_RB_Top = 0;
     FPackList_RB_Count = 0;
     ++FClears;
@@ -242,7 +266,8 @@ void TCvComProtocal::ClearPacks() {
 
 namespace {
 
-bool Acknowledges(const TCvComPack2& r, const TCvComPack2& sent) {
+bool Acknowledges(const TCvComPack2& r, const TCvComPack2& sent)
+{
     return r.Head == sent.Head && (r.TypeID & 0xFFu) == (sent.TypeID & 0xFFu) &&
            (r.TypeID >> 8) == (CvAckMarker >> 8) && r.Index == sent.Index && r.Total == sent.Total &&
            r.Length == sent.Length;
@@ -250,12 +275,14 @@ bool Acknowledges(const TCvComPack2& r, const TCvComPack2& sent) {
 
 } // namespace
 
-TCvPackMark TCvComProtocal::Mark() const {
+TCvPackMark TCvComProtocal::Mark() const
+{
     std::lock_guard lock(FLock);
     return TCvPackMark{FClears, static_cast<unsigned>(FPackList_RB_Count)};
 }
 
-bool TCvComProtocal::AckStoredSinceLocked(const TCvComPack2& CvComPack, const TCvPackMark& since) const {
+bool TCvComProtocal::AckStoredSinceLocked(const TCvComPack2& CvComPack, const TCvPackMark& since) const
+{
     const unsigned count = static_cast<unsigned>(FPackList_RB_Count);
     // After a clear every packet stored since then is new.
     const unsigned fresh = since.Clears == FClears ? count - since.Count : count;
@@ -268,12 +295,14 @@ bool TCvComProtocal::AckStoredSinceLocked(const TCvComPack2& CvComPack, const TC
     return false;
 }
 
-bool TCvComProtocal::AckStoredSince(const TCvComPack2& CvComPack, const TCvPackMark& since) const {
+bool TCvComProtocal::AckStoredSince(const TCvComPack2& CvComPack, const TCvPackMark& since) const
+{
     std::lock_guard lock(FLock);
     return AckStoredSinceLocked(CvComPack, since);
 }
 
-bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut) {
+bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut)
+{
     const TCvPackMark since = Mark();
     {
         std::lock_guard lock(FLock);
@@ -285,7 +314,8 @@ bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut) {
     return WaitingForACK(CvComPack, timeOut, since);
 }
 
-bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut, const TCvPackMark& since) {
+bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut, const TCvPackMark& since)
+{
     using namespace std::chrono;
     const auto start = steady_clock::now();
     const auto elapsedMs = [&] { return duration_cast<milliseconds>(steady_clock::now() - start).count(); };
@@ -301,28 +331,33 @@ bool TCvComProtocal::WaitingForACK(const TCvComPack2& CvComPack, int timeOut, co
     }
 }
 
-void TCvComProtocal::SetCallBackFun(TCallBackFun fun) {
+void TCvComProtocal::SetCallBackFun(TCallBackFun fun)
+{
     auto shared = fun ? std::make_shared<const TCallBackFun>(std::move(fun)) : nullptr;
     std::lock_guard lock(FLock);
     FCallBackFun = std::move(shared);
 }
 
-int TCvComProtocal::PackListTop() const {
+int TCvComProtocal::PackListTop() const
+{
     std::lock_guard lock(FLock);
     return FPackList_RB_Top;
 }
 
-int TCvComProtocal::PackListCount() const {
+int TCvComProtocal::PackListCount() const
+{
     std::lock_guard lock(FLock);
     return FPackList_RB_Count;
 }
 
-bool TCvComProtocal::NeedCRC16() const {
+bool TCvComProtocal::NeedCRC16() const
+{
     std::lock_guard lock(FLock);
     return FNeedCRC16;
 }
 
-void TCvComProtocal::SetNeedCRC16(bool need) {
+void TCvComProtocal::SetNeedCRC16(bool need)
+{
     std::lock_guard lock(FLock);
     FNeedCRC16 = need;
 }

@@ -33,11 +33,13 @@ inline constexpr std::uint16_t CvTypeStopAfter = 102;
 inline constexpr std::uint16_t CvAskAckMarker = 0x0B00;
 inline constexpr std::uint16_t CvAckMarker = 0x0E00;
 
-inline std::uint16_t CvReadWord(const std::uint8_t* p) {
+inline std::uint16_t CvReadWord(const std::uint8_t* p)
+{
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-inline void CvWriteWord(std::uint8_t* p, std::uint16_t v) {
+inline void CvWriteWord(std::uint8_t* p, std::uint16_t v)
+{
     p[0] = static_cast<std::uint8_t>(v & 0xFFu);
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }

@@ -4,9 +4,9 @@
 // termios2 (any baud rate through BOTHER) comes from <asm/termbits.h>, which clashes with it.
 struct TLineSettings {
     int baud = 9600;
-    int dataBits = 8;  // 5..8
-    int stopBits = 1;  // 1 or 2
-    int parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int dataBits = 8; // 5..8
+    int stopBits = 1; // 1 or 2
+    int parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
     bool parityCheck = false;
     bool ctsFlow = false;
     bool xonXoffOut = false;

@@ -149,8 +149,7 @@ void TComUIHandleThread::AsciiPass()
                                    [](qint64 line, const TLineStamp& x) { return line < x.Line; });
         for (qint64 j = i; j < end; ++j) {
             lines.push_back(store.Line(j));
-            while (st != stamps.end() && st->Line <= j)
-                ++st;
+            while (st != stamps.end() && st->Line <= j) ++st;
             at.push_back(st == stamps.begin() ? 0 : std::prev(st)->WallMs);
         }
         if (!lines.empty()) {
@@ -176,7 +175,8 @@ void TComUIHandleThread::AsciiPass()
     CaughtUp();
 }
 
-QByteArray TComUIHandleThread::TakeBytes(qint64 from, qint64& len, std::vector<TChunkStamp>* stamps) const {
+QByteArray TComUIHandleThread::TakeBytes(qint64 from, qint64& len, std::vector<TChunkStamp>* stamps) const
+{
     // A copy taken under the lock: the receive handler may grow (and move) the buffer meanwhile.
     std::lock_guard lk(ReceiveLock());
     const QByteArray& buffer = FHost->ReceivedBytesLocked();
@@ -188,8 +188,7 @@ QByteArray TComUIHandleThread::TakeBytes(qint64 from, qint64& len, std::vector<T
         auto it = std::upper_bound(all.begin(), all.end(), from,
                                    [](qint64 at, const TChunkStamp& st) { return at < st.Offset; });
         if (it != all.begin()) --it;
-        for (; it != all.end() && it->Offset < from + chunk.size(); ++it)
-            stamps->push_back(*it);
+        for (; it != all.end() && it->Offset < from + chunk.size(); ++it) stamps->push_back(*it);
     }
     return chunk;
 }
@@ -208,19 +207,17 @@ void TComUIHandleThread::HexPass(const TDisplaySettings& set)
     std::size_t s = 0;
     for (const char c : std::as_const(chunk)) {
         // A line's time is when its first byte was read.
-        while (s < stamps.size() && stamps[s].Offset <= i)
-            FLastWallMs = stamps[s++].WallMs;
+        while (s < stamps.size() && stamps[s].Offset <= i) FLastWallMs = stamps[s++].WallMs;
         if (FPendingBytes.isEmpty()) FLineWallMs = FLastWallMs;
         const auto b = static_cast<quint8>(c);
         AppendHexText(FPendingLine, &b, 1);
         FPendingBytes += c;
         if (n > 0 && (i + 1) % n == 0) {
-            QString line =
-                withString
-                    ? TrimControl(FPendingLine) + QStringLiteral("   ") +
-                          BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
-                                      static_cast<int>(FPendingBytes.size()), encoding)
-                    : FPendingLine;
+            QString line = withString
+                               ? TrimControl(FPendingLine) + QStringLiteral("   ") +
+                                     BytesToText(reinterpret_cast<const quint8*>(FPendingBytes.constData()),
+                                                 static_cast<int>(FPendingBytes.size()), encoding)
+                               : FPendingLine;
             ops.push_back({TUiOp::LogMsg, 0, 0, std::move(line), FLineWallMs});
             FPendingLine.clear();
             FPendingBytes.clear();

@@ -42,8 +42,7 @@ int IndexOfText(const QStringList& texts, const QString& text)
 
 EComPort::EComPort(int code, int sysError)
     : std::runtime_error(ErrorMessage(code, sysError).toStdString()), FCode(code), FWinCode(sysError)
-{
-}
+{}
 
 QString EComPort::CodeText(int code)
 {
@@ -78,7 +77,8 @@ QString EComPort::CodeText(int code)
     return QString::fromLatin1(texts[code]);
 }
 
-QString EComPort::SystemText(int sysError) {
+QString EComPort::SystemText(int sysError)
+{
     if (sysError == ETIMEDOUT) return Msg(QStringLiteral("Timed out: the device took no data"));
     if (sysError == ECANCELED) return Msg(QStringLiteral("Stopped before the end"));
     return QString::fromLocal8Bit(::strerror(sysError));
@@ -91,16 +91,12 @@ QString EComPort::Hint() const
     case EPERM:
         return QStringLiteral("Permission denied: add your user to the group that owns the device "
                               "(usually dialout: sudo usermod -aG dialout $USER) and log in again.");
-    case EBUSY:
-        return QStringLiteral("The port is in use by another program.");
+    case EBUSY: return QStringLiteral("The port is in use by another program.");
     case ENOENT:
     case ENODEV:
-    case ENXIO:
-        return QStringLiteral("The device does not exist (unplugged?).");
-    case ENOTTY:
-        return QStringLiteral("The path is not a serial port.");
-    default:
-        return QString();
+    case ENXIO: return QStringLiteral("The device does not exist (unplugged?).");
+    case ENOTTY: return QStringLiteral("The path is not a serial port.");
+    default: return QString();
     }
 }
 
@@ -192,7 +188,8 @@ QString TCustomComPort::DevicePath(const QString& port)
     return QStringLiteral("/dev/") + port;
 }
 
-bool TCustomComPort::TryOpen(QString* hint, QString* cause) {
+bool TCustomComPort::TryOpen(QString* hint, QString* cause)
+{
     try {
         Open();
     } catch (const EComPort& e) {
@@ -309,7 +306,8 @@ void TCustomComPort::OnReadable()
         QSocketNotifier* notifier = FNotifier;
         if (FOnRxChar) FOnRxChar(this, count);
         FInHandler = false;
-        if (FConnected && notifier == FNotifier && FNotifier) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar);
+        if (FConnected && notifier == FNotifier && FNotifier)
+            FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar);
         return;
     }
     // Readable but nothing waiting: either the device is gone or the wake-up was spurious.
@@ -331,7 +329,10 @@ void TCustomComPort::OnReadable()
         // came back) is another session and stays open.
         const quint64 session = FSession;
         QMetaObject::invokeMethod(
-            this, [this, lostError, session] { if (session == FSession) HandleDeviceLost(lostError); },
+            this,
+            [this, lostError, session] {
+                if (session == FSession) HandleDeviceLost(lostError);
+            },
             Qt::QueuedConnection);
     }
 }
@@ -399,7 +400,8 @@ int TCustomComPort::Write(const void* buffer, int count)
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) throw EComPort(2, errno);
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) throw EComPort(2, ETIMEDOUT);
         pollfd pf{FHandle, POLLOUT, 0};
         int r = ::poll(&pf, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
@@ -416,12 +418,14 @@ int TCustomComPort::WriteStr(const QString& str)
     return Write(bytes.constData(), static_cast<int>(bytes.size()));
 }
 
-void TCustomComPort::SetTextEncoding(TTextEncoding e) {
+void TCustomComPort::SetTextEncoding(TTextEncoding e)
+{
     FTextEncoding = e;
     FDecoder.SetEncoding(e);
 }
 
-void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done) {
+void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done)
+{
     if (!FConnected || !HasLine()) {
         if (done) done(0, EBADF);
         return;
@@ -431,25 +435,28 @@ void TCustomComPort::WriteAsync(QByteArray bytes, TWriteDone done) {
     if (!FFlushing) FlushWrites();
 }
 
-qint64 TCustomComPort::PendingWriteBytes() const {
+qint64 TCustomComPort::PendingWriteBytes() const
+{
     qint64 n = 0;
-    for (const TWriteJob& job : FWriteQueue)
-        n += job.Bytes.size() - job.Done;
+    for (const TWriteJob& job : FWriteQueue) n += job.Bytes.size() - job.Done;
     return n;
 }
 
-void TCustomComPort::FinishWrite(int error) {
+void TCustomComPort::FinishWrite(int error)
+{
     // Taken off first: the completion may queue, cancel or close.
     TWriteJob job = std::move(FWriteQueue.front());
     FWriteQueue.pop_front();
     if (job.Callback) job.Callback(job.Done, error);
 }
 
-void TCustomComPort::CancelWrites() {
+void TCustomComPort::CancelWrites()
+{
     FailWrites(ECANCELED);
 }
 
-void TCustomComPort::FailWrites(int error) {
+void TCustomComPort::FailWrites(int error)
+{
     // Only what is queued now: writes that the completions queue stay, and go out after.
     std::deque<TWriteJob> jobs;
     jobs.swap(FWriteQueue);
@@ -462,14 +469,16 @@ void TCustomComPort::FailWrites(int error) {
     if (!flushing && !FWriteQueue.empty()) FlushWrites();
 }
 
-void TCustomComPort::DiscardWrites() {
+void TCustomComPort::DiscardWrites()
+{
     FWriteQueue.clear();
     ArmWriteWait(false);
 }
 
 void TCustomComPort::DoBytesWritten(qint64) {}
 
-void TCustomComPort::ArmWriteWait(bool on) {
+void TCustomComPort::ArmWriteWait(bool on)
+{
     if (!on) {
         if (FWriteNotifier) {
             FWriteNotifier->setEnabled(false);
@@ -499,7 +508,8 @@ void TCustomComPort::ArmWriteWait(bool on) {
     }
 }
 
-void TCustomComPort::FlushWrites() {
+void TCustomComPort::FlushWrites()
+{
     if (FFlushing) return;
     FFlushing = true;
     bool waiting = false;
@@ -611,10 +621,8 @@ void TCustomComPort::ApplyLine()
     if (!HasLine()) return;
     const TLineSettings s = LineSettings();
     // A refused setting leaves the device as it was; the port stays open.
-    if (FLink)
-        FLink->ApplyLine(s);
-    else
-        ApplyLineSettings(FHandle, s);
+    if (FLink) FLink->ApplyLine(s);
+    else ApplyLineSettings(FHandle, s);
     DriveLine(TIOCM_DTR, LineLevel(TIOCM_DTR));
     // A handshaking RTS belongs to the kernel.
     if (FFlowControl.FControlRTS == rtsEnable || FFlowControl.FControlRTS == rtsDisable)
@@ -642,12 +650,30 @@ bool TCustomComPort::DriveLine(int bit, bool on)
     return false;
 }
 
-bool TCustomComPort::DTR() const { return LineLevel(TIOCM_DTR); }
-bool TCustomComPort::RTS() const { return LineLevel(TIOCM_RTS); }
-bool TCustomComPort::SetDTR(bool on) { return SetLine(TIOCM_DTR, on); }
-bool TCustomComPort::SetRTS(bool on) { return SetLine(TIOCM_RTS, on); }
-bool TCustomComPort::PulseDTR(int ms) { return PulseLine(TIOCM_DTR, ms); }
-bool TCustomComPort::PulseRTS(int ms) { return PulseLine(TIOCM_RTS, ms); }
+bool TCustomComPort::DTR() const
+{
+    return LineLevel(TIOCM_DTR);
+}
+bool TCustomComPort::RTS() const
+{
+    return LineLevel(TIOCM_RTS);
+}
+bool TCustomComPort::SetDTR(bool on)
+{
+    return SetLine(TIOCM_DTR, on);
+}
+bool TCustomComPort::SetRTS(bool on)
+{
+    return SetLine(TIOCM_RTS, on);
+}
+bool TCustomComPort::PulseDTR(int ms)
+{
+    return PulseLine(TIOCM_DTR, ms);
+}
+bool TCustomComPort::PulseRTS(int ms)
+{
+    return PulseLine(TIOCM_RTS, ms);
+}
 
 bool TCustomComPort::SetLine(int bit, bool on)
 {
@@ -807,7 +833,8 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
     ini.WriteString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[FFlowControl.GetFlowControl()]);
     // Only files of ports that ever had it carry the key.
     if (FReconnect || ini.ValueExists(sec, QStringLiteral("Reconnect")))
-        ini.WriteString(sec, QStringLiteral("Reconnect"), FReconnect ? QStringLiteral("1") : QStringLiteral("0"));
+        ini.WriteString(sec, QStringLiteral("Reconnect"),
+                        FReconnect ? QStringLiteral("1") : QStringLiteral("0"));
     // Files of ports that never left the defaults stay as they were.
     if (FTextEncoding != kDefaultTextEncoding || ini.ValueExists(sec, QStringLiteral("Encoding")))
         ini.WriteString(sec, QStringLiteral("Encoding"), TextEncodingName(FTextEncoding));
@@ -828,21 +855,25 @@ void TCustomComPort::LoadSettings(TStoreType storeType, const QString& loadFrom)
     // A port name from a file never walks out of /dev.
     if (!port.isEmpty() && !port.contains(QLatin1String(".."))) SetPort(port);
 
-    int baud = IndexOfText(BaudRateTexts(), ini.ReadString(sec, QStringLiteral("BaudRate"), BaudRateTexts()[FBaudRate]));
+    int baud = IndexOfText(BaudRateTexts(),
+                           ini.ReadString(sec, QStringLiteral("BaudRate"), BaudRateTexts()[FBaudRate]));
     if (baud < 0) baud = br9600;
     SetBaudRate(baud);
     if (baud == brCustom) {
         int custom = ini.ReadInteger(sec, QStringLiteral("CustomBaudRate"), 9600);
         SetCustomBaudRate(custom > 0 ? custom : 9600);
     }
-    int stop = IndexOfText(StopBitsTexts(), ini.ReadString(sec, QStringLiteral("StopBits"), StopBitsTexts()[FStopBits]));
+    int stop = IndexOfText(StopBitsTexts(),
+                           ini.ReadString(sec, QStringLiteral("StopBits"), StopBitsTexts()[FStopBits]));
     SetStopBits(stop < 0 ? sbOneStopBit : stop);
-    int data = IndexOfText(DataBitsTexts(), ini.ReadString(sec, QStringLiteral("DataBits"), DataBitsTexts()[FDataBits]));
+    int data = IndexOfText(DataBitsTexts(),
+                           ini.ReadString(sec, QStringLiteral("DataBits"), DataBitsTexts()[FDataBits]));
     SetDataBits(data < 0 ? dbEight : data);
-    int parity = IndexOfText(ParityTexts(), ini.ReadString(sec, QStringLiteral("Parity"), ParityTexts()[FParity.FBits]));
+    int parity = IndexOfText(ParityTexts(),
+                             ini.ReadString(sec, QStringLiteral("Parity"), ParityTexts()[FParity.FBits]));
     SetParityBits(parity < 0 ? prNone : parity);
-    int flow = IndexOfText(FlowControlTexts(),
-                           ini.ReadString(sec, QStringLiteral("FlowControl"), FlowControlTexts()[GetFlowControl()]));
+    int flow = IndexOfText(FlowControlTexts(), ini.ReadString(sec, QStringLiteral("FlowControl"),
+                                                              FlowControlTexts()[GetFlowControl()]));
     SetFlowControl(flow < 0 ? fcCustom : flow);
     FReconnect = ini.ReadBool(sec, QStringLiteral("Reconnect"), FReconnect);
     // An unknown name (a newer or damaged file) keeps what the port has.

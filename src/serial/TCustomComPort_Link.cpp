@@ -8,16 +8,19 @@
 // Network ports: the port's link instead of its descriptor. The queue, the time-outs and
 // the receive events stay the port's own.
 
-bool TCustomComPort::IsNetwork() const {
+bool TCustomComPort::IsNetwork() const
+{
     return IsNetworkPortName(FPort);
 }
 
-void TCustomComPort::SetReconnect(bool on) {
+void TCustomComPort::SetReconnect(bool on)
+{
     FReconnect = on;
     if (FLink) FLink->SetRedial(on);
 }
 
-void TCustomComPort::OpenLink() {
+void TCustomComPort::OpenLink()
+{
     std::unique_ptr<TPortLink> link = CreatePortLink(FPort);
     if (!link) throw EComPort(1, EINVAL);
     FLink = std::move(link);
@@ -47,7 +50,8 @@ void TCustomComPort::OpenLink() {
     ApplySettings();
 }
 
-void TCustomComPort::OnLinkReadable() {
+void TCustomComPort::OnLinkReadable()
+{
     FLinkReadPosted = false;
     if (!FConnected || !FLink || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
     const int count = InputCount();
@@ -66,7 +70,8 @@ void TCustomComPort::OnLinkReadable() {
 
 void TCustomComPort::DoLinkMessage(const QString&) {}
 
-qint64 TCustomComPort::WriteSome(const char* data, qint64 count) {
+qint64 TCustomComPort::WriteSome(const char* data, qint64 count)
+{
     if (!FLink) return ::write(FHandle, data, static_cast<size_t>(count));
     const qint64 n = FLink->Write(data, count);
     if (n > 0) return n;
@@ -74,7 +79,8 @@ qint64 TCustomComPort::WriteSome(const char* data, qint64 count) {
     return -1;
 }
 
-int TCustomComPort::WriteLinkNow(const void* buffer, int count) {
+int TCustomComPort::WriteLinkNow(const void* buffer, int count)
+{
     // The blocking form for a link takes what the link takes now and never waits: the event
     // loop, not this call, moves a link's bytes. What does not fit is a write that timed out.
     const auto* p = static_cast<const char*>(buffer);

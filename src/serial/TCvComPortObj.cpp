@@ -40,7 +40,8 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     FComReceiveBuffer.assign(kReceiveBufferSize, 0);
     FComUIHandleThread = std::make_unique<TComUIHandleThread>(static_cast<TComUIHandleHost*>(this));
     FCvComProtocal = std::make_unique<TCvComProtocal>();
-    FComPackParserThread = std::make_unique<TComPackParserHandleThread>(static_cast<TPackParserHost*>(this), FCvComProtocal.get());
+    FComPackParserThread = std::make_unique<TComPackParserHandleThread>(static_cast<TPackParserHost*>(this),
+                                                                        FCvComProtocal.get());
     FComReceiveCount = 0;
     FComProcessedCount = 0;
     FComSentCount = 0;
@@ -205,15 +206,13 @@ QString TCvComPortObj::LinePrefix(qint64 LineIndex) const
     return s;
 }
 
-QString TCvComPortObj::LinePrefixAt(qint64 LineIndex, qint64 AtMs) const {
+QString TCvComPortObj::LinePrefixAt(qint64 LineIndex, qint64 AtMs) const
+{
     if (AtMs <= 0) return LinePrefix(LineIndex);
     QString s = FShowLineNumber ? GetLineNumberText(LineIndex) : QString();
-    if (FShowDate && FShowTime)
-        s += GetTimeTextAt(2, AtMs, FShowMilliseconds);
-    else if (FShowDate)
-        s += GetTimeTextAt(0, AtMs, false);
-    else if (FShowTime)
-        s += GetTimeTextAt(1, AtMs, FShowMilliseconds);
+    if (FShowDate && FShowTime) s += GetTimeTextAt(2, AtMs, FShowMilliseconds);
+    else if (FShowDate) s += GetTimeTextAt(0, AtMs, false);
+    else if (FShowTime) s += GetTimeTextAt(1, AtMs, FShowMilliseconds);
     return s;
 }
 
@@ -271,11 +270,13 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
     Notify(0);
 }
 
-void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len) {
+void TCvComPortObj::LogBuff(const QString& flag, const quint8* Buff, int Len)
+{
     Log(BuffText(flag, Buff, Len));
 }
 
-QString TCvComPortObj::BuffText(const QString& flag, const quint8* Buff, int Len) {
+QString TCvComPortObj::BuffText(const QString& flag, const quint8* Buff, int Len)
+{
     return flag + HexText(Buff, qMax(Len, 0));
 }
 
@@ -301,7 +302,8 @@ bool TCvComPortObj::SaveLog(const QString& FullLogFilePath)
     // Streamed from the model (part of it may be on disk); a failed write never leaves half a log.
     const TLogModel& model = FLogView->Model();
     const auto write = [&model](QIODevice& out) {
-        return model.WriteTo(out) && (model.EndsWithCrlf() || model.TextBytes() == 0 || out.write("\r\n", 2) == 2);
+        return model.WriteTo(out) &&
+               (model.EndsWithCrlf() || model.TextBytes() == 0 || out.write("\r\n", 2) == 2);
     };
     QString why;
     if (SaveFileWhole(path, write, &why)) {
@@ -333,11 +335,13 @@ TCvSeries* TCvComPortObj::Series() const
     return FFastLineSeries.data();
 }
 
-void TCvComPortObj::SetLineSink(TCvLineSink* sink) {
+void TCvComPortObj::SetLineSink(TCvLineSink* sink)
+{
     FLineSink = sink;
 }
 
-TCvLineSink* TCvComPortObj::LineSink() const {
+TCvLineSink* TCvComPortObj::LineSink() const
+{
     return FLineSink.data();
 }
 
@@ -368,7 +372,8 @@ void TCvComPortObj::DoDeviceLost(int sysError)
             .arg(FComportFullName));
 }
 
-void TCvComPortObj::DoLinkMessage(const QString& text) {
+void TCvComPortObj::DoLinkMessage(const QString& text)
+{
     Log(text);
 }
 
@@ -381,7 +386,8 @@ void TCvComPortObj::ReadAsText(int count)
     FComReceiveString = FRxBreaks.Apply(FComReceiveString);
 }
 
-void TCvComPortObj::TellInvalidText() {
+void TCvComPortObj::TellInvalidText()
+{
     const qint64 invalid = InvalidTextCount();
     // Told at the first, then at each doubling: the count is seen without a flood of lines.
     if (invalid == 0 || invalid < 2 * FInvalidTold) return;
@@ -391,16 +397,19 @@ void TCvComPortObj::TellInvalidText() {
             .arg(invalid));
 }
 
-bool TCvComPortObj::RxMayContinue(const TLogModel& view) const {
+bool TCvComPortObj::RxMayContinue(const TLogModel& view) const
+{
     return view.IsEmpty() || (FRxMayContinue && view.Revision() == FRxRevision);
 }
 
-void TCvComPortObj::NoteRxWrote() {
+void TCvComPortObj::NoteRxWrote()
+{
     FRxMayContinue = true;
     FRxRevision = FLogView->Model().Revision();
 }
 
-qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s) {
+qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s)
+{
     if (s.isEmpty()) return view.LineCount();
     if (view.IsEmpty()) {
         // Appending to an empty view would leave its CR LF open for the next text to continue.
@@ -498,7 +507,8 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
             if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
             // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
             if (format == rfHex && c > 0)
-                FChunkStamps.push_back({FComReceiveInternalBuffer.size(), SteadyMs(), QDateTime::currentMSecsSinceEpoch()});
+                FChunkStamps.push_back(
+                    {FComReceiveInternalBuffer.size(), SteadyMs(), QDateTime::currentMSecsSinceEpoch()});
             FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
         }
         FComHandleThread_Wait = false;
@@ -539,7 +549,8 @@ void TCvComPortObj::ReceiveFile(int c)
     std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
     Read(FComReceiveBuffer.data(), c);
     if (lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx"))) {
-        if (FSheetWriter) FExcelAppRows = FSheetWriter->WriteBytes(FComReceiveBuffer.data(), c, FExcelAppRows);
+        if (FSheetWriter)
+            FExcelAppRows = FSheetWriter->WriteBytes(FComReceiveBuffer.data(), c, FExcelAppRows);
         return;
     }
     if (!FFileStream) return;
@@ -555,7 +566,8 @@ void TCvComPortObj::ReceiveFile(int c)
 
 // ---- the parser worker's view of the receive buffer ----
 
-qint64 TCvComPortObj::CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) {
+qint64 TCvComPortObj::CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch)
+{
     std::lock_guard lk(ReceiveLock());
     if (epoch) *epoch = FReceiveEpoch;
     const qint64 len = FComReceiveInternalBuffer.size();
@@ -566,7 +578,8 @@ qint64 TCvComPortObj::CopyReceived(qint64 from, std::vector<std::uint8_t>& out, 
     return len;
 }
 
-bool TCvComPortObj::ConsumeReceived(qint64 count, quint64 epoch) {
+bool TCvComPortObj::ConsumeReceived(qint64 count, quint64 epoch)
+{
     std::lock_guard lk(ReceiveLock());
     if (epoch != FReceiveEpoch) return false;
     if (count > 0) FComReceiveInternalBuffer.remove(0, qMin<qint64>(count, FComReceiveInternalBuffer.size()));
@@ -629,7 +642,8 @@ void TCvComPortObj::ScheduleDrain()
         FDrainPosted = true;
     }
     // Queued: the worker must never wait for the GUI thread, and the GUI applies many changes at once.
-    QMetaObject::invokeMethod(this, [this] { DrainUiQueue(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { DrainUiQueue(); }, Qt::QueuedConnection);
 }
 
 bool TCvComPortObj::ApplyQueued(qint64 budgetMs)
@@ -687,9 +701,7 @@ void TCvComPortObj::FlushUiQueue()
 void TCvComPortObj::ApplyOp(const TUiOp& op)
 {
     switch (op.kind) {
-    case TUiOp::LogMsg:
-        ApplyLog(op.text, true, op.at);
-        return;
+    case TUiOp::LogMsg: ApplyLog(op.text, true, op.at); return;
     case TUiOp::Callback:
         Notify(op.count);
         CheckAck();
@@ -698,8 +710,7 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
         if (FFastLineSeries) FFastLineSeries->AddY(op.y);
         Notify(1);
         return;
-    default:
-        break;
+    default: break;
     }
     TLogModel& view = FLogView->Model();
     const bool mayContinue = RxMayContinue(view);
@@ -708,8 +719,7 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
     if (op.kind == TUiOp::AsciiFirst) {
         const qint64 count = view.LineCount();
         const QString last = count > 0 ? view.Line(count - 1) : QString();
-        if (!mayContinue)
-            view.Add(prefix(count) + TrimControl(op.text));
+        if (!mayContinue) view.Add(prefix(count) + TrimControl(op.text));
         else if (TrimControl(last).isEmpty())
             view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + TrimControl(op.text));
         else if (op.text.startsWith(QLatin1Char('\n'))) view.Add(op.text);
@@ -717,10 +727,8 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
     } else if (op.kind == TUiOp::AsciiAdd) {
         view.Add(prefix(view.LineCount()) + TrimControl(op.text));
     } else if (op.kind == TUiOp::AppendLast) {
-        if (mayContinue)
-            view.AppendToLastLine(op.text);
-        else
-            view.Add(prefix(view.LineCount()) + op.text);
+        if (mayContinue) view.AppendToLastLine(op.text);
+        else view.Add(prefix(view.LineCount()) + op.text);
     }
     NoteRxWrote();
     Notify(0);

@@ -42,7 +42,8 @@ void TCvComPortObj::SendProtocolACK()
 }
 
 bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int Count, quint16 TypeID,
-                                     bool NeedACK, TProtocolDone done) {
+                                     bool NeedACK, TProtocolDone done)
+{
     TCvComPack p = TCvComProtocal::CreatePack(static_cast<std::uint8_t>(TypeID & 0xFF));
     const int t = TypeID & 0xFF;
     std::uint8_t wire[CvPackSize];
@@ -99,8 +100,7 @@ bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int C
     transfer->Done = std::move(done);
     if (!Connected()) {
         // Each packet reports the closed port, as a write of it would.
-        for (std::size_t i = 0; i < transfer->Packets.size(); ++i)
-            Log(Msg(kProtocolClosed));
+        for (std::size_t i = 0; i < transfer->Packets.size(); ++i) Log(Msg(kProtocolClosed));
         if (transfer->Done) transfer->Done(false);
         return true;
     }
@@ -127,7 +127,8 @@ bool TCvComPortObj::SendProtocolData(const quint8* Buffer, int BufferSize, int C
     return true;
 }
 
-void TCvComPortObj::SendAckFragment() {
+void TCvComPortObj::SendAckFragment()
+{
     TAckTransfer& t = *FAckTransfer;
     // Taken before the packet goes out: a quick answer, even one followed at once by
     // further packets, is found.
@@ -148,7 +149,7 @@ void TCvComPortObj::SendAckFragment() {
             connect(FAckTimer, &QTimer::timeout, this, [this] {
                 if (!FAckTransfer) return;
                 Log(Msg(QStringLiteral(
-                        "No acknowledgement of packet %1 of %2 within %3 ms: the transfer stopped."))
+                            "No acknowledgement of packet %1 of %2 within %3 ms: the transfer stopped."))
                         .arg(FAckTransfer->Next + 1)
                         .arg(FAckTransfer->Packets.size())
                         .arg(FProtocolAckTimeoutMs));
@@ -160,7 +161,8 @@ void TCvComPortObj::SendAckFragment() {
     });
 }
 
-void TCvComPortObj::CheckAck() {
+void TCvComPortObj::CheckAck()
+{
     if (!FAckTransfer || !FAckTransfer->Waiting) return;
     TAckTransfer& t = *FAckTransfer;
     if (!FCvComProtocal->AckStoredSince(t.Headers[t.Next], t.Since)) return;
@@ -172,20 +174,23 @@ void TCvComPortObj::CheckAck() {
     SendAckFragment();
 }
 
-void TCvComPortObj::DoClosed() {
+void TCvComPortObj::DoClosed()
+{
     // No acknowledgement can come any more: the transfer ends now, not at its time-out.
     if (!FAckTransfer) return;
     Log(Msg(QStringLiteral("The device was closed: the transfer stopped.")));
     EndAckTransfer(false);
 }
 
-void TCvComPortObj::EndAckTransfer(bool ok) {
+void TCvComPortObj::EndAckTransfer(bool ok)
+{
     if (FAckTimer) FAckTimer->stop();
     const std::unique_ptr<TAckTransfer> t = std::move(FAckTransfer);
     if (t && t->Done) t->Done(ok);
 }
 
-QString TCvComPortObj::SendProtocolPackText(const TCvComPack& CvComPack) {
+QString TCvComPortObj::SendProtocolPackText(const TCvComPack& CvComPack)
+{
     QString s = QStringLiteral("> ") + HeaderText(CvComPack);
     const int len = qBound(0, static_cast<int>(CvComPack.Length), CvPackSize);
     for (int i = 10; i < len - 2; ++i) AppendByte(s, CvComPack.WireByte(i));
@@ -194,7 +199,8 @@ QString TCvComPortObj::SendProtocolPackText(const TCvComPack& CvComPack) {
     return s;
 }
 
-void TCvComPortObj::PrintSendProtocolPack(const TCvComPack& CvComPack) {
+void TCvComPortObj::PrintSendProtocolPack(const TCvComPack& CvComPack)
+{
     Log(SendProtocolPackText(CvComPack));
 }
 

@@ -1,8 +1,8 @@
 // The send paths of a port object and the terminal prompt inside its log view.
 #include "TCvComPortObj.h"
 
-#include "CvMessages.h"
 #include "CvCodecs.h"
+#include "CvMessages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +24,8 @@ bool TCvComPortObj::TorvinComSendBuffer(const quint8* buffer, int len)
     return SendBytes(QByteArray(reinterpret_cast<const char*>(buffer), qMax(len, 0)), QStringList());
 }
 
-bool TCvComPortObj::SendBytes(const QByteArray& bytes, const QStringList& echo, TWriteDone done) {
+bool TCvComPortObj::SendBytes(const QByteArray& bytes, const QStringList& echo, TWriteDone done)
+{
     if (!Connected()) {
         Log(Msg(kClosed));
         if (done) done(0, EBADF);
@@ -34,8 +35,7 @@ bool TCvComPortObj::SendBytes(const QByteArray& bytes, const QStringList& echo, 
     auto ok = std::make_shared<bool>(true);
     WriteAsync(bytes, [this, bytes, echo, done, ok](qint64 written, int error) {
         if (error == 0) {
-            for (const QString& line : echo)
-                Log(line);
+            for (const QString& line : echo) Log(line);
         } else {
             *ok = false;
             ReportWriteFailure(bytes, written, error, !echo.isEmpty());
@@ -45,39 +45,47 @@ bool TCvComPortObj::SendBytes(const QByteArray& bytes, const QStringList& echo, 
     return *ok;
 }
 
-void TCvComPortObj::ReportWriteFailure(const QByteArray& bytes, qint64 written, int error, bool echo) {
+void TCvComPortObj::ReportWriteFailure(const QByteArray& bytes, qint64 written, int error, bool echo)
+{
     // The echo shows what reached the device, and only that.
     if (echo && written > 0)
         LogBuff(QStringLiteral("> "), reinterpret_cast<const quint8*>(bytes.constData()), int(written));
     Log(WriteFailureText(written, bytes.size(), error));
 }
 
-QString TCvComPortObj::WriteFailureText(qint64 written, qint64 total, int error) {
-    return Msg(kWriteFail) + u' ' + Msg(QStringLiteral("(%1) %2 of %3 bytes were written."))
-                            .arg(EComPort::SystemText(error))
-                            .arg(written)
-                            .arg(total);
+QString TCvComPortObj::WriteFailureText(qint64 written, qint64 total, int error)
+{
+    return Msg(kWriteFail) + u' ' +
+           Msg(QStringLiteral("(%1) %2 of %3 bytes were written."))
+               .arg(EComPort::SystemText(error))
+               .arg(written)
+               .arg(total);
 }
 
-void TCvComPortObj::DoBytesWritten(qint64 count) {
+void TCvComPortObj::DoBytesWritten(qint64 count)
+{
     // Counted as the device takes them, and shown at once.
     FComSentCount += count;
     Notify(0);
 }
 
-bool TCvComPortObj::TorvinComSendData_Common(const QString& str, int SendFormat, TSendEnding Ending) {
+bool TCvComPortObj::TorvinComSendData_Common(const QString& str, int SendFormat, TSendEnding Ending)
+{
     return SendText(str, SendFormat, kCommon, Ending);
 }
 
-bool TCvComPortObj::TorvinComSendData_MultiTimes(const QString& str, int SendFormat, TSendEnding Ending) {
+bool TCvComPortObj::TorvinComSendData_MultiTimes(const QString& str, int SendFormat, TSendEnding Ending)
+{
     return SendText(str, SendFormat, kMultiTimes, Ending);
 }
 
-bool TCvComPortObj::TorvinComSendData_Terminal(const QString& str, int SendFormat, TSendEnding Ending) {
+bool TCvComPortObj::TorvinComSendData_Terminal(const QString& str, int SendFormat, TSendEnding Ending)
+{
     return SendText(str, SendFormat, kTerminal, Ending);
 }
 
-bool TCvComPortObj::HexTextToSend(const QString& str, quint8* buffer, int* n, int* dropped) {
+bool TCvComPortObj::HexTextToSend(const QString& str, quint8* buffer, int* n, int* dropped)
+{
     QByteArray bytes;
     QString why;
     if (!ParseHexText(str, &bytes, &why)) {
@@ -96,12 +104,15 @@ bool TCvComPortObj::SendProtocolText(const QString& str)
     int n = 0, dropped = 0;
     if (!HexTextToSend(str, buffer, &n, &dropped)) return true;
     if (dropped > 0)
-        Log(Msg(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.")).arg(kSendBufferSize).arg(dropped));
+        Log(Msg(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent."))
+                .arg(kSendBufferSize)
+                .arg(dropped));
     SendProtocolData(buffer, kSendBufferSize, n, 101, false);
     return true;
 }
 
-bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSendEnding ending) {
+bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSendEnding ending)
+{
     if (SendFormat == sfProtocol) return SendProtocolText(str);
     if (SendFormat == sfAscii) {
         // A block of several lines goes out with CR LF between them, as its end does.
@@ -129,8 +140,7 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
         if (FShowSendedLog) {
             if (kind == kCommon)
                 echo << QStringLiteral("> ") + (FReceiveFormat.load() == rfHex ? text : withCrlf);
-            else if (kind == kMultiTimes)
-                echo << QStringLiteral("> ") + withCrlf;
+            else if (kind == kMultiTimes) echo << QStringLiteral("> ") + withCrlf;
         }
         return SendBytes(encoded, echo);
     }
@@ -153,7 +163,9 @@ bool TCvComPortObj::SendText(const QString& str, int SendFormat, int kind, TSend
             }
         }
         if (dropped > 0)
-            Log(Msg(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent.")).arg(kSendBufferSize).arg(dropped));
+            Log(Msg(QStringLiteral("The text holds more than %1 bytes: %2 bytes were not sent."))
+                    .arg(kSendBufferSize)
+                    .arg(dropped));
         SendBytes(QByteArray(reinterpret_cast<const char*>(buffer), n), echo);
         return true;
     }
@@ -202,10 +214,8 @@ bool TCvComPortObj::LogMemoKeyDown(const TLogKey& e)
     case Qt::Key_Left:
     case Qt::Key_Up:
     case Qt::Key_Right:
-    case Qt::Key_Down:
-        return true;
-    default:
-        break;
+    case Qt::Key_Down: return true;
+    default: break;
     }
     if (e.Key == Qt::Key_C && e.Modifiers == Qt::ControlModifier) {
         if (!FLogView->ReadOnly()) {

@@ -14,31 +14,32 @@
 
 // ---- the interface's defaults and the factory ----
 
-int TPortLink::ApplyLine(const TLineSettings&) {
+int TPortLink::ApplyLine(const TLineSettings&)
+{
     return 0;
 }
-int TPortLink::SetModemLine(int, bool) {
+int TPortLink::SetModemLine(int, bool)
+{
     return ENOTTY;
 }
-int TPortLink::ModemStatus(int*) {
+int TPortLink::ModemStatus(int*)
+{
     return ENOTTY;
 }
 
-bool IsNetworkPortName(const QString& port) {
+bool IsNetworkPortName(const QString& port)
+{
     return TNetworkAddress::Parse(port).Kind != TNetworkKind::None;
 }
 
-std::unique_ptr<TPortLink> CreatePortLink(const QString& port) {
+std::unique_ptr<TPortLink> CreatePortLink(const QString& port)
+{
     const TNetworkAddress a = TNetworkAddress::Parse(port);
     switch (a.Kind) {
-    case TNetworkKind::TcpClient:
-        return std::make_unique<TTcpClientLink>(a);
-    case TNetworkKind::TcpServer:
-        return std::make_unique<TTcpServerLink>(a);
-    case TNetworkKind::Rfc2217:
-        return std::make_unique<TRfc2217Link>(a);
-    case TNetworkKind::None:
-        break;
+    case TNetworkKind::TcpClient: return std::make_unique<TTcpClientLink>(a);
+    case TNetworkKind::TcpServer: return std::make_unique<TTcpServerLink>(a);
+    case TNetworkKind::Rfc2217: return std::make_unique<TRfc2217Link>(a);
+    case TNetworkKind::None: break;
     }
     return nullptr;
 }
@@ -47,43 +48,36 @@ std::unique_ptr<TPortLink> CreatePortLink(const QString& port) {
 
 TSocketLink::TSocketLink(const TNetworkAddress& address) : FAddress(address) {}
 
-TSocketLink::~TSocketLink() {
+TSocketLink::~TSocketLink()
+{
     if (FSocket) FSocket->disconnect(this);
 }
 
-bool TSocketLink::LinkUp() const {
+bool TSocketLink::LinkUp() const
+{
     return FSocket && FSocket->state() == QAbstractSocket::ConnectedState;
 }
 
-int TSocketLink::ErrnoOf(QAbstractSocket::SocketError error) {
+int TSocketLink::ErrnoOf(QAbstractSocket::SocketError error)
+{
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return ECONNREFUSED;
-    case QAbstractSocket::RemoteHostClosedError:
-        return ECONNRESET;
-    case QAbstractSocket::HostNotFoundError:
-        return EHOSTUNREACH;
-    case QAbstractSocket::SocketTimeoutError:
-        return ETIMEDOUT;
-    case QAbstractSocket::NetworkError:
-        return ENETUNREACH;
-    case QAbstractSocket::SocketAccessError:
-        return EACCES;
-    case QAbstractSocket::AddressInUseError:
-        return EADDRINUSE;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return EADDRNOTAVAIL;
-    default:
-        return EIO;
+    case QAbstractSocket::ConnectionRefusedError: return ECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError: return ECONNRESET;
+    case QAbstractSocket::HostNotFoundError: return EHOSTUNREACH;
+    case QAbstractSocket::SocketTimeoutError: return ETIMEDOUT;
+    case QAbstractSocket::NetworkError: return ENETUNREACH;
+    case QAbstractSocket::SocketAccessError: return EACCES;
+    case QAbstractSocket::AddressInUseError: return EADDRINUSE;
+    case QAbstractSocket::SocketAddressNotAvailableError: return EADDRNOTAVAIL;
+    default: return EIO;
     }
 }
 
-QString TSocketLink::ReasonOf(const QTcpSocket* socket, QAbstractSocket::SocketError error) {
+QString TSocketLink::ReasonOf(const QTcpSocket* socket, QAbstractSocket::SocketError error)
+{
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return Msg(QStringLiteral("the connection was refused"));
-    case QAbstractSocket::RemoteHostClosedError:
-        return Msg(QStringLiteral("the peer closed the connection"));
+    case QAbstractSocket::ConnectionRefusedError: return Msg(QStringLiteral("the connection was refused"));
+    case QAbstractSocket::RemoteHostClosedError: return Msg(QStringLiteral("the peer closed the connection"));
     case QAbstractSocket::HostNotFoundError:
         return Msg(QStringLiteral("the host name could not be resolved"));
     case QAbstractSocket::SocketTimeoutError:
@@ -91,12 +85,12 @@ QString TSocketLink::ReasonOf(const QTcpSocket* socket, QAbstractSocket::SocketE
     case QAbstractSocket::NetworkError:
         return Msg(QStringLiteral("the network or the host is unreachable")) + QStringLiteral(" (") +
                (socket ? socket->errorString() : QString()) + u')';
-    default:
-        return socket ? socket->errorString() : QString();
+    default: return socket ? socket->errorString() : QString();
     }
 }
 
-void TSocketLink::Attach(QTcpSocket* socket) {
+void TSocketLink::Attach(QTcpSocket* socket)
+{
     FSocket = socket;
     // Beyond this Qt stops reading, and TCP holds back the peer.
     socket->setReadBufferSize(256 * 1024);
@@ -108,7 +102,8 @@ void TSocketLink::Attach(QTcpSocket* socket) {
     });
 }
 
-void TSocketLink::Detach() {
+void TSocketLink::Detach()
+{
     if (!FSocket) return;
     QTcpSocket* s = FSocket;
     FSocket = nullptr;
@@ -122,7 +117,8 @@ void TSocketLink::Detach() {
     if (!FIn.isEmpty()) emit Readable();
 }
 
-void TSocketLink::Pull() {
+void TSocketLink::Pull()
+{
     if (!FSocket) return;
     const qint64 before = FIn.size();
     while (FIn.size() < kInCap) {
@@ -135,19 +131,23 @@ void TSocketLink::Pull() {
     if (FIn.size() > before) emit Readable();
 }
 
-void TSocketLink::Take(const char* data, qint64 count) {
+void TSocketLink::Take(const char* data, qint64 count)
+{
     FIn.append(data, count);
 }
 
-QByteArray TSocketLink::Encode(const char* data, qint64 count) {
+QByteArray TSocketLink::Encode(const char* data, qint64 count)
+{
     return QByteArray(data, count);
 }
 
-qint64 TSocketLink::Available() const {
+qint64 TSocketLink::Available() const
+{
     return FIn.size();
 }
 
-qint64 TSocketLink::Read(char* data, qint64 count) {
+qint64 TSocketLink::Read(char* data, qint64 count)
+{
     const qint64 n = std::min<qint64>(count, FIn.size());
     if (n <= 0) return 0;
     std::memcpy(data, FIn.constData(), static_cast<size_t>(n));
@@ -157,7 +157,8 @@ qint64 TSocketLink::Read(char* data, qint64 count) {
     return n;
 }
 
-qint64 TSocketLink::Write(const char* data, qint64 count) {
+qint64 TSocketLink::Write(const char* data, qint64 count)
+{
     if (!LinkUp() || FSuspended || count <= 0) return 0;
     const qint64 queued = FSocket->bytesToWrite();
     if (queued >= kOutCap) return 0;
@@ -167,13 +168,15 @@ qint64 TSocketLink::Write(const char* data, qint64 count) {
     return take;
 }
 
-void TSocketLink::SendRaw(const QByteArray& bytes) {
+void TSocketLink::SendRaw(const QByteArray& bytes)
+{
     if (LinkUp()) FSocket->write(bytes);
 }
 
 // ---- TCP client ----
 
-TTcpClientLink::TTcpClientLink(const TNetworkAddress& address) : TSocketLink(address) {
+TTcpClientLink::TTcpClientLink(const TNetworkAddress& address) : TSocketLink(address)
+{
     FConnectTimer.setSingleShot(true);
     FRedialTimer.setSingleShot(true);
     connect(&FConnectTimer, &QTimer::timeout, this, [this] {
@@ -184,14 +187,16 @@ TTcpClientLink::TTcpClientLink(const TNetworkAddress& address) : TSocketLink(add
     });
 }
 
-int TTcpClientLink::Start() {
+int TTcpClientLink::Start()
+{
     FStopped = false;
     FRedialMs = kFirstRedialMs;
     Dial();
     return 0;
 }
 
-void TTcpClientLink::Stop() {
+void TTcpClientLink::Stop()
+{
     FStopped = true;
     FConnectTimer.stop();
     FRedialTimer.stop();
@@ -199,7 +204,8 @@ void TTcpClientLink::Stop() {
     FIn.clear();
 }
 
-void TTcpClientLink::Dial() {
+void TTcpClientLink::Dial()
+{
     auto* s = new QTcpSocket(this);
     Attach(s);
     connect(s, &QAbstractSocket::connected, this, [this, s] {
@@ -221,7 +227,8 @@ void TTcpClientLink::Dial() {
     s->connectToHost(FAddress.Host, FAddress.Port);
 }
 
-void TTcpClientLink::Fail(QTcpSocket* socket, QAbstractSocket::SocketError error) {
+void TTcpClientLink::Fail(QTcpSocket* socket, QAbstractSocket::SocketError error)
+{
     if (socket != FSocket || FStopped) return;
     const bool wasUp = socket->state() == QAbstractSocket::ConnectedState || FEverUp;
     const QString reason = ReasonOf(socket, error);
@@ -244,7 +251,8 @@ void TTcpClientLink::Fail(QTcpSocket* socket, QAbstractSocket::SocketError error
 
 TTcpServerLink::TTcpServerLink(const TNetworkAddress& address) : TSocketLink(address) {}
 
-int TTcpServerLink::Start() {
+int TTcpServerLink::Start()
+{
     QHostAddress bind;
     if (!bind.setAddress(FAddress.Host)) {
         emit Message(Msg(QStringLiteral("Can not listen on %1: %2"))
@@ -265,7 +273,8 @@ int TTcpServerLink::Start() {
     return 0;
 }
 
-void TTcpServerLink::Stop() {
+void TTcpServerLink::Stop()
+{
     Detach();
     FIn.clear();
     if (FServer) {
@@ -275,7 +284,8 @@ void TTcpServerLink::Stop() {
     }
 }
 
-void TTcpServerLink::Accept() {
+void TTcpServerLink::Accept()
+{
     while (FServer && FServer->hasPendingConnections()) {
         QTcpSocket* s = FServer->nextPendingConnection();
         if (!s) break;
@@ -298,7 +308,8 @@ void TTcpServerLink::Accept() {
     }
 }
 
-void TTcpServerLink::ClientGone(QTcpSocket* socket) {
+void TTcpServerLink::ClientGone(QTcpSocket* socket)
+{
     if (socket != FSocket) return;
     Detach();
     emit Message(Msg(QStringLiteral("Client %1 disconnected; waiting for the next one.")).arg(FPeer));
@@ -343,7 +354,8 @@ enum : quint8 {
     RtsOff = 12,
 };
 
-quint8 FlowValue(const TLineSettings& s) {
+quint8 FlowValue(const TLineSettings& s)
+{
     if (s.ctsFlow) return HardwareFlow;
     if (s.xonXoffOut || s.xonXoffIn) return XonXoffFlow;
     return NoFlow;
@@ -353,7 +365,8 @@ quint8 FlowValue(const TLineSettings& s) {
 
 TRfc2217Link::TRfc2217Link(const TNetworkAddress& address) : TTcpClientLink(address) {}
 
-void TRfc2217Link::OnConnected() {
+void TRfc2217Link::OnConnected()
+{
     // A new Telnet session: nothing of the last one holds.
     FParse = Data;
     FSub.clear();
@@ -375,12 +388,14 @@ void TRfc2217Link::OnConnected() {
     }
 }
 
-void TRfc2217Link::SendCommand(quint8 verb, quint8 option) {
+void TRfc2217Link::SendCommand(quint8 verb, quint8 option)
+{
     const char bytes[] = {char(IAC), char(verb), char(option)};
     SendRaw(QByteArray(bytes, 3));
 }
 
-void TRfc2217Link::SendComPort(quint8 command, const QByteArray& value) {
+void TRfc2217Link::SendComPort(quint8 command, const QByteArray& value)
+{
     QByteArray b;
     b.append(char(IAC)).append(char(SB)).append(char(kComPort)).append(char(command));
     for (char c : value) {
@@ -391,7 +406,8 @@ void TRfc2217Link::SendComPort(quint8 command, const QByteArray& value) {
     SendRaw(b);
 }
 
-void TRfc2217Link::SendSettings(bool all) {
+void TRfc2217Link::SendSettings(bool all)
+{
     if (FUs[kComPort] != kYes) return;
     if (FWant) {
         const TLineSettings& w = *FWant;
@@ -421,13 +437,15 @@ void TRfc2217Link::SendSettings(bool all) {
     }
 }
 
-int TRfc2217Link::ApplyLine(const TLineSettings& settings) {
+int TRfc2217Link::ApplyLine(const TLineSettings& settings)
+{
     FWant = settings;
     SendSettings(false);
     return 0;
 }
 
-int TRfc2217Link::SetModemLine(int bit, bool on) {
+int TRfc2217Link::SetModemLine(int bit, bool on)
+{
     if (bit != TIOCM_DTR && bit != TIOCM_RTS) return EINVAL;
     FKnownLines |= bit;
     FWantLines = on ? (FWantLines | bit) : (FWantLines & ~bit);
@@ -436,7 +454,8 @@ int TRfc2217Link::SetModemLine(int bit, bool on) {
     return 0;
 }
 
-int TRfc2217Link::ModemStatus(int* bits) {
+int TRfc2217Link::ModemStatus(int* bits)
+{
     int b = FWantLines & (TIOCM_DTR | TIOCM_RTS);
     if (FModemState & 0x10) b |= TIOCM_CTS;
     if (FModemState & 0x20) b |= TIOCM_DSR;
@@ -446,7 +465,8 @@ int TRfc2217Link::ModemStatus(int* bits) {
     return 0;
 }
 
-QByteArray TRfc2217Link::Encode(const char* data, qint64 count) {
+QByteArray TRfc2217Link::Encode(const char* data, qint64 count)
+{
     QByteArray out;
     out.reserve(count + 16);
     const char* p = data;
@@ -463,7 +483,8 @@ QByteArray TRfc2217Link::Encode(const char* data, qint64 count) {
     return out;
 }
 
-void TRfc2217Link::Take(const char* data, qint64 count) {
+void TRfc2217Link::Take(const char* data, qint64 count)
+{
     const char* p = data;
     const char* end = data + count;
     while (p < end) {
@@ -503,8 +524,7 @@ void TRfc2217Link::Take(const char* data, qint64 count) {
         case Sub:
             if (c == IAC) FParse = SubIac;
             // A sane subnegotiation is a few bytes; a runaway one is cut, not hoarded.
-            else if (FSub.size() < 64)
-                FSub.append(char(c));
+            else if (FSub.size() < 64) FSub.append(char(c));
             break;
         case SubIac:
             if (c == IAC) {
@@ -516,13 +536,13 @@ void TRfc2217Link::Take(const char* data, qint64 count) {
                 FParse = Data;
             }
             break;
-        case Data:
-            break;
+        case Data: break;
         }
     }
 }
 
-void TRfc2217Link::Negotiate(quint8 verb, quint8 option) {
+void TRfc2217Link::Negotiate(quint8 verb, quint8 option)
+{
     const bool mine = option == kBinary || option == kSga || option == kComPort;
     const bool his = option == kBinary || option == kSga;
     switch (verb) {
@@ -560,12 +580,12 @@ void TRfc2217Link::Negotiate(quint8 verb, quint8 option) {
             FHim[option] = kNo;
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
-void TRfc2217Link::SubOption(const QByteArray& sb) {
+void TRfc2217Link::SubOption(const QByteArray& sb)
+{
     if (sb.size() < 2 || quint8(sb[0]) != kComPort) return;
     const quint8 command = quint8(sb[1]);
     const QByteArray value = sb.mid(2);
@@ -581,29 +601,16 @@ void TRfc2217Link::SubOption(const QByteArray& sb) {
                              .arg(FAnswers.Baud)
                              .arg(FSent->baud));
         break;
-    case SetDataSize + 100:
-        FAnswers.DataSize = byte();
-        break;
-    case SetParity + 100:
-        FAnswers.Parity = byte();
-        break;
-    case SetStopSize + 100:
-        FAnswers.StopSize = byte();
-        break;
-    case SetControl + 100:
-        FAnswers.Control = byte();
-        break;
-    case NotifyModemState + 100:
-        FModemState = quint8(byte());
-        break;
-    case FlowControlSuspend + 100:
-        FSuspended = true;
-        break;
+    case SetDataSize + 100: FAnswers.DataSize = byte(); break;
+    case SetParity + 100: FAnswers.Parity = byte(); break;
+    case SetStopSize + 100: FAnswers.StopSize = byte(); break;
+    case SetControl + 100: FAnswers.Control = byte(); break;
+    case NotifyModemState + 100: FModemState = quint8(byte()); break;
+    case FlowControlSuspend + 100: FSuspended = true; break;
     case FlowControlResume + 100:
         FSuspended = false;
         emit Writable();
         break;
-    default:
-        break;
+    default: break;
     }
 }

@@ -141,6 +141,6 @@ QStringList BannerLines(const QString& Lang)
     if (Lang == u"EN"_s)
         return {hashes, u"Corvane Serial Port Tool"_s, VersionText,
                 SupportAddress + u"  Questions, bug reports and wishes are welcome."_s, hashes};
-    return {hashes, u"CORVANE 科万串口终端"_s, VersionText, SupportAddress + u"  欢迎来信提问、报告问题和提出建议。"_s,
-            hashes};
+    return {hashes, u"CORVANE 科万串口终端"_s, VersionText,
+            SupportAddress + u"  欢迎来信提问、报告问题和提出建议。"_s, hashes};
 }

@@ -29,7 +29,10 @@ struct TCaption {
     QString CN;
     QString EN;
 };
-inline const QString& Pick(const TCaption& c, const QString& lang) { return lang == QStringLiteral("EN") ? c.EN : c.CN; }
+inline const QString& Pick(const TCaption& c, const QString& lang)
+{
+    return lang == QStringLiteral("EN") ? c.EN : c.CN;
+}
 
 struct TCaptionItem {
     QString Key;
@@ -43,14 +46,14 @@ bool ApplyLangFileTo(const QString& fileName, QList<TCaptionItem>& items);
 
 // Texts the language switch sets outside the table.
 struct TFixedTexts {
-    QString Title;           // application title and window caption
-    QStringList Notebook1;   // settings, advanced
-    QString Notebook2Log;    // main log page while no device writes into it
+    QString Title;         // application title and window caption
+    QStringList Notebook1; // settings, advanced
+    QString Notebook2Log;  // main log page while no device writes into it
     QString Notebook2Graphic;
     QString Notebook2Help;
-    QStringList Notebook3;   // block send, single send, protocol, graphic
-    QStringList GridHeader;  // columns 0-3 of StringGrid1
-    QString StatusHint;      // status bar panel 0
+    QStringList Notebook3;  // block send, single send, protocol, graphic
+    QStringList GridHeader; // columns 0-3 of StringGrid1
+    QString StatusHint;     // status bar panel 0
 };
 // English for "EN", Chinese for anything else.
 const TFixedTexts& FixedTexts(const QString& Lang);

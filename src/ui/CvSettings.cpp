@@ -16,26 +16,41 @@ bool RoleOfSystemColor(int number, QPalette::ColorGroup* group, QPalette::ColorR
 {
     *group = QPalette::Active;
     switch (number) {
-    case 0: *role = QPalette::Mid; return true;              // scroll bar
-    case 1: *role = QPalette::Dark; return true;             // desktop
-    case 2: case 13: case 29: *role = QPalette::Highlight; return true; // active caption, highlight, menu highlight
-    case 3: case 28: *role = QPalette::Midlight; return true; // inactive caption
-    case 4: case 15: case 30: *role = QPalette::Button; return true; // menu, button face, menu bar
-    case 5: *role = QPalette::Base; return true;             // window
-    case 6: case 16: *role = QPalette::Dark; return true;    // window frame, button shadow
-    case 7: *role = QPalette::WindowText; return true;       // menu text
-    case 8: *role = QPalette::Text; return true;             // window text
-    case 9: case 14: *role = QPalette::HighlightedText; return true; // caption text, highlight text
-    case 10: case 11: case 22: *role = QPalette::Midlight; return true; // borders, 3D light
-    case 12: *role = QPalette::Window; return true;          // application workspace
-    case 17: *group = QPalette::Disabled; *role = QPalette::Text; return true; // grey text
+    case 0: *role = QPalette::Mid; return true;  // scroll bar
+    case 1: *role = QPalette::Dark; return true; // desktop
+    case 2:
+    case 13:
+    case 29: *role = QPalette::Highlight; return true; // active caption, highlight, menu highlight
+    case 3:
+    case 28: *role = QPalette::Midlight; return true; // inactive caption
+    case 4:
+    case 15:
+    case 30: *role = QPalette::Button; return true; // menu, button face, menu bar
+    case 5: *role = QPalette::Base; return true;    // window
+    case 6:
+    case 16: *role = QPalette::Dark; return true;      // window frame, button shadow
+    case 7: *role = QPalette::WindowText; return true; // menu text
+    case 8: *role = QPalette::Text; return true;       // window text
+    case 9:
+    case 14: *role = QPalette::HighlightedText; return true; // caption text, highlight text
+    case 10:
+    case 11:
+    case 22: *role = QPalette::Midlight; return true; // borders, 3D light
+    case 12: *role = QPalette::Window; return true;   // application workspace
+    case 17:
+        *group = QPalette::Disabled;
+        *role = QPalette::Text;
+        return true; // grey text
     case 18: *role = QPalette::ButtonText; return true;
-    case 19: *group = QPalette::Inactive; *role = QPalette::WindowText; return true;
-    case 20: *role = QPalette::Light; return true;           // button highlight
-    case 21: *role = QPalette::Shadow; return true;          // 3D dark shadow
-    case 23: *role = QPalette::ToolTipText; return true;     // info text
-    case 24: *role = QPalette::ToolTipBase; return true;     // info background
-    case 26: *role = QPalette::Link; return true;            // hot light
+    case 19:
+        *group = QPalette::Inactive;
+        *role = QPalette::WindowText;
+        return true;
+    case 20: *role = QPalette::Light; return true;       // button highlight
+    case 21: *role = QPalette::Shadow; return true;      // 3D dark shadow
+    case 23: *role = QPalette::ToolTipText; return true; // info text
+    case 24: *role = QPalette::ToolTipBase; return true; // info background
+    case 26: *role = QPalette::Link; return true;        // hot light
     case 27: *role = QPalette::Highlight; return true;
     default: return false;
     }

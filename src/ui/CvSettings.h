@@ -37,14 +37,14 @@ struct TCvPreferences {
     TColorValue BACKGROUNDCOLOR = SystemColorWindowText;
     // Options beyond the classic set; each is off (or neutral) by default so the
     // behaviour without them stays as it always was.
-    bool MSTIMESTAMP = false;  // ".mmm" after the seconds of time prefixes
-    bool HEXGAPLINES = false;  // hex display: a new line after a receive gap
-    int HEXGAPMS = 20;         // that gap, in milliseconds
-    bool MODEMDTR = false;     // DTR level set on ports (low: as the port layer sets it by default)
-    bool MODEMRTS = false;     // RTS level set on ports (low unless hardware flow control drives it)
-    int PULSEMS = 100;         // length of a DTR/RTS pulse
-    bool FINDCASE = false;     // find in log: match case
-    int CRCKIND = 0;           // checksum calculator: selected kind
+    bool MSTIMESTAMP = false; // ".mmm" after the seconds of time prefixes
+    bool HEXGAPLINES = false; // hex display: a new line after a receive gap
+    int HEXGAPMS = 20;        // that gap, in milliseconds
+    bool MODEMDTR = false;    // DTR level set on ports (low: as the port layer sets it by default)
+    bool MODEMRTS = false;    // RTS level set on ports (low unless hardware flow control drives it)
+    int PULSEMS = 100;        // length of a DTR/RTS pulse
+    bool FINDCASE = false;    // find in log: match case
+    int CRCKIND = 0;          // checksum calculator: selected kind
     // What ends an ASCII send of the block editor, a grid row and the prompt: 0 none,
     // 1 CR, 2 LF, 3 CR LF.
     int ENDBLOCK = 3;

@@ -34,13 +34,15 @@ constexpr TThemeColors kThemes[] = {
      0x000000},
 };
 
-QColor Mix(const QColor& a, const QColor& b, double t) {
+QColor Mix(const QColor& a, const QColor& b, double t)
+{
     return QColor::fromRgbF(float(a.redF() * (1 - t) + b.redF() * t),
                             float(a.greenF() * (1 - t) + b.greenF() * t),
                             float(a.blueF() * (1 - t) + b.blueF() * t));
 }
 
-QPalette MakePalette(const TThemeColors& c) {
+QPalette MakePalette(const TThemeColors& c)
+{
     const QColor window(c.window), windowText(c.windowText), base(c.base), text(c.text), button(c.button),
         buttonText(c.buttonText), highlight(c.highlight), highlightedText(c.highlightedText);
     QPalette p(buttonText, button, Mix(button, QColor(Qt::white), 0.35), Mix(button, QColor(Qt::black), 0.35),
@@ -64,7 +66,8 @@ QPalette MakePalette(const TThemeColors& c) {
     return p;
 }
 
-double Luminance(const QColor& c) {
+double Luminance(const QColor& c)
+{
     const auto channel = [](double v) {
         return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
     };
@@ -73,7 +76,8 @@ double Luminance(const QColor& c) {
 
 } // namespace
 
-const QList<TCvTheme>& CvThemes() {
+const QList<TCvTheme>& CvThemes()
+{
     static const QList<TCvTheme> themes = [] {
         QList<TCvTheme> list;
         for (const TThemeColors& c : kThemes)
@@ -83,13 +87,15 @@ const QList<TCvTheme>& CvThemes() {
     return themes;
 }
 
-const TCvTheme* FindCvTheme(const QString& name) {
+const TCvTheme* FindCvTheme(const QString& name)
+{
     for (const TCvTheme& t : CvThemes())
         if (t.Name == name) return &t;
     return nullptr;
 }
 
-double ContrastRatio(const QColor& a, const QColor& b) {
+double ContrastRatio(const QColor& a, const QColor& b)
+{
     const double la = Luminance(a), lb = Luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }

@@ -12,8 +12,7 @@
 
 #include <algorithm>
 
-template <class T>
-T* Named(T* w, const QString& name)
+template <class T> T* Named(T* w, const QString& name)
 {
     w->setObjectName(name);
     return w;
@@ -47,7 +46,8 @@ inline QComboBox* NewComboBox(const QString& name, const QStringList& items = {}
 // The items of a send-ending list (what ends a send in ASCII format), in TSendEnding order.
 inline QStringList SendEndingItems()
 {
-    return {QStringLiteral("+ none"), QStringLiteral("+ CR"), QStringLiteral("+ LF"), QStringLiteral("+ CR LF")};
+    return {QStringLiteral("+ none"), QStringLiteral("+ CR"), QStringLiteral("+ LF"),
+            QStringLiteral("+ CR LF")};
 }
 
 // A send-ending list's tool tip and its "none" item in the UI language.
@@ -67,14 +67,16 @@ public:
     using QPushButton::QPushButton;
 
     QSize minimumSizeHint() const override { return HintFor(QStringLiteral("…")); }
-    QSize sizeHint() const override {
+    QSize sizeHint() const override
+    {
         const QSize full = QPushButton::sizeHint();
         const int roomy = HintFor(QString(kHintChars, u'x')).width();
         return {std::min(full.width(), roomy), full.height()};
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent*) override
+    {
         QStylePainter painter(this);
         QStyleOptionButton option;
         initStyleOption(&option);
@@ -87,7 +89,8 @@ protected:
 
 private:
     static constexpr int kHintChars = 24;
-    QSize HintFor(const QString& caption) const {
+    QSize HintFor(const QString& caption) const
+    {
         QStyleOptionButton option;
         initStyleOption(&option);
         option.text = caption;

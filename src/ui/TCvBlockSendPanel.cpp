@@ -2,9 +2,9 @@
 
 #include "Corvane_CRC.h"
 #include "CvCodecs.h"
+#include "CvLanguage.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
-#include "CvLanguage.h"
 #include "CvWidgets.h"
 #include "TCvComPortObj.h"
 
@@ -25,9 +25,9 @@ namespace {
 
 const TCaption kCrcCalc = {u"计算校验"_s, u"Checksum"_s};
 const TCaption kCrcAppend = {u"追加校验"_s, u"Append"_s};
-const TCaption kCrcHelp = {u"上面十六进制字节的校验值；追加时低字节在前（CRC-16 与 CRC-32 均如此）"_s,
-                           u"Checksum of the hex bytes above; Append adds it low byte first (CRC-16 and CRC-32 too)"_s};
-
+const TCaption kCrcHelp = {
+    u"上面十六进制字节的校验值；追加时低字节在前（CRC-16 与 CRC-32 均如此）"_s,
+    u"Checksum of the hex bytes above; Append adds it low byte first (CRC-16 and CRC-32 too)"_s};
 
 // The codecs' hex text without its last blank, to stand inside a caption or after the block.
 QString TrimmedHex(const std::vector<std::uint8_t>& bytes)
@@ -84,8 +84,8 @@ TCvBlockSendPanel::TCvBlockSendPanel(QWidget* parent) : QWidget(parent)
 
     auto* grid = new QGridLayout;
     grid->setContentsMargins(0, 0, 0, 0);
-    FComboCrcKind = NewComboBox(u"ComboCrcKind"_s, {u"CRC-16/MODBUS"_s, u"CRC-16/CCITT-FALSE"_s, u"CRC-32"_s,
-                                                    u"XOR"_s, u"SUM-8"_s});
+    FComboCrcKind = NewComboBox(
+        u"ComboCrcKind"_s, {u"CRC-16/MODBUS"_s, u"CRC-16/CCITT-FALSE"_s, u"CRC-32"_s, u"XOR"_s, u"SUM-8"_s});
     FEditCrcResult = Named(new QLineEdit, u"EditCrcResult"_s);
     FEditCrcResult->setReadOnly(true);
     FButtonCrcCalc = NewButton(u"ButtonCrcCalc"_s, kCrcCalc.CN);
@@ -112,11 +112,26 @@ TCvBlockSendPanel::TCvBlockSendPanel(QWidget* parent) : QWidget(parent)
     ButtonCrcCalcClick();
 }
 
-QString TCvBlockSendPanel::Text() const { return FMemo2->toPlainText(); }
-TSendEnding TCvBlockSendPanel::Ending() const { return TSendEnding(FComboBoxEndBlock->currentIndex()); }
-void TCvBlockSendPanel::SetEnding(int Index) { FComboBoxEndBlock->setCurrentIndex(Index); }
-int TCvBlockSendPanel::CrcKind() const { return FComboCrcKind->currentIndex(); }
-void TCvBlockSendPanel::SetCrcKind(int Index) { FComboCrcKind->setCurrentIndex(Index); }
+QString TCvBlockSendPanel::Text() const
+{
+    return FMemo2->toPlainText();
+}
+TSendEnding TCvBlockSendPanel::Ending() const
+{
+    return TSendEnding(FComboBoxEndBlock->currentIndex());
+}
+void TCvBlockSendPanel::SetEnding(int Index)
+{
+    FComboBoxEndBlock->setCurrentIndex(Index);
+}
+int TCvBlockSendPanel::CrcKind() const
+{
+    return FComboCrcKind->currentIndex();
+}
+void TCvBlockSendPanel::SetCrcKind(int Index)
+{
+    FComboCrcKind->setCurrentIndex(Index);
+}
 
 void TCvBlockSendPanel::ApplyCaptions(const QString& Lang)
 {
@@ -126,7 +141,10 @@ void TCvBlockSendPanel::ApplyCaptions(const QString& Lang)
     CaptionSendEnding(FComboBoxEndBlock, Lang);
 }
 
-TTextEncoding TCvBlockSendPanel::Encoding() const { return FEncoding ? FEncoding() : kDefaultTextEncoding; }
+TTextEncoding TCvBlockSendPanel::Encoding() const
+{
+    return FEncoding ? FEncoding() : kDefaultTextEncoding;
+}
 
 void TCvBlockSendPanel::Button9Click()
 {
@@ -188,12 +206,14 @@ void TCvBlockSendPanel::ButtonCrcCalcClick()
         FEditCrcResult->clear();
         return;
     }
-    const auto kind = static_cast<TChecksumKind>(qBound(0, FComboCrcKind->currentIndex(), ChecksumKindCount - 1));
+    const auto kind =
+        static_cast<TChecksumKind>(qBound(0, FComboCrcKind->currentIndex(), ChecksumKindCount - 1));
     const int width = ChecksumWidth(kind);
     const quint32 value = ChecksumValue(kind, bytes.data(), int(bytes.size()));
     // The value as a number, then the bytes as Append adds them.
     FEditCrcResult->setText(u"0x"_s + QString::number(value, 16).toUpper().rightJustified(2 * width, u'0') +
-                            u"  ("_s + TrimmedHex(ChecksumBytes(kind, bytes.data(), int(bytes.size()))) + u')');
+                            u"  ("_s + TrimmedHex(ChecksumBytes(kind, bytes.data(), int(bytes.size()))) +
+                            u')');
 }
 
 void TCvBlockSendPanel::ButtonCrcAppendClick()
@@ -208,7 +228,8 @@ void TCvBlockSendPanel::ButtonCrcAppendClick()
         FEditCrcResult->setText(Msg(u"The block holds no bytes to check."_s));
         return;
     }
-    const auto kind = static_cast<TChecksumKind>(qBound(0, FComboCrcKind->currentIndex(), ChecksumKindCount - 1));
+    const auto kind =
+        static_cast<TChecksumKind>(qBound(0, FComboCrcKind->currentIndex(), ChecksumKindCount - 1));
     QString text = FMemo2->toPlainText();
     while (!text.isEmpty() && text.back().unicode() <= 32) text.chop(1);
     FMemo2->setPlainText(text + u' ' + TrimmedHex(ChecksumBytes(kind, bytes.data(), int(bytes.size()))));

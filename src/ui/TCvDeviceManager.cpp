@@ -38,16 +38,12 @@ QString HidOpenReason(int Code)
     case EPERM:
         return Msg(u"permission denied. Install the udev rule that lets the logged-in user open HID devices "
                    u"(60-corvane-hidraw.rules, see README) and plug the device in again."_s);
-    case EBUSY:
-        return Msg(u"the device is in use by another program."_s);
+    case EBUSY: return Msg(u"the device is in use by another program."_s);
     case ENOENT:
     case ENODEV:
-    case ENXIO:
-        return Msg(u"the device is gone (unplugged?)."_s);
-    case ENOTTY:
-        return Msg(u"it does not answer as a HID device."_s);
-    default:
-        return QString::fromLocal8Bit(std::strerror(Code));
+    case ENXIO: return Msg(u"the device is gone (unplugged?)."_s);
+    case ENOTTY: return Msg(u"it does not answer as a HID device."_s);
+    default: return QString::fromLocal8Bit(std::strerror(Code));
     }
 }
 
@@ -57,8 +53,14 @@ TCvDeviceManager::TCvDeviceManager(QObject* parent) : QObject(parent), FSysRoot(
 
 TCvDeviceManager::~TCvDeviceManager() = default;
 
-void TCvDeviceManager::SetDefaultSysRoot(const QString& Root) { SysRootForNewManagers() = Root; }
-QString TCvDeviceManager::DefaultSysRoot() { return SysRootForNewManagers(); }
+void TCvDeviceManager::SetDefaultSysRoot(const QString& Root)
+{
+    SysRootForNewManagers() = Root;
+}
+QString TCvDeviceManager::DefaultSysRoot()
+{
+    return SysRootForNewManagers();
+}
 
 void TCvDeviceManager::SetFolders(const QString& CfgDir, const QString& LogBase)
 {
@@ -213,7 +215,8 @@ bool TCvDeviceManager::ReopenWaiting(const std::function<bool(const QString&)>& 
         QString hint, cause;
         if (!obj->TryOpen(&hint, &cause)) {
             obj->Log(Msg(u"Device %1 is back but can not be opened yet; still waiting."_s).arg(name) +
-                     (cause.isEmpty() ? QString() : u' ' + cause) + (hint.isEmpty() ? QString() : u' ' + Msg(hint)));
+                     (cause.isEmpty() ? QString() : u' ' + cause) +
+                     (hint.isEmpty() ? QString() : u' ' + Msg(hint)));
             continue;
         }
         StopWaiting(name);
@@ -256,30 +259,19 @@ bool TCvDeviceManager::AddVirtualPort(const QString& Path)
     switch (r) {
     case R::Added:
     case R::NotSaved:
-        emit Message(Msg(r == R::NotSaved ? u"Virtual port %1 was added (the settings file could not be written)"_s
-                                          : u"Virtual port %1 was added"_s)
+        emit Message(Msg(r == R::NotSaved
+                             ? u"Virtual port %1 was added (the settings file could not be written)"_s
+                             : u"Virtual port %1 was added"_s)
                          .arg(TVirtualPorts::NormalizedPath(Path)));
         if (FMonitor) FMonitor->Resync();
         emit DevicesChanged();
         return true;
-    case R::AlreadyListed:
-        why = Msg(u"it is listed already"_s);
-        break;
-    case R::NotAbsolute:
-        why = Msg(u"the path must be absolute"_s);
-        break;
-    case R::NotFound:
-        why = Msg(u"no such file"_s);
-        break;
-    case R::NotACharDevice:
-        why = Msg(u"it is not a character device"_s);
-        break;
-    case R::Unnameable:
-        why = Msg(u"its name cannot be listed"_s);
-        break;
-    case R::Invalid:
-        why = Msg(u"the path is not valid"_s);
-        break;
+    case R::AlreadyListed: why = Msg(u"it is listed already"_s); break;
+    case R::NotAbsolute: why = Msg(u"the path must be absolute"_s); break;
+    case R::NotFound: why = Msg(u"no such file"_s); break;
+    case R::NotACharDevice: why = Msg(u"it is not a character device"_s); break;
+    case R::Unnameable: why = Msg(u"its name cannot be listed"_s); break;
+    case R::Invalid: why = Msg(u"the path is not valid"_s); break;
     }
     emit Message(Msg(u"Can not add virtual port %1: %2"_s).arg(Path, why));
     return false;
@@ -311,7 +303,8 @@ TCvDeviceManager::THidBackendFactory TCvDeviceManager::SetHidBackendFactory(THid
 void TCvDeviceManager::CreateHidController()
 {
     if (FHid) return;
-    FHid = BackendFactory() ? new TJvHidDeviceController(BackendFactory()(), this) : new TJvHidDeviceController(this);
+    FHid = BackendFactory() ? new TJvHidDeviceController(BackendFactory()(), this)
+                            : new TJvHidDeviceController(this);
     FHid->SetOnDeviceChange([this](TJvHidDeviceController* Sender) {
         const QStringList before = FHidNames;
         FHidNames.clear();
@@ -322,8 +315,9 @@ void TCvDeviceManager::CreateHidController()
         FHidNames.append(d->Name());
         return true;
     });
-    FHid->SetOnDeviceData(
-        [this](TJvHidDevice*, quint8, const quint8* Data, quint16 Size) { emit Message(HidReportText(Data, Size)); });
+    FHid->SetOnDeviceData([this](TJvHidDevice*, quint8, const quint8* Data, quint16 Size) {
+        emit Message(HidReportText(Data, Size));
+    });
     // A device that stopped answering is said once in the main log, not retried forever.
     connect(FHid, &TJvHidDeviceController::DeviceReadStopped, this,
             [this](TJvHidDevice*, const QString& Text) { emit Message(Text); });
@@ -345,7 +339,8 @@ bool TCvDeviceManager::HidCheckOut(TJvHidDevice* HidDev)
 {
     if (HidDev->CheckOut()) return true;
     if (!HidDev->IsCheckedOut())
-        emit Message(Msg(u"Can not open HID device %1: %2"_s).arg(HidDev->Name(), HidOpenReason(HidDev->OpenError())));
+        emit Message(
+            Msg(u"Can not open HID device %1: %2"_s).arg(HidDev->Name(), HidOpenReason(HidDev->OpenError())));
     return HidDev->IsCheckedOut();
 }
 
@@ -368,8 +363,7 @@ void TCvDeviceManager::HidBlockSend(TJvHidDevice* HidDev, const QString& Text)
             emit Message(Msg(u"Can not write to HID device %1: it is not open."_s).arg(name));
         else if (HidDev->OutputReportLength() <= 0)
             emit Message(Msg(u"Can not write to HID device %1: it has no output report."_s).arg(name));
-        else
-            emit Message(Msg(u"Can not write to HID device %1: the report was not written."_s).arg(name));
+        else emit Message(Msg(u"Can not write to HID device %1: the report was not written."_s).arg(name));
         return;
     }
     // A report shorter than the text carries only its first bytes: the echo shows those.

@@ -47,8 +47,8 @@ public:
     TCvComPortObj* ByPort(const QString& Port) const;
     // Takes Obj as a child and lists it under Name.
     TCvComPortObj* Adopt(const QString& Name, TCvComPortObj* Obj);
-    // The serial devices present, then Extra (network ports); a port object is made for each new one (PortCreated,
-    // then its settings file is loaded).
+    // The serial devices present, then Extra (network ports); a port object is made for each new one
+    // (PortCreated, then its settings file is loaded).
     QList<TSerialDeviceInfo> Sync(const QList<TSerialDeviceInfo>& Extra = {});
     // Opens the port and starts its log file; false (with the reason in its log) when it did not open.
     bool Open(TCvComPortObj* Obj);

@@ -151,7 +151,8 @@ void TCvFileSender::Step()
         const QByteArray bytes(reinterpret_cast<const char*>(chunk), n);
         // The completion runs inside this call when the device takes the chunk at once,
         // and later from the event loop when it holds it back.
-        fs.Port->WriteAsync(bytes, [this, bytes](qint64 written, int error) { ChunkDone(bytes, written, error); });
+        fs.Port->WriteAsync(bytes,
+                            [this, bytes](qint64 written, int error) { ChunkDone(bytes, written, error); });
         if (fs.Ended) {
             fs.Stepping = false;
             End(*fs.Ended);
@@ -174,7 +175,8 @@ void TCvFileSender::ChunkDone(const QByteArray& chunk, qint64 written, int error
     fs.InFlight = false;
     fs.Sent += written;
     // The log shows what reached the device, and only that.
-    if (fs.Port && written > 0) fs.Port->Log(HexText(reinterpret_cast<const quint8*>(chunk.constData()), written));
+    if (fs.Port && written > 0)
+        fs.Port->Log(HexText(reinterpret_cast<const quint8*>(chunk.constData()), written));
     if (error != 0) {
         if (fs.Port && !fs.Cancelled && fs.Port->Connected())
             fs.Port->Log(TCvComPortObj::WriteFailureText(written, chunk.size(), error));
@@ -202,21 +204,16 @@ void TCvFileSender::End(TEnd how)
     if (TCvComPortObj* port = fs->Port) {
         const QString counts = Msg(u"%1 of %2 bytes were sent."_s).arg(fs->Sent).arg(fs->Total);
         switch (how) {
-        case TEnd::Done:
-            port->Log(Msg(u"File have been sent successfully。"_s));
-            break;
-        case TEnd::Cancelled:
-            port->Log(Msg(u"File sending cancelled: %1"_s).arg(counts));
-            break;
+        case TEnd::Done: port->Log(Msg(u"File have been sent successfully。"_s)); break;
+        case TEnd::Cancelled: port->Log(Msg(u"File sending cancelled: %1"_s).arg(counts)); break;
         case TEnd::Closed:
             port->Log(Msg(u"File sending stopped: the device was closed. %1"_s).arg(counts));
             break;
-        case TEnd::Failed:
-            port->Log(Msg(u"File sending stopped: %1"_s).arg(counts));
-            break;
+        case TEnd::Failed: port->Log(Msg(u"File sending stopped: %1"_s).arg(counts)); break;
         }
         if (fs->SkippedTurns > 0)
-            port->Log(Msg(u"%1 turns of loop sending were skipped while the file was sent."_s).arg(fs->SkippedTurns));
+            port->Log(Msg(u"%1 turns of loop sending were skipped while the file was sent."_s)
+                          .arg(fs->SkippedTurns));
     }
     Unload();
     FPanel->setText(fs->PanelText);

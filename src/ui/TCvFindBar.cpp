@@ -40,16 +40,18 @@ TCvFindBar::TCvFindBar(QWidget* parent) : QWidget(parent)
     hide();
 
     FLogSearch = new TLogSearch(this);
-    connect(FLogSearch, &TLogSearch::Found, this, [this](qint64 line, qint64 col, qint64 length, bool wrapped) {
-        if (TLogMemo* memo = FCurrentLog()) memo->ShowMatch(line, col, length);
-        const QString number = QString::number(line + 1);
-        if (!wrapped)
-            SetStatus(Msg(u"Found in line %1."_s).arg(number), false);
-        else if (FLogSearch->property("forward").toBool())
-            SetStatus(Msg(u"Search wrapped past the end to the top; found in line %1."_s).arg(number), false);
-        else
-            SetStatus(Msg(u"Search wrapped past the top to the end; found in line %1."_s).arg(number), false);
-    });
+    connect(FLogSearch, &TLogSearch::Found, this,
+            [this](qint64 line, qint64 col, qint64 length, bool wrapped) {
+                if (TLogMemo* memo = FCurrentLog()) memo->ShowMatch(line, col, length);
+                const QString number = QString::number(line + 1);
+                if (!wrapped) SetStatus(Msg(u"Found in line %1."_s).arg(number), false);
+                else if (FLogSearch->property("forward").toBool())
+                    SetStatus(Msg(u"Search wrapped past the end to the top; found in line %1."_s).arg(number),
+                              false);
+                else
+                    SetStatus(Msg(u"Search wrapped past the top to the end; found in line %1."_s).arg(number),
+                              false);
+            });
     connect(FLogSearch, &TLogSearch::NotFound, this, [this] {
         TLogMemo* memo = FCurrentLog();
         if (memo && memo->HasMatch()) memo->ClearSelection();
@@ -81,8 +83,14 @@ void TCvFindBar::ApplyCaptions(const QString& Lang)
     FButtonFindPrev->setToolTip(en ? u"Shift+Enter"_s : u"Shift+回车"_s);
 }
 
-bool TCvFindBar::MatchCase() const { return FCheckBoxFindCase->isChecked(); }
-void TCvFindBar::SetMatchCase(bool On) { FCheckBoxFindCase->setChecked(On); }
+bool TCvFindBar::MatchCase() const
+{
+    return FCheckBoxFindCase->isChecked();
+}
+void TCvFindBar::SetMatchCase(bool On)
+{
+    FCheckBoxFindCase->setChecked(On);
+}
 
 void TCvFindBar::ShowBar()
 {
@@ -138,8 +146,8 @@ void TCvFindBar::Find(bool Forward)
     SetStatus(Msg(u"Searching..."_s), false);
     // A paused view is searched as far as it shows.
     FLogSearch->Start(&memo->Model(), memo, text,
-                      FCheckBoxFindCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive, Forward, line, col,
-                      memo->ShownLineCount());
+                      FCheckBoxFindCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive, Forward, line,
+                      col, memo->ShownLineCount());
 }
 
 bool TCvFindBar::BarKey(QWidget* Target, const QKeyEvent* Key)

@@ -23,8 +23,9 @@ void Light(QLabel* label, bool lit, bool enabled)
     label->setEnabled(enabled);
     if (label->property("lit").toBool() == lit && !label->styleSheet().isEmpty()) return;
     label->setProperty("lit", lit);
-    label->setStyleSheet(lit ? u"QLabel { background: #2ecc40; color: black; border-radius: 3px; padding: 1px 4px; }"_s
-                             : u"QLabel { border: 1px solid palette(mid); border-radius: 3px; padding: 1px 4px; }"_s);
+    label->setStyleSheet(
+        lit ? u"QLabel { background: #2ecc40; color: black; border-radius: 3px; padding: 1px 4px; }"_s
+            : u"QLabel { border: 1px solid palette(mid); border-radius: 3px; padding: 1px 4px; }"_s);
 }
 
 } // namespace
@@ -85,9 +86,18 @@ void TCvModemPanel::ApplyCaptions(const QString& Lang)
     FButtonPulseRTS->setToolTip(tip);
 }
 
-bool TCvModemPanel::DTR() const { return FCheckBoxDTR->isChecked(); }
-bool TCvModemPanel::RTS() const { return FCheckBoxRTS->isChecked(); }
-int TCvModemPanel::PulseMs() const { return FSpinPulseMs->value(); }
+bool TCvModemPanel::DTR() const
+{
+    return FCheckBoxDTR->isChecked();
+}
+bool TCvModemPanel::RTS() const
+{
+    return FCheckBoxRTS->isChecked();
+}
+int TCvModemPanel::PulseMs() const
+{
+    return FSpinPulseMs->value();
+}
 
 void TCvModemPanel::SetLevels(bool Dtr, bool Rts, int PulseMs)
 {

@@ -26,10 +26,12 @@ namespace {
 class TKeyPressFilter : public QObject {
 public:
     TKeyPressFilter(QObject* parent, std::function<void(QChar&)> handler)
-        : QObject(parent), FHandler(std::move(handler)) {}
+        : QObject(parent), FHandler(std::move(handler))
+    {}
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
         if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
         const auto* key = static_cast<QKeyEvent*>(event);
         // Return and Enter would add the text to the box's list.
@@ -56,7 +58,8 @@ QString SampleHexLines()
     for (int i = 0; i < 27; ++i) {
         QString line;
         const int pairs = 3 + i % 2;
-        for (int k = 0; k < pairs; ++k) line += u"%1 "_s.arg((i * 4 + k) & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+        for (int k = 0; k < pairs; ++k)
+            line += u"%1 "_s.arg((i * 4 + k) & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
         lines << line.trimmed();
     }
     return lines.join(u'\n');
@@ -77,8 +80,8 @@ TCvProtocolPanel::TCvProtocolPanel(QWidget* parent) : QWidget(parent)
     column->setSpacing(4);
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
-    FComboBox9 = NewComboBox(u"ComboBox9"_s, {u"I2C"_s, u"SPI"_s, u"RS232"_s, u"RS485"_s, u"RS422"_s, u"CAN"_s,
-                                              u"IRDA"_s, u"ZigBee"_s, u"Wireless"_s, u"ModBus"_s});
+    FComboBox9 = NewComboBox(u"ComboBox9"_s, {u"I2C"_s, u"SPI"_s, u"RS232"_s, u"RS485"_s, u"RS422"_s,
+                                              u"CAN"_s, u"IRDA"_s, u"ZigBee"_s, u"Wireless"_s, u"ModBus"_s});
     FComboBox10 = NewComboBox(u"ComboBox10"_s, {}, true);
     FComboBox10->setEditText(u"0x00000040"_s);
     FComboBox11 = NewComboBox(u"ComboBox11"_s, {}, true);

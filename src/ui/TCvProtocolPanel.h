@@ -23,7 +23,10 @@ public:
     // The port of the selected device, or none.
     void SetCurrentPort(std::function<TCvComPortObj*()> Provider) { FCurrentPort = std::move(Provider); }
     // Runs a send, or holds it back (a file is being sent) and says true.
-    void SetSendGate(std::function<bool(TCvComPortObj*, std::function<void()>)> Gate) { FGate = std::move(Gate); }
+    void SetSendGate(std::function<bool(TCvComPortObj*, std::function<void()>)> Gate)
+    {
+        FGate = std::move(Gate);
+    }
 
     void Button16Click();
     // A character other than a digit or backspace becomes CR, which the box does not insert.

@@ -23,7 +23,8 @@ constexpr TNetworkKind kKinds[] = {TNetworkKind::TcpClient, TNetworkKind::TcpSer
 } // namespace
 
 TNetworkPortDialog::TNetworkPortDialog(QWidget* parent, const QString& Lang)
-    : QDialog(parent), FEnglish(Lang == u"EN"_s) {
+    : QDialog(parent), FEnglish(Lang == u"EN"_s)
+{
     setObjectName(u"NetworkPortDialog"_s);
     const bool en = FEnglish;
     setWindowTitle(en ? u"Add Network Port"_s : u"添加网络端口"_s);
@@ -73,7 +74,8 @@ TNetworkPortDialog::TNetworkPortDialog(QWidget* parent, const QString& Lang)
     KindChanged();
 }
 
-void TNetworkPortDialog::KindChanged() {
+void TNetworkPortDialog::KindChanged()
+{
     const bool server = kKinds[std::max(0, ComboNetKind->currentIndex())] == TNetworkKind::TcpServer;
     EditNetHost->setEnabled(!server);
     LabelNetHost->setEnabled(!server);
@@ -84,21 +86,22 @@ void TNetworkPortDialog::KindChanged() {
     LabelNetError->clear();
 }
 
-TNetworkAddress TNetworkPortDialog::Address() const {
+TNetworkAddress TNetworkPortDialog::Address() const
+{
     TNetworkAddress a;
     a.Kind = kKinds[std::max(0, ComboNetKind->currentIndex())];
     a.Port = static_cast<quint16>(SpinNetPort->value());
     if (a.Kind == TNetworkKind::TcpServer)
         a.Host = CheckNetOtherAddress->isChecked() ? EditNetBind->text().trimmed()
                                                    : TNetworkAddress::LoopbackHost();
-    else
-        a.Host = EditNetHost->text().trimmed();
+    else a.Host = EditNetHost->text().trimmed();
     // "[::1]" as typed is the address inside.
     if (a.Host.startsWith(u'[') && a.Host.endsWith(u']')) a.Host = a.Host.mid(1, a.Host.size() - 2);
     return a.IsValid() ? a : TNetworkAddress{};
 }
 
-void TNetworkPortDialog::accept() {
+void TNetworkPortDialog::accept()
+{
     if (Address().Kind == TNetworkKind::None) {
         LabelNetError->setText(
             Msg(u"Can not add network port: %1"_s, FEnglish ? u"EN"_s : u"CN"_s)

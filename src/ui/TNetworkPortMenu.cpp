@@ -11,7 +11,8 @@
 using namespace Qt::Literals::StringLiterals;
 
 TNetworkPortMenu::TNetworkPortMenu(TSplitViewForm* form)
-    : QObject(form), FForm(form), FPorts(form->SettingsFileName()) {
+    : QObject(form), FForm(form), FPorts(form->SettingsFileName())
+{
     setObjectName(u"NetworkPortMenu"_s);
     FPorts.Load();
     FAdd = new QAction(this);
@@ -24,13 +25,15 @@ TNetworkPortMenu::TNetworkPortMenu(TSplitViewForm* form)
     form->FPortSettings->AddDeviceAction(FRemove);
 }
 
-void TNetworkPortMenu::ApplyCaptions(const QString& Lang) {
+void TNetworkPortMenu::ApplyCaptions(const QString& Lang)
+{
     const bool english = Lang == u"EN"_s;
     FAdd->setText(english ? u"Add Network Port (TCP, RFC 2217)..."_s : u"添加网络端口（TCP、RFC 2217）..."_s);
     FRemove->setText(english ? u"Remove Selected Network Port"_s : u"移除所选网络端口"_s);
 }
 
-void TNetworkPortMenu::AskAdd() {
+void TNetworkPortMenu::AskAdd()
+{
     if (FDialog) {
         FDialog->raise();
         return;
@@ -44,13 +47,13 @@ void TNetworkPortMenu::AskAdd() {
     FDialog->open();
 }
 
-bool TNetworkPortMenu::AddPort(const TNetworkAddress& address) {
+bool TNetworkPortMenu::AddPort(const TNetworkAddress& address)
+{
     using R = TNetworkPorts::TAddResult;
     const R r = FPorts.Add(address);
     switch (r) {
     case R::Added:
-    case R::NotSaved:
-        break;
+    case R::NotSaved: break;
     case R::AlreadyListed:
         FForm->MainLogPrint(Msg(u"Network port %1 is listed already"_s).arg(address.FullName()));
         return false;
@@ -70,7 +73,8 @@ bool TNetworkPortMenu::AddPort(const TNetworkAddress& address) {
     return true;
 }
 
-bool TNetworkPortMenu::RemovePort(const QString& fullName) {
+bool TNetworkPortMenu::RemovePort(const QString& fullName)
+{
     const TNetworkAddress a = FPorts.ByFullName(fullName);
     if (a.Kind == TNetworkKind::None) {
         FForm->MainLogPrint(Msg(u"The selected device is not a network port."_s));

@@ -29,8 +29,14 @@ void TSplitView::SetOpenedWidth(int width)
     if (FOpened && FAnimation->state() != QAbstractAnimation::Running) setFixedWidth(FOpenedWidth);
 }
 
-void TSplitView::Open() { SetOpened(true); }
-void TSplitView::Close() { SetOpened(false); }
+void TSplitView::Open()
+{
+    SetOpened(true);
+}
+void TSplitView::Close()
+{
+    SetOpened(false);
+}
 
 void TSplitView::SetOpened(bool open)
 {
@@ -51,7 +57,10 @@ void TSplitView::AnimateTo(int width)
     FAnimation->start();
 }
 
-void TSplitView::resizeEvent(QResizeEvent*) { PlaceContent(); }
+void TSplitView::resizeEvent(QResizeEvent*)
+{
+    PlaceContent();
+}
 
 void TSplitView::PlaceContent()
 {

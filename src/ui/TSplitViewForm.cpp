@@ -2,9 +2,9 @@
 
 #include "CvLanguage.h"
 #include "CvWidgets.h"
+#include "TCvComPortObj.h"
 #include "TCvProtocolPanel.h"
 #include "TLogMemo.h"
-#include "TCvComPortObj.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TSplitterBar.h"
@@ -12,19 +12,19 @@
 #include "TTabSet.h"
 #include "TUpDown.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QPushButton>
 #include "TCvChart.h"
 #include "TCvPlotPage.h"
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -71,8 +71,9 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     connect(TabSet3, &QTabBar::currentChanged, this, &TSplitViewForm::TabSet3Change);
     ConnectPreferences();
     FProtocolPanel->SetCurrentPort([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
-    FProtocolPanel->SetSendGate(
-        [this](TCvComPortObj* port, std::function<void()> send) { return HoldWhileSendingFile(port, std::move(send)); });
+    FProtocolPanel->SetSendGate([this](TCvComPortObj* port, std::function<void()> send) {
+        return HoldWhileSendingFile(port, std::move(send));
+    });
     ConnectPortSettings();
     ConnectLogHandlers();
     ConnectSendHandlers();
@@ -150,8 +151,14 @@ void TSplitViewForm::SetMemo1Colors(TColorValue font, TColorValue background)
     Memo1->SetBackgroundColor(ColorFromValue(background, LogSystemPalette()));
 }
 
-TCvComPortObj* TSplitViewForm::Memo1Tag() const { return FMemo1Tag; }
-void TSplitViewForm::SetMemo1Tag(TCvComPortObj* Obj) { FMemo1Tag = Obj; }
+TCvComPortObj* TSplitViewForm::Memo1Tag() const
+{
+    return FMemo1Tag;
+}
+void TSplitViewForm::SetMemo1Tag(TCvComPortObj* Obj)
+{
+    FMemo1Tag = Obj;
+}
 
 void TSplitViewForm::closeEvent(QCloseEvent* event)
 {
@@ -190,5 +197,6 @@ void TSplitViewForm::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     // System colours of the log follow a new theme.
-    if (event->type() == QEvent::PaletteChange && Memo1) SetMemo1Colors(FMemo1FontColor, FMemo1BackgroundColor);
+    if (event->type() == QEvent::PaletteChange && Memo1)
+        SetMemo1Colors(FMemo1FontColor, FMemo1BackgroundColor);
 }

@@ -6,9 +6,9 @@
 #include "TCvFileSender.h"
 #include "TCvFindBar.h"
 #include "TCvLoopPanel.h"
+#include "TCvModemPanel.h"
 #include "TCvPortSettingsPanel.h"
 #include "TCvPreferencesPanel.h"
-#include "TCvModemPanel.h"
 
 #include <QHash>
 #include <QLocale>
@@ -141,7 +141,10 @@ public:
     void ComboBoxEx1Change();
     void MultiComportProcess(const QString& DeviceName);
     QString GetCurrentDeviceName() const { return FPortSettings->CurrentDeviceName(); }
-    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const { return FDevices->ByFullName(DeviceName); }
+    TCvComPortObj* GetDeciceByFullName(const QString& DeviceName) const
+    {
+        return FDevices->ByFullName(DeviceName);
+    }
     // The log files that could not be written, each with its reason.
     QStringList MultiComPortSaveLog() { return FDevices->SaveAndCloseAll(); }
     // The devices: port objects, HID, virtual ports, hot-plug.
@@ -330,7 +333,7 @@ private:
     QLocale FSystemLocale;
     QString FApplicationTitle;
     QString FLastSaveError;
-    QStringList FFolderProblems; // folders start-up could not create, told after the banner
+    QStringList FFolderProblems;             // folders start-up could not create, told after the banner
     QHash<QString, QString> FDesignCaptions; // Chinese captions as built, by control name
     QPointer<TCvComPortObj> FMemo1Tag;
     TColorValue FMemo1FontColor = ColorSilver;

@@ -21,17 +21,21 @@ TColorAsker gColorAsker;
 TFolderOpener gFolderOpener;
 } // namespace
 
-void SetFontAsker(TFontAsker asker) {
+void SetFontAsker(TFontAsker asker)
+{
     gFontAsker = std::move(asker);
 }
-void SetColorAsker(TColorAsker asker) {
+void SetColorAsker(TColorAsker asker)
+{
     gColorAsker = std::move(asker);
 }
-void SetFolderOpener(TFolderOpener opener) {
+void SetFolderOpener(TFolderOpener opener)
+{
     gFolderOpener = std::move(opener);
 }
 
-bool AskFont(QWidget* parent, const QFont& initial, QFont* chosen) {
+bool AskFont(QWidget* parent, const QFont& initial, QFont* chosen)
+{
     if (gFontAsker) return gFontAsker(parent, initial, chosen);
     bool ok = false;
     const QFont f = QFontDialog::getFont(&ok, initial, parent);
@@ -39,21 +43,22 @@ bool AskFont(QWidget* parent, const QFont& initial, QFont* chosen) {
     return ok;
 }
 
-bool AskColor(QWidget* parent, const QColor& initial, QColor* chosen) {
+bool AskColor(QWidget* parent, const QColor& initial, QColor* chosen)
+{
     if (gColorAsker) return gColorAsker(parent, initial, chosen);
     const QColor c = QColorDialog::getColor(initial, parent);
     if (c.isValid()) *chosen = c;
     return c.isValid();
 }
 
-void OpenFolder(const QString& path) {
-    if (gFolderOpener)
-        gFolderOpener(path);
-    else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+void OpenFolder(const QString& path)
+{
+    if (gFolderOpener) gFolderOpener(path);
+    else QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void TSplitViewForm::ConnectPreferences() {
+void TSplitViewForm::ConnectPreferences()
+{
     TCvPreferencesPanel* p = FPreferences;
     p->SetFolder([this] { return CorvaneCfgDir; });
     connect(p, &TCvPreferencesPanel::OpacityChanged, this, &QWidget::setWindowOpacity);
@@ -69,7 +74,8 @@ void TSplitViewForm::ConnectPreferences() {
     connect(FPortSettings, &TCvPortSettingsPanel::ColourClicked, this, &TSplitViewForm::Button17Click);
 }
 
-void TSplitViewForm::ApplyDebugOptions(TCvComPortObj* Obj) {
+void TSplitViewForm::ApplyDebugOptions(TCvComPortObj* Obj)
+{
     if (Obj) {
         FPreferences->ApplyDebugOptions(Obj);
         return;
@@ -78,7 +84,8 @@ void TSplitViewForm::ApplyDebugOptions(TCvComPortObj* Obj) {
         if (e.Obj) FPreferences->ApplyDebugOptions(e.Obj);
 }
 
-void TSplitViewForm::SetStaysOnTop(bool on) {
+void TSplitViewForm::SetStaysOnTop(bool on)
+{
     if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
     // Changing the window flags hides the window; show it again where it was.
     const QRect where = geometry();
@@ -88,7 +95,8 @@ void TSplitViewForm::SetStaysOnTop(bool on) {
     if (visible) show();
 }
 
-void TSplitViewForm::Button12Click() {
+void TSplitViewForm::Button12Click()
+{
     TCvComPortObj* port = GetDeciceByFullName(GetCurrentDeviceName());
     TLogMemo* log = port ? TLogMemo::Of(port->LogView()) : nullptr;
     QFont chosen;
@@ -97,7 +105,8 @@ void TSplitViewForm::Button12Click() {
     if (log) log->setFont(chosen);
 }
 
-void TSplitViewForm::Button17Click() {
+void TSplitViewForm::Button17Click()
+{
     TCvComPortObj* port = GetDeciceByFullName(GetCurrentDeviceName());
     TLogMemo* log = port ? TLogMemo::Of(port->LogView()) : nullptr;
     QColor chosen;
@@ -106,11 +115,13 @@ void TSplitViewForm::Button17Click() {
     if (log) log->SetBackgroundColor(chosen);
 }
 
-QPalette TSplitViewForm::LogSystemPalette() {
+QPalette TSplitViewForm::LogSystemPalette()
+{
     return QApplication::style()->standardPalette();
 }
 
-void TSplitViewForm::ApplyParentColors() {
+void TSplitViewForm::ApplyParentColors()
+{
     const QList<QWidget*> all = findChildren<QWidget*>();
     for (QWidget* w : all)
         if (qobject_cast<QGroupBox*>(w) || w->objectName().startsWith(u"Panel"_s)) {

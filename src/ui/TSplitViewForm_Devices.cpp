@@ -12,10 +12,10 @@
 #include "TCvComPortObj.h"
 #include "TCvFastLineSeries.h"
 #include "TCvPlotPage.h"
+#include "TCvPortSettingsPanel.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNetworkPortMenu.h"
-#include "TCvPortSettingsPanel.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
@@ -74,7 +74,8 @@ QString InputBox(const QString& caption, const QString& prompt, const QString& v
 {
     if (InputPresenter()) return InputPresenter()(caption, prompt, value);
     bool ok = false;
-    const QString text = QInputDialog::getText(QApplication::activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
+    const QString text =
+        QInputDialog::getText(QApplication::activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
     return ok ? text : value;
 }
 
@@ -89,8 +90,9 @@ static TPanelValues ReadPanel(const TSplitViewForm* f)
 {
     const TCvDisplayOptions d = f->FPreferences->Display();
     const TCvLineValues l = f->FPortSettings->Lines();
-    return {l.BaudRate,   l.DataBits,   l.StopBits,       l.Parity,     l.FlowControl,    l.SendFormat, l.ReceiveFormat,
-            d.HexCount,   d.ShowDate,   d.ShowTime,       d.ShowLineNumber, d.ShowSended, d.HexWithString, d.Unicode};
+    return {l.BaudRate,       l.DataBits,      l.StopBits,      l.Parity,   l.FlowControl,
+            l.SendFormat,     l.ReceiveFormat, d.HexCount,      d.ShowDate, d.ShowTime,
+            d.ShowLineNumber, d.ShowSended,    d.HexWithString, d.Unicode};
 }
 
 static void ApplyPanel(TCvComPortObj* obj, const TPanelValues& p, TLogView* view, bool unicode)
@@ -140,7 +142,8 @@ void TSplitViewForm::ConnectDevices()
             [this](const QString& port) { WMDeviceChange(DeviceArrival, port); });
     connect(d, &TCvDeviceManager::DeviceRemoved, this,
             [this](const QString& port) { WMDeviceChange(DeviceRemoveComplete, port); });
-    connect(d, &TCvDeviceManager::DevicesChanged, this, [this] { RefreshDeviceList(QString(), DeviceArrival); });
+    connect(d, &TCvDeviceManager::DevicesChanged, this,
+            [this] { RefreshDeviceList(QString(), DeviceArrival); });
     connect(d, &TCvDeviceManager::HidDevicesChanged, this, &TSplitViewForm::HidDevicesChanged);
 }
 
@@ -172,7 +175,8 @@ void TSplitViewForm::HidDevicesChanged()
     RefreshDeviceList(QString(), DeviceArrival);
     // The device the user had selected stays selected while it is listed.
     const int before = FPortSettings->CurrentDeviceIndex();
-    if (!selected.isEmpty() && FPortSettings->SelectDevice(selected) && FPortSettings->CurrentDeviceIndex() != before)
+    if (!selected.isEmpty() && FPortSettings->SelectDevice(selected) &&
+        FPortSettings->CurrentDeviceIndex() != before)
         ComboBoxEx1Change();
 }
 
@@ -180,7 +184,8 @@ void TSplitViewForm::ConnectDeviceControls()
 {
     // User choices only: MultiComportProcess sets these controls from a port object.
     connect(FPortSettings, &TCvPortSettingsPanel::OpenClicked, this, &TSplitViewForm::Button2Click);
-    connect(FPortSettings, &TCvPortSettingsPanel::AttributesChosen, this, &TSplitViewForm::UpdateCvComPortObjAtrribute);
+    connect(FPortSettings, &TCvPortSettingsPanel::AttributesChosen, this,
+            &TSplitViewForm::UpdateCvComPortObjAtrribute);
     connect(CloseTheDevice1, &QAction::triggered, this, &TSplitViewForm::CloseTheDevice1Click);
     TabSet2->installEventFilter(new TTabMouseFilter(this, TabSet2));
 
@@ -208,13 +213,16 @@ void TSplitViewForm::ApplyVirtualPortCaptions(const QString& Lang)
 
 // ---- device list ----
 
-void TSplitViewForm::Button4Click() { RefreshDeviceList(QString(), DeviceArrival); }
+void TSplitViewForm::Button4Click()
+{
+    RefreshDeviceList(QString(), DeviceArrival);
+}
 
 void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 {
     FPortSettings->SetDevices({}, QIcon());
-    const QList<TSerialDeviceInfo> found = FDevices->Sync(FNetworkPortMenu ? FNetworkPortMenu->Devices()
-                                                                            : QList<TSerialDeviceInfo>());
+    const QList<TSerialDeviceInfo> found =
+        FDevices->Sync(FNetworkPortMenu ? FNetworkPortMenu->Devices() : QList<TSerialDeviceInfo>());
 
     if (EventType == DeviceRemoveComplete && !DeviceName.isEmpty()) {
         QStringList names;
@@ -265,7 +273,10 @@ void TSplitViewForm::DeviceLost(TCvComPortObj* Obj)
 
 // ---- virtual ports ----
 
-bool TSplitViewForm::AddVirtualPort(const QString& Path) { return FDevices->AddVirtualPort(Path); }
+bool TSplitViewForm::AddVirtualPort(const QString& Path)
+{
+    return FDevices->AddVirtualPort(Path);
+}
 
 bool TSplitViewForm::RemoveVirtualPort(const QString& Path)
 {
@@ -323,7 +334,8 @@ void TSplitViewForm::MultiComportProcess(const QString& DeviceName)
     FPortSettings->ShowPort(obj);
     const bool open = obj->Connected();
     if (open) FPreferences->ShowDisplay(obj);
-    FPortSettings->SetOpenCaption(GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
+    FPortSettings->SetOpenCaption(
+        GetLangCaption(open ? u"OPRATION_CLOSE"_s : u"OPRATION_OPEN"_s, UILanguage) + u' ' + obj->Port());
     FModemPanel->ShowLines(obj);
 }
 
@@ -361,15 +373,17 @@ void TSplitViewForm::Button2Click()
     if (open) {
         if (hid) {
             FPortSettings->SetOpenCaption(FDevices->HidCheckOut(hid)
-                                 ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
-                                 : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
+                                              ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
+                                              : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' +
+                                                    hid->PortName());
         } else {
             OpenComDevice(name);
         }
     } else {
         if (hid) {
             hid->CheckIn();
-            FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
+            FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' +
+                                          hid->PortName());
         } else {
             CloseComDevice(name);
         }

@@ -29,12 +29,14 @@ void TSplitViewForm::Button23Click()
     if (SendingFile()) return;
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) {
-        ShowInformation(FApplicationTitle, u"     "_s + Msg(u"No device is found,please open a device."_s) + u"     "_s);
+        ShowInformation(FApplicationTitle,
+                        u"     "_s + Msg(u"No device is found,please open a device."_s) + u"     "_s);
         return;
     }
     if (!obj->Connected()) {
         obj->Log(Msg(u"Device was closed,please open a device."_s) + u"    "_s);
-        ShowInformation(FApplicationTitle, u"     "_s + Msg(u"Device was closed,please open a device."_s) + u"     "_s);
+        ShowInformation(FApplicationTitle,
+                        u"     "_s + Msg(u"Device was closed,please open a device."_s) + u"     "_s);
         return;
     }
     const QString path = OpenDialog1 ? OpenDialog1() : QString();
@@ -50,15 +52,20 @@ void TSplitViewForm::Button24Click()
         ShowInformation(FApplicationTitle, Msg(u"No device is found,please open a device."_s));
         return;
     }
-    FFileSender->Start(obj, FPortSettings->FileSendButtons(), UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s);
+    FFileSender->Start(obj, FPortSettings->FileSendButtons(),
+                       UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s);
 }
 
-void TSplitViewForm::Button26Click() { FFileSender->Cancel(); }
+void TSplitViewForm::Button26Click()
+{
+    FFileSender->Cancel();
+}
 
 void TSplitViewForm::StatusBarPrintFileSize()
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this] { StatusBarPrintFileSize(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { StatusBarPrintFileSize(); }, Qt::QueuedConnection);
         return;
     }
     if (FPortSettings->DeviceCount() == 0) return;
@@ -72,11 +79,12 @@ void TSplitViewForm::StatusBarPrintFileSize()
         lines = m.LineCount();
         chars = m.TextBytes() + (lines == 0 ? 0 : 2 * (m.EndsWithCrlf() ? lines : lines - 1));
     }
-    StatusPanels[2]->setText(obj->Port() + u" Sent: "_s + QString::number(obj->FComSentCount.load()) + u" Bytes/"_s +
-                             u"Received: "_s + QString::number(obj->FComReceiveCount.load()) + u" Bytes/"_s +
-                             u"Processed: "_s + QString::number(obj->FComProcessedCount.load()) + u" Bytes/"_s +
-                             u"Total: "_s + QString::number(chars) + u" Bytes/"_s + u"Lines: "_s +
-                             QString::number(lines) + u" /Packs: "_s + QString::number(obj->GetPacks()));
+    StatusPanels[2]->setText(obj->Port() + u" Sent: "_s + QString::number(obj->FComSentCount.load()) +
+                             u" Bytes/"_s + u"Received: "_s + QString::number(obj->FComReceiveCount.load()) +
+                             u" Bytes/"_s + u"Processed: "_s +
+                             QString::number(obj->FComProcessedCount.load()) + u" Bytes/"_s + u"Total: "_s +
+                             QString::number(chars) + u" Bytes/"_s + u"Lines: "_s + QString::number(lines) +
+                             u" /Packs: "_s + QString::number(obj->GetPacks()));
     // Painted at once, but not more often than the eye can follow.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (now - FStatusPaintMs >= 40) {

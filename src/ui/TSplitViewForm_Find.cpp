@@ -4,9 +4,9 @@
 #include "CvWidgets.h"
 #include "TCvChart.h"
 #include "TCvComPortObj.h"
+#include "TCvFindBar.h"
 #include "TCvPlotPage.h"
 #include "TLogMemo.h"
-#include "TCvFindBar.h"
 #include "TNotebook.h"
 #include "TTabSet.h"
 

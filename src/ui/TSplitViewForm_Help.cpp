@@ -54,7 +54,8 @@ void TSplitViewForm::ShowHelpPage()
     if (QFileInfo::exists(local.toLocalFile())) {
         W4207315->setSource(local);
     } else {
-        W4207315->setHtml(u"<p>The help file <b>%1</b> was not found.</p>"_s.arg(local.toLocalFile().toHtmlEscaped()));
+        W4207315->setHtml(
+            u"<p>The help file <b>%1</b> was not found.</p>"_s.arg(local.toLocalFile().toHtmlEscaped()));
     }
     // The local page shows at once; the help site replaces it only if it answers in time.
     ProbeUrl(OnlineProbeAddress, [this, generation](bool online) {
@@ -64,7 +65,8 @@ void TSplitViewForm::ShowHelpPage()
         connect(reply, &QNetworkReply::finished, this, [this, reply, generation] {
             reply->deleteLater();
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (reply->error() != QNetworkReply::NoError || status != 200 || generation != FHelpGeneration) return;
+            if (reply->error() != QNetworkReply::NoError || status != 200 || generation != FHelpGeneration)
+                return;
             W4207315->setHtml(QString::fromUtf8(reply->readAll()));
         });
     });
@@ -74,7 +76,8 @@ void TSplitViewForm::ProbeUrl(const QString& Url, std::function<void(bool)> done
 {
     QString address = Url;
     // An address with a scheme of its own (https) keeps it.
-    if (!address.toLower().contains(u"http://"_s) && !address.contains(u"://"_s)) address.prepend(u"http://"_s);
+    if (!address.toLower().contains(u"http://"_s) && !address.contains(u"://"_s))
+        address.prepend(u"http://"_s);
     QNetworkReply* reply = FNetwork->get(FreshRequest(QUrl(address), ProbeTimeoutMs));
     auto answered = std::make_shared<bool>(false);
     auto finish = [answered, done](bool ok) {

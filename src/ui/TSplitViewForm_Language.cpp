@@ -30,10 +30,14 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 bool IsCaptioned(const QObject* o)
 {
-    return qobject_cast<const QAbstractButton*>(o) || qobject_cast<const QLabel*>(o) || qobject_cast<const QAction*>(o);
+    return qobject_cast<const QAbstractButton*>(o) || qobject_cast<const QLabel*>(o) ||
+           qobject_cast<const QAction*>(o);
 }
 
-int RowOfKey(const QString& key) { return key.mid(8).toInt(); }
+int RowOfKey(const QString& key)
+{
+    return key.mid(8).toInt();
+}
 } // namespace
 
 QString TSplitViewForm::ControlCaption(const QObject* control)
@@ -56,7 +60,8 @@ QString TSplitViewForm::LangFileName(const QString& Lang) const
     return CorvaneCfgDir + u"Setting/Lang_"_s + (Lang == u"EN"_s ? u"EN"_s : u"CN"_s) + u".ini"_s;
 }
 
-void TSplitViewForm::ApplyBuiltInCaptions(const QString& Lang) {
+void TSplitViewForm::ApplyBuiltInCaptions(const QString& Lang)
+{
     const QList<QObject*> all = findChildren<QObject*>();
     // The Chinese captions are the window's own, as built. They are taken at the first call,
     // which start-up makes before any caption changes, so that Chinese never depends on
@@ -83,7 +88,8 @@ void TSplitViewForm::ApplyLangFile(const QString& FileName)
         return RowOfKey(GetLangKey(a->objectName())) < RowOfKey(GetLangKey(b->objectName()));
     });
     QList<TCaptionItem> items;
-    for (const QObject* o : std::as_const(controls)) items.append({GetLangKey(o->objectName()), ControlCaption(o)});
+    for (const QObject* o : std::as_const(controls))
+        items.append({GetLangKey(o->objectName()), ControlCaption(o)});
     if (!ApplyLangFileTo(FileName, items)) return;
     // Earlier versions could write the English captions into the Chinese file; such a value
     // (exactly the built-in English caption) reads as missing, and the Chinese one shows.
@@ -145,9 +151,9 @@ void TSplitViewForm::CheckBox6Click()
     if (GetDeciceByFullName(name)) {
         MultiComportProcess(name);
     } else if (TJvHidDevice* hid = CheckHID(name)) {
-        FPortSettings->SetOpenCaption(hid->IsCheckedOut()
-                             ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
-                             : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) + u' ' + hid->PortName());
+        FPortSettings->SetOpenCaption(hid->IsCheckedOut() ? GetLangCaption(u"OPRATION_CLOSE"_s, UILanguage)
+                                                          : GetLangCaption(u"OPRATION_OPEN2"_s, UILanguage) +
+                                                                u' ' + hid->PortName());
     } else {
         FPortSettings->SetOpenCaption(GetLangCaption(u"OPRATION_OPEN"_s, UILanguage));
     }
@@ -161,8 +167,9 @@ void TSplitViewForm::ApplyUiFont(const QString&)
     const QList<QWidget*> all = findChildren<QWidget*>();
     for (QWidget* w : all) {
         const bool panel = w->objectName().startsWith(u"Panel"_s) || qobject_cast<TSplitView*>(w);
-        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w) || panel || qobject_cast<QComboBox*>(w) ||
-            qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<TStringGrid*>(w))
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w) || panel ||
+            qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) ||
+            qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<TStringGrid*>(w))
             w->setFont(font);
     }
 }
@@ -171,13 +178,11 @@ void TSplitViewForm::PrintBanner(const QString& Lang)
 {
     const QString lang = Lang == u"EN"_s ? u"EN"_s : u"CN"_s;
     // The block editor is the user's text: a banner never touches it.
-    for (const QString& line : BannerLines(lang))
-        MainLogPrint(line);
+    for (const QString& line : BannerLines(lang)) MainLogPrint(line);
 }
 
 void TSplitViewForm::PrintPortBanner(TCvComPortObj* Obj)
 {
     if (!Obj) return;
-    for (const QString& line : BannerLines(UILanguage))
-        Obj->Log(line);
+    for (const QString& line : BannerLines(UILanguage)) Obj->Log(line);
 }

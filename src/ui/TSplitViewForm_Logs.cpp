@@ -29,10 +29,15 @@ bool IsTextCaptureName(const QString& name)
 
 QString DefaultSaveDialog(QWidget* parent)
 {
-    const QStringList filters = {
-        u".txt 文本文件 (*.txt)"_s, u".log 日志文件 (*.log)"_s, u".xls 2003 Excell 文件 (*.xls)"_s,
-        u".xlsx 新版Excell 文件 (*.xlsx)"_s, u".dat (*.dat)"_s, u".bin (*.bin)"_s, u".hex (*.hex)"_s,
-        u".crv Corvane 加密文件 (*.crv)"_s, u"*.* 所有文件 (*)"_s};
+    const QStringList filters = {u".txt 文本文件 (*.txt)"_s,
+                                 u".log 日志文件 (*.log)"_s,
+                                 u".xls 2003 Excell 文件 (*.xls)"_s,
+                                 u".xlsx 新版Excell 文件 (*.xlsx)"_s,
+                                 u".dat (*.dat)"_s,
+                                 u".bin (*.bin)"_s,
+                                 u".hex (*.hex)"_s,
+                                 u".crv Corvane 加密文件 (*.crv)"_s,
+                                 u"*.* 所有文件 (*)"_s};
     QFileDialog dlg(parent);
     dlg.setObjectName(u"SaveDialog1"_s);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
@@ -48,7 +53,8 @@ void TSplitViewForm::ConnectLogHandlers()
 {
     SaveDialog1 = [this] { return DefaultSaveDialog(this); };
     connect(FPortSettings, &TCvPortSettingsPanel::ClearLogClicked, this, &TSplitViewForm::Button10Click);
-    connect(FPortSettings, &TCvPortSettingsPanel::ReceiveFormatChosen, this, &TSplitViewForm::ComboBox7Change);
+    connect(FPortSettings, &TCvPortSettingsPanel::ReceiveFormatChosen, this,
+            &TSplitViewForm::ComboBox7Change);
     connect(FPortSettings, &TCvPortSettingsPanel::CaptureClicked, this, &TSplitViewForm::Button13Click);
     connect(FPortSettings, &TCvPortSettingsPanel::CloseCaptureClicked, this, &TSplitViewForm::Button14Click);
 }
@@ -73,12 +79,15 @@ void TSplitViewForm::Button5Click()
     obj->ClearInternalBuff(100);
 }
 
-std::unique_ptr<TCvSheetWriter> TSplitViewForm::SpreadsheetCapture(TCvComPortObj* Obj, TCvExcelApp* App) {
+std::unique_ptr<TCvSheetWriter> TSplitViewForm::SpreadsheetCapture(TCvComPortObj* Obj, TCvExcelApp* App)
+{
     class TCapture : public TCvSheetWriter {
     public:
-        TCapture(TSplitViewForm* form, TCvComPortObj* obj, TCvExcelApp* app) : Form(form), Obj(obj), App(app) {}
+        TCapture(TSplitViewForm* form, TCvComPortObj* obj, TCvExcelApp* app) : Form(form), Obj(obj), App(app)
+        {}
 
-        qint64 WriteBytes(const quint8* bytes, int count, qint64 row) override {
+        qint64 WriteBytes(const quint8* bytes, int count, qint64 row) override
+        {
             int done = 0;
             while (done < count) {
                 const qint64 from = row <= 0 ? 1 : row;
@@ -90,22 +99,24 @@ std::unique_ptr<TCvSheetWriter> TSplitViewForm::SpreadsheetCapture(TCvComPortObj
                 // window, rather than drop what arrives.
                 const bool closed = !App;
                 const bool freshRefused = !closed && from == 1 && row == 1;
-                if (closed && Form)
-                    App = ExcelStartApplication(Form, Form->FApplicationTitle);
-                else if (!closed && (freshRefused || !App->WorkBooks().Add() || !App->Worksheets(1).Activate()))
+                if (closed && Form) App = ExcelStartApplication(Form, Form->FApplicationTitle);
+                else if (!closed &&
+                         (freshRefused || !App->WorkBooks().Add() || !App->Worksheets(1).Activate()))
                     App = nullptr;
                 if (!App) {
                     if (!DropTold && Obj)
-                        Obj->Log(u"The spreadsheet capture can not go on: received bytes are not written to it."_s);
+                        Obj->Log(
+                            u"The spreadsheet capture can not go on: received bytes are not written to it."_s);
                     DropTold = true;
                     return row;
                 }
                 row = 1;
                 if (Obj)
-                    Obj->Log(closed
-                                 ? u"The spreadsheet window was closed: the capture goes on in a new one, from row 1."_s
-                                 : u"The sheet is full (%1 rows): the capture goes on in a new workbook, from row 1."_s
-                                       .arg(TCvSheetModel::kMaxRows));
+                    Obj->Log(
+                        closed
+                            ? u"The spreadsheet window was closed: the capture goes on in a new one, from row 1."_s
+                            : u"The sheet is full (%1 rows): the capture goes on in a new workbook, from row 1."_s
+                                  .arg(TCvSheetModel::kMaxRows));
             }
             return row;
         }
@@ -143,7 +154,8 @@ void TSplitViewForm::ComboBox7Change()
                 auto f = std::make_unique<QFile>(name.trimmed());
                 // Not shared: a second capture (ours or another program's) into the same file is refused.
                 // Unbuffered: a full disk shows at the write of the chunk that did not fit, not at close.
-                if (f->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) && ::flock(f->handle(), LOCK_EX | LOCK_NB) == 0) {
+                if (f->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
+                    ::flock(f->handle(), LOCK_EX | LOCK_NB) == 0) {
                     obj->SetFileStream(std::move(f));
                 } else {
                     const QString why = f->isOpen() ? Msg(u"the file is in use"_s) : f->errorString();

@@ -3,7 +3,6 @@
 #include "CvCodecs.h"
 #include "TLogMemo.h"
 
-
 void TSplitViewForm::MainLogPrint(const QString& Text)
 {
     TLogModel& lines = Memo1->Model();

@@ -53,13 +53,8 @@ void TSplitViewForm::WMSysCommand(int Id)
         if (visible) show();
         break;
     }
-    case kVersion:
-        ShowInformation(FApplicationTitle, FApplicationTitle + u"  "_s + VersionText);
-        break;
-    case kHelpSupport:
-        TabSet2Change(Notebook2->PageCount() - 1);
-        break;
-    default:
-        break;
+    case kVersion: ShowInformation(FApplicationTitle, FApplicationTitle + u"  "_s + VersionText); break;
+    case kHelpSupport: TabSet2Change(Notebook2->PageCount() - 1); break;
+    default: break;
     }
 }

@@ -7,7 +7,6 @@
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 
-
 using namespace Qt::Literals::StringLiterals;
 
 // Reconnecting a port whose device came back.
@@ -31,7 +30,7 @@ void TSplitViewForm::ReconnectDropped(const QString& FullName)
 
 void TSplitViewForm::ReconnectWaitingPorts()
 {
-    const bool changed = FDevices->ReopenWaiting(
-        [this](const QString& name) { return FPortSettings->IsListed(name); });
+    const bool changed =
+        FDevices->ReopenWaiting([this](const QString& name) { return FPortSettings->IsListed(name); });
     if (changed && FPortSettings->CurrentDeviceIndex() >= 0) MultiComportProcess(GetCurrentDeviceName());
 }

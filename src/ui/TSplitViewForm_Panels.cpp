@@ -42,9 +42,7 @@ bool TSplitViewForm::AppMessageHook(QEvent* event)
     const auto* key = static_cast<QKeyEvent*>(event);
     if (event->type() == QEvent::KeyRelease) return key->key() == Qt::Key_F1;
     switch (key->key()) {
-    case Qt::Key_F1:
-        ShowHideRLPanel(0);
-        return true;
+    case Qt::Key_F1: ShowHideRLPanel(0); return true;
     case Qt::Key_Escape:
         if (SV_L->IsOpened() || SV_R->IsOpened()) {
             SV_L->Close();
@@ -54,11 +52,8 @@ bool TSplitViewForm::AppMessageHook(QEvent* event)
             SV_R->Open();
         }
         return true;
-    case Qt::Key_F2:
-        ShowHideRLPanel(1);
-        return true;
-    default:
-        return false;
+    case Qt::Key_F2: ShowHideRLPanel(1); return true;
+    default: return false;
     }
 }
 
@@ -90,8 +85,14 @@ void TSplitViewForm::SwitchTab(TTabSet* TabSet, int Index)
     }
 }
 
-void TSplitViewForm::TabSet1Change(int NewTab) { SwitchTab(TabSet1, NewTab); }
-void TSplitViewForm::TabSet3Change(int NewTab) { SwitchTab(TabSet3, NewTab); }
+void TSplitViewForm::TabSet1Change(int NewTab)
+{
+    SwitchTab(TabSet1, NewTab);
+}
+void TSplitViewForm::TabSet3Change(int NewTab)
+{
+    SwitchTab(TabSet3, NewTab);
+}
 
 void TSplitViewForm::TabSet2Change(int NewTab)
 {

@@ -1,9 +1,9 @@
 #include "TSplitViewForm.h"
 
 #include "CvCodecs.h"
-#include "TCvBlockSendPanel.h"
 #include "CvMessageBox.h"
 #include "CvMessages.h"
+#include "TCvBlockSendPanel.h"
 #include "TCvComPortObj.h"
 #include "TJvHidDevice.h"
 

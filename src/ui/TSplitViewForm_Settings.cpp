@@ -14,7 +14,10 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-QString TSplitViewForm::SettingsFileName() const { return CorvaneCfgDir + u"Setting/Corvane.ini"_s; }
+QString TSplitViewForm::SettingsFileName() const
+{
+    return CorvaneCfgDir + u"Setting/Corvane.ini"_s;
+}
 
 void TSplitViewForm::TorvinLoadCfg()
 {

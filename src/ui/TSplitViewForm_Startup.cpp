@@ -47,7 +47,8 @@ void TSplitViewForm::FormCreate()
 
     Memo1->Model().Clear();
     SetMemo1Tag(nullptr);
-    FChartPanel->Page()->SetCurrentPortProvider([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
+    FChartPanel->Page()->SetCurrentPortProvider(
+        [this] { return GetDeciceByFullName(GetCurrentDeviceName()); });
     Chart1->CharInit(false);
     FDevices->HidNames().clear();
 
@@ -58,7 +59,8 @@ void TSplitViewForm::FormCreate()
     SV_R->SetOpenedWidth(kButton9DesignWidth + 10);
     Splitter1->setVisible(SV_R->IsOpened());
 
-    const bool chinese = FSystemLocale.language() == QLocale::Chinese && FSystemLocale.territory() == QLocale::China;
+    const bool chinese =
+        FSystemLocale.language() == QLocale::Chinese && FSystemLocale.territory() == QLocale::China;
     if (chinese) {
         UILanguage = u"CN"_s;
         UpdateUiLaunguage(u"CN"_s);
@@ -106,7 +108,8 @@ void TSplitViewForm::FormClose()
     }
     FLoopPanel->ForgetTarget();
     try {
-        if (FPreferences->CreateShortcutAtClose()) CreateShortcut(QCoreApplication::applicationFilePath(), {}, {}, -1);
+        if (FPreferences->CreateShortcutAtClose())
+            CreateShortcut(QCoreApplication::applicationFilePath(), {}, {}, -1);
     } catch (...) {
         qWarning("Creating the desktop shortcut failed: %s", qPrintable(CurrentExceptionText()));
     }
@@ -132,17 +135,14 @@ QString TSplitViewForm::GetTimeStampFileName()
 QString TSplitViewForm::GetSpecialFolderPath(int Csidl)
 {
     switch (Csidl) {
-    case CSIDL_DESKTOP:
-        return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    case CSIDL_PERSONAL:
-        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    case CSIDL_DESKTOP: return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    case CSIDL_PERSONAL: return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     case CSIDL_COMMON_APPDATA: {
         const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
         // Never fall back to the file-system root.
         return path.isEmpty() ? QDir::homePath() + u"/.local/share"_s : path;
     }
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -183,10 +183,12 @@ bool TSplitViewForm::CreateShortcut(const QString& Target, QString Name, const Q
     const QString entry = u"[Desktop Entry]\n"
                           u"Type=Application\n"
                           u"Version=1.0\n"
-                          u"Name="_s + Name + u"\nExec="_s + DesktopExecArgument(target.absoluteFilePath()) +
+                          u"Name="_s +
+                          Name + u"\nExec="_s + DesktopExecArgument(target.absoluteFilePath()) +
                           u"\nPath="_s + target.absolutePath() + u"\nTerminal=false\n"_s;
     if (!SaveFileWhole(path, entry.toUtf8())) return false;
     // Launchers are started only when they may be executed.
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    QFile::setPermissions(path,
+                          QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     return true;
 }

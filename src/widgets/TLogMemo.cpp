@@ -19,12 +19,14 @@ namespace {
 // character (the view's font is fixed-width): a line of megabytes costs what a screenful costs.
 constexpr qsizetype kLongLineBytes = 4096;
 
-qsizetype Utf8Len(uchar c) {
+qsizetype Utf8Len(uchar c)
+{
     return c < 0xC0 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
 }
 
 // UTF-16 units from .. from + count of UTF-8 text, found by counting, not by decoding it all.
-QString Utf8Slice(const QByteArray& utf8, qint64 from, qint64 count) {
+QString Utf8Slice(const QByteArray& utf8, qint64 from, qint64 count)
+{
     const char* p = utf8.constData();
     const qsizetype n = utf8.size();
     qsizetype b = 0;
@@ -252,7 +254,8 @@ void TLogMemo::paintEvent(QPaintEvent*)
             const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
             const qint64 to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
             const int xs = x0 + fm.horizontalAdvance(text.left(from));
-            const int xe = x0 + fm.horizontalAdvance(text.left(to)) + (i == b.line ? 0 : fm.averageCharWidth());
+            const int xe =
+                x0 + fm.horizontalAdvance(text.left(to)) + (i == b.line ? 0 : fm.averageCharWidth());
             p.fillRect(QRect(xs, y, std::max(0, xe - xs), lh), selBg);
             p.setPen(FTextColor);
             p.drawText(x0, y + fm.ascent(), text.left(from));
@@ -275,7 +278,8 @@ TLogMemo::Pos TLogMemo::PosAt(const QPoint& pt) const
 {
     Pos pos;
     const qint64 count = ShownLineCount();
-    pos.line = std::clamp<qint64>(verticalScrollBar()->value() + pt.y() / LineHeight(), 0, std::max<qint64>(0, count - 1));
+    pos.line = std::clamp<qint64>(verticalScrollBar()->value() + pt.y() / LineHeight(), 0,
+                                  std::max<qint64>(0, count - 1));
     const QString text = ShownLine(pos.line);
     const QFontMetrics fm = fontMetrics();
     const int x = pt.x() - 2 + horizontalScrollBar()->value();
@@ -286,7 +290,8 @@ TLogMemo::Pos TLogMemo::PosAt(const QPoint& pt) const
         return pos;
     }
     qint64 col = 0;
-    while (col < text.size() && fm.horizontalAdvance(text.left(col + 1)) - fm.horizontalAdvance(text.at(col)) / 2 < x)
+    while (col < text.size() &&
+           fm.horizontalAdvance(text.left(col + 1)) - fm.horizontalAdvance(text.at(col)) / 2 < x)
         ++col;
     pos.col = col;
     return pos;
@@ -432,12 +437,14 @@ void TLogMemo::TypeKey(QKeyEvent* e)
     case Qt::Key_Home:
     case Qt::Key_End:
         if (e->key() == Qt::Key_End && (e->modifiers() & Qt::ControlModifier)) JumpToEnd();
-        else if (e->key() == Qt::Key_Home && (e->modifiers() & Qt::ControlModifier)) verticalScrollBar()->setValue(0);
-        else if (e->key() == Qt::Key_PageUp) verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
-        else if (e->key() == Qt::Key_PageDown) verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        else if (e->key() == Qt::Key_Home && (e->modifiers() & Qt::ControlModifier))
+            verticalScrollBar()->setValue(0);
+        else if (e->key() == Qt::Key_PageUp)
+            verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+        else if (e->key() == Qt::Key_PageDown)
+            verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
         return;
-    default:
-        break;
+    default: break;
     }
     if (FReadOnly || !isChar) return;
     if (text.at(0) == QLatin1Char('\b') || e->key() == Qt::Key_Backspace) {

@@ -10,7 +10,8 @@
 
 using Cells = QMap<QString, QString>; // "B2" -> value as text
 
-inline QByteArray Unzip(const QString& file, const QString& member) {
+inline QByteArray Unzip(const QString& file, const QString& member)
+{
     QProcess p;
     p.start(QStringLiteral("unzip"), {QStringLiteral("-p"), file, member});
     if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArray();
@@ -18,7 +19,8 @@ inline QByteArray Unzip(const QString& file, const QString& member) {
 }
 
 // The cells of the first worksheet of an .xlsx file, read from its XML parts.
-inline Cells XlsxCells(const QString& file) {
+inline Cells XlsxCells(const QString& file)
+{
     QStringList shared;
     QXmlStreamReader strings(Unzip(file, QStringLiteral("xl/sharedStrings.xml")));
     while (!strings.atEnd())

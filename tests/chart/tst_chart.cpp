@@ -6,9 +6,9 @@
 #include "TCvExcelApp.h"
 #include "TCvFastLineSeries.h"
 
+#include <QChart>
 #include <QCheckBox>
 #include <QHBoxLayout>
-#include <QChart>
 #include <QImage>
 #include <QLabel>
 #include <QLineSeries>
@@ -277,7 +277,8 @@ void TstChart::followScrolling_data()
     QTest::newRow("range 31 moves") << false << 0.0 << 31.0 << 1 << true << 1.0 << 32.0;
     QTest::newRow("range 31 moves by count") << false << 10.0 << 41.0 << 5 << true << 15.0 << 46.0;
     // The demonstration chart spans 0..90 on an automatic axis.
-    QTest::newRow("automatic, count 0: manual, same limits") << true << 0.0 << 0.0 << 0 << true << 0.0 << 90.0;
+    QTest::newRow("automatic, count 0: manual, same limits")
+        << true << 0.0 << 0.0 << 0 << true << 0.0 << 90.0;
     QTest::newRow("automatic, count 1") << true << 0.0 << 0.0 << 1 << true << 1.0 << 91.0;
 }
 
@@ -486,7 +487,8 @@ void TstChart::historyIsBounded()
     QVERIFY(s->MemoryBytes() <= s->MaxPoints() * qint64(sizeof(double)) * 7 / 6 + 4096);
     // A smaller bound keeps the newest.
     s->SetMaxPoints(3);
-    QCOMPARE(Ys(s), (QList<double>{double((total - 3) % 1000), double((total - 2) % 1000), double((total - 1) % 1000)}));
+    QCOMPARE(Ys(s), (QList<double>{double((total - 3) % 1000), double((total - 2) % 1000),
+                                   double((total - 1) % 1000)}));
     s->AddY(-1);
     QCOMPARE(s->Count(), 3);
     QCOMPARE(s->XValue(2), double(total));
@@ -630,8 +632,9 @@ void TstChart::mouseReadOut()
     QTest::mouseMove(rig.chart->viewport(), at);
     QTRY_VERIFY(rig.chart->CrosshairDrawn());
     QCOMPARE(rig.chart->CrosshairPos(), at);
-    const QPointF value = rig.chart->chart()->mapToValue(rig.chart->chart()->mapFromScene(rig.chart->mapToScene(at)),
-                                                         rig.chart->CharGetSeries2(0)->LineSeries());
+    const QPointF value =
+        rig.chart->chart()->mapToValue(rig.chart->chart()->mapFromScene(rig.chart->mapToScene(at)),
+                                       rig.chart->CharGetSeries2(0)->LineSeries());
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     QCOMPARE(rig.panel->Label16->text(), QStringLiteral("X: ") + locale.toString(value.x(), 'g', 15));
@@ -681,11 +684,16 @@ void TstChart::bmpName_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("written");
-    QTest::newRow("no extension") << "wave" << "wave.bmp";
-    QTest::newRow("already .bmp") << "wave.bmp" << "wave.bmp";
-    QTest::newRow("already .BMP") << "wave.BMP" << "wave.BMP";
-    QTest::newRow("another extension") << "wave.txt" << "wave.txt.bmp";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("no extension") << "wave"
+                                  << "wave.bmp";
+    QTest::newRow("already .bmp") << "wave.bmp"
+                                  << "wave.bmp";
+    QTest::newRow("already .BMP") << "wave.BMP"
+                                  << "wave.BMP";
+    QTest::newRow("another extension") << "wave.txt"
+                                       << "wave.txt.bmp";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TstChart::bmpName()
@@ -726,7 +734,8 @@ void TstChart::saveAsBmp()
 
 // A full chart drops its oldest points with a word in the port's log (once until it is
 // cleared), and the export names the first X it holds in its caption row.
-void TstChart::droppingIsToldAndExportNamesFirstX() {
+void TstChart::droppingIsToldAndExportNamesFirstX()
+{
     ChartRig chartRig;
     PortRig rig({rfGraphic});
     TCvFastLineSeries* s = chartRig.chart->CharInitSeries(false);

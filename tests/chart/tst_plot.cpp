@@ -25,7 +25,8 @@
 namespace {
 
 // What the parser reads from a line: "name=value" in the order of the line.
-QStringList Parsed(TCvPlotParser& parser, const QString& line) {
+QStringList Parsed(TCvPlotParser& parser, const QString& line)
+{
     std::vector<TCvPlotValue> values;
     parser.Parse(line, values);
     QStringList out;
@@ -35,7 +36,8 @@ QStringList Parsed(TCvPlotParser& parser, const QString& line) {
 }
 
 // Every channel's points as "name: x/y x/y ...".
-QStringList Points(const TCvPlotPage& page) {
+QStringList Points(const TCvPlotPage& page)
+{
     QStringList out;
     for (const QString& name : page.Channels()) {
         const TCvFastLineSeries* s = page.Series(name);
@@ -47,7 +49,8 @@ QStringList Points(const TCvPlotPage& page) {
     return out;
 }
 
-QByteArray ReadAll(const QString& path) {
+QByteArray ReadAll(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -58,12 +61,14 @@ struct PlotRig {
     std::unique_ptr<TCvPlotPage> page;
 
     explicit PlotRig(const QString& settings = QString())
-        : page(std::make_unique<TCvPlotPage>(rig.obj.get(), settings)) {
+        : page(std::make_unique<TCvPlotPage>(rig.obj.get(), settings))
+    {
         page->resize(800, 500);
         page->show();
     }
     // The device sends bytes; returns when the plot has every line of them.
-    void Receive(const QByteArray& bytes) {
+    void Receive(const QByteArray& bytes)
+    {
         rig.Receive(bytes);
         page->Sync();
     }
@@ -95,7 +100,8 @@ private slots:
     void leavingAsciiStopsThePlot();
 };
 
-void TstPlot::lineFormats_data() {
+void TstPlot::lineFormats_data()
+{
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("values");
     const QStringList three{"1=23.5", "2=40.100000000000001", "3=1013"};
@@ -124,14 +130,16 @@ void TstPlot::lineFormats_data() {
     QTest::newRow("line break left on") << "1,2\r\n" << QStringList{"1=1", "2=2"};
 }
 
-void TstPlot::lineFormats() {
+void TstPlot::lineFormats()
+{
     QFETCH(QString, line);
     QFETCH(QStringList, values);
     TCvPlotParser parser;
     QCOMPARE(Parsed(parser, line), values);
 }
 
-void TstPlot::numbers_data() {
+void TstPlot::numbers_data()
+{
     QTest::addColumn<QString>("token");
     QTest::addColumn<bool>("number");
     QTest::addColumn<double>("value");
@@ -148,7 +156,8 @@ void TstPlot::numbers_data() {
     QTest::newRow("full-width digits") << QStringLiteral("４２") << false << 0.0;
 }
 
-void TstPlot::numbers() {
+void TstPlot::numbers()
+{
     QFETCH(QString, token);
     QFETCH(bool, number);
     QFETCH(double, value);
@@ -161,17 +170,18 @@ void TstPlot::numbers() {
     }
 }
 
-void TstPlot::channelLimit() {
+void TstPlot::channelLimit()
+{
     TCvPlotParser parser;
     QString line;
-    for (int i = 0; i < TCvPlotParser::kMaxChannels + 3; ++i)
-        line += QStringLiteral("%1 ").arg(i);
+    for (int i = 0; i < TCvPlotParser::kMaxChannels + 3; ++i) line += QStringLiteral("%1 ").arg(i);
     QCOMPARE(Parsed(parser, line).size(), TCvPlotParser::kMaxChannels);
     QCOMPARE(parser.Channels().size(), TCvPlotParser::kMaxChannels);
     QCOMPARE(parser.Overflow(), 3);
 }
 
-void TstPlot::splitAtEveryByte_data() {
+void TstPlot::splitAtEveryByte_data()
+{
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QStringList>("points");
     const QStringList plain{"1: 0/1.5 1/4", "2: 0/-2 1/5", "3: 0/3 1/6"};
@@ -184,7 +194,8 @@ void TstPlot::splitAtEveryByte_data() {
 
 // A line split between two reads anywhere, even inside a character or its CR LF, is
 // parsed whole.
-void TstPlot::splitAtEveryByte() {
+void TstPlot::splitAtEveryByte()
+{
     QFETCH(QByteArray, text);
     QFETCH(QStringList, points);
     PlotRig r;
@@ -198,7 +209,8 @@ void TstPlot::splitAtEveryByte() {
 
 // Labelled and plain numbers in one stream; a channel that appears later starts where it
 // appeared, and a channel a line leaves out keeps its last value.
-void TstPlot::mixedAndLaterChannels() {
+void TstPlot::mixedAndLaterChannels()
+{
     PlotRig r;
     r.Receive("1,2\r\nno numbers here\r\n3,4 temp:20\r\n5\r\ntemp:21\r\n");
     QCOMPARE(r.page->Channels(), (QStringList{"1", "2", "temp"}));
@@ -211,7 +223,8 @@ void TstPlot::mixedAndLaterChannels() {
 
 // Each channel keeps the newest kMaxPoints samples; the first drop is told once in the
 // port's log.
-void TstPlot::boundsAndDropNotice() {
+void TstPlot::boundsAndDropNotice()
+{
     PlotRig r;
     const qint64 extra = 10;
     QString text;
@@ -245,7 +258,8 @@ void TstPlot::boundsAndDropNotice() {
     QCOMPARE(r.rig.Lines().count(notice), 1);
 }
 
-void TstPlot::exportReadBack() {
+void TstPlot::exportReadBack()
+{
     QTemporaryDir dir;
     PlotRig r;
     r.Receive("1.5,2\r\na:-3\r\n4,5 a:6\r\n");
@@ -286,7 +300,8 @@ void TstPlot::exportReadBack() {
 
 // X mode, hidden channels and the manual Y range are kept in the port's settings file
 // and come back with the next page of the port; damaged values fall back to defaults.
-void TstPlot::settingsKept() {
+void TstPlot::settingsKept()
+{
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("port.ini"));
     QFile f(ini);
@@ -325,7 +340,8 @@ void TstPlot::settingsKept() {
 
 // A hidden channel is not drawn and does not stretch the Y axis; the read-out tells every
 // visible channel at X.
-void TstPlot::hideAndRanges() {
+void TstPlot::hideAndRanges()
+{
     PlotRig r;
     r.Receive("1,1000\r\n2,2000\r\n3,3000\r\n");
     r.page->Chart()->Refresh();
@@ -353,7 +369,8 @@ void TstPlot::hideAndRanges() {
 
 // X as receive time: ms since the first sample, rising, and the read-out finds the
 // sample by its time.
-void TstPlot::timeAxis() {
+void TstPlot::timeAxis()
+{
     PlotRig r;
     r.Receive("1\r\n");
     QTest::qWait(30);
@@ -370,7 +387,8 @@ void TstPlot::timeAxis() {
 
 // Each ASCII port gets its own page beside the waveform, named after the port, and plots
 // only its own lines; a port in another format gets none until it turns ASCII.
-void TstPlot::pagePerAsciiPort() {
+void TstPlot::pagePerAsciiPort()
+{
     PortRig a{PortRig::Options{}};
     PortRig b{PortRig::Options{}};
     PortRig hex{PortRig::Options{rfHex}};

@@ -27,7 +27,8 @@ Cells SheetCells(const TCvSheetModel* sheet)
             const QVariant v = sheet->Value(r, c);
             if (!v.isValid()) continue;
             out[TCvSheetModel::ColumnName(c) + QString::number(r)] =
-                v.metaType().id() == QMetaType::Double ? QString::number(v.toDouble(), 'g', 17) : v.toString();
+                v.metaType().id() == QMetaType::Double ? QString::number(v.toDouble(), 'g', 17)
+                                                       : v.toString();
         }
     return out;
 }
@@ -63,7 +64,8 @@ class TstSpreadsheet : public QObject {
 private slots:
     void init()
     {
-        SetInformationPresenter([this](const QString& c, const QString& t) { boxes << c + QLatin1Char('|') + t; });
+        SetInformationPresenter(
+            [this](const QString& c, const QString& t) { boxes << c + QLatin1Char('|') + t; });
     }
     void cleanup()
     {
@@ -135,11 +137,12 @@ void TstSpreadsheet::chartExport_data()
     QTest::addColumn<bool>("withSeries");
     QTest::addColumn<QList<double>>("ys");
     QTest::addColumn<Cells>("expected");
-    QTest::newRow("three points")
-        << true << QList<double>{5, 7, 9}
-        << Cells{{"A1", "X"}, {"B1", "Y"}, {"A2", "0"}, {"B2", "5"}, {"A3", "1"}, {"B3", "7"}, {"A4", "2"}, {"B4", "9"}};
+    QTest::newRow("three points") << true << QList<double>{5, 7, 9}
+                                  << Cells{{"A1", "X"}, {"B1", "Y"}, {"A2", "0"}, {"B2", "5"},
+                                           {"A3", "1"}, {"B3", "7"}, {"A4", "2"}, {"B4", "9"}};
     QTest::newRow("fractions") << true << QList<double>{0.1, -2.5}
-                               << Cells{{"A1", "X"}, {"B1", "Y"}, {"A2", "0"}, {"B2", "0.10000000000000001"},
+                               << Cells{{"A1", "X"}, {"B1", "Y"},
+                                        {"A2", "0"}, {"B2", "0.10000000000000001"},
                                         {"A3", "1"}, {"B3", "-2.5"}};
     QTest::newRow("empty series") << true << QList<double>{} << Cells{{"A1", "X"}, {"B1", "Y"}};
     QTest::newRow("no series") << false << QList<double>{} << Cells{{"A1", "X"}, {"B1", "Y"}};
@@ -191,11 +194,13 @@ void TstSpreadsheet::captureChunks_data()
     QTest::addColumn<qint64>("startRow");
     QTest::addColumn<qint64>("nextRow");
     QTest::addColumn<Cells>("expected");
-    QTest::newRow("3 then 2 bytes") << QList<QByteArray>{QByteArray("\x01\x02\x03"), QByteArray("\xfe\xff")}
-                                    << qint64(0) << qint64(6)
-                                    << Cells{{"B1", "1"}, {"B2", "2"}, {"B3", "3"}, {"B4", "254"}, {"B5", "255"}};
-    QTest::newRow("0 bytes from row 0") << QList<QByteArray>{QByteArray()} << qint64(0) << qint64(1) << Cells{};
-    QTest::newRow("0 bytes from row 7") << QList<QByteArray>{QByteArray()} << qint64(7) << qint64(7) << Cells{};
+    QTest::newRow("3 then 2 bytes")
+        << QList<QByteArray>{QByteArray("\x01\x02\x03"), QByteArray("\xfe\xff")} << qint64(0) << qint64(6)
+        << Cells{{"B1", "1"}, {"B2", "2"}, {"B3", "3"}, {"B4", "254"}, {"B5", "255"}};
+    QTest::newRow("0 bytes from row 0")
+        << QList<QByteArray>{QByteArray()} << qint64(0) << qint64(1) << Cells{};
+    QTest::newRow("0 bytes from row 7")
+        << QList<QByteArray>{QByteArray()} << qint64(7) << qint64(7) << Cells{};
     QTest::newRow("from row 4") << QList<QByteArray>{QByteArray("\x00", 1)} << qint64(4) << qint64(5)
                                 << Cells{{"B4", "0"}};
 }
@@ -227,7 +232,8 @@ void TstSpreadsheet::captureWithoutApplication()
     const quint8 bytes[] = {9, 8};
     bool ok = false;
     // The last row of a sheet takes one byte; the next has no cell.
-    QCOMPARE(ExcelWriteBytes(app, bytes, 2, TCvSheetModel::kMaxRows, &ok), qint64(TCvSheetModel::kMaxRows) + 1);
+    QCOMPARE(ExcelWriteBytes(app, bytes, 2, TCvSheetModel::kMaxRows, &ok),
+             qint64(TCvSheetModel::kMaxRows) + 1);
     QVERIFY(!ok);
     QCOMPARE(app->ActiveSheet()->Value(TCvSheetModel::kMaxRows, 2), QVariant(9.0));
     // The user closes the spreadsheet window: later bytes have nowhere to go.
@@ -268,7 +274,8 @@ void TstSpreadsheet::cellLimits_data()
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("first cell") << 1 << 1 << QVariant(1) << true;
-    QTest::newRow("last cell") << TCvSheetModel::kMaxRows << TCvSheetModel::kMaxColumns << QVariant(2.5) << true;
+    QTest::newRow("last cell") << TCvSheetModel::kMaxRows << TCvSheetModel::kMaxColumns << QVariant(2.5)
+                               << true;
     QTest::newRow("row 0") << 0 << 1 << QVariant(1) << false;
     QTest::newRow("column 0") << 1 << 0 << QVariant(1) << false;
     QTest::newRow("below the last row") << TCvSheetModel::kMaxRows + 1 << 1 << QVariant(1) << false;

@@ -11,11 +11,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray bytesOf(const quint8* p, int n) {
+QByteArray bytesOf(const quint8* p, int n)
+{
     return QByteArray(reinterpret_cast<const char*>(p), n);
 }
 
-const quint8* u8(const QByteArray& b) {
+const quint8* u8(const QByteArray& b)
+{
     return reinterpret_cast<const quint8*>(b.constData());
 }
 
@@ -74,7 +76,8 @@ private slots:
     void lineBreaksSplitAtEveryByte();
 };
 
-void TestCodecs::hexCharToValue_data() {
+void TestCodecs::hexCharToValue_data()
+{
     QTest::addColumn<QChar>("ch");
     QTest::addColumn<int>("value");
     QTest::newRow("0") << QChar(u'0') << 0;
@@ -87,13 +90,15 @@ void TestCodecs::hexCharToValue_data() {
     QTest::newRow("arabic-indic 3") << QChar(u'\u0663') << 0;
 }
 
-void TestCodecs::hexCharToValue() {
+void TestCodecs::hexCharToValue()
+{
     QFETCH(QChar, ch);
     QFETCH(int, value);
     QCOMPARE(HexCharToValue(ch), value);
 }
 
-void TestCodecs::hexStrToBytes_data() {
+void TestCodecs::hexStrToBytes_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("bufSize");
     QTest::addColumn<QByteArray>("bytes");
@@ -114,7 +119,8 @@ void TestCodecs::hexStrToBytes_data() {
     QTest::newRow("negative size") << "01" << -5 << QByteArray() << "" << 1;
 }
 
-void TestCodecs::hexStrToBytes() {
+void TestCodecs::hexStrToBytes()
+{
     QFETCH(QString, text);
     QFETCH(int, bufSize);
     QFETCH(QByteArray, bytes);
@@ -131,7 +137,8 @@ void TestCodecs::hexStrToBytes() {
     QCOMPARE(buffer.back(), quint8(0xEE));
 }
 
-void TestCodecs::hexClearing_data() {
+void TestCodecs::hexClearing_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<HexClear>("clear");
     QTest::addColumn<QByteArray>("buffer"); // all 6 bytes after the call, 0xEE before
@@ -146,7 +153,8 @@ void TestCodecs::hexClearing_data() {
     QTest::newRow("whole empty text") << "" << HexClear::Whole << QByteArray(6, '\0');
 }
 
-void TestCodecs::hexClearing() {
+void TestCodecs::hexClearing()
+{
     QFETCH(QString, text);
     QFETCH(HexClear, clear);
     QFETCH(QByteArray, buffer);
@@ -159,11 +167,11 @@ void TestCodecs::hexClearing() {
     QCOMPARE(raw[7], quint8(0xEE));
 }
 
-void TestCodecs::hexOverlongTextIsCut() {
+void TestCodecs::hexOverlongTextIsCut()
+{
     // 1,025 cells from a send box: the 1,024-byte send buffer takes the first 1,024.
     QString text;
-    for (int i = 0; i < 1025; ++i)
-        text += QString::asprintf("%02X ", i & 0xFF);
+    for (int i = 0; i < 1025; ++i) text += QString::asprintf("%02X ", i & 0xFF);
     QCOMPARE(text.size(), 3075);
 
     for (HexClear clear : {HexClear::Cells2x, HexClear::Whole}) {
@@ -175,12 +183,12 @@ void TestCodecs::hexOverlongTextIsCut() {
         QCOMPARE(dropped, 1);
         QCOMPARE(canonical, text.left(3072));
         QCOMPARE(buffer[1023], quint8(0xFF));
-        for (size_t i = 1024; i < buffer.size(); ++i)
-            QCOMPARE(buffer[i], quint8(0xEE));
+        for (size_t i = 1024; i < buffer.size(); ++i) QCOMPARE(buffer[i], quint8(0xEE));
     }
 }
 
-void TestCodecs::hexStrToBuffer_data() {
+void TestCodecs::hexStrToBuffer_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("bufSize");
     QTest::addColumn<QByteArray>("buffer");
@@ -192,7 +200,8 @@ void TestCodecs::hexStrToBuffer_data() {
     QTest::newRow("address text too long") << QString(33, u'1') << 10 << QByteArray(10, '\x11') << 1;
 }
 
-void TestCodecs::hexStrToBuffer() {
+void TestCodecs::hexStrToBuffer()
+{
     QFETCH(QString, text);
     QFETCH(int, bufSize);
     QFETCH(QByteArray, buffer);
@@ -207,7 +216,8 @@ void TestCodecs::hexStrToBuffer() {
     QCOMPARE(raw.back(), quint8(0xEE));
 }
 
-void TestCodecs::bytesToText_data() {
+void TestCodecs::bytesToText_data()
+{
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
 
@@ -223,13 +233,15 @@ void TestCodecs::bytesToText_data() {
     QTest::newRow("empty") << QByteArray() << "";
 }
 
-void TestCodecs::bytesToText() {
+void TestCodecs::bytesToText()
+{
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     QCOMPARE(BytesToText(u8(bytes), int(bytes.size())), text);
 }
 
-void TestCodecs::bytesToStringKeepsEverything() {
+void TestCodecs::bytesToStringKeepsEverything()
+{
     const QByteArray bytes("\x20\x41\x0D\x0A\x42\x00", 6);
     QCOMPARE(BytesToString(u8(bytes), int(bytes.size())), QString::fromUtf8(bytes));
     QCOMPARE(BytesToString(nullptr, 5), QString());
@@ -242,7 +254,8 @@ void TestCodecs::bytesToStringKeepsEverything() {
     QVERIFY(BytesToString(u8(invalid), int(invalid.size())).contains(QChar::ReplacementCharacter));
 }
 
-void TestCodecs::stringToBytesRoundTrip() {
+void TestCodecs::stringToBytesRoundTrip()
+{
     const QString text = u"A中\r\n😀"_s;
     const QByteArray bytes = StringToBytes(text);
     QCOMPARE(bytes, QByteArray("A\xE4\xB8\xAD\r\n\xF0\x9F\x98\x80"));
@@ -250,7 +263,8 @@ void TestCodecs::stringToBytesRoundTrip() {
     QVERIFY(StringToBytes(QString()).isEmpty());
 }
 
-void TestCodecs::timeText_data() {
+void TestCodecs::timeText_data()
+{
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("text");
     QTest::newRow("0 date") << 0 << "(20240307) ";
@@ -260,7 +274,8 @@ void TestCodecs::timeText_data() {
     QTest::newRow("-1 none") << -1 << "";
 }
 
-void TestCodecs::timeText() {
+void TestCodecs::timeText()
+{
     QFETCH(int, kind);
     QFETCH(QString, text);
     QCOMPARE(GetTimeText(kind, kAt), text);
@@ -271,7 +286,8 @@ void TestCodecs::timeText() {
     QCOMPARE(GetLogTimeText(false, false, kAt), QString());
 }
 
-void TestCodecs::timeTextWithMs_data() {
+void TestCodecs::timeTextWithMs_data()
+{
     QTest::addColumn<int>("kind"); // log variant (date, time, both) when kind < 0
     QTest::addColumn<int>("ms");
     QTest::addColumn<QString>("text");
@@ -284,7 +300,8 @@ void TestCodecs::timeTextWithMs_data() {
     QTest::newRow("log both") << -3 << 120 << "20240307/14:03:09.120 ";
 }
 
-void TestCodecs::timeTextWithMs() {
+void TestCodecs::timeTextWithMs()
+{
     QFETCH(int, kind);
     QFETCH(int, ms);
     QFETCH(QString, text);
@@ -302,7 +319,8 @@ void TestCodecs::timeTextWithMs() {
     QVERIFY(shape.match(GetTimeText(1, true)).hasMatch());
 }
 
-void TestCodecs::currentTimeText_data() {
+void TestCodecs::currentTimeText_data()
+{
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("logDate"); // log variant when kind < 0
     QTest::addColumn<bool>("logTime");
@@ -316,7 +334,8 @@ void TestCodecs::currentTimeText_data() {
     QTest::newRow("log both") << -1 << true << true << "yyyyMMdd/HH:mm:ss ";
 }
 
-void TestCodecs::currentTimeText() {
+void TestCodecs::currentTimeText()
+{
     QFETCH(int, kind);
     QFETCH(bool, logDate);
     QFETCH(bool, logTime);
@@ -328,7 +347,8 @@ void TestCodecs::currentTimeText() {
     QVERIFY2(text == before.toString(format) || text == after.toString(format), qPrintable(text));
 }
 
-void TestCodecs::currentTimeTextFollowsClock() {
+void TestCodecs::currentTimeTextFollowsClock()
+{
     // The per-second cache must not outlive its second.
     const QString first = GetTimeText(1);
     const qint64 second = QDateTime::currentSecsSinceEpoch();
@@ -341,7 +361,8 @@ void TestCodecs::currentTimeTextFollowsClock() {
     QCOMPARE(GetTimeText(7), QString());
 }
 
-void TestCodecs::currentTimeTextFromThreads() {
+void TestCodecs::currentTimeTextFromThreads()
+{
     static const QRegularExpression shape(u"^\\(\\d{8} \\d{2}:\\d{2}:\\d{2}\\) $"_s);
     std::atomic<int> bad{0};
     std::vector<std::thread> threads;
@@ -352,12 +373,12 @@ void TestCodecs::currentTimeTextFromThreads() {
             }
         });
     }
-    for (std::thread& t : threads)
-        t.join();
+    for (std::thread& t : threads) t.join();
     QCOMPARE(bad.load(), 0);
 }
 
-void TestCodecs::lineNumberText_data() {
+void TestCodecs::lineNumberText_data()
+{
     QTest::addColumn<qint64>("n");
     QTest::addColumn<QString>("text");
     QTest::newRow("-5") << qint64(-5) << "00| ";
@@ -372,18 +393,21 @@ void TestCodecs::lineNumberText_data() {
     QTest::newRow("max") << std::numeric_limits<qint64>::max() << "9223372036854775807| ";
 }
 
-void TestCodecs::lineNumberText() {
+void TestCodecs::lineNumberText()
+{
     QFETCH(qint64, n);
     QFETCH(QString, text);
     QCOMPARE(GetLineNumberText(n), text);
 }
 
-void TestCodecs::logLineNumberText() {
+void TestCodecs::logLineNumberText()
+{
     QCOMPARE(GetLogLineNumberText(5, true), u"05| "_s);
     QCOMPARE(GetLogLineNumberText(5, false), QString());
 }
 
-void TestCodecs::extractPortName_data() {
+void TestCodecs::extractPortName_data()
+{
     QTest::addColumn<QString>("fullName");
     QTest::addColumn<QString>("portName");
 
@@ -449,13 +473,15 @@ void TestCodecs::extractPortName_data() {
                                       << "";
 }
 
-void TestCodecs::extractPortName() {
+void TestCodecs::extractPortName()
+{
     QFETCH(QString, fullName);
     QFETCH(QString, portName);
     QCOMPARE(ExtractPortName(fullName), portName);
 }
 
-void TestCodecs::safeFileNamePart_data() {
+void TestCodecs::safeFileNamePart_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("safe");
 
@@ -488,20 +514,23 @@ void TestCodecs::safeFileNamePart_data() {
                            << "";
 }
 
-void TestCodecs::safeFileNamePart() {
+void TestCodecs::safeFileNamePart()
+{
     QFETCH(QString, name);
     QFETCH(QString, safe);
     QCOMPARE(SafeFileNamePart(name), safe);
 }
 
-void TestCodecs::safeFileNamePartLongNames_data() {
+void TestCodecs::safeFileNamePartLongNames_data()
+{
     QTest::addColumn<QString>("unit");
     QTest::newRow("ASCII") << "a";
     QTest::newRow("CJK") << u"串"_s;
     QTest::newRow("emoji") << u"😀"_s;
 }
 
-void TestCodecs::safeFileNamePartLongNames() {
+void TestCodecs::safeFileNamePartLongNames()
+{
     QFETCH(QString, unit);
     // USB descriptors are attacker-chosen; a 4 KB name must still give a usable file name.
     const QString a = unit.repeated(4096 / unit.size()) + u'A';
@@ -515,7 +544,8 @@ void TestCodecs::safeFileNamePartLongNames() {
     QCOMPARE(SafeFileNamePart(a), safeA);
 }
 
-void TestCodecs::trimControl_data() {
+void TestCodecs::trimControl_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("trimmed");
     QTest::newRow("blanks and controls")
@@ -527,7 +557,8 @@ void TestCodecs::trimControl_data() {
                            << "";
 }
 
-void TestCodecs::trimControl() {
+void TestCodecs::trimControl()
+{
     QFETCH(QString, text);
     QFETCH(QString, trimmed);
     QCOMPARE(TrimControl(text), trimmed);
@@ -536,7 +567,8 @@ void TestCodecs::trimControl() {
 QTEST_GUILESS_MAIN(TestCodecs)
 #include "tst_codecs.moc"
 
-void TestCodecs::parseHexText_data() {
+void TestCodecs::parseHexText_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QByteArray>("bytes");
@@ -562,7 +594,8 @@ void TestCodecs::parseHexText_data() {
                              << u"\"你\" is not a hex digit at position 4"_s;
 }
 
-void TestCodecs::parseHexText() {
+void TestCodecs::parseHexText()
+{
     QFETCH(QString, text);
     QFETCH(bool, ok);
     QFETCH(QByteArray, bytes);
@@ -581,11 +614,11 @@ void TestCodecs::parseHexText() {
 
 // Grid rows written as the program writes hex (cells of two digits and a blank) give the
 // bytes the cell reader gives them.
-void TestCodecs::parseHexTextKeepsWellFormedCells() {
+void TestCodecs::parseHexTextKeepsWellFormedCells()
+{
     for (int n = 0; n <= 64; ++n) {
         QByteArray bytes;
-        for (int k = 0; k < n; ++k)
-            bytes += char((k * 37 + n) & 0xFF);
+        for (int k = 0; k < n; ++k) bytes += char((k * 37 + n) & 0xFF);
         for (const QString& text :
              {HexText(u8(bytes), n), HexText(u8(bytes), n).trimmed(), HexText(u8(bytes), n).toLower()}) {
             quint8 buffer[64] = {};
@@ -598,7 +631,8 @@ void TestCodecs::parseHexTextKeepsWellFormedCells() {
     }
 }
 
-void TestCodecs::decoderSplitAtEveryByte_data() {
+void TestCodecs::decoderSplitAtEveryByte_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QString>("text");
     const QString zh = u"温度 23.5°C 你好，世界 😀"_s;
@@ -610,7 +644,8 @@ void TestCodecs::decoderSplitAtEveryByte_data() {
     QTest::newRow("bytes") << int(TTextEncoding::Bytes) << u"23.5°C Ã©"_s;
 }
 
-void TestCodecs::decoderSplitAtEveryByte() {
+void TestCodecs::decoderSplitAtEveryByte()
+{
     QFETCH(int, encoding);
     QFETCH(QString, text);
     const auto e = TTextEncoding(encoding);
@@ -628,7 +663,8 @@ void TestCodecs::decoderSplitAtEveryByte() {
     }
 }
 
-void TestCodecs::decoderCountsInvalidBytes_data() {
+void TestCodecs::decoderCountsInvalidBytes_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -648,7 +684,8 @@ void TestCodecs::decoderCountsInvalidBytes_data() {
         << int(TTextEncoding::Bytes) << QByteArray("\x80\xFF") << u"\u0080\u00FF"_s << 0;
 }
 
-void TestCodecs::decoderCountsInvalidBytes() {
+void TestCodecs::decoderCountsInvalidBytes()
+{
     QFETCH(int, encoding);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
@@ -658,7 +695,8 @@ void TestCodecs::decoderCountsInvalidBytes() {
     QCOMPARE(decoder.InvalidCount(), qint64(invalid));
 }
 
-void TestCodecs::encodeText_data() {
+void TestCodecs::encodeText_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
@@ -679,7 +717,8 @@ void TestCodecs::encodeText_data() {
     QTest::newRow("lone surrogate") << int(TTextEncoding::Utf8) << lone << QByteArray() << 1;
 }
 
-void TestCodecs::encodeText() {
+void TestCodecs::encodeText()
+{
     QFETCH(int, encoding);
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
@@ -697,7 +736,8 @@ void TestCodecs::encodeText() {
     }
 }
 
-void TestCodecs::encodingNames() {
+void TestCodecs::encodingNames()
+{
     for (const TTextEncoding e : kTextEncodings) {
         TTextEncoding back = TTextEncoding::Bytes;
         QVERIFY(TextEncodingFromName(TextEncodingName(e).toLower(), &back));
@@ -712,7 +752,8 @@ void TestCodecs::encodingNames() {
     QVERIFY(!LineBreaksFromName(u"LF"_s, &b));
 }
 
-void TestCodecs::lineBreaksSplitAtEveryByte_data() {
+void TestCodecs::lineBreaksSplitAtEveryByte_data()
+{
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("any");
     QTest::addColumn<QByteArray>("crlfOnly");
@@ -725,7 +766,8 @@ void TestCodecs::lineBreaksSplitAtEveryByte_data() {
     QTest::newRow("lf cr is two") << QByteArray("x\n\ry") << QByteArray("x\r\n\r\ny") << QByteArray("x\n\ry");
 }
 
-void TestCodecs::lineBreaksSplitAtEveryByte() {
+void TestCodecs::lineBreaksSplitAtEveryByte()
+{
     QFETCH(QByteArray, input);
     QFETCH(QByteArray, any);
     QFETCH(QByteArray, crlfOnly);
@@ -747,7 +789,8 @@ void TestCodecs::lineBreaksSplitAtEveryByte() {
 }
 
 // The per-second cache gives what formatting the moment itself gives.
-void TestCodecs::timeTextAtMatchesDateTime() {
+void TestCodecs::timeTextAtMatchesDateTime()
+{
     const qint64 base = QDateTime(QDate(2024, 3, 7), QTime(23, 59, 58)).toMSecsSinceEpoch();
     for (const qint64 ms :
          {base, base + 1, base + 999, base + 1000, base + 1999, base + 2001, base + 5, base}) {

@@ -15,12 +15,14 @@ namespace {
 // One write: section, key, value.
 using Write = QList<QStringList>;
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeAll(const QString& path, const QByteArray& data) {
+bool writeAll(const QString& path, const QByteArray& data)
+{
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
@@ -60,7 +62,8 @@ private slots:
     void settingsFileScale();
 };
 
-void TestIniFile::perPortFile() {
+void TestIniFile::perPortFile()
+{
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(u"USB Serial Port (COM3).ini"_s);
@@ -70,8 +73,7 @@ void TestIniFile::perPortFile() {
     const QList<QStringList> basic = {{u"Port"_s, u"COM3"_s},   {u"BaudRate"_s, u"115200"_s},
                                       {u"StopBits"_s, u"1"_s},  {u"DataBits"_s, u"8"_s},
                                       {u"Parity"_s, u"None"_s}, {u"FlowControl"_s, u"None"_s}};
-    for (const QStringList& kv : basic)
-        QVERIFY(ini.WriteString(QString(), kv[0], kv[1]));
+    for (const QStringList& kv : basic) QVERIFY(ini.WriteString(QString(), kv[0], kv[1]));
     QString error;
     QVERIFY2(ini.Save(path, &error), qPrintable(error));
     QCOMPARE(readAll(path), kPortFile);
@@ -85,7 +87,8 @@ void TestIniFile::perPortFile() {
     QVERIFY(!back.ValueExists(QString(), u"CustomBaudRate"_s));
 }
 
-void TestIniFile::readString_data() {
+void TestIniFile::readString_data()
+{
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
@@ -164,7 +167,8 @@ void TestIniFile::readString_data() {
                                 << "<default>";
 }
 
-void TestIniFile::readString() {
+void TestIniFile::readString()
+{
     QFETCH(QByteArray, content);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -177,7 +181,8 @@ void TestIniFile::readString() {
     QCOMPARE(ini.ReadString(section, key, u"<default>"_s), value);
 }
 
-void TestIniFile::valueCap_data() {
+void TestIniFile::valueCap_data()
+{
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("read");
 
@@ -188,7 +193,8 @@ void TestIniFile::valueCap_data() {
     QTest::newRow("pair not split") << QString(2046, u'a') + u"😀"_s << QString(2046, u'a');
 }
 
-void TestIniFile::valueCap() {
+void TestIniFile::valueCap()
+{
     QFETCH(QString, value);
     QFETCH(QString, read);
     TIniFile ini;
@@ -197,7 +203,8 @@ void TestIniFile::valueCap() {
     QCOMPARE(ini.ReadString(u"MyCustData"_s, u"1_2"_s), read);
 }
 
-void TestIniFile::readInteger_data() {
+void TestIniFile::readInteger_data()
+{
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("expected"); // 777 is the default
 
@@ -225,7 +232,8 @@ void TestIniFile::readInteger_data() {
     QTest::newRow("outer blanks") << "  42\t" << 42;
 }
 
-void TestIniFile::readInteger() {
+void TestIniFile::readInteger()
+{
     QFETCH(QString, value);
     QFETCH(int, expected);
     TIniFile ini;
@@ -233,7 +241,8 @@ void TestIniFile::readInteger() {
     QCOMPARE(ini.ReadInteger(u"MyPreference"_s, u"FONTSIZE"_s, 777), expected);
 }
 
-void TestIniFile::readBool_data() {
+void TestIniFile::readBool_data()
+{
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("defaultValue");
     QTest::addColumn<bool>("expected");
@@ -248,7 +257,8 @@ void TestIniFile::readBool_data() {
     QTest::newRow("missing") << QByteArray("C=1") << true << true;
 }
 
-void TestIniFile::readBool() {
+void TestIniFile::readBool()
+{
     QFETCH(QByteArray, line);
     QFETCH(bool, defaultValue);
     QFETCH(bool, expected);
@@ -257,7 +267,8 @@ void TestIniFile::readBool() {
     QCOMPARE(ini.ReadBool(u"s"_s, u"B"_s, defaultValue), expected);
 }
 
-void TestIniFile::sectionsAndKeys() {
+void TestIniFile::sectionsAndKeys()
+{
     TIniFile ini;
     QVERIFY(
         ini.LoadFromData("junk=1\r\n[A]\r\nx=1\r\n;c=2\r\nno key\r\n Y =2\r\nX=3\r\n[b]\r\n[a]\r\nz=4\r\n"));
@@ -269,7 +280,8 @@ void TestIniFile::sectionsAndKeys() {
     QVERIFY(!ini.HasSection(u"junk"_s));
 }
 
-void TestIniFile::write_data() {
+void TestIniFile::write_data()
+{
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<Write>("writes");
     QTest::addColumn<QByteArray>("after");
@@ -314,15 +326,15 @@ void TestIniFile::write_data() {
         << QByteArray("k=0\r\n") << Write{{"", "k", "1"}} << QByteArray("k=0\r\n[]\r\nk=1\r\n");
 }
 
-void TestIniFile::write() {
+void TestIniFile::write()
+{
     QFETCH(QByteArray, before);
     QFETCH(Write, writes);
     QFETCH(QByteArray, after);
 
     TIniFile ini;
     QVERIFY(ini.LoadFromData(before));
-    for (const QStringList& w : writes)
-        QVERIFY(ini.WriteString(w[0], w[1], w[2]));
+    for (const QStringList& w : writes) QVERIFY(ini.WriteString(w[0], w[1], w[2]));
     QCOMPARE(ini.SaveToData(), after);
 
     // What was written reads back (trimmed, one line) from the saved text.
@@ -335,7 +347,8 @@ void TestIniFile::write() {
     }
 }
 
-void TestIniFile::writeRejectsUnreadableNames_data() {
+void TestIniFile::writeRejectsUnreadableNames_data()
+{
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::newRow("empty key") << "s"
@@ -356,7 +369,8 @@ void TestIniFile::writeRejectsUnreadableNames_data() {
                                    << "k";
 }
 
-void TestIniFile::writeRejectsUnreadableNames() {
+void TestIniFile::writeRejectsUnreadableNames()
+{
     QFETCH(QString, section);
     QFETCH(QString, key);
     const QByteArray before = "[s]\r\nk=1\r\n";
@@ -366,7 +380,8 @@ void TestIniFile::writeRejectsUnreadableNames() {
     QCOMPARE(ini.SaveToData(), before);
 }
 
-void TestIniFile::unchangedFileRoundTrips_data() {
+void TestIniFile::unchangedFileRoundTrips_data()
+{
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("per-port") << kPortFile;
     QTest::newRow("mixed line ends, no final end")
@@ -375,19 +390,20 @@ void TestIniFile::unchangedFileRoundTrips_data() {
     QTest::newRow("blank lines only") << QByteArray("\r\n\n\r");
 }
 
-void TestIniFile::unchangedFileRoundTrips() {
+void TestIniFile::unchangedFileRoundTrips()
+{
     QFETCH(QByteArray, content);
     TIniFile ini;
     QVERIFY(ini.LoadFromData(content));
     QCOMPARE(ini.SaveToData(), content);
 }
 
-void TestIniFile::garbageLoads_data() {
+void TestIniFile::garbageLoads_data()
+{
     QTest::addColumn<QByteArray>("content");
     QByteArray random(64 * 1024, '\0');
     QRandomGenerator rng(12345);
-    for (char& c : random)
-        c = char(rng.bounded(256));
+    for (char& c : random) c = char(rng.bounded(256));
     QTest::newRow("random bytes") << random;
     QTest::newRow("invalid UTF-8") << QByteArray("[s]\r\nk=\xFF\xFE\xC0\x80\r\n");
     QTest::newRow("NULs") << QByteArray(4096, '\0');
@@ -395,14 +411,14 @@ void TestIniFile::garbageLoads_data() {
     QTest::newRow("one long line") << QByteArray(2 * 1024 * 1024, 'k') + "=v";
 }
 
-void TestIniFile::garbageLoads() {
+void TestIniFile::garbageLoads()
+{
     QFETCH(QByteArray, content);
     TIniFile ini;
     QVERIFY(ini.LoadFromData(content));
     (void)ini.Sections();
     for (const QString& section : ini.Sections()) {
-        for (const QString& key : ini.Keys(section))
-            QVERIFY(ini.ValueExists(section, key));
+        for (const QString& key : ini.Keys(section)) QVERIFY(ini.ValueExists(section, key));
     }
     QVERIFY(ini.ReadString(u"s"_s, u"k"_s).size() <= TIniFile::MaxValueChars);
     QVERIFY(ini.WriteString(u"s"_s, u"k"_s, u"v"_s));
@@ -411,7 +427,8 @@ void TestIniFile::garbageLoads() {
     QCOMPARE(back.ReadString(u"s"_s, u"k"_s), u"v"_s);
 }
 
-void TestIniFile::oversizedInputRefused() {
+void TestIniFile::oversizedInputRefused()
+{
     TIniFile ini;
     QVERIFY(ini.LoadFromData("[s]\r\nk=1\r\n"));
     QVERIFY(!ini.LoadFromData(QByteArray(TIniFile::MaxFileBytes + 1, 'x')));
@@ -434,7 +451,8 @@ void TestIniFile::oversizedInputRefused() {
     QVERIFY(timer.elapsed() < 1000);
 }
 
-void TestIniFile::loadMissingOrSpecial() {
+void TestIniFile::loadMissingOrSpecial()
+{
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     TIniFile ini;
@@ -445,7 +463,8 @@ void TestIniFile::loadMissingOrSpecial() {
     QVERIFY(ini.Sections().isEmpty());
 }
 
-void TestIniFile::saveReplacesFile() {
+void TestIniFile::saveReplacesFile()
+{
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(u"Corvane.ini"_s);
@@ -462,7 +481,8 @@ void TestIniFile::saveReplacesFile() {
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"Corvane.ini"_s}); // no temporaries left
 }
 
-void TestIniFile::saveFailsWhenParentIsAFile() {
+void TestIniFile::saveFailsWhenParentIsAFile()
+{
     // Fails for every user, root included.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -476,7 +496,8 @@ void TestIniFile::saveFailsWhenParentIsAFile() {
     QCOMPARE(readAll(notADir), QByteArray("old"));
 }
 
-void TestIniFile::saveFailureKeepsOldFile() {
+void TestIniFile::saveFailureKeepsOldFile()
+{
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     TIniFile ini;
@@ -504,7 +525,8 @@ void TestIniFile::saveFailureKeepsOldFile() {
     QCOMPARE(readAll(path), old);
 }
 
-void TestIniFile::settingsFileScale() {
+void TestIniFile::settingsFileScale()
+{
     // The close of the main window: every grid key and preference written, one save.
     TIniFile ini;
     QVERIFY(ini.LoadFromData("[MyPreference]\r\nTheme=1\r\n\r\n[MyCustData]\r\n500_2=old\r\n\r\n"));

@@ -21,7 +21,8 @@ static void Run(TLogModel& m, const QStringList& ops)
         const QString text = op.mid(op.indexOf(QLatin1Char(':')) + 1);
         if (op.startsWith(QLatin1String("a:"))) m.Add(text);
         else if (op.startsWith(QLatin1String("p:"))) m.AppendToLastLine(text);
-        else if (op.startsWith(QLatin1Char('r'))) m.ReplaceLine(op.mid(1, op.indexOf(QLatin1Char(':')) - 1).toLongLong(), text);
+        else if (op.startsWith(QLatin1Char('r')))
+            m.ReplaceLine(op.mid(1, op.indexOf(QLatin1Char(':')) - 1).toLongLong(), text);
         else if (op == QLatin1String("c")) m.Clear();
     }
 }
@@ -36,16 +37,22 @@ void TstLogModel::script_data()
     QTest::newRow("add empty to empty") << QStringList{"a:"} << QByteArray("\r\n") << 1;
     QTest::newRow("AB then C CRLF D") << QStringList{"p:AB", "p:C\r\nD"} << QByteArray("ABC\r\nD") << 2;
     QTest::newRow("add after open line") << QStringList{"p:abc", "a:x"} << QByteArray("abc\r\nx") << 2;
-    QTest::newRow("add empty after open line counts") << QStringList{"p:abc", "a:"} << QByteArray("abc\r\n\r\n") << 2;
-    QTest::newRow("append after CRLF goes before it") << QStringList{"a:x", "p:y"} << QByteArray("xy\r\n") << 1;
+    QTest::newRow("add empty after open line counts")
+        << QStringList{"p:abc", "a:"} << QByteArray("abc\r\n\r\n") << 2;
+    QTest::newRow("append after CRLF goes before it")
+        << QStringList{"a:x", "p:y"} << QByteArray("xy\r\n") << 1;
     QTest::newRow("append CRLF text leaves empty last line")
         << QStringList{"a:x", "p:y\r\n"} << QByteArray("xy\r\n\r\n") << 2;
-    QTest::newRow("empty last line is filled next") << QStringList{"a:x", "p:y\r\n", "p:z"} << QByteArray("xy\r\nz\r\n") << 2;
-    QTest::newRow("open view: CRLF opens no line") << QStringList{"p:a\r\n", "p:b"} << QByteArray("ab\r\n") << 1;
-    QTest::newRow("replace splits") << QStringList{"a:1", "a:2", "r0:x\r\ny"} << QByteArray("x\r\ny\r\n2\r\n") << 3;
+    QTest::newRow("empty last line is filled next")
+        << QStringList{"a:x", "p:y\r\n", "p:z"} << QByteArray("xy\r\nz\r\n") << 2;
+    QTest::newRow("open view: CRLF opens no line")
+        << QStringList{"p:a\r\n", "p:b"} << QByteArray("ab\r\n") << 1;
+    QTest::newRow("replace splits") << QStringList{"a:1", "a:2", "r0:x\r\ny"} << QByteArray("x\r\ny\r\n2\r\n")
+                                    << 3;
     QTest::newRow("replace on empty") << QStringList{"r0:hello"} << QByteArray("hello") << 1;
     QTest::newRow("CR and LF alone are characters") << QStringList{"p:a\rb\nc"} << QByteArray("a\rb\nc") << 1;
-    QTest::newRow("CRLF split over two appends") << QStringList{"p:a\r", "p:\nb"} << QByteArray("a\r\nb") << 2;
+    QTest::newRow("CRLF split over two appends")
+        << QStringList{"p:a\r", "p:\nb"} << QByteArray("a\r\nb") << 2;
     QTest::newRow("clear") << QStringList{"a:1", "a:2", "c", "p:z"} << QByteArray("z") << 1;
     QTest::newRow("utf8") << QStringList{"a:科万", "p:串口"} << QByteArray("科万串口\r\n") << 1;
     QTest::newRow("appends before the final CRLF")
@@ -76,12 +83,14 @@ void TstLogModel::script()
 void TstLogModel::millionLines()
 {
     TLogModel m;
-    const QString line = QStringLiteral("0000001| (20261210 12:00:00) 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50    ABCDEFGHIJKLMNOP");
+    const QString line = QStringLiteral(
+        "0000001| (20261210 12:00:00) 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50    ABCDEFGHIJKLMNOP");
     for (int i = 0; i < 1000000; ++i) m.Add(line);
     QCOMPARE(m.LineCount(), qint64(1000000));
     QCOMPARE(m.Line(999999), line);
     // Little more than the text itself.
-    QVERIFY2(double(m.MemoryBytes()) < 1.3 * double(m.TextBytes()), qPrintable(QString::number(m.MemoryBytes())));
+    QVERIFY2(double(m.MemoryBytes()) < 1.3 * double(m.TextBytes()),
+             qPrintable(QString::number(m.MemoryBytes())));
 }
 
 void TstLogModel::longLineGrowsLinearly()
@@ -95,8 +104,7 @@ void TstLogModel::longLineGrowsLinearly()
     TLogModel v;
     v.Add(QStringLiteral("Device was opened."));
     v.Add(QString());
-    for (int i = 0; i < 2000; ++i)
-        v.AppendToLastLine(chunk);
+    for (int i = 0; i < 2000; ++i) v.AppendToLastLine(chunk);
     QCOMPARE(v.LineCount(), qint64(2));
     QVERIFY(v.EndsWithCrlf());
     QCOMPARE(v.LineUtf8(1).size(), qsizetype(4096) * 2000);
@@ -113,7 +121,9 @@ void TstLogModel::boundedMemorySpillsToDisk()
     m.SetMemoryLimit(4 << 20);
     QByteArray expected;
     for (int i = 0; i < 200000; ++i) {
-        const QString line = QStringLiteral("%1| 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50   ABCDEFGHIJKLMNOP").arg(i, 6, 10, QLatin1Char('0'));
+        const QString line =
+            QStringLiteral("%1| 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50   ABCDEFGHIJKLMNOP")
+                .arg(i, 6, 10, QLatin1Char('0'));
         m.Add(line);
         expected += line.toUtf8() + "\r\n";
     }
@@ -121,7 +131,8 @@ void TstLogModel::boundedMemorySpillsToDisk()
     QVERIFY(m.SpilledBytes() > 10 << 20);
     // Every line is still there, on disk or not, and the saved text is whole.
     QCOMPARE(m.LineCount(), qint64(200000));
-    for (int i : {0, 1, 9999, 123456, 199999}) QVERIFY(m.Line(i).startsWith(QStringLiteral("%1|").arg(i, 6, 10, QLatin1Char('0'))));
+    for (int i : {0, 1, 9999, 123456, 199999})
+        QVERIFY(m.Line(i).startsWith(QStringLiteral("%1|").arg(i, 6, 10, QLatin1Char('0'))));
     QCOMPARE(m.Text(), expected);
     // Streamed out the same, batch after batch.
     QBuffer out;

@@ -27,8 +27,8 @@ struct Result {
     bool wrapped = false;
 };
 
-Result Run(TLogSearch& search, const TLogModel& model, const QString& text, Qt::CaseSensitivity cs, bool forward,
-           qint64 line, qint64 col, qint64 lines = -1)
+Result Run(TLogSearch& search, const TLogModel& model, const QString& text, Qt::CaseSensitivity cs,
+           bool forward, qint64 line, qint64 col, qint64 lines = -1)
 {
     QSignalSpy found(&search, &TLogSearch::Found);
     QSignalSpy notFound(&search, &TLogSearch::NotFound);
@@ -60,22 +60,37 @@ void TstLogSearch::findFrom_data()
     QTest::addColumn<qint64>("wantCol");
     QTest::addColumn<bool>("wantWrapped");
     // Lines: 0 "alpha beta", 1 "Gamma ALPHA", 2 "delta", 3 "alpha alpha", 4 "épée ÉPÉE"
-    QTest::newRow("next in the same line") << u"alpha"_s << false << true << 3LL << 1LL << -1LL << 3LL << 6LL << false;
-    QTest::newRow("next from the match start") << u"alpha"_s << false << true << 0LL << 0LL << -1LL << 0LL << 0LL << false;
-    QTest::newRow("next on a later line") << u"alpha"_s << false << true << 0LL << 1LL << -1LL << 1LL << 6LL << false;
-    QTest::newRow("case skips ALPHA") << u"alpha"_s << true << true << 0LL << 1LL << -1LL << 3LL << 0LL << false;
-    QTest::newRow("wraps to the top") << u"beta"_s << false << true << 2LL << 0LL << -1LL << 0LL << 6LL << true;
-    QTest::newRow("wraps into the start line") << u"alpha"_s << false << true << 3LL << 7LL << -1LL << 0LL << 0LL << true;
-    QTest::newRow("only match is before the start") << u"delta"_s << false << true << 2LL << 1LL << -1LL << 2LL << 0LL << true;
-    QTest::newRow("previous in the same line") << u"alpha"_s << false << false << 3LL << 6LL << -1LL << 3LL << 0LL << false;
-    QTest::newRow("previous on an earlier line") << u"alpha"_s << false << false << 3LL << 0LL << -1LL << 1LL << 6LL << false;
-    QTest::newRow("previous wraps to the end") << u"alpha"_s << false << false << 0LL << 0LL << -1LL << 3LL << 6LL << true;
-    QTest::newRow("previous with case") << u"ALPHA"_s << true << false << 0LL << 0LL << -1LL << 1LL << 6LL << true;
+    QTest::newRow("next in the same line")
+        << u"alpha"_s << false << true << 3LL << 1LL << -1LL << 3LL << 6LL << false;
+    QTest::newRow("next from the match start")
+        << u"alpha"_s << false << true << 0LL << 0LL << -1LL << 0LL << 0LL << false;
+    QTest::newRow("next on a later line")
+        << u"alpha"_s << false << true << 0LL << 1LL << -1LL << 1LL << 6LL << false;
+    QTest::newRow("case skips ALPHA")
+        << u"alpha"_s << true << true << 0LL << 1LL << -1LL << 3LL << 0LL << false;
+    QTest::newRow("wraps to the top")
+        << u"beta"_s << false << true << 2LL << 0LL << -1LL << 0LL << 6LL << true;
+    QTest::newRow("wraps into the start line")
+        << u"alpha"_s << false << true << 3LL << 7LL << -1LL << 0LL << 0LL << true;
+    QTest::newRow("only match is before the start")
+        << u"delta"_s << false << true << 2LL << 1LL << -1LL << 2LL << 0LL << true;
+    QTest::newRow("previous in the same line")
+        << u"alpha"_s << false << false << 3LL << 6LL << -1LL << 3LL << 0LL << false;
+    QTest::newRow("previous on an earlier line")
+        << u"alpha"_s << false << false << 3LL << 0LL << -1LL << 1LL << 6LL << false;
+    QTest::newRow("previous wraps to the end")
+        << u"alpha"_s << false << false << 0LL << 0LL << -1LL << 3LL << 6LL << true;
+    QTest::newRow("previous with case")
+        << u"ALPHA"_s << true << false << 0LL << 0LL << -1LL << 1LL << 6LL << true;
     QTest::newRow("not found") << u"omega"_s << false << true << 0LL << 0LL << -1LL << -1LL << 0LL << false;
-    QTest::newRow("case makes it not found") << u"DELTA"_s << true << true << 0LL << 0LL << -1LL << -1LL << 0LL << false;
-    QTest::newRow("letters beyond ASCII, any case") << u"ÉPÉE"_s << false << true << 0LL << 0LL << -1LL << 4LL << 0LL << false;
-    QTest::newRow("letters beyond ASCII, with case") << u"ÉPÉE"_s << true << true << 0LL << 0LL << -1LL << 4LL << 5LL << false;
-    QTest::newRow("only the first lines") << u"alpha alpha"_s << false << true << 0LL << 0LL << 3LL << -1LL << 0LL << false;
+    QTest::newRow("case makes it not found")
+        << u"DELTA"_s << true << true << 0LL << 0LL << -1LL << -1LL << 0LL << false;
+    QTest::newRow("letters beyond ASCII, any case")
+        << u"ÉPÉE"_s << false << true << 0LL << 0LL << -1LL << 4LL << 0LL << false;
+    QTest::newRow("letters beyond ASCII, with case")
+        << u"ÉPÉE"_s << true << true << 0LL << 0LL << -1LL << 4LL << 5LL << false;
+    QTest::newRow("only the first lines")
+        << u"alpha alpha"_s << false << true << 0LL << 0LL << 3LL << -1LL << 0LL << false;
 }
 
 void TstLogSearch::findFrom()
@@ -93,8 +108,8 @@ void TstLogSearch::findFrom()
     for (const QString& l : {u"alpha beta"_s, u"Gamma ALPHA"_s, u"delta"_s, u"alpha alpha"_s, u"épée ÉPÉE"_s})
         model.Add(l);
     TLogSearch search;
-    const Result r =
-        Run(search, model, text, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive, forward, line, col, lines);
+    const Result r = Run(search, model, text, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive, forward,
+                         line, col, lines);
     QCOMPARE(r.line, wantLine);
     if (wantLine < 0) {
         QVERIFY(!r.found);

@@ -28,7 +28,8 @@ public:
     explicit TCounter(bool hold = false) : FHold(hold) { Start(); }
     ~TCounter() override { Terminate(); }
 
-    void Add(int n) {
+    void Add(int n)
+    {
         {
             std::lock_guard lk(FMutex);
             FDue += n;
@@ -36,17 +37,20 @@ public:
         Wake();
     }
     // Returns once no pass runs; true when the last pass had ended by then.
-    bool Stop() {
+    bool Stop()
+    {
         std::unique_lock lk(FMutex);
         FDue = 0;
         WaitIdleLocked(lk);
         return FLastEnded.load();
     }
-    void WaitStarted() {
+    void WaitStarted()
+    {
         std::unique_lock lk(FGate);
         FGateCv.wait(lk, [this] { return FStarted; });
     }
-    void Release() {
+    void Release()
+    {
         {
             std::lock_guard lk(FGate);
             FReleased = true;
@@ -61,7 +65,8 @@ public:
 private:
     bool PassDueLocked() const override { return FDue > 0; }
     void BeginPassLocked() override { --FDue; }
-    void Pass() override {
+    void Pass() override
+    {
         FLastEnded = false;
         if (std::this_thread::get_id() == Caller) OnOwnThread = false;
         if (FHold) {
@@ -85,7 +90,8 @@ private:
 
 } // namespace
 
-void TstSleepingWorker::passesRunUntilNothingIsDue() {
+void TstSleepingWorker::passesRunUntilNothingIsDue()
+{
     TCounter w;
     w.Add(3);
     QTRY_COMPARE(w.Passes.load(), 3);
@@ -94,7 +100,8 @@ void TstSleepingWorker::passesRunUntilNothingIsDue() {
     QVERIFY(w.OnOwnThread.load());
 }
 
-void TstSleepingWorker::stopWaitsForThePassInProgress() {
+void TstSleepingWorker::stopWaitsForThePassInProgress()
+{
     TCounter w(true);
     w.Add(1);
     w.WaitStarted();
@@ -112,7 +119,8 @@ void TstSleepingWorker::stopWaitsForThePassInProgress() {
     QCOMPARE(w.Passes.load(), 1);
 }
 
-void TstSleepingWorker::terminateEndsAWorkerWithWorkDue() {
+void TstSleepingWorker::terminateEndsAWorkerWithWorkDue()
+{
     TCounter w(true);
     w.Add(100);
     w.WaitStarted();
@@ -123,7 +131,8 @@ void TstSleepingWorker::terminateEndsAWorkerWithWorkDue() {
     QVERIFY(w.Passes.load() >= 1);
 }
 
-void TstSleepingWorker::exceptionTextSaysWhatWasCaught() {
+void TstSleepingWorker::exceptionTextSaysWhatWasCaught()
+{
     QString known, unknown;
     try {
         throw std::runtime_error("disk full");

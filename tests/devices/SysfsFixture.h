@@ -35,7 +35,7 @@ struct FixturePort {
     Kind kind = Kind::UsbSerial;
     QString name;
     FixtureUsb usb;
-    int uartType = 4;      // 0: nothing behind the slot
+    int uartType = 4; // 0: nothing behind the slot
     quint64 uartPort = 0x3F8;
 };
 

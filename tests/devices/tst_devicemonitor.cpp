@@ -21,7 +21,8 @@ public:
     explicit ScriptedSource(bool starts) : FStarts(starts) {}
     bool Start() override { return FStarts; }
     void Stop() override {}
-    void Send(const QString& event) {
+    void Send(const QString& event)
+    {
         emit DeviceEvent(event.startsWith(u'+') ? TAction::Add : TAction::Remove, event.mid(1));
     }
 
@@ -29,7 +30,8 @@ private:
     bool FStarts;
 };
 
-FixturePort adapter(const QString& name, const QString& busPath, const QByteArray& product) {
+FixturePort adapter(const QString& name, const QString& busPath, const QByteArray& product)
+{
     FixtureUsb usb;
     usb.busPath = busPath;
     usb.product = product;
@@ -39,7 +41,8 @@ FixturePort adapter(const QString& name, const QString& busPath, const QByteArra
 // "+port" for an arrival, "-port" for a removal, in the order reported.
 struct Recorder {
     QStringList log;
-    void attach(TDeviceMonitor& monitor) {
+    void attach(TDeviceMonitor& monitor)
+    {
         QObject::connect(&monitor, &TDeviceMonitor::DeviceArrived, &monitor,
                          [this](const QString& port) { log += u'+' + port; });
         QObject::connect(&monitor, &TDeviceMonitor::DeviceRemoved, &monitor,
@@ -71,7 +74,8 @@ private:
     void changes_data(bool withEvents);
 };
 
-void TestDeviceMonitor::changes_data(bool withEvents) {
+void TestDeviceMonitor::changes_data(bool withEvents)
+{
     QTest::addColumn<Ports>("initial");
     QTest::addColumn<QStringList>("unplugged");
     QTest::addColumn<Ports>("plugged");
@@ -84,8 +88,8 @@ void TestDeviceMonitor::changes_data(bool withEvents) {
     const FixturePort tenth = adapter(u"ttyUSB10"_s, u"1-4"_s, "FT232R USB UART\n");
     const auto events = [&](const QStringList& list) { return withEvents ? list : QStringList{}; };
 
-    QTest::newRow("adapter plugged in") << Ports{} << QStringList{} << Ports{ftdi} << events({u"+ttyUSB0"_s})
-                                        << QStringList{u"+ttyUSB0"_s};
+    QTest::newRow("adapter plugged in")
+        << Ports{} << QStringList{} << Ports{ftdi} << events({u"+ttyUSB0"_s}) << QStringList{u"+ttyUSB0"_s};
     QTest::newRow("adapter unplugged") << Ports{ftdi} << QStringList{u"ttyUSB0"_s} << Ports{}
                                        << events({u"-ttyUSB0"_s}) << QStringList{u"-ttyUSB0"_s};
     QTest::newRow("ttyUSB1 unplugged beside ttyUSB10")
@@ -94,12 +98,13 @@ void TestDeviceMonitor::changes_data(bool withEvents) {
     QTest::newRow("ttyUSB10 unplugged beside ttyUSB1")
         << Ports{first, tenth} << QStringList{u"ttyUSB10"_s} << Ports{} << events({u"-ttyUSB10"_s})
         << QStringList{u"-ttyUSB10"_s};
-    QTest::newRow("empty UART slot appears") << Ports{} << QStringList{} << Ports{uart(K::UartPlain, u"ttyS1"_s, 0)}
-                                             << events({u"+ttyS1"_s}) << QStringList{};
+    QTest::newRow("empty UART slot appears")
+        << Ports{} << QStringList{} << Ports{uart(K::UartPlain, u"ttyS1"_s, 0)} << events({u"+ttyS1"_s})
+        << QStringList{};
     QTest::newRow("UART appears") << Ports{} << QStringList{} << Ports{uart(K::UartBase, u"ttyS0"_s)}
                                   << events({u"+ttyS0"_s}) << QStringList{u"+ttyS0"_s};
-    QTest::newRow("virtual tty appears") << Ports{} << QStringList{} << Ports{console(u"tty7"_s)}
-                                         << events({u"+tty7"_s}) << QStringList{};
+    QTest::newRow("virtual tty appears")
+        << Ports{} << QStringList{} << Ports{console(u"tty7"_s)} << events({u"+tty7"_s}) << QStringList{};
     QTest::newRow("another adapter under the same name")
         << Ports{ftdi} << QStringList{u"ttyUSB0"_s} << Ports{cp2102} << events({u"+ttyUSB0"_s})
         << QStringList{u"-ttyUSB0"_s, u"+ttyUSB0"_s};
@@ -109,24 +114,26 @@ void TestDeviceMonitor::changes_data(bool withEvents) {
     if (!withEvents) return;
     QTest::newRow("removal taken at its word") << Ports{ftdi} << QStringList{} << Ports{}
                                                << QStringList{u"-ttyUSB0"_s} << QStringList{u"-ttyUSB0"_s};
-    QTest::newRow("removal of an unknown port") << Ports{ftdi} << QStringList{} << Ports{}
-                                                << QStringList{u"-ttyUSB5"_s} << QStringList{};
-    QTest::newRow("arrival of a known port") << Ports{ftdi} << QStringList{} << Ports{}
-                                             << QStringList{u"+ttyUSB0"_s} << QStringList{};
-    QTest::newRow("arrival without its sysfs entry") << Ports{} << QStringList{} << Ports{}
-                                                     << QStringList{u"+ttyUSB0"_s} << QStringList{};
-    QTest::newRow("no rescan while events come") << Ports{} << QStringList{} << Ports{ftdi} << QStringList{}
-                                                 << QStringList{};
-    QTest::newRow("in and out again") << Ports{} << QStringList{} << Ports{ftdi}
-                                      << QStringList{u"+ttyUSB0"_s, u"-ttyUSB0"_s}
-                                      << QStringList{u"+ttyUSB0"_s, u"-ttyUSB0"_s};
+    QTest::newRow("removal of an unknown port")
+        << Ports{ftdi} << QStringList{} << Ports{} << QStringList{u"-ttyUSB5"_s} << QStringList{};
+    QTest::newRow("arrival of a known port")
+        << Ports{ftdi} << QStringList{} << Ports{} << QStringList{u"+ttyUSB0"_s} << QStringList{};
+    QTest::newRow("arrival without its sysfs entry")
+        << Ports{} << QStringList{} << Ports{} << QStringList{u"+ttyUSB0"_s} << QStringList{};
+    QTest::newRow("no rescan while events come")
+        << Ports{} << QStringList{} << Ports{ftdi} << QStringList{} << QStringList{};
+    QTest::newRow("in and out again")
+        << Ports{} << QStringList{} << Ports{ftdi} << QStringList{u"+ttyUSB0"_s, u"-ttyUSB0"_s}
+        << QStringList{u"+ttyUSB0"_s, u"-ttyUSB0"_s};
 }
 
-void TestDeviceMonitor::rescan_data() {
+void TestDeviceMonitor::rescan_data()
+{
     changes_data(false);
 }
 
-void TestDeviceMonitor::rescan() {
+void TestDeviceMonitor::rescan()
+{
     QFETCH(Ports, initial);
     QFETCH(QStringList, unplugged);
     QFETCH(Ports, plugged);
@@ -141,19 +148,20 @@ void TestDeviceMonitor::rescan() {
     monitor.Start(nullptr);
     QVERIFY(monitor.RescansHardware());
 
-    for (const QString& name : std::as_const(unplugged))
-        QVERIFY(sys.Remove(name));
+    for (const QString& name : std::as_const(unplugged)) QVERIFY(sys.Remove(name));
     QVERIFY(sys.Add(plugged));
     QTRY_COMPARE(recorder.log, reported);
     QTest::qWait(kQuietMs);
     QCOMPARE(recorder.log, reported);
 }
 
-void TestDeviceMonitor::events_data() {
+void TestDeviceMonitor::events_data()
+{
     changes_data(true);
 }
 
-void TestDeviceMonitor::events() {
+void TestDeviceMonitor::events()
+{
     QFETCH(Ports, initial);
     QFETCH(QStringList, unplugged);
     QFETCH(Ports, plugged);
@@ -171,17 +179,16 @@ void TestDeviceMonitor::events() {
     monitor.Start(std::move(source));
     QVERIFY(!monitor.RescansHardware());
 
-    for (const QString& name : std::as_const(unplugged))
-        QVERIFY(sys.Remove(name));
+    for (const QString& name : std::as_const(unplugged)) QVERIFY(sys.Remove(name));
     QVERIFY(sys.Add(plugged));
-    for (const QString& event : std::as_const(events))
-        udev->Send(event);
+    for (const QString& event : std::as_const(events)) udev->Send(event);
     QCOMPARE(recorder.log, reported);
     QTest::qWait(kQuietMs);
     QCOMPARE(recorder.log, reported);
 }
 
-void TestDeviceMonitor::sourceThatCannotStart() {
+void TestDeviceMonitor::sourceThatCannotStart()
+{
     QTemporaryDir dir;
     SysfsFixture sys(dir.path());
     TDeviceMonitor monitor(sys.Root());
@@ -194,7 +201,8 @@ void TestDeviceMonitor::sourceThatCannotStart() {
     QTRY_COMPARE(recorder.log, QStringList{u"+ttyUSB0"_s});
 }
 
-void TestDeviceMonitor::udevWithoutDaemon() {
+void TestDeviceMonitor::udevWithoutDaemon()
+{
     QTemporaryDir run;
     TUdevEventSource udev(run.path());
     QVERIFY(!udev.Start());
@@ -205,7 +213,8 @@ void TestDeviceMonitor::udevWithoutDaemon() {
 }
 
 // The user's ports come and go with their paths, whatever tells about the hardware.
-void TestDeviceMonitor::virtualPorts() {
+void TestDeviceMonitor::virtualPorts()
+{
     PtyPair listed;
     PtyPair later;
     QTemporaryDir dir;
@@ -234,7 +243,8 @@ void TestDeviceMonitor::virtualPorts() {
              (QStringList{u"FT232R USB UART (ttyUSB0)"_s, TVirtualPorts::FullNameOf(later.SlavePath())}));
 }
 
-void TestDeviceMonitor::resyncReportsNothing() {
+void TestDeviceMonitor::resyncReportsNothing()
+{
     PtyPair pty;
     QTemporaryDir dir;
     SysfsFixture sys(dir.path());
@@ -254,7 +264,8 @@ void TestDeviceMonitor::resyncReportsNothing() {
              (QStringList{u"FT232R USB UART (ttyUSB0)"_s, TVirtualPorts::FullNameOf(pty.SlavePath())}));
 }
 
-void TestDeviceMonitor::stopEndsReports() {
+void TestDeviceMonitor::stopEndsReports()
+{
     QTemporaryDir dir;
     SysfsFixture sys(dir.path());
     TDeviceMonitor monitor(sys.Root());

@@ -14,7 +14,8 @@ using Ports = QList<FixturePort>;
 
 namespace {
 
-FixtureUsb withProduct(const QByteArray& product) {
+FixtureUsb withProduct(const QByteArray& product)
+{
     FixtureUsb usb;
     usb.product = product;
     return usb;
@@ -40,74 +41,82 @@ private slots:
     void thisMachine();
 };
 
-void TestDeviceNames::enumClassDevices_data() {
+void TestDeviceNames::enumClassDevices_data()
+{
     QTest::addColumn<Ports>("ports");
     QTest::addColumn<QStringList>("fullNames");
 
     QTest::newRow("empty tree") << Ports{} << QStringList{};
-    QTest::newRow("virtual ttys only") << Ports{console(u"tty0"_s), console(u"console"_s), console(u"ptmx"_s)}
-                                       << QStringList{};
+    QTest::newRow("virtual ttys only")
+        << Ports{console(u"tty0"_s), console(u"console"_s), console(u"ptmx"_s)} << QStringList{};
     QTest::newRow("USB product string") << Ports{usbSerial(u"ttyUSB0"_s, withProduct("FT232R USB UART\n"))}
                                         << QStringList{u"FT232R USB UART (ttyUSB0)"_s};
 
     FixtureUsb cp2105 = withProduct("CP2105 Dual USB to UART Bridge Controller\n");
     cp2105.interfaceText = "Enhanced COM Port\n";
-    QTest::newRow("interface string before product") << Ports{usbSerial(u"ttyUSB0"_s, cp2105)}
-                                                     << QStringList{u"Enhanced COM Port (ttyUSB0)"_s};
+    QTest::newRow("interface string before product")
+        << Ports{usbSerial(u"ttyUSB0"_s, cp2105)} << QStringList{u"Enhanced COM Port (ttyUSB0)"_s};
     FixtureUsb blankInterface = withProduct("Dual RS232-HS\n");
     blankInterface.interfaceText = " \n";
-    QTest::newRow("blank interface string") << Ports{usbSerial(u"ttyUSB0"_s, blankInterface)}
-                                            << QStringList{u"Dual RS232-HS (ttyUSB0)"_s};
+    QTest::newRow("blank interface string")
+        << Ports{usbSerial(u"ttyUSB0"_s, blankInterface)} << QStringList{u"Dual RS232-HS (ttyUSB0)"_s};
 
     FixtureUsb dual = withProduct("Dual RS232-HS\n");
     FixtureUsb dualB = dual;
     dualB.interfaceNumber = 1;
-    QTest::newRow("two ports of one adapter") << Ports{usbSerial(u"ttyUSB0"_s, dual), usbSerial(u"ttyUSB1"_s, dualB)}
-                                              << QStringList{u"Dual RS232-HS (ttyUSB0)"_s, u"Dual RS232-HS (ttyUSB1)"_s};
+    QTest::newRow("two ports of one adapter")
+        << Ports{usbSerial(u"ttyUSB0"_s, dual), usbSerial(u"ttyUSB1"_s, dualB)}
+        << QStringList{u"Dual RS232-HS (ttyUSB0)"_s, u"Dual RS232-HS (ttyUSB1)"_s};
 
     FixtureUsb acmNoStrings;
     acmNoStrings.busPath = u"1-2"_s;
     acmNoStrings.driver = "cdc_acm";
-    QTest::newRow("ACM without strings: driver description") << Ports{acm(u"ttyACM0"_s, acmNoStrings)}
-                                                             << QStringList{u"USB Serial Device (ttyACM0)"_s};
+    QTest::newRow("ACM without strings: driver description")
+        << Ports{acm(u"ttyACM0"_s, acmNoStrings)} << QStringList{u"USB Serial Device (ttyACM0)"_s};
     FixtureUsb pl2303;
     pl2303.driver = "pl2303";
-    QTest::newRow("adapter without strings: driver name") << Ports{usbSerial(u"ttyUSB3"_s, pl2303)}
-                                                          << QStringList{u"pl2303 (ttyUSB3)"_s};
+    QTest::newRow("adapter without strings: driver name")
+        << Ports{usbSerial(u"ttyUSB3"_s, pl2303)} << QStringList{u"pl2303 (ttyUSB3)"_s};
 
-    QTest::newRow("UART below serial-base devices") << Ports{uart(K::UartBase, u"ttyS0"_s)}
-                                                    << QStringList{u"Serial Port (ttyS0)"_s};
-    QTest::newRow("UART on the platform device") << Ports{uart(K::UartPlain, u"ttyS2"_s)}
-                                                 << QStringList{u"Serial Port (ttyS2)"_s};
+    QTest::newRow("UART below serial-base devices")
+        << Ports{uart(K::UartBase, u"ttyS0"_s)} << QStringList{u"Serial Port (ttyS0)"_s};
+    QTest::newRow("UART on the platform device")
+        << Ports{uart(K::UartPlain, u"ttyS2"_s)} << QStringList{u"Serial Port (ttyS2)"_s};
     QTest::newRow("empty UART slots left out")
         << Ports{uart(K::UartBase, u"ttyS0"_s), uart(K::UartPlain, u"ttyS1"_s, 0),
                  uart(K::UartNoType, u"ttyS3"_s, 4, 0), uart(K::UartBase, u"ttyS4"_s, 0)}
         << QStringList{u"Serial Port (ttyS0)"_s};
     QTest::newRow("UART without type attribute but with a port")
         << Ports{uart(K::UartNoType, u"ttyS5"_s, 4, 0x2E8)} << QStringList{u"Serial Port (ttyS5)"_s};
-    QTest::newRow("device without driver") << Ports{unbound(u"rfcomm0"_s)} << QStringList{u"Unknow (rfcomm0)"_s};
+    QTest::newRow("device without driver")
+        << Ports{unbound(u"rfcomm0"_s)} << QStringList{u"Unknow (rfcomm0)"_s};
 
     FixtureUsb second = withProduct("CP2102 USB to UART Bridge Controller\n");
     second.busPath = u"1-3"_s;
     FixtureUsb tenth = second;
     tenth.busPath = u"1-4"_s;
-    QTest::newRow("natural order")
-        << Ports{usbSerial(u"ttyUSB10"_s, tenth), console(u"tty1"_s), usbSerial(u"ttyUSB1"_s, second),
-                 uart(K::UartBase, u"ttyS0"_s), usbSerial(u"ttyUSB2"_s, withProduct("FT232R USB UART\n")),
-                 acm(u"ttyACM0"_s, acmNoStrings), uart(K::UartPlain, u"ttyS10"_s), uart(K::UartPlain, u"ttyS9"_s)}
-        << QStringList{u"USB Serial Device (ttyACM0)"_s,
-                       u"Serial Port (ttyS0)"_s,
-                       u"Serial Port (ttyS9)"_s,
-                       u"Serial Port (ttyS10)"_s,
-                       u"CP2102 USB to UART Bridge Controller (ttyUSB1)"_s,
-                       u"FT232R USB UART (ttyUSB2)"_s,
-                       u"CP2102 USB to UART Bridge Controller (ttyUSB10)"_s};
+    QTest::newRow("natural order") << Ports{usbSerial(u"ttyUSB10"_s, tenth),
+                                            console(u"tty1"_s),
+                                            usbSerial(u"ttyUSB1"_s, second),
+                                            uart(K::UartBase, u"ttyS0"_s),
+                                            usbSerial(u"ttyUSB2"_s, withProduct("FT232R USB UART\n")),
+                                            acm(u"ttyACM0"_s, acmNoStrings),
+                                            uart(K::UartPlain, u"ttyS10"_s),
+                                            uart(K::UartPlain, u"ttyS9"_s)}
+                                   << QStringList{u"USB Serial Device (ttyACM0)"_s,
+                                                  u"Serial Port (ttyS0)"_s,
+                                                  u"Serial Port (ttyS9)"_s,
+                                                  u"Serial Port (ttyS10)"_s,
+                                                  u"CP2102 USB to UART Bridge Controller (ttyUSB1)"_s,
+                                                  u"FT232R USB UART (ttyUSB2)"_s,
+                                                  u"CP2102 USB to UART Bridge Controller (ttyUSB10)"_s};
     QTest::newRow("blanks and control characters trimmed")
         << Ports{usbSerial(u"ttyUSB0"_s, withProduct(" \t FT232R\r\nUSB  UART\x07\n"))}
         << QStringList{u"FT232R USB UART (ttyUSB0)"_s};
 }
 
-void TestDeviceNames::enumClassDevices() {
+void TestDeviceNames::enumClassDevices()
+{
     QFETCH(Ports, ports);
     QFETCH(QStringList, fullNames);
     QTemporaryDir dir;
@@ -123,7 +132,8 @@ void TestDeviceNames::enumClassDevices() {
     }
 }
 
-void TestDeviceNames::deviceDetails_data() {
+void TestDeviceNames::deviceDetails_data()
+{
     QTest::addColumn<FixturePort>("port");
     QTest::addColumn<TSerialDeviceInfo>("expected");
 
@@ -143,21 +153,41 @@ void TestDeviceNames::deviceDetails_data() {
     acmNoStrings.driver = "cdc_acm";
     acmNoStrings.vendorId = "2341";
     acmNoStrings.productId = "0043";
-    QTest::newRow("USB device named by its driver")
-        << acm(u"ttyACM0"_s, acmNoStrings)
-        << TSerialDeviceInfo{u"USB Serial Device (ttyACM0)"_s, u"ttyACM0"_s, u"ttyACM0"_s, u"/dev/ttyACM0"_s,
-                             TSerialPortKind::Usb, false, QString(), 0x2341, 0x0043};
+    QTest::newRow("USB device named by its driver") << acm(u"ttyACM0"_s, acmNoStrings)
+                                                    << TSerialDeviceInfo{u"USB Serial Device (ttyACM0)"_s,
+                                                                         u"ttyACM0"_s,
+                                                                         u"ttyACM0"_s,
+                                                                         u"/dev/ttyACM0"_s,
+                                                                         TSerialPortKind::Usb,
+                                                                         false,
+                                                                         QString(),
+                                                                         0x2341,
+                                                                         0x0043};
     QTest::newRow("UART") << uart(K::UartBase, u"ttyS0"_s)
-                          << TSerialDeviceInfo{u"Serial Port (ttyS0)"_s, u"ttyS0"_s, u"ttyS0"_s, u"/dev/ttyS0"_s,
-                                               TSerialPortKind::Builtin, false, QString(), 0, 0};
+                          << TSerialDeviceInfo{u"Serial Port (ttyS0)"_s,
+                                               u"ttyS0"_s,
+                                               u"ttyS0"_s,
+                                               u"/dev/ttyS0"_s,
+                                               TSerialPortKind::Builtin,
+                                               false,
+                                               QString(),
+                                               0,
+                                               0};
     // Like a parallel port among the ports: listed, with no port name to open it by.
     QTest::newRow("rfcomm, no driver") << unbound(u"rfcomm0"_s)
-                                       << TSerialDeviceInfo{u"Unknow (rfcomm0)"_s, u"rfcomm0"_s, u"rfcomm0"_s,
-                                                            u"/dev/rfcomm0"_s, TSerialPortKind::Other, false,
-                                                            QString(), 0, 0};
+                                       << TSerialDeviceInfo{u"Unknow (rfcomm0)"_s,
+                                                            u"rfcomm0"_s,
+                                                            u"rfcomm0"_s,
+                                                            u"/dev/rfcomm0"_s,
+                                                            TSerialPortKind::Other,
+                                                            false,
+                                                            QString(),
+                                                            0,
+                                                            0};
 }
 
-void TestDeviceNames::deviceDetails() {
+void TestDeviceNames::deviceDetails()
+{
     QFETCH(FixturePort, port);
     QFETCH(TSerialDeviceInfo, expected);
     QTemporaryDir dir;
@@ -179,7 +209,8 @@ void TestDeviceNames::deviceDetails() {
 
 // Whoever built the device wrote its descriptors: the name must stay readable, keep
 // its port name, and make a file name that stays in the settings folder.
-void TestDeviceNames::descriptorText_data() {
+void TestDeviceNames::descriptorText_data()
+{
     QTest::addColumn<QByteArray>("product");
     QTest::addColumn<QString>("fullName");
 
@@ -187,20 +218,25 @@ void TestDeviceNames::descriptorText_data() {
     QTest::newRow("parent folders") << QByteArray("../../x\n") << u"../../x (ttyUSB0)"_s;
     QTest::newRow("absolute path") << QByteArray("/etc/passwd") << u"/etc/passwd (ttyUSB0)"_s;
     QTest::newRow("only dots") << QByteArray("..") << u".. (ttyUSB0)"_s;
-    QTest::newRow("terminal escapes and bell") << QByteArray("\x1b[31mRED\x07 Port") << u"[31mRED Port (ttyUSB0)"_s;
-    QTest::newRow("line breaks inside") << QByteArray("Line1\r\nLine2\nLine3") << u"Line1 Line2 Line3 (ttyUSB0)"_s;
+    QTest::newRow("terminal escapes and bell")
+        << QByteArray("\x1b[31mRED\x07 Port") << u"[31mRED Port (ttyUSB0)"_s;
+    QTest::newRow("line breaks inside")
+        << QByteArray("Line1\r\nLine2\nLine3") << u"Line1 Line2 Line3 (ttyUSB0)"_s;
     QTest::newRow("NUL bytes") << QByteArray("Evil\0Name", 9) << u"Evil Name (ttyUSB0)"_s;
     QTest::newRow("bidi override") << QByteArray("abc\xe2\x80\xaetxt.exe") << u"abctxt.exe (ttyUSB0)"_s;
     QTest::newRow("invalid UTF-8") << QByteArray("Bad\xff\xfe\xc3 UART") << u"Bad\uFFFD UART (ttyUSB0)"_s;
     QTest::newRow("UTF-8 kept") << QByteArray("科万 Ünïcode ✓ 😀") << u"科万 Ünïcode ✓ 😀 (ttyUSB0)"_s;
-    QTest::newRow("4 KB without blanks") << QByteArray(4096, 'A') << QString(127, u'A') + ellipsis + u" (ttyUSB0)"_s;
+    QTest::newRow("4 KB without blanks")
+        << QByteArray(4096, 'A') << QString(127, u'A') + ellipsis + u" (ttyUSB0)"_s;
     QTest::newRow("4 KB of words") << QByteArray("word ").repeated(820)
                                    << QStringList(25, u"word"_s).join(u' ') + ellipsis + u" (ttyUSB0)"_s;
-    QTest::newRow("COM and PID inside") << QByteArray("RAPID COM7 (COM3)") << u"RAPID COM7 (COM3) (ttyUSB0)"_s;
+    QTest::newRow("COM and PID inside")
+        << QByteArray("RAPID COM7 (COM3)") << u"RAPID COM7 (COM3) (ttyUSB0)"_s;
     QTest::newRow("parentheses to fake a port") << QByteArray("x (ttyS0)") << u"x (ttyS0) (ttyUSB0)"_s;
 }
 
-void TestDeviceNames::descriptorText() {
+void TestDeviceNames::descriptorText()
+{
     QFETCH(QByteArray, product);
     QFETCH(QString, fullName);
     QTemporaryDir dir;
@@ -222,7 +258,8 @@ void TestDeviceNames::descriptorText() {
     QCOMPARE(QDir(settingDir).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(path).fileName()});
 }
 
-void TestDeviceNames::cleanDeviceText_data() {
+void TestDeviceNames::cleanDeviceText_data()
+{
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QString>("clean");
 
@@ -240,15 +277,16 @@ void TestDeviceNames::cleanDeviceText_data() {
     QTest::newRow("cut at the page") << QByteArray(4095, ' ') + "ab" << u"a"_s;
     QTest::newRow("128 characters kept") << QByteArray(128, 'x') << QString(128, u'x');
     QTest::newRow("129 characters cut") << QByteArray(129, 'x') << QString(127, u'x') + u"…"_s;
-    QTest::newRow("cut at the last blank near the limit") << QByteArray(120, 'x') + " yyyyyyyyyyyyyyy"
-                                                          << QString(120, u'x') + u"…"_s;
+    QTest::newRow("cut at the last blank near the limit")
+        << QByteArray(120, 'x') + " yyyyyyyyyyyyyyy" << QString(120, u'x') + u"…"_s;
     QTest::newRow("blank too far back") << QByteArray(90, 'x') + " " + QByteArray(60, 'y')
                                         << QString(90, u'x') + u' ' + QString(36, u'y') + u"…"_s;
     QTest::newRow("emoji not split") << QByteArray(126, 'x') + "\xf0\x9f\x98\x80\xf0\x9f\x98\x80"
                                      << QString(126, u'x') + u"…"_s;
 }
 
-void TestDeviceNames::cleanDeviceText() {
+void TestDeviceNames::cleanDeviceText()
+{
     QFETCH(QByteArray, raw);
     QFETCH(QString, clean);
     QCOMPARE(CleanDeviceText(raw), clean);
@@ -256,7 +294,8 @@ void TestDeviceNames::cleanDeviceText() {
 }
 
 // The COM3/COM30 rule of the removal broadcast, on Linux names.
-void TestDeviceNames::findPortEntries_data() {
+void TestDeviceNames::findPortEntries_data()
+{
     QTest::addColumn<QString>("portName");
     QTest::addColumn<QList<qsizetype>>("entries");
 
@@ -270,16 +309,19 @@ void TestDeviceNames::findPortEntries_data() {
     QTest::newRow("not a prefix of a path") << u"/dev/pts/31"_s << QList<qsizetype>{};
 }
 
-void TestDeviceNames::findPortEntries() {
+void TestDeviceNames::findPortEntries()
+{
     QFETCH(QString, portName);
     QFETCH(QList<qsizetype>, entries);
-    const QStringList known{u"FT232R USB UART (ttyUSB1)"_s, u"CP2102 USB to UART Bridge Controller (ttyUSB10)"_s,
-                            u"Arduino Uno (ttyACM0)"_s,      u"Unknow (rfcomm0)"_s,
-                            u"USB Serial Device (ttyACM0)"_s, u"Virtual Port (/dev/pts/3)"_s};
+    const QStringList known{
+        u"FT232R USB UART (ttyUSB1)"_s,   u"CP2102 USB to UART Bridge Controller (ttyUSB10)"_s,
+        u"Arduino Uno (ttyACM0)"_s,       u"Unknow (rfcomm0)"_s,
+        u"USB Serial Device (ttyACM0)"_s, u"Virtual Port (/dev/pts/3)"_s};
     QCOMPARE(FindPortEntries(known, portName), entries);
 }
 
-void TestDeviceNames::missingRoot() {
+void TestDeviceNames::missingRoot()
+{
     QTemporaryDir dir;
     QCOMPARE(FullNamesOf(EnumClassDevices(dir.path() + u"/none"_s)), QStringList{});
     TSerialDeviceInfo device;
@@ -287,7 +329,8 @@ void TestDeviceNames::missingRoot() {
 }
 
 // The kernel's own tree, whatever this machine has.
-void TestDeviceNames::thisMachine() {
+void TestDeviceNames::thisMachine()
+{
     const QList<TSerialDeviceInfo> devices = EnumClassDevices();
     for (const TSerialDeviceInfo& device : devices) {
         QVERIFY(device.FullName.endsWith(u" ("_s + device.Node + u')'));

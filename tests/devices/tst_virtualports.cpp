@@ -15,7 +15,8 @@ using R = TVirtualPorts::TAddResult;
 
 namespace {
 
-bool writeAll(const QString& path, const QByteArray& data) {
+bool writeAll(const QString& path, const QByteArray& data)
+{
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
@@ -38,7 +39,8 @@ private slots:
 };
 
 // How the path is made from a live pty: "%1" is its slave path, "%t" a temp folder.
-void TestVirtualPorts::add_data() {
+void TestVirtualPorts::add_data()
+{
     QTest::addColumn<QString>("path");
     QTest::addColumn<R>("result");
     QTest::addColumn<QString>("listed");
@@ -58,7 +60,8 @@ void TestVirtualPorts::add_data() {
     QTest::newRow("link outside /dev") << u"%t/ttyV0"_s << R::Added << u"%t/ttyV0"_s;
 }
 
-void TestVirtualPorts::add() {
+void TestVirtualPorts::add()
+{
     QFETCH(QString, path);
     QFETCH(R, result);
     QFETCH(QString, listed);
@@ -85,7 +88,8 @@ void TestVirtualPorts::add() {
     if (result == R::Added) QCOMPARE(ports.Add(listed), R::AlreadyListed);
 }
 
-void TestVirtualPorts::persist() {
+void TestVirtualPorts::persist()
+{
     PtyPair a;
     PtyPair b;
     QVERIFY(a.IsValid() && b.IsValid());
@@ -101,7 +105,8 @@ void TestVirtualPorts::persist() {
     QVERIFY(reread.Load());
     QCOMPARE(reread.Paths(), (QStringList{a.SlavePath(), b.SlavePath()}));
 
-    QCOMPARE(ports.Remove(u"/dev/pts/../pts/"_s + a.SlavePath().section(u'/', -1)), TVirtualPorts::TRemoveResult::Removed);
+    QCOMPARE(ports.Remove(u"/dev/pts/../pts/"_s + a.SlavePath().section(u'/', -1)),
+             TVirtualPorts::TRemoveResult::Removed);
     QCOMPARE(ports.Remove(a.SlavePath()), TVirtualPorts::TRemoveResult::NotListed);
     QVERIFY(reread.Load());
     QCOMPARE(reread.Paths(), QStringList{b.SlavePath()});
@@ -114,7 +119,8 @@ void TestVirtualPorts::persist() {
     QCOMPARE(ini.ReadString(u"VirtualPorts"_s, u"Port2"_s, u"stale"_s), QString());
 }
 
-void TestVirtualPorts::load_data() {
+void TestVirtualPorts::load_data()
+{
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("paths");
 
@@ -122,10 +128,11 @@ void TestVirtualPorts::load_data() {
     QTest::newRow("paths need not exist now")
         << QByteArray("[VirtualPorts]\r\nCount=2\r\nPort1=/dev/pts/77\r\nPort2=/dev/tnt0\r\n")
         << QStringList{u"/dev/pts/77"_s, u"/dev/tnt0"_s};
-    QTest::newRow("count beyond the keys") << QByteArray("[VirtualPorts]\nCount=3\nPort1=/dev/tnt1\n")
-                                           << QStringList{u"/dev/tnt1"_s};
-    QTest::newRow("keys beyond the count") << QByteArray("[VirtualPorts]\nCount=1\nPort1=/dev/tnt1\nPort2=/dev/tnt2\n")
-                                           << QStringList{u"/dev/tnt1"_s};
+    QTest::newRow("count beyond the keys")
+        << QByteArray("[VirtualPorts]\nCount=3\nPort1=/dev/tnt1\n") << QStringList{u"/dev/tnt1"_s};
+    QTest::newRow("keys beyond the count")
+        << QByteArray("[VirtualPorts]\nCount=1\nPort1=/dev/tnt1\nPort2=/dev/tnt2\n")
+        << QStringList{u"/dev/tnt1"_s};
     QTest::newRow("hand-edited entries checked")
         << QByteArray("[virtualports]\ncount=6\nport1=dev/tnt1\nport2=/dev//tnt2/\nport3=/dev/tnt2\n"
                       "port4=/dev/x(1)\nport5=\nport6=/dev/tnt3\n")
@@ -135,7 +142,8 @@ void TestVirtualPorts::load_data() {
     QTest::newRow("no count") << QByteArray("[VirtualPorts]\nPort1=/dev/tnt1\n") << QStringList{};
 }
 
-void TestVirtualPorts::load() {
+void TestVirtualPorts::load()
+{
     QFETCH(QByteArray, file);
     QFETCH(QStringList, paths);
     QTemporaryDir dir;
@@ -146,14 +154,16 @@ void TestVirtualPorts::load() {
     QCOMPARE(ports.Paths(), paths);
 }
 
-void TestVirtualPorts::unwritableSettings_data() {
+void TestVirtualPorts::unwritableSettings_data()
+{
     QTest::addColumn<QString>("settings");
     QTest::newRow("folder missing") << u"%t/missing/Corvane.ini"_s;
     QTest::newRow("path is a folder") << u"%t"_s;
 }
 
 // The port stays listed for the run; a file that could not be read is not replaced.
-void TestVirtualPorts::unwritableSettings() {
+void TestVirtualPorts::unwritableSettings()
+{
     QFETCH(QString, settings);
     PtyPair pty;
     QTemporaryDir dir;
@@ -165,7 +175,8 @@ void TestVirtualPorts::unwritableSettings() {
     QCOMPARE(ports.Paths(), QStringList{});
 }
 
-void TestVirtualPorts::vanishingPath() {
+void TestVirtualPorts::vanishingPath()
+{
     PtyPair pty;
     TVirtualPorts ports;
     QCOMPARE(ports.Add(pty.SlavePath()), R::Added);
@@ -183,7 +194,8 @@ void TestVirtualPorts::vanishingPath() {
     QCOMPARE(ports.Paths(), QStringList{pty.SlavePath()});
 }
 
-void TestVirtualPorts::listedAfterHardware() {
+void TestVirtualPorts::listedAfterHardware()
+{
     PtyPair first;
     PtyPair second;
     QTemporaryDir dir;
@@ -197,7 +209,8 @@ void TestVirtualPorts::listedAfterHardware() {
     QCOMPARE(ports.Add(first.SlavePath()), R::Added);
     QCOMPARE(FullNamesOf(EnumClassDevices(sys.Root(), &ports)),
              (QStringList{u"Serial Port (ttyS0)"_s, u"FT232R USB UART (ttyUSB0)"_s,
-                          TVirtualPorts::FullNameOf(second.SlavePath()), TVirtualPorts::FullNameOf(first.SlavePath())}));
+                          TVirtualPorts::FullNameOf(second.SlavePath()),
+                          TVirtualPorts::FullNameOf(first.SlavePath())}));
 }
 
 QTEST_GUILESS_MAIN(TestVirtualPorts)

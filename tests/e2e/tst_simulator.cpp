@@ -34,8 +34,8 @@ namespace {
 std::unique_ptr<TCvComPortObj> Open(const QString& path, TLogMemo* memo, int format)
 {
     auto obj = std::make_unique<TCvComPortObj>(nullptr, QStringLiteral("Virtual Port (%1)").arg(path));
-    obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, format,
-                           memo, false, false, false, false, true);
+    obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                           format, memo, false, false, false, false, true);
     obj->Open();
     return obj;
 }

@@ -125,8 +125,7 @@ struct Session {
         w.reset();
     }
 
-    template <class T>
-    T* C(const char* name) const
+    template <class T> T* C(const char* name) const
     {
         T* c = w->findChild<T*>(QString::fromLatin1(name));
         if (!c) qFatal("no control %s", name);
@@ -184,7 +183,8 @@ struct Session {
     // selected (a selection shows the device's own line settings in the panel).
     bool Open() const
     {
-        if (C<QComboBox>("ComboBoxEx1")->currentText() != device && !Choose("ComboBoxEx1", device)) return false;
+        if (C<QComboBox>("ComboBoxEx1")->currentText() != device && !Choose("ComboBoxEx1", device))
+            return false;
         Click("Button2");
         return QTest::qWaitFor([&] { return Shows(Opened()); }, kWaitMs);
     }
@@ -249,7 +249,8 @@ void TstWindowE2e::openAndClose_data()
     QTest::addColumn<QStringList>("settings"); // ComboBox1 … ComboBox5
     QTest::newRow("9600 8N1") << QStringList{u"9600"_s, u"8"_s, u"1"_s, u"None"_s, u"None"_s};
     QTest::newRow("115200 7E2") << QStringList{u"115200"_s, u"7"_s, u"2"_s, u"Even"_s, u"None"_s};
-    QTest::newRow("57600 8O1 software flow") << QStringList{u"57600"_s, u"8"_s, u"1"_s, u"Odd"_s, u"Software"_s};
+    QTest::newRow("57600 8O1 software flow")
+        << QStringList{u"57600"_s, u"8"_s, u"1"_s, u"Odd"_s, u"Software"_s};
 }
 
 void TstWindowE2e::openAndClose()
@@ -269,8 +270,8 @@ void TstWindowE2e::openAndClose()
     QCOMPARE(s.C<QPushButton>("Button2")->text(), u"Close The Device "_s + s.link);
     for (const char* b : boxes) QVERIFY2(!s.C<QComboBox>(b)->isEnabled(), b);
     // The device's lines arrive in its log; the status bar counts them.
-    QTRY_VERIFY_WITH_TIMEOUT(s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 3,
-                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 3, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(s.Status().startsWith(s.link + u" Sent: 0 Bytes/Received: "_s), kWaitMs);
     QVERIFY(!s.Status().contains(u"Received: 0 Bytes"_s));
 
@@ -383,8 +384,7 @@ void TstWindowE2e::receiveHex()
     for (int i = 0; i < groups.size(); ++i) {
         if (withText)
             QCOMPARE(textColumns[i].trimmed(), QString::fromLatin1(payload.mid(at, groups[i])).trimmed());
-        else
-            QCOMPARE(textColumns[i], QString());
+        else QCOMPARE(textColumns[i], QString());
         at += groups[i];
     }
     QVERIFY(s.env.boxes.isEmpty());
@@ -410,12 +410,13 @@ void TstWindowE2e::receiveGraphic()
         return points;
     };
     // The chart follows the newest points and shows the last few dozen of them.
-    QTRY_VERIFY2_WITH_TIMEOUT(drawn().size() >= 20, qPrintable(u"%1 points; %2"_s.arg(drawn().size()).arg(s.Status())),
-                              kWaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(drawn().size() >= 20,
+                              qPrintable(u"%1 points; %2"_s.arg(drawn().size()).arg(s.Status())), kWaitMs);
     const QList<QPointF> points = drawn();
     double low = 255, high = 0;
     for (const QPointF& p : points) {
-        QVERIFY2(p.y() >= 0 && p.y() <= 255 && p.y() == std::floor(p.y()), qPrintable(QString::number(p.y())));
+        QVERIFY2(p.y() >= 0 && p.y() <= 255 && p.y() == std::floor(p.y()),
+                 qPrintable(QString::number(p.y())));
         low = std::min(low, p.y());
         high = std::max(high, p.y());
     }
@@ -516,8 +517,8 @@ void TstWindowE2e::sendBlock()
     s.Click("Button8");
     if (!bytes.isEmpty()) QTRY_COMPARE_WITH_TIMEOUT(s.HexReceivedAfter(s.Opened()), bytes, kWaitMs);
     else QTRY_VERIFY_WITH_TIMEOUT(s.TextsAfter(s.Opened()).contains(line), kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(s.Status().contains(u"Received: %1 Bytes"_s.arg(bytes.isEmpty() ? 15 : bytes.size())),
-                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.Status().contains(u"Received: %1 Bytes"_s.arg(bytes.isEmpty() ? 15 : bytes.size())), kWaitMs);
     QVERIFY(s.env.boxes.isEmpty());
 }
 
@@ -613,11 +614,11 @@ void TstWindowE2e::sendFile()
 
 void TstWindowE2e::protocolPage_data()
 {
-    QTest::addColumn<QString>("bus");       // ComboBox9
-    QTest::addColumn<QString>("operation"); // ComboBox12
+    QTest::addColumn<QString>("bus");        // ComboBox9
+    QTest::addColumn<QString>("operation");  // ComboBox12
     QTest::addColumn<QString>("devAddress"); // typed into ComboBox10; empty: as it is
     QTest::addColumn<QString>("memAddress"); // typed into ComboBox11
-    QTest::addColumn<QString>("data");      // Memo5
+    QTest::addColumn<QString>("data");       // Memo5
     QTest::addColumn<QStringList>("answer"); // the packets logged, as patterns
     const QString crc = u"[0-9A-F]{2} [0-9A-F]{2} "_s, end = u"BFC6 000D 0000 0001 000A, "_s;
     QTest::newRow("Connect") << u"I2C"_s << u"Connect"_s << QString() << QString() << QString()
@@ -647,7 +648,8 @@ void TstWindowE2e::protocolPage()
     QVERIFY(s.Open());
     QVERIFY(s.Choose("ComboBox9", bus));
     QVERIFY(s.Choose("ComboBox12", operation));
-    for (const auto& [box, typed] : {std::pair{"ComboBox10", devAddress}, std::pair{"ComboBox11", memAddress}}) {
+    for (const auto& [box, typed] :
+         {std::pair{"ComboBox10", devAddress}, std::pair{"ComboBox11", memAddress}}) {
         if (typed.isEmpty()) continue;
         QComboBox* b = s.C<QComboBox>(box);
         b->clearEditText();
@@ -693,8 +695,8 @@ void TstWindowE2e::restartRestoresWhatWasLeft()
     s.Click("Button2");
     QVERIFY(s.Shows(u"Device "_s + s.link + u" was closed."_s));
     s.Click("Button2");
-    QTRY_VERIFY_WITH_TIMEOUT(s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 3,
-                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 3, kWaitMs);
     const QDir logs(s.env.CfgDir() + u"Logs"_s);
     s.CloseWindow();
 
@@ -721,8 +723,8 @@ void TstWindowE2e::restartRestoresWhatWasLeft()
     QCOMPARE(grid->Cells(2, 999), u"the last row"_s);
     // And the port opens again with them.
     QVERIFY(s.Open());
-    QTRY_VERIFY_WITH_TIMEOUT(s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 2,
-                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 2, kWaitMs);
     QVERIFY(s.env.boxes.isEmpty());
 }
 
@@ -753,8 +755,8 @@ void TstWindowE2e::firstRunListsTheSimulator()
     QCOMPARE(list->count(), 1);
     QCOMPARE(list->itemText(0), s.device);
     QVERIFY(s.Open());
-    QTRY_VERIFY_WITH_TIMEOUT(s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 2,
-                             kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.TextsAfter(s.Opened()).filter(QRegularExpression(u"^line \\d+$"_s)).size() >= 2, kWaitMs);
     // The window keeps the port when it writes Corvane.ini back.
     s.CloseWindow();
     QVERIFY(ReadFile(s.env.SettingDir() + u"Corvane.ini"_s).contains(s.link.toUtf8()));
@@ -768,7 +770,8 @@ void TstWindowE2e::firstRunListsTheSimulator()
     QCOMPARE(ReadFile(s.env.SettingDir() + u"Corvane.ini"_s), written);
 }
 
-void TstWindowE2e::plotPage_data() {
+void TstWindowE2e::plotPage_data()
+{
     QTest::addColumn<bool>("labels");
     QTest::addColumn<QStringList>("channels");
     QTest::newRow("plain numbers") << false << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s};
@@ -778,7 +781,8 @@ void TstWindowE2e::plotPage_data() {
 
 // The simulator prints lines of numbers; the port's plot page (beside the waveform) draws a
 // channel for each, hides one from its legend, exports, and keeps its settings over a restart.
-void TstWindowE2e::plotPage() {
+void TstWindowE2e::plotPage()
+{
     QFETCH(bool, labels);
     QFETCH(QStringList, channels);
     Session s;

@@ -16,11 +16,13 @@
 
 namespace {
 
-void check(bool ok) {
+void check(bool ok)
+{
     if (!ok) std::abort();
 }
 
-void checkClean(const QString& text) {
+void checkClean(const QString& text)
+{
     check(text.size() <= MaxFriendlyChars);
     check(!text.startsWith(u' ') && !text.endsWith(u' '));
     check(!text.contains(QStringLiteral("  ")));
@@ -38,21 +40,25 @@ void checkClean(const QString& text) {
     check(CleanDeviceText(text.toUtf8()) == text);
 }
 
-void checkFileName(const QString& fullName) {
+void checkFileName(const QString& fullName)
+{
     const QString safe = SafeFileNamePart(fullName);
     check(!safe.isEmpty() && !safe.startsWith(u'.'));
     check(safe.toUtf8().size() <= 150);
-    check(std::none_of(safe.cbegin(), safe.cend(),
-                       [](QChar c) { return c == u'/' || c == u'\\' || c.unicode() < 32 || c.unicode() == 127; }));
+    check(std::none_of(safe.cbegin(), safe.cend(), [](QChar c) {
+        return c == u'/' || c == u'\\' || c.unicode() < 32 || c.unicode() == 127;
+    }));
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 3) return 0;
     const QByteArrayView input(data, qsizetype(size));
     const qsizetype interfaceLength = std::min<qsizetype>(data[0], input.size() - 3);
-    const qsizetype productLength = std::min<qsizetype>(data[1] | (data[2] << 8), input.size() - 3 - interfaceLength);
+    const qsizetype productLength =
+        std::min<qsizetype>(data[1] | (data[2] << 8), input.size() - 3 - interfaceLength);
     const QByteArrayView interfaceText = input.sliced(3, interfaceLength);
     const QByteArrayView productText = input.sliced(3 + interfaceLength, productLength);
     const QByteArrayView driverName = input.sliced(3 + interfaceLength + productLength);

@@ -13,11 +13,13 @@ namespace {
 constexpr int kGuard = 32;
 constexpr quint8 kGuardByte = 0xA5;
 
-void check(bool ok) {
+void check(bool ok)
+{
     if (!ok) std::abort();
 }
 
-QString textFrom(const uint8_t* data, size_t size, bool utf16) {
+QString textFrom(const uint8_t* data, size_t size, bool utf16)
+{
     if (!utf16) return QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     // Raw UTF-16 reaches lone surrogates and every code unit.
     std::vector<char16_t> units(size / 2);
@@ -27,7 +29,8 @@ QString textFrom(const uint8_t* data, size_t size, bool utf16) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 3) return 0;
     const int bufSize = int((data[0] | (data[1] << 8)) % 2049);
     const uint8_t flags = data[2];
@@ -59,8 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(HexStrToBuffer(text, buffer, bufSize) == count);
     for (int i = 0; i < kGuard; ++i)
         check(raw[size_t(i)] == kGuardByte && raw[raw.size() - 1 - size_t(i)] == kGuardByte);
-    for (int i = count; i < bufSize; ++i)
-        check(buffer[i] == 0);
+    for (int i = count; i < bufSize; ++i) check(buffer[i] == 0);
 
     const int n = int(std::min<size_t>(size, 4096));
     const QString shown = BytesToText(data, n);

@@ -8,24 +8,25 @@
 
 namespace {
 
-void check(bool ok) {
+void check(bool ok)
+{
     if (!ok) std::abort();
 }
 
-QString profileTrimmed(QString value) {
+QString profileTrimmed(QString value)
+{
     value.replace(u'\r', u' ').replace(u'\n', u' ');
     qsizetype begin = 0;
     qsizetype end = value.size();
-    while (begin < end && (value[begin] == u' ' || value[begin] == u'\t'))
-        ++begin;
-    while (end > begin && (value[end - 1] == u' ' || value[end - 1] == u'\t'))
-        --end;
+    while (begin < end && (value[begin] == u' ' || value[begin] == u'\t')) ++begin;
+    while (end > begin && (value[end - 1] == u' ' || value[end - 1] == u'\t')) --end;
     return value.mid(begin, end - begin);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     TIniFile ini;
     if (!ini.LoadFromData(bytes)) return 0;

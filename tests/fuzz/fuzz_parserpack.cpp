@@ -19,7 +19,8 @@
 
 namespace {
 
-[[noreturn]] void fail(const char* what, long a, long b) {
+[[noreturn]] void fail(const char* what, long a, long b)
+{
     std::fprintf(stderr, "invariant broken: %s (%ld, %ld)\n", what, a, b);
     std::abort();
 }
@@ -29,16 +30,19 @@ namespace {
         if (!(cond)) fail(#cond, static_cast<long>(a), static_cast<long>(b));                                \
     } while (0)
 
-int word(const std::uint8_t* p) {
+int word(const std::uint8_t* p)
+{
     return p[0] | (p[1] << 8);
 }
 
 // The packet rules, independent of the engine's own checks.
-bool refValidLength(int length) {
+bool refValidLength(int length)
+{
     return length == 10 || (length >= 12 && length <= 524);
 }
 
-bool refAccepts(const std::uint8_t* p, int avail) {
+bool refAccepts(const std::uint8_t* p, int avail)
+{
     if (avail < 10) return false;
     const int length = word(p + 8);
     if (!refValidLength(length) || avail < length) return false;
@@ -52,7 +56,8 @@ struct RefPass {
     std::vector<int> offsets; // where each accepted packet starts
 };
 
-RefPass refScan(const std::uint8_t* buff, int len) {
+RefPass refScan(const std::uint8_t* buff, int len)
+{
     RefPass r;
     int pos = 0;
     for (;;) {
@@ -84,13 +89,15 @@ struct Run {
     long callbacks = 0;
 };
 
-Run& run() {
+Run& run()
+{
     static Run r;
     return r;
 }
 
 // One pass of the worker over the unparsed bytes; false when it made no progress.
-bool pass(std::vector<std::uint8_t>& received, std::size_t& start) {
+bool pass(std::vector<std::uint8_t>& received, std::size_t& start)
+{
     Run& r = run();
     const int len = static_cast<int>(received.size() - start);
     // An exact-size copy: any read past the bytes handed over lands outside the allocation.
@@ -126,7 +133,8 @@ bool pass(std::vector<std::uint8_t>& received, std::size_t& start) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     Run& r = run();
     r.engine->ClearPacks();
     r.callbacks = 0;
@@ -155,11 +163,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         received.insert(received.end(), data + at, data + at + n);
         at += n;
         // The worker parses while the receive buffer holds 10 bytes or more and progress is made.
-        while (received.size() >= 10 && pass(received, start)) {
-        }
+        while (received.size() >= 10 && pass(received, start)) {}
     };
-    for (std::size_t n : pieces)
-        feed(std::min(n, size - at));
+    for (std::size_t n : pieces) feed(std::min(n, size - at));
     feed(size - at);
 
     FUZZ_CHECK(r.engine->PackListCount() == r.callbacks, r.engine->PackListCount(), r.callbacks);

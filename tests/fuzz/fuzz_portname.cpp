@@ -10,11 +10,13 @@
 
 namespace {
 
-void check(bool ok) {
+void check(bool ok)
+{
     if (!ok) std::abort();
 }
 
-void checkSafe(const QString& input) {
+void checkSafe(const QString& input)
+{
     const QString safe = SafeFileNamePart(input);
     check(input.isEmpty() == safe.isEmpty());
     check(!safe.startsWith(u'.'));
@@ -30,7 +32,8 @@ void checkSafe(const QString& input) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 1) return 0;
     QString name;
     if (data[0] & 1) {

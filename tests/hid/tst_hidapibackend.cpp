@@ -37,18 +37,21 @@ namespace {
 dev_t gHidrawLike = 0;
 constexpr int kDescriptorSize = 34;
 
-bool IsHidrawLike(int fd) {
+bool IsHidrawLike(int fd)
+{
     struct stat st {};
     return gHidrawLike != 0 && ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == gHidrawLike;
 }
 
-dev_t DeviceOf(const QString& path) {
+dev_t DeviceOf(const QString& path)
+{
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_rdev : 0;
 }
 
 // Descriptors of this process open on that node.
-int OpenCount(dev_t node) {
+int OpenCount(dev_t node)
+{
     int n = 0;
     DIR* dir = ::opendir("/proc/self/fd");
     if (dir == nullptr) return -1;
@@ -71,7 +74,8 @@ struct TNode {
 } // namespace
 
 // hidapi asks the node for its report descriptor size; a hidraw-like node answers.
-extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
+{
     va_list args;
     va_start(args, request);
     void* arg = va_arg(args, void*);
@@ -85,7 +89,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     return real(fd, request, arg);
 }
 
-void tst_HidApiBackend::openWriteReadClose() {
+void tst_HidApiBackend::openWriteReadClose()
+{
     TNode node;
     QVERIFY(node.pty.IsValid());
     THidApiBackend backend;
@@ -114,7 +119,8 @@ void tst_HidApiBackend::openWriteReadClose() {
     QCOMPARE(OpenCount(gHidrawLike), before);
 }
 
-void tst_HidApiBackend::readTimesOutEmpty() {
+void tst_HidApiBackend::readTimesOutEmpty()
+{
     TNode node;
     THidApiBackend backend;
     THidHandle* handle = backend.Open(node.Path(), nullptr);
@@ -126,7 +132,8 @@ void tst_HidApiBackend::readTimesOutEmpty() {
     backend.Close(handle);
 }
 
-void tst_HidApiBackend::unpluggedWhileReading() {
+void tst_HidApiBackend::unpluggedWhileReading()
+{
     TNode node;
     THidApiBackend backend;
     THidHandle* handle = backend.Open(node.Path(), nullptr);
@@ -142,7 +149,8 @@ void tst_HidApiBackend::unpluggedWhileReading() {
     QCOMPARE(OpenCount(gHidrawLike), before - 1);
 }
 
-void tst_HidApiBackend::openFailureSaysWhy_data() {
+void tst_HidApiBackend::openFailureSaysWhy_data()
+{
     QTest::addColumn<QString>("node");
     QTest::addColumn<int>("error");
     QTest::newRow("no such node") << QString() << ENOENT;
@@ -151,7 +159,8 @@ void tst_HidApiBackend::openFailureSaysWhy_data() {
     if (::geteuid() != 0) QTest::newRow("root-only node") << QStringLiteral("file") << EACCES;
 }
 
-void tst_HidApiBackend::openFailureSaysWhy() {
+void tst_HidApiBackend::openFailureSaysWhy()
+{
     QFETCH(QString, node);
     QFETCH(int, error);
     QTemporaryDir dir;

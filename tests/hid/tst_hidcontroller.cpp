@@ -24,7 +24,8 @@ struct TShownReport {
 };
 
 THidScriptedBackend::TDevice device(const char* path, const QString& product, quint16 vid, quint16 pid,
-                                    QByteArray descriptor = THidScriptedBackend::Descriptor(8, 64, 1)) {
+                                    QByteArray descriptor = THidScriptedBackend::Descriptor(8, 64, 1))
+{
     THidScriptedBackend::TDevice d;
     d.Path = path;
     d.ProductString = product;
@@ -45,11 +46,13 @@ struct TRig {
     QList<TShownReport> Shown;
     std::function<void(TJvHidDevice*)> AfterReport;
 
-    explicit TRig(const QList<THidScriptedBackend::TDevice>& present = {}, bool wire = true) {
+    explicit TRig(const QList<THidScriptedBackend::TDevice>& present = {}, bool wire = true)
+    {
         for (const auto& d : present) Backend->Plug(d);
         if (wire) Wire();
     }
-    void Wire() {
+    void Wire()
+    {
         Controller->SetOnDeviceChange([this](TJvHidDeviceController* sender) {
             Names.clear();
             Objects.clear();
@@ -66,11 +69,13 @@ struct TRig {
             if (AfterReport) AfterReport(dev);
         });
     }
-    TJvHidDevice* Find(const QString& name) const {
+    TJvHidDevice* Find(const QString& name) const
+    {
         const qsizetype at = Names.indexOf(name);
         return at < 0 ? nullptr : Objects.at(at);
     }
-    QList<QByteArray> ShownData(TJvHidDevice* dev) const {
+    QList<QByteArray> ShownData(TJvHidDevice* dev) const
+    {
         QList<QByteArray> data;
         for (const auto& r : Shown)
             if (r.Device == dev) data.append(r.Data);
@@ -78,7 +83,8 @@ struct TRig {
     }
 };
 
-QByteArray bytes(std::initializer_list<int> list) {
+QByteArray bytes(std::initializer_list<int> list)
+{
     QByteArray b;
     for (int v : list) b.append(char(v));
     return b;
@@ -119,7 +125,8 @@ private slots:
     void destroyedWhileReading();
 };
 
-void tst_HidController::name_data() {
+void tst_HidController::name_data()
+{
     QTest::addColumn<QString>("product");
     QTest::addColumn<int>("vid");
     QTest::addColumn<int>("pid");
@@ -128,19 +135,23 @@ void tst_HidController::name_data() {
 
     QTest::newRow("keyboard") << "Keyboard" << 0x00AB << 0x00CD << "Keyboard VID 0x00AB PID 0x00CD"
                               << "PID 0x00CD";
-    QTest::newRow("no product string") << "" << 0x1D50 << 0x6018 << " VID 0x1D50 PID 0x6018" << "PID 0x6018";
+    QTest::newRow("no product string") << "" << 0x1D50 << 0x6018 << " VID 0x1D50 PID 0x6018"
+                                       << "PID 0x6018";
     QTest::newRow("upper-case digits") << "Pad" << 0xfeed << 0xbeef << "Pad VID 0xFEED PID 0xBEEF"
                                        << "PID 0xBEEF";
     QTest::newRow("control characters") << "Pad\r\nX\t" << 1 << 2 << "Pad__X_ VID 0x0001 PID 0x0002"
                                         << "PID 0x0002";
     QTest::newRow("cut at 254") << QString(300, u'k') << 1 << 2
-                                << QString(254, u'k') + " VID 0x0001 PID 0x0002" << "PID 0x0002";
+                                << QString(254, u'k') + " VID 0x0001 PID 0x0002"
+                                << "PID 0x0002";
     // The port name does not depend on what the product string holds.
     QTest::newRow("COM in product") << "Telecom COMBO (x)" << 0x0B0E << 0x0412
-                                    << "Telecom COMBO (x) VID 0x0B0E PID 0x0412" << "PID 0x0412";
+                                    << "Telecom COMBO (x) VID 0x0B0E PID 0x0412"
+                                    << "PID 0x0412";
 }
 
-void tst_HidController::name() {
+void tst_HidController::name()
+{
     QFETCH(QString, product);
     QFETCH(int, vid);
     QFETCH(int, pid);
@@ -157,8 +168,10 @@ void tst_HidController::name() {
     if (!product.contains(u"com", Qt::CaseInsensitive)) QCOMPARE(ExtractPortName(name), port);
 }
 
-void tst_HidController::startupReportAfterWiring() {
-    TRig rig({device("/dev/hidraw2", "A", 1, 1), device("/dev/hidraw0", "B", 1, 2), device("/dev/hidraw1", "C", 1, 3)});
+void tst_HidController::startupReportAfterWiring()
+{
+    TRig rig({device("/dev/hidraw2", "A", 1, 1), device("/dev/hidraw0", "B", 1, 2),
+              device("/dev/hidraw1", "C", 1, 3)});
     // The change event fired while it was attached came before the enumeration event.
     QCOMPARE(rig.Names, QStringList());
     // The start-up report lists every device in the system's order.
@@ -166,7 +179,8 @@ void tst_HidController::startupReportAfterWiring() {
                                          "C VID 0x0001 PID 0x0003"}));
 }
 
-void tst_HidController::sameNames() {
+void tst_HidController::sameNames()
+{
     // One device with two interfaces of the same name, then a second such device.
     TRig rig({device("/dev/hidraw0", "Pad", 1, 2), device("/dev/hidraw1", "Pad", 1, 2)});
     QTRY_COMPARE(rig.Names, (QStringList{"Pad VID 0x0001 PID 0x0002", "Pad VID 0x0001 PID 0x0002 #2"}));
@@ -183,7 +197,8 @@ void tst_HidController::sameNames() {
                                          "Pad VID 0x0001 PID 0x0002 #3"}));
 }
 
-void tst_HidController::inputReport_data() {
+void tst_HidController::inputReport_data()
+{
     QTest::addColumn<QByteArray>("descriptor");
     QTest::addColumn<QByteArray>("fromSystem");
     QTest::addColumn<int>("reportID");
@@ -192,18 +207,19 @@ void tst_HidController::inputReport_data() {
 
     const QByteArray eight = bytes({0x00, 0x0A, 0x7F, 0x80, 0xAB, 0xCD, 0xEF, 0xFF});
     const QString eightLine = "00 0A 7F 80 AB CD EF FF ";
-    QTest::newRow("9 bytes, report id 1") << THidScriptedBackend::Descriptor(8, 0, 1) << char(1) + eight << 1
-                                          << eight << eightLine;
+    QTest::newRow("9 bytes, report id 1")
+        << THidScriptedBackend::Descriptor(8, 0, 1) << char(1) + eight << 1 << eight << eightLine;
     // Without report ids the system leaves the id byte out; it is shown as report 0.
-    QTest::newRow("9 bytes, unnumbered") << THidScriptedBackend::Descriptor(8, 0) << eight << 0 << eight
-                                         << eightLine;
+    QTest::newRow("9 bytes, unnumbered")
+        << THidScriptedBackend::Descriptor(8, 0) << eight << 0 << eight << eightLine;
     QTest::newRow("short report") << THidScriptedBackend::Descriptor(8, 0, 7) << bytes({7, 0x12}) << 7
                                   << bytes({0x12}) << "12 ";
-    QTest::newRow("report id only") << THidScriptedBackend::Descriptor(8, 0, 5) << bytes({5}) << 5 << QByteArray()
-                                    << "";
+    QTest::newRow("report id only") << THidScriptedBackend::Descriptor(8, 0, 5) << bytes({5}) << 5
+                                    << QByteArray() << "";
 }
 
-void tst_HidController::inputReport() {
+void tst_HidController::inputReport()
+{
     QFETCH(QByteArray, descriptor);
     QFETCH(QByteArray, fromSystem);
     QFETCH(int, reportID);
@@ -229,7 +245,8 @@ void tst_HidController::inputReport() {
     dev->CheckIn();
 }
 
-void tst_HidController::reportsInOrder() {
+void tst_HidController::reportsInOrder()
+{
     TRig rig({device("/dev/hidraw0", "Pad", 1, 2, THidScriptedBackend::Descriptor(4, 0, 1))});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -245,13 +262,15 @@ void tst_HidController::reportsInOrder() {
     dev->CheckIn();
 }
 
-void tst_HidController::outputReport_data() {
+void tst_HidController::outputReport_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("outputData");
     QTest::addColumn<QByteArray>("written");
     QTest::addColumn<QString>("echo");
 
-    QTest::newRow("65-byte report") << "01 02 03" << 64 << bytes({1, 2, 3}) + QByteArray(62, '\0') << "> 01 02 03 ";
+    QTest::newRow("65-byte report") << "01 02 03" << 64 << bytes({1, 2, 3}) + QByteArray(62, '\0')
+                                    << "> 01 02 03 ";
     QTest::newRow("cut to the report") << "01 02 03 04 05" << 3 << bytes({1, 2, 3, 4}) << "> 01 02 03 04 05 ";
     // Longer than the 256-byte send buffer: padded with zeros, nothing read past it.
     QTest::newRow("report above 256") << "AA" << 299 << char(0xAA) + QByteArray(299, '\0') << "> AA ";
@@ -260,7 +279,8 @@ void tst_HidController::outputReport_data() {
     QTest::newRow("packed") << "7F8000" << 3 << bytes({0x7F, 0x80, 0x00, 0}) << "> 7F 80 00 ";
 }
 
-void tst_HidController::outputReport() {
+void tst_HidController::outputReport()
+{
     QFETCH(QString, text);
     QFETCH(int, outputData);
     QFETCH(QByteArray, written);
@@ -280,7 +300,8 @@ void tst_HidController::outputReport() {
     dev->CheckIn();
 }
 
-void tst_HidController::unreadableBlockTextIsRefused_data() {
+void tst_HidController::unreadableBlockTextIsRefused_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("where");
     QTest::newRow("odd digit") << "01 2"
@@ -289,7 +310,8 @@ void tst_HidController::unreadableBlockTextIsRefused_data() {
                                     << "position 6";
 }
 
-void tst_HidController::unreadableBlockTextIsRefused() {
+void tst_HidController::unreadableBlockTextIsRefused()
+{
     QFETCH(QString, text);
     QFETCH(QString, where);
     const THidBlockSend send = HidPrepareBlockSend(text);
@@ -298,7 +320,8 @@ void tst_HidController::unreadableBlockTextIsRefused() {
     QCOMPARE(send.Buffer, THidBlockSend().Buffer);
 }
 
-void tst_HidController::writeNotCheckedOut() {
+void tst_HidController::writeNotCheckedOut()
+{
     TRig rig({device("/dev/hidraw0", "Pad", 1, 2)});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -309,7 +332,8 @@ void tst_HidController::writeNotCheckedOut() {
     QCOMPARE(rig.Backend->OpenHandles("/dev/hidraw0"), 0);
 }
 
-void tst_HidController::blockTextCut_data() {
+void tst_HidController::blockTextCut_data()
+{
     QTest::addColumn<int>("groups");
     QTest::addColumn<QString>("notice");
 
@@ -318,7 +342,8 @@ void tst_HidController::blockTextCut_data() {
     QTest::newRow("300 bytes") << 300 << "HID send: only the first 256 bytes are sent, 44 more were cut.";
 }
 
-void tst_HidController::blockTextCut() {
+void tst_HidController::blockTextCut()
+{
     QFETCH(int, groups);
     QFETCH(QString, notice);
 
@@ -329,12 +354,14 @@ void tst_HidController::blockTextCut() {
         if (k < 256) expected.append(char((k + 1) & 0xFF));
     }
     const THidBlockSend send = HidPrepareBlockSend(text);
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(send.Buffer.data()), int(send.Buffer.size())), expected);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(send.Buffer.data()), int(send.Buffer.size())),
+             expected);
     QCOMPARE(send.Echo, "> " + text.left(3 * 256));
     QCOMPARE(send.CutNotice, notice);
 }
 
-void tst_HidController::pluggedWhileRunning() {
+void tst_HidController::pluggedWhileRunning()
+{
     TRig rig({device("/dev/hidraw0", "A", 1, 1), device("/dev/hidraw1", "B", 1, 2)});
     QTRY_COMPARE(rig.Names, (QStringList{"A VID 0x0001 PID 0x0001", "B VID 0x0001 PID 0x0002"}));
     TJvHidDevice* b = rig.Objects.at(1);
@@ -352,7 +379,8 @@ void tst_HidController::pluggedWhileRunning() {
     QCOMPARE(rig.Objects.first(), b);
 }
 
-void tst_HidController::checkInNotCheckedOut() {
+void tst_HidController::checkInNotCheckedOut()
+{
     TRig rig({device("/dev/hidraw0", "A", 1, 1)});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -367,7 +395,8 @@ void tst_HidController::checkInNotCheckedOut() {
     QCOMPARE(rig.Names, names);
 }
 
-void tst_HidController::checkOutTwice() {
+void tst_HidController::checkOutTwice()
+{
     TRig rig({device("/dev/hidraw0", "A", 1, 1)});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -379,7 +408,8 @@ void tst_HidController::checkOutTwice() {
     QCOMPARE(rig.Backend->OpenHandles("/dev/hidraw0"), 0);
 }
 
-void tst_HidController::noReadWriteAccess() {
+void tst_HidController::noReadWriteAccess()
+{
     auto held = device("/dev/hidraw0", "Keyboard", 0x00AB, 0x00CD);
     held.Openable = false;
     TRig rig({held});
@@ -399,7 +429,8 @@ void tst_HidController::noReadWriteAccess() {
     QVERIFY(!dev->IsCheckedOut());
 }
 
-void tst_HidController::noDataHandler() {
+void tst_HidController::noDataHandler()
+{
     TRig rig({device("/dev/hidraw0", "A", 1, 1)}, false);
     QTRY_COMPARE(rig.Controller->PluggedDevices().size(), qsizetype(1));
     TJvHidDevice* dev = rig.Controller->PluggedDevices().first();
@@ -414,7 +445,8 @@ void tst_HidController::noDataHandler() {
     QCOMPARE(rig.Backend->OpenHandles("/dev/hidraw0"), 0);
 }
 
-void tst_HidController::readFailureEndsWorker() {
+void tst_HidController::readFailureEndsWorker()
+{
     TRig rig({device("/dev/hidraw0", "Pad", 0x00AB, 0x00CD, THidScriptedBackend::Descriptor(2, 2, 1))});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     QPointer<TJvHidDevice> dev = rig.Objects.first();
@@ -445,13 +477,15 @@ void tst_HidController::readFailureEndsWorker() {
     dev->CheckIn();
 }
 
-void tst_HidController::unpluggedWhileOpen_data() {
+void tst_HidController::unpluggedWhileOpen_data()
+{
     QTest::addColumn<bool>("reading");
     QTest::newRow("read worker running") << true;
     QTest::newRow("no input report") << false;
 }
 
-void tst_HidController::unpluggedWhileOpen() {
+void tst_HidController::unpluggedWhileOpen()
+{
     QFETCH(bool, reading);
     const auto pad =
         device("/dev/hidraw0", "Pad", 0x00AB, 0x00CD, THidScriptedBackend::Descriptor(reading ? 2 : 0, 2, 1));
@@ -496,7 +530,8 @@ void tst_HidController::unpluggedWhileOpen() {
     QTRY_VERIFY(again.isNull());
 }
 
-void tst_HidController::checkInShowsReportInHand() {
+void tst_HidController::checkInShowsReportInHand()
+{
     TRig rig({device("/dev/hidraw0", "Pad", 1, 2, THidScriptedBackend::Descriptor(1, 0, 1))});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -516,7 +551,8 @@ void tst_HidController::checkInShowsReportInHand() {
     QCOMPARE(rig.ShownData(dev), QList<QByteArray>{bytes({0x42})});
 }
 
-void tst_HidController::checkInFromDataEvent() {
+void tst_HidController::checkInFromDataEvent()
+{
     TRig rig({device("/dev/hidraw0", "Pad", 1, 2, THidScriptedBackend::Descriptor(1, 0, 1))});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -532,7 +568,8 @@ void tst_HidController::checkInFromDataEvent() {
     QCOMPARE(rig.ShownData(dev), QList<QByteArray>{bytes({0x01})});
 }
 
-void tst_HidController::checkOutFromDataEventDuringCheckIn() {
+void tst_HidController::checkOutFromDataEventDuringCheckIn()
+{
     TRig rig({device("/dev/hidraw0", "Pad", 1, 2, THidScriptedBackend::Descriptor(1, 0, 1))});
     QTRY_VERIFY(!rig.Objects.isEmpty());
     TJvHidDevice* dev = rig.Objects.first();
@@ -555,7 +592,8 @@ void tst_HidController::checkOutFromDataEventDuringCheckIn() {
     QCOMPARE(rig.Backend->OpenHandles("/dev/hidraw0"), 0);
 }
 
-void tst_HidController::twoDevicesFlowThenCheckIn() {
+void tst_HidController::twoDevicesFlowThenCheckIn()
+{
     TRig rig({device("/dev/hidraw0", "A", 1, 1, THidScriptedBackend::Descriptor(4, 4, 1)),
               device("/dev/hidraw1", "B", 1, 2, THidScriptedBackend::Descriptor(4, 4, 2))});
     QTRY_COMPARE(rig.Objects.size(), qsizetype(2));
@@ -570,7 +608,8 @@ void tst_HidController::twoDevicesFlowThenCheckIn() {
             const QByteArray n(reinterpret_cast<const char*>(&k), 4);
             rig.Backend->QueueReport("/dev/hidraw0", char(1) + n);
             rig.Backend->QueueReport("/dev/hidraw1", char(2) + n);
-            if (rig.Backend->QueuedReports("/dev/hidraw0") > 64) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (rig.Backend->QueuedReports("/dev/hidraw0") > 64)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     const QByteArray sendA = bytes({1, 0xA1, 0xA2, 0xA3, 0xA4});
@@ -598,7 +637,8 @@ void tst_HidController::twoDevicesFlowThenCheckIn() {
     QCOMPARE(rig.Backend->Written("/dev/hidraw0"), QList<QByteArray>{sendA});
 }
 
-void tst_HidController::destroyedWhileReading() {
+void tst_HidController::destroyedWhileReading()
+{
     TRig rig({device("/dev/hidraw0", "A", 1, 1, THidScriptedBackend::Descriptor(1, 0, 1)),
               device("/dev/hidraw1", "B", 1, 2, THidScriptedBackend::Descriptor(1, 0, 1))});
     QTRY_COMPARE(rig.Objects.size(), qsizetype(2));

@@ -11,30 +11,30 @@ private slots:
     void fromDescriptor();
 };
 
-void tst_HidLayout::fromDescriptor_data() {
+void tst_HidLayout::fromDescriptor_data()
+{
     QTest::addColumn<QByteArray>("descriptor");
     QTest::addColumn<int>("input");
     QTest::addColumn<int>("output");
     QTest::addColumn<bool>("numbered");
 
     // Boot keyboard: 8 input bytes, 5 LED bits + 3 padding out.
-    QTest::newRow("boot keyboard") << QByteArray::fromHex(
-        "05010906a101050719e029e71500250175019508810295017508810195057501050819012905910295017503910195"
-        "06750815002565050719002965810 0c0")
+    QTest::newRow("boot keyboard") << QByteArray::fromHex("05010906a101050719e029e715002501750195088102950175"
+                                                          "08810195057501050819012905910295017503910195"
+                                                          "06750815002565050719002965810 0c0")
                                    << 9 << 2 << false;
     // Boot mouse: 3 buttons + 5 padding, X and Y bytes; nothing out.
-    QTest::newRow("boot mouse") << QByteArray::fromHex(
-        "05010902a1010901a100050919012903150025019503750181029501750581010501093009311581257f750895028106c0c0")
+    QTest::newRow("boot mouse") << QByteArray::fromHex("05010902a1010901a100050919012903150025019503750181029"
+                                                       "501750581010501093009311581257f750895028106c0c0")
                                 << 4 << 0 << false;
     QTest::newRow("vendor 64 in 64 out") << THidScriptedBackend::Descriptor(64, 64) << 65 << 65 << false;
     QTest::newRow("vendor numbered") << THidScriptedBackend::Descriptor(8, 16, 3) << 9 << 17 << true;
     // Report 1: 8 bytes in, 64 out; report 2: 63 bytes in. The largest of each kind counts.
-    QTest::newRow("two numbered reports") << QByteArray::fromHex(
-        "0600ff0901a101"
-        "850175089508090181 02"
-        "8502953f09018102"
-        "850195400901 9102"
-        "c0")
+    QTest::newRow("two numbered reports") << QByteArray::fromHex("0600ff0901a101"
+                                                                 "850175089508090181 02"
+                                                                 "8502953f09018102"
+                                                                 "850195400901 9102"
+                                                                 "c0")
                                           << 64 << 65 << true;
     // 3 x 3 bits round up to 2 bytes.
     QTest::newRow("bits round up") << QByteArray::fromHex("750395038102") << 3 << 0 << false;
@@ -50,7 +50,8 @@ void tst_HidLayout::fromDescriptor_data() {
     QTest::newRow("empty") << QByteArray() << 0 << 0 << false;
 }
 
-void tst_HidLayout::fromDescriptor() {
+void tst_HidLayout::fromDescriptor()
+{
     QFETCH(QByteArray, descriptor);
     QFETCH(int, input);
     QFETCH(int, output);

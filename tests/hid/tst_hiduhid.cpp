@@ -33,10 +33,14 @@ constexpr quint16 kVendor = 0x1D50;
 constexpr quint16 kProduct = 0x61CD;
 constexpr char kProductName[] = "Corvane Test Pad";
 
-bool sendEvent(int fd, const uhid_event& ev) { return write(fd, &ev, sizeof ev) == ssize_t(sizeof ev); }
+bool sendEvent(int fd, const uhid_event& ev)
+{
+    return write(fd, &ev, sizeof ev) == ssize_t(sizeof ev);
+}
 
 // The next output report the kernel passes to the virtual device, within timeoutMs.
-QByteArray nextOutputReport(int fd, int timeoutMs) {
+QByteArray nextOutputReport(int fd, int timeoutMs)
+{
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < timeoutMs) {
@@ -52,7 +56,8 @@ QByteArray nextOutputReport(int fd, int timeoutMs) {
 
 } // namespace
 
-void tst_HidUhid::systemStartupReport() {
+void tst_HidUhid::systemStartupReport()
+{
     TJvHidDeviceController controller;
     QStringList names;
     bool reported = false;
@@ -67,11 +72,13 @@ void tst_HidUhid::systemStartupReport() {
     });
     reported = false;
     QTRY_VERIFY(reported);
-    static const QRegularExpression form(QStringLiteral("^.* VID 0x[0-9A-F]{4} PID 0x[0-9A-F]{4}( #[0-9]+)?$"));
+    static const QRegularExpression form(
+        QStringLiteral("^.* VID 0x[0-9A-F]{4} PID 0x[0-9A-F]{4}( #[0-9]+)?$"));
     for (const QString& name : names) QVERIFY2(form.match(name).hasMatch(), qPrintable(name));
 }
 
-void tst_HidUhid::virtualDevice() {
+void tst_HidUhid::virtualDevice()
+{
     const int fd = open("/dev/uhid", O_RDWR | O_CLOEXEC);
     if (fd < 0)
         QSKIP("/dev/uhid cannot be opened (the uhid module and root, or write access to /dev/uhid, are "
@@ -88,7 +95,8 @@ void tst_HidUhid::virtualDevice() {
     const QByteArray descriptor = THidScriptedBackend::Descriptor(8, 64);
     uhid_event create{};
     create.type = UHID_CREATE2;
-    std::strncpy(reinterpret_cast<char*>(create.u.create2.name), kProductName, sizeof create.u.create2.name - 1);
+    std::strncpy(reinterpret_cast<char*>(create.u.create2.name), kProductName,
+                 sizeof create.u.create2.name - 1);
     create.u.create2.rd_size = quint16(descriptor.size());
     // Bluetooth: hidapi takes the product string from the HID name, with no USB parent needed.
     create.u.create2.bus = 0x05;

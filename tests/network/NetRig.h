@@ -18,16 +18,17 @@
 #include <memory>
 
 // Every byte value, `times` times over.
-inline QByteArray AllBytes(int times = 1) {
+inline QByteArray AllBytes(int times = 1)
+{
     QByteArray b;
     for (int t = 0; t < times; ++t)
-        for (int i = 0; i < 256; ++i)
-            b.append(char(i));
+        for (int i = 0; i < 256; ++i) b.append(char(i));
     return b;
 }
 
 // A TCP port number nothing listens on now.
-inline quint16 FreePort() {
+inline quint16 FreePort()
+{
     QTcpServer s;
     if (!s.listen(QHostAddress::LocalHost, 0)) return 0;
     return s.serverPort();
@@ -40,7 +41,8 @@ struct NetObj {
     std::unique_ptr<TCvComPortObj> obj;
     QByteArray received; // what the receive handler saw, when Collect() was asked for
 
-    explicit NetObj(const QString& portName, int receiveFormat = rfAscii) {
+    explicit NetObj(const QString& portName, int receiveFormat = rfAscii)
+    {
         window.resize(600, 400);
         (new QVBoxLayout(&window))->addWidget(memo);
         obj = std::make_unique<TCvComPortObj>(nullptr, TNetworkAddress::Parse(portName).FullName());
@@ -48,32 +50,36 @@ struct NetObj {
                                receiveFormat, memo, false, false, false, false, true);
     }
     // Takes the receive handler over and keeps the bytes (the port layer alone).
-    void Collect() {
+    void Collect()
+    {
         obj->SetOnRxChar([this](TCustomComPort* p, int count) {
             QByteArray b(count, Qt::Uninitialized);
             b.truncate(p->Read(b.data(), count));
             received += b;
         });
     }
-    QStringList Lines() const {
+    QStringList Lines() const
+    {
         obj->FlushUiQueue();
         QStringList out;
-        for (qint64 i = 0; i < memo->Model().LineCount(); ++i)
-            out << memo->Model().Line(i);
+        for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
         return out;
     }
-    bool Has(const QString& text) const {
+    bool Has(const QString& text) const
+    {
         const QStringList l = Lines();
         return std::any_of(l.cbegin(), l.cend(), [&](const QString& s) { return s.contains(text); });
     }
-    int Count(const QString& text) const {
+    int Count(const QString& text) const
+    {
         const QStringList l = Lines();
         return int(std::count_if(l.cbegin(), l.cend(), [&](const QString& s) { return s.contains(text); }));
     }
 };
 
 // Reads from a peer socket until `count` bytes arrived (or the time-out ran out).
-inline QByteArray ReadPeer(QTcpSocket* s, qint64 count, int timeoutMs = 20000) {
+inline QByteArray ReadPeer(QTcpSocket* s, qint64 count, int timeoutMs = 20000)
+{
     QByteArray got;
     QElapsedTimer t;
     t.start();

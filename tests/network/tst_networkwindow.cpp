@@ -28,26 +28,28 @@ private slots:
 
 namespace {
 
-QStringList MemoLines(const TLogView* memo) {
+QStringList MemoLines(const TLogView* memo)
+{
     QStringList out;
-    for (qint64 i = 0; i < memo->Model().LineCount(); ++i)
-        out << memo->Model().Line(i);
+    for (qint64 i = 0; i < memo->Model().LineCount(); ++i) out << memo->Model().Line(i);
     return out;
 }
 
-bool Contains(const QStringList& lines, const QString& text) {
+bool Contains(const QStringList& lines, const QString& text)
+{
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(text); });
 }
 
-QStringList DeviceList(const TSplitViewForm& w) {
+QStringList DeviceList(const TSplitViewForm& w)
+{
     QStringList items;
     const auto* list = Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s);
-    for (int i = 0; i < list->count(); ++i)
-        items << list->itemText(i);
+    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
     return items;
 }
 
-void FillDialog(TSplitViewForm& w, int kind, const QString& host, int port) {
+void FillDialog(TSplitViewForm& w, int kind, const QString& host, int port)
+{
     Ui::Find<QAction>(w, u"AddNetworkPort1"_s)->trigger();
     Ui::Find<QComboBox>(w, u"ComboNetKind"_s)->setCurrentIndex(kind);
     Ui::Find<QLineEdit>(w, u"EditNetHost"_s)->setText(host);
@@ -56,7 +58,8 @@ void FillDialog(TSplitViewForm& w, int kind, const QString& host, int port) {
 
 } // namespace
 
-void TstNetworkWindow::addOpenExchangeRemove() {
+void TstNetworkWindow::addOpenExchangeRemove()
+{
     UiTestEnv env;
     QTcpServer peerServer;
     QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
@@ -110,7 +113,8 @@ void TstNetworkWindow::addOpenExchangeRemove() {
     QVERIFY(!DeviceList(*w).contains(name));
 }
 
-void TstNetworkWindow::dialogRefusesBadHostAndBindsLoopback() {
+void TstNetworkWindow::dialogRefusesBadHostAndBindsLoopback()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     FillDialog(*w, 0, u"no host"_s, 5000);

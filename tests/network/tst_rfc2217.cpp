@@ -26,19 +26,22 @@ namespace {
 
 enum : quint8 { SE = 240, NOP = 241, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, IAC = 255 };
 
-QByteArray Bytes(std::initializer_list<int> values) {
+QByteArray Bytes(std::initializer_list<int> values)
+{
     QByteArray b;
-    for (int v : values)
-        b.append(char(v));
+    for (int v : values) b.append(char(v));
     return b;
 }
-QByteArray Cmd(quint8 verb, quint8 option) {
+QByteArray Cmd(quint8 verb, quint8 option)
+{
     return Bytes({IAC, verb, option});
 }
-QByteArray Sub(quint8 command, const QByteArray& value) {
+QByteArray Sub(quint8 command, const QByteArray& value)
+{
     return Bytes({IAC, SB, 44, command}) + value + Bytes({IAC, SE});
 }
-QByteArray Doubled(const QByteArray& in) {
+QByteArray Doubled(const QByteArray& in)
+{
     QByteArray out;
     for (char c : in) {
         out.append(c);
@@ -53,7 +56,8 @@ struct ScriptedServer {
     std::unique_ptr<QTcpSocket> peer;
     ScriptedServer() { listener.listen(QHostAddress::LocalHost, 0); }
     QString PortName() const { return u"rfc2217://127.0.0.1:%1"_s.arg(listener.serverPort()); }
-    bool Accept() {
+    bool Accept()
+    {
         if (!QTest::qWaitFor([&] { return listener.hasPendingConnections(); }, 5000)) return false;
         peer.reset(listener.nextPendingConnection());
         return true;
@@ -64,7 +68,8 @@ struct ScriptedServer {
 
 } // namespace
 
-void TstRfc2217::negotiatesAndSetsTheLine() {
+void TstRfc2217::negotiatesAndSetsTheLine()
+{
     ScriptedServer server;
     NetObj net(server.PortName());
     net.Collect();
@@ -129,7 +134,8 @@ void TstRfc2217::negotiatesAndSetsTheLine() {
     QCOMPARE(server.Expect(4), QByteArray("held"));
 }
 
-void TstRfc2217::commandsNeverShowAsData() {
+void TstRfc2217::commandsNeverShowAsData()
+{
     ScriptedServer server;
     NetObj net(server.PortName());
     net.Collect();
@@ -160,7 +166,8 @@ void TstRfc2217::commandsNeverShowAsData() {
     QVERIFY(s.CTS && s.DSR && s.RI && s.CD);
 }
 
-void TstRfc2217::serverWithoutComPortControl() {
+void TstRfc2217::serverWithoutComPortControl()
+{
     ScriptedServer server;
     NetObj net(server.PortName());
     net.Collect();
@@ -174,7 +181,8 @@ void TstRfc2217::serverWithoutComPortControl() {
     QTRY_COMPARE(net.received, QByteArray("data"));
 }
 
-void TstRfc2217::throughSer2net() {
+void TstRfc2217::throughSer2net()
+{
     const QString ser2net =
         QStandardPaths::findExecutable(u"ser2net"_s, {u"/usr/sbin"_s, u"/usr/bin"_s, u"/sbin"_s});
     if (ser2net.isEmpty()) QSKIP("ser2net is not installed (scripts/setup.sh installs it)");

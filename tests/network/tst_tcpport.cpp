@@ -24,7 +24,8 @@ private slots:
     void peerThatStopsReadingNeverBlocks();
 };
 
-void TstTcpPort::portNames_data() {
+void TstTcpPort::portNames_data()
+{
     QTest::addColumn<QString>("portName");
     QTest::addColumn<QString>("fullName"); // empty: not a network port
     QTest::newRow("client") << u"tcp://example.org:5000"_s << u"TCP (example.org:5000)"_s;
@@ -40,7 +41,8 @@ void TstTcpPort::portNames_data() {
     QTest::newRow("no host") << u"tcp://:5000"_s << QString();
 }
 
-void TstTcpPort::portNames() {
+void TstTcpPort::portNames()
+{
     QFETCH(QString, portName);
     QFETCH(QString, fullName);
     const TNetworkAddress a = TNetworkAddress::Parse(portName);
@@ -49,13 +51,15 @@ void TstTcpPort::portNames() {
     if (!fullName.isEmpty()) QCOMPARE(a.PortName(), portName);
 }
 
-void TstTcpPort::bothWays_data() {
+void TstTcpPort::bothWays_data()
+{
     QTest::addColumn<bool>("server");
     QTest::newRow("client") << false;
     QTest::newRow("server") << true;
 }
 
-void TstTcpPort::bothWays() {
+void TstTcpPort::bothWays()
+{
     QFETCH(bool, server);
     QTcpServer listener;
     quint16 port = 0;
@@ -105,7 +109,8 @@ void TstTcpPort::bothWays() {
     QCOMPARE(net.obj->ModemSupport(), TCustomComPort::TModemSupport::Unsupported);
 }
 
-void TstTcpPort::serverTakesOneClientAtATime() {
+void TstTcpPort::serverTakesOneClientAtATime()
+{
     const quint16 port = FreePort();
     NetObj net(u"tcp-server://127.0.0.1:%1"_s.arg(port));
     net.Collect();
@@ -144,7 +149,8 @@ void TstTcpPort::serverTakesOneClientAtATime() {
     QVERIFY(net.obj->Connected());
 }
 
-void TstTcpPort::serverListensOnLoopbackOnly() {
+void TstTcpPort::serverListensOnLoopbackOnly()
+{
     // The default bind address is loopback; its name in the device list says so by the empty host.
     const TNetworkAddress a{TNetworkKind::TcpServer, TNetworkAddress::LoopbackHost(), 5000};
     QCOMPARE(a.FullName(), u"TCP server (:5000)"_s);
@@ -164,7 +170,8 @@ void TstTcpPort::serverListensOnLoopbackOnly() {
     QVERIFY2(cause.contains(QString::number(EADDRINUSE)), qPrintable(cause));
 }
 
-void TstTcpPort::openNeverWaits() {
+void TstTcpPort::openNeverWaits()
+{
     // The name is looked up and the connection made in the event loop: Open returns first.
     QTcpServer listener;
     QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
@@ -176,7 +183,8 @@ void TstTcpPort::openNeverWaits() {
     QTRY_VERIFY(net.Has(u"Connected to localhost:%1."_s.arg(listener.serverPort())));
 }
 
-void TstTcpPort::errorsReported_data() {
+void TstTcpPort::errorsReported_data()
+{
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("line");
     QTest::newRow("refused") << u"refused"_s << u"Can not connect to %1: the connection was refused"_s;
@@ -185,7 +193,8 @@ void TstTcpPort::errorsReported_data() {
     QTest::newRow("dropped") << u"dropped"_s << u"Connection to %1 lost: the peer closed the connection"_s;
 }
 
-void TstTcpPort::errorsReported() {
+void TstTcpPort::errorsReported()
+{
     QFETCH(QString, kind);
     QFETCH(QString, line);
     QTcpServer listener;
@@ -215,7 +224,8 @@ void TstTcpPort::errorsReported() {
     QVERIFY(!net.Has(u"again in"_s));
 }
 
-void TstTcpPort::reconnectRedials() {
+void TstTcpPort::reconnectRedials()
+{
     QTcpServer listener;
     QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
     const quint16 port = listener.serverPort();
@@ -252,7 +262,8 @@ void TstTcpPort::reconnectRedials() {
     QCOMPARE(net.Lines().size(), lines);
 }
 
-void TstTcpPort::peerThatStopsReadingNeverBlocks() {
+void TstTcpPort::peerThatStopsReadingNeverBlocks()
+{
     QTcpServer listener;
     QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
     NetObj net(u"tcp://127.0.0.1:%1"_s.arg(listener.serverPort()));

@@ -29,22 +29,24 @@ private slots:
 
 namespace {
 
-const std::uint8_t* bytes(const QByteArray& a) {
+const std::uint8_t* bytes(const QByteArray& a)
+{
     return reinterpret_cast<const std::uint8_t*>(a.constData());
 }
 
-std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned salt) {
+std::vector<std::uint8_t> randomBytes(std::size_t n, unsigned salt)
+{
     std::mt19937 gen(salt);
     std::uniform_int_distribution<int> dist(0, 255);
     std::vector<std::uint8_t> v(n);
-    for (auto& b : v)
-        b = static_cast<std::uint8_t>(dist(gen));
+    for (auto& b : v) b = static_cast<std::uint8_t>(dist(gen));
     return v;
 }
 
 } // namespace
 
-void TstCrc::knownValues_data() {
+void TstCrc::knownValues_data()
+{
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("expected");
@@ -56,7 +58,8 @@ void TstCrc::knownValues_data() {
     QTest::newRow("most negative length") << QByteArray("abc") << std::numeric_limits<int>::min() << 0xFFFF;
 }
 
-void TstCrc::knownValues() {
+void TstCrc::knownValues()
+{
     QFETCH(QByteArray, data);
     QFETCH(int, length);
     QFETCH(int, expected);
@@ -66,7 +69,8 @@ void TstCrc::knownValues() {
     QCOMPARE(TCvComProtocal::CalCRC16(bytes(data), length), expected);
 }
 
-void TstCrc::onlyLeadingBytesCount() {
+void TstCrc::onlyLeadingBytesCount()
+{
     // A 512-byte payload area whose tail is noise: only the first Length bytes may matter.
     auto area = randomBytes(CvMaxPayload, 7);
     const QByteArray digits("123456789");
@@ -74,13 +78,13 @@ void TstCrc::onlyLeadingBytesCount() {
 
     QCOMPARE(CalCRC16Fast(area.data(), 9), 0x4B37);
     QCOMPARE(CalCRC16Bitwise(area.data(), 9), 0x4B37);
-    for (std::size_t i = 9; i < area.size(); ++i)
-        area[i] = static_cast<std::uint8_t>(~area[i]);
+    for (std::size_t i = 9; i < area.size(); ++i) area[i] = static_cast<std::uint8_t>(~area[i]);
     QCOMPARE(CalCRC16Fast(area.data(), 9), 0x4B37);
     QCOMPARE(CalCRC16Bitwise(area.data(), 9), 0x4B37);
 }
 
-void TstCrc::tableEntries_data() {
+void TstCrc::tableEntries_data()
+{
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("expected");
 
@@ -90,14 +94,16 @@ void TstCrc::tableEntries_data() {
     QTest::newRow("T[255]") << 255 << 0x4040;
 }
 
-void TstCrc::tableEntries() {
+void TstCrc::tableEntries()
+{
     QFETCH(int, index);
     QFETCH(int, expected);
 
     QCOMPARE(CRC16Table()[static_cast<std::size_t>(index)], expected);
 }
 
-void TstCrc::fastMatchesBitwise() {
+void TstCrc::fastMatchesBitwise()
+{
     // Every length around the 8-byte blocks and past a full packet, from every alignment.
     const auto data = randomBytes(600 + 8, 20240611);
     for (int offset = 0; offset < 8; ++offset)
@@ -108,7 +114,8 @@ void TstCrc::fastMatchesBitwise() {
         }
 }
 
-void TstCrc::appendedChecksumLeavesZero() {
+void TstCrc::appendedChecksumLeavesZero()
+{
     // A reflected CRC without final XOR checks to zero over the data followed by its
     // checksum low byte first: the packet's byte order is the one that closes the loop.
     for (int len : {0, 1, 9, 511, 512}) {
@@ -119,7 +126,8 @@ void TstCrc::appendedChecksumLeavesZero() {
     }
 }
 
-void TstCrc::otherChecksums_data() {
+void TstCrc::otherChecksums_data()
+{
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("length");
@@ -127,20 +135,25 @@ void TstCrc::otherChecksums_data() {
 
     const QByteArray digits("123456789");
     QTest::newRow("modbus check") << int(TChecksumKind::Crc16Modbus) << digits << 9 << quint32(0x4B37);
-    QTest::newRow("ccitt-false check") << int(TChecksumKind::Crc16CcittFalse) << digits << 9 << quint32(0x29B1);
+    QTest::newRow("ccitt-false check")
+        << int(TChecksumKind::Crc16CcittFalse) << digits << 9 << quint32(0x29B1);
     QTest::newRow("crc-32 check") << int(TChecksumKind::Crc32) << digits << 9 << quint32(0xCBF43926u);
     // 0x31 ^ 0x32 ^ ... ^ 0x39 and 0x31 + ... + 0x39 = 0x1DD.
     QTest::newRow("xor check") << int(TChecksumKind::Xor8) << digits << 9 << quint32(0x31);
     QTest::newRow("sum check") << int(TChecksumKind::Sum8) << digits << 9 << quint32(0xDD);
-    QTest::newRow("ccitt-false empty") << int(TChecksumKind::Crc16CcittFalse) << digits << 0 << quint32(0xFFFF);
+    QTest::newRow("ccitt-false empty")
+        << int(TChecksumKind::Crc16CcittFalse) << digits << 0 << quint32(0xFFFF);
     QTest::newRow("crc-32 empty") << int(TChecksumKind::Crc32) << digits << 0 << quint32(0);
     QTest::newRow("crc-32 negative length") << int(TChecksumKind::Crc32) << digits << -3 << quint32(0);
     QTest::newRow("xor empty") << int(TChecksumKind::Xor8) << digits << 0 << quint32(0);
-    QTest::newRow("sum wraps") << int(TChecksumKind::Sum8) << QByteArray("\xFF\xFF\x03") << 3 << quint32(0x01);
-    QTest::newRow("crc-32 one byte") << int(TChecksumKind::Crc32) << QByteArray("a") << 1 << quint32(0xE8B7BE43u);
+    QTest::newRow("sum wraps") << int(TChecksumKind::Sum8) << QByteArray("\xFF\xFF\x03") << 3
+                               << quint32(0x01);
+    QTest::newRow("crc-32 one byte") << int(TChecksumKind::Crc32) << QByteArray("a") << 1
+                                     << quint32(0xE8B7BE43u);
 }
 
-void TstCrc::otherChecksums() {
+void TstCrc::otherChecksums()
+{
     QFETCH(int, kind);
     QFETCH(QByteArray, data);
     QFETCH(int, length);
@@ -149,7 +162,8 @@ void TstCrc::otherChecksums() {
     QCOMPARE(quint32(ChecksumValue(static_cast<TChecksumKind>(kind), bytes(data), length)), expected);
 }
 
-void TstCrc::checksumBytesLowFirst_data() {
+void TstCrc::checksumBytesLowFirst_data()
+{
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("expected");
 
@@ -160,7 +174,8 @@ void TstCrc::checksumBytesLowFirst_data() {
     QTest::newRow("sum") << int(TChecksumKind::Sum8) << QByteArray("\xDD");
 }
 
-void TstCrc::checksumBytesLowFirst() {
+void TstCrc::checksumBytesLowFirst()
+{
     QFETCH(int, kind);
     QFETCH(QByteArray, expected);
 
@@ -171,7 +186,8 @@ void TstCrc::checksumBytesLowFirst() {
     QCOMPARE(int(got.size()), ChecksumWidth(k));
 }
 
-void TstCrc::crc32MatchesBitwiseReference() {
+void TstCrc::crc32MatchesBitwiseReference()
+{
     // The table form against the defining shift-register form, over lengths and alignments.
     const auto data = randomBytes(300, 99);
     for (int len = 0; len <= 290; ++len) {

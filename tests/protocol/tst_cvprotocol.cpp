@@ -12,27 +12,32 @@
 
 namespace {
 
-const std::uint8_t* bytes(const QByteArray& a) {
+const std::uint8_t* bytes(const QByteArray& a)
+{
     return reinterpret_cast<const std::uint8_t*>(a.constData());
 }
 
-QByteArray word(quint16 v) {
+QByteArray word(quint16 v)
+{
     QByteArray a(2, '\0');
     a[0] = static_cast<char>(v & 0xFF);
     a[1] = static_cast<char>(v >> 8);
     return a;
 }
 
-QByteArray header(quint16 type, quint16 index, quint16 total, quint16 length, quint16 head = CvPackHead) {
+QByteArray header(quint16 type, quint16 index, quint16 total, quint16 length, quint16 head = CvPackHead)
+{
     return word(head) + word(type) + word(index) + word(total) + word(length);
 }
 
-QByteArray headerOnly(quint16 type, quint16 index = 0, quint16 total = 1) {
+QByteArray headerOnly(quint16 type, quint16 index = 0, quint16 total = 1)
+{
     return header(type, index, total, 10);
 }
 
 // Payload bytes without 0xC6, so no head can hide inside a packet that a test expects to be rejected.
-QByteArray payload(int n, int salt = 1) {
+QByteArray payload(int n, int salt = 1)
+{
     QByteArray p(n, '\0');
     for (int i = 0; i < n; ++i) {
         const int b = (salt + i * 13) & 0xFF;
@@ -44,7 +49,8 @@ QByteArray payload(int n, int salt = 1) {
 enum class Sum { Crc, Marker, Wrong };
 
 QByteArray dataPacket(quint16 type, const QByteArray& data, Sum sum = Sum::Crc, quint16 index = 0,
-                      quint16 total = 1) {
+                      quint16 total = 1)
+{
     const quint16 crc = CalCRC16Bitwise(bytes(data), static_cast<int>(data.size()));
     quint16 check = crc;
     if (sum == Sum::Marker) check = CvNoChecksum;
@@ -53,7 +59,8 @@ QByteArray dataPacket(quint16 type, const QByteArray& data, Sum sum = Sum::Crc, 
     return header(type, index, total, static_cast<quint16>(data.size() + 12)) + data + word(check);
 }
 
-QByteArray wireOf(const TCvComPack& pack, int n) {
+QByteArray wireOf(const TCvComPack& pack, int n)
+{
     const auto wire = pack.WireBytes();
     return QByteArray(reinterpret_cast<const char*>(wire.data()), n);
 }
@@ -65,14 +72,16 @@ struct Harness {
     std::vector<TCvComPack2> calls;
     std::vector<TCvComPack2> latestDuringCall;
 
-    Harness() {
+    Harness()
+    {
         engine->SetCallBackFun([this](const TCvComPack2& h) {
             calls.push_back(h);
             latestDuringCall.push_back(engine->GetLastPackHead());
         });
     }
 
-    int parse(const QByteArray& stream) {
+    int parse(const QByteArray& stream)
+    {
         const auto n = static_cast<std::size_t>(stream.size());
         auto copy = std::make_unique<std::uint8_t[]>(n);
         std::memcpy(copy.get(), stream.constData(), n);
@@ -80,8 +89,8 @@ struct Harness {
     }
 };
 
-TCvComPack record(quint16 type, quint16 index, quint16 total, quint16 length = 10,
-                  quint16 head = CvPackHead) {
+TCvComPack record(quint16 type, quint16 index, quint16 total, quint16 length = 10, quint16 head = CvPackHead)
+{
     TCvComPack p;
     p.Head = head;
     p.TypeID = type;
@@ -124,7 +133,8 @@ private slots:
     void readersSeeWholeSlots();
 };
 
-void TstCvProtocol::headerOnlyPacket() {
+void TstCvProtocol::headerOnlyPacket()
+{
     Harness h;
     const QByteArray stream = QByteArray::fromHex("C6BF0A00000001000A00");
 
@@ -138,7 +148,8 @@ void TstCvProtocol::headerOnlyPacket() {
     QCOMPARE(wireOf(h.engine->GetPackByIndex(1), 10), stream);
 }
 
-void TstCvProtocol::parserResult_data() {
+void TstCvProtocol::parserResult_data()
+{
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("stored");
@@ -168,7 +179,8 @@ void TstCvProtocol::parserResult_data() {
     QTest::newRow("length 0, 10 bytes present") << header(CvTypeGeneric, 0, 1, 0) << 1 << 0;
 }
 
-void TstCvProtocol::parserResult() {
+void TstCvProtocol::parserResult()
+{
     QFETCH(QByteArray, stream);
     QFETCH(int, result);
     QFETCH(int, stored);
@@ -184,7 +196,8 @@ void TstCvProtocol::parserResult() {
     }
 }
 
-void TstCvProtocol::incompletePacketCompletedLater() {
+void TstCvProtocol::incompletePacketCompletedLater()
+{
     Harness h;
     const QByteArray full = dataPacket(CvTypeGeneric, payload(512, 9));
     const QByteArray stream = QByteArray("xyz") + full;
@@ -199,13 +212,14 @@ void TstCvProtocol::incompletePacketCompletedLater() {
     QCOMPARE(wireOf(h.engine->GetPackByIndex(1), CvPackSize), full);
 }
 
-void TstCvProtocol::falseLengthPassedOverByOneByte_data() {
+void TstCvProtocol::falseLengthPassedOverByOneByte_data()
+{
     QTest::addColumn<int>("length");
-    for (int length : {0, 1, 2, 8, 9, 11, 525, 0xFFFF})
-        QTest::addRow("length %d", length) << length;
+    for (int length : {0, 1, 2, 8, 9, 11, 525, 0xFFFF}) QTest::addRow("length %d", length) << length;
 }
 
-void TstCvProtocol::falseLengthPassedOverByOneByte() {
+void TstCvProtocol::falseLengthPassedOverByOneByte()
+{
     QFETCH(int, length);
 
     // A false head whose Length word is the Total of a real header-only packet starting two
@@ -222,7 +236,8 @@ void TstCvProtocol::falseLengthPassedOverByOneByte() {
     QVERIFY(h.engine->GetLastPackHead() == expected);
 }
 
-void TstCvProtocol::type102StopsScan() {
+void TstCvProtocol::type102StopsScan()
+{
     Harness h;
     const QByteArray first = dataPacket(CvTypeStopAfter, payload(4), Sum::Crc, 0, 2);
     const QByteArray second = dataPacket(CvTypeStopAfter, payload(6), Sum::Crc, 1, 2);
@@ -244,12 +259,12 @@ void TstCvProtocol::type102StopsScan() {
     QCOMPARE(marked.engine->PackListCount(), 2);
 }
 
-void TstCvProtocol::ringWrapsAfter1024() {
+void TstCvProtocol::ringWrapsAfter1024()
+{
     Harness h;
     const QByteArray big = dataPacket(CvTypeGeneric, payload(512, 3));
     QByteArray stream = big;
-    for (int k = 1; k <= 1024; ++k)
-        stream += headerOnly(CvTypeAck, static_cast<quint16>(k));
+    for (int k = 1; k <= 1024; ++k) stream += headerOnly(CvTypeAck, static_cast<quint16>(k));
 
     QCOMPARE(h.parse(stream), stream.size());
     QCOMPARE(h.engine->PackListCount(), 1025);
@@ -264,7 +279,8 @@ void TstCvProtocol::ringWrapsAfter1024() {
     QCOMPARE(slot1.mid(10), big.mid(10));
 }
 
-void TstCvProtocol::clearPacks() {
+void TstCvProtocol::clearPacks()
+{
     Harness h;
     h.parse(headerOnly(CvTypeConnect) + dataPacket(CvTypeGeneric, payload(40)) + headerOnly(CvTypeEnd));
     QCOMPARE(h.engine->PackListCount(), 3);
@@ -281,14 +297,16 @@ void TstCvProtocol::clearPacks() {
     QCOMPARE(h.engine->PackListCount(), 1);
 }
 
-void TstCvProtocol::indexOutsideRing() {
+void TstCvProtocol::indexOutsideRing()
+{
     Harness h;
     h.parse(dataPacket(CvTypeGeneric, payload(40)));
     for (int i : {-1, CvPackListSize, 1 << 30})
         QCOMPARE(wireOf(h.engine->GetPackByIndex(i), CvPackSize), QByteArray(CvPackSize, '\0'));
 }
 
-void TstCvProtocol::isParserComplete_data() {
+void TstCvProtocol::isParserComplete_data()
+{
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("total");
@@ -306,7 +324,8 @@ void TstCvProtocol::isParserComplete_data() {
     QTest::newRow("index 0xFFFF does not wrap to total 0") << 102 << 0xFFFF << 0 << false;
 }
 
-void TstCvProtocol::isParserComplete() {
+void TstCvProtocol::isParserComplete()
+{
     QFETCH(int, type);
     QFETCH(int, index);
     QFETCH(int, total);
@@ -318,13 +337,15 @@ void TstCvProtocol::isParserComplete() {
     QCOMPARE(engine->IsParserComplete(), complete);
 }
 
-void TstCvProtocol::isParserCompleteOnEmptyRing() {
+void TstCvProtocol::isParserCompleteOnEmptyRing()
+{
     auto engine = std::make_unique<TCvComProtocal>();
     QVERIFY(!engine->IsParserComplete());
     QVERIFY(engine->GetLastPackHead() == TCvComPack2{});
 }
 
-void TstCvProtocol::waitingForAckLooksAtLatest_data() {
+void TstCvProtocol::waitingForAckLooksAtLatest_data()
+{
     QTest::addColumn<TCvComPack>("latest");
     QTest::addColumn<bool>("acknowledged");
 
@@ -339,7 +360,8 @@ void TstCvProtocol::waitingForAckLooksAtLatest_data() {
     QTest::newRow("other head") << record(0x0E32, 0, 1, 20, 0xBFC7) << false;
 }
 
-void TstCvProtocol::waitingForAckLooksAtLatest() {
+void TstCvProtocol::waitingForAckLooksAtLatest()
+{
     QFETCH(TCvComPack, latest);
     QFETCH(bool, acknowledged);
 
@@ -348,7 +370,8 @@ void TstCvProtocol::waitingForAckLooksAtLatest() {
     QCOMPARE(engine->WaitingForACK(TCvComPack2{CvPackHead, 0x0B32, 0, 1, 20}, 0), acknowledged);
 }
 
-void TstCvProtocol::waitingForAckStoredFromAnotherThread() {
+void TstCvProtocol::waitingForAckStoredFromAnotherThread()
+{
     Harness h;
     h.parse(headerOnly(CvTypeConnect));
     const QByteArray ack = dataPacket(0x0E32, payload(8), Sum::Marker);
@@ -365,7 +388,8 @@ void TstCvProtocol::waitingForAckStoredFromAnotherThread() {
     QVERIFY(acknowledged);
 }
 
-void TstCvProtocol::waitingForAckTimesOut() {
+void TstCvProtocol::waitingForAckTimesOut()
+{
     Harness h;
     std::thread peer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -380,7 +404,8 @@ void TstCvProtocol::waitingForAckTimesOut() {
     QVERIFY(waited >= std::chrono::milliseconds(100));
 }
 
-void TstCvProtocol::recordWireBytes() {
+void TstCvProtocol::recordWireBytes()
+{
     TCvComPack request = TCvComProtocal::CreatePack(CvTypeConnect);
     request.Total = 1;
     QCOMPARE(wireOf(request, 10), QByteArray::fromHex("C6BF0A00000001000A00"));
@@ -415,7 +440,8 @@ void TstCvProtocol::recordWireBytes() {
     QVERIFY(TCvComPack2::FromBytes(w.data()) == words);
 }
 
-void TstCvProtocol::checksumPlacement_data() {
+void TstCvProtocol::checksumPlacement_data()
+{
     QTest::addColumn<int>("length");
     QTest::addColumn<bool>("dataPacket");
 
@@ -428,7 +454,8 @@ void TstCvProtocol::checksumPlacement_data() {
     QTest::newRow("length 525") << 525 << false;
 }
 
-void TstCvProtocol::checksumPlacement() {
+void TstCvProtocol::checksumPlacement()
+{
     QFETCH(int, length);
     QFETCH(bool, dataPacket);
 
@@ -447,7 +474,8 @@ void TstCvProtocol::checksumPlacement() {
     if (length == CvPackSize) QCOMPARE(p.CRC, 0xABCD);
 }
 
-void TstCvProtocol::readersSeeWholeSlots() {
+void TstCvProtocol::readersSeeWholeSlots()
+{
     // Each packet's payload is filled with its Index's low byte; a reader must never see a
     // slot half old, half new.
     auto engine = std::make_unique<TCvComProtocal>();
@@ -479,7 +507,8 @@ void TstCvProtocol::readersSeeWholeSlots() {
     QCOMPARE(engine->PackListCount(), 40 * 256);
 }
 
-void TstCvProtocol::ackStoredSince_data() {
+void TstCvProtocol::ackStoredSince_data()
+{
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<bool>("clear");
     QTest::addColumn<QByteArray>("after");
@@ -497,7 +526,8 @@ void TstCvProtocol::ackStoredSince_data() {
 }
 
 // Any acknowledgement stored after the request counts, not only the latest packet.
-void TstCvProtocol::ackStoredSince() {
+void TstCvProtocol::ackStoredSince()
+{
     QFETCH(QByteArray, before);
     QFETCH(bool, clear);
     QFETCH(QByteArray, after);

@@ -46,7 +46,8 @@ QList<QByteArray> SplitPackets(const QByteArray& wire)
 
 // A device on the pty master: answers every packet it reads with the same packet as an
 // acknowledgement (type 0x0Exx), followed by `after` in the same write, until `stop`.
-void AnswerWithAcks(int master, const std::atomic<bool>& stop, const QByteArray& after, std::atomic<int>* acked)
+void AnswerWithAcks(int master, const std::atomic<bool>& stop, const QByteArray& after,
+                    std::atomic<int>* acked)
 {
     QByteArray pending;
     while (!stop) {
@@ -137,7 +138,8 @@ void TstExchange::fragments()
     QCOMPARE(packets.size(), lengths.size());
     QByteArray payload;
     for (int i = 0; i < packets.size(); ++i) {
-        const TCvComPack p = TCvComPack::FromBytes(reinterpret_cast<const quint8*>(packets[i].constData()), packets[i].size());
+        const TCvComPack p =
+            TCvComPack::FromBytes(reinterpret_cast<const quint8*>(packets[i].constData()), packets[i].size());
         QCOMPARE(int(p.Length), lengths[i]);
         QCOMPARE(int(p.Index), i);
         QCOMPARE(int(p.Total), lengths.size());
@@ -226,7 +228,8 @@ void TstExchange::fragmentsInPieces()
 {
     for (int piece = 1; piece <= 40; ++piece) {
         Rig rig(false);
-        const QByteArray stream = Packet(102, 0, 3, "first") + Packet(102, 1, 3, "second") + Packet(102, 2, 3, "third");
+        const QByteArray stream =
+            Packet(102, 0, 3, "first") + Packet(102, 1, 3, "second") + Packet(102, 2, 3, "third");
         for (int at = 0; at < stream.size(); at += piece) {
             rig.pty.Write(stream.mid(at, piece));
             QTest::qWait(1);
@@ -260,7 +263,8 @@ void TstExchange::stopResetClear()
     QCOMPARE(rig.obj->PackParserThread()->StartIndex(), qint64(0));
 }
 
-void TstExchange::receiveSplits_data() {
+void TstExchange::receiveSplits_data()
+{
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QList<int>>("cuts");
     QTest::addColumn<QList<int>>("types");
@@ -279,8 +283,7 @@ void TstExchange::receiveSplits_data() {
     QTest::newRow("three 102 + end + 101 in one read")
         << frags + end + data << QList<int>{} << QList<int>{102, 102, 102, 13, 101};
     QList<int> sevens;
-    for (int at = 7; at < frags.size() + data.size(); at += 7)
-        sevens << at;
+    for (int at = 7; at < frags.size() + data.size(); at += 7) sevens << at;
     QTest::newRow("three 102 + 101, 7 bytes a read")
         << frags + data << sevens << QList<int>{102, 102, 102, 101};
     QTest::newRow("junk | end + junk + 101 + 4 bytes | rest")
@@ -290,7 +293,8 @@ void TstExchange::receiveSplits_data() {
 
 // Whatever way the reads cut the stream, every packet is stored, in order, and the buffer
 // ends empty.
-void TstExchange::receiveSplits() {
+void TstExchange::receiveSplits()
+{
     QFETCH(QByteArray, stream);
     QFETCH(QList<int>, cuts);
     QFETCH(QList<int>, types);
@@ -308,7 +312,8 @@ void TstExchange::receiveSplits() {
     QTRY_VERIFY(rig.obj->InternalBufferCopy().isEmpty());
 }
 
-void TstExchange::outsideClear_data() {
+void TstExchange::outsideClear_data()
+{
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<int>("storedBefore");
     const QByteArray data = Packet(101, 0, 1, QByteArray(40, 'd'));
@@ -319,7 +324,8 @@ void TstExchange::outsideClear_data() {
 
 // The receive buffer emptied from outside (a new page, a release, the hidden view's clear):
 // the parser starts on what comes next instead of skipping it.
-void TstExchange::outsideClear() {
+void TstExchange::outsideClear()
+{
     QFETCH(QByteArray, before);
     QFETCH(int, storedBefore);
     Rig rig(false);
@@ -333,18 +339,19 @@ void TstExchange::outsideClear() {
 }
 
 // 500 packets of 212 bytes and no end of transfer: what is parsed leaves the buffer.
-void TstExchange::endlessStreamStaysSmall() {
+void TstExchange::endlessStreamStaysSmall()
+{
     Rig rig(false);
     const QByteArray data = Packet(101, 0, 1, QByteArray(200, 'e'));
     QCOMPARE(data.size(), 212);
-    for (int i = 0; i < 25; ++i)
-        rig.Receive(data.repeated(20));
+    for (int i = 0; i < 25; ++i) rig.Receive(data.repeated(20));
     QTRY_COMPARE(rig.obj->GetPacks(), 500);
     QTRY_VERIFY(rig.obj->InternalBufferCopy().isEmpty());
 }
 
 // The device acknowledges and sends a packet of its own in the same write.
-void TstExchange::ackFollowedByAnotherPacket() {
+void TstExchange::ackFollowedByAnotherPacket()
+{
     Rig rig(false);
     rig.obj->SetProtocolAckTimeout(3000);
     std::atomic<bool> stop{false};

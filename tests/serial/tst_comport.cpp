@@ -48,7 +48,8 @@ void TstComPort::writeReachesPeer()
 
 // Queued writes end in order, each saying how much went out and why it stopped; a write
 // queued by a completion while others are cancelled is kept, and a close cancels too.
-void TstComPort::queuedWrites() {
+void TstComPort::queuedWrites()
+{
     PtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -98,7 +99,7 @@ void TstComPort::receiveEventsOnGuiThread()
         QByteArray buf(count, 0);
         total += sender->Read(buf.data(), count);
         got += buf;
-        QTest::qWait(1);  // a turn of the event loop inside the handler must not raise another event
+        QTest::qWait(1); // a turn of the event loop inside the handler must not raise another event
         inHandler = false;
     });
     port.Open();
@@ -182,11 +183,16 @@ void TstComPort::lineSettingsApplied_data()
     QTest::addColumn<int>("wantStop");
     QTest::addColumn<bool>("wantCts");
     QTest::addColumn<bool>("wantXon");
-    QTest::newRow("8N1 none") << int(dbEight) << int(sbOneStopBit) << int(prNone) << int(fcNone) << 8 << 1 << false << false;
-    QTest::newRow("7E2 hardware") << int(dbSeven) << int(sbTwoStopBits) << int(prEven) << int(fcHardware) << 7 << 2 << true << false;
-    QTest::newRow("5O1.5 software") << int(dbFive) << int(sbOne5StopBits) << int(prOdd) << int(fcSoftware) << 5 << 2 << false << true;
-    QTest::newRow("6 mark") << int(dbSix) << int(sbOneStopBit) << int(prMark) << int(fcNone) << 6 << 1 << false << false;
-    QTest::newRow("8 space") << int(dbEight) << int(sbOneStopBit) << int(prSpace) << int(fcNone) << 8 << 1 << false << false;
+    QTest::newRow("8N1 none") << int(dbEight) << int(sbOneStopBit) << int(prNone) << int(fcNone) << 8 << 1
+                              << false << false;
+    QTest::newRow("7E2 hardware") << int(dbSeven) << int(sbTwoStopBits) << int(prEven) << int(fcHardware) << 7
+                                  << 2 << true << false;
+    QTest::newRow("5O1.5 software") << int(dbFive) << int(sbOne5StopBits) << int(prOdd) << int(fcSoftware)
+                                    << 5 << 2 << false << true;
+    QTest::newRow("6 mark") << int(dbSix) << int(sbOneStopBit) << int(prMark) << int(fcNone) << 6 << 1
+                            << false << false;
+    QTest::newRow("8 space") << int(dbEight) << int(sbOneStopBit) << int(prSpace) << int(fcNone) << 8 << 1
+                             << false << false;
 }
 
 void TstComPort::lineSettingsApplied()
@@ -275,7 +281,8 @@ void TstComPort::secondOpenIsBusy()
     QVERIFY(b.Connected());
 }
 
-void TstComPort::readStrIsBytewiseWriteStrEncodes() {
+void TstComPort::readStrIsBytewiseWriteStrEncodes()
+{
     PtyPair pty;
     TComPort port;
     port.SetPort(pty.SlavePath());
@@ -310,7 +317,7 @@ void TstComPort::compositeFlowControl()
     port.SetFlowControl(fcSoftware);
     QCOMPARE(port.GetFlowControl(), int(fcSoftware));
     QCOMPARE(port.FlowControl().FControlRTS, int(rtsDisable));
-    port.SetFlowControl(fcCustom);  // changes no flag
+    port.SetFlowControl(fcCustom); // changes no flag
     QCOMPARE(port.GetFlowControl(), int(fcSoftware));
     f = port.FlowControl();
     f.FXonXoffIn = false;
@@ -339,17 +346,20 @@ void TstComPort::loadSettings_data()
     QTest::addColumn<int>("data");
     QTest::addColumn<int>("parity");
     QTest::addColumn<int>("flow");
-    QTest::newRow("example") << QByteArray("[]\r\nPort=COM3\r\nBaudRate=115200\r\nStopBits=1\r\nDataBits=8\r\nParity=None\r\nFlowControl=None\r\n")
+    QTest::newRow("example") << QByteArray("[]\r\nPort=COM3\r\nBaudRate=115200\r\nStopBits=1\r\nDataBits="
+                                           "8\r\nParity=None\r\nFlowControl=None\r\n")
                              << int(br115200) << 9600 << 0 << 3 << 0 << int(fcNone);
-    QTest::newRow("unknown baud") << QByteArray("[]\nBaudRate=abc\n") << int(br9600) << 9600 << 0 << 3 << 0 << int(fcNone);
-    QTest::newRow("custom any case") << QByteArray("[]\nbaudrate=cUsToM\nCustomBaudRate=250000\n") << int(brCustom) << 250000
-                                     << 0 << 3 << 0 << int(fcNone);
-    QTest::newRow("custom without rate") << QByteArray("[]\nBaudRate=Custom\n") << int(brCustom) << 9600 << 0 << 3 << 0
-                                         << int(fcNone);
-    QTest::newRow("texts any case") << QByteArray("[]\nStopBits=2\nDataBits=7\nParity=even\nFlowControl=HARDWARE\n")
+    QTest::newRow("unknown baud") << QByteArray("[]\nBaudRate=abc\n") << int(br9600) << 9600 << 0 << 3 << 0
+                                  << int(fcNone);
+    QTest::newRow("custom any case") << QByteArray("[]\nbaudrate=cUsToM\nCustomBaudRate=250000\n")
+                                     << int(brCustom) << 250000 << 0 << 3 << 0 << int(fcNone);
+    QTest::newRow("custom without rate")
+        << QByteArray("[]\nBaudRate=Custom\n") << int(brCustom) << 9600 << 0 << 3 << 0 << int(fcNone);
+    QTest::newRow("texts any case") << QByteArray(
+                                           "[]\nStopBits=2\nDataBits=7\nParity=even\nFlowControl=HARDWARE\n")
                                     << int(br9600) << 9600 << 2 << 2 << 2 << int(fcHardware);
-    QTest::newRow("bad texts") << QByteArray("[]\nStopBits=9\nDataBits=x\nParity=?\nFlowControl=zz\n") << int(br9600) << 9600
-                               << 0 << 3 << 0 << int(fcNone);
+    QTest::newRow("bad texts") << QByteArray("[]\nStopBits=9\nDataBits=x\nParity=?\nFlowControl=zz\n")
+                               << int(br9600) << 9600 << 0 << 3 << 0 << int(fcNone);
 }
 
 void TstComPort::loadSettings()
@@ -384,7 +394,8 @@ void TstComPort::storeSettings()
     port.StoreSettings(stIniFile, path);
     TIniFile ini;
     QVERIFY(ini.Load(path));
-    QCOMPARE(ini.Keys(QString()), QStringList({"Port", "BaudRate", "CustomBaudRate", "StopBits", "DataBits", "Parity", "FlowControl"}));
+    QCOMPARE(ini.Keys(QString()), QStringList({"Port", "BaudRate", "CustomBaudRate", "StopBits", "DataBits",
+                                               "Parity", "FlowControl"}));
     QCOMPARE(ini.ReadString(QString(), "CustomBaudRate"), QStringLiteral("250000"));
     // At 9600 the custom rate is not written, and the old line stays.
     port.SetBaudRate(br9600);

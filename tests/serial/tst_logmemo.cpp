@@ -62,7 +62,8 @@ void TstLogMemo::scrolledUpViewStaysPut()
     memo.verticalScrollBar()->setValue(memo.verticalScrollBar()->maximum());
     memo.Model().Add(QStringLiteral("last"));
     QTRY_COMPARE(memo.verticalScrollBar()->value(), memo.verticalScrollBar()->maximum());
-    QTRY_COMPARE(memo.verticalScrollBar()->maximum(), int(memo.Model().LineCount()) - memo.verticalScrollBar()->pageStep());
+    QTRY_COMPARE(memo.verticalScrollBar()->maximum(),
+                 int(memo.Model().LineCount()) - memo.verticalScrollBar()->pageStep());
 }
 
 void TstLogMemo::scrollRequestsFollowOnlyAtBottom_data()

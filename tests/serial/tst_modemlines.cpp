@@ -183,7 +183,8 @@ void TstModemLines::status_data()
     QTest::newRow("CTS") << int(TIOCM_CTS) << true << false << false << false;
     QTest::newRow("DSR and CD") << int(TIOCM_DSR | TIOCM_CAR) << false << true << false << true;
     QTest::newRow("RI") << int(TIOCM_RNG) << false << false << true << false;
-    QTest::newRow("all") << int(TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) << true << true << true << true;
+    QTest::newRow("all") << int(TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) << true << true << true
+                         << true;
 }
 
 void TstModemLines::status()

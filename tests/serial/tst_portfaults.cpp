@@ -24,7 +24,8 @@ double CpuSeconds()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 // What was received is shown before anything is measured: the worker asleep and nothing
 // more shown for 100 ms (slow under a sanitizer).
@@ -114,10 +115,8 @@ void TstPortFaults::deviceVanishesWhileWaitingForAck()
     QVERIFY(
         rig.obj->SendProtocolData(data, sizeof data, sizeof data, 101, true, [&](bool ok) { result = ok; }));
     // The wait does not hold the GUI thread: the device goes away from here.
-    if (unplugged)
-        rig.pty.CloseMaster();
-    else
-        rig.obj->Close();
+    if (unplugged) rig.pty.CloseMaster();
+    else rig.obj->Close();
     QTRY_VERIFY(!rig.obj->Connected());
     QTRY_VERIFY(result.has_value());
     QVERIFY(!*result);

@@ -24,8 +24,7 @@ struct Rig : PortRig {
     explicit Rig(int receiveFormat = rfAscii, bool lineNumbers = false, bool echo = false, bool date = false,
                  bool time = false)
         : PortRig({receiveFormat, sfAscii, lineNumbers, echo, date, time})
-    {
-    }
+    {}
 };
 
 QString Hex(const QByteArray& b)
@@ -40,8 +39,15 @@ QString Hex(const QByteArray& b)
 class TstPortObj : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SetInformationPresenter([this](const QString& c, const QString& t) { boxes << c + "|" + t; }); }
-    void cleanup() { SetInformationPresenter({}); boxes.clear(); }
+    void init()
+    {
+        SetInformationPresenter([this](const QString& c, const QString& t) { boxes << c + "|" + t; });
+    }
+    void cleanup()
+    {
+        SetInformationPresenter({});
+        boxes.clear();
+    }
 
     void creation();
     void applyingThePanel();
@@ -101,8 +107,8 @@ void TstPortObj::applyingThePanel()
     QCOMPARE(obj.LogView(), own); // no view given: the one it has is kept
     TLogMemo other;
     TLogView* const otherView = &other;
-    obj.CvComPortObjInit2(QStringLiteral("X (COM9)"), QStringLiteral("COM9"), br57600, dbSeven, sbTwoStopBits, prEven,
-                          fcCustom, sfHex, rfAscii, &other, true, false, true, false, false);
+    obj.CvComPortObjInit2(QStringLiteral("X (COM9)"), QStringLiteral("COM9"), br57600, dbSeven, sbTwoStopBits,
+                          prEven, fcCustom, sfHex, rfAscii, &other, true, false, true, false, false);
     QCOMPARE(obj.LogView(), otherView);
     QCOMPARE(obj.Port(), QStringLiteral("COM9"));
     const TCvComPortObjPara p = obj.GetConfiguration();
@@ -110,16 +116,16 @@ void TstPortObj::applyingThePanel()
     QCOMPARE(p.DataBits, int(dbSeven));
     QCOMPARE(p.StopBits, int(sbTwoStopBits));
     QCOMPARE(p.ParityBits, int(prEven));
-    QCOMPARE(p.FlowControl, int(fcNone));  // Custom keeps the flags, and no flag is set
+    QCOMPARE(p.FlowControl, int(fcNone)); // Custom keeps the flags, and no flag is set
     QCOMPARE(p.SendFormat, int(sfHex));
     QVERIFY(p.ShowDate && !p.ShowTime && p.ShowLineNumber && !p.HexModeWithString);
-    obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
-                          nullptr, false, false, false, false, true);
+    obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          rfAscii, nullptr, false, false, false, false, true);
     QCOMPARE(obj.LogView(), otherView);
     int protocolCalls = 0;
     obj.FProtocolCallBackFun = [&](int) { ++protocolCalls; };
-    obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfProtocol,
-                          nullptr, false, false, false, false, true);
+    obj.CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          rfProtocol, nullptr, false, false, false, false, true);
     QCOMPARE(protocolCalls, 0);
     // Let go of the window's view: back to its own.
     obj.SetLogView(nullptr);
@@ -130,20 +136,20 @@ void TstPortObj::formatChangeKeepsWorkerState()
 {
     Rig rig(rfHex);
     // Suspended worker: buffers emptied, stays suspended.
-    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
-                               rig.memo, false, false, false, false, true);
+    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                               rfAscii, rig.memo, false, false, false, false, true);
     QVERIFY(rig.obj->UIHandleThread()->Suspended());
     QVERIFY(rig.obj->InternalBufferCopy().isEmpty());
     // Same format again: nothing changes, the packets stay.
-    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfProtocol,
-                               rig.memo, false, false, false, false, true);
+    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                               rfProtocol, rig.memo, false, false, false, false, true);
     rig.Receive(QByteArray::fromHex("c6bf0a00000001000a00"));
     QTRY_COMPARE(rig.obj->GetPacks(), 1);
-    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfProtocol,
-                               rig.memo, false, false, false, false, true);
+    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                               rfProtocol, rig.memo, false, false, false, false, true);
     QCOMPARE(rig.obj->GetPacks(), 1);
-    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfHex,
-                               rig.memo, false, false, false, false, true);
+    rig.obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                               rfHex, rig.memo, false, false, false, false, true);
     QCOMPARE(rig.obj->GetPacks(), 0);
 }
 
@@ -178,8 +184,9 @@ void TstPortObj::asciiBurstGoesThroughWorker()
     // after a short chunk.
     QCOMPARE(lines.size(), 61);
     QCOMPARE(lines.last(), QStringLiteral("60| "));
-    for (int i = 0; i < 60; ++i) QCOMPARE(lines[i], QStringLiteral("%1| line %2").arg(i, 2, 10, QLatin1Char('0')).arg(i));
-    QCOMPARE(rig.obj->FComProcessedCount.load(), qint64(burst.size() - 60 * 2));  // lines without their CR LF
+    for (int i = 0; i < 60; ++i)
+        QCOMPARE(lines[i], QStringLiteral("%1| line %2").arg(i, 2, 10, QLatin1Char('0')).arg(i));
+    QCOMPARE(rig.obj->FComProcessedCount.load(), qint64(burst.size() - 60 * 2)); // lines without their CR LF
 }
 
 void TstPortObj::asciiSplitMultibyteCharacter()
@@ -201,7 +208,8 @@ void TstPortObj::hexDisplay_data()
                                   << QStringList{Hex(a).trimmed() + "   ABCDEFGHIJKLMNOP",
                                                  Hex(b).leftJustified(48, ' ') + "   QRST"};
     QTest::newRow("16 without text") << 16 << false << QStringList{Hex(a), Hex(b)};
-    QTest::newRow("none with text") << 0 << true << QStringList{Hex(a + b).trimmed() + "   ABCDEFGHIJKLMNOPQRST"};
+    QTest::newRow("none with text") << 0 << true
+                                    << QStringList{Hex(a + b).trimmed() + "   ABCDEFGHIJKLMNOPQRST"};
     QTest::newRow("32 without text") << 32 << false << QStringList{Hex(a + b)};
 }
 
@@ -316,10 +324,11 @@ void TstPortObj::clearLogResetsCounters()
 void TstPortObj::sendAscii_data()
 {
     QTest::addColumn<int>("receiveFormat");
-    QTest::addColumn<int>("op");  // 0 common, 1 multi, 2 terminal
+    QTest::addColumn<int>("op"); // 0 common, 1 multi, 2 terminal
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("common, ascii rx") << int(rfAscii) << 0 << QByteArray("ab\r\n") << QStringList{"00| > ab", "01| "};
+    QTest::newRow("common, ascii rx")
+        << int(rfAscii) << 0 << QByteArray("ab\r\n") << QStringList{"00| > ab", "01| "};
     QTest::newRow("common, hex rx") << int(rfHex) << 0 << QByteArray("ab\r\n") << QStringList{"00| > ab"};
     QTest::newRow("multi") << int(rfHex) << 1 << QByteArray("ab\r\n") << QStringList{"00| > ab", "01| "};
     QTest::newRow("terminal") << int(rfAscii) << 2 << QByteArray("ab") << QStringList{};

@@ -16,22 +16,25 @@ namespace {
 
 struct Rig : PortRig {
     explicit Rig(int receiveFormat = rfAscii, bool lineNumbers = false, bool echo = false)
-        : PortRig({receiveFormat, sfAscii, lineNumbers, echo, false, false}) {}
+        : PortRig({receiveFormat, sfAscii, lineNumbers, echo, false, false})
+    {}
     // Each piece is taken by the port before the next is written.
-    void ReceiveInPieces(const QList<QByteArray>& pieces) {
+    void ReceiveInPieces(const QList<QByteArray>& pieces)
+    {
         for (const QByteArray& p : pieces)
             if (!p.isEmpty()) Receive(p);
     }
 };
 
-QList<QByteArray> SplitAt(const QByteArray& b, qsizetype cut) {
+QList<QByteArray> SplitAt(const QByteArray& b, qsizetype cut)
+{
     return {b.left(cut), b.mid(cut)};
 }
 
-QStringList Numbered(const QStringList& lines) {
+QStringList Numbered(const QStringList& lines)
+{
     QStringList out;
-    for (int i = 0; i < lines.size(); ++i)
-        out << u"%1| %2"_s.arg(i, 2, 10, QLatin1Char('0')).arg(lines[i]);
+    for (int i = 0; i < lines.size(); ++i) out << u"%1| %2"_s.arg(i, 2, 10, QLatin1Char('0')).arg(lines[i]);
     return out;
 }
 
@@ -62,7 +65,8 @@ private slots:
     void optionsKeptInPortSettings();
 };
 
-void TstPortText::lineBreaksSplitAtEveryByte_data() {
+void TstPortText::lineBreaksSplitAtEveryByte_data()
+{
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("crlfOnly");
     QTest::addColumn<QStringList>("lines");
@@ -77,7 +81,8 @@ void TstPortText::lineBreaksSplitAtEveryByte_data() {
     QTest::newRow("crlf only: cr stays") << QByteArray("a\rb\r\nc") << true << QStringList{"a\rb", "c"};
 }
 
-void TstPortText::lineBreaksSplitAtEveryByte() {
+void TstPortText::lineBreaksSplitAtEveryByte()
+{
     QFETCH(QByteArray, bytes);
     QFETCH(bool, crlfOnly);
     QFETCH(QStringList, lines);
@@ -93,24 +98,24 @@ void TstPortText::lineBreaksSplitAtEveryByte() {
     }
 }
 
-void TstPortText::lineBreaksThroughTheWorker() {
+void TstPortText::lineBreaksThroughTheWorker()
+{
     // 60 LF-only lines at once go through the display worker, each with its number.
     Rig rig(rfAscii, true);
     QByteArray burst;
-    for (int i = 0; i < 60; ++i)
-        burst += "boot: step " + QByteArray::number(i) + " ok\n";
+    for (int i = 0; i < 60; ++i) burst += "boot: step " + QByteArray::number(i) + " ok\n";
     rig.Receive(burst.left(7));
     rig.Receive(burst.mid(7));
     rig.Settle();
     QStringList want;
-    for (int i = 0; i < 60; ++i)
-        want << u"boot: step %1 ok"_s.arg(i);
+    for (int i = 0; i < 60; ++i) want << u"boot: step %1 ok"_s.arg(i);
     QStringList lines = rig.Lines();
     if (lines.size() == 61 && lines.last() == u"60| "_s) lines.removeLast();
     QCOMPARE(lines, Numbered(want));
 }
 
-void TstPortText::savedLogFollowsLineBreaks() {
+void TstPortText::savedLogFollowsLineBreaks()
+{
     QTemporaryDir dir;
     Rig rig(rfAscii, true);
     rig.Receive("boot\rok\nrun");
@@ -120,7 +125,8 @@ void TstPortText::savedLogFollowsLineBreaks() {
     QCOMPARE(f.readAll(), QByteArray("00| boot\r\n01| ok\r\n02| run\r\n"));
 }
 
-void TstPortText::receivedTextStartsAfterProgramLines_data() {
+void TstPortText::receivedTextStartsAfterProgramLines_data()
+{
     QTest::addColumn<bool>("numbers");
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("plain") << false
@@ -131,7 +137,8 @@ void TstPortText::receivedTextStartsAfterProgramLines_data() {
                                            "world"});
 }
 
-void TstPortText::receivedTextStartsAfterProgramLines() {
+void TstPortText::receivedTextStartsAfterProgramLines()
+{
     QFETCH(bool, numbers);
     QFETCH(QStringList, lines);
     Rig rig(rfAscii, numbers);
@@ -142,7 +149,8 @@ void TstPortText::receivedTextStartsAfterProgramLines() {
     QCOMPARE(rig.Lines(), lines);
 }
 
-void TstPortText::encodingsSplitInsideCharacters_data() {
+void TstPortText::encodingsSplitInsideCharacters_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QString>("text");
     QTest::newRow("utf-8") << int(TTextEncoding::Utf8) << u"温度 23.5°C"_s;
@@ -152,7 +160,8 @@ void TstPortText::encodingsSplitInsideCharacters_data() {
     QTest::newRow("bytes") << int(TTextEncoding::Bytes) << u"Ã©"_s;
 }
 
-void TstPortText::encodingsSplitInsideCharacters() {
+void TstPortText::encodingsSplitInsideCharacters()
+{
     QFETCH(int, encoding);
     QFETCH(QString, text);
     QByteArray bytes;
@@ -166,7 +175,8 @@ void TstPortText::encodingsSplitInsideCharacters() {
     }
 }
 
-void TstPortText::invalidBytesShownCountedAndTold() {
+void TstPortText::invalidBytesShownCountedAndTold()
+{
     Rig rig;
     rig.Receive("caf\xE9!\n");
     QCOMPARE(rig.Lines().first(), u"caf\uFFFD!"_s);
@@ -183,7 +193,8 @@ void TstPortText::invalidBytesShownCountedAndTold() {
     QVERIFY2(log.contains(u"\uFFFD\uFFFD\uFFFDok"_s), qPrintable(log));
 }
 
-void TstPortText::sendAsciiInEncoding_data() {
+void TstPortText::sendAsciiInEncoding_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<int>("op"); // 0 common, 1 block (multi), 2 prompt (terminal)
     QTest::addColumn<QString>("text");
@@ -200,19 +211,17 @@ void TstPortText::sendAsciiInEncoding_data() {
         << int(TTextEncoding::Utf8) << 1 << u"AT\nAT+GMR\r\nATI"_s << QByteArray("AT\r\nAT+GMR\r\nATI\r\n");
 }
 
-void TstPortText::sendAsciiInEncoding() {
+void TstPortText::sendAsciiInEncoding()
+{
     QFETCH(int, encoding);
     QFETCH(int, op);
     QFETCH(QString, text);
     QFETCH(QByteArray, wire);
     Rig rig(rfAscii, false, true);
     rig.obj->SetTextEncoding(TTextEncoding(encoding));
-    if (op == 0)
-        rig.obj->TorvinComSendData_Common(text, sfAscii);
-    else if (op == 1)
-        rig.obj->TorvinComSendData_MultiTimes(text, sfAscii);
-    else
-        rig.obj->TorvinComSendData_Terminal(text, sfAscii);
+    if (op == 0) rig.obj->TorvinComSendData_Common(text, sfAscii);
+    else if (op == 1) rig.obj->TorvinComSendData_MultiTimes(text, sfAscii);
+    else rig.obj->TorvinComSendData_Terminal(text, sfAscii);
     if (wire.isEmpty()) {
         QCOMPARE(rig.pty.ReadFor(100), QByteArray());
         QCOMPARE(rig.obj->FComSentCount.load(), qint64(0));
@@ -225,7 +234,8 @@ void TstPortText::sendAsciiInEncoding() {
     QCOMPARE(rig.obj->FComSentCount.load(), qint64(wire.size()));
 }
 
-void TstPortText::sendHex_data() {
+void TstPortText::sendHex_data()
+{
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("wire"); // empty: refused
@@ -241,19 +251,17 @@ void TstPortText::sendHex_data() {
     QTest::newRow("protocol refused") << int(sfProtocol) << u"01 2"_s << QByteArray() << u"position 4"_s;
 }
 
-void TstPortText::sendHex() {
+void TstPortText::sendHex()
+{
     QFETCH(int, format);
     QFETCH(QString, text);
     QFETCH(QByteArray, wire);
     QFETCH(QString, message);
     Rig rig(rfAscii, false, true);
     for (int op = 0; op < 3; ++op) {
-        if (op == 0)
-            rig.obj->TorvinComSendData_Common(text, format);
-        else if (op == 1)
-            rig.obj->TorvinComSendData_MultiTimes(text, format);
-        else
-            rig.obj->TorvinComSendData_Terminal(text, format);
+        if (op == 0) rig.obj->TorvinComSendData_Common(text, format);
+        else if (op == 1) rig.obj->TorvinComSendData_MultiTimes(text, format);
+        else rig.obj->TorvinComSendData_Terminal(text, format);
         if (wire.isEmpty()) {
             QCOMPARE(rig.pty.ReadFor(50), QByteArray());
             const QString log = rig.Lines().join('\n');
@@ -265,7 +273,8 @@ void TstPortText::sendHex() {
     QCOMPARE(rig.obj->FComSentCount.load(), qint64(3 * wire.size()));
 }
 
-void TstPortText::sendEnding_data() {
+void TstPortText::sendEnding_data()
+{
     QTest::addColumn<int>("op"); // 0 common (grid), 1 multi (block), 2 terminal (prompt)
     QTest::addColumn<int>("ending");
     QTest::addColumn<QByteArray>("wire");
@@ -278,24 +287,23 @@ void TstPortText::sendEnding_data() {
     QTest::newRow("prompt cr lf") << 2 << int(TSendEnding::CrLf) << QByteArray("ab\r\n");
 }
 
-void TstPortText::sendEnding() {
+void TstPortText::sendEnding()
+{
     QFETCH(int, op);
     QFETCH(int, ending);
     QFETCH(QByteArray, wire);
     Rig rig;
     const auto e = TSendEnding(ending);
-    if (op == 0)
-        rig.obj->TorvinComSendData_Common(u"ab"_s, sfAscii, e);
-    else if (op == 1)
-        rig.obj->TorvinComSendData_MultiTimes(u"ab"_s, sfAscii, e);
-    else
-        rig.obj->TorvinComSendData_Terminal(u"ab"_s, sfAscii, e);
+    if (op == 0) rig.obj->TorvinComSendData_Common(u"ab"_s, sfAscii, e);
+    else if (op == 1) rig.obj->TorvinComSendData_MultiTimes(u"ab"_s, sfAscii, e);
+    else rig.obj->TorvinComSendData_Terminal(u"ab"_s, sfAscii, e);
     QCOMPARE(rig.pty.Read(wire.size()), wire);
     QCOMPARE(rig.pty.ReadFor(50), QByteArray());
     QCOMPARE(rig.obj->FComSentCount.load(), qint64(wire.size()));
 }
 
-void TstPortText::timePrefixIsWhenRead_data() {
+void TstPortText::timePrefixIsWhenRead_data()
+{
     QTest::addColumn<int>("format");
     QTest::newRow("ascii") << int(rfAscii);
     QTest::newRow("hex") << int(rfHex);
@@ -303,13 +311,13 @@ void TstPortText::timePrefixIsWhenRead_data() {
 
 // Lines shown long after their bytes were read (the window was busy) carry the time of
 // the read, not of the showing.
-void TstPortText::timePrefixIsWhenRead() {
+void TstPortText::timePrefixIsWhenRead()
+{
     QFETCH(int, format);
     PortRig rig({format, sfAscii, false, false, false, true});
     rig.obj->FShowMilliseconds = true;
     QByteArray burst;
-    for (int i = 0; i < 60; ++i)
-        burst += "line " + QByteArray::number(i) + "\n";
+    for (int i = 0; i < 60; ++i) burst += "line " + QByteArray::number(i) + "\n";
     rig.Receive(burst);
     const QTime read = QTime::currentTime();
     // The window is busy: the worker's lines wait for it.
@@ -328,7 +336,8 @@ void TstPortText::timePrefixIsWhenRead() {
     }
 }
 
-void TstPortText::textCaptureKeepsBytes_data() {
+void TstPortText::textCaptureKeepsBytes_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<bool>("crlfOnly");
     QTest::addColumn<QList<QByteArray>>("pieces");
@@ -348,7 +357,8 @@ void TstPortText::textCaptureKeepsBytes_data() {
         << int(TTextEncoding::Utf8) << true << QList<QByteArray>{"ab", "cd"} << QByteArray("ab\r\ncd\r\n");
 }
 
-void TstPortText::textCaptureKeepsBytes() {
+void TstPortText::textCaptureKeepsBytes()
+{
     QFETCH(int, encoding);
     QFETCH(bool, crlfOnly);
     QFETCH(QList<QByteArray>, pieces);
@@ -364,7 +374,8 @@ void TstPortText::textCaptureKeepsBytes() {
     QCOMPARE(f.readAll(), file);
 }
 
-void TstPortText::optionsKeptInPortSettings() {
+void TstPortText::optionsKeptInPortSettings()
+{
     QTemporaryDir dir;
     const QString ini = dir.filePath(u"port.ini"_s);
     {

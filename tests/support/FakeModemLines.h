@@ -19,8 +19,8 @@ struct FakeModemLines : TModemLines {
     };
 
     QList<Request> requests;
-    int inputs = 0;     // TIOCM_* bits TIOCMGET answers with
-    int error = 0;      // when set, every request fails with it (ENOTTY: no modem lines)
+    int inputs = 0; // TIOCM_* bits TIOCMGET answers with
+    int error = 0;  // when set, every request fails with it (ENOTTY: no modem lines)
     int lastFd = -1;
 
     FakeModemLines() { FBefore = SetModemLines(this); }
@@ -62,7 +62,9 @@ private:
 
 inline char* toString(const FakeModemLines::Request& r)
 {
-    const char* name = r.request == TIOCMBIS ? "TIOCMBIS" : r.request == TIOCMBIC ? "TIOCMBIC"
-                       : r.request == TIOCMGET ? "TIOCMGET" : "?";
+    const char* name = r.request == TIOCMBIS   ? "TIOCMBIS"
+                       : r.request == TIOCMBIC ? "TIOCMBIC"
+                       : r.request == TIOCMGET ? "TIOCMGET"
+                                               : "?";
     return qstrdup(QByteArray(name).append(" 0x").append(QByteArray::number(r.bits, 16)).constData());
 }

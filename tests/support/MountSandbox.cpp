@@ -66,7 +66,8 @@ bool MountTmpfs(const QString& dir, qint64 bytes, QString* why)
 {
     QDir().mkpath(dir);
     const QByteArray options = "size=" + QByteArray::number(bytes);
-    if (::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) == 0)
+    if (::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                options.constData()) == 0)
         return true;
     if (why) *why = Errno("mount tmpfs");
     return false;
@@ -92,11 +93,9 @@ QString FillUp(const QString& dir)
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return path;
     const QByteArray block(4096, 'f');
-    while (f.write(block) == block.size() && f.flush()) {
-    }
+    while (f.write(block) == block.size() && f.flush()) {}
     // Whatever room a partial block left.
-    for (int i = 0; i < 4096 && f.write("f", 1) == 1 && f.flush(); ++i) {
-    }
+    for (int i = 0; i < 4096 && f.write("f", 1) == 1 && f.flush(); ++i) {}
     return path;
 }
 

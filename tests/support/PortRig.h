@@ -33,9 +33,11 @@ struct PortRig {
         window.resize(800, 600);
         (new QVBoxLayout(&window))->addWidget(memo);
         window.show();
-        obj = std::make_unique<TCvComPortObj>(nullptr, QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
-        obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, o.sendFormat,
-                               o.receiveFormat, memo, o.date, o.time, o.lineNumbers, o.echo, true);
+        obj = std::make_unique<TCvComPortObj>(nullptr,
+                                              QStringLiteral("Virtual Port (%1)").arg(pty.SlavePath()));
+        obj->CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone,
+                               o.sendFormat, o.receiveFormat, memo, o.date, o.time, o.lineNumbers, o.echo,
+                               true);
         obj->FCallBackFun = [this](int c) { callbacks.append(c); };
         obj->Open();
     }

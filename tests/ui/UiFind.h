@@ -11,8 +11,7 @@
 
 namespace Ui {
 
-template <class T = QObject>
-T* Find(const QObject* root, const QString& name)
+template <class T = QObject> T* Find(const QObject* root, const QString& name)
 {
     const QList<T*> hits = root->findChildren<T*>(name);
     if (hits.size() != 1) {
@@ -22,8 +21,7 @@ T* Find(const QObject* root, const QString& name)
     return hits.front();
 }
 
-template <class T = QObject>
-T* Find(const QObject& root, const QString& name)
+template <class T = QObject> T* Find(const QObject& root, const QString& name)
 {
     return Find<T>(&root, name);
 }

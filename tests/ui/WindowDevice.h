@@ -78,8 +78,8 @@ inline void SyncReceiveFormat(TSplitViewForm& w, TCvComPortObj* obj)
     if (obj->FReceiveFormat.load() == want) return;
     const TCvComPortObjPara p = obj->GetConfiguration();
     obj->CvComPortObjInit2(p.ComportFullName, p.Port, p.BaudRate, p.DataBits, p.StopBits, p.ParityBits,
-                           p.FlowControl, p.SendFormat, want, p.LogView, p.ShowDate, p.ShowTime, p.ShowLineNumber,
-                           p.ShowSendedLog, p.HexModeWithString);
+                           p.FlowControl, p.SendFormat, want, p.LogView, p.ShowDate, p.ShowTime,
+                           p.ShowLineNumber, p.ShowSendedLog, p.HexModeWithString);
 }
 
 // The device side reading as fast as it can, on a thread of its own.

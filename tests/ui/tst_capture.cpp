@@ -306,7 +306,8 @@ void TstCapture::spreadsheetMissing()
     auto w = UiTestEnv::Start("zh_CN");
     w->show();
     a.Attach(*w);
-    const TExcelAppFactory old = SetExcelAppFactory([](QWidget*) { return static_cast<TCvExcelApp*>(nullptr); });
+    const TExcelAppFactory old =
+        SetExcelAppFactory([](QWidget*) { return static_cast<TCvExcelApp*>(nullptr); });
     const QString path = env.tmp.filePath(u"cap.xls"_s);
     w->SaveDialog1 = [&] { return path; };
     Ui::Find<QPushButton>(*w, u"Button13"_s)->click();
@@ -323,7 +324,8 @@ void TstCapture::spreadsheetMissing()
 
 // A full sheet or a closed spreadsheet window: the capture goes on from row 1 of a new
 // workbook (a new window), says so once, and loses nothing. A new capture starts at row 1.
-void TstCapture::spreadsheetGoesOn() {
+void TstCapture::spreadsheetGoesOn()
+{
     UiTestEnv env;
     WindowDevice a;
     auto w = UiTestEnv::Start("zh_CN");
@@ -348,8 +350,7 @@ void TstCapture::spreadsheetGoesOn() {
     QCOMPARE(first->Value(TCvSheetModel::kMaxRows - 1, 2).toInt(), 1);
     QCOMPARE(first->Value(TCvSheetModel::kMaxRows, 2).toInt(), 2);
     QCOMPARE(apps[0]->WorkBooks().Count(), 2);
-    for (int r = 1; r <= 3; ++r)
-        QCOMPARE(apps[0]->Workbook(1)->Value(r, 2).toInt(), r + 2);
+    for (int r = 1; r <= 3; ++r) QCOMPARE(apps[0]->Workbook(1)->Value(r, 2).toInt(), r + 2);
     a.Receive(QByteArray("\x06", 1));
     QTRY_COMPARE(a.obj->FExcelAppRows, 5);
     const QString full =
@@ -374,8 +375,7 @@ void TstCapture::spreadsheetGoesOn() {
     QTRY_COMPARE(a.obj->FExcelAppRows, 2);
     QCOMPARE(apps[2]->Cells(1, 2).Value().toInt(), 9);
     SetExcelAppFactory(old);
-    for (const QPointer<TCvExcelApp>& app : std::as_const(apps))
-        delete app.data();
+    for (const QPointer<TCvExcelApp>& app : std::as_const(apps)) delete app.data();
 }
 
 QTEST_MAIN(TstCapture)

@@ -94,7 +94,8 @@ void TstDebugOptions::msTimeStamps()
     QCOMPARE(a.obj->FShowMilliseconds, ms);
     a.Receive(bytes);
     const QRegularExpression re(pattern);
-    QTRY_VERIFY2_WITH_TIMEOUT(NonEmpty(a.Lines()).size() == 1 && re.match(NonEmpty(a.Lines()).at(0)).hasMatch(),
+    QTRY_VERIFY2_WITH_TIMEOUT(NonEmpty(a.Lines()).size() == 1 &&
+                                  re.match(NonEmpty(a.Lines()).at(0)).hasMatch(),
                               qPrintable(a.Lines().join(u'|')), 10000);
 }
 
@@ -132,21 +133,26 @@ void TstDebugOptions::hexGapLines_data()
     QTest::addColumn<QByteArray>("second");
     QTest::addColumn<QStringList>("expected");
     // A pause longer than the gap: the answer gets a line (and its prefix) of its own.
-    QTest::newRow("pause beyond the gap") << true << 50 << 400 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
-                                          << QStringList{u"00| 01 02 03 "_s, u"01| 04 05 06 "_s};
+    QTest::newRow("pause beyond the gap")
+        << true << 50 << 400 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
+        << QStringList{u"00| 01 02 03 "_s, u"01| 04 05 06 "_s};
     // Pieces that come within the gap are one frame: one line.
-    QTest::newRow("pause within the gap") << true << 4000 << 100 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
-                                          << QStringList{u"00| 01 02 03 04 05 06 "_s};
+    QTest::newRow("pause within the gap")
+        << true << 4000 << 100 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
+        << QStringList{u"00| 01 02 03 04 05 06 "_s};
     // A run without a pause still wraps at 16 bytes.
-    QTest::newRow("long run wraps") << true << 50 << 400 << QByteArray("0123456789ABCDEFGHIJ") << QByteArray("\x07")
+    QTest::newRow("long run wraps") << true << 50 << 400 << QByteArray("0123456789ABCDEFGHIJ")
+                                    << QByteArray("\x07")
                                     << QStringList{u"00| 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 "_s,
                                                    u"01| 47 48 49 4A "_s, u"02| 07 "_s};
     // Without the option the line breaking is the fixed one: bytes read together share a line.
-    QTest::newRow("off, read together") << false << 50 << -1 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
-                                        << QStringList{u"00| 01 02 03 04 05 06 "_s};
+    QTest::newRow("off, read together")
+        << false << 50 << -1 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
+        << QStringList{u"00| 01 02 03 04 05 06 "_s};
     // With the option, bytes that the device layer hands over together cannot be told apart.
-    QTest::newRow("on, read together") << true << 50 << -1 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
-                                       << QStringList{u"00| 01 02 03 04 05 06 "_s};
+    QTest::newRow("on, read together")
+        << true << 50 << -1 << QByteArray("\x01\x02\x03") << QByteArray("\x04\x05\x06")
+        << QStringList{u"00| 01 02 03 04 05 06 "_s};
 }
 
 void TstDebugOptions::hexGapLines()
@@ -240,7 +246,8 @@ void TstDebugOptions::hexGapLinesBehindABacklog()
         const QStringList tail = lines.mid(lines.size() - expected.size());
         return gapLines ? tail == expected : tail.last().endsWith(expected.last());
     };
-    QTRY_VERIFY2_WITH_TIMEOUT(tailMatches(), qPrintable(a.Lines().mid(a.Lines().size() - 3).join(u'|')), 15000);
+    QTRY_VERIFY2_WITH_TIMEOUT(tailMatches(), qPrintable(a.Lines().mid(a.Lines().size() - 3).join(u'|')),
+                              15000);
 }
 
 void TstDebugOptions::hexGapLineTakesTheArrivalTime()
@@ -261,12 +268,14 @@ void TstDebugOptions::hexGapLineTakesTheArrivalTime()
     const QDateTime read = QDateTime::currentDateTime();
     QTRY_COMPARE_WITH_TIMEOUT(NonEmpty(a.Lines()).size(), 1, 15000);
     const QString line = NonEmpty(a.Lines()).at(0);
-    const QRegularExpressionMatch m = QRegularExpression(u"^\\((\\d{2}:\\d{2}:\\d{2}\\.\\d{3})\\) 01 02 $"_s).match(line);
+    const QRegularExpressionMatch m =
+        QRegularExpression(u"^\\((\\d{2}:\\d{2}:\\d{2}\\.\\d{3})\\) 01 02 $"_s).match(line);
     QVERIFY2(m.hasMatch(), qPrintable(line));
     const QTime at = QTime::fromString(m.captured(1), u"HH:mm:ss.zzz"_s);
     // A little slack for the clock the stamp is taken from; the line itself is shown 1.5 s later.
-    QVERIFY2(at >= before.time().addMSecs(-50) && at <= read.time().addMSecs(50), qPrintable(line + u" read between "_s + before.time().toString(u"HH:mm:ss.zzz"_s) +
-                                                                 u" and "_s + read.time().toString(u"HH:mm:ss.zzz"_s)));
+    QVERIFY2(at >= before.time().addMSecs(-50) && at <= read.time().addMSecs(50),
+             qPrintable(line + u" read between "_s + before.time().toString(u"HH:mm:ss.zzz"_s) + u" and "_s +
+                        read.time().toString(u"HH:mm:ss.zzz"_s)));
 }
 
 void TstDebugOptions::crcAppend_data()

@@ -44,7 +44,10 @@ bool HasLine(const QStringList& lines, const QString& text)
     return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.endsWith(text); });
 }
 
-QString Name(const PtyPair& p) { return u"Virtual Port (%1)"_s.arg(p.SlavePath()); }
+QString Name(const PtyPair& p)
+{
+    return u"Virtual Port (%1)"_s.arg(p.SlavePath());
+}
 
 // A window with two ptys added as virtual ports.
 struct Rig {
@@ -210,7 +213,8 @@ void TstDevices::openTwoThenClose()
              Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions());
     QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->currentIndex(), 0);
     QCOMPARE(r.Memo1().size(), memoLines);
-    const QByteArray saved = ReadFile(w.CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(r.b.SlavePath()) + ".log");
+    const QByteArray saved =
+        ReadFile(w.CorvaneCfgDir_LogFileName + u'_' + SafeFileNamePart(r.b.SlavePath()) + ".log");
     QVERIFY(saved.contains("was opened."));
     if (!holderFirst) {
         // The holder is the selected device again.
@@ -416,12 +420,14 @@ void TstDevices::removalClosesPort()
     QTRY_VERIFY_WITH_TIMEOUT(!B->Connected(), 20000);
     QTRY_VERIFY(HasLine(r.Memo1(), u"Device "_s + r.b.SlavePath() + u" was removed"_s));
     // Whichever notices first, the port's saved log ends with its removal.
-    QVERIFY(ReadFile(w.PortLogFileName(B)).contains((u"Device "_s + Name(r.b) + u" was removed.\r\n"_s).toUtf8()));
+    QVERIFY(ReadFile(w.PortLogFileName(B))
+                .contains((u"Device "_s + Name(r.b) + u" was removed.\r\n"_s).toUtf8()));
     QVERIFY(!Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions().contains(Name(r.b)));
     QCOMPARE(Ui::Find<TTabSet>(w, u"TabSet2"_s)->Tabs(),
              Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions());
     QVERIFY(A->Connected());
-    if (peerVanishes) QTRY_COMPARE_WITH_TIMEOUT(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(Name(r.b)), -1, 20000);
+    if (peerVanishes)
+        QTRY_COMPARE_WITH_TIMEOUT(Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->findText(Name(r.b)), -1, 20000);
     QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));
 
     // The holder goes the same way, with its message in Memo1.
@@ -589,7 +595,8 @@ void TstDevices::selectingOpenDeviceShowsItsFormats()
     QVERIFY(r.Obj(r.a)->Series()); // the waveform it draws into
 }
 
-void TstDevices::openPortSettingsKeptAtShutdown() {
+void TstDevices::openPortSettingsKeptAtShutdown()
+{
     Rig r;
     r.Select(r.a);
     r.w->findChild<QComboBox*>(u"ComboBox1"_s)->setCurrentIndex(br115200);
@@ -605,13 +612,15 @@ void TstDevices::openPortSettingsKeptAtShutdown() {
     QCOMPARE(r.w->findChild<QComboBox*>(u"ComboBox1"_s)->currentText(), u"115200"_s);
 }
 
-void TstDevices::openingKeepsBlockText_data() {
+void TstDevices::openingKeepsBlockText_data()
+{
     QTest::addColumn<QByteArray>("locale");
     QTest::newRow("English") << QByteArray("en_US");
     QTest::newRow("Chinese") << QByteArray("zh_CN");
 }
 
-void TstDevices::openingKeepsBlockText() {
+void TstDevices::openingKeepsBlockText()
+{
     QFETCH(QByteArray, locale);
     Rig r(locale.constData());
     auto* memo2 = r.w->findChild<QPlainTextEdit*>(u"Memo2"_s);
@@ -625,7 +634,8 @@ void TstDevices::openingKeepsBlockText() {
     QCOMPARE(memo2->toPlainText(), u"AA BB CC"_s);
 }
 
-void TstDevices::openButtonFollowsLanguageWithEmptyList() {
+void TstDevices::openButtonFollowsLanguageWithEmptyList()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     auto* button = w->findChild<QPushButton*>(u"Button2"_s);
@@ -638,13 +648,13 @@ void TstDevices::openButtonFollowsLanguageWithEmptyList() {
     QCOMPARE(button->text(), u"Open The Device"_s);
 }
 
-void TstDevices::longNameElidedInThePanel() {
+void TstDevices::longNameElidedInThePanel()
+{
     UiTestEnv env;
     PtyPair a;
     // The simulator's link under a deep runtime folder.
     QString folder = env.tmp.path() + u"/run/user/1000"_s;
-    for (int i = 0; i < 4; ++i)
-        folder += u"/corvane-runtime-folder-with-a-long-name-%1"_s.arg(i);
+    for (int i = 0; i < 4; ++i) folder += u"/corvane-runtime-folder-with-a-long-name-%1"_s.arg(i);
     QVERIFY(QDir().mkpath(folder));
     const QString link = folder + u"/corvane-sim-tty"_s;
     QVERIFY(QFile::link(a.SlavePath(), link));
@@ -662,8 +672,7 @@ void TstDevices::longNameElidedInThePanel() {
     QCOMPARE(button->text(), u"Open The Device "_s + link);
 
     QScrollArea* scroll = nullptr;
-    for (QWidget* p = list; p && !scroll; p = p->parentWidget())
-        scroll = qobject_cast<QScrollArea*>(p);
+    for (QWidget* p = list; p && !scroll; p = p->parentWidget()) scroll = qobject_cast<QScrollArea*>(p);
     QVERIFY(scroll);
     QTRY_VERIFY(scroll->viewport()->width() > 100);
     QTest::qWait(50); // layouts settle through posted events

@@ -78,8 +78,9 @@ void TstFileTransfer::sendsInChunksOf32()
     const qsizetype at = lines.indexOf(u"File Name: "_s + path);
     QVERIFY(at >= 1);
     QCOMPARE(lines.at(at - 1), u" "_s);
-    QCOMPARE(lines.mid(at + 1, 2), QStringList({u"File Size: 33 Bytes"_s,
-                                                u"This file have been loaded,press the left-bottom button to start sending"_s}));
+    QCOMPARE(lines.mid(at + 1, 2),
+             QStringList({u"File Size: 33 Bytes"_s,
+                          u"This file have been loaded,press the left-bottom button to start sending"_s}));
 
     Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
     QCOMPARE(a.pty->Read(33), data);
@@ -163,7 +164,8 @@ void TstFileTransfer::refusals()
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(-1);
     env.boxes.clear();
     w->Button23Click();
-    QCOMPARE(env.boxes, QStringList({w->ApplicationTitle() + u"|     No device is found,please open a device.     "_s}));
+    QCOMPARE(env.boxes,
+             QStringList({w->ApplicationTitle() + u"|     No device is found,please open a device.     "_s}));
     env.boxes.clear();
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->clear();
     w->Button24Click();
@@ -176,7 +178,8 @@ void TstFileTransfer::refusals()
     w->Button23Click();
     QVERIFY(!asked);
     QVERIFY(a.Lines().contains(u"Device was closed,please open a device.    "_s));
-    QCOMPARE(env.boxes, QStringList({w->ApplicationTitle() + u"|     Device was closed,please open a device.     "_s}));
+    QCOMPARE(env.boxes,
+             QStringList({w->ApplicationTitle() + u"|     Device was closed,please open a device.     "_s}));
 
     // A loaded file sent to a closed device stays loaded.
     env.boxes.clear();
@@ -327,7 +330,8 @@ void TstFileTransfer::otherSendsWaitForTheFile()
              1);
 }
 
-void TstFileTransfer::stalledDeviceStops_data() {
+void TstFileTransfer::stalledDeviceStops_data()
+{
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("last");
     QTest::newRow("cancel button") << u"cancel"_s
@@ -340,7 +344,8 @@ void TstFileTransfer::stalledDeviceStops_data() {
 
 // The device stops reading: the window keeps turning while a chunk is held back, and the
 // send stops cleanly, saying how far it got.
-void TstFileTransfer::stalledDeviceStops() {
+void TstFileTransfer::stalledDeviceStops()
+{
     QFETCH(QString, how);
     QFETCH(QString, last);
     UiTestEnv env;
@@ -383,10 +388,8 @@ void TstFileTransfer::stalledDeviceStops() {
         QVERIFY(!text.contains(u"File have been sent successfully。"_s));
         return;
     }
-    if (how == u"cancel"_s)
-        w->findChild<QPushButton*>(u"Button26"_s)->click();
-    else
-        a.obj->Close();
+    if (how == u"cancel"_s) w->findChild<QPushButton*>(u"Button26"_s)->click();
+    else a.obj->Close();
     QVERIFY(!w->SendingFile());
     QCOMPARE(a.obj->FComSentCount.load(), sent);
     QCOMPARE(a.Lines().last(), last.arg(sent));
@@ -400,7 +403,8 @@ void TstFileTransfer::stalledDeviceStops() {
 
 // A device that takes nothing for the write time-out: the send fails with the cause and
 // the count, never with the success line.
-void TstFileTransfer::stalledDeviceTimesOut() {
+void TstFileTransfer::stalledDeviceTimesOut()
+{
     UiTestEnv env;
     WindowDevice a;
     auto w = UiTestEnv::Start("en_US");
@@ -432,8 +436,8 @@ void TstFileTransfer::statusText()
     auto* obj = new TCvComPortObj(nullptr, u"USB Serial Port (COM3)"_s);
     auto* memo = new TLogMemo(Ui::Find<QWidget>(*w, u"Panel1"_s));
     memo->show();
-    obj->CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii,
-                           memo, false, false, false, false, true);
+    obj->CvComPortObjInit2(QString(), QString(), br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                           rfAscii, memo, false, false, false, false, true);
     w->Devices()->Adopt(u"USB Serial Port (COM3)"_s, obj);
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->addItem(u"USB Serial Port (COM3)"_s);
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
@@ -442,8 +446,9 @@ void TstFileTransfer::statusText()
     for (int i = 0; i < 5; ++i) obj->Log(QString(22, QChar(u'a' + i)));
     obj->FComSentCount = 64;
     w->StatusBarPrintFileSize();
-    QCOMPARE(w->StatusPanels[2]->text(),
-             u"COM3 Sent: 64 Bytes/Received: 0 Bytes/Processed: 0 Bytes/Total: 120 Bytes/Lines: 5 /Packs: 0"_s);
+    QCOMPARE(
+        w->StatusPanels[2]->text(),
+        u"COM3 Sent: 64 Bytes/Received: 0 Bytes/Processed: 0 Bytes/Total: 120 Bytes/Lines: 5 /Packs: 0"_s);
     // With no entry selected, the panel keeps its text.
     Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->setCurrentIndex(-1);
     obj->FComSentCount = 65;

@@ -24,7 +24,10 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString Name(const PtyPair& p) { return u"Virtual Port (%1)"_s.arg(p.SlavePath()); }
+QString Name(const PtyPair& p)
+{
+    return u"Virtual Port (%1)"_s.arg(p.SlavePath());
+}
 
 bool Shows(const TLogMemo* memo, const QString& text)
 {
@@ -73,8 +76,7 @@ struct Rig {
     void FillMemo1(const QStringList& lines)
     {
         Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Clear();
-        for (const QString& l : lines)
-            Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Add(l);
+        for (const QString& l : lines) Ui::Find<TLogMemo>(*w, u"Memo1"_s)->Model().Add(l);
         Ui::Find<TLogMemo>(*w, u"Memo1"_s)->ClearSelection();
     }
 };
@@ -111,9 +113,11 @@ void TstFindPause::findInLog_data()
     QTest::newRow("enter, with case") << u"alpha"_s << true << u"EEE"_s << 3 << 6 << u"Found in line 4."_s;
     QTest::newRow("wraps to the top") << u"alpha"_s << true << u"EEEE"_s << 0 << 0
                                       << u"Search wrapped past the end to the top; found in line 1."_s;
-    QTest::newRow("previous from the bottom") << u"alpha"_s << false << u"pS"_s << 3 << 0 << u"Found in line 4."_s;
-    QTest::newRow("previous wraps to the end") << u"beta"_s << false << u"nS"_s << 0 << 6
-                                               << u"Search wrapped past the top to the end; found in line 1."_s;
+    QTest::newRow("previous from the bottom")
+        << u"alpha"_s << false << u"pS"_s << 3 << 0 << u"Found in line 4."_s;
+    QTest::newRow("previous wraps to the end")
+        << u"beta"_s << false << u"nS"_s << 0 << 6
+        << u"Search wrapped past the top to the end; found in line 1."_s;
     QTest::newRow("any case") << u"DELTA"_s << false << u"n"_s << 2 << 0 << u"Found in line 3."_s;
     QTest::newRow("case: not found") << u"DELTA"_s << true << u"n"_s << -1 << 0 << u"Not found: \"DELTA\""_s;
     QTest::newRow("not found") << u"omega"_s << false << u"S"_s << -1 << 0 << u"Not found: \"omega\""_s;
@@ -272,7 +276,8 @@ void TstFindPause::pauseHoldsLogView()
     for (int i = 0; i < 300; ++i) burst += "while paused " + QByteArray::number(i) + "\r\n";
     r.Receive(r.a, burst);
     // Counted and kept, not shown.
-    QTRY_VERIFY(r.w->StatusPanels[2]->text().contains(u"Received: "_s + QString::number(obj->FComReceiveCount.load())));
+    QTRY_VERIFY(r.w->StatusPanels[2]->text().contains(u"Received: "_s +
+                                                      QString::number(obj->FComReceiveCount.load())));
     QTRY_VERIFY(memo->Model().Text().contains("while paused 299"));
     QTest::qWait(100);
     QCOMPARE(memo->ShownLineCount(), shown);

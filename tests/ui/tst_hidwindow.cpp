@@ -39,7 +39,8 @@ QStringList Memo1Lines(TSplitViewForm& w)
 const QByteArray kPath = "/dev/hidraw7";
 const QString kName = u"Keyboard VID 0x00AB PID 0x00CD"_s;
 
-THidScriptedBackend::TDevice Keyboard(QByteArray descriptor = THidScriptedBackend::Descriptor(8, 64)) {
+THidScriptedBackend::TDevice Keyboard(QByteArray descriptor = THidScriptedBackend::Descriptor(8, 64))
+{
     return {kPath, u"Keyboard"_s, 0x00AB, 0x00CD, std::move(descriptor)};
 }
 
@@ -49,11 +50,11 @@ struct HidRig {
     THidScriptedBackend* backend = nullptr;
     std::unique_ptr<TSplitViewForm> w;
 
-    explicit HidRig(QList<THidScriptedBackend::TDevice> present = {}, const char* locale = "en_US") {
+    explicit HidRig(QList<THidScriptedBackend::TDevice> present = {}, const char* locale = "en_US")
+    {
         TSplitViewForm::SetHidBackendFactory([&] {
             auto b = std::make_unique<THidScriptedBackend>();
-            for (const auto& d : present)
-                b->Plug(d);
+            for (const auto& d : present) b->Plug(d);
             backend = b.get();
             return b;
         });
@@ -63,19 +64,22 @@ struct HidRig {
     template <class T> T* Find(const QString& name) const { return w->findChild<T*>(name); }
     QPushButton* Button2() const { return Find<QPushButton>(u"Button2"_s); }
     QComboBox* DeviceList() const { return Find<QComboBox>(u"ComboBoxEx1"_s); }
-    void Select(const QString& name) {
+    void Select(const QString& name)
+    {
         QTRY_VERIFY(DeviceList()->findText(name) >= 0);
         DeviceList()->setCurrentIndex(DeviceList()->findText(name));
         w->ComboBoxEx1Change();
     }
-    void SendBlock(const QString& text) {
+    void SendBlock(const QString& text)
+    {
         Find<QPlainTextEdit>(u"Memo2"_s)->setPlainText(text);
         Find<QPushButton>(u"Button8"_s)->click();
     }
 };
 } // namespace
 
-void TstHidWindow::openReadWriteClose() {
+void TstHidWindow::openReadWriteClose()
+{
     HidRig r;
     QVERIFY(r.backend);
     r.backend->Plug(Keyboard());
@@ -98,14 +102,16 @@ void TstHidWindow::openReadWriteClose() {
     QTRY_COMPARE(r.backend->OpenHandles(kPath), 0);
 }
 
-void TstHidWindow::openFailureSaysWhy_data() {
+void TstHidWindow::openFailureSaysWhy_data()
+{
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("reason");
     QTest::newRow("root-only node") << EACCES << u"permission denied. Install the udev rule"_s;
     QTest::newRow("busy") << EBUSY << u"the device is in use by another program."_s;
 }
 
-void TstHidWindow::openFailureSaysWhy() {
+void TstHidWindow::openFailureSaysWhy()
+{
     QFETCH(int, error);
     QFETCH(QString, reason);
     THidScriptedBackend::TDevice held = Keyboard();
@@ -133,7 +139,8 @@ void TstHidWindow::openFailureSaysWhy() {
     QCOMPARE(r.backend->OpenHandles(kPath), 1);
 }
 
-void TstHidWindow::blockEchoOnlyWhatWasWritten_data() {
+void TstHidWindow::blockEchoOnlyWhatWasWritten_data()
+{
     QTest::addColumn<bool>("open");
     QTest::addColumn<int>("outputBytes");
     QTest::addColumn<QString>("line");
@@ -141,7 +148,8 @@ void TstHidWindow::blockEchoOnlyWhatWasWritten_data() {
     QTest::newRow("no output report") << true << 0 << u"it has no output report."_s;
 }
 
-void TstHidWindow::blockEchoOnlyWhatWasWritten() {
+void TstHidWindow::blockEchoOnlyWhatWasWritten()
+{
     QFETCH(bool, open);
     QFETCH(int, outputBytes);
     QFETCH(QString, line);
@@ -151,12 +159,12 @@ void TstHidWindow::blockEchoOnlyWhatWasWritten() {
     r.SendBlock(u"01 02 03"_s);
     const QStringList lines = Memo1Lines(*r.w);
     QVERIFY(lines.last().endsWith(u"Can not write to HID device "_s + kName + u": "_s + line));
-    for (const QString& l : lines)
-        QVERIFY2(!l.contains(u"> 01 02 03"_s), qPrintable(l));
+    for (const QString& l : lines) QVERIFY2(!l.contains(u"> 01 02 03"_s), qPrintable(l));
     QVERIFY(r.backend->Written(kPath).isEmpty());
 }
 
-void TstHidWindow::blockLongerThanTheReport() {
+void TstHidWindow::blockLongerThanTheReport()
+{
     // Report id and 3 data bytes: 4 bytes go out, the echo says which.
     HidRig r({Keyboard(THidScriptedBackend::Descriptor(8, 3))});
     r.Select(kName);
@@ -168,7 +176,8 @@ void TstHidWindow::blockLongerThanTheReport() {
     QVERIFY(lines.last().endsWith(u"HID send: the output report holds 4 bytes; 2 more were not sent."_s));
 }
 
-void TstHidWindow::unplugWhileOpen() {
+void TstHidWindow::unplugWhileOpen()
+{
     const QString pad = u"Pad VID 0x00AB PID 0x00CD"_s;
     THidScriptedBackend::TDevice d{kPath, u"Pad"_s, 0x00AB, 0x00CD, THidScriptedBackend::Descriptor(8, 8)};
     HidRig r({d});
@@ -193,7 +202,8 @@ void TstHidWindow::unplugWhileOpen() {
     QTRY_VERIFY(Memo1Lines(*r.w).last().endsWith(u"01 02 03 04 05 06 07 08 "_s));
 }
 
-void TstHidWindow::listedAtStartAndAsTheyComeAndGo() {
+void TstHidWindow::listedAtStartAndAsTheyComeAndGo()
+{
     HidRig r({Keyboard()});
     // Present at start: listed without a refresh.
     QTRY_VERIFY(r.DeviceList()->findText(kName) >= 0);
@@ -207,7 +217,8 @@ void TstHidWindow::listedAtStartAndAsTheyComeAndGo() {
     QCOMPARE(r.DeviceList()->currentText(), mouse);
 }
 
-void TstHidWindow::openButtonFollowsLanguage() {
+void TstHidWindow::openButtonFollowsLanguage()
+{
     HidRig r({Keyboard()});
     auto* english = r.Find<QCheckBox>(u"CheckBox6"_s);
     r.Select(kName);

@@ -184,7 +184,8 @@ void TstLanguage::captionLookup_data()
     QTest::addColumn<QString>("key");
     QTest::newRow("close CN") << u"OPRATION_CLOSE"_s << u"CN"_s << u"关闭设备"_s << u"MESSAGE_2"_s;
     QTest::newRow("close EN") << u"OPRATION_CLOSE"_s << u"EN"_s << u"Close The Device"_s << u"MESSAGE_2"_s;
-    QTest::newRow("other lang is English") << u"OPRATION_OPEN"_s << u"xx"_s << u"Open The Device"_s << u"MESSAGE_0"_s;
+    QTest::newRow("other lang is English")
+        << u"OPRATION_OPEN"_s << u"xx"_s << u"Open The Device"_s << u"MESSAGE_0"_s;
     QTest::newRow("control CN is empty") << u"Button3"_s << u"CN"_s << QString() << u"MESSAGE_22"_s;
     QTest::newRow("last row") << u"Button25"_s << u"EN"_s << u"Format To Hexade"_s << u"MESSAGE_58"_s;
     QTest::newRow("case matters") << u"button3"_s << u"EN"_s << QString() << QString();
@@ -216,7 +217,8 @@ void TstLanguage::langFileCreatedOrRead()
     ini.WriteString(u"LANGUAGE"_s, u"MESSAGE_3"_s, QString());
     QVERIFY(ini.Save(path));
     const QByteArray before = ReadFile(path);
-    QList<TCaptionItem> again = {{u"MESSAGE_3"_s, u"x"_s}, {u"MESSAGE_22"_s, u"y"_s}, {u"MESSAGE_40"_s, u"kept"_s}};
+    QList<TCaptionItem> again = {
+        {u"MESSAGE_3"_s, u"x"_s}, {u"MESSAGE_22"_s, u"y"_s}, {u"MESSAGE_40"_s, u"kept"_s}};
     QVERIFY(ApplyLangFileTo(path, again));
     QCOMPARE(again[0].Caption, QString());
     QCOMPARE(again[1].Caption, u"Stop"_s);
@@ -247,7 +249,8 @@ void TstLanguage::startupLanguage()
     VerifyCaptions(w, english, english);
     QCOMPARE(Ui::Find<QPushButton>(w, u"Button2"_s)->text(),
              english ? u"Open The Device"_s : u"打开串口设备"_s);
-    QCOMPARE(w.windowTitle(), english ? u"Corvane SerialPort Complex Terminal R2018a"_s : u"CORVANE 科万串口终端"_s);
+    QCOMPARE(w.windowTitle(),
+             english ? u"Corvane SerialPort Complex Terminal R2018a"_s : u"CORVANE 科万串口终端"_s);
     VerifyTabStrips(w);
 
     const QStringList banner = BannerLines(english ? u"EN"_s : u"CN"_s);
@@ -305,13 +308,15 @@ void TstLanguage::englishStartThenChinese()
     QCOMPARE(w.windowTitle(), u"CORVANE 科万串口终端"_s);
 }
 
-void TstLanguage::incompleteChineseFile_data() {
+void TstLanguage::incompleteChineseFile_data()
+{
     QTest::addColumn<QString>("locale");
     QTest::newRow("Chinese start") << u"zh_CN"_s;
     QTest::newRow("English start, then Chinese") << u"en_US"_s;
 }
 
-void TstLanguage::incompleteChineseFile() {
+void TstLanguage::incompleteChineseFile()
+{
     QFETCH(QString, locale);
     UiTestEnv env;
     // A file that names two captions only; the others come from the built-in Chinese ones. The
@@ -427,8 +432,8 @@ void TstLanguage::portBannerFollowsTheLanguage()
     UiTestEnv env;
     TSplitViewForm w{QLocale(locale)};
     TCvComPortObj obj(nullptr, u"USB Serial (ttyUSB1)"_s);
-    obj.CvComPortObjInit2({}, {}, br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii, nullptr, false,
-                          false, false, false, true);
+    obj.CvComPortObjInit2({}, {}, br9600, dbEight, sbOneStopBit, prNone, fcNone, sfAscii, rfAscii, nullptr,
+                          false, false, false, false, true);
     QWidget page;
     TLogMemo memo(&page);
     obj.SetLogView(&memo);
@@ -444,22 +449,24 @@ void TstLanguage::portBannerFollowsTheLanguage()
 }
 
 namespace {
-const QRegularExpression& Chinese() {
+const QRegularExpression& Chinese()
+{
     static const QRegularExpression cjk(u"[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"_s);
     return cjk;
 }
 
-QStringList Markers(const QString& text) {
+QStringList Markers(const QString& text)
+{
     static const QRegularExpression marker(u"%[0-9]"_s);
     QStringList found;
-    for (auto it = marker.globalMatch(text); it.hasNext();)
-        found << it.next().captured();
+    for (auto it = marker.globalMatch(text); it.hasNext();) found << it.next().captured();
     found.sort();
     return found;
 }
 } // namespace
 
-void TstLanguage::messageTableIsComplete() {
+void TstLanguage::messageTableIsComplete()
+{
     QSet<QString> seen;
     for (const TCvMessage& m : MessageTable()) {
         QVERIFY2(!seen.contains(m.English), qPrintable(m.English));
@@ -472,7 +479,8 @@ void TstLanguage::messageTableIsComplete() {
 }
 
 // Switched to Chinese, every line the window writes and every box it shows is Chinese.
-void TstLanguage::messagesFollowTheLanguage() {
+void TstLanguage::messagesFollowTheLanguage()
+{
     UiTestEnv env;
     PtyPair port;
     TSplitViewForm::SetHidBackendFactory([] {

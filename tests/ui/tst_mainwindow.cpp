@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -25,7 +26,6 @@
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QChartView>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,13 +35,14 @@ void Drag(QWidget* bar, int dx)
 {
     const QPointF local(2, 10);
     const QPointF global = bar->mapToGlobal(local);
-    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(bar, &press);
     QMouseEvent move(QEvent::MouseMove, local + QPointF(dx, 0), global + QPointF(dx, 0), Qt::NoButton,
                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(bar, &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, local + QPointF(dx, 0), global + QPointF(dx, 0), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, local + QPointF(dx, 0), global + QPointF(dx, 0),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(bar, &release);
 }
 
@@ -85,22 +86,28 @@ void TstMainWindow::everyRegionAndControlExists()
     UiTestEnv env;
     auto w = UiTestEnv::Start("zh_CN");
     const char* const names[] = {
-        "SV_L", "SV_R", "Splitter1", "Panel1", "Notebook1", "Notebook2", "Notebook3", "TabSet1", "TabSet2",
-        "TabSet3", "Memo1", "Chart1", "W4207315", "StatusBar1", "PopupMenu1", "CloseTheDevice1", "Timer1", "Timer2",
-        "ComboBoxEx1", "Button2", "GroupBox1", "GroupBox2", "GroupBox6", "ComboBox1", "ComboBox2", "ComboBox3",
-        "ComboBox4", "ComboBox5", "ComboBox6", "ComboBox7", "ComboBox8", "ComboBox9", "ComboBox10", "ComboBox11",
-        "ComboBox12", "Edit5", "UpDown1", "Edit22", "UpDown3", "Edit2", "UpDown2", "Edit3", "UpDown5",
-        "cbxVclStyles", "Memo2", "Memo3", "Memo5", "Panel2", "Panel4", "Panel15", "GroupBox10", "StringGrid1",
-        "Label16", "Label17", "ThemeMenu"};
+        "SV_L",        "SV_R",         "Splitter1",  "Panel1",          "Notebook1",  "Notebook2",
+        "Notebook3",   "TabSet1",      "TabSet2",    "TabSet3",         "Memo1",      "Chart1",
+        "W4207315",    "StatusBar1",   "PopupMenu1", "CloseTheDevice1", "Timer1",     "Timer2",
+        "ComboBoxEx1", "Button2",      "GroupBox1",  "GroupBox2",       "GroupBox6",  "ComboBox1",
+        "ComboBox2",   "ComboBox3",    "ComboBox4",  "ComboBox5",       "ComboBox6",  "ComboBox7",
+        "ComboBox8",   "ComboBox9",    "ComboBox10", "ComboBox11",      "ComboBox12", "Edit5",
+        "UpDown1",     "Edit22",       "UpDown3",    "Edit2",           "UpDown2",    "Edit3",
+        "UpDown5",     "cbxVclStyles", "Memo2",      "Memo3",           "Memo5",      "Panel2",
+        "Panel4",      "Panel15",      "GroupBox10", "StringGrid1",     "Label16",    "Label17",
+        "ThemeMenu"};
     for (const char* name : names) QVERIFY2(w->findChild<QObject*>(QString::fromLatin1(name)), name);
     for (int r = 3; r < LangTable().size(); ++r)
         QVERIFY2(w->findChild<QObject*>(LangTable()[r].Name), qPrintable(LangTable()[r].Name));
 
     QCOMPARE(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->PageCount(), 3);
     // The waveform is the first tab of the chart page, beside the ports' plots.
-    QVERIFY(Ui::Find<TNotebook>(*w, u"Notebook2"_s)->widget(1)->isAncestorOf(Ui::Find<TCvChart>(*w, u"Chart1"_s)));
+    QVERIFY(Ui::Find<TNotebook>(*w, u"Notebook2"_s)
+                ->widget(1)
+                ->isAncestorOf(Ui::Find<TCvChart>(*w, u"Chart1"_s)));
     // The graphic page is the panel the chart tests drive, bound to the chart in the centre.
-    QCOMPARE(Ui::Find<TCvChartPanel>(*w, u"ChartPanel"_s)->Page()->Chart(), Ui::Find<TCvChart>(*w, u"Chart1"_s));
+    QCOMPARE(Ui::Find<TCvChartPanel>(*w, u"ChartPanel"_s)->Page()->Chart(),
+             Ui::Find<TCvChart>(*w, u"Chart1"_s));
     QCOMPARE(Ui::Find<QTextBrowser>(*w, u"W4207315"_s)->parentWidget(),
              Ui::Find<TNotebook>(*w, u"Notebook2"_s)->widget(2));
     QCOMPARE(Ui::Find<TSplitView>(*w, u"SV_L"_s)->OpenedWidth(), 318);
@@ -134,7 +141,8 @@ void TstMainWindow::foldersAndLogFileName()
                                u"\\d{8}_\\d{6}$"_s)
                 .match(w->CorvaneCfgDir_LogFileName)
                 .hasMatch());
-    QVERIFY(QRegularExpression(u"^\\d{8}_\\d{6}$"_s).match(TSplitViewForm::GetTimeStampFileName()).hasMatch());
+    QVERIFY(
+        QRegularExpression(u"^\\d{8}_\\d{6}$"_s).match(TSplitViewForm::GetTimeStampFileName()).hasMatch());
 }
 
 void TstMainWindow::escapeKey_data()

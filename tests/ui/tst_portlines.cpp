@@ -44,7 +44,8 @@ QStringList Lines(const TLogView* memo)
 
 int CountLines(const QStringList& lines, const QString& part)
 {
-    return int(std::count_if(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(part); }));
+    return int(
+        std::count_if(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(part); }));
 }
 
 // The index of the first line holding part after line from, -1 when none.
@@ -127,7 +128,10 @@ struct ModemRig {
     }
 };
 
-bool Lit(const QLabel* l) { return l->property("lit").toBool(); }
+bool Lit(const QLabel* l)
+{
+    return l->property("lit").toBool();
+}
 
 } // namespace
 
@@ -339,7 +343,8 @@ void TstPortLines::inputsReachLabels_data()
     QTest::newRow("CTS") << int(TIOCM_CTS) << QList<bool>{true, false, false, false};
     QTest::newRow("DSR and CD") << int(TIOCM_DSR | TIOCM_CAR) << QList<bool>{false, true, false, true};
     QTest::newRow("RI") << int(TIOCM_RNG) << QList<bool>{false, false, true, false};
-    QTest::newRow("all") << int(TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR) << QList<bool>{true, true, true, true};
+    QTest::newRow("all") << int(TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CAR)
+                         << QList<bool>{true, true, true, true};
 }
 
 void TstPortLines::inputsReachLabels()

@@ -23,7 +23,8 @@ struct TextRig {
     QString name;
 
     TextRig() { Start(); }
-    void Start() {
+    void Start()
+    {
         w = UiTestEnv::Start("en_US");
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
@@ -38,16 +39,19 @@ struct TextRig {
     QCheckBox* Unicode() const { return w->findChild<QCheckBox*>(u"CheckBox12"_s); }
     QComboBox* Encoding() const { return w->findChild<QComboBox*>(u"ComboBoxEncoding"_s); }
     QComboBox* LineBreaks() const { return w->findChild<QComboBox*>(u"ComboBoxLineBreaks"_s); }
-    void Choose(QComboBox* list, int i) {
+    void Choose(QComboBox* list, int i)
+    {
         list->setCurrentIndex(i);
         emit list->activated(i);
     }
-    void Open() {
+    void Open()
+    {
         w->findChild<QPushButton*>(u"Button2"_s)->click();
         QVERIFY(Obj()->Connected());
     }
     // The device sends bytes; returns the log's last line with text once they were taken.
-    QString Receive(const QByteArray& bytes) {
+    QString Receive(const QByteArray& bytes)
+    {
         const qint64 before = Obj()->FComReceiveCount.load();
         pty.Write(bytes);
         if (!QTest::qWaitFor([&] { return Obj()->FComReceiveCount.load() == before + bytes.size(); }, 5000))
@@ -61,7 +65,8 @@ struct TextRig {
     QByteArray PortIni() const { return ReadFile(env.SettingDir() + SafeFileNamePart(name) + ".ini"); }
 };
 
-int IndexOf(TTextEncoding e) {
+int IndexOf(TTextEncoding e)
+{
     for (int i = 0; i < int(std::size(kTextEncodings)); ++i)
         if (kTextEncodings[i] == e) return i;
     return -1;
@@ -80,7 +85,8 @@ private slots:
     void sendEndingPerPanel();
 };
 
-void TstPortTextUi::checkBox12OnOpenPort() {
+void TstPortTextUi::checkBox12OnOpenPort()
+{
     TextRig r;
     r.Open();
     // Ticked by default: UTF-8.
@@ -99,7 +105,8 @@ void TstPortTextUi::checkBox12OnOpenPort() {
     QVERIFY(r.Receive("caf\xC3\xA9\n").endsWith(u"café"_s));
 }
 
-void TstPortTextUi::encodingListOnOpenPort_data() {
+void TstPortTextUi::encodingListOnOpenPort_data()
+{
     QTest::addColumn<int>("encoding");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
@@ -112,7 +119,8 @@ void TstPortTextUi::encodingListOnOpenPort_data() {
     QTest::newRow("bytes") << int(TTextEncoding::Bytes) << QByteArray("\xE9\n") << u"é"_s << false;
 }
 
-void TstPortTextUi::encodingListOnOpenPort() {
+void TstPortTextUi::encodingListOnOpenPort()
+{
     QFETCH(int, encoding);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
@@ -133,7 +141,8 @@ void TstPortTextUi::encodingListOnOpenPort() {
     }
 }
 
-void TstPortTextUi::lineBreaksOnOpenPort() {
+void TstPortTextUi::lineBreaksOnOpenPort()
+{
     TextRig r;
     r.Open();
     QCOMPARE(r.LineBreaks()->currentIndex(), 0);
@@ -146,7 +155,8 @@ void TstPortTextUi::lineBreaksOnOpenPort() {
     QVERIFY(r.PortIni().contains("LineBreaks=CRLF\r\n"));
 }
 
-void TstPortTextUi::optionsSurviveRestart() {
+void TstPortTextUi::optionsSurviveRestart()
+{
     TextRig r;
     r.Choose(r.Encoding(), IndexOf(TTextEncoding::ShiftJis));
     r.Choose(r.LineBreaks(), 1);
@@ -162,7 +172,8 @@ void TstPortTextUi::optionsSurviveRestart() {
     QVERIFY(r.Receive("\x82\xA0\r\n").endsWith(u"あ"_s));
 }
 
-void TstPortTextUi::sendEndingPerPanel() {
+void TstPortTextUi::sendEndingPerPanel()
+{
     TextRig r;
     r.Open();
     auto* block = r.w->findChild<QComboBox*>(u"ComboBoxEndBlock"_s);

@@ -21,7 +21,8 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-QAction* MenuEntry(QMenu* menu, const QString& text) {
+QAction* MenuEntry(QMenu* menu, const QString& text)
+{
     const QList<QAction*> actions = menu->actions();
     for (QAction* a : actions)
         if (a->text() == text) return a;
@@ -57,18 +58,21 @@ private slots:
     void logStaysReadableInDarkThemes();
 };
 
-void TstPreferences::init() {
+void TstPreferences::init()
+{
     TSplitViewForm::ApplyStyleByName(u"Fusion"_s);
 }
 
-void TstPreferences::cleanup() {
+void TstPreferences::cleanup()
+{
     SetFontAsker({});
     SetColorAsker({});
     SetFolderOpener({});
     TSplitViewForm::ApplyStyleByName(u"Fusion"_s);
 }
 
-void TstPreferences::opacitySpinnerAppliesAtOnce() {
+void TstPreferences::opacitySpinnerAppliesAtOnce()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     QCOMPARE(Ui::Find<TUpDown>(*w, u"UpDown2"_s)->Position(), 238);
@@ -78,7 +82,8 @@ void TstPreferences::opacitySpinnerAppliesAtOnce() {
     QVERIFY(w->AlphaBlend());
 }
 
-void TstPreferences::untickingTransparencyKeepsTheValue() {
+void TstPreferences::untickingTransparencyKeepsTheValue()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     Ui::Find<TUpDown>(*w, u"UpDown2"_s)->SetPosition(1);
@@ -95,7 +100,8 @@ void TstPreferences::untickingTransparencyKeepsTheValue() {
     QCOMPARE(w->AlphaBlendValue(), 200);
 }
 
-void TstPreferences::topMost() {
+void TstPreferences::topMost()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     w->show();
@@ -121,7 +127,8 @@ void TstPreferences::topMost() {
     QVERIFY(!Ui::Find<QCheckBox>(*w, u"CheckBox2"_s)->isChecked());
 }
 
-void TstPreferences::autoSaveTimer() {
+void TstPreferences::autoSaveTimer()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     QVERIFY(!Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
@@ -136,7 +143,8 @@ void TstPreferences::autoSaveTimer() {
     QVERIFY(!Ui::Find<QTimer>(*w, u"Timer2"_s)->isActive());
 }
 
-void TstPreferences::configurationFolder() {
+void TstPreferences::configurationFolder()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     QStringList opened;
@@ -145,7 +153,8 @@ void TstPreferences::configurationFolder() {
     QCOMPARE(opened, QStringList{env.CfgDir()});
 }
 
-void TstPreferences::hexAlignment_data() {
+void TstPreferences::hexAlignment_data()
+{
     QTest::addColumn<int>("item");
     QTest::addColumn<int>("count");
     QTest::newRow("16 bytes") << 0 << 16;
@@ -153,7 +162,8 @@ void TstPreferences::hexAlignment_data() {
     QTest::newRow("None") << 2 << 0;
 }
 
-void TstPreferences::hexAlignment() {
+void TstPreferences::hexAlignment()
+{
     QFETCH(int, item);
     QFETCH(int, count);
     UiTestEnv env;
@@ -169,7 +179,8 @@ void TstPreferences::hexAlignment() {
     QCOMPARE(obj->FHexModeFormatCount.load(), count);
 }
 
-void TstPreferences::displayOptionsReachTheCurrentDevice() {
+void TstPreferences::displayOptionsReachTheCurrentDevice()
+{
     UiTestEnv env;
     WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
@@ -191,7 +202,8 @@ void TstPreferences::displayOptionsReachTheCurrentDevice() {
     QCOMPARE(obj->TextEncoding(), TTextEncoding::Bytes);
 }
 
-void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
+void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly()
+{
     UiTestEnv env;
     WindowDevice devA, devB;
     auto w = UiTestEnv::Start("en_US");
@@ -216,7 +228,8 @@ void TstPreferences::backgroundColourOfMemo1AndCurrentLogOnly() {
     QCOMPARE(devA.memo->BackgroundColor(), aBefore);
 }
 
-void TstPreferences::fontOfMemo1AndCurrentLog() {
+void TstPreferences::fontOfMemo1AndCurrentLog()
+{
     UiTestEnv env;
     WindowDevice devA, devB;
     auto w = UiTestEnv::Start("en_US");
@@ -239,7 +252,8 @@ void TstPreferences::fontOfMemo1AndCurrentLog() {
     QCOMPARE(devA.memo->font(), aBefore);
 }
 
-void TstPreferences::cancelledDialogsChangeNothing() {
+void TstPreferences::cancelledDialogsChangeNothing()
+{
     UiTestEnv env;
     WindowDevice dev;
     auto w = UiTestEnv::Start("en_US");
@@ -263,7 +277,8 @@ void TstPreferences::cancelledDialogsChangeNothing() {
     QCOMPARE(dev.memo->BackgroundColor(), logBack);
 }
 
-void TstPreferences::withoutDeviceOnlyMemo1() {
+void TstPreferences::withoutDeviceOnlyMemo1()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     // Whatever devices the machine has, none is selected.
@@ -286,7 +301,8 @@ void TstPreferences::withoutDeviceOnlyMemo1() {
     QVERIFY(env.boxes.isEmpty());
 }
 
-void TstPreferences::themeListHasStylesThenPalettes() {
+void TstPreferences::themeListHasStylesThenPalettes()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     QStringList expected = QStyleFactory::keys();
@@ -303,22 +319,23 @@ void TstPreferences::themeListHasStylesThenPalettes() {
     QStringList listed, menu;
     for (int i = 0; i < Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->count(); ++i)
         listed << Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->itemText(i);
-    for (QAction* a : Ui::Find<QMenu>(*w, u"ThemeMenu"_s)->actions())
-        menu << a->text();
+    for (QAction* a : Ui::Find<QMenu>(*w, u"ThemeMenu"_s)->actions()) menu << a->text();
     QCOMPARE(listed, expected);
     QCOMPARE(menu, expected);
     QCOMPARE(w->GetStyleNameByIndex(0), u"Fusion"_s);
     QCOMPARE(w->GetStyleNameByIndex(int(expected.size()) - 1), expected.last());
 }
 
-void TstPreferences::themeIndexOutsideTheListKeepsTheStyle_data() {
+void TstPreferences::themeIndexOutsideTheListKeepsTheStyle_data()
+{
     QTest::addColumn<QByteArray>("theme");
     QTest::newRow("negative") << QByteArray("-1");
     QTest::newRow("one past the end") << QByteArray("LAST+1");
     QTest::newRow("far out") << QByteArray("5000");
 }
 
-void TstPreferences::themeIndexOutsideTheListKeepsTheStyle() {
+void TstPreferences::themeIndexOutsideTheListKeepsTheStyle()
+{
     QFETCH(QByteArray, theme);
     UiTestEnv env;
     const int count = int(QStyleFactory::keys().size() + CvThemes().size());
@@ -335,7 +352,8 @@ void TstPreferences::themeIndexOutsideTheListKeepsTheStyle() {
     QCOMPARE(TSplitViewForm::CurrentThemeName(), u"Slate Dark"_s);
 }
 
-void TstPreferences::themeFromListAppliesAndIsSaved() {
+void TstPreferences::themeFromListAppliesAndIsSaved()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     const int index = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->findText(u"Forest Dark"_s);
@@ -363,7 +381,8 @@ void TstPreferences::themeFromListAppliesAndIsSaved() {
              QApplication::style()->standardPalette().color(QPalette::Window));
 }
 
-void TstPreferences::themeFromMenuIsNotSaved() {
+void TstPreferences::themeFromMenuIsNotSaved()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     const int before = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex();
@@ -379,13 +398,14 @@ void TstPreferences::themeFromMenuIsNotSaved() {
     QCOMPARE(s.Pref.Theme, before);
 }
 
-void TstPreferences::paletteIsReadable_data() {
+void TstPreferences::paletteIsReadable_data()
+{
     QTest::addColumn<QString>("theme");
-    for (const TCvTheme& t : CvThemes())
-        QTest::newRow(qPrintable(t.Name)) << t.Name;
+    for (const TCvTheme& t : CvThemes()) QTest::newRow(qPrintable(t.Name)) << t.Name;
 }
 
-void TstPreferences::paletteIsReadable() {
+void TstPreferences::paletteIsReadable()
+{
     QFETCH(QString, theme);
     const TCvTheme* t = FindCvTheme(theme);
     QVERIFY(t);
@@ -403,7 +423,8 @@ void TstPreferences::paletteIsReadable() {
     QCOMPARE(p.color(QPalette::Window).lightnessF() < 0.5, t->Dark);
 }
 
-void TstPreferences::logStaysReadableInDarkThemes() {
+void TstPreferences::logStaysReadableInDarkThemes()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     for (const TCvTheme& t : CvThemes()) {

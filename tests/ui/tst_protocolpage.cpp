@@ -20,7 +20,8 @@ struct Packet {
     QByteArray payload;
 };
 
-quint16 Word(const QByteArray& b, int at) {
+quint16 Word(const QByteArray& b, int at)
+{
     return quint16(quint8(b[at]) | (quint8(b[at + 1]) << 8));
 }
 
@@ -60,14 +61,15 @@ private:
     QByteArray FPending;
 };
 
-QByteArray Hex(const char* text) {
+QByteArray Hex(const char* text)
+{
     return QByteArray::fromHex(text);
 }
 
-QString LogText(TCvComPortObj* obj) {
+QString LogText(TCvComPortObj* obj)
+{
     QStringList lines;
-    for (qint64 i = 0; i < obj->LogView()->Model().LineCount(); ++i)
-        lines << obj->LogView()->Model().Line(i);
+    for (qint64 i = 0; i < obj->LogView()->Model().LineCount(); ++i) lines << obj->LogView()->Model().Line(i);
     return lines.join(u'\n');
 }
 
@@ -88,7 +90,8 @@ private slots:
     void addressBoxesTakeDigitsOnly();
 };
 
-void TstProtocolPage::operationSendsItsPacket_data() {
+void TstProtocolPage::operationSendsItsPacket_data()
+{
     QTest::addColumn<QString>("bus");
     QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("devAddress"); // empty: the initial text
@@ -120,14 +123,16 @@ void TstProtocolPage::operationSendsItsPacket_data() {
         << u"SPI"_s << u"Write"_s << QString() << QString() << u"  \n01 02  \n"_s << 53 << Hex("0102");
 }
 
-void TstProtocolPage::unreadableWriteDataSendsNothing_data() {
+void TstProtocolPage::unreadableWriteDataSendsNothing_data()
+{
     QTest::addColumn<QString>("data");
     QTest::addColumn<QString>("where");
     QTest::newRow("no hex digits") << u"zz zz"_s << u"position 1"_s;
     QTest::newRow("odd digit") << u"01 02 3"_s << u"position 7"_s;
 }
 
-void TstProtocolPage::unreadableWriteDataSendsNothing() {
+void TstProtocolPage::unreadableWriteDataSendsNothing()
+{
     QFETCH(QString, data);
     QFETCH(QString, where);
     UiTestEnv env;
@@ -144,7 +149,8 @@ void TstProtocolPage::unreadableWriteDataSendsNothing() {
              qPrintable(LogText(obj)));
 }
 
-void TstProtocolPage::operationSendsItsPacket() {
+void TstProtocolPage::operationSendsItsPacket()
+{
     QFETCH(QString, bus);
     QFETCH(QString, operation);
     QFETCH(QString, devAddress);
@@ -181,7 +187,8 @@ void TstProtocolPage::operationSendsItsPacket() {
     QVERIFY(env.boxes.isEmpty());
 }
 
-void TstProtocolPage::connectIsHeaderOnly() {
+void TstProtocolPage::connectIsHeaderOnly()
+{
     UiTestEnv env;
     WindowDevice dev;
     PtyPair& pty = *dev.pty;
@@ -197,7 +204,8 @@ void TstProtocolPage::connectIsHeaderOnly() {
     QCOMPARE(pty.ReadFor(300), Hex("c6bf0a00000001000a00"));
 }
 
-void TstProtocolPage::overlongTextIsCutAndReported_data() {
+void TstProtocolPage::overlongTextIsCutAndReported_data()
+{
     QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("cells");
     QTest::addColumn<int>("sent");
@@ -211,7 +219,8 @@ void TstProtocolPage::overlongTextIsCutAndReported_data() {
         << u"Read"_s << 14 << 10 << u"Address text longer than 10 bytes: 4 bytes dropped"_s;
 }
 
-void TstProtocolPage::overlongTextIsCutAndReported() {
+void TstProtocolPage::overlongTextIsCutAndReported()
+{
     QFETCH(QString, operation);
     QFETCH(int, cells);
     QFETCH(int, sent);
@@ -251,14 +260,13 @@ void TstProtocolPage::overlongTextIsCutAndReported() {
     }
     QCOMPARE(payload, expected);
     QCOMPARE(peer.Rest(100), QByteArray());
-    if (report.isEmpty())
-        QVERIFY(!LogText(obj).contains(u"dropped"_s));
-    else
-        QVERIFY2(LogText(obj).contains(report), qPrintable(LogText(obj)));
+    if (report.isEmpty()) QVERIFY(!LogText(obj).contains(u"dropped"_s));
+    else QVERIFY2(LogText(obj).contains(report), qPrintable(LogText(obj)));
     QVERIFY(env.boxes.isEmpty());
 }
 
-void TstProtocolPage::noDeviceDoesNothing() {
+void TstProtocolPage::noDeviceDoesNothing()
+{
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
     // Whatever devices the machine has, none is selected.
@@ -271,7 +279,8 @@ void TstProtocolPage::noDeviceDoesNothing() {
     QVERIFY(env.boxes.isEmpty());
 }
 
-void TstProtocolPage::addressBoxesTakeDigitsOnly_data() {
+void TstProtocolPage::addressBoxesTakeDigitsOnly_data()
+{
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("result");
@@ -288,7 +297,8 @@ void TstProtocolPage::addressBoxesTakeDigitsOnly_data() {
     }
 }
 
-void TstProtocolPage::addressBoxesTakeDigitsOnly() {
+void TstProtocolPage::addressBoxesTakeDigitsOnly()
+{
     QFETCH(QString, box);
     QFETCH(QString, typed);
     QFETCH(QString, result);

@@ -78,7 +78,8 @@ void TstSendPanels::loopWithCount()
     QCOMPARE(Ui::Find<QTimer>(*w, u"Timer1"_s)->interval(), 30);
     QCOMPARE(w->LoopStringList(), QStringList({u"first"_s, QString(), u"second"_s}));
     QStringList lines = a.Lines();
-    const qsizetype start = lines.indexOf(u"The following data will be sent to device periodic,Loop Count: 3"_s);
+    const qsizetype start =
+        lines.indexOf(u"The following data will be sent to device periodic,Loop Count: 3"_s);
     QVERIFY(start >= 0);
     QCOMPARE(lines.mid(start + 1, 3), QStringList({u"first"_s, QString(), u"second"_s}));
 
@@ -244,13 +245,15 @@ void TstSendPanels::converters()
     QCOMPARE(LastLine(to), line);
 }
 
-void TstSendPanels::unreadableHexIsRefused_data() {
+void TstSendPanels::unreadableHexIsRefused_data()
+{
     QTest::addColumn<QString>("button");
     QTest::newRow("format") << u"Button25"_s;
     QTest::newRow("to text") << u"Button11"_s;
 }
 
-void TstSendPanels::unreadableHexIsRefused() {
+void TstSendPanels::unreadableHexIsRefused()
+{
     QFETCH(QString, button);
     UiTestEnv env;
     auto w = UiTestEnv::Start("en_US");
@@ -353,7 +356,8 @@ void TstSendPanels::loopKeys()
 }
 
 // The counter panel follows what the device took, without waiting for a receive.
-void TstSendPanels::sentCounterShowsWrittenBytesAtOnce() {
+void TstSendPanels::sentCounterShowsWrittenBytesAtOnce()
+{
     UiTestEnv env;
     WindowDevice a;
     auto w = UiTestEnv::Start("en_US");
@@ -366,7 +370,8 @@ void TstSendPanels::sentCounterShowsWrittenBytesAtOnce() {
     QCOMPARE(a.pty->Read(7), QByteArray("hello\r\n"));
 }
 
-void TstSendPanels::stalledDeviceSends_data() {
+void TstSendPanels::stalledDeviceSends_data()
+{
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("bytes");
@@ -378,7 +383,8 @@ void TstSendPanels::stalledDeviceSends_data() {
 
 // A device that takes nothing: no echo of what never went out, the cause and the count
 // instead, and the loop skips its turns (said once) instead of piling them up.
-void TstSendPanels::stalledDeviceSends() {
+void TstSendPanels::stalledDeviceSends()
+{
     QFETCH(int, format);
     QFETCH(QString, text);
     QFETCH(int, bytes);

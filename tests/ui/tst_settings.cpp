@@ -114,9 +114,11 @@ void TstSettings::preferenceValues_data()
     QTest::newRow("not a number") << QByteArray("FONTSIZE=big") << u"fontSize"_s << QVariant(14);
     QTest::newRow("font name") << QByteArray("FONTNAME=DejaVu Sans Mono") << u"fontName"_s
                                << QVariant(u"DejaVu Sans Mono"_s);
-    QTest::newRow("loop count clamped") << QByteArray("LOOPCOUNT=999999") << u"loopCount"_s << QVariant(360000);
+    QTest::newRow("loop count clamped")
+        << QByteArray("LOOPCOUNT=999999") << u"loopCount"_s << QVariant(360000);
     QTest::newRow("loop count zero") << QByteArray("LOOPCOUNT=0") << u"loopCount"_s << QVariant(0);
-    QTest::newRow("any non-zero is true") << QByteArray("SHOWLINENUMBER=7") << u"lineNumbers"_s << QVariant(true);
+    QTest::newRow("any non-zero is true")
+        << QByteArray("SHOWLINENUMBER=7") << u"lineNumbers"_s << QVariant(true);
     QTest::newRow("shortcut off") << QByteArray("DESKTOPSHOTCUT=0") << u"shortcut"_s << QVariant(false);
     QTest::newRow("theme outside the list") << QByteArray("Theme=500") << u"theme"_s << QVariant(-1);
     QTest::newRow("theme 1") << QByteArray("Theme=1") << u"theme"_s << QVariant(1);
@@ -135,24 +137,16 @@ void TstSettings::preferenceValues()
     env.WriteSetting(u"Corvane.ini"_s, "[MyPreference]\r\n" + line + "\r\n");
     auto w = UiTestEnv::Start("en_US");
     QVariant actual;
-    if (property == u"fontSize"_s)
-        actual = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize();
-    else if (property == u"fontName"_s)
-        actual = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().family();
-    else if (property == u"loopCount"_s)
-        actual = Ui::Find<TUpDown>(*w, u"UpDown3"_s)->Position();
-    else if (property == u"lineNumbers"_s)
-        actual = Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked();
-    else if (property == u"shortcut"_s)
-        actual = Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->isChecked();
-    else if (property == u"theme"_s)
-        actual = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex();
+    if (property == u"fontSize"_s) actual = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().pointSize();
+    else if (property == u"fontName"_s) actual = Ui::Find<TLogMemo>(*w, u"Memo1"_s)->font().family();
+    else if (property == u"loopCount"_s) actual = Ui::Find<TUpDown>(*w, u"UpDown3"_s)->Position();
+    else if (property == u"lineNumbers"_s) actual = Ui::Find<QCheckBox>(*w, u"CheckBox4"_s)->isChecked();
+    else if (property == u"shortcut"_s) actual = Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->isChecked();
+    else if (property == u"theme"_s) actual = Ui::Find<QComboBox>(*w, u"cbxVclStyles"_s)->currentIndex();
     else if (property == u"width"_s) actual = w->width();
     else if (property == u"alphaBlend"_s) actual = w->AlphaBlend() && w->AlphaBlendValue() == 238;
-    else if (property == u"leftOpen"_s)
-        actual = Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened();
-    else if (property == u"rightOpen"_s)
-        actual = Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened();
+    else if (property == u"leftOpen"_s) actual = Ui::Find<TSplitView>(*w, u"SV_L"_s)->IsOpened();
+    else if (property == u"rightOpen"_s) actual = Ui::Find<TSplitView>(*w, u"SV_R"_s)->IsOpened();
     QCOMPARE(actual, value);
 }
 
@@ -163,7 +157,8 @@ void TstSettings::colours_data()
     QTest::addColumn<QColor>("plain");
     QTest::newRow("system window text") << QByteArray("-16777208") << int(QPalette::Text) << QColor();
     QTest::newRow("system window text as hex") << QByteArray("0xFF000008") << int(QPalette::Text) << QColor();
-    QTest::newRow("system info background") << QByteArray("-16777192") << int(QPalette::ToolTipBase) << QColor();
+    QTest::newRow("system info background")
+        << QByteArray("-16777192") << int(QPalette::ToolTipBase) << QColor();
     QTest::newRow("plain red") << QByteArray("255") << -1 << QColor(255, 0, 0);
     QTest::newRow("plain blue") << QByteArray("0xFF0000") << -1 << QColor(0, 0, 255);
 }
@@ -174,9 +169,11 @@ void TstSettings::colours()
     QFETCH(int, role);
     QFETCH(QColor, plain);
     UiTestEnv env;
-    env.WriteSetting(u"Corvane.ini"_s, "[MyPreference]\r\nBACKGROUNDCOLOR=" + value + "\r\nFONTCOLOR=" + value + "\r\n");
+    env.WriteSetting(u"Corvane.ini"_s,
+                     "[MyPreference]\r\nBACKGROUNDCOLOR=" + value + "\r\nFONTCOLOR=" + value + "\r\n");
     auto w = UiTestEnv::Start("en_US");
-    const QColor expected = role < 0 ? plain : w->palette().color(QPalette::Active, QPalette::ColorRole(role));
+    const QColor expected =
+        role < 0 ? plain : w->palette().color(QPalette::Active, QPalette::ColorRole(role));
     QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor(), expected);
     QCOMPARE(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->TextColor(), expected);
     Ui::Find<QCheckBox>(*w, u"CheckBox1"_s)->setChecked(false);
@@ -275,7 +272,8 @@ void TstSettings::writtenFileHasEveryKeyInOrder()
     QCOMPARE(KeysInOrder(text, u"MyPreference"_s), kPreferenceKeys);
     QVERIFY(text.startsWith("[MyCustData]\r\n1_2=first\r\n"));
     QVERIFY(text.contains("999_3=备注\r\n[MyPreference]\r\nTheme=3\r\n"));
-    QVERIFY(text.contains("\r\nFONTNAME=新宋体\r\nFONTSIZE=14\r\nFONTCOLOR=12632256\r\nBACKGROUNDCOLOR=-16777208\r\n"));
+    QVERIFY(text.contains(
+        "\r\nFONTNAME=新宋体\r\nFONTSIZE=14\r\nFONTCOLOR=12632256\r\nBACKGROUNDCOLOR=-16777208\r\n"));
 
     TCvSettings back;
     QVERIFY(LoadCorvaneIni(path, back));
@@ -331,7 +329,9 @@ void TstSettings::failedWriteLosesNothing()
         QFile::setPermissions(env.SettingDir(), QFile::ReadOwner | QFile::ExeOwner);
         written = w->projectSave(true);
         QFile::setPermissions(env.SettingDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (written) QSKIP("This user writes into read-only folders (root); the size-limit row covers a failed write.");
+        if (written)
+            QSKIP(
+                "This user writes into read-only folders (root); the size-limit row covers a failed write.");
     } else {
         // The temporary file cannot grow past the limit, as on a full disk.
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -348,7 +348,8 @@ void TstSettings::failedWriteLosesNothing()
     // In the window's language (Chinese here).
     QVERIFY(w->LastSaveError().startsWith(Msg(u"Unable to write to %1"_s).section(u'%', 0, 0)));
     QCOMPARE(ReadFile(env.SettingDir() + u"Corvane.ini"_s), before);
-    QCOMPARE(QDir(env.SettingDir()).entryList(QDir::Files), QStringList({u"Corvane.ini"_s, u"Lang_CN.ini"_s}));
+    QCOMPARE(QDir(env.SettingDir()).entryList(QDir::Files),
+             QStringList({u"Corvane.ini"_s, u"Lang_CN.ini"_s}));
 }
 
 void TstSettings::settingsFolderIsAFile()

@@ -15,8 +15,8 @@
 #include <QDateTime>
 #include <QDirIterator>
 #include <QMap>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include "TStringGrid.h"
@@ -93,10 +93,11 @@ void Receive(PtyPair& pty, TCvComPortObj* obj, const QByteArray& bytes)
 
 } // namespace
 
-#define REQUIRE_SANDBOX()                                                                                          \
-    do {                                                                                                           \
-        if (!MountSandbox::Entered())                                                                              \
-            QSKIP(qPrintable(u"No mount namespace for read-only and full file systems here: "_s + gSandboxProblem)); \
+#define REQUIRE_SANDBOX()                                                                                    \
+    do {                                                                                                     \
+        if (!MountSandbox::Entered())                                                                        \
+            QSKIP(qPrintable(u"No mount namespace for read-only and full file systems here: "_s +            \
+                             gSandboxProblem));                                                              \
     } while (false)
 
 class TstStorageFaults : public QObject {
@@ -108,7 +109,6 @@ private slots:
     void corruptFiles_data();
     void corruptFiles();
 };
-
 
 void TstStorageFaults::faultyFolder_data()
 {
@@ -214,7 +214,8 @@ void TstStorageFaults::faultyFolder()
     }
     QStringList names = QDir(target).entryList(QDir::Files | QDir::Hidden);
     names.removeAll(u".filler"_s);
-    for (const QString& n : std::as_const(names)) QVERIFY2(!n.contains(u".tmp"_s) && n.size() < 64, qPrintable(n));
+    for (const QString& n : std::as_const(names))
+        QVERIFY2(!n.contains(u".tmp"_s) && n.size() < 64, qPrintable(n));
 }
 
 void TstStorageFaults::startWithoutFolders()
@@ -241,7 +242,8 @@ void TstStorageFaults::startWithoutFolders()
     QCOMPARE(env.boxes.size(), 1);
     QVERIFY(env.boxes.first().contains(u"Corvane.ini"_s));
     w.reset();
-    QCOMPARE(QDir(env.CfgDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QCOMPARE(QDir(env.CfgDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
 }
 
 void TstStorageFaults::corruptFiles_data()
@@ -253,7 +255,8 @@ void TstStorageFaults::corruptFiles_data()
     const QByteArray oneLine = "[MyPreference]\r\nLOOPCOUNT=" + QByteArray(100 * 1024 * 1024, '9');
     const QByteArray duplicates = "[MyPreference]\r\nLOOPCOUNT=abc\r\n[MyPreference]\r\nLOOPCOUNT=7\r\n"
                                   "[LANGUAGE]\r\n[LANGUAGE]\r\nMESSAGE_22\r\n[]\r\n=\r\n";
-    const QByteArray noEquals = "[MyPreference]\r\nLOOPCOUNT\r\nTheme\r\nBaudRate\r\n[LANGUAGE]\r\nMESSAGE_22\r\n";
+    const QByteArray noEquals =
+        "[MyPreference]\r\nLOOPCOUNT\r\nTheme\r\nBaudRate\r\n[LANGUAGE]\r\nMESSAGE_22\r\n";
     for (const QString& file : {u"Corvane.ini"_s, u"Lang_EN.ini"_s, u"port"_s}) {
         QTest::addRow("%s: binary junk", qPrintable(file)) << file << junk;
         QTest::addRow("%s: 100 MB on one line", qPrintable(file)) << file << oneLine;

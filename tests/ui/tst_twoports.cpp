@@ -53,7 +53,8 @@ void TstTwoPorts::floodAndPacketsWithLoopSending()
     std::atomic<bool> written{true}, finished{false};
     std::thread devices([&] {
         for (int i = 0; i < 16; ++i) {
-            written = written && hex.pty->Write(flood.mid(i * flood.size() / 16, flood.size() / 16), kPatienceMs);
+            written =
+                written && hex.pty->Write(flood.mid(i * flood.size() / 16, flood.size() / 16), kPatienceMs);
             QByteArray burst;
             for (int k = 0; k < kPackets / 16; ++k) burst += packet;
             written = written && proto.pty->Write(burst, kPatienceMs);

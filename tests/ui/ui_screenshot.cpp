@@ -2,8 +2,8 @@
 //   ui_screenshot <zh_CN|en_US> <file.png> [theme]
 // Runs against a throw-away data folder so that no real settings are read or written.
 
-#include "TSplitViewForm.h"
 #include "TSplitView.h"
+#include "TSplitViewForm.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
