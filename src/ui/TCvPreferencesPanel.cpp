@@ -36,6 +36,8 @@ QPointer<QStyle> gThemeStyle;
 void AddRow(QGridLayout* grid, QLabel* label, QWidget* field)
 {
     const int r = grid->rowCount();
+    // Long captions wrap, so the page fits the side panel instead of cutting off its fields.
+    label->setWordWrap(true);
     grid->addWidget(label, r, 0);
     grid->addWidget(field, r, 1);
 }

@@ -67,6 +67,8 @@ private slots:
     void f2AfterNarrowDragOpensAt300();
     void splitterShownOnlyWithRightPanel();
     void gridContentColumnFollowsThePanel();
+    void sidePagesFitThePanel_data();
+    void sidePagesFitThePanel();
     void tabStripsMirrorPageCaptions();
     void tabSelectionDrivesRightPanel();
     void deviceTabSelectsTheDevice();
@@ -258,6 +260,36 @@ void TstMainWindow::gridContentColumnFollowsThePanel()
     const int wide = Ui::Find<QPushButton>(*w, u"Button1"_s)->width();
     QVERIFY(wide > 240);
     QCOMPARE(Ui::Find<TStringGrid>(*w, u"StringGrid1"_s)->ColWidth(2), 240 + (wide - 240) / 2);
+}
+
+void TstMainWindow::sidePagesFitThePanel_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::newRow("English") << QByteArray("en_US");
+    QTest::newRow("Chinese") << QByteArray("zh_CN");
+}
+
+// A page wider than the side panel has its fields cut off at the right (the page scrolls
+// only up and down).
+void TstMainWindow::sidePagesFitThePanel()
+{
+    QFETCH(QByteArray, locale);
+    UiTestEnv env;
+    auto w = UiTestEnv::Start(locale.constData());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    Ui::Find<TSplitView>(*w, u"SV_L"_s)->Open();
+    const QStringList pages{u"PortSettingsPanel"_s, u"PreferencesPanel"_s};
+    for (int i = 0; i < pages.size(); ++i) {
+        Ui::Find<TTabSet>(*w, u"TabSet1"_s)->setCurrentIndex(i);
+        auto* panel = Ui::Find<QWidget>(*w, pages[i]);
+        QTRY_VERIFY(panel->isVisible());
+        QWidget* inner = panel->parentWidget();
+        QWidget* viewport = inner->parentWidget();
+        QVERIFY2(inner->width() <= viewport->width(),
+                 qPrintable(
+                     u"%1: %2 px wide in %3 px"_s.arg(pages[i]).arg(inner->width()).arg(viewport->width())));
+    }
 }
 
 void TstMainWindow::tabStripsMirrorPageCaptions()
