@@ -51,35 +51,31 @@ QString Number(double v)
     return QString::number(v, 'g', 15);
 }
 
-// The page's captions in both languages, by control name.
-struct TPlotCaption {
-    const char* Name;
-    const char16_t* CN;
-    const char16_t* EN;
-};
-constexpr TPlotCaption kCaptions[] = {
-    {"PlotAutoY", u"Y 自动缩放", u"Auto-scale Y"},
-    {"PlotFollow", u"跟随最新", u"Follow the end"},
-    {"PlotFreeze", u"冻结", u"Freeze"},
-    {"PlotShowAll", u"显示全部", u"Show all"},
-    {"PlotClear", u"清除", u"Clear"},
-    {"PlotExportCsv", u"导出 CSV", u"Export CSV"},
-    {"PlotExportXlsx", u"导出 .xlsx", u"Export .xlsx"},
-    {"PlotSavePng", u"保存 PNG", u"Save PNG"},
-};
-constexpr TPlotCaption kXModes[] = {
-    {"index", u"X：采样序号", u"X: sample index"},
-    {"time", u"X：接收时间（毫秒）", u"X: receive time (ms)"},
-};
-constexpr TPlotCaption kWaveformTab{"", u"波形", u"Waveform"};
-constexpr TPlotCaption kPlotTab{"", u"曲线 %1", u"Plot %1"};
-constexpr TPlotCaption kPlotTabOff{"", u"曲线 %1（停用：不是 ASCII 接收）",
-                                   u"Plot %1 (off: not ASCII receive)"};
+using namespace Qt::StringLiterals;
 
-QString Caption(const TPlotCaption& c, const QString& lang)
-{
-    return QString::fromUtf16(lang == QLatin1String("EN") ? c.EN : c.CN);
-}
+// The page's captions in both languages, by control name.
+struct TNamedCaption {
+    const char* Name;
+    TCaption Text;
+};
+const TNamedCaption kCaptions[] = {
+    {"PlotAutoY", {u"Y 自动缩放"_s, u"Auto-scale Y"_s}},
+    {"PlotFollow", {u"跟随最新"_s, u"Follow the end"_s}},
+    {"PlotFreeze", {u"冻结"_s, u"Freeze"_s}},
+    {"PlotShowAll", {u"显示全部"_s, u"Show all"_s}},
+    {"PlotClear", {u"清除"_s, u"Clear"_s}},
+    {"PlotExportCsv", {u"导出 CSV"_s, u"Export CSV"_s}},
+    {"PlotExportXlsx", {u"导出 .xlsx"_s, u"Export .xlsx"_s}},
+    {"PlotSavePng", {u"保存 PNG"_s, u"Save PNG"_s}},
+};
+// In the order of the X-mode box's items.
+const TCaption kXModes[] = {
+    {u"X：采样序号"_s, u"X: sample index"_s},
+    {u"X：接收时间（毫秒）"_s, u"X: receive time (ms)"_s},
+};
+const TCaption kWaveformTab{u"波形"_s, u"Waveform"_s};
+const TCaption kPlotTab{u"曲线 %1"_s, u"Plot %1"_s};
+const TCaption kPlotTabOff{u"曲线 %1（停用：不是 ASCII 接收）"_s, u"Plot %1 (off: not ASCII receive)"_s};
 
 } // namespace
 
@@ -178,10 +174,10 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
 void TCvPlotPage::SetLanguage(const QString& lang)
 {
     FLanguage = lang == QLatin1String("EN") ? QStringLiteral("EN") : QStringLiteral("CN");
-    for (const TPlotCaption& c : kCaptions)
-        if (auto* b = findChild<QAbstractButton*>(QLatin1String(c.Name))) b->setText(Caption(c, FLanguage));
+    for (const TNamedCaption& c : kCaptions)
+        if (auto* b = findChild<QAbstractButton*>(QLatin1String(c.Name))) b->setText(Pick(c.Text, FLanguage));
     for (int i = 0; i < FXModeBox->count() && i < int(std::size(kXModes)); ++i)
-        FXModeBox->setItemText(i, Caption(kXModes[i], FLanguage));
+        FXModeBox->setItemText(i, Pick(kXModes[i], FLanguage));
 }
 
 TCvPlotPage::~TCvPlotPage()
@@ -670,7 +666,7 @@ void TCvPlotPages::SetLanguage(const QString& lang)
             page->SetLanguage(FLanguage);
             CaptionTab(page);
         } else {
-            setTabText(i, Caption(kWaveformTab, FLanguage));
+            setTabText(i, Pick(kWaveformTab, FLanguage));
         }
     }
 }
@@ -682,7 +678,7 @@ void TCvPlotPages::CaptionTab(TCvPlotPage* page)
     // A port that left ASCII receive feeds its plot no more: the tab says so, and what it
     // shows stays there to be looked at and exported.
     const bool on = page->Port()->FReceiveFormat.load() == rfAscii;
-    setTabText(i, Caption(on ? kPlotTab : kPlotTabOff, FLanguage).arg(page->Port()->FComportFullName));
+    setTabText(i, Pick(on ? kPlotTab : kPlotTabOff, FLanguage).arg(page->Port()->FComportFullName));
 }
 
 TCvPlotPage* TCvPlotPages::PageOf(const TCvComPortObj* port) const

@@ -24,3 +24,13 @@ QString MessageLanguage();
 // not in the table comes back unchanged, so a missing row shows English rather than nothing.
 QString Msg(const QString& English);
 QString Msg(const QString& English, const QString& Lang);
+
+// A caption in both languages, for a control outside the window's language table.
+struct TCaption {
+    QString CN;
+    QString EN;
+};
+inline const QString& Pick(const TCaption& c, const QString& lang)
+{
+    return lang == QStringLiteral("EN") ? c.EN : c.CN;
+}

@@ -3,6 +3,8 @@
 // The two UI languages: the caption table, the language files, the fixed texts and the
 // banner. Nothing here touches a widget.
 
+#include "CvMessages.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,16 +25,6 @@ QString GetLangCaption(const QString& Name, const QString& Lang);
 QString GetLangKey(const QString& Name);
 
 inline const QString LangSection = QStringLiteral("LANGUAGE");
-
-// A caption in both languages, for a control outside the language table.
-struct TCaption {
-    QString CN;
-    QString EN;
-};
-inline const QString& Pick(const TCaption& c, const QString& lang)
-{
-    return lang == QStringLiteral("EN") ? c.EN : c.CN;
-}
 
 struct TCaptionItem {
     QString Key;
