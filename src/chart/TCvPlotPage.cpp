@@ -2,6 +2,7 @@
 
 #include "CvChartDialogs.h"
 #include "CvMessages.h"
+#include "CvWidgets.h"
 #include "IniFile.h"
 #include "TCvChart.h"
 #include "TCvComPortObj.h"
@@ -39,12 +40,6 @@ const QString kHiddenKey = QStringLiteral("PlotHidden");
 const QString kYAutoKey = QStringLiteral("PlotYAuto");
 const QString kYMinKey = QStringLiteral("PlotYMin");
 const QString kYMaxKey = QStringLiteral("PlotYMax");
-
-template <class T> T* Named(T* w, const QString& name)
-{
-    w->setObjectName(name);
-    return w;
-}
 
 QString Number(double v)
 {
