@@ -162,7 +162,23 @@ void TLogModel::ReplaceLine(qint64 i, const QString& s)
 void TLogModel::Add(const QString& s)
 {
     const QByteArray bytes = s.toUtf8();
-    const std::string_view sv(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    AddPieces(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    Changed();
+}
+
+void TLogModel::AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends)
+{
+    if (ends.empty()) return;
+    std::size_t from = 0;
+    for (const std::uint32_t end : ends) {
+        AddPieces(utf8.substr(from, end - from));
+        from = end;
+    }
+    Changed();
+}
+
+void TLogModel::AddPieces(std::string_view sv)
+{
     if (Piece(FPieces - 1).empty()) {
         // T is empty or ends with CR LF: T + S + CR LF.
         TruncatePieces(FPieces - 1);
@@ -174,7 +190,6 @@ void TLogModel::Add(const QString& s)
     } else {
         ForEachPart(sv, [this](std::string_view part) { PushPiece(part); });
     }
-    Changed();
 }
 
 void TLogModel::AppendToLastLine(const QString& s)

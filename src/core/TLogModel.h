@@ -42,6 +42,9 @@ public:
     // T + S + CR LF when T is empty or ends with CR LF, else T + CR LF + S
     // (T + CR LF + CR LF for an empty S, so that the empty line counts).
     void Add(const QString& s);
+    // The same as Add for each of several lines at once, given as UTF-8: line k is
+    // utf8[ends[k-1], ends[k]) (from 0 for the first), and one change is reported.
+    void AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends);
     // Replaces the last line with itself followed by s.
     void AppendToLastLine(const QString& s);
     void Clear();
@@ -84,6 +87,8 @@ private:
     void PushPiece(std::string_view bytes);
     void TruncatePieces(qint64 keep);
     void ReplacePiece(qint64 k, const QByteArray& s);
+    // Add without the change notice.
+    void AddPieces(std::string_view s);
     void Changed();
     void SpillIfNeeded();
     bool Spill(Chunk& c);

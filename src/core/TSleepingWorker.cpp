@@ -1,5 +1,9 @@
 #include "TSleepingWorker.h"
 
+#include "CvExceptions.h"
+
+#include <QDebug>
+
 TSleepingWorker::~TSleepingWorker()
 {
     // The subclass has ended the thread already; this only catches one that has not started.
@@ -37,7 +41,18 @@ void TSleepingWorker::Execute()
             FInPass = true;
             BeginPassLocked();
         }
-        Pass();
+        // An exception must not leave the thread: that would end the whole program.
+        try {
+            Pass();
+            FFailedInARow = 0;
+        } catch (...) {
+            const QString what = CurrentExceptionText();
+            try {
+                PassFailed(what, ++FFailedInARow);
+            } catch (...) {
+                qWarning("A worker could not report a failed pass: %s", qPrintable(CurrentExceptionText()));
+            }
+        }
         {
             std::lock_guard lk(FMutex);
             FInPass = false;
@@ -45,4 +60,9 @@ void TSleepingWorker::Execute()
         }
         FIdle.notify_all();
     }
+}
+
+void TSleepingWorker::PassFailed(const QString& what, int inARow)
+{
+    qWarning("A worker pass failed (%d in a row): %s", inARow, qPrintable(what));
 }

@@ -37,7 +37,14 @@ void TCustomComPort::OpenLink()
     connect(
         l, &TPortLink::Lost, this,
         [this, session](int error) {
-            if (session == FSession) HandleDeviceLost(error);
+            if (session != FSession) return;
+            // What the peer sent before it went is read first: a receiver that holds the
+            // port back may not have taken it yet.
+            if (FLink && FOnRxChar && FLink->Available() > 0) {
+                FLinkLostError = error ? error : EIO;
+                return;
+            }
+            HandleDeviceLost(error);
         },
         Qt::QueuedConnection);
     const int error = FLink->Start();
@@ -53,15 +60,29 @@ void TCustomComPort::OpenLink()
 void TCustomComPort::OnLinkReadable()
 {
     FLinkReadPosted = false;
-    if (!FConnected || !FLink || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
+    if (!FConnected || !FLink || FInHandler || !Watching()) return;
     const int count = InputCount();
     if (count <= 0) return;
+    const qint64 readBefore = FLinkBytesRead;
     FInHandler = true;
     FOnRxChar(this, count);
     FInHandler = false;
-    // What the handler left raises the next event, as a descriptor that stays readable would.
     const int left = InputCount();
-    if (FConnected && FLink && left > 0 && left < count && !FLinkReadPosted) {
+    if (FConnected && FLink && FLinkLostError != 0 && left == 0) {
+        // The link had gone; now all it brought has been read.
+        const quint64 session = FSession;
+        const int error = FLinkLostError;
+        QMetaObject::invokeMethod(
+            this,
+            [this, session, error] {
+                if (session == FSession) HandleDeviceLost(error);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    // What the handler left raises the next event, as a descriptor that stays readable would;
+    // a handler that read nothing (the port is held) waits to be woken.
+    if (FConnected && FLink && left > 0 && FLinkBytesRead != readBefore && !FLinkReadPosted) {
         FLinkReadPosted = true;
         QMetaObject::invokeMethod(
             this, [this] { OnLinkReadable(); }, Qt::QueuedConnection);
