@@ -149,6 +149,8 @@ private slots:
     void inputsReachLabels_data();
     void inputsReachLabels();
     void ptyHasNoModemLines();
+    void breakButton_data();
+    void breakButton();
     void optionsSurviveRestart_data();
     void optionsSurviveRestart();
 };
@@ -400,14 +402,72 @@ void TstPortLines::ptyHasNoModemLines()
     QTRY_VERIFY(CountLines(Lines(r.Obj()), u"abc"_s) == 1);
 }
 
+void TstPortLines::breakButton_data()
+{
+    QTest::addColumn<QString>("device"); // "lines": a device with a break; "pty"; "error": it fails
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("sent") << u"lines"_s << u"en_US"_s << u"Sending a break of 300 ms."_s;
+    QTest::newRow("sent, in Chinese")
+        << u"lines"_s << u"zh_CN"_s << u"正在发送 300 毫秒的中断信号（Break）。"_s;
+    QTest::newRow("pseudo-terminal") << u"pty"_s << u"en_US"_s
+                                     << u"Can not send a break on %1: not possible on this kind of port."_s;
+    QTest::newRow("device error") << u"error"_s << u"en_US"_s
+                                  << u"Can not send a break on %1: Input/output error"_s;
+}
+
+void TstPortLines::breakButton()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, language);
+    QFETCH(QString, told);
+    std::unique_ptr<FakeModemLines> lines;
+    if (device != u"pty"_s) lines = std::make_unique<FakeModemLines>();
+    UiTestEnv env;
+    PtyPair pty;
+    auto w = UiTestEnv::Start(language.toLatin1().constData());
+    QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+    const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+    auto* button = Ui::Find<QPushButton>(*w, u"ButtonBreak"_s);
+    QCOMPARE(button->text(), language == u"en_US"_s ? u"Send Break"_s : u"发送 Break"_s);
+    QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->value(), 250);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name));
+    w->ComboBoxEx1Change();
+    // Closed: nothing to send it on.
+    button->click();
+    QVERIFY(!lines || lines->requests.isEmpty());
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
+    TCvComPortObj* obj = w->GetDeciceByFullName(name);
+    QVERIFY(obj->Connected());
+    if (lines) lines->requests.clear();
+    if (device == u"error"_s) lines->error = EIO;
+    Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->setValue(300);
+    button->click();
+    const QString expected = told.contains(u"%1"_s) ? told.arg(name) : told;
+    QCOMPARE(CountLines(Lines(obj), expected), 1);
+    if (device != u"lines"_s) {
+        QVERIFY(!obj->Breaking());
+        return;
+    }
+    // The window goes on while the line is held; the break ends by itself.
+    QVERIFY(obj->Breaking());
+    button->click(); // a second press during it changes nothing
+    QCOMPARE(lines->Writes(), (QList<Req>{{TIOCSBRK, 0}}));
+    QTRY_VERIFY_WITH_TIMEOUT(!obj->Breaking(), 10000);
+    QCOMPARE(lines->Writes(), (QList<Req>{{TIOCSBRK, 0}, {TIOCCBRK, 0}}));
+    QCOMPARE(CountLines(Lines(obj), expected), 1);
+}
+
 void TstPortLines::optionsSurviveRestart_data()
 {
     QTest::addColumn<bool>("reconnect");
     QTest::addColumn<bool>("dtr");
     QTest::addColumn<bool>("rts");
     QTest::addColumn<int>("pulseMs");
-    QTest::newRow("reconnect, DTR low, 250 ms") << true << false << true << 250;
-    QTest::newRow("no reconnect, RTS low, 40 ms") << false << true << false << 40;
+    QTest::addColumn<int>("breakMs");
+    QTest::newRow("reconnect, DTR low, 250 ms") << true << false << true << 250 << 100;
+    QTest::newRow("no reconnect, RTS low, 40 ms") << false << true << false << 40 << 2000;
 }
 
 void TstPortLines::optionsSurviveRestart()
@@ -416,6 +476,7 @@ void TstPortLines::optionsSurviveRestart()
     QFETCH(bool, dtr);
     QFETCH(bool, rts);
     QFETCH(int, pulseMs);
+    QFETCH(int, breakMs);
     UiTestEnv env;
     PtyPair pty;
     const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
@@ -435,11 +496,13 @@ void TstPortLines::optionsSurviveRestart()
         if (dtr) Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->click();
         if (rts) Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->click();
         Ui::Find<QSpinBox>(*w, u"SpinPulseMs"_s)->setValue(pulseMs);
+        Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->setValue(breakMs);
         w->close();
     }
     const QByteArray ini = ReadFile(env.SettingDir() + "Corvane.ini");
     QVERIFY(ini.contains(QByteArray("MODEMDTR=") + (dtr ? "1" : "0")));
     QVERIFY(ini.contains("PULSEMS=" + QByteArray::number(pulseMs)));
+    QVERIFY(ini.contains("BREAKMS=" + QByteArray::number(breakMs)));
 
     auto w = UiTestEnv::Start("en_US");
     QVERIFY(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name) >=
@@ -450,6 +513,7 @@ void TstPortLines::optionsSurviveRestart()
     QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->isChecked(), dtr);
     QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->isChecked(), rts);
     QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinPulseMs"_s)->value(), pulseMs);
+    QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->value(), breakMs);
     // And the port opens with those levels.
     FakeModemLines lines;
     Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
