@@ -10,6 +10,7 @@
 #include "TCvPortSettingsPanel.h"
 #include "TCvPreferencesPanel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
 #include <QMainWindow>
@@ -168,6 +169,8 @@ public:
     TCvComPortObj* GetDeciceByPort(const QString& Port) const { return FDevices->ByPort(Port); }
     // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
     void WMDeviceChange(int Event, const QString& PortName);
+    // A device that leaves this soon after it came, while brltty runs, gets brltty's fix.
+    static constexpr int BrlttyWindowMs = 3000;
     void Button2Click();
     void ComboBox1Change() { FPortSettings->ComboBox1Change(); }
     void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
@@ -321,6 +324,8 @@ private:
     // The closing steps for a port object that was open (the port may be closed already).
     void ReleaseComDevice(TCvComPortObj* Obj, const QString& Name);
     void DeviceLost(TCvComPortObj* Obj);
+    // Its page and tab follow the port's new full name.
+    void PortRenamed(TCvComPortObj* Obj, const QString& From, const QString& To);
     void AskVirtualPort(bool Add);
     // The virtual-port menu of the device list in the UI language.
     void ApplyVirtualPortCaptions(const QString& Lang);
@@ -336,6 +341,8 @@ private:
     QStringList FFolderProblems;             // folders start-up could not create, told after the banner
     QHash<QString, QString> FDesignCaptions; // Chinese captions as built, by control name
     QPointer<TCvComPortObj> FMemo1Tag;
+    // When each port name last arrived.
+    QHash<QString, QElapsedTimer> FArrivals;
     TColorValue FMemo1FontColor = ColorSilver;
     TColorValue FMemo1BackgroundColor = SystemColorWindowText;
     QNetworkAccessManager* FNetwork = nullptr;

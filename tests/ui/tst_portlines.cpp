@@ -1,6 +1,7 @@
 #include "CvCodecs.h"
 #include "FakeModemLines.h"
 #include "PtyPair.h"
+#include "SysfsFixture.h"
 #include "TCvComPortObj.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
@@ -18,7 +19,10 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <QTabBar>
+
 #include <algorithm>
+#include <map>
 #include <sys/ioctl.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -128,6 +132,63 @@ struct ModemRig {
     }
 };
 
+// USB adapters in the sysfs tree of the test, each behind a pseudo-terminal: the window
+// finds them as the machine's own ports and opens <dev>/ttyUSBn, a link to the pty.
+struct UsbRig {
+    UiTestEnv env;
+    SysfsFixture sys{env.tmp.path() + u"/sys"_s};
+    QString dev = env.tmp.path() + u"/dev"_s;
+    QString devBefore = TCvDeviceManager::DefaultDevRoot();
+    std::map<QString, std::unique_ptr<PtyPair>> ptys;
+    std::unique_ptr<TSplitViewForm> w;
+
+    UsbRig() { QDir().mkpath(dev); }
+    ~UsbRig()
+    {
+        w.reset();
+        TCvDeviceManager::SetDefaultDevRoot(devBefore);
+    }
+    static FixtureUsb Adapter(const char* serial, const QString& socket)
+    {
+        FixtureUsb usb;
+        usb.product = "FT232R USB UART\n";
+        if (*serial) usb.serial = QByteArray(serial) + '\n';
+        usb.busPath = socket;
+        return usb;
+    }
+    void Plug(const QString& node, const FixtureUsb& usb)
+    {
+        auto pty = std::make_unique<PtyPair>();
+        QVERIFY(pty->IsValid());
+        QFile::remove(dev + u'/' + node);
+        QVERIFY(QFile::link(pty->SlavePath(), dev + u'/' + node));
+        ptys[node] = std::move(pty);
+        QVERIFY(sys.Add(usbSerial(node, usb)));
+    }
+    void Unplug(const QString& node)
+    {
+        QVERIFY(sys.Remove(node));
+        QFile::remove(dev + u'/' + node);
+        ptys[node]->CloseMaster();
+    }
+    void Start()
+    {
+        TCvDeviceManager::SetDefaultDevRoot(dev);
+        w = UiTestEnv::Start("en_US");
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->DeviceMonitor()->SetRescanInterval(50);
+    }
+    static QString Name(const QString& node) { return u"FT232R USB UART (%1)"_s.arg(node); }
+    QStringList Listed() const
+    {
+        QStringList out;
+        auto* list = Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s);
+        for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
+        return out;
+    }
+};
+
 bool Lit(const QLabel* l)
 {
     return l->property("lit").toBool();
@@ -144,6 +205,8 @@ private slots:
     void reconnect_data();
     void reconnect();
     void reconnectOptionFollowsSelection();
+    void reconnectBySerialNumber_data();
+    void reconnectBySerialNumber();
     void openAppliesLevelsThenTogglesAndPulses_data();
     void openAppliesLevelsThenTogglesAndPulses();
     void inputsReachLabels_data();
@@ -281,6 +344,101 @@ void TstPortLines::reconnectOptionFollowsSelection()
     Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->click();
     QVERIFY(!r.Obj()->Reconnect());
     QVERIFY(ReadFile(r.env.SettingDir() + SafeFileNamePart(r.Name()) + ".ini").contains("Reconnect=0\r\n"));
+}
+
+void TstPortLines::reconnectBySerialNumber_data()
+{
+    QTest::addColumn<QByteArray>("serial"); // of the adapter opened; empty: it has none
+    QTest::addColumn<QString>("node");      // what comes back after the unplugging
+    QTest::addColumn<QByteArray>("backSerial");
+    QTest::addColumn<QString>("backSocket");
+    QTest::addColumn<bool>("reopens");
+    QTest::newRow("back as ttyUSB1") << QByteArray("A1") << u"ttyUSB1"_s << QByteArray("A1") << u"1-2"_s
+                                     << true;
+    QTest::newRow("back under its old name")
+        << QByteArray("A1") << u"ttyUSB0"_s << QByteArray("A1") << u"1-1"_s << true;
+    QTest::newRow("another adapter of the model as ttyUSB1")
+        << QByteArray("A1") << u"ttyUSB1"_s << QByteArray("B2") << u"1-2"_s << false;
+    QTest::newRow("another adapter of the model as ttyUSB0")
+        << QByteArray("A1") << u"ttyUSB0"_s << QByteArray("B2") << u"1-1"_s << false;
+    QTest::newRow("no serial number: the same socket")
+        << QByteArray() << u"ttyUSB1"_s << QByteArray() << u"1-1"_s << true;
+    QTest::newRow("no serial number: another socket")
+        << QByteArray() << u"ttyUSB0"_s << QByteArray() << u"1-4"_s << false;
+}
+
+void TstPortLines::reconnectBySerialNumber()
+{
+    QFETCH(QByteArray, serial);
+    QFETCH(QString, node);
+    QFETCH(QByteArray, backSerial);
+    QFETCH(QString, backSocket);
+    QFETCH(bool, reopens);
+    UsbRig r;
+    r.Plug(u"ttyUSB0"_s, UsbRig::Adapter(serial.constData(), u"1-1"_s));
+    r.Start();
+    TSplitViewForm& w = *r.w;
+    const QString first = UsbRig::Name(u"ttyUSB0"_s);
+    QCOMPARE(r.Listed(), QStringList{first});
+    // The tool tip tells it from another adapter of its model.
+    const QString tip = Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->itemData(0, Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(serial.isEmpty() ? u"no serial number"_s
+                                           : u"serial number "_s + QString::fromLatin1(serial)),
+             qPrintable(tip));
+    QVERIFY(tip.contains(u"USB 0403:6001"_s));
+    Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->setCurrentIndex(0);
+    w.ComboBoxEx1Change();
+    Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->click();
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
+    TCvComPortObj* obj = w.GetDeciceByFullName(first);
+    QVERIFY(obj && obj->Connected());
+
+    r.Unplug(u"ttyUSB0"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(w.ReconnectWaiting() == QStringList{first}, 10000);
+    QVERIFY(!obj->Connected());
+
+    r.Plug(node, UsbRig::Adapter(backSerial.constData(), backSocket));
+    const QString back = UsbRig::Name(node);
+    QTRY_VERIFY_WITH_TIMEOUT(r.Listed().contains(back), 10000);
+    if (!reopens) {
+        QTest::qWait(300); // a few more rescans
+        QVERIFY(!obj->Connected());
+        QCOMPARE(w.ReconnectWaiting(), QStringList{obj->FComportFullName});
+        // Another adapter on its old name is told once, and is not it.
+        if (node == u"ttyUSB0"_s) {
+            QCOMPARE(CountLines(Lines(obj), u"is listed again, but it is another adapter"_s), 1);
+            QVERIFY(w.GetDeciceByFullName(back) == obj);
+        } else {
+            QVERIFY(w.GetDeciceByFullName(back) != obj);
+            QVERIFY(!w.GetDeciceByFullName(back)->Connected());
+        }
+        // The adapter it waits for comes back after all, under yet another name (one
+        // without a serial number in the socket it is known by).
+        r.Plug(u"ttyUSB2"_s, UsbRig::Adapter(serial.constData(), serial.isEmpty() ? u"1-1"_s : u"1-3"_s));
+        node = u"ttyUSB2"_s;
+    }
+    const QString name = UsbRig::Name(node);
+    QTRY_VERIFY_WITH_TIMEOUT(obj->Connected(), 10000);
+    QVERIFY(w.ReconnectWaiting().isEmpty());
+    // It carries the name it came back under, in the list, on its page and in its log.
+    QCOMPARE(obj->FComportFullName, name);
+    QCOMPARE(w.GetDeciceByFullName(name), obj);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(0), name);
+    QCOMPARE(Ui::Find<QTabBar>(w, u"TabSet2"_s)->tabText(0), name);
+    const QStringList log = Lines(obj);
+    if (name != first) QCOMPARE(CountLines(log, u"Device %1 came back as %2."_s.arg(first, name)), 1);
+    QCOMPARE(CountLines(log, u"Device %1 is back; reopened."_s.arg(name)), 1);
+    // The device behind the new name is the one that talks.
+    QVERIFY(r.ptys[node]->Write("still me\r\n"));
+    QTRY_VERIFY(CountLines(Lines(obj), u"still me"_s) == 1);
+    QCOMPARE(obj->WriteStr(u"ping"_s), 4);
+    QCOMPARE(r.ptys[node]->Read(4), QByteArray("ping"));
+    // Closed by the user, its settings go to the file of the name it has now.
+    Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->setCurrentIndex(r.Listed().indexOf(name));
+    w.ComboBoxEx1Change();
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
+    QVERIFY(!obj->Connected());
+    QVERIFY(QFile::exists(r.env.SettingDir() + SafeFileNamePart(name) + u".ini"_s));
 }
 
 void TstPortLines::openAppliesLevelsThenTogglesAndPulses_data()
