@@ -6,6 +6,7 @@
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
+#include "TPortLock.h"
 #include "TSplitView.h"
 #include "UiFind.h"
 #include "UiTestEnv.h"
@@ -15,8 +16,10 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <QTabBar>
@@ -207,6 +210,8 @@ private slots:
     void reconnectOptionFollowsSelection();
     void reconnectBySerialNumber_data();
     void reconnectBySerialNumber();
+    void vanishingDeviceWhileBrlttyRuns_data();
+    void vanishingDeviceWhileBrlttyRuns();
     void openAppliesLevelsThenTogglesAndPulses_data();
     void openAppliesLevelsThenTogglesAndPulses();
     void inputsReachLabels_data();
@@ -439,6 +444,39 @@ void TstPortLines::reconnectBySerialNumber()
     Ui::Find<QPushButton>(w, u"Button2"_s)->click();
     QVERIFY(!obj->Connected());
     QVERIFY(QFile::exists(r.env.SettingDir() + SafeFileNamePart(name) + u".ini"_s));
+}
+
+void TstPortLines::vanishingDeviceWhileBrlttyRuns_data()
+{
+    QTest::addColumn<bool>("brltty");
+    QTest::newRow("brltty runs") << true;
+    QTest::newRow("it does not") << false;
+}
+
+void TstPortLines::vanishingDeviceWhileBrlttyRuns()
+{
+    QFETCH(bool, brltty);
+    if (!RunningPrograms(u"brltty"_s).isEmpty()) QSKIP("brltty runs on this machine");
+    UiTestEnv env;
+    // A program of that name: a copy of sleep.
+    QProcess child;
+    if (brltty) {
+        const QString copy = env.tmp.filePath(u"brltty"_s);
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(u"sleep"_s), copy));
+        child.start(copy, {u"60"_s});
+        QVERIFY(child.waitForStarted(10000));
+    }
+    auto w = UiTestEnv::Start("en_US");
+    w->WMDeviceChange(TSplitViewForm::DeviceArrival, u"ttyUSB5"_s);
+    w->WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, u"ttyUSB5"_s);
+    const QStringList log = Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s));
+    QCOMPARE(CountLines(log, u"Device ttyUSB5 went away "_s), brltty ? 1 : 0);
+    QCOMPARE(CountLines(log, u"sudo apt remove brltty"_s), brltty ? 1 : 0);
+    // A removal with no arrival seen before it (present at start) says nothing of brltty.
+    w->WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, u"ttyUSB6"_s);
+    QCOMPARE(CountLines(Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)), u"went away"_s), brltty ? 1 : 0);
+    child.kill();
+    child.waitForFinished(10000);
 }
 
 void TstPortLines::openAppliesLevelsThenTogglesAndPulses_data()
