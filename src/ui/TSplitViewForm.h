@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CvCommandLine.h"
 #include "CvInputBox.h"
 #include "CvSettings.h"
 #include "TCvDeviceManager.h"
@@ -35,6 +36,7 @@ class QStatusBar;
 class QTextBrowser;
 class TCvComPortObj;
 class TCvExcelApp;
+class TCvInstanceServer;
 class TCvSheetWriter;
 class TJvHidDevice;
 class TDeviceMonitor;
@@ -69,6 +71,18 @@ public:
     static QString GetTimeStampFileName();
     static QString GetSpecialFolderPath(int Csidl);
     static bool CreateShortcut(const QString& Target, QString Name, const QString& Folder, int Csidl);
+    // The configuration root a window started now uses (CorvaneCfgDir).
+    static QString ConfigFolder();
+
+    // The command line (TSplitViewForm_CommandLine.cpp): the device it names is found in the
+    // device list by any of its names (or added to it as a virtual or network port), takes
+    // the settings given on top of its own and opens as from the open button. True when it
+    // is open (a network port: connecting) afterwards.
+    bool OpenFromCommandLine(const TCvCommandLine& Options, bool FromAnotherStart = false);
+    // Devices handed over by later starts open here.
+    void TakeRequestsFrom(TCvInstanceServer* Server);
+    // The device-list name of a device path, link or network port name; empty when unlisted.
+    QString ListedNameOf(const QString& Device) const;
 
     // Side panels, tabs, hot keys.
     void ShowHideRLPanel(int RL);
