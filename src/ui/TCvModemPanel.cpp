@@ -64,8 +64,9 @@ TCvModemPanel::TCvModemPanel(QWidget* parent) : QGroupBox(parent)
     FSpinBreakMs->setRange(1, 10000);
     FSpinBreakMs->setValue(DefaultBreakMs);
     FSpinBreakMs->setSuffix(u" ms"_s);
-    grid->addWidget(FButtonBreak, 3, 0);
-    grid->addWidget(FSpinBreakMs, 3, 1);
+    // Its length on the left, as the pulse length's; the action beside it, under the pulses.
+    grid->addWidget(FSpinBreakMs, 3, 0);
+    grid->addWidget(FButtonBreak, 3, 1);
     grid->addLayout(inputs, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
