@@ -57,7 +57,7 @@ class TTabSet;
 // (_Settings), the UI language (_Language), the main log (_MainLog), the device list and
 // open/close (_Devices), port logs and capture (_Logs), block send (_Send), reconnect
 // (_Modem), log fonts and colours and the preferences' signals (_Appearance), find and
-// pause (_Find).
+// pause (_Find), a device the command line names (_CommandLine).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:

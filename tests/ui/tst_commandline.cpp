@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -110,6 +112,7 @@ private slots:
     void openAtStart();
     void handOverToTheRunningWindow();
     void oneListenerPerFolder();
+    void helpTextsAgree();
 };
 
 void TstCommandLine::parse_data()
@@ -490,6 +493,53 @@ void TstCommandLine::oneListenerPerFolder()
     QVERIFY(!asked);
     QString reply;
     QCOMPARE(HandOver(root.path() + u"/nobody/"_s, {u"corvane"_s}, &reply), THandOver::NoWindow);
+}
+
+namespace {
+QString ReadText(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+QSet<QString> LongOptions(const QString& text)
+{
+    static const QRegularExpression option(u"(?<![\\w-])--[a-z][a-z-]*"_s);
+    QSet<QString> found;
+    for (auto it = option.globalMatch(text); it.hasNext();) found.insert(it.next().captured());
+    return found;
+}
+} // namespace
+
+// --help, the help page's section and README's first section tell the same.
+void TstCommandLine::helpTextsAgree()
+{
+    const QString help = CommandLineHelp();
+    const QString html = ReadText(QStringLiteral(CORVANE_HELP_SOURCE));
+    const QString readme = ReadText(QStringLiteral(CORVANE_SOURCE_DIR) + u"/README.md"_s);
+    QVERIFY(!html.isEmpty() && !readme.isEmpty());
+    const qsizetype from = html.indexOf(u"<h2>Command line</h2>"_s);
+    QVERIFY(from >= 0);
+    const QString section = html.mid(from, html.indexOf(u"<h2>"_s, from + 4) - from);
+    const QSet<QString> options = LongOptions(help);
+    QCOMPARE(options, (QSet<QString>{u"--baud"_s, u"--databits"_s, u"--parity"_s, u"--stopbits"_s,
+                                     u"--flow"_s, u"--receive"_s, u"--lang"_s, u"--new-window"_s, u"--list"_s,
+                                     u"--version"_s, u"--help"_s}));
+    QCOMPARE(LongOptions(section), options);
+    // Every option --help names is one the parser takes.
+    for (const QString& o : options) {
+        const bool takesValue =
+            !(o == u"--list"_s || o == u"--version"_s || o == u"--help"_s || o == u"--new-window"_s);
+        QStringList args{u"corvane"_s, o};
+        if (takesValue) args << u"x"_s;
+        const QString error = ParseCommandLine(args).Error;
+        QVERIFY2(!error.startsWith(u"Unknown option"_s), qPrintable(o));
+    }
+    const QString firstSection = readme.left(readme.indexOf(u"\n## "_s));
+    for (const QString& example : {u"corvane /dev/ttyUSB0 -b 115200"_s, u"corvane --list"_s}) {
+        QVERIFY2(help.contains(example), qPrintable(example));
+        QVERIFY2(section.contains(example), qPrintable(example));
+        QVERIFY2(firstSection.contains(example), qPrintable(example));
+    }
 }
 
 QTEST_MAIN(TstCommandLine)
