@@ -9,6 +9,7 @@
 #include "TCvFastLineSeries.h"
 #include "TCvPlotFeed.h"
 #include "TCvSheetModel.h"
+#include "TFlowLayout.h"
 
 #include <QAbstractButton>
 #include <QChart>
@@ -127,11 +128,12 @@ TCvPlotPage::TCvPlotPage(TCvComPortObj* port, const QString& settingsFile, QWidg
     legendScroll->setWidgetResizable(true);
     legendScroll->setMaximumWidth(180);
 
-    auto* bar = new QHBoxLayout;
+    // Wraps onto a second row rather than make the window wider than the screen (both side
+    // panels open on a 1,366 px laptop leave the page some 700 px).
+    auto* bar = new TFlowLayout;
     for (QWidget* w : std::initializer_list<QWidget*>{FXModeBox, FAutoY, FYMin, FYMax, FFollowBox, FFreezeBox,
                                                       showAll, clear, csv, xlsx, png})
         bar->addWidget(w);
-    bar->addStretch();
     auto* middle = new QHBoxLayout;
     middle->addWidget(FChart, 1);
     middle->addWidget(legendScroll);

@@ -31,6 +31,52 @@ const QList<TCvMessage>& MessageTable()
         {u"The path is not a serial port."_s, u"该路径不是串口。"_s},
         {u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s,
          u"Linux 串口不支持 1.5 个停止位，已改用 2 个停止位。"_s},
+        // Who holds a port, lock files, and the fixes for the usual holders.
+        {u"process %1"_s, u"进程 %1"_s},
+        {u"%1 is in use by %2."_s, u"%1 正被 %2 使用。"_s},
+        {u"%1 is in use by this program (pid %2): it is open in another of its ports."_s,
+         u"%1 正被本程序（pid %2）使用：它已在本程序的另一个端口中打开。"_s},
+        {u"ModemManager (pid %1) is running and may be probing it."_s,
+         u"ModemManager（pid %1）正在运行，可能正在探测它。"_s},
+        {u"ModemManager probes new modems and serial devices; to make it leave this one alone, add a udev "
+         u"rule that sets ENV{ID_MM_DEVICE_IGNORE}=\"1\" for it, e.g. the line ATTRS{idVendor}==\"vvvv\", "
+         u"ATTRS{idProduct}==\"pppp\", ENV{ID_MM_DEVICE_IGNORE}=\"1\" in "
+         u"/etc/udev/rules.d/99-corvane.rules with the ids corvane --list shows, then run sudo udevadm "
+         u"control --reload and plug the device in again."_s,
+         u"ModemManager 会探测新接入的调制解调器和串口设备；要让它不再碰这个设备，请添加一条为它设置 "
+         u"ENV{ID_MM_DEVICE_IGNORE}=\"1\" 的 udev 规则，例如在 /etc/udev/rules.d/99-corvane.rules 中写入 "
+         u"ATTRS{idVendor}==\"vvvv\", ATTRS{idProduct}==\"pppp\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"（其中的 ID "
+         u"见 "
+         u"corvane --list 的输出），然后运行 sudo udevadm control --reload 并重新插入设备。"_s},
+        {u"brltty takes some USB serial adapters (CH340 and CH341 among them) for braille displays; "
+         u"without a braille display, remove it: sudo apt remove brltty."_s,
+         u"brltty 会把一些 USB 串口适配器（包括 CH340 和 CH341）当作盲文显示器占用；"
+         u"如果没有盲文显示器，请卸载它：sudo apt remove brltty。"_s},
+        {u"Device %1 went away %2 s after it was plugged in, while brltty runs."_s,
+         u"设备 %1 在接入 %2 秒后就消失了，而 brltty 正在运行。"_s},
+        {u"Took over the stale lock file %1 of process %2, which no longer runs."_s,
+         u"已接管进程 %2 留下的过期锁文件 %1（该进程已不在运行）。"_s},
+        {u"Took over the lock file %1, which names no process."_s,
+         u"已接管锁文件 %1（其中没有记录进程）。"_s},
+        // Break.
+        {u"Sending a break of %1 ms."_s, u"正在发送 %1 毫秒的中断信号（Break）。"_s},
+        {u"Can not send a break on %1: not possible on this kind of port."_s,
+         u"无法在 %1 上发送中断信号（Break）：这种端口不支持。"_s},
+        {u"Can not send a break on %1: the connection is not ready yet."_s,
+         u"无法在 %1 上发送中断信号（Break）：连接尚未就绪。"_s},
+        {u"Can not send a break on %1: %2"_s, u"无法在 %1 上发送中断信号（Break）：%2"_s},
+        // Reopening a device by what it is, and the command line.
+        {u"Device %1 came back as %2."_s, u"设备 %1 以 %2 的名字重新接入。"_s},
+        {u"Device %1 is listed again, but it is another adapter (%2); it is not reopened."_s,
+         u"设备 %1 再次出现，但它是另一个适配器（%2），不会重新打开。"_s},
+        {u"serial number %1"_s, u"序列号 %1"_s},
+        {u"no serial number"_s, u"没有序列号"_s},
+        {u"interface %1"_s, u"接口 %1"_s},
+        {u"Opening %1 as the command line asks."_s, u"按命令行的要求打开 %1。"_s},
+        {u"Another start of Corvane asks to open %1."_s, u"另一次启动的 Corvane 要求打开 %1。"_s},
+        {u"Device %1 is open already."_s, u"设备 %1 已经打开。"_s},
+        {u"Can not open %1 from the command line: %2"_s, u"无法按命令行打开 %1：%2"_s},
+        {u"no such device"_s, u"没有这个设备"_s},
         {u"Device %1 has no modem lines (DTR, RTS, CTS, DSR, RI, CD are not supported); they are not shown."_s,
          u"设备 %1 没有调制解调器控制线（不支持 DTR、RTS、CTS、DSR、RI、CD），因此不显示。"_s},
         {u"Waiting for device %1 to come back; it will be reopened then."_s,

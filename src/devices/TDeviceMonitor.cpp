@@ -16,9 +16,10 @@ qsizetype indexOfNode(const QList<TSerialDeviceInfo>& devices, const QString& no
     return -1;
 }
 
+// Another adapter of the same model on the same name is another device.
 bool isSame(const TSerialDeviceInfo& a, const TSerialDeviceInfo& b)
 {
-    return a.Node == b.Node && a.FullName == b.FullName;
+    return a.Node == b.Node && a.FullName == b.FullName && a.SerialNumber == b.SerialNumber;
 }
 
 bool containsSame(const QList<TSerialDeviceInfo>& devices, const TSerialDeviceInfo& device)

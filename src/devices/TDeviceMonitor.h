@@ -53,7 +53,8 @@ public slots:
 signals:
     // portName: the kernel name ("ttyUSB0") or the path of a virtual port, which is
     // the port name of its full name whenever it has one. A port whose full name
-    // changed under the same name (another adapter on ttyUSB0) leaves and arrives.
+    // or serial number changed under the same name (another adapter on ttyUSB0) leaves and
+    // arrives.
     void DeviceArrived(const QString& portName);
     void DeviceRemoved(const QString& portName);
 

@@ -1,6 +1,7 @@
 #include "cvPcDeviceMgt.h"
 
 #include "CvCodecs.h"
+#include "CvMessages.h"
 
 #include <algorithm>
 
@@ -154,4 +155,79 @@ bool NaturalLess(const QString& a, const QString& b)
     if (a.size() - i != b.size() - j) return a.size() - i < b.size() - j;
     // Equal up to leading zeros ("ttyS01", "ttyS1"): still a strict order.
     return a < b;
+}
+
+bool HasIdentity(const TSerialDeviceInfo& device)
+{
+    return device.Kind == TSerialPortKind::Usb &&
+           (!device.SerialNumber.isEmpty() || !device.UsbPath.isEmpty());
+}
+
+bool SameDevice(const TSerialDeviceInfo& known, const TSerialDeviceInfo& seen)
+{
+    if (!HasIdentity(known)) return known.FullName == seen.FullName;
+    if (seen.Kind != TSerialPortKind::Usb || seen.VendorId != known.VendorId ||
+        seen.ProductId != known.ProductId)
+        return false;
+    // Two adapters of one model differ in their serial numbers, when they have them.
+    if (!known.SerialNumber.isEmpty())
+        return seen.SerialNumber == known.SerialNumber && seen.InterfaceNumber == known.InterfaceNumber;
+    // Without one, the socket it is plugged into tells it; the interface is part of the path.
+    return seen.SerialNumber.isEmpty() && seen.UsbPath == known.UsbPath;
+}
+
+QString SerialNumberText(const TSerialDeviceInfo& device)
+{
+    return device.SerialNumber.isEmpty() ? Msg(QStringLiteral("no serial number"))
+                                         : Msg(QStringLiteral("serial number %1")).arg(device.SerialNumber);
+}
+
+QString DeviceToolTip(const TSerialDeviceInfo& device)
+{
+    QStringList lines{device.FullName};
+    // A virtual or network port's name holds its path already.
+    if (device.Kind != TSerialPortKind::Virtual && device.Kind != TSerialPortKind::Network)
+        lines << device.DevicePath;
+    if (device.Kind == TSerialPortKind::Usb) {
+        QString usb = QStringLiteral("USB %1:%2")
+                          .arg(device.VendorId, 4, 16, QLatin1Char('0'))
+                          .arg(device.ProductId, 4, 16, QLatin1Char('0'));
+        if (!device.Manufacturer.isEmpty()) usb += QStringLiteral(", ") + device.Manufacturer;
+        if (device.InterfaceNumber >= 0)
+            usb += QStringLiteral(", ") + Msg(QStringLiteral("interface %1")).arg(device.InterfaceNumber);
+        lines << usb << SerialNumberText(device);
+    }
+    if (!device.ByIdLink.isEmpty()) lines << device.ByIdLink;
+    // Nothing a device wrote can break the tip into more lines than these.
+    return lines.join(u'\n');
+}
+
+QString DeviceListText(const QList<TSerialDeviceInfo>& devices)
+{
+    if (devices.isEmpty()) return QStringLiteral("No serial ports found.\n");
+    const QString none = QStringLiteral("-");
+    QList<QStringList> rows{{QStringLiteral("PATH"), QStringLiteral("USB"), QStringLiteral("SERIAL"),
+                             QStringLiteral("BY-ID"), QStringLiteral("NAME")}};
+    for (const TSerialDeviceInfo& d : devices) {
+        const bool usb = d.Kind == TSerialPortKind::Usb;
+        const QString ids = usb ? QStringLiteral("%1:%2")
+                                      .arg(d.VendorId, 4, 16, QLatin1Char('0'))
+                                      .arg(d.ProductId, 4, 16, QLatin1Char('0'))
+                                : none;
+        // A blank inside a serial number would shift the columns a script reads.
+        QString serial = d.SerialNumber;
+        serial.replace(u' ', u'_');
+        rows << QStringList{d.DevicePath.isEmpty() ? d.Node : d.DevicePath, ids,
+                            serial.isEmpty() ? none : serial, d.ByIdLink.isEmpty() ? none : d.ByIdLink,
+                            d.FullName};
+    }
+    QList<qsizetype> widths(4, 0);
+    for (const QStringList& row : rows)
+        for (int c = 0; c < 4; ++c) widths[c] = std::max(widths[c], row[c].size());
+    QString text;
+    for (const QStringList& row : rows) {
+        for (int c = 0; c < 4; ++c) text += row[c].leftJustified(widths[c]) + QStringLiteral("  ");
+        text += row[4] + u'\n';
+    }
+    return text;
 }

@@ -30,9 +30,32 @@ struct TSerialDeviceInfo {
     QString Manufacturer;         // USB devices only
     quint16 VendorId = 0;
     quint16 ProductId = 0;
+    // What tells this USB device from another of the same model, for reopening the same one:
+    QString SerialNumber{};   // the USB serial number string, empty when it has none
+    int InterfaceNumber = -1; // the USB interface of the port (a dual adapter has two)
+    QString UsbPath{};        // the interface's place on the bus ("1-1.4:1.0"), as by-path names it
+    // The links udev makes for the port (/dev/serial/by-id/..., /dev/serial/by-path/...).
+    QString ByIdLink{};
+    QString ByPathLink{};
 
     bool operator==(const TSerialDeviceInfo&) const = default;
 };
+
+// Whether two sightings are the same device, for a port waiting for its device to come
+// back under whatever name: a USB device with a serial number by vendor, product, serial
+// number and interface; one without by its place on the bus (vendor and product too);
+// anything else by its full name.
+bool SameDevice(const TSerialDeviceInfo& known, const TSerialDeviceInfo& seen);
+// Whether SameDevice goes by more than the name.
+bool HasIdentity(const TSerialDeviceInfo& device);
+// "serial number A50285BI", or that there is none, in the language of the messages.
+QString SerialNumberText(const TSerialDeviceInfo& device);
+// A few lines for the device list's tool tip: the name, the path, the USB ids, serial
+// number and the by-id link.
+QString DeviceToolTip(const TSerialDeviceInfo& device);
+// What `corvane --list` prints: a header and one line per device (path, USB vendor:product,
+// serial number, by-id link, name); a line that says so when there is none.
+QString DeviceListText(const QList<TSerialDeviceInfo>& devices);
 
 // Longest sysfs attribute read (the kernel's page); longer files are cut here.
 inline constexpr qsizetype MaxAttributeBytes = 4096;
@@ -60,12 +83,15 @@ QString DeviceFullName(const QString& kernelName, QByteArrayView interfaceText, 
 // Serial ports under <sysRoot>/class/tty: every tty with a device behind it, apart
 // from UART slots with no UART, in natural order of their kernel names (ttyS2 before
 // ttyS10); then the virtual ports whose paths exist, in the order they were added.
+// Device paths and the by-id and by-path links are looked for under devRoot.
 QList<TSerialDeviceInfo> EnumClassDevices(const QString& sysRoot = QStringLiteral("/sys"),
-                                          const TVirtualPorts* virtualPorts = nullptr);
+                                          const TVirtualPorts* virtualPorts = nullptr,
+                                          const QString& devRoot = QStringLiteral("/dev"));
 
 // One tty of <sysRoot>/class/tty; false when it is no serial port (no device, no
 // UART behind the slot, a name no /dev node can have).
-bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerialDeviceInfo* info);
+bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerialDeviceInfo* info,
+                      const QString& devRoot = QStringLiteral("/dev"));
 
 QStringList FullNamesOf(const QList<TSerialDeviceInfo>& devices);
 

@@ -92,8 +92,11 @@ struct TUsbStrings {
     QByteArray Interface;
     QByteArray Product;
     QByteArray Manufacturer;
+    QByteArray Serial;
     quint16 VendorId = 0;
     quint16 ProductId = 0;
+    int InterfaceNumber = -1;
+    QString InterfaceDir; // its name: the place on the bus
 };
 
 quint16 parseHexId(const QByteArray& text)
@@ -114,11 +117,16 @@ TUsbStrings usbStrings(const QString& deviceDir, const QString& devicesRoot)
         if (!interfaceSeen && exists(dir + QStringLiteral("/bInterfaceNumber"))) {
             interfaceSeen = true;
             usb.Interface = attribute(dir + QStringLiteral("/interface"));
+            bool ok = false;
+            const int number = attribute(dir + QStringLiteral("/bInterfaceNumber")).trimmed().toInt(&ok, 16);
+            if (ok && number >= 0 && number < 256) usb.InterfaceNumber = number;
+            usb.InterfaceDir = QFileInfo(dir).fileName();
         }
         if (exists(dir + QStringLiteral("/idVendor"))) {
             usb.found = true;
             usb.Product = attribute(dir + QStringLiteral("/product"));
             usb.Manufacturer = attribute(dir + QStringLiteral("/manufacturer"));
+            usb.Serial = attribute(dir + QStringLiteral("/serial"));
             usb.VendorId = parseHexId(attribute(dir + QStringLiteral("/idVendor")));
             usb.ProductId = parseHexId(attribute(dir + QStringLiteral("/idProduct")));
             break;
@@ -140,9 +148,21 @@ QByteArray driverOf(const QString& deviceDir, const QString& devicesRoot)
     return {};
 }
 
+// The link in folder that points at target (udev's by-id and by-path links), empty when none.
+QString LinkTo(const QString& folder, const QString& target)
+{
+    const QString want = QDir::cleanPath(target);
+    const QFileInfoList links =
+        QDir(folder).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& link : links)
+        if (link.isSymLink() && QDir::cleanPath(link.symLinkTarget()) == want) return link.absoluteFilePath();
+    return {};
+}
+
 } // namespace
 
-bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerialDeviceInfo* info)
+bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerialDeviceInfo* info,
+                      const QString& devRoot)
 {
     if (!isKernelTtyName(kernelName)) return false;
     const QString root = QFileInfo(sysRoot).canonicalFilePath();
@@ -165,7 +185,7 @@ bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerial
     // that is another name ("comm0" out of "(rfcomm0)") the device has no port name.
     if (ExtractPortName(device.FullName) == kernelName) device.PortName = kernelName;
     device.Node = kernelName;
-    device.DevicePath = QStringLiteral("/dev/") + kernelName;
+    device.DevicePath = devRoot + u'/' + kernelName;
     device.Kind = usb.found ? TSerialPortKind::Usb
                   : isUart  ? TSerialPortKind::Builtin
                             : TSerialPortKind::Other;
@@ -173,12 +193,18 @@ bool ReadSerialDevice(const QString& sysRoot, const QString& kernelName, TSerial
         device.Manufacturer = CleanDeviceText(usb.Manufacturer);
         device.VendorId = usb.VendorId;
         device.ProductId = usb.ProductId;
+        device.SerialNumber = CleanDeviceText(usb.Serial);
+        device.InterfaceNumber = usb.InterfaceNumber;
+        device.UsbPath = usb.InterfaceDir;
     }
+    device.ByIdLink = LinkTo(devRoot + QStringLiteral("/serial/by-id"), device.DevicePath);
+    device.ByPathLink = LinkTo(devRoot + QStringLiteral("/serial/by-path"), device.DevicePath);
     *info = device;
     return true;
 }
 
-QList<TSerialDeviceInfo> EnumClassDevices(const QString& sysRoot, const TVirtualPorts* virtualPorts)
+QList<TSerialDeviceInfo> EnumClassDevices(const QString& sysRoot, const TVirtualPorts* virtualPorts,
+                                          const QString& devRoot)
 {
     QList<TSerialDeviceInfo> devices;
     // Directory order in sysfs means nothing; a stable order keeps the first listed
@@ -189,7 +215,7 @@ QList<TSerialDeviceInfo> EnumClassDevices(const QString& sysRoot, const TVirtual
     std::sort(names.begin(), names.end(), NaturalLess);
     for (const QString& name : std::as_const(names)) {
         TSerialDeviceInfo device;
-        if (ReadSerialDevice(sysRoot, name, &device)) devices += device;
+        if (ReadSerialDevice(sysRoot, name, &device, devRoot)) devices += device;
     }
     if (virtualPorts != nullptr) devices += virtualPorts->PresentDevices();
     return devices;

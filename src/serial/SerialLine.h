@@ -32,7 +32,9 @@ class TModemLines {
 public:
     virtual ~TModemLines() = default;
     // request: TIOCMBIS, TIOCMBIC or TIOCMGET. *bits: the TIOCM_* mask to raise or lower,
-    // or where TIOCMGET puts the state of all lines. 0 on success, else errno.
+    // or where TIOCMGET puts the state of all lines. Also TIOCSBRK and TIOCCBRK, the break
+    // condition on and off (*bits unused); a pseudo-terminal answers ENOTTY to them.
+    // 0 on success, else errno.
     virtual int Control(int fd, unsigned long request, int* bits) = 0;
 };
 // The table every port uses now.

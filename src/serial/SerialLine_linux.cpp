@@ -3,6 +3,8 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
@@ -101,10 +103,22 @@ TLineSettings LineSettingsRoundTrip(const TLineSettings& in)
 
 namespace {
 
+// The kernel takes a break on a pseudo-terminal and does nothing with it; nobody would
+// see it, so it is refused here rather than said to be sent.
+bool IsPseudoTerminal(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned int m = major(st.st_rdev);
+    // Unix 98 slaves and masters, and the old BSD pairs.
+    return (m >= 136 && m <= 143) || (m >= 128 && m <= 135) || m == 2 || m == 3;
+}
+
 class TKernelModemLines : public TModemLines {
 public:
     int Control(int fd, unsigned long request, int* bits) override
     {
+        if ((request == TIOCSBRK || request == TIOCCBRK) && IsPseudoTerminal(fd)) return ENOTTY;
         return ioctl(fd, request, bits) == 0 ? 0 : errno;
     }
 };

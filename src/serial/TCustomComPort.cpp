@@ -5,6 +5,7 @@
 #include "IniFile.h"
 #include "SerialLine.h"
 #include "TPortLink.h"
+#include "TPortLock.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -40,8 +41,9 @@ int IndexOfText(const QStringList& texts, const QString& text)
 
 } // namespace
 
-EComPort::EComPort(int code, int sysError)
-    : std::runtime_error(ErrorMessage(code, sysError).toStdString()), FCode(code), FWinCode(sysError)
+EComPort::EComPort(int code, int sysError, QString hint)
+    : std::runtime_error(ErrorMessage(code, sysError).toStdString()), FCode(code), FWinCode(sysError),
+      FHint(std::move(hint))
 {}
 
 QString EComPort::CodeText(int code)
@@ -86,6 +88,7 @@ QString EComPort::SystemText(int sysError)
 
 QString EComPort::Hint() const
 {
+    if (!FHint.isEmpty()) return FHint;
     switch (FWinCode) {
     case EACCES:
     case EPERM:
@@ -211,10 +214,21 @@ void TCustomComPort::Open()
         OpenLink();
         return;
     }
-    const QByteArray path = DevicePath(FPort).toLocal8Bit();
+    const QString devicePath = DevicePath(FPort);
+    const QByteArray path = devicePath.toLocal8Bit();
     if (FPort.isEmpty() || FPort.contains(QLatin1String(".."))) throw EComPort(1, ENOENT);
+    // A port that is held is told with its holder: the program and pid, and how to fix the
+    // common cases.
+    const auto busy = [&devicePath](const QList<TPortHolder>& holders) {
+        return EComPort(1, EBUSY, BusyText(devicePath, holders));
+    };
     int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw EComPort(1, errno);
+    if (fd < 0) {
+        const int e = errno;
+        // Another program set exclusive use (TIOCEXCL).
+        if (e == EBUSY) throw busy(HoldersOf(devicePath));
+        throw EComPort(1, e);
+    }
     if (!::isatty(fd)) {
         ::close(fd);
         throw EComPort(1, ENOTTY);
@@ -223,11 +237,23 @@ void TCustomComPort::Open()
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int e = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
+        if (e == EBUSY) throw busy(HoldersOf(devicePath));
         throw EComPort(1, e);
     }
+    // Programs that know no advisory locks (minicom and others) keep to the UUCP lock file.
+    auto lock = std::make_unique<TUucpLock>();
+    TPortHolder holder;
+    QString note;
+    if (lock->Acquire(devicePath, &holder, &note) == TUucpLock::TResult::Held) {
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+        throw busy(holder.Pid > 0 ? QList<TPortHolder>{holder} : QList<TPortHolder>{});
+    }
+    FUucpLock = std::move(lock);
     ::ioctl(fd, TIOCEXCL);
     FHandle = fd;
     BeginSession();
+    if (!note.isEmpty()) DoLinkMessage(note);
     ApplySettings();
     if (FEvents != 0) StartWatcher();
 }
@@ -238,6 +264,7 @@ void TCustomComPort::BeginSession()
     FIdleWakeups = 0;
     ++FSession;
     FPulsing = 0;
+    FBreaking = false;
     FModemSupport = TModemSupport::Unknown;
     FReceiveHeld = false;
     FLinkLostError = 0;
@@ -259,6 +286,7 @@ void TCustomComPort::CloseHandle()
         ::close(FHandle);
     }
     FHandle = -1;
+    if (FUucpLock) FUucpLock->Release();
 }
 
 void TCustomComPort::Close()
@@ -266,6 +294,9 @@ void TCustomComPort::Close()
     if (!FConnected) return;
     StopWatcher();
     ArmWriteWait(false);
+    // The line is not left in the break condition.
+    if (FBreaking) DriveBreak(false);
+    FBreaking = false;
     if (FHandle >= 0) ::tcflush(FHandle, TCIOFLUSH);
     CloseHandle();
     FConnected = false;
@@ -712,6 +743,31 @@ bool TCustomComPort::PulseLine(int bit, int ms)
         DriveLine(bit, LineLevel(bit));
     });
     return true;
+}
+
+int TCustomComPort::DriveBreak(bool on)
+{
+    if (FLink) return FLink->SetBreak(on);
+    if (FHandle < 0) return EBADF;
+    int unused = 0;
+    return ModemLines().Control(FHandle, on ? TIOCSBRK : TIOCCBRK, &unused);
+}
+
+int TCustomComPort::SendBreak(int ms)
+{
+    if (!FConnected || !HasLine()) return EBADF;
+    if (FBreaking) return EBUSY;
+    const int error = DriveBreak(true);
+    if (error != 0) return error;
+    FBreaking = true;
+    const quint64 session = FSession;
+    QTimer::singleShot(std::max(ms, 1), this, [this, session] {
+        // A close meanwhile has ended it already.
+        if (session != FSession || !FBreaking) return;
+        FBreaking = false;
+        DriveBreak(false);
+    });
+    return 0;
 }
 
 int TCustomComPort::GetModemStatus(TModemStatus& out)

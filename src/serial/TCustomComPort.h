@@ -15,6 +15,7 @@
 class QSocketNotifier;
 class QTimer;
 class TPortLink;
+class TUucpLock;
 struct TLineSettings;
 
 enum TBaudRate {
@@ -85,7 +86,8 @@ struct TComTimeouts {
 // The port layer's error: a code of the table below and the system error (-1: none).
 class EComPort : public std::runtime_error {
 public:
-    EComPort(int code, int sysError);
+    // hint: what to tell the user in place of the cause's usual words (who holds a busy port).
+    EComPort(int code, int sysError, QString hint = QString());
     int Code() const { return FCode; }
     int WinCode() const { return FWinCode; }
     // A sentence that tells the user how to fix the cause, where we know one.
@@ -99,6 +101,7 @@ public:
 private:
     int FCode;
     int FWinCode;
+    QString FHint;
 };
 
 // Serial port over termios. Reads return at once with what has arrived; writes block until
@@ -199,6 +202,14 @@ public:
     int GetModemStatus(TModemStatus& out);
     TModemSupport ModemSupport() const { return FModemSupport; }
 
+    // Holds the line in the break condition for ms milliseconds, then releases it from the
+    // event loop (the caller does not wait). 0 when it began; EBADF: closed; EBUSY: a break
+    // runs already; ENOTTY: this kind of port cannot send one (a pseudo-terminal, a plain
+    // TCP connection, an RFC 2217 server without COM port control); ENOTCONN: the network
+    // port is not connected yet; else the errno of the device.
+    int SendBreak(int ms);
+    bool Breaking() const { return FBreaking; }
+
     // Reopen by itself when its device, lost while open, comes back. Kept in the
     // per-port settings file as Reconnect=1.
     bool Reconnect() const { return FReconnect; }
@@ -261,7 +272,8 @@ protected:
     virtual void DoClosed();
     // Forgets the queued writes without telling anyone (for destructors).
     void DiscardWrites();
-    // A line from a network link for the port's log (connected, dropped and why).
+    // A line for the port's log from below: a network link (connected, dropped and why), or a
+    // stale lock file taken over at open.
     virtual void DoLinkMessage(const QString& text);
 
 private:
@@ -279,6 +291,7 @@ private:
     // The state every open starts from, whatever carries the bytes.
     void BeginSession();
     bool LineLevel(int bit) const;
+    int DriveBreak(bool on);
     bool DriveLine(int bit, bool on);
     bool SetLine(int bit, bool on);
     bool PulseLine(int bit, int ms);
@@ -326,6 +339,9 @@ private:
     quint64 FSession = 0;
     TModemSupport FModemSupport = TModemSupport::Unknown;
     bool FReconnect = false;
+    bool FBreaking = false;
+    // The UUCP lock file of the open device, when one could be written.
+    std::unique_ptr<TUucpLock> FUucpLock;
     std::unique_ptr<TPortLink> FLink;
     bool FLinkReadPosted = false;
     // The link went while it still held received bytes: the port closes once they are read.

@@ -26,6 +26,10 @@ int TPortLink::ModemStatus(int*)
 {
     return ENOTTY;
 }
+int TPortLink::SetBreak(bool)
+{
+    return ENOTTY;
+}
 
 bool IsNetworkPortName(const QString& port)
 {
@@ -348,6 +352,8 @@ enum : quint8 {
     NoFlow = 1,
     XonXoffFlow = 2,
     HardwareFlow = 3,
+    BreakOn = 5,
+    BreakOff = 6,
     DtrOn = 8,
     DtrOff = 9,
     RtsOn = 11,
@@ -451,6 +457,14 @@ int TRfc2217Link::SetModemLine(int bit, bool on)
     FWantLines = on ? (FWantLines | bit) : (FWantLines & ~bit);
     // Kept until the server takes COM port control, then sent.
     SendSettings(false);
+    return 0;
+}
+
+int TRfc2217Link::SetBreak(bool on)
+{
+    if (FUs[kComPort] == kNo) return ENOTTY;
+    if (FUs[kComPort] != kYes) return ENOTCONN;
+    SendComPort(SetControl, QByteArray(1, char(on ? BreakOn : BreakOff)));
     return 0;
 }
 

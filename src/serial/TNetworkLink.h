@@ -112,6 +112,9 @@ public:
     int ApplyLine(const TLineSettings& settings) override;
     int SetModemLine(int bit, bool on) override;
     int ModemStatus(int* bits) override;
+    // SET-CONTROL break on and off; ENOTCONN before the server took COM port control,
+    // ENOTTY when it refused it.
+    int SetBreak(bool on) override;
 
     // The server accepted COM port control (for tests).
     bool ComPortControl() const { return FUs[kComPort] == kYes; }

@@ -32,6 +32,8 @@ public:
     // Modem lines as TIOCM_* bits: 0 or errno; ENOTTY when the link carries none.
     virtual int SetModemLine(int bit, bool on);
     virtual int ModemStatus(int* bits);
+    // The break condition on the far line: 0 or errno; ENOTTY when the link carries none.
+    virtual int SetBreak(bool on);
 
     // Dial again by itself, with growing pauses, when the connection drops or cannot be made.
     void SetRedial(bool on) { FRedial = on; }

@@ -116,6 +116,7 @@ bool LoadCorvaneIni(const QString& path, TCvSettings& Settings)
     p.ENDBLOCK = std::clamp(ini.ReadInteger(s, u"ENDBLOCK"_s, d.ENDBLOCK), 0, 3);
     p.ENDGRID = std::clamp(ini.ReadInteger(s, u"ENDGRID"_s, d.ENDGRID), 0, 3);
     p.ENDPROMPT = std::clamp(ini.ReadInteger(s, u"ENDPROMPT"_s, d.ENDPROMPT), 0, 3);
+    p.BREAKMS = std::clamp(ini.ReadInteger(s, u"BREAKMS"_s, d.BREAKMS), 1, 10000);
     return true;
 }
 
@@ -158,6 +159,7 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.WriteInteger(s, u"ENDBLOCK"_s, p.ENDBLOCK);
     ini.WriteInteger(s, u"ENDGRID"_s, p.ENDGRID);
     ini.WriteInteger(s, u"ENDPROMPT"_s, p.ENDPROMPT);
+    ini.WriteInteger(s, u"BREAKMS"_s, p.BREAKMS);
     QString why;
     if (ini.Save(path, &why)) return true;
     if (error)

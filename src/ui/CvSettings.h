@@ -50,6 +50,7 @@ struct TCvPreferences {
     int ENDBLOCK = 3;
     int ENDGRID = 3;
     int ENDPROMPT = 0;
+    int BREAKMS = 250; // length of a break sent from the modem panel
 };
 
 struct TCvSettings {

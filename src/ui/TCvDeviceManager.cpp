@@ -11,6 +11,7 @@
 #include "TVirtualPorts.h"
 #include "cvPcDeviceMgt.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +22,12 @@ namespace {
 QString& SysRootForNewManagers()
 {
     static QString root = u"/sys"_s;
+    return root;
+}
+
+QString& DevRootForNewManagers()
+{
+    static QString root = u"/dev"_s;
     return root;
 }
 
@@ -49,7 +56,9 @@ QString HidOpenReason(int Code)
 
 } // namespace
 
-TCvDeviceManager::TCvDeviceManager(QObject* parent) : QObject(parent), FSysRoot(DefaultSysRoot()) {}
+TCvDeviceManager::TCvDeviceManager(QObject* parent)
+    : QObject(parent), FSysRoot(DefaultSysRoot()), FDevRoot(DefaultDevRoot())
+{}
 
 TCvDeviceManager::~TCvDeviceManager() = default;
 
@@ -60,6 +69,23 @@ void TCvDeviceManager::SetDefaultSysRoot(const QString& Root)
 QString TCvDeviceManager::DefaultSysRoot()
 {
     return SysRootForNewManagers();
+}
+
+void TCvDeviceManager::SetDefaultDevRoot(const QString& Root)
+{
+    DevRootForNewManagers() = Root;
+}
+QString TCvDeviceManager::DefaultDevRoot()
+{
+    return DevRootForNewManagers();
+}
+
+QString TCvDeviceManager::PortNameOf(const TSerialDeviceInfo& Device)
+{
+    // A kernel name where /dev holds it (the name the user knows); the path otherwise.
+    if (Device.Kind == TSerialPortKind::Virtual || Device.Kind == TSerialPortKind::Network)
+        return Device.DevicePath;
+    return Device.DevicePath == u"/dev/"_s + Device.Node ? Device.Node : Device.DevicePath;
 }
 
 void TCvDeviceManager::SetFolders(const QString& CfgDir, const QString& LogBase)
@@ -110,6 +136,8 @@ TCvComPortObj* TCvDeviceManager::Adopt(const QString& Name, TCvComPortObj* Obj)
     FList.append({Name, Obj});
     connect(Obj, &QObject::destroyed, this, [this](QObject* gone) {
         FList.removeIf([gone](const TCvComPortListEntry& e) { return e.Obj == gone; });
+        FIdentity.remove(gone);
+        FToldOther.remove(gone);
     });
     connect(Obj, &TCustomComPort::DeviceLost, this, [this, Obj] { emit PortLost(Obj); });
     connect(Obj, &TCvComPortObj::NoViewMessage, this, &TCvDeviceManager::NoViewMessage);
@@ -118,16 +146,65 @@ TCvComPortObj* TCvDeviceManager::Adopt(const QString& Name, TCvComPortObj* Obj)
 
 QList<TSerialDeviceInfo> TCvDeviceManager::Sync(const QList<TSerialDeviceInfo>& Extra)
 {
-    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get()) + Extra;
+    const QList<TSerialDeviceInfo> found = EnumClassDevices(FSysRoot, FVirtualPorts.get(), FDevRoot) + Extra;
+    FPresent = found;
+    // Before new port objects are made: a device back under another name is its waiting port's.
+    FollowWaitingDevices(found);
     for (const TSerialDeviceInfo& d : found) {
         if (ByFullName(d.FullName)) continue;
         auto* obj = Adopt(d.FullName, new TCvComPortObj(nullptr, d.FullName));
         emit PortCreated(obj);
         obj->LoadSettings(stIniFile, SettingsPathOf(d.FullName));
         // The device found is the one to open, whatever port an old settings file names.
-        obj->SetPort(d.Kind == TSerialPortKind::Virtual ? d.DevicePath : d.Node);
+        obj->SetPort(PortNameOf(d));
     }
     return found;
+}
+
+TSerialDeviceInfo TCvDeviceManager::Present(const QString& FullName) const
+{
+    for (const TSerialDeviceInfo& d : FPresent)
+        if (d.FullName.compare(FullName, Qt::CaseInsensitive) == 0) return d;
+    return {};
+}
+
+TSerialDeviceInfo TCvDeviceManager::Identity(const TCvComPortObj* Obj) const
+{
+    return FIdentity.value(Obj);
+}
+
+void TCvDeviceManager::Rename(TCvComPortObj* Obj, const QString& To)
+{
+    const QString from = Obj->FComportFullName;
+    for (TCvComPortListEntry& e : FList)
+        if (e.Obj == Obj) e.Name = To;
+    for (QString& w : FWaiting)
+        if (w.compare(from, Qt::CaseInsensitive) == 0) w = To;
+    Obj->FComportFullName = To;
+    emit PortRenamed(Obj, from, To);
+}
+
+void TCvDeviceManager::FollowWaitingDevices(const QList<TSerialDeviceInfo>& Found)
+{
+    const QStringList waiting = FWaiting;
+    for (const QString& name : waiting) {
+        TCvComPortObj* obj = ByFullName(name);
+        if (!obj || obj->Connected() || !obj->Reconnect()) continue;
+        const TSerialDeviceInfo id = FIdentity.value(obj);
+        // Only what tells one adapter from another can follow it to another name.
+        if (!HasIdentity(id)) continue;
+        const auto back = std::find_if(Found.cbegin(), Found.cend(),
+                                       [&id](const TSerialDeviceInfo& d) { return SameDevice(id, d); });
+        if (back == Found.cend() || back->FullName.compare(name, Qt::CaseInsensitive) == 0) continue;
+        // The name it comes back under may belong to a port object of an earlier device there;
+        // that one, when idle, takes the name this one leaves.
+        TCvComPortObj* other = ByFullName(back->FullName);
+        if (other && (other->Connected() || FWaiting.contains(back->FullName, Qt::CaseInsensitive))) continue;
+        Rename(obj, back->FullName);
+        if (other) Rename(other, name);
+        obj->SetPort(PortNameOf(*back));
+        obj->Log(Msg(u"Device %1 came back as %2."_s).arg(name, back->FullName));
+    }
 }
 
 bool TCvDeviceManager::Open(TCvComPortObj* Obj)
@@ -140,6 +217,9 @@ bool TCvDeviceManager::Open(TCvComPortObj* Obj)
         return false;
     }
     Obj->Log(Msg(u"Device %1 was opened."_s).arg(Obj->FComportFullName));
+    // What it waits for, should its device go away.
+    FIdentity.insert(Obj, Present(Obj->FComportFullName));
+    FToldOther.remove(Obj);
     if (Obj->StopBits() == sbOne5StopBits)
         Obj->Log(Msg(u"Linux serial ports have no 1.5 stop bits; 2 stop bits are used."_s));
     StopWaiting(Obj->FComportFullName);
@@ -212,6 +292,19 @@ bool TCvDeviceManager::ReopenWaiting(const std::function<bool(const QString&)>& 
         }
         // Back under the same full name, not merely some port on the same node.
         if (!IsListed(name)) continue;
+        // And the same adapter, not another of its model.
+        const TSerialDeviceInfo id = FIdentity.value(obj);
+        const TSerialDeviceInfo now = Present(name);
+        if (HasIdentity(id) && !SameDevice(id, now)) {
+            const QString seen = now.SerialNumber + u'|' + now.UsbPath;
+            if (FToldOther.value(obj) != seen) {
+                FToldOther.insert(obj, seen);
+                obj->Log(
+                    Msg(u"Device %1 is listed again, but it is another adapter (%2); it is not reopened."_s)
+                        .arg(name, SerialNumberText(now)));
+            }
+            continue;
+        }
         QString hint, cause;
         if (!obj->TryOpen(&hint, &cause)) {
             obj->Log(Msg(u"Device %1 is back but can not be opened yet; still waiting."_s).arg(name) +
@@ -220,6 +313,7 @@ bool TCvDeviceManager::ReopenWaiting(const std::function<bool(const QString&)>& 
             continue;
         }
         StopWaiting(name);
+        FToldOther.remove(obj);
         changed = true;
         obj->Log(Msg(u"Device %1 is back; reopened."_s).arg(name));
         obj->SaveLog(LogPathOf(obj));

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "cvPcDeviceMgt.h"
+
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -16,7 +19,6 @@ class THidBackend;
 class TJvHidDevice;
 class TJvHidDeviceController;
 class TVirtualPorts;
-struct TSerialDeviceInfo;
 
 // One entry of the list of known serial devices: full device name and its port object.
 struct TCvComPortListEntry {
@@ -48,8 +50,14 @@ public:
     // Takes Obj as a child and lists it under Name.
     TCvComPortObj* Adopt(const QString& Name, TCvComPortObj* Obj);
     // The serial devices present, then Extra (network ports); a port object is made for each new one
-    // (PortCreated, then its settings file is loaded).
+    // (PortCreated, then its settings file is loaded). A port waiting for its device that is back
+    // under another name takes that name first (PortRenamed).
     QList<TSerialDeviceInfo> Sync(const QList<TSerialDeviceInfo>& Extra = {});
+    // What the last Sync saw under that full name; Node empty when it saw nothing.
+    TSerialDeviceInfo Present(const QString& FullName) const;
+    const QList<TSerialDeviceInfo>& PresentDevices() const { return FPresent; }
+    // The device a port was last opened on: what it waits for when it waits.
+    TSerialDeviceInfo Identity(const TCvComPortObj* Obj) const;
     // Opens the port and starts its log file; false (with the reason in its log) when it did not open.
     bool Open(TCvComPortObj* Obj);
     // Saves the log of every open port, keeps its line settings and closes it. The log files
@@ -63,7 +71,9 @@ public:
     bool HoldForReconnect(TCvComPortObj* Obj);
     bool StopWaiting(const QString& Name);
     QStringList Waiting() const { return FWaiting; }
-    // Reopens the waiting ports whose name IsListed says is back; true when one reopened.
+    // Reopens the waiting ports whose name IsListed says is back, when the device listed under
+    // that name is the one they wait for (by serial number or USB socket where the device
+    // has them); true when one reopened.
     bool ReopenWaiting(const std::function<bool(const QString&)>& IsListed);
 
     // ---- hot-plug and virtual ports ----
@@ -82,6 +92,13 @@ public:
     // The sysfs root of managers created from now on ("/sys"); tests hand in a fixture.
     static void SetDefaultSysRoot(const QString& Root);
     static QString DefaultSysRoot();
+    // Where their device nodes and udev's by-id links are ("/dev"); tests hand in a folder
+    // of links to pseudo-terminals.
+    static void SetDefaultDevRoot(const QString& Root);
+    static QString DefaultDevRoot();
+    QString DevRoot() const { return FDevRoot; }
+    // The port name a listed device is opened by.
+    static QString PortNameOf(const TSerialDeviceInfo& Device);
 
     // ---- HID ----
     using THidBackendFactory = std::function<std::unique_ptr<THidBackend>()>;
@@ -107,6 +124,8 @@ signals:
     void PortCreated(TCvComPortObj* Obj);
     // The port was opened (by hand or on reconnect); its log has the open lines.
     void PortOpened(TCvComPortObj* Obj);
+    // A port took another full name: its device came back under another name.
+    void PortRenamed(TCvComPortObj* Obj, const QString& From, const QString& To);
     // The port closed itself: its device went away or stopped answering.
     void PortLost(TCvComPortObj* Obj);
     // A port's log line while its view is in no window (for a message box).
@@ -119,7 +138,16 @@ signals:
     void HidDevicesChanged();
 
 private:
+    // Waiting ports whose device is in Found under another name take that name.
+    void FollowWaitingDevices(const QList<TSerialDeviceInfo>& Found);
+    void Rename(TCvComPortObj* Obj, const QString& To);
+
     QString FSysRoot;
+    QString FDevRoot;
+    QList<TSerialDeviceInfo> FPresent;
+    QHash<const QObject*, TSerialDeviceInfo> FIdentity;
+    // The other device last told about, per waiting port, so it is told once.
+    QHash<const QObject*, QString> FToldOther;
     QString FCfgDir;
     QString FLogBase;
     QList<TCvComPortListEntry> FList;

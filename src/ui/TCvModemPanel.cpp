@@ -59,7 +59,15 @@ TCvModemPanel::TCvModemPanel(QWidget* parent) : QGroupBox(parent)
         Light(l, false, false);
         inputs->addWidget(l);
     }
-    grid->addLayout(inputs, 3, 0, 1, 2);
+    FButtonBreak = NewButton(u"ButtonBreak"_s, QString());
+    FSpinBreakMs = Named(new QSpinBox, u"SpinBreakMs"_s);
+    FSpinBreakMs->setRange(1, 10000);
+    FSpinBreakMs->setValue(DefaultBreakMs);
+    FSpinBreakMs->setSuffix(u" ms"_s);
+    // Its length on the left, as the pulse length's; the action beside it, under the pulses.
+    grid->addWidget(FSpinBreakMs, 3, 0);
+    grid->addWidget(FButtonBreak, 3, 1);
+    grid->addLayout(inputs, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
     FTimerModem = Named(new QTimer(this), u"TimerModem"_s);
@@ -69,6 +77,7 @@ TCvModemPanel::TCvModemPanel(QWidget* parent) : QGroupBox(parent)
     connect(FCheckBoxRTS, &QCheckBox::clicked, this, &TCvModemPanel::CheckBoxRTSClick);
     connect(FButtonPulseDTR, &QPushButton::clicked, this, &TCvModemPanel::ButtonPulseDTRClick);
     connect(FButtonPulseRTS, &QPushButton::clicked, this, &TCvModemPanel::ButtonPulseRTSClick);
+    connect(FButtonBreak, &QPushButton::clicked, this, &TCvModemPanel::ButtonBreakClick);
     ApplyCaptions(u"CN"_s);
 }
 
@@ -84,6 +93,13 @@ void TCvModemPanel::ApplyCaptions(const QString& Lang)
                            : u"在脉冲宽度内反转该线后恢复（用于复位开发板或进入下载模式）"_s;
     FButtonPulseDTR->setToolTip(tip);
     FButtonPulseRTS->setToolTip(tip);
+    FButtonBreak->setText(en ? u"Send Break"_s : u"发送 Break"_s);
+    const QString breakTip =
+        en ? u"Holds the transmit line at space for the break length (U-Boot, magic SysRq, "
+             u"boot loaders)"_s
+           : u"在 Break 时长内把发送线保持为低电平（用于 U-Boot、SysRq 魔术键、引导程序）"_s;
+    FButtonBreak->setToolTip(breakTip);
+    FSpinBreakMs->setToolTip(en ? u"Break length"_s : u"Break 时长"_s);
 }
 
 bool TCvModemPanel::DTR() const
@@ -104,6 +120,16 @@ void TCvModemPanel::SetLevels(bool Dtr, bool Rts, int PulseMs)
     FCheckBoxDTR->setChecked(Dtr);
     FCheckBoxRTS->setChecked(Rts);
     FSpinPulseMs->setValue(PulseMs);
+}
+
+int TCvModemPanel::BreakMs() const
+{
+    return FSpinBreakMs->value();
+}
+
+void TCvModemPanel::SetBreakMs(int Ms)
+{
+    FSpinBreakMs->setValue(Ms);
 }
 
 void TCvModemPanel::ApplyLevels(TCvComPortObj* Obj) const
@@ -149,6 +175,32 @@ void TCvModemPanel::ButtonPulseRTSClick()
     if (!obj || !obj->Connected()) return;
     if (obj->RTS() != FCheckBoxRTS->isChecked()) obj->SetRTS(FCheckBoxRTS->isChecked());
     obj->PulseRTS(FSpinPulseMs->value());
+}
+
+void TCvModemPanel::ButtonBreakClick()
+{
+    TCvComPortObj* obj = Current();
+    if (!obj || !obj->Connected()) return;
+    const int ms = FSpinBreakMs->value();
+    const int error = obj->SendBreak(ms);
+    switch (error) {
+    case 0: obj->Log(Msg(u"Sending a break of %1 ms."_s).arg(ms)); break;
+    // One runs already: a second press within it changes nothing.
+    case EBUSY: break;
+    case ENOTTY:
+    case EINVAL:
+        obj->Log(Msg(u"Can not send a break on %1: not possible on this kind of port."_s)
+                     .arg(obj->FComportFullName));
+        break;
+    case ENOTCONN:
+        obj->Log(Msg(u"Can not send a break on %1: the connection is not ready yet."_s)
+                     .arg(obj->FComportFullName));
+        break;
+    default:
+        obj->Log(
+            Msg(u"Can not send a break on %1: %2"_s).arg(obj->FComportFullName, EComPort::SystemText(error)));
+        break;
+    }
 }
 
 void TCvModemPanel::ShowLines(TCvComPortObj* Obj)

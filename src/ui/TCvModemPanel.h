@@ -11,12 +11,13 @@ class QSpinBox;
 class QTimer;
 class TCvComPortObj;
 
-// The modem lines of the selected port (GroupBoxModem): DTR and RTS set and pulsed, CTS,
-// DSR, RI and CD shown while it is open (TimerModem polls them).
+// The modem lines of the selected port (GroupBoxModem): DTR and RTS set and pulsed, a break
+// sent, CTS, DSR, RI and CD shown while it is open (TimerModem polls them).
 class TCvModemPanel : public QGroupBox {
     Q_OBJECT
 public:
     static constexpr int PollMs = 150;
+    static constexpr int DefaultBreakMs = 250;
 
     explicit TCvModemPanel(QWidget* parent = nullptr);
 
@@ -36,11 +37,15 @@ public:
     bool RTS() const;
     int PulseMs() const;
     void SetLevels(bool Dtr, bool Rts, int PulseMs);
+    int BreakMs() const;
+    void SetBreakMs(int Ms);
 
     void CheckBoxDTRClick();
     void CheckBoxRTSClick();
     void ButtonPulseDTRClick();
     void ButtonPulseRTSClick();
+    // A break of the chosen length on the selected open port, told in its log.
+    void ButtonBreakClick();
     void TimerModemTimer();
 
 private:
@@ -52,6 +57,8 @@ private:
     QPushButton* FButtonPulseRTS;
     QLabel* FLabelPulseMs;
     QSpinBox* FSpinPulseMs;
+    QPushButton* FButtonBreak;
+    QSpinBox* FSpinBreakMs;
     QLabel* FLabelCTS;
     QLabel* FLabelDSR;
     QLabel* FLabelRI;

@@ -207,12 +207,13 @@ void TCvPortSettingsPanel::SelectDeviceAt(int Index)
     FComboBoxEx1->setCurrentIndex(Index);
 }
 
-void TCvPortSettingsPanel::SetDevices(const QStringList& Names, const QIcon& Icon)
+void TCvPortSettingsPanel::SetDevices(const QStringList& Names, const QIcon& Icon, const QStringList& Tips)
 {
     FComboBoxEx1->clear();
-    for (const QString& name : Names) {
-        FComboBoxEx1->addItem(Icon, name);
-        FComboBoxEx1->setItemData(FComboBoxEx1->count() - 1, name, Qt::ToolTipRole);
+    for (qsizetype i = 0; i < Names.size(); ++i) {
+        FComboBoxEx1->addItem(Icon, Names[i]);
+        const QString tip = i < Tips.size() && !Tips[i].isEmpty() ? Tips[i] : Names[i];
+        FComboBoxEx1->setItemData(FComboBoxEx1->count() - 1, tip, Qt::ToolTipRole);
     }
     FComboBoxEx1->setCurrentIndex(-1);
 }

@@ -59,8 +59,9 @@ public:
     bool SelectDevice(const QString& Name);
     bool IsListed(const QString& Name) const;
     void SelectDeviceAt(int Index);
-    // The list from scratch, nothing selected.
-    void SetDevices(const QStringList& Names, const QIcon& Icon);
+    // The list from scratch, nothing selected; each item's tool tip from Tips (its name when
+    // Tips has none for it).
+    void SetDevices(const QStringList& Names, const QIcon& Icon, const QStringList& Tips = {});
     // An entry of the list's context menu (the list owns it).
     void AddDeviceAction(QAction* Action);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CvCommandLine.h"
 #include "CvInputBox.h"
 #include "CvSettings.h"
 #include "TCvDeviceManager.h"
@@ -10,6 +11,7 @@
 #include "TCvPortSettingsPanel.h"
 #include "TCvPreferencesPanel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
 #include <QMainWindow>
@@ -34,6 +36,7 @@ class QStatusBar;
 class QTextBrowser;
 class TCvComPortObj;
 class TCvExcelApp;
+class TCvInstanceServer;
 class TCvSheetWriter;
 class TJvHidDevice;
 class TDeviceMonitor;
@@ -54,7 +57,7 @@ class TTabSet;
 // (_Settings), the UI language (_Language), the main log (_MainLog), the device list and
 // open/close (_Devices), port logs and capture (_Logs), block send (_Send), reconnect
 // (_Modem), log fonts and colours and the preferences' signals (_Appearance), find and
-// pause (_Find).
+// pause (_Find), a device the command line names (_CommandLine).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -68,6 +71,18 @@ public:
     static QString GetTimeStampFileName();
     static QString GetSpecialFolderPath(int Csidl);
     static bool CreateShortcut(const QString& Target, QString Name, const QString& Folder, int Csidl);
+    // The configuration root a window started now uses (CorvaneCfgDir).
+    static QString ConfigFolder();
+
+    // The command line (TSplitViewForm_CommandLine.cpp): the device it names is found in the
+    // device list by any of its names (or added to it as a virtual or network port), takes
+    // the settings given on top of its own and opens as from the open button. True when it
+    // is open (a network port: connecting) afterwards.
+    bool OpenFromCommandLine(const TCvCommandLine& Options, bool FromAnotherStart = false);
+    // Devices handed over by later starts open here.
+    void TakeRequestsFrom(TCvInstanceServer* Server);
+    // The device-list name of a device path, link or network port name; empty when unlisted.
+    QString ListedNameOf(const QString& Device) const;
 
     // Side panels, tabs, hot keys.
     void ShowHideRLPanel(int RL);
@@ -168,6 +183,8 @@ public:
     TCvComPortObj* GetDeciceByPort(const QString& Port) const { return FDevices->ByPort(Port); }
     // An arrival or removal of a port: Event is DeviceArrival or DeviceRemoveComplete.
     void WMDeviceChange(int Event, const QString& PortName);
+    // A device that leaves this soon after it came, while brltty runs, gets brltty's fix.
+    static constexpr int BrlttyWindowMs = 3000;
     void Button2Click();
     void ComboBox1Change() { FPortSettings->ComboBox1Change(); }
     void TabSet2MouseDown(Qt::MouseButton Button, int X, int Y);
@@ -321,6 +338,8 @@ private:
     // The closing steps for a port object that was open (the port may be closed already).
     void ReleaseComDevice(TCvComPortObj* Obj, const QString& Name);
     void DeviceLost(TCvComPortObj* Obj);
+    // Its page and tab follow the port's new full name.
+    void PortRenamed(TCvComPortObj* Obj, const QString& From, const QString& To);
     void AskVirtualPort(bool Add);
     // The virtual-port menu of the device list in the UI language.
     void ApplyVirtualPortCaptions(const QString& Lang);
@@ -336,6 +355,8 @@ private:
     QStringList FFolderProblems;             // folders start-up could not create, told after the banner
     QHash<QString, QString> FDesignCaptions; // Chinese captions as built, by control name
     QPointer<TCvComPortObj> FMemo1Tag;
+    // When each port name last arrived.
+    QHash<QString, QElapsedTimer> FArrivals;
     TColorValue FMemo1FontColor = ColorSilver;
     TColorValue FMemo1BackgroundColor = SystemColorWindowText;
     QNetworkAccessManager* FNetwork = nullptr;

@@ -17,6 +17,7 @@
 #include "TLogMemo.h"
 #include "TNetworkPortMenu.h"
 #include "TNotebook.h"
+#include "TPortLock.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
 #include "TVirtualPorts.h"
@@ -26,6 +27,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -136,6 +138,7 @@ void TSplitViewForm::ConnectDevices()
         obj->LogView()->SetReadOnly(true);
     });
     connect(d, &TCvDeviceManager::PortLost, this, &TSplitViewForm::DeviceLost);
+    connect(d, &TCvDeviceManager::PortRenamed, this, &TSplitViewForm::PortRenamed);
     connect(d, &TCvDeviceManager::NoViewMessage, this,
             [](const QString& caption, const QString& text) { ShowInformation(caption, text); });
     connect(d, &TCvDeviceManager::DeviceArrived, this,
@@ -241,10 +244,13 @@ void TSplitViewForm::RefreshDeviceList(const QString& DeviceName, int EventType)
 
     // HID devices are listed even when no serial port is present: they could not be
     // reached otherwise.
-    QStringList listed;
-    for (const TSerialDeviceInfo& d : found) listed << d.FullName;
+    QStringList listed, tips;
+    for (const TSerialDeviceInfo& d : found) {
+        listed << d.FullName;
+        tips << DeviceToolTip(d);
+    }
     listed << FDevices->HidNames();
-    FPortSettings->SetDevices(listed, style()->standardIcon(QStyle::SP_DriveNetIcon));
+    FPortSettings->SetDevices(listed, style()->standardIcon(QStyle::SP_DriveNetIcon), tips);
     ComboBoxEx1Change();
 }
 
@@ -253,12 +259,37 @@ void TSplitViewForm::WMDeviceChange(int Event, const QString& PortName)
     if (PortName.isEmpty()) return;
     if (Event == DeviceArrival) {
         MainLogPrint(Msg(u"Device %1 was attached"_s).arg(PortName));
+        FArrivals[PortName].start();
         RefreshDeviceList(PortName, DeviceArrival);
         ReconnectWaitingPorts();
     } else if (Event == DeviceRemoveComplete) {
         MainLogPrint(Msg(u"Device %1 was removed"_s).arg(PortName));
+        // brltty takes adapters it thinks are braille displays: they vanish as soon as they came.
+        const QElapsedTimer arrived = FArrivals.take(PortName);
+        if (arrived.isValid() && arrived.elapsed() < BrlttyWindowMs &&
+            !RunningPrograms(u"brltty"_s).isEmpty())
+            MainLogPrint(Msg(u"Device %1 went away %2 s after it was plugged in, while brltty runs."_s)
+                             .arg(PortName, QString::number(arrived.elapsed() / 1000.0, 'f', 1)) +
+                         u' ' + BrlttyFixText());
         RefreshDeviceList(PortName, DeviceRemoveComplete);
     }
+}
+
+void TSplitViewForm::PortRenamed(TCvComPortObj* Obj, const QString& From, const QString& To)
+{
+    // Its page, found by its view: the main log while it holds it, else the page its view is on.
+    int page = -1;
+    if (Memo1Tag() == Obj) {
+        page = 0;
+    } else if (TLogMemo* view = TLogMemo::Of(Obj->LogView())) {
+        for (int i = 1; i < Notebook2->PageCount(); ++i)
+            if (Notebook2->widget(i)->isAncestorOf(view)) page = i;
+    }
+    if (page >= 0 && Notebook2->PageCaption(page).compare(From, Qt::CaseInsensitive) == 0) {
+        Notebook2->SetPageCaption(page, To);
+        if (page < TabSet2->count()) TabSet2->setTabText(page, To);
+    }
+    if (FPlotPages) FPlotPages->SetLanguage(UILanguage);
 }
 
 void TSplitViewForm::DeviceLost(TCvComPortObj* Obj)

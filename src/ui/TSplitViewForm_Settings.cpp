@@ -30,6 +30,7 @@ void TSplitViewForm::TorvinLoadCfg()
     SV_L->SetOpened(p.SV_LOPEN);
     SV_R->SetOpened(p.SV_ROPEN);
     FModemPanel->SetLevels(p.MODEMDTR, p.MODEMRTS, p.PULSEMS);
+    FModemPanel->SetBreakMs(p.BREAKMS);
     FBlockSendPanel->SetCrcKind(p.CRCKIND);
     FBlockSendPanel->SetEnding(p.ENDBLOCK);
     FPortSettings->LoadPromptEnding(p.ENDPROMPT);
@@ -58,6 +59,7 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.MODEMDTR = FModemPanel->DTR();
     p.MODEMRTS = FModemPanel->RTS();
     p.PULSEMS = FModemPanel->PulseMs();
+    p.BREAKMS = FModemPanel->BreakMs();
     p.CRCKIND = FBlockSendPanel->CrcKind();
     p.ENDBLOCK = int(FBlockSendPanel->Ending());
     p.ENDPROMPT = FPortSettings->PromptEndingIndex();

@@ -115,9 +115,14 @@ void TSplitViewForm::FormClose()
     }
 }
 
+QString TSplitViewForm::ConfigFolder()
+{
+    return GetSpecialFolderPath(CSIDL_COMMON_APPDATA) + u"/My Corvane/"_s;
+}
+
 void TSplitViewForm::CreateFolders()
 {
-    CorvaneCfgDir = GetSpecialFolderPath(CSIDL_COMMON_APPDATA) + u"/My Corvane/"_s;
+    CorvaneCfgDir = ConfigFolder();
     CorvaneCfgDir_LogFileName = CorvaneCfgDir + u"Logs/"_s + GetTimeStampFileName();
     FDevices->SetFolders(CorvaneCfgDir, CorvaneCfgDir_LogFileName);
     // A folder that cannot be made is told once after the banner; reads then give defaults and

@@ -102,6 +102,7 @@ bool SysfsFixture::usbDevice(const FixtureUsb& usb, QString* interfaceDir)
                     QByteArray::number(usb.interfaceNumber).rightJustified(2, '0') + '\n');
     if (usb.product) ok = ok && write(dev + QStringLiteral("/product"), *usb.product);
     if (usb.manufacturer) ok = ok && write(dev + QStringLiteral("/manufacturer"), *usb.manufacturer);
+    if (usb.serial) ok = ok && write(dev + QStringLiteral("/serial"), *usb.serial);
     if (usb.interfaceText) ok = ok && write(*interfaceDir + QStringLiteral("/interface"), *usb.interfaceText);
     return ok;
 }

@@ -17,6 +17,7 @@ struct FixtureUsb {
     std::optional<QByteArray> product;
     std::optional<QByteArray> interfaceText;
     std::optional<QByteArray> manufacturer;
+    std::optional<QByteArray> serial;
     QByteArray vendorId = "0403";
     QByteArray productId = "6001";
     QByteArray driver = "ftdi_sio";

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +38,11 @@ private slots:
     void cleanDeviceText();
     void findPortEntries_data();
     void findPortEntries();
+    void usbIdentity_data();
+    void usbIdentity();
+    void sameDevice_data();
+    void sameDevice();
+    void listText();
     void missingRoot();
     void thisMachine();
 };
@@ -318,6 +324,154 @@ void TestDeviceNames::findPortEntries()
         u"Arduino Uno (ttyACM0)"_s,       u"Unknow (rfcomm0)"_s,
         u"USB Serial Device (ttyACM0)"_s, u"Virtual Port (/dev/pts/3)"_s};
     QCOMPARE(FindPortEntries(known, portName), entries);
+}
+
+void TestDeviceNames::usbIdentity_data()
+{
+    QTest::addColumn<FixturePort>("port");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<int>("interfaceNumber");
+    QTest::addColumn<QString>("usbPath");
+
+    FixtureUsb dual = withProduct("Dual RS232-HS\n");
+    dual.busPath = u"3-2.4"_s;
+    dual.interfaceNumber = 1;
+    dual.serial = "FT4NQ1A7\n";
+    dual.vendorId = "0403";
+    dual.productId = "6010";
+    QTest::newRow("second port of a dual adapter")
+        << usbSerial(u"ttyUSB1"_s, dual) << u"FT4NQ1A7"_s << 1 << u"3-2.4:1.1"_s;
+    FixtureUsb ch340 = withProduct("USB Serial\n");
+    ch340.busPath = u"1-3"_s;
+    ch340.vendorId = "1a86";
+    ch340.productId = "7523";
+    ch340.driver = "ch341";
+    QTest::newRow("no serial number") << usbSerial(u"ttyUSB0"_s, ch340) << QString() << 0 << u"1-3:1.0"_s;
+    FixtureUsb board;
+    board.driver = "cdc_acm";
+    board.serial = "E6614C311B2F8C2A\n";
+    board.interfaceNumber = 2;
+    QTest::newRow("ACM with a serial number")
+        << acm(u"ttyACM0"_s, board) << u"E6614C311B2F8C2A"_s << 2 << u"1-1:1.2"_s;
+    // Whoever built the device wrote the string.
+    FixtureUsb odd = withProduct("X\n");
+    odd.serial = QByteArray("A1\x01\n\xff", 5);
+    QTest::newRow("serial number with control bytes")
+        << usbSerial(u"ttyUSB2"_s, odd) << u"A1 \uFFFD"_s << 0 << u"1-1:1.0"_s;
+    QTest::newRow("UART: none of it") << uart(K::UartBase, u"ttyS0"_s) << QString() << -1 << QString();
+}
+
+void TestDeviceNames::usbIdentity()
+{
+    QFETCH(FixturePort, port);
+    QFETCH(QString, serial);
+    QFETCH(int, interfaceNumber);
+    QFETCH(QString, usbPath);
+    QTemporaryDir dir;
+    SysfsFixture sys(dir.path() + u"/sys"_s);
+    QVERIFY(sys.Add(port));
+    // udev's links, relative as udev makes them, and one to another device.
+    const QString dev = dir.path() + u"/dev"_s;
+    QVERIFY(QDir().mkpath(dev + u"/serial/by-id"_s) && QDir().mkpath(dev + u"/serial/by-path"_s));
+    const QString byId = dev + u"/serial/by-id/usb-Maker_Thing_1234-if00-port0"_s;
+    const QString byPath = dev + u"/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"_s;
+    QVERIFY(QFile::link(u"../../"_s + port.name, byId));
+    QVERIFY(QFile::link(u"../../"_s + port.name, byPath));
+    QVERIFY(QFile::link(u"../../ttyUSB9"_s, dev + u"/serial/by-id/usb-Other_9-if00-port0"_s));
+
+    TSerialDeviceInfo device;
+    QVERIFY(ReadSerialDevice(sys.Root(), port.name, &device, dev));
+    QCOMPARE(device.SerialNumber, serial);
+    QCOMPARE(device.InterfaceNumber, interfaceNumber);
+    QCOMPARE(device.UsbPath, usbPath);
+    QCOMPARE(device.DevicePath, dev + u'/' + port.name);
+    QCOMPARE(device.ByIdLink, byId);
+    QCOMPARE(device.ByPathLink, byPath);
+    QCOMPARE(EnumClassDevices(sys.Root(), nullptr, dev), QList<TSerialDeviceInfo>{device});
+    // Without links (a machine without udev) nothing is made up.
+    QVERIFY(ReadSerialDevice(sys.Root(), port.name, &device));
+    QCOMPARE(device.ByIdLink, QString());
+    QCOMPARE(device.DevicePath, u"/dev/"_s + port.name);
+}
+
+void TestDeviceNames::sameDevice_data()
+{
+    QTest::addColumn<TSerialDeviceInfo>("known");
+    QTest::addColumn<TSerialDeviceInfo>("seen");
+    QTest::addColumn<bool>("same");
+
+    const auto usb = [](const QString& node, const char* serial, int interfaceNumber, const QString& path) {
+        TSerialDeviceInfo d;
+        d.FullName = u"FT232R USB UART (%1)"_s.arg(node);
+        d.Node = node;
+        d.Kind = TSerialPortKind::Usb;
+        d.VendorId = 0x0403;
+        d.ProductId = 0x6001;
+        d.SerialNumber = QString::fromLatin1(serial);
+        d.InterfaceNumber = interfaceNumber;
+        d.UsbPath = path;
+        return d;
+    };
+    const TSerialDeviceInfo a0 = usb(u"ttyUSB0"_s, "A1", 0, u"1-1:1.0"_s);
+    QTest::newRow("back under another name") << a0 << usb(u"ttyUSB1"_s, "A1", 0, u"1-2:1.0"_s) << true;
+    QTest::newRow("another adapter of the model, same name")
+        << a0 << usb(u"ttyUSB0"_s, "B2", 0, u"1-1:1.0"_s) << false;
+    QTest::newRow("the other port of a dual adapter")
+        << a0 << usb(u"ttyUSB1"_s, "A1", 1, u"1-1:1.1"_s) << false;
+    TSerialDeviceInfo other = usb(u"ttyUSB1"_s, "A1", 0, u"1-2:1.0"_s);
+    other.ProductId = 0x6015;
+    QTest::newRow("same serial, other product") << a0 << other << false;
+    const TSerialDeviceInfo n0 = usb(u"ttyUSB0"_s, "", 0, u"1-1:1.0"_s);
+    QTest::newRow("no serial: same socket, other name")
+        << n0 << usb(u"ttyUSB3"_s, "", 0, u"1-1:1.0"_s) << true;
+    QTest::newRow("no serial: other socket, same name")
+        << n0 << usb(u"ttyUSB0"_s, "", 0, u"1-4:1.0"_s) << false;
+    QTest::newRow("no serial: one with a serial in the socket")
+        << n0 << usb(u"ttyUSB0"_s, "C3", 0, u"1-1:1.0"_s) << false;
+    TSerialDeviceInfo uart;
+    uart.FullName = u"Serial Port (ttyS0)"_s;
+    uart.Node = u"ttyS0"_s;
+    uart.Kind = TSerialPortKind::Builtin;
+    QTest::newRow("nothing but a name: by the name") << uart << uart << true;
+    TSerialDeviceInfo renamed = uart;
+    renamed.FullName = u"Serial Port (ttyS1)"_s;
+    QTest::newRow("nothing but a name: another name") << uart << renamed << false;
+}
+
+void TestDeviceNames::sameDevice()
+{
+    QFETCH(TSerialDeviceInfo, known);
+    QFETCH(TSerialDeviceInfo, seen);
+    QFETCH(bool, same);
+    QCOMPARE(SameDevice(known, seen), same);
+}
+
+// What `corvane --list` prints for the serial ports of a sysfs tree.
+void TestDeviceNames::listText()
+{
+    QTemporaryDir dir;
+    SysfsFixture sys(dir.path() + u"/sys"_s);
+    FixtureUsb ftdi = withProduct("FT232R USB UART\n");
+    ftdi.serial = "A50285 BI\n";
+    QVERIFY(sys.Add({usbSerial(u"ttyUSB0"_s, ftdi), uart(K::UartBase, u"ttyS0"_s)}));
+    const QString dev = dir.path() + u"/dev"_s;
+    QVERIFY(QDir().mkpath(dev + u"/serial/by-id"_s));
+    QVERIFY(QFile::link(u"../../ttyUSB0"_s,
+                        dev + u"/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"_s));
+    const QString text = DeviceListText(EnumClassDevices(sys.Root(), nullptr, dev));
+    const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QRegularExpression columns(u"^(\\S+) +(\\S+) +(\\S+) +(\\S+) +(.+)$"_s);
+    const auto row = [&](int i) { return columns.match(lines[i]).capturedTexts().mid(1); };
+    QCOMPARE(row(0), (QStringList{u"PATH"_s, u"USB"_s, u"SERIAL"_s, u"BY-ID"_s, u"NAME"_s}));
+    // Natural order: ttyS0 before ttyUSB0. A blank in a serial number does not split its column.
+    QCOMPARE(row(1), (QStringList{dev + u"/ttyS0"_s, u"-"_s, u"-"_s, u"-"_s, u"Serial Port (ttyS0)"_s}));
+    QCOMPARE(row(2), (QStringList{dev + u"/ttyUSB0"_s, u"0403:6001"_s, u"A50285_BI"_s,
+                                  dev + u"/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"_s,
+                                  u"FT232R USB UART (ttyUSB0)"_s}));
+    // The columns line up.
+    QCOMPARE(lines[1].indexOf(u" - "_s), lines[2].indexOf(u" 0403:6001"_s));
+    QCOMPARE(DeviceListText({}), u"No serial ports found.\n"_s);
 }
 
 void TestDeviceNames::missingRoot()

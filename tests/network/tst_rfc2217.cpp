@@ -3,6 +3,7 @@
 #include "SerialLine.h"
 #include "TNetworkLink.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,6 +20,8 @@ private slots:
     void negotiatesAndSetsTheLine();
     void commandsNeverShowAsData();
     void serverWithoutComPortControl();
+    void breakAsSetControl_data();
+    void breakAsSetControl();
     void throughSer2net();
 };
 
@@ -179,6 +182,61 @@ void TstRfc2217::serverWithoutComPortControl()
     // An option we do not know is refused, and the data still arrives.
     QCOMPARE(server.Expect(3), Cmd(WONT, 5));
     QTRY_COMPARE(net.received, QByteArray("data"));
+}
+
+void TstRfc2217::breakAsSetControl_data()
+{
+    QTest::addColumn<QString>("kind"); // rfc2217, refused (no COM port control), tcp
+    QTest::newRow("RFC 2217") << u"rfc2217"_s;
+    QTest::newRow("server without COM port control") << u"refused"_s;
+    QTest::newRow("plain TCP") << u"tcp"_s;
+}
+
+void TstRfc2217::breakAsSetControl()
+{
+    QFETCH(QString, kind);
+    ScriptedServer server;
+    QString name = server.PortName();
+    if (kind == u"tcp"_s) name.replace(u"rfc2217://"_s, u"tcp://"_s);
+    NetObj net(name);
+    net.Collect();
+    QCOMPARE(net.obj->SendBreak(100), EBADF);
+    net.obj->Open();
+    QVERIFY(server.Accept());
+    if (kind == u"tcp"_s) {
+        QTRY_VERIFY(net.Has(u"Connected to"_s));
+        QCOMPARE(net.obj->SendBreak(100), ENOTTY);
+        return;
+    }
+    server.Expect(15);
+    // Connected, but COM port control is not agreed yet.
+    QCOMPARE(net.obj->SendBreak(100), ENOTCONN);
+    if (kind == u"refused"_s) {
+        server.peer->write(Cmd(DONT, 44));
+        QTRY_VERIFY(net.Has(u"does not take COM port control"_s));
+        QCOMPARE(net.obj->SendBreak(100), ENOTTY);
+        QTest::qWait(50);
+        server.peer->readAll();
+        return;
+    }
+    server.peer->write(Cmd(DO, 44));
+    QTRY_VERIFY(net.obj->Link() && dynamic_cast<TRfc2217Link*>(net.obj->Link())->ComPortControl());
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(net.obj->SendBreak(150), 0);
+    QCOMPARE(net.obj->SendBreak(150), EBUSY);
+    // After the line settings: SET-CONTROL 5, break on; then, from the event loop, 6, off.
+    const QByteArray on = Sub(5, "\x05");
+    const QByteArray off = Sub(5, "\x06");
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += server.peer->readAll()).endsWith(off), 10000);
+    QVERIFY2(took.elapsed() >= 150, qPrintable(QString::number(took.elapsed())));
+    QVERIFY(got.endsWith(on + off));
+    QCOMPARE(got.count(on), 1);
+    QVERIFY(!net.obj->Breaking());
+    // Data is not held up by it.
+    net.obj->WriteAsync("after", {});
+    QCOMPARE(server.Expect(5), QByteArray("after"));
 }
 
 void TstRfc2217::throughSer2net()

@@ -3,6 +3,7 @@
 #include "PtyPair.h"
 #include "TCustomComPort.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +51,10 @@ private slots:
     void noModemLinesAskedOnce_data();
     void noModemLinesAskedOnce();
     void realPtyHasNoModemLines();
+    void breakIsTimedByTheEventLoop_data();
+    void breakIsTimedByTheEventLoop();
+    void closeEndsTheBreak();
+    void ptyCannotSendBreak();
     void reconnectKey_data();
     void reconnectKey();
 };
@@ -252,6 +257,83 @@ void TstModemLines::realPtyHasNoModemLines()
     QVERIFY2(e == ENOTTY || e == EINVAL, qPrintable(QString::number(e)));
     QCOMPARE(p.port.ModemSupport(), TCustomComPort::TModemSupport::Unsupported);
     QVERIFY(!p.port.PulseDTR(10));
+    QCOMPARE(p.port.Write("x", 1), 1);
+    QCOMPARE(p.pty.Read(1), QByteArray("x"));
+}
+
+void TstModemLines::breakIsTimedByTheEventLoop_data()
+{
+    QTest::addColumn<int>("error"); // what the device answers
+    QTest::addColumn<int>("ms");
+    QTest::newRow("250 ms") << 0 << 250;
+    QTest::newRow("1 ms") << 0 << 1;
+    QTest::newRow("no break on this device") << ENOTTY << 250;
+    QTest::newRow("device error") << EIO << 250;
+}
+
+void TstModemLines::breakIsTimedByTheEventLoop()
+{
+    QFETCH(int, error);
+    QFETCH(int, ms);
+    Port p;
+    FakeModemLines lines;
+    QCOMPARE(p.port.SendBreak(ms), EBADF);
+    QVERIFY(lines.requests.isEmpty());
+    p.port.Open();
+    lines.requests.clear();
+    lines.error = error;
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(p.port.SendBreak(ms), error);
+    if (error) {
+        QVERIFY(!p.port.Breaking());
+        QCOMPARE(lines.Writes(), (QList<Req>{{TIOCSBRK, 0}}));
+        QTest::qWait(ms + 50);
+        QCOMPARE(lines.Writes().size(), 1);
+        return;
+    }
+    // On at once; the call does not wait for the end, and a second one is refused meanwhile.
+    QVERIFY(p.port.Breaking());
+    QCOMPARE(lines.Writes(), (QList<Req>{{TIOCSBRK, 0}}));
+    QCOMPARE(p.port.SendBreak(ms), EBUSY);
+    // Bytes still go out while the line is held.
+    QCOMPARE(p.port.Write("b", 1), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!p.port.Breaking(), 10000);
+    QVERIFY2(took.elapsed() >= ms, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(lines.Writes(), (QList<Req>{{TIOCSBRK, 0}, {TIOCCBRK, 0}}));
+    QCOMPARE(lines.lastFd, p.port.Handle());
+    // The modem lines were not touched by it.
+    QCOMPARE(lines.Outputs(), 0);
+    QCOMPARE(p.port.SendBreak(ms), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!p.port.Breaking(), 10000);
+}
+
+void TstModemLines::closeEndsTheBreak()
+{
+    Port p;
+    FakeModemLines lines;
+    p.port.Open();
+    QCOMPARE(p.port.SendBreak(200), 0);
+    lines.requests.clear();
+    p.port.Close();
+    // Released before the device is let go, and nothing from the timer afterwards, also
+    // not in the next session.
+    QCOMPARE(lines.Writes(), (QList<Req>{{TIOCCBRK, 0}}));
+    QVERIFY(!p.port.Breaking());
+    p.port.Open();
+    lines.requests.clear();
+    QTest::qWait(400);
+    QVERIFY(lines.Writes().isEmpty());
+    QCOMPARE(p.port.SendBreak(10), 0);
+}
+
+void TstModemLines::ptyCannotSendBreak()
+{
+    // The kernel would take it and do nothing: a pseudo-terminal has no line to hold.
+    Port p;
+    p.port.Open();
+    QCOMPARE(p.port.SendBreak(250), ENOTTY);
+    QVERIFY(!p.port.Breaking());
     QCOMPARE(p.port.Write("x", 1), 1);
     QCOMPARE(p.pty.Read(1), QByteArray("x"));
 }

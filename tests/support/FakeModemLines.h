@@ -1,8 +1,8 @@
 #pragma once
 
-// Stands in for the modem lines of a device: records every request the port makes and
-// answers TIOCMGET with the state the test sets. Put in place for the lifetime of the
-// object. Header-only: tests that use it link corvane_serial.
+// Stands in for the modem lines of a device: records every request the port makes (the
+// break on and off among them) and answers TIOCMGET with the state the test sets. Put in place for the
+// lifetime of the object. Header-only: tests that use it link corvane_serial.
 
 #include "SerialLine.h"
 
@@ -65,6 +65,8 @@ inline char* toString(const FakeModemLines::Request& r)
     const char* name = r.request == TIOCMBIS   ? "TIOCMBIS"
                        : r.request == TIOCMBIC ? "TIOCMBIC"
                        : r.request == TIOCMGET ? "TIOCMGET"
+                       : r.request == TIOCSBRK ? "TIOCSBRK"
+                       : r.request == TIOCCBRK ? "TIOCCBRK"
                                                : "?";
     return qstrdup(QByteArray(name).append(" 0x").append(QByteArray::number(r.bits, 16)).constData());
 }

@@ -248,7 +248,10 @@ void TstDevices::busyPortKeepsPlacement()
     const QStringList log = Lines(B->LogView());
     QVERIFY(HasLine(log, u"Can not open  "_s + Name(r.b)));
     QVERIFY(HasLine(log, u"Unable to open com port (Error: 16, Device or resource busy)"_s));
-    QVERIFY(HasLine(log, u"The port is in use by another program."_s));
+    // Held by this very process here (the test's own descriptor), and named so.
+    QVERIFY(HasLine(log, u"%1 is in use by this program (pid %2): it is open in another of its ports."_s
+                             .arg(r.b.SlavePath())
+                             .arg(QCoreApplication::applicationPid())));
     const QStringList pages = Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaptions();
     QCOMPARE(pages.count(Name(r.b)), 1);
     if (onOwnPage) QCOMPARE(w.GetCurrentDeviceName(), Name(r.a));

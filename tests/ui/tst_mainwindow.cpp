@@ -1,4 +1,5 @@
 #include "CvLanguage.h"
+#include "PtyPair.h"
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
 #include "TLogMemo.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -69,6 +71,8 @@ private slots:
     void gridContentColumnFollowsThePanel();
     void sidePagesFitThePanel_data();
     void sidePagesFitThePanel();
+    void fitsALaptopScreen_data();
+    void fitsALaptopScreen();
     void tabStripsMirrorPageCaptions();
     void tabSelectionDrivesRightPanel();
     void deviceTabSelectsTheDevice();
@@ -290,6 +294,76 @@ void TstMainWindow::sidePagesFitThePanel()
                  qPrintable(
                      u"%1: %2 px wide in %3 px"_s.arg(pages[i]).arg(inner->width()).arg(viewport->width())));
     }
+}
+
+void TstMainWindow::fitsALaptopScreen_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::newRow("English") << QByteArray("en_US");
+    QTest::newRow("Chinese") << QByteArray("zh_CN");
+}
+
+// A 1,366 x 768 laptop: with both side panels open, no page of the middle or of the right
+// panel makes the window wider or taller than the screen leaves it (a title bar and a
+// desktop panel take about 70 px of the height).
+void TstMainWindow::fitsALaptopScreen()
+{
+    QFETCH(QByteArray, locale);
+    constexpr int kWidth = 1366;
+    constexpr int kHeight = 768 - 70;
+    UiTestEnv env;
+    PtyPair pty;
+    auto w = UiTestEnv::Start(locale.constData());
+    w->resize(kWidth, kHeight);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    Ui::Find<TSplitView>(*w, u"SV_L"_s)->Open();
+    Ui::Find<TSplitView>(*w, u"SV_R"_s)->Open();
+    // A port in ASCII has a plot tab beside the waveform.
+    QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+    auto* list = Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s);
+    list->setCurrentIndex(list->findText(u"Virtual Port (%1)"_s.arg(pty.SlavePath())));
+    w->ComboBoxEx1Change();
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
+    auto* plots = Ui::Find<QTabWidget>(*w, u"PlotTabs"_s);
+    QCOMPARE(plots->count(), 2);
+
+    QStringList tooBig;
+    const auto check = [&](const QString& page) {
+        QTest::qWait(20); // layouts settle through posted events
+        const QSize min = w->minimumSizeHint();
+        if (w->width() > kWidth || w->height() > kHeight || min.width() > kWidth || min.height() > kHeight)
+            tooBig << u"%1: %2 x %3 (at least %4 x %5)"_s.arg(page)
+                          .arg(w->width())
+                          .arg(w->height())
+                          .arg(min.width())
+                          .arg(min.height());
+    };
+    auto* centre = Ui::Find<TTabSet>(*w, u"TabSet2"_s);
+    auto* right = Ui::Find<TTabSet>(*w, u"TabSet3"_s);
+    for (int i = 0; i < centre->count(); ++i) {
+        centre->setCurrentIndex(i);
+        if (i == centre->count() - 2) {
+            for (int p = 0; p < plots->count(); ++p) {
+                plots->setCurrentIndex(p);
+                check(centre->tabText(i) + u" / "_s + plots->tabText(p));
+            }
+            // The plot's controls wrap onto a further row rather than run off the page.
+            QWidget* plot = plots->widget(1);
+            for (const char* name : {"PlotXMode", "PlotYMax", "PlotFollow", "PlotClear", "PlotSavePng"}) {
+                const auto* c = Ui::Find<QWidget>(plot, QString::fromLatin1(name));
+                const QRect at(c->mapTo(plot, QPoint(0, 0)), c->size());
+                QVERIFY2(c->isVisible() && plot->rect().contains(at), name);
+            }
+        } else {
+            check(centre->tabText(i));
+        }
+        for (int r = 0; r < right->count(); ++r) {
+            right->setCurrentIndex(r);
+            check(centre->tabText(i) + u" + "_s + right->tabText(r));
+        }
+    }
+    QVERIFY2(tooBig.isEmpty(), qPrintable(tooBig.join(u'\n')));
 }
 
 void TstMainWindow::tabStripsMirrorPageCaptions()

@@ -1,10 +1,12 @@
 #include "CvCodecs.h"
 #include "FakeModemLines.h"
 #include "PtyPair.h"
+#include "SysfsFixture.h"
 #include "TCvComPortObj.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
+#include "TPortLock.h"
 #include "TSplitView.h"
 #include "UiFind.h"
 #include "UiTestEnv.h"
@@ -14,11 +16,16 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 
+#include <QTabBar>
+
 #include <algorithm>
+#include <map>
 #include <sys/ioctl.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -128,6 +135,63 @@ struct ModemRig {
     }
 };
 
+// USB adapters in the sysfs tree of the test, each behind a pseudo-terminal: the window
+// finds them as the machine's own ports and opens <dev>/ttyUSBn, a link to the pty.
+struct UsbRig {
+    UiTestEnv env;
+    SysfsFixture sys{env.tmp.path() + u"/sys"_s};
+    QString dev = env.tmp.path() + u"/dev"_s;
+    QString devBefore = TCvDeviceManager::DefaultDevRoot();
+    std::map<QString, std::unique_ptr<PtyPair>> ptys;
+    std::unique_ptr<TSplitViewForm> w;
+
+    UsbRig() { QDir().mkpath(dev); }
+    ~UsbRig()
+    {
+        w.reset();
+        TCvDeviceManager::SetDefaultDevRoot(devBefore);
+    }
+    static FixtureUsb Adapter(const char* serial, const QString& socket)
+    {
+        FixtureUsb usb;
+        usb.product = "FT232R USB UART\n";
+        if (*serial) usb.serial = QByteArray(serial) + '\n';
+        usb.busPath = socket;
+        return usb;
+    }
+    void Plug(const QString& node, const FixtureUsb& usb)
+    {
+        auto pty = std::make_unique<PtyPair>();
+        QVERIFY(pty->IsValid());
+        QFile::remove(dev + u'/' + node);
+        QVERIFY(QFile::link(pty->SlavePath(), dev + u'/' + node));
+        ptys[node] = std::move(pty);
+        QVERIFY(sys.Add(usbSerial(node, usb)));
+    }
+    void Unplug(const QString& node)
+    {
+        QVERIFY(sys.Remove(node));
+        QFile::remove(dev + u'/' + node);
+        ptys[node]->CloseMaster();
+    }
+    void Start()
+    {
+        TCvDeviceManager::SetDefaultDevRoot(dev);
+        w = UiTestEnv::Start("en_US");
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->DeviceMonitor()->SetRescanInterval(50);
+    }
+    static QString Name(const QString& node) { return u"FT232R USB UART (%1)"_s.arg(node); }
+    QStringList Listed() const
+    {
+        QStringList out;
+        auto* list = Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s);
+        for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
+        return out;
+    }
+};
+
 bool Lit(const QLabel* l)
 {
     return l->property("lit").toBool();
@@ -144,11 +208,17 @@ private slots:
     void reconnect_data();
     void reconnect();
     void reconnectOptionFollowsSelection();
+    void reconnectBySerialNumber_data();
+    void reconnectBySerialNumber();
+    void vanishingDeviceWhileBrlttyRuns_data();
+    void vanishingDeviceWhileBrlttyRuns();
     void openAppliesLevelsThenTogglesAndPulses_data();
     void openAppliesLevelsThenTogglesAndPulses();
     void inputsReachLabels_data();
     void inputsReachLabels();
     void ptyHasNoModemLines();
+    void breakButton_data();
+    void breakButton();
     void optionsSurviveRestart_data();
     void optionsSurviveRestart();
 };
@@ -281,6 +351,134 @@ void TstPortLines::reconnectOptionFollowsSelection()
     QVERIFY(ReadFile(r.env.SettingDir() + SafeFileNamePart(r.Name()) + ".ini").contains("Reconnect=0\r\n"));
 }
 
+void TstPortLines::reconnectBySerialNumber_data()
+{
+    QTest::addColumn<QByteArray>("serial"); // of the adapter opened; empty: it has none
+    QTest::addColumn<QString>("node");      // what comes back after the unplugging
+    QTest::addColumn<QByteArray>("backSerial");
+    QTest::addColumn<QString>("backSocket");
+    QTest::addColumn<bool>("reopens");
+    QTest::newRow("back as ttyUSB1") << QByteArray("A1") << u"ttyUSB1"_s << QByteArray("A1") << u"1-2"_s
+                                     << true;
+    QTest::newRow("back under its old name")
+        << QByteArray("A1") << u"ttyUSB0"_s << QByteArray("A1") << u"1-1"_s << true;
+    QTest::newRow("another adapter of the model as ttyUSB1")
+        << QByteArray("A1") << u"ttyUSB1"_s << QByteArray("B2") << u"1-2"_s << false;
+    QTest::newRow("another adapter of the model as ttyUSB0")
+        << QByteArray("A1") << u"ttyUSB0"_s << QByteArray("B2") << u"1-1"_s << false;
+    QTest::newRow("no serial number: the same socket")
+        << QByteArray() << u"ttyUSB1"_s << QByteArray() << u"1-1"_s << true;
+    QTest::newRow("no serial number: another socket")
+        << QByteArray() << u"ttyUSB0"_s << QByteArray() << u"1-4"_s << false;
+}
+
+void TstPortLines::reconnectBySerialNumber()
+{
+    QFETCH(QByteArray, serial);
+    QFETCH(QString, node);
+    QFETCH(QByteArray, backSerial);
+    QFETCH(QString, backSocket);
+    QFETCH(bool, reopens);
+    UsbRig r;
+    r.Plug(u"ttyUSB0"_s, UsbRig::Adapter(serial.constData(), u"1-1"_s));
+    r.Start();
+    TSplitViewForm& w = *r.w;
+    const QString first = UsbRig::Name(u"ttyUSB0"_s);
+    QCOMPARE(r.Listed(), QStringList{first});
+    // The tool tip tells it from another adapter of its model.
+    const QString tip = Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->itemData(0, Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(serial.isEmpty() ? u"no serial number"_s
+                                           : u"serial number "_s + QString::fromLatin1(serial)),
+             qPrintable(tip));
+    QVERIFY(tip.contains(u"USB 0403:6001"_s));
+    Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->setCurrentIndex(0);
+    w.ComboBoxEx1Change();
+    Ui::Find<QCheckBox>(w, u"CheckBoxReconnect"_s)->click();
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
+    TCvComPortObj* obj = w.GetDeciceByFullName(first);
+    QVERIFY(obj && obj->Connected());
+
+    r.Unplug(u"ttyUSB0"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(w.ReconnectWaiting() == QStringList{first}, 10000);
+    QVERIFY(!obj->Connected());
+
+    r.Plug(node, UsbRig::Adapter(backSerial.constData(), backSocket));
+    const QString back = UsbRig::Name(node);
+    QTRY_VERIFY_WITH_TIMEOUT(r.Listed().contains(back), 10000);
+    if (!reopens) {
+        QTest::qWait(300); // a few more rescans
+        QVERIFY(!obj->Connected());
+        QCOMPARE(w.ReconnectWaiting(), QStringList{obj->FComportFullName});
+        // Another adapter on its old name is told once, and is not it.
+        if (node == u"ttyUSB0"_s) {
+            QCOMPARE(CountLines(Lines(obj), u"is listed again, but it is another adapter"_s), 1);
+            QVERIFY(w.GetDeciceByFullName(back) == obj);
+        } else {
+            QVERIFY(w.GetDeciceByFullName(back) != obj);
+            QVERIFY(!w.GetDeciceByFullName(back)->Connected());
+        }
+        // The adapter it waits for comes back after all, under yet another name (one
+        // without a serial number in the socket it is known by).
+        r.Plug(u"ttyUSB2"_s, UsbRig::Adapter(serial.constData(), serial.isEmpty() ? u"1-1"_s : u"1-3"_s));
+        node = u"ttyUSB2"_s;
+    }
+    const QString name = UsbRig::Name(node);
+    QTRY_VERIFY_WITH_TIMEOUT(obj->Connected(), 10000);
+    QVERIFY(w.ReconnectWaiting().isEmpty());
+    // It carries the name it came back under, in the list, on its page and in its log.
+    QCOMPARE(obj->FComportFullName, name);
+    QCOMPARE(w.GetDeciceByFullName(name), obj);
+    QCOMPARE(Ui::Find<TNotebook>(w, u"Notebook2"_s)->PageCaption(0), name);
+    QCOMPARE(Ui::Find<QTabBar>(w, u"TabSet2"_s)->tabText(0), name);
+    const QStringList log = Lines(obj);
+    if (name != first) QCOMPARE(CountLines(log, u"Device %1 came back as %2."_s.arg(first, name)), 1);
+    QCOMPARE(CountLines(log, u"Device %1 is back; reopened."_s.arg(name)), 1);
+    // The device behind the new name is the one that talks.
+    QVERIFY(r.ptys[node]->Write("still me\r\n"));
+    QTRY_VERIFY(CountLines(Lines(obj), u"still me"_s) == 1);
+    QCOMPARE(obj->WriteStr(u"ping"_s), 4);
+    QCOMPARE(r.ptys[node]->Read(4), QByteArray("ping"));
+    // Closed by the user, its settings go to the file of the name it has now.
+    Ui::Find<QComboBox>(w, u"ComboBoxEx1"_s)->setCurrentIndex(r.Listed().indexOf(name));
+    w.ComboBoxEx1Change();
+    Ui::Find<QPushButton>(w, u"Button2"_s)->click();
+    QVERIFY(!obj->Connected());
+    QVERIFY(QFile::exists(r.env.SettingDir() + SafeFileNamePart(name) + u".ini"_s));
+}
+
+void TstPortLines::vanishingDeviceWhileBrlttyRuns_data()
+{
+    QTest::addColumn<bool>("brltty");
+    QTest::newRow("brltty runs") << true;
+    QTest::newRow("it does not") << false;
+}
+
+void TstPortLines::vanishingDeviceWhileBrlttyRuns()
+{
+    QFETCH(bool, brltty);
+    if (!RunningPrograms(u"brltty"_s).isEmpty()) QSKIP("brltty runs on this machine");
+    UiTestEnv env;
+    // A program of that name: a copy of sleep.
+    QProcess child;
+    if (brltty) {
+        const QString copy = env.tmp.filePath(u"brltty"_s);
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(u"sleep"_s), copy));
+        child.start(copy, {u"60"_s});
+        QVERIFY(child.waitForStarted(10000));
+    }
+    auto w = UiTestEnv::Start("en_US");
+    w->WMDeviceChange(TSplitViewForm::DeviceArrival, u"ttyUSB5"_s);
+    w->WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, u"ttyUSB5"_s);
+    const QStringList log = Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s));
+    QCOMPARE(CountLines(log, u"Device ttyUSB5 went away "_s), brltty ? 1 : 0);
+    QCOMPARE(CountLines(log, u"sudo apt remove brltty"_s), brltty ? 1 : 0);
+    // A removal with no arrival seen before it (present at start) says nothing of brltty.
+    w->WMDeviceChange(TSplitViewForm::DeviceRemoveComplete, u"ttyUSB6"_s);
+    QCOMPARE(CountLines(Lines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)), u"went away"_s), brltty ? 1 : 0);
+    child.kill();
+    child.waitForFinished(10000);
+}
+
 void TstPortLines::openAppliesLevelsThenTogglesAndPulses_data()
 {
     QTest::addColumn<bool>("dtr"); // else RTS
@@ -400,14 +598,72 @@ void TstPortLines::ptyHasNoModemLines()
     QTRY_VERIFY(CountLines(Lines(r.Obj()), u"abc"_s) == 1);
 }
 
+void TstPortLines::breakButton_data()
+{
+    QTest::addColumn<QString>("device"); // "lines": a device with a break; "pty"; "error": it fails
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("sent") << u"lines"_s << u"en_US"_s << u"Sending a break of 300 ms."_s;
+    QTest::newRow("sent, in Chinese")
+        << u"lines"_s << u"zh_CN"_s << u"正在发送 300 毫秒的中断信号（Break）。"_s;
+    QTest::newRow("pseudo-terminal") << u"pty"_s << u"en_US"_s
+                                     << u"Can not send a break on %1: not possible on this kind of port."_s;
+    QTest::newRow("device error") << u"error"_s << u"en_US"_s
+                                  << u"Can not send a break on %1: Input/output error"_s;
+}
+
+void TstPortLines::breakButton()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, language);
+    QFETCH(QString, told);
+    std::unique_ptr<FakeModemLines> lines;
+    if (device != u"pty"_s) lines = std::make_unique<FakeModemLines>();
+    UiTestEnv env;
+    PtyPair pty;
+    auto w = UiTestEnv::Start(language.toLatin1().constData());
+    QVERIFY(w->AddVirtualPort(pty.SlavePath()));
+    const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
+    auto* button = Ui::Find<QPushButton>(*w, u"ButtonBreak"_s);
+    QCOMPARE(button->text(), language == u"en_US"_s ? u"Send Break"_s : u"发送 Break"_s);
+    QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->value(), 250);
+    Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)
+        ->setCurrentIndex(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name));
+    w->ComboBoxEx1Change();
+    // Closed: nothing to send it on.
+    button->click();
+    QVERIFY(!lines || lines->requests.isEmpty());
+    Ui::Find<QPushButton>(*w, u"Button2"_s)->click();
+    TCvComPortObj* obj = w->GetDeciceByFullName(name);
+    QVERIFY(obj->Connected());
+    if (lines) lines->requests.clear();
+    if (device == u"error"_s) lines->error = EIO;
+    Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->setValue(300);
+    button->click();
+    const QString expected = told.contains(u"%1"_s) ? told.arg(name) : told;
+    QCOMPARE(CountLines(Lines(obj), expected), 1);
+    if (device != u"lines"_s) {
+        QVERIFY(!obj->Breaking());
+        return;
+    }
+    // The window goes on while the line is held; the break ends by itself.
+    QVERIFY(obj->Breaking());
+    button->click(); // a second press during it changes nothing
+    QCOMPARE(lines->Writes(), (QList<Req>{{TIOCSBRK, 0}}));
+    QTRY_VERIFY_WITH_TIMEOUT(!obj->Breaking(), 10000);
+    QCOMPARE(lines->Writes(), (QList<Req>{{TIOCSBRK, 0}, {TIOCCBRK, 0}}));
+    QCOMPARE(CountLines(Lines(obj), expected), 1);
+}
+
 void TstPortLines::optionsSurviveRestart_data()
 {
     QTest::addColumn<bool>("reconnect");
     QTest::addColumn<bool>("dtr");
     QTest::addColumn<bool>("rts");
     QTest::addColumn<int>("pulseMs");
-    QTest::newRow("reconnect, DTR low, 250 ms") << true << false << true << 250;
-    QTest::newRow("no reconnect, RTS low, 40 ms") << false << true << false << 40;
+    QTest::addColumn<int>("breakMs");
+    QTest::newRow("reconnect, DTR low, 250 ms") << true << false << true << 250 << 100;
+    QTest::newRow("no reconnect, RTS low, 40 ms") << false << true << false << 40 << 2000;
 }
 
 void TstPortLines::optionsSurviveRestart()
@@ -416,6 +672,7 @@ void TstPortLines::optionsSurviveRestart()
     QFETCH(bool, dtr);
     QFETCH(bool, rts);
     QFETCH(int, pulseMs);
+    QFETCH(int, breakMs);
     UiTestEnv env;
     PtyPair pty;
     const QString name = u"Virtual Port (%1)"_s.arg(pty.SlavePath());
@@ -435,11 +692,13 @@ void TstPortLines::optionsSurviveRestart()
         if (dtr) Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->click();
         if (rts) Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->click();
         Ui::Find<QSpinBox>(*w, u"SpinPulseMs"_s)->setValue(pulseMs);
+        Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->setValue(breakMs);
         w->close();
     }
     const QByteArray ini = ReadFile(env.SettingDir() + "Corvane.ini");
     QVERIFY(ini.contains(QByteArray("MODEMDTR=") + (dtr ? "1" : "0")));
     QVERIFY(ini.contains("PULSEMS=" + QByteArray::number(pulseMs)));
+    QVERIFY(ini.contains("BREAKMS=" + QByteArray::number(breakMs)));
 
     auto w = UiTestEnv::Start("en_US");
     QVERIFY(Ui::Find<QComboBox>(*w, u"ComboBoxEx1"_s)->findText(name) >=
@@ -450,6 +709,7 @@ void TstPortLines::optionsSurviveRestart()
     QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxDTR"_s)->isChecked(), dtr);
     QCOMPARE(Ui::Find<QCheckBox>(*w, u"CheckBoxRTS"_s)->isChecked(), rts);
     QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinPulseMs"_s)->value(), pulseMs);
+    QCOMPARE(Ui::Find<QSpinBox>(*w, u"SpinBreakMs"_s)->value(), breakMs);
     // And the port opens with those levels.
     FakeModemLines lines;
     Ui::Find<QPushButton>(*w, u"Button2"_s)->click();

@@ -36,7 +36,7 @@ const QStringList kPreferenceKeys = {
     u"FONTNAME"_s, u"FONTSIZE"_s, u"FONTCOLOR"_s, u"BACKGROUNDCOLOR"_s,
     // options added later, after the classic keys
     u"MSTIMESTAMP"_s, u"HEXGAPLINES"_s, u"HEXGAPMS"_s, u"MODEMDTR"_s, u"MODEMRTS"_s, u"PULSEMS"_s,
-    u"FINDCASE"_s, u"CRCKIND"_s, u"ENDBLOCK"_s, u"ENDGRID"_s, u"ENDPROMPT"_s};
+    u"FINDCASE"_s, u"CRCKIND"_s, u"ENDBLOCK"_s, u"ENDGRID"_s, u"ENDPROMPT"_s, u"BREAKMS"_s};
 
 } // namespace
 
