@@ -150,12 +150,14 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     obj.FCallBackFun = [&](int) { ++callbacks; };
     obj.Open();
     const QByteArray data = Payload(size, kind);
+    // Worked out before the clock and the lateness probe start: decoding the whole payload
+    // keeps the GUI thread busy for a good part of a second.
+    const qint64 expected = format == rfAscii ? ExpectedProcessed(data, lineNumbers || time) : size;
     TGuiLateness lateness;
     QElapsedTimer t;
     t.start();
     std::thread w = network ? std::thread(TcpDevice::Serve, tcp.listener, std::cref(data))
                             : std::thread(WriterThread, pty.MasterFd(), std::cref(data));
-    const qint64 expected = format == rfAscii ? ExpectedProcessed(data, lineNumbers || time) : size;
     // The GUI thread sleeps in its event loop as in the program; a check every 2 ms ends it.
     QEventLoop loop;
     QTimer done;

@@ -4,6 +4,12 @@
 
 #include <QDebug>
 
+#include <algorithm>
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 TSleepingWorker::~TSleepingWorker()
 {
     // The subclass has ended the thread already; this only catches one that has not started.
@@ -33,6 +39,14 @@ void TSleepingWorker::WaitIdleLocked(std::unique_lock<std::mutex>& lk)
 
 void TSleepingWorker::Execute()
 {
+    if (FNiceSteps > 0) {
+        // Below the GUI thread: a flood keeps the worker busy, and the window must still get
+        // the processor at once when it has something to do.
+        const int tid = int(::syscall(SYS_gettid));
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, id_t(tid));
+        if (errno == 0) ::setpriority(PRIO_PROCESS, id_t(tid), std::min(19, nice + FNiceSteps));
+    }
     for (;;) {
         {
             std::unique_lock lk(FMutex);

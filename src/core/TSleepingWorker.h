@@ -47,6 +47,9 @@ protected:
     // With FMutex held (lk): waits until no pass runs.
     void WaitIdleLocked(std::unique_lock<std::mutex>& lk);
 
+    // Set before Start: how many steps of niceness the thread runs below its creator.
+    int FNiceSteps = 0;
+
     mutable std::mutex FMutex;
     // Waited on between passes; a pass may wait on it too (with FMutex) to sleep until woken.
     std::condition_variable FWake;

@@ -90,7 +90,7 @@ void TComPackParserHandleThread::Pass()
         }
     } catch (...) {
         // A failure inside a pass must not end the worker; it is told, and the pass ends.
-        qWarning("Packet parser pass failed: %s", qPrintable(CurrentExceptionText()));
+        FHost->ParserFailed(CurrentExceptionText());
     }
     FPassWorking = working;
     FPassAgain = again;

@@ -61,7 +61,8 @@ struct TChunkStamp {
 };
 
 // When the text store's lines were begun (ASCII with prefixes): from line Line on, the
-// wall clock in ms of the read that opened it.
+// wall clock in ms of the read that opened it. A last stamp without a time (WallMs < 0) at
+// the last line says that line has ended.
 struct TLineStamp {
     qint64 Line;
     qint64 WallMs;

@@ -32,36 +32,51 @@ qint64 Utf16Length(const char* p, qsizetype n)
     return units;
 }
 
-// The UTF-8 bytes of s without bytes <= 32 at both ends: TrimControl of the same text,
-// since no multi-byte character holds such a byte.
-std::string_view TrimmedUtf8(std::string_view s)
+// The UTF-8 bytes of s without bytes <= 32 at its start and (or) its end: TrimControl of the
+// same text, since no multi-byte character holds such a byte.
+std::string_view TrimmedUtf8(std::string_view s, bool start = true, bool end = true)
 {
     std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<quint8>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<quint8>(s[e - 1]) <= 32) --e;
+    while (start && b < e && static_cast<quint8>(s[b]) <= 32) ++b;
+    while (end && e > b && static_cast<quint8>(s[e - 1]) <= 32) --e;
     return s.substr(b, e - b);
 }
 
-// Encodings in which every printable ASCII byte stands for that character.
-bool AsciiIsItself(TTextEncoding e)
-{
-    return e == TTextEncoding::Utf8 || e == TTextEncoding::Gb18030 || e == TTextEncoding::Latin1 ||
-           e == TTextEncoding::Bytes;
-}
-
-// The text column of a hex line (BytesToText), appended as UTF-8.
+// The text column of a hex line, BytesToText of the bytes, appended as UTF-8. Bytes below
+// 0x80 read as themselves in every encoding offered, and in the one-byte-per-character
+// encodings every byte is its own character: those are written without a QString.
 void AppendTextColumn(QByteArray& out, const QByteArray& bytes, TTextEncoding e)
 {
     const auto* p = reinterpret_cast<const quint8*>(bytes.constData());
     const qsizetype n = bytes.size();
-    bool plain = AsciiIsItself(e);
-    for (qsizetype k = 0; plain && k < n; ++k) plain = p[k] >= 0x20 && p[k] < 0x7F;
-    if (plain) {
-        const std::string_view t = TrimmedUtf8(std::string_view(bytes.constData(), std::size_t(n)));
-        out.append(t.data(), qsizetype(t.size()));
+    const bool oneByte = e == TTextEncoding::Latin1 || e == TTextEncoding::Bytes;
+    bool direct = true;
+    for (qsizetype k = 0; direct && k < n && !oneByte; ++k) direct = p[k] < 0x80;
+    if (!direct) {
+        QString t = BytesToString(p, int(n), e);
+        if (t.contains(u'\r')) t.remove(QLatin1String("\r\n"));
+        out.append(TrimControl(t).toUtf8());
         return;
     }
-    out.append(BytesToText(p, int(n), e).toUtf8());
+    // As BytesToText: every CR LF pair out (one pass), then blanks and controls off both ends.
+    const qsizetype at = out.size();
+    for (qsizetype k = 0; k < n; ++k) {
+        if (p[k] == '\r' && k + 1 < n && p[k + 1] == '\n') {
+            ++k;
+            continue;
+        }
+        if (p[k] < 0x80) {
+            out.append(char(p[k]));
+        } else {
+            out.append(char(0xC0 | (p[k] >> 6)));
+            out.append(char(0x80 | (p[k] & 0x3F)));
+        }
+    }
+    qsizetype b = at, end = out.size();
+    while (b < end && static_cast<quint8>(out[b]) <= 32) ++b;
+    while (end > b && static_cast<quint8>(out[end - 1]) <= 32) --end;
+    out.truncate(end);
+    out.remove(at, b - at);
 }
 
 void AppendHexDigits(QByteArray& out, const QByteArray& bytes)
@@ -81,6 +96,7 @@ void AppendHexDigits(QByteArray& out, const QByteArray& bytes)
 
 TComUIHandleThread::TComUIHandleThread(TComUIHandleHost* host) : FHost(host)
 {
+    FNiceSteps = qEnvironmentVariableIntValue("CORVANE_WORKER_NICE");
     Start();
 }
 
@@ -135,6 +151,7 @@ void TComUIHandleThread::ResetLocals()
     FPendingBytes.clear();
     FLastShown = -1;
     FLastShownLen = 0;
+    FLastShownBlank = true;
     FLastByteMs = -1;
     FLastWallMs = 0;
 }
@@ -150,10 +167,13 @@ void TComUIHandleThread::PassFailed(const QString& what, int inARow)
     qint64 waiting = 0;
     {
         std::lock_guard lk(ReceiveLock());
-        waiting = std::max<qint64>(0, FHost->ReceivedBytesLocked().size() - FUIStartIndex.load());
+        // The start is a byte of the byte buffer, or a line of the text store.
+        const QByteArray& bytes = FHost->ReceivedBytesLocked();
         const TLogModel& store = FHost->TextStoreLocked();
-        for (qint64 j = std::max<qint64>(0, FUIStartIndex.load()); j < store.LineCount(); ++j)
-            waiting += store.LineBytes(j);
+        const qint64 start = std::max<qint64>(0, FUIStartIndex.load());
+        if (!bytes.isEmpty()) waiting = std::max<qint64>(0, bytes.size() - start);
+        else
+            for (qint64 j = start; j < store.LineCount(); ++j) waiting += store.LineBytes(j);
         FHost->ClearReceivedLocked(100);
         ResetLocals();
         FResetLocals = false;
@@ -220,7 +240,8 @@ void TComUIHandleThread::AsciiPass()
     qint64 i = FUIStartIndex.load();
     qint64 count = 0;
     quint64 revision = 0;
-    QString grown;
+    QByteArray grown;
+    qint64 grownUnits = 0;
     TUiOp first{TUiOp::AsciiFirst};
     TUiOp lines{TUiOp::Lines, 1};
     qint64 processed = 0;
@@ -229,17 +250,28 @@ void TComUIHandleThread::AsciiPass()
         const TLogModel& store = FHost->TextStoreLocked();
         count = store.LineCount();
         revision = store.Revision();
+        // A line is trimmed at both ends, as a whole: shown in pieces, the start of its first
+        // piece with text and the end of the piece that ends it. The last line of the store
+        // has ended when the receive handler marked it so (a stamp without a time).
+        const auto& stamps = FHost->LineStampsLocked();
+        const bool lastEnded = !stamps.empty() && stamps.back().WallMs < 0 && stamps.back().Line == count - 1;
+        const auto ended = [&](qint64 line) { return line < count - 1 || lastEnded; };
         // Text that arrived for a line already shown is shown behind it, not lost.
         if (FLastShown >= 0 && FLastShown < count) {
             // Only what it gained is read: a line that never ends costs no more per pass.
             const qint64 bytes = store.LineBytes(FLastShown);
             if (bytes > FLastShownLen) {
-                grown = QString::fromUtf8(store.LineUtf8From(FLastShown, FLastShownLen));
+                const QByteArray gained = store.LineUtf8From(FLastShown, FLastShownLen);
+                grownUnits = Utf16Length(gained.constData(), gained.size());
+                const std::string_view t =
+                    TrimmedUtf8(std::string_view(gained.constData(), std::size_t(gained.size())),
+                                FLastShownBlank, ended(FLastShown));
+                grown = QByteArray(t.data(), qsizetype(t.size()));
                 FLastShownLen = bytes;
+                FLastShownBlank = FLastShownBlank && grown.isEmpty();
             }
         }
         const qint64 end = std::min(count, i + kLinesPerPass);
-        const auto& stamps = FHost->LineStampsLocked();
         auto st = std::upper_bound(stamps.begin(), stamps.end(), i,
                                    [](qint64 line, const TLineStamp& x) { return line < x.Line; });
         for (qint64 j = i; j < end; ++j) {
@@ -247,13 +279,16 @@ void TComUIHandleThread::AsciiPass()
             const qint64 at = st == stamps.begin() ? 0 : std::prev(st)->WallMs;
             const QByteArray utf8 = store.LineUtf8(j);
             processed += Utf16Length(utf8.constData(), utf8.size());
+            const std::string_view t =
+                TrimmedUtf8(std::string_view(utf8.constData(), std::size_t(utf8.size())), true, ended(j));
+            if (j == end - 1) FLastShownBlank = t.empty();
             if (j == 0) {
+                // Trimmed where it is shown; an open line keeps its end.
                 first.text = QString::fromUtf8(utf8);
+                first.count = ended(j) ? 0 : 1;
                 first.at = at;
                 continue;
             }
-            const std::string_view t =
-                TrimmedUtf8(std::string_view(utf8.constData(), std::size_t(utf8.size())));
             lines.lines.append(t.data(), qsizetype(t.size()));
             lines.ends.push_back(std::uint32_t(lines.lines.size()));
             lines.ats.push_back(at);
@@ -264,11 +299,8 @@ void TComUIHandleThread::AsciiPass()
         }
         FUIStartIndex = std::max(i, end);
     }
-    if (!grown.isEmpty()) {
-        FHost->AddProcessed(grown.size());
-        ops.push_back({TUiOp::AppendLast, 0, TrimControl(grown)});
-    }
-    FHost->AddProcessed(processed);
+    FHost->AddProcessed(grownUnits + processed);
+    if (!grown.isEmpty()) ops.push_back({TUiOp::AppendLast, 0, QString::fromUtf8(grown)});
     if (i == 0 && count > 0) ops.push_back(std::move(first));
     if (!lines.ends.empty()) ops.push_back(std::move(lines));
     FHost->EnqueueUi(ops);
@@ -355,7 +387,8 @@ void TComUIHandleThread::HexPass(const TDisplaySettings& set)
         lines.ats.reserve(std::size_t(chunk.size() / n + 1));
     }
     std::size_t s = 0;
-    for (const char c : std::as_const(chunk)) {
+    // The bytes go into lines in runs that end where a line ends or a stamp begins.
+    for (qsizetype pos = 0; pos < chunk.size();) {
         while (s < stamps.size() && stamps[s].Offset <= i) {
             if (gapLines) {
                 // A chunk read after a pause longer than the gap starts a line of its own.
@@ -368,11 +401,15 @@ void TComUIHandleThread::HexPass(const TDisplaySettings& set)
         }
         // A line's time is when its first byte was read.
         if (FPendingBytes.isEmpty()) FLineWallMs = FLastWallMs;
-        FPendingBytes += c;
+        qint64 take = chunk.size() - pos;
+        if (s < stamps.size()) take = std::min(take, stamps[s].Offset - i);
         // Lines end at multiples of N in the stream; with gap lines, after N bytes of a line.
-        if (n > 0 && (gapLines ? FPendingBytes.size() >= n : (i + 1) % n == 0))
+        if (n > 0) take = std::min<qint64>(take, gapLines ? n - FPendingBytes.size() : n - i % n);
+        FPendingBytes.append(chunk.constData() + pos, qsizetype(take));
+        pos += take;
+        i += take;
+        if (n > 0 && (gapLines ? FPendingBytes.size() >= n : i % n == 0))
             FlushHexLine(n, withString, true, lines, ops);
-        ++i;
     }
     FHost->AddProcessed(chunk.size());
     FUIStartIndex = i;

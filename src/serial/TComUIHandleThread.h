@@ -80,4 +80,6 @@ private:
     // ASCII display: the store line shown last and how much of it (UTF-8 bytes).
     qint64 FLastShown = -1;
     qint64 FLastShownLen = 0;
+    // Nothing but blanks of that line shown yet: its next text is still trimmed at the start.
+    bool FLastShownBlank = true;
 };

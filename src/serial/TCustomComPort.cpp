@@ -268,6 +268,7 @@ void TCustomComPort::BeginSession()
     FModemSupport = TModemSupport::Unknown;
     FReceiveHeld = false;
     FLinkLostError = 0;
+    FLinkMessages.clear();
     // A new stream: nothing of a character begun before the close.
     FDecoder.Reset();
 }
@@ -292,6 +293,7 @@ void TCustomComPort::CloseHandle()
 void TCustomComPort::Close()
 {
     if (!FConnected) return;
+    FlushLinkMessages();
     StopWatcher();
     ArmWriteWait(false);
     // The line is not left in the break condition.

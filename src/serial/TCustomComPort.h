@@ -346,6 +346,9 @@ private:
     bool FLinkReadPosted = false;
     // The link went while it still held received bytes: the port closes once they are read.
     int FLinkLostError = 0;
+    // What the link said while received bytes were still unread: told once they are read.
+    QStringList FLinkMessages;
+    void FlushLinkMessages();
     // Bytes read from the link so far: whether a receive event took any.
     qint64 FLinkBytesRead = 0;
 

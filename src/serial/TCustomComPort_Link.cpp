@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <unistd.h>
+#include <utility>
 
 // Network ports: the port's link instead of its descriptor. The queue, the time-outs and
 // the receive events stay the port's own.
@@ -28,7 +29,14 @@ void TCustomComPort::OpenLink()
     BeginSession();
     const quint64 session = FSession;
     TPortLink* l = FLink.get();
-    connect(l, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
+    connect(l, &TPortLink::Message, this, [this](const QString& text) {
+        // What the link says of its connection comes after the bytes that came before it.
+        if (FLink && FOnRxChar && FLink->Available() > 0) {
+            FLinkMessages << text;
+            return;
+        }
+        DoLinkMessage(text);
+    });
     connect(l, &TPortLink::Readable, this, [this] { OnLinkReadable(); });
     connect(l, &TPortLink::Writable, this, [this] {
         if (!FWriteQueue.empty()) FlushWrites();
@@ -68,6 +76,7 @@ void TCustomComPort::OnLinkReadable()
     FOnRxChar(this, count);
     FInHandler = false;
     const int left = InputCount();
+    if (left == 0) FlushLinkMessages();
     if (FConnected && FLink && FLinkLostError != 0 && left == 0) {
         // The link had gone; now all it brought has been read.
         const quint64 session = FSession;
@@ -90,6 +99,12 @@ void TCustomComPort::OnLinkReadable()
 }
 
 void TCustomComPort::DoLinkMessage(const QString&) {}
+
+void TCustomComPort::FlushLinkMessages()
+{
+    const QStringList messages = std::exchange(FLinkMessages, {});
+    for (const QString& text : messages) DoLinkMessage(text);
+}
 
 qint64 TCustomComPort::WriteSome(const char* data, qint64 count)
 {

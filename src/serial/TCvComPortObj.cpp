@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 std::mutex& ReceiveLock()
 {
@@ -42,6 +43,9 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     FHoldTimer = new QTimer(this);
     FHoldTimer->setInterval(10);
     connect(FHoldTimer, &QTimer::timeout, this, [this] { CheckHold(); });
+    FDeferTimer = new QTimer(this);
+    FDeferTimer->setInterval(10);
+    connect(FDeferTimer, &QTimer::timeout, this, [this] { ApplyDeferredLogs(false); });
     FComUIHandleThread = std::make_unique<TComUIHandleThread>(static_cast<TComUIHandleHost*>(this));
     FCvComProtocal = std::make_unique<TCvComProtocal>();
     FComPackParserThread = std::make_unique<TComPackParserHandleThread>(static_cast<TPackParserHost*>(this),
@@ -234,8 +238,26 @@ void TCvComPortObj::Log(const QString& Msg)
         Enqueue({TUiOp::LogMsg, 0, Msg});
         return;
     }
+    // A line of the program comes after what was received before it: while the display
+    // worker still shows a backlog, the line waits for it (a second at most).
+    if (!FDeferredLogs.empty() || !FComUIHandleThread->Suspended()) {
+        FDeferredLogs.push_back({Msg, QDateTime::currentMSecsSinceEpoch(), SteadyMs()});
+        if (!FDeferTimer->isActive()) FDeferTimer->start();
+        return;
+    }
     FlushUiQueue();
     ApplyLog(Msg, false);
+}
+
+void TCvComPortObj::ApplyDeferredLogs(bool force)
+{
+    if (FDeferredLogs.empty()) return;
+    if (!force && !FComUIHandleThread->Suspended() && SteadyMs() - FDeferredLogs.front().SteadyMs < 1000)
+        return;
+    FDeferTimer->stop();
+    ApplyQueued(-1);
+    const std::vector<TDeferredLog> lines = std::exchange(FDeferredLogs, {});
+    for (const TDeferredLog& l : lines) ApplyLog(l.Text, false, l.AtMs);
 }
 
 void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
@@ -372,6 +394,7 @@ qint64 TCvComPortObj::HandOverBytes() const
 
 void TCvComPortObj::HoldReceive()
 {
+    if (!ReceiveHeld()) ++FHoldCount;
     SetReceiveHeld(true);
     if (!FHoldTimer->isActive()) FHoldTimer->start();
 }
@@ -383,7 +406,7 @@ void TCvComPortObj::CheckHold()
         return;
     }
     // Read again once the workers have taken most of what waits, not at the first byte they take.
-    if (HandOverBytes() > kHandOverResume) return;
+    if (HandOverBytes() > FHandOverLimit / 4) return;
     FHoldTimer->stop();
     SetReceiveHeld(false);
 }
@@ -466,7 +489,7 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
     FLogView->SetReadOnly(true);
     const int format = FReceiveFormat.load();
     // The workers have not taken what waits: nothing more is read, and the sender waits.
-    if (format != rfFile && HandOverBytes() >= kHandOverLimit) {
+    if (format != rfFile && HandOverBytes() >= FHandOverLimit) {
         HoldReceive();
         return;
     }
@@ -549,6 +572,11 @@ void TCvComPortObj::ReceiveBytes(int c, int format)
     if (got > 0) {
         std::lock_guard lk(ReceiveLock());
         if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
+        // A flood fills it up to the limit: room for all of it at once, instead of copying it
+        // each time it doubles.
+        if (FComReceiveInternalBuffer.capacity() < FComReceiveInternalBuffer.size() + got &&
+            FComReceiveInternalBuffer.size() + got > (qint64(1) << 20))
+            FComReceiveInternalBuffer.reserve(FHandOverLimit + kReadPerEvent);
         // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
         if (format == rfHex)
             FChunkStamps.push_back(
@@ -625,6 +653,12 @@ bool TCvComPortObj::ConsumeReceived(qint64 count, quint64 epoch)
 void TCvComPortObj::ClearReceived()
 {
     ClearInternalBuff(100);
+}
+
+void TCvComPortObj::ParserFailed(const QString& what)
+{
+    // From the parser's thread: Log queues it for the GUI thread.
+    Log(Msg(QStringLiteral("Received packets: the packet parser failed: %1")).arg(what));
 }
 
 // ---- changes made by workers, applied on the GUI thread in order ----
@@ -739,6 +773,7 @@ void TCvComPortObj::FlushUiQueue()
 {
     if (!OnGuiThread() || FDraining) return;
     ApplyQueued(-1);
+    ApplyDeferredLogs(false);
 }
 
 void TCvComPortObj::ApplyOp(const TUiOp& op)
@@ -765,11 +800,18 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
     if (op.kind == TUiOp::AsciiFirst) {
         const qint64 count = view.LineCount();
         const QString last = count > 0 ? view.Line(count - 1) : QString();
-        if (!mayContinue) view.Add(prefix(count) + TrimControl(op.text));
+        // Trimmed as a line is, at both ends; but a line that has not ended yet keeps its end
+        // (what follows may continue it), and text that continues the view's last line keeps
+        // its start.
+        const QString trimmed = TrimControl(op.text);
+        const qsizetype lead = trimmed.isEmpty() ? op.text.size() : op.text.indexOf(trimmed.front());
+        const QString started = op.count == 1 ? op.text.mid(lead) : trimmed;
+        const QString continued = op.count == 1 ? op.text : op.text.left(lead + trimmed.size());
+        if (!mayContinue) view.Add(prefix(count) + started);
         else if (TrimControl(last).isEmpty())
-            view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + TrimControl(op.text));
+            view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + started);
         else if (op.text.startsWith(QLatin1Char('\n'))) view.Add(op.text);
-        else view.AppendToLastLine(TrimControl(op.text));
+        else view.AppendToLastLine(continued);
     } else if (op.kind == TUiOp::AppendLast) {
         if (mayContinue) view.AppendToLastLine(op.text);
         else view.Add(prefix(view.LineCount()) + op.text);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QPointer>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -73,7 +74,6 @@ public:
     // What may wait for the workers in the hand-over; beyond it the port is held (it reads
     // nothing, and the sender is held back) until they have taken most of it.
     static constexpr qint64 kHandOverLimit = qint64(16) << 20;
-    static constexpr qint64 kHandOverResume = kHandOverLimit / 4;
     // How long the GUI thread applies the workers' changes in one turn of the event loop.
     static constexpr qint64 kApplyBudgetMs = 5;
 
@@ -206,6 +206,11 @@ public:
     QByteArray InternalBufferCopy() const;
     // What the hand-over holds now: received bytes and the text store, with its index.
     qint64 HandOverBytes() const;
+    // The hand-over's limit (kHandOverLimit unless set; tests set a small one).
+    qint64 HandOverLimit() const { return FHandOverLimit; }
+    void SetHandOverLimit(qint64 bytes) { FHandOverLimit = std::max<qint64>(bytes, 4096); }
+    // How often the port was held back because the hand-over was full.
+    qint64 HoldCount() const { return FHoldCount; }
 
 signals:
     // A line for the log while the view is in no window: the window tells it in a message box.
@@ -222,6 +227,7 @@ private:
     qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) override;
     bool ConsumeReceived(qint64 count, quint64 epoch) override;
     void ClearReceived() override;
+    void ParserFailed(const QString& what) override;
 
     // The display worker's host.
     TDisplaySettings DisplaySettings() const override;
@@ -239,6 +245,9 @@ private:
     const std::vector<TChunkStamp>& ChunkStampsLocked() const override { return FChunkStamps; }
 
     void ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs = 0);
+    // The program's lines that waited for the display worker's backlog: shown once it is
+    // shown, or once they have waited a second (or at once with force).
+    void ApplyDeferredLogs(bool force);
     void ApplyOp(const TUiOp& op);
     // A worker's lines, in one change of the view.
     void ApplyLines(const TUiOp& op);
@@ -349,4 +358,13 @@ private:
     std::vector<std::uint32_t> FLinesScratchEnds;
     // Looks whether a held port may read again (GUI thread; a Qt child).
     QTimer* FHoldTimer = nullptr;
+    qint64 FHandOverLimit = kHandOverLimit;
+    struct TDeferredLog {
+        QString Text;
+        qint64 AtMs;     // when it was logged, for its time prefix
+        qint64 SteadyMs; // the same on the steady clock, for how long it waited
+    };
+    std::vector<TDeferredLog> FDeferredLogs;
+    QTimer* FDeferTimer = nullptr;
+    qint64 FHoldCount = 0;
 };
