@@ -49,6 +49,8 @@ protected:
 
     // Set before Start: how many steps of niceness the thread runs below its creator.
     int FNiceSteps = 0;
+    // What the port objects' workers use: the window first when both want the processor.
+    static constexpr int kNiceSteps = 5;
 
     mutable std::mutex FMutex;
     // Waited on between passes; a pass may wait on it too (with FMutex) to sleep until woken.

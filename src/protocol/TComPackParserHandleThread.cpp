@@ -6,6 +6,7 @@
 TComPackParserHandleThread::TComPackParserHandleThread(TPackParserHost* host, TCvComProtocal* engine)
     : FHost(host), FCvComProtocal(engine)
 {
+    FNiceSteps = kNiceSteps;
     Start();
 }
 

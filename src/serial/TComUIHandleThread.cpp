@@ -96,7 +96,7 @@ void AppendHexDigits(QByteArray& out, const QByteArray& bytes)
 
 TComUIHandleThread::TComUIHandleThread(TComUIHandleHost* host) : FHost(host)
 {
-    FNiceSteps = qEnvironmentVariableIntValue("CORVANE_WORKER_NICE");
+    FNiceSteps = kNiceSteps;
     Start();
 }
 
