@@ -2,6 +2,9 @@
 // written to the last line shown, with the GUI event loop's lateness during the flood.
 //   build/bench/serial/bench_display [megabytes]
 //   build/bench/serial/bench_display [megabytes] network   hex display, pty and TCP loopback
+//   build/bench/serial/bench_display [megabytes] CASE     only the cases whose name holds CASE ("ascii")
+//   build/bench/serial/bench_display tcp-flood [seconds]   hex from a TCP peer sending flat out (20 s):
+//                                                          peak memory, and every byte shown
 #include "CvCodecs.h"
 #include "GuiLateness.h"
 #include "PtyPair.h"
@@ -11,6 +14,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -95,6 +99,7 @@ double RawReadSpeed(qint64 size)
 struct Result {
     double bytesPerSec;
     double p99LatenessMs;
+    double maxLatenessMs;
 };
 
 // A loopback listener whose one client gets the data (the network variant's device).
@@ -145,12 +150,14 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     obj.FCallBackFun = [&](int) { ++callbacks; };
     obj.Open();
     const QByteArray data = Payload(size, kind);
+    // Worked out before the clock and the lateness probe start: decoding the whole payload
+    // keeps the GUI thread busy for a good part of a second.
+    const qint64 expected = format == rfAscii ? ExpectedProcessed(data, lineNumbers || time) : size;
     TGuiLateness lateness;
     QElapsedTimer t;
     t.start();
     std::thread w = network ? std::thread(TcpDevice::Serve, tcp.listener, std::cref(data))
                             : std::thread(WriterThread, pty.MasterFd(), std::cref(data));
-    const qint64 expected = format == rfAscii ? ExpectedProcessed(data, lineNumbers || time) : size;
     // The GUI thread sleeps in its event loop as in the program; a check every 2 ms ends it.
     QEventLoop loop;
     QTimer done;
@@ -167,7 +174,127 @@ Result Flood(int format, bool lineNumbers, bool time, qint64 size, TPayload kind
     w.join();
     std::printf("  (%lld callbacks, %.0f bytes each)\n", callbacks,
                 double(size) / double(std::max<qint64>(1, callbacks)));
-    return {size / secs, lateness.Percentile(0.99)};
+    return {size / secs, lateness.Percentile(0.99), lateness.Percentile(1.0)};
+}
+
+// Resident memory now, in bytes.
+qint64 RssBytes()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * ::sysconf(_SC_PAGESIZE) : 0;
+}
+
+quint64 Fnv1a(quint64 h, const char* p, qint64 n)
+{
+    for (qint64 i = 0; i < n; ++i) h = (h ^ quint8(p[i])) * 1099511628211ull;
+    return h;
+}
+
+// The bytes of the hex lines the view shows ("NN| XX XX ...   text"), in order.
+quint64 ShownBytesChecksum(const TLogModel& model, qint64* count)
+{
+    const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+    const auto value = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+    quint64 h = 14695981039346656037ull;
+    *count = 0;
+    for (qint64 i = 0; i < model.LineCount(); ++i) {
+        const QByteArray line = model.LineUtf8(i);
+        qsizetype p = line.indexOf("| ");
+        if (p < 0) continue;
+        p += 2;
+        char bytes[64];
+        int n = 0;
+        while (p + 2 < line.size() && hex(line[p]) && hex(line[p + 1]) && line[p + 2] == ' ' && n < 64) {
+            bytes[n++] = char(value(line[p]) * 16 + value(line[p + 1]));
+            p += 3;
+            if (p < line.size() && line[p] == ' ') break;
+        }
+        h = Fnv1a(h, bytes, n);
+        *count += n;
+    }
+    return h;
+}
+
+// A TCP loopback device that sends as fast as it can for `seconds`, into a port showing hex
+// lines: memory must stay bounded however long it lasts, and every byte sent must be shown.
+int TcpFlood(int seconds)
+{
+    TcpDevice tcp;
+    QWidget window;
+    auto* memo = new TLogMemo(&window);
+    (new QVBoxLayout(&window))->addWidget(memo);
+    window.resize(1000, 700);
+    window.show();
+    const QString portName = QStringLiteral("tcp://127.0.0.1:%1").arg(tcp.port);
+    TCvComPortObj obj(nullptr, QStringLiteral("Virtual Port (%1)").arg(portName));
+    obj.CvComPortObjInit2(QString(), portName, br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                          rfHex, memo, false, false, true, false, true);
+    obj.Open();
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> finished{false};
+    quint64 sentHash = 14695981039346656037ull;
+    std::thread w([&] {
+        const int fd = ::accept(tcp.listener, nullptr, nullptr);
+        if (fd < 0) return;
+        QByteArray block(65536, 0);
+        QElapsedTimer t;
+        t.start();
+        qint64 at = 0;
+        while (t.elapsed() < seconds * 1000) {
+            for (qsizetype i = 0; i < block.size(); ++i) block[i] = char((at + i) * 31 + (at + i) / 251);
+            qint64 off = 0;
+            while (off < block.size() && t.elapsed() < seconds * 1000 + 5000) {
+                const ssize_t n = ::write(fd, block.constData() + off, size_t(block.size() - off));
+                if (n > 0) {
+                    sentHash = Fnv1a(sentHash, block.constData() + off, n);
+                    off += n;
+                    sent += n;
+                } else {
+                    pollfd p{fd, POLLOUT, 0};
+                    ::poll(&p, 1, 10);
+                }
+            }
+            at += off;
+        }
+        ::shutdown(fd, SHUT_WR);
+        finished = true;
+        char sink[256];
+        while (::read(fd, sink, sizeof sink) > 0) {}
+        ::close(fd);
+    });
+    TGuiLateness lateness;
+    QElapsedTimer t;
+    t.start();
+    qint64 peakRss = 0, peakHandOver = 0;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        peakRss = std::max(peakRss, RssBytes());
+        peakHandOver = std::max(peakHandOver, obj.HandOverBytes());
+        if ((finished && obj.FComProcessedCount.load() >= sent.load() && obj.UIHandleThread()->Suspended()) ||
+            t.elapsed() > (seconds + 120) * 1000)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    obj.FlushUiQueue();
+    const double secs = t.nsecsElapsed() / 1e9;
+    lateness.Stop();
+    obj.Close();
+    w.join();
+    qint64 shown = 0;
+    const quint64 shownHash = ShownBytesChecksum(memo->Model(), &shown);
+    std::printf(
+        "TCP loopback flood, hex, %d s: sent %lld bytes, shown %lld (%s), %.1f MB/s; peak RSS %.0f MB, "
+        "hand-over at most %.1f MB; GUI lateness p99 %.1f ms, max %.1f ms\n",
+        seconds, sent.load(), shown,
+        shown == sent.load() && shownHash == sentHash ? "all, checksums equal" : "MISSING OR CHANGED",
+        double(sent.load()) / secs / 1e6, double(peakRss) / 1e6, double(peakHandOver) / 1e6,
+        lateness.Percentile(0.99), lateness.Percentile(1.0));
+    TGuiEventCost::Instance().Report();
+    return shown == sent.load() && shownHash == sentHash ? 0 : 1;
 }
 
 void MillionLines()
@@ -232,7 +359,9 @@ void LongLine(int mib)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TEventCostApp<QApplication> app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "tcp-flood")
+        return TcpFlood(argc > 2 ? QByteArray(argv[2]).toInt() : 20);
     const qint64 mb = argc > 1 ? QByteArray(argv[1]).toLongLong() : 32;
     const qint64 size = mb * 1024 * 1024;
     const double raw = RawReadSpeed(size);
@@ -258,11 +387,17 @@ int main(int argc, char** argv)
         {"ascii LF-only, line numbers and time", rfAscii, true, true, kLfText},
         {"ascii UTF-8 Chinese, line numbers and time", rfAscii, true, true, kChineseText},
     };
+    // A second argument runs only the cases whose name holds it.
+    const QByteArray only = argc > 2 ? QByteArray(argv[2]) : QByteArray();
     for (const Case& c : cases) {
+        if (!only.isEmpty() && !QByteArray(c.name).contains(only)) continue;
+        TGuiEventCost::Instance().Reset();
         const Result r = Flood(c.format, c.lines, c.time, size, c.kind);
-        std::printf("%-42s %7.1f MB/s (%.2f of raw), GUI lateness p99 %.1f ms\n", c.name, r.bytesPerSec / 1e6,
-                    r.bytesPerSec / raw, r.p99LatenessMs);
+        std::printf("%-42s %7.1f MB/s (%.2f of raw), GUI lateness p99 %.1f ms, max %.1f ms\n", c.name,
+                    r.bytesPerSec / 1e6, r.bytesPerSec / raw, r.p99LatenessMs, r.maxLatenessMs);
+        TGuiEventCost::Instance().Report();
     }
+    if (!only.isEmpty()) return 0;
     MillionLines();
     LongLine(1);
     LongLine(4);

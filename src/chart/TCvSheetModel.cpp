@@ -4,12 +4,16 @@
 
 #include <QFile>
 #include <QLocale>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <xlsxwriter.h>
 
 #include <bit>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -182,10 +186,18 @@ QVariant TCvSheetModel::headerData(int section, Qt::Orientation orientation, int
 
 bool TCvSheetModel::SaveXlsx(const QString& fileName, QString* error) const
 {
+    // Written beside the file under another name and renamed over it only when all went
+    // well, as every other file: a failure leaves the old file as it was.
+    QTemporaryFile part(fileName + QStringLiteral(".XXXXXX"));
+    if (!part.open()) {
+        if (error) *error = part.errorString();
+        return false;
+    }
+    part.close();
     // Constant memory: rows are written in order and leave the process at once.
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    const QByteArray path = QFile::encodeName(fileName);
+    const QByteArray path = QFile::encodeName(part.fileName());
     lxw_workbook* book = workbook_new_opt(path.constData(), &options);
     if (!book) {
         if (error) *error = QStringLiteral("can not create the file");
@@ -217,6 +229,14 @@ bool TCvSheetModel::SaveXlsx(const QString& fileName, QString* error) const
         if (error) *error = QString::fromUtf8(lxw_strerror(failed));
         return false;
     }
+    // The temporary file's permissions are its own (0600): the workbook gets the usual ones.
+    part.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (std::rename(path.constData(), QFile::encodeName(fileName).constData()) != 0) {
+        if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    part.setAutoRemove(false);
     return true;
 }
 

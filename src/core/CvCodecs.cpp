@@ -603,6 +603,48 @@ QString GetLineNumberText(qint64 n)
     return out;
 }
 
+void AppendLinePrefixUtf8(QByteArray& out, bool lineNumber, qint64 line, int timeKind, qint64 msSinceEpoch,
+                          bool withMs)
+{
+    if (lineNumber) {
+        char digits[24];
+        int len = 0;
+        qint64 v = std::max<qint64>(line, 0);
+        do {
+            digits[len++] = char('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        if (len < 2) out.append('0');
+        while (len > 0) out.append(digits[--len]);
+        out.append("| ", 2);
+    }
+    if (timeKind < 0 || timeKind > 2) return;
+    if (msSinceEpoch <= 0) msSinceEpoch = QDateTime::currentMSecsSinceEpoch();
+    // The text changes once a second; only the milliseconds change in between.
+    struct Cache {
+        qint64 second = std::numeric_limits<qint64>::min();
+        int kind = -1;
+        QByteArray utf8;
+    };
+    thread_local Cache cache;
+    const qint64 second = msSinceEpoch / 1000;
+    if (second != cache.second || timeKind != cache.kind) {
+        cache.second = second;
+        cache.kind = timeKind;
+        cache.utf8 = GetTimeTextAt(timeKind, second * 1000, false).toUtf8();
+    }
+    if (!withMs || timeKind == 0 || cache.utf8.size() < 2) {
+        out.append(cache.utf8);
+        return;
+    }
+    // "(... hh:mm:ss) " becomes "(... hh:mm:ss.mmm) ".
+    const int ms = int(msSinceEpoch - second * 1000);
+    out.append(cache.utf8.constData(), cache.utf8.size() - 2);
+    const char t[4] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
+    out.append(t, 4);
+    out.append(") ", 2);
+}
+
 QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at)
 {
     const int slot = logTimeSlot(showDate, showTime);

@@ -147,6 +147,11 @@ QString GetTimeText(int kind, bool withMs);
 QString GetTimeTextAt(int kind, qint64 msSinceEpoch, bool withMs);
 // At least two digits (negative -> 0), then "| ".
 QString GetLineNumberText(qint64 n);
+// GetLineNumberText(line) when lineNumber, then GetTimeTextAt(timeKind, msSinceEpoch,
+// withMs) (none for a kind outside 0..2; now for msSinceEpoch <= 0), appended as UTF-8:
+// the prefixes of lines shown in bulk, without a text made per line.
+void AppendLinePrefixUtf8(QByteArray& out, bool lineNumber, qint64 line, int timeKind, qint64 msSinceEpoch,
+                          bool withMs);
 
 // Main-log prefixes: "YYYYMMDD " / "hh:mm:ss " / "YYYYMMDD/hh:mm:ss " / "".
 QString GetLogTimeText(bool showDate, bool showTime, const QDateTime& at);

@@ -1,10 +1,18 @@
 #include "TLogModel.h"
 
 #include <QDir>
+#include <QFile>
 #include <QIODevice>
-#include <QTemporaryFile>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +31,139 @@ template <typename F> void ForEachPart(std::string_view s, F&& f)
         from = at + 2;
     }
 }
+
+} // namespace
+
+// The text of a chunk on its way to disk: the model reads it from here until the writer
+// has put it there.
+struct TLogModel::SpillBlock {
+    std::string data;
+    std::vector<std::uint32_t> offsets;
+    std::atomic<int> state{0}; // 0 on its way, 1 written, -1 the disk refused it
+};
+
+// The file the chunks go to: removed from the folder as soon as it is made, so that nothing
+// is left behind whatever way the program ends.
+struct TLogModel::SpillFile {
+    int fd = -1;
+    ~SpillFile()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+    static std::shared_ptr<SpillFile> Create()
+    {
+        auto f = std::make_shared<SpillFile>();
+        const QByteArray dir = QFile::encodeName(QDir::tempPath());
+        f->fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (f->fd < 0) {
+            QByteArray name = dir + "/corvane-log-XXXXXX";
+            f->fd = ::mkostemp(name.data(), O_CLOEXEC);
+            if (f->fd >= 0) ::unlink(name.constData());
+        }
+        return f->fd >= 0 ? f : nullptr;
+    }
+    bool WriteAt(const char* p, std::size_t n, qint64 at) const
+    {
+        while (n > 0) {
+            const ssize_t w = ::pwrite(fd, p, n, at);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            p += w;
+            n -= std::size_t(w);
+            at += w;
+        }
+        return true;
+    }
+    bool ReadAt(char* p, std::size_t n, qint64 at) const
+    {
+        while (n > 0) {
+            const ssize_t r = ::pread(fd, p, n, at);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return false;
+            p += r;
+            n -= std::size_t(r);
+            at += r;
+        }
+        return true;
+    }
+};
+
+namespace {
+
+// One thread for the whole program writes spilled chunks to disk, in the order they were
+// handed over: a flood of log lines never waits for the disk on the GUI thread.
+class TSpillWriter {
+public:
+    using File = std::shared_ptr<const TLogModel::SpillFile>;
+    using Block = std::shared_ptr<TLogModel::SpillBlock>;
+
+    static TSpillWriter& Instance()
+    {
+        static TSpillWriter writer;
+        return writer;
+    }
+    void Post(File file, qint64 at, Block block)
+    {
+        {
+            std::lock_guard lk(FMutex);
+            if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
+            FJobs.push_back({std::move(file), at, std::move(block)});
+        }
+        FWork.notify_one();
+    }
+    // Until the block is on disk, or refused.
+    void Wait(const TLogModel::SpillBlock& block)
+    {
+        std::unique_lock lk(FMutex);
+        FDone.wait(lk, [&] { return block.state.load() != 0; });
+    }
+    ~TSpillWriter()
+    {
+        {
+            std::lock_guard lk(FMutex);
+            FStop = true;
+        }
+        FWork.notify_one();
+        if (FThread.joinable()) FThread.join();
+    }
+
+private:
+    struct Job {
+        File file;
+        qint64 at;
+        Block block;
+    };
+    void Run()
+    {
+        std::unique_lock lk(FMutex);
+        for (;;) {
+            FWork.wait(lk, [this] { return FStop || !FJobs.empty(); });
+            if (FStop) return;
+            Job job = std::move(FJobs.front());
+            FJobs.pop_front();
+            lk.unlock();
+            TLogModel::SpillBlock& b = *job.block;
+            const std::size_t offsetBytes = b.offsets.size() * sizeof(std::uint32_t);
+            const bool ok = job.file->WriteAt(b.data.data(), b.data.size(), job.at) &&
+                            job.file->WriteAt(reinterpret_cast<const char*>(b.offsets.data()), offsetBytes,
+                                              job.at + qint64(b.data.size()));
+            lk.lock();
+            // Set under the lock, so that Wait cannot miss it.
+            b.state.store(ok ? 1 : -1);
+            FDone.notify_all();
+            // The last holder of the block or the file may be this job: let go with the lock free.
+            lk.unlock();
+            job = {};
+            lk.lock();
+        }
+    }
+
+    std::mutex FMutex;
+    std::condition_variable FWork, FDone;
+    std::deque<Job> FJobs;
+    std::thread FThread;
+    bool FStop = false;
+};
 
 } // namespace
 
@@ -47,7 +188,10 @@ std::string_view TLogModel::Piece(qint64 k) const
     const Chunk& ch = FChunks[c];
     const std::string* data = &ch.data;
     const std::vector<std::uint32_t>* offsets = &ch.offsets;
-    if (ch.spilled) {
+    if (ch.spilled && ch.inFlight) {
+        data = &ch.inFlight->data;
+        offsets = &ch.inFlight->offsets;
+    } else if (ch.spilled) {
         if (FCacheChunk != c) {
             LoadInto(ch, FCacheData, FCacheOffsets);
             FCacheChunk = c;
@@ -85,8 +229,13 @@ void TLogModel::TruncatePieces(qint64 keep)
     if (keep >= FPieces) return;
     const std::size_t c = ChunkOf(keep);
     Unspill(FChunks[c]);
-    for (std::size_t i = c + 1; i < FChunks.size(); ++i)
-        FTextBytes -= FChunks[i].spilled ? FChunks[i].dataBytes : static_cast<qint64>(FChunks[i].data.size());
+    for (std::size_t i = c + 1; i < FChunks.size(); ++i) {
+        const Chunk& gone = FChunks[i];
+        FTextBytes -= gone.spilled ? gone.dataBytes : static_cast<qint64>(gone.data.size());
+        if (gone.inFlight)
+            FInFlightBytes -=
+                gone.inFlight->data.capacity() + gone.inFlight->offsets.capacity() * sizeof(std::uint32_t);
+    }
     Chunk& ch = FChunks[c];
     const std::size_t local = static_cast<std::size_t>(keep - ch.first);
     FTextBytes -= static_cast<qint64>(ch.data.size() - ch.offsets[local]);
@@ -96,6 +245,7 @@ void TLogModel::TruncatePieces(qint64 keep)
     FPieces = keep;
     if (FCacheChunk != SIZE_MAX && FCacheChunk >= c) FCacheChunk = SIZE_MAX;
     FFirstInMemory = std::min(FFirstInMemory, c);
+    FSettleFrom = std::min(FSettleFrom, c);
 }
 
 void TLogModel::ReplacePiece(qint64 k, const QByteArray& s)
@@ -162,7 +312,23 @@ void TLogModel::ReplaceLine(qint64 i, const QString& s)
 void TLogModel::Add(const QString& s)
 {
     const QByteArray bytes = s.toUtf8();
-    const std::string_view sv(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    AddPieces(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    Changed();
+}
+
+void TLogModel::AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends)
+{
+    if (ends.empty()) return;
+    std::size_t from = 0;
+    for (const std::uint32_t end : ends) {
+        AddPieces(utf8.substr(from, end - from));
+        from = end;
+    }
+    Changed();
+}
+
+void TLogModel::AddPieces(std::string_view sv)
+{
     if (Piece(FPieces - 1).empty()) {
         // T is empty or ends with CR LF: T + S + CR LF.
         TruncatePieces(FPieces - 1);
@@ -174,7 +340,6 @@ void TLogModel::Add(const QString& s)
     } else {
         ForEachPart(sv, [this](std::string_view part) { PushPiece(part); });
     }
-    Changed();
 }
 
 void TLogModel::AppendToLastLine(const QString& s)
@@ -220,6 +385,8 @@ void TLogModel::Clear()
     FMaxLineBytes = 0;
     FSpill.reset();
     FSpillEnd = 0;
+    FInFlightBytes = 0;
+    FSettleFrom = 0;
     FFirstInMemory = 0;
     FCacheChunk = SIZE_MAX;
     FCacheData.clear();
@@ -262,7 +429,7 @@ std::size_t TLogModel::MemoryBytes() const
     std::size_t n = FChunks.capacity() * sizeof(Chunk) + FCacheData.capacity() +
                     FCacheOffsets.capacity() * sizeof(std::uint32_t);
     for (const Chunk& c : FChunks) n += c.data.capacity() + c.offsets.capacity() * sizeof(std::uint32_t);
-    return n;
+    return n + FInFlightBytes;
 }
 
 qint64 TLogModel::SpilledBytes() const
@@ -281,10 +448,14 @@ void TLogModel::SetMemoryLimit(std::size_t bytes)
 
 void TLogModel::SpillIfNeeded()
 {
+    Settle();
     if (FMemoryLimit == 0) return;
-    std::size_t mem = MemoryBytes();
+    // Chunks start on their way to disk a little before the limit is reached, so that the
+    // writer is ahead; only a disk slower than the text coming in makes this thread wait.
+    const std::size_t early = FMemoryLimit - std::min(FMemoryLimit / 4, std::size_t(32) << 20);
+    std::size_t resident = MemoryBytes() - FInFlightBytes;
     // The last chunk is where lines change; it always stays in memory.
-    while (mem > FMemoryLimit && FFirstInMemory + 1 < FChunks.size()) {
+    while (resident > early && FFirstInMemory + 1 < FChunks.size()) {
         Chunk& c = FChunks[FFirstInMemory];
         if (!c.spilled) {
             const std::size_t freed = c.data.capacity() + c.offsets.capacity() * sizeof(std::uint32_t);
@@ -293,34 +464,59 @@ void TLogModel::SpillIfNeeded()
                 FMemoryLimit = 0;
                 return;
             }
-            mem -= std::min(mem, freed);
+            resident -= std::min(resident, freed);
         }
         ++FFirstInMemory;
+    }
+    while (MemoryBytes() > FMemoryLimit && FSettleFrom < FFirstInMemory) {
+        const Chunk& c = FChunks[FSettleFrom];
+        if (c.inFlight) TSpillWriter::Instance().Wait(*c.inFlight);
+        Settle();
+        if (FMemoryLimit == 0) return;
+    }
+}
+
+void TLogModel::Settle()
+{
+    for (; FSettleFrom < FFirstInMemory && FSettleFrom < FChunks.size(); ++FSettleFrom) {
+        Chunk& c = FChunks[FSettleFrom];
+        if (!c.inFlight) continue;
+        const int state = c.inFlight->state.load();
+        if (state == 0) return;
+        if (state < 0) {
+            // The disk refused it: the text stays in memory, and no more goes to disk.
+            c.data = c.inFlight->data;
+            c.offsets = c.inFlight->offsets;
+            c.spilled = false;
+            FMemoryLimit = 0;
+        }
+        FInFlightBytes -=
+            c.inFlight->data.capacity() + c.inFlight->offsets.capacity() * sizeof(std::uint32_t);
+        c.inFlight.reset();
     }
 }
 
 bool TLogModel::Spill(Chunk& c)
 {
     if (!FSpill) {
-        FSpill = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/corvane-log-XXXXXX"));
-        if (!FSpill->open()) {
-            FSpill.reset();
-            return false;
-        }
+        FSpill = SpillFile::Create();
+        if (!FSpill) return false;
     }
-    const qint64 dataBytes = static_cast<qint64>(c.data.size());
-    const qint64 offsetBytes = static_cast<qint64>(c.offsets.size() * sizeof(std::uint32_t));
-    if (!FSpill->seek(FSpillEnd) || FSpill->write(c.data.data(), dataBytes) != dataBytes ||
-        FSpill->write(reinterpret_cast<const char*>(c.offsets.data()), offsetBytes) != offsetBytes ||
-        !FSpill->flush())
-        return false;
+    auto block = std::make_shared<SpillBlock>();
+    block->data = std::move(c.data);
+    block->offsets = std::move(c.offsets);
+    c.data = std::string();
+    c.offsets = std::vector<std::uint32_t>();
+    const qint64 dataBytes = static_cast<qint64>(block->data.size());
+    const qint64 offsetBytes = static_cast<qint64>(block->offsets.size() * sizeof(std::uint32_t));
     c.fileOffset = FSpillEnd;
     c.dataBytes = static_cast<std::uint32_t>(dataBytes);
-    c.pieces = static_cast<std::uint32_t>(c.offsets.size());
+    c.pieces = static_cast<std::uint32_t>(block->offsets.size());
     FSpillEnd += dataBytes + offsetBytes;
-    std::string().swap(c.data);
-    std::vector<std::uint32_t>().swap(c.offsets);
+    FInFlightBytes += block->data.capacity() + block->offsets.capacity() * sizeof(std::uint32_t);
     c.spilled = true;
+    c.inFlight = block;
+    TSpillWriter::Instance().Post(FSpill, c.fileOffset, std::move(block));
     return true;
 }
 
@@ -328,15 +524,24 @@ bool TLogModel::LoadInto(const Chunk& c, std::string& data, std::vector<std::uin
 {
     data.assign(c.dataBytes, '\0');
     offsets.assign(c.pieces, 0);
-    const qint64 offsetBytes = static_cast<qint64>(c.pieces * sizeof(std::uint32_t));
-    return FSpill && FSpill->seek(c.fileOffset) && FSpill->read(data.data(), c.dataBytes) == c.dataBytes &&
-           FSpill->read(reinterpret_cast<char*>(offsets.data()), offsetBytes) == offsetBytes;
+    const std::size_t offsetBytes = c.pieces * sizeof(std::uint32_t);
+    return FSpill && FSpill->ReadAt(data.data(), c.dataBytes, c.fileOffset) &&
+           FSpill->ReadAt(reinterpret_cast<char*>(offsets.data()), offsetBytes, c.fileOffset + c.dataBytes);
 }
 
 void TLogModel::Unspill(Chunk& c)
 {
     if (!c.spilled) return;
-    LoadInto(c, c.data, c.offsets);
+    if (c.inFlight) {
+        // The writer may still read it: a copy.
+        c.data = c.inFlight->data;
+        c.offsets = c.inFlight->offsets;
+        FInFlightBytes -=
+            c.inFlight->data.capacity() + c.inFlight->offsets.capacity() * sizeof(std::uint32_t);
+        c.inFlight.reset();
+    } else {
+        LoadInto(c, c.data, c.offsets);
+    }
     c.spilled = false;
     FCacheChunk = SIZE_MAX;
 }

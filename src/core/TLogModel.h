@@ -11,14 +11,14 @@
 #include <vector>
 
 class QIODevice;
-class QTemporaryFile;
 
 // The text behind a log view: one text T shown as the pieces between CR LF pairs.
 // A final empty piece (T ends with CR LF, or T is empty) is not a line.
 // Pieces are kept as UTF-8 in chunks of about 1 MiB, each with the offsets of its pieces,
 // so a million-line log costs little more than its text and any line is found at once.
-// Beyond a memory limit the oldest chunks move to a temporary file: a log that runs for
-// days stays bounded in memory and still loses no line.
+// Beyond a memory limit the oldest chunks move to a temporary file, written by a thread of
+// its own so that a flood never waits for the disk: a log that runs for days stays bounded
+// in memory and still loses no line.
 class TLogModel {
 public:
     TLogModel();
@@ -42,6 +42,9 @@ public:
     // T + S + CR LF when T is empty or ends with CR LF, else T + CR LF + S
     // (T + CR LF + CR LF for an empty S, so that the empty line counts).
     void Add(const QString& s);
+    // The same as Add for each of several lines at once, given as UTF-8: line k is
+    // utf8[ends[k-1], ends[k]) (from 0 for the first), and one change is reported.
+    void AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends);
     // Replaces the last line with itself followed by s.
     void AppendToLastLine(const QString& s);
     void Clear();
@@ -66,6 +69,10 @@ public:
 
     static constexpr std::size_t kDefaultMemoryLimit = std::size_t(128) << 20;
 
+    // Spilled text on its way to disk, and the file it goes to.
+    struct SpillBlock;
+    struct SpillFile;
+
 private:
     struct Chunk {
         qint64 first = 0; // index of its first piece
@@ -75,6 +82,8 @@ private:
         qint64 fileOffset = 0;
         std::uint32_t dataBytes = 0; // kept while spilled
         std::uint32_t pieces = 0;    // kept while spilled
+        // Spilled but not yet known to be on disk: the text is read from here meanwhile.
+        std::shared_ptr<SpillBlock> inFlight;
         std::size_t PieceCount() const { return spilled ? pieces : offsets.size(); }
     };
 
@@ -84,9 +93,13 @@ private:
     void PushPiece(std::string_view bytes);
     void TruncatePieces(qint64 keep);
     void ReplacePiece(qint64 k, const QByteArray& s);
+    // Add without the change notice.
+    void AddPieces(std::string_view s);
     void Changed();
     void SpillIfNeeded();
     bool Spill(Chunk& c);
+    // Lets go of the chunks the writer has put on disk.
+    void Settle();
     bool LoadInto(const Chunk& c, std::string& data, std::vector<std::uint32_t>& offsets) const;
     void Unspill(Chunk& c);
 
@@ -98,8 +111,11 @@ private:
     quint64 FRevision = 0;
     std::size_t FMemoryLimit = kDefaultMemoryLimit;
     std::size_t FFirstInMemory = 0; // chunks before it are on disk
-    std::unique_ptr<QTemporaryFile> FSpill;
+    std::shared_ptr<SpillFile> FSpill;
     qint64 FSpillEnd = 0;
+    // Memory held by chunks on their way to disk, and the first chunk that may still be.
+    std::size_t FInFlightBytes = 0;
+    std::size_t FSettleFrom = 0;
     // The last chunk read back from disk.
     mutable std::size_t FCacheChunk = SIZE_MAX;
     mutable std::string FCacheData;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -9,6 +11,8 @@
 // pass in progress has ended. A subclass says when a pass is due and what a pass does,
 // starts the thread at the end of its constructor (Start) and ends it first thing in its
 // destructor (Terminate), since the thread calls its virtual functions.
+// A pass that throws does not end the thread: PassFailed hears what was thrown, and the
+// worker goes on with the next pass.
 class TSleepingWorker {
 public:
     TSleepingWorker() = default;
@@ -34,11 +38,19 @@ protected:
     // After the terminate request is set, before the thread is joined: ends waits that are
     // not on FWake.
     virtual void OnTerminate() {}
+    // On the worker's thread, without FMutex, after a pass threw: what it threw and how many
+    // passes in a row have thrown (1 for the first). The default writes a warning.
+    virtual void PassFailed(const QString& what, int inARow);
 
     // Wakes the thread to look at PassDueLocked again.
     void Wake() { FWake.notify_all(); }
     // With FMutex held (lk): waits until no pass runs.
     void WaitIdleLocked(std::unique_lock<std::mutex>& lk);
+
+    // Set before Start: how many steps of niceness the thread runs below its creator.
+    int FNiceSteps = 0;
+    // What the port objects' workers use: the window first when both want the processor.
+    static constexpr int kNiceSteps = 5;
 
     mutable std::mutex FMutex;
     // Waited on between passes; a pass may wait on it too (with FMutex) to sleep until woken.
@@ -51,4 +63,5 @@ private:
 
     std::condition_variable FIdle;
     std::thread FThread;
+    int FFailedInARow = 0; // worker thread only
 };

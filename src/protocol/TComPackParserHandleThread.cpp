@@ -6,6 +6,7 @@
 TComPackParserHandleThread::TComPackParserHandleThread(TPackParserHost* host, TCvComProtocal* engine)
     : FHost(host), FCvComProtocal(engine)
 {
+    FNiceSteps = kNiceSteps;
     Start();
 }
 
@@ -90,7 +91,7 @@ void TComPackParserHandleThread::Pass()
         }
     } catch (...) {
         // A failure inside a pass must not end the worker; it is told, and the pass ends.
-        qWarning("Packet parser pass failed: %s", qPrintable(CurrentExceptionText()));
+        FHost->ParserFailed(CurrentExceptionText());
     }
     FPassWorking = working;
     FPassAgain = again;

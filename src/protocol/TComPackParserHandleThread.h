@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include "TSleepingWorker.h"
@@ -23,6 +24,8 @@ public:
     virtual bool ConsumeReceived(qint64 count, quint64 epoch) = 0;
     // Under the receive lock: empties the receive buffer.
     virtual void ClearReceived() = 0;
+    // A pass failed with this exception text (on the worker's thread, no lock held).
+    virtual void ParserFailed(const QString& what) = 0;
 };
 
 // Cuts packets out of the receive buffer into the engine's ring. Sleeps until the

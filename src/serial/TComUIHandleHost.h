@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -21,13 +22,34 @@ qint64 SteadyMs();
 enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfFile = 4 };
 
 // A change the display worker has made for the GUI thread, applied there in order.
+//   LogMsg      a log line (text), as Log() writes it
+//   AsciiFirst  the first line of received text after the store was emptied
+//   AppendLast  received text that continues the view's last line
+//   Lines       whole lines, as UTF-8 in `lines`, each added with its prefix, one notice
+//               for all: count 1 received text (trimmed by the worker), count 0 log lines
+//               as LogMsg would add them
+//   Points      one waveform point per byte of `lines`
+//   Callback    the window's notice, with count
 struct TUiOp {
-    enum Kind : quint8 { LogMsg, AsciiFirst, AsciiAdd, AppendLast, Point, Callback } kind;
+    enum Kind : quint8 { LogMsg, AsciiFirst, AppendLast, Lines, Points, Callback };
+    TUiOp(Kind k = Callback, int c = 0, QString t = {}, qint64 a = 0)
+        : kind(k), count(c), text(std::move(t)), at(a)
+    {}
+    Kind kind;
     int count = 0;
-    double y = 0;
     QString text;
-    // LogMsg: when its first byte was read (ms since the epoch); 0 = when shown.
+    // LogMsg, AsciiFirst: when its first byte was read (ms since the epoch); 0 = when shown.
     qint64 at = 0;
+    QByteArray lines;
+    // Lines: where each line ends in `lines`, and when its first byte was read.
+    std::vector<std::uint32_t> ends;
+    std::vector<qint64> ats;
+    // What the op holds, for the bound on what waits for the GUI thread.
+    std::size_t Bytes() const
+    {
+        return sizeof(TUiOp) + std::size_t(text.size()) * 2 + std::size_t(lines.size()) +
+               ends.size() * sizeof(std::uint32_t) + ats.size() * sizeof(qint64);
+    }
 };
 
 // When a chunk of the byte buffer was read from the device (hex format with gap lines
@@ -39,7 +61,8 @@ struct TChunkStamp {
 };
 
 // When the text store's lines were begun (ASCII with prefixes): from line Line on, the
-// wall clock in ms of the read that opened it.
+// wall clock in ms of the read that opened it. A last stamp without a time (WallMs < 0) at
+// the last line says that line has ended.
 struct TLineStamp {
     qint64 Line;
     qint64 WallMs;
@@ -65,9 +88,9 @@ public:
     virtual TTextEncoding DisplayEncoding() const = 0;
     // The receive handler is writing the buffers: a pass now would see half a change.
     virtual bool ReceiveInProgress() const = 0;
-    // Waits (up to timeoutMs) while the GUI thread has `limit` or more changes to apply;
-    // true when it had, and the pass should give it time.
-    virtual bool WaitForUiQueue(std::size_t limit, int timeoutMs) = 0;
+    // Waits (up to timeoutMs) while the GUI thread has maxOps or more changes, or maxBytes
+    // or more of them, to apply; true when it had, and the pass should give it time.
+    virtual bool WaitForUiQueue(std::size_t maxOps, std::size_t maxBytes, int timeoutMs) = 0;
     // Ends a WaitForUiQueue early (the worker is stopping).
     virtual void WakeUiQueueWaiters() = 0;
     virtual void EnqueueUi(TUiOp&& op) = 0;

@@ -266,6 +266,9 @@ void TCustomComPort::BeginSession()
     FPulsing = 0;
     FBreaking = false;
     FModemSupport = TModemSupport::Unknown;
+    FReceiveHeld = false;
+    FLinkLostError = 0;
+    FLinkMessages.clear();
     // A new stream: nothing of a character begun before the close.
     FDecoder.Reset();
 }
@@ -290,6 +293,7 @@ void TCustomComPort::CloseHandle()
 void TCustomComPort::Close()
 {
     if (!FConnected) return;
+    FlushLinkMessages();
     StopWatcher();
     ArmWriteWait(false);
     // The line is not left in the break condition.
@@ -313,7 +317,7 @@ void TCustomComPort::StartWatcher()
     StopWatcher();
     FNotifier = new QSocketNotifier(FHandle, QSocketNotifier::Read, this);
     connect(FNotifier, &QSocketNotifier::activated, this, [this] { OnReadable(); });
-    FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
+    FNotifier->setEnabled(Watching());
 }
 
 void TCustomComPort::StopWatcher()
@@ -337,8 +341,7 @@ void TCustomComPort::OnReadable()
         QSocketNotifier* notifier = FNotifier;
         if (FOnRxChar) FOnRxChar(this, count);
         FInHandler = false;
-        if (FConnected && notifier == FNotifier && FNotifier)
-            FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar);
+        if (FConnected && notifier == FNotifier && FNotifier) FNotifier->setEnabled(Watching());
         return;
     }
     // Readable but nothing waiting: either the device is gone or the wake-up was spurious.
@@ -370,7 +373,7 @@ void TCustomComPort::OnReadable()
 
 void TCustomComPort::PumpReceive()
 {
-    if (!FConnected || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
+    if (!FConnected || FInHandler || !Watching()) return;
     const int count = InputCount();
     if (count <= 0) return;
     FInHandler = true;
@@ -394,15 +397,24 @@ void TCustomComPort::DoDeviceLost(int) {}
 void TCustomComPort::SetOnRxChar(TRxCharEvent handler)
 {
     FOnRxChar = std::move(handler);
-    if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
-    if (FLink && !FInHandler && FOnRxChar) emit FLink->Readable();
+    if (FNotifier && !FInHandler) FNotifier->setEnabled(Watching());
+    if (FLink && !FInHandler && Watching()) emit FLink->Readable();
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool on)
 {
     FTriggersOnRxChar = on;
-    if (FNotifier && !FInHandler) FNotifier->setEnabled(FTriggersOnRxChar && FOnRxChar != nullptr);
-    if (FLink && !FInHandler && on) emit FLink->Readable();
+    if (FNotifier && !FInHandler) FNotifier->setEnabled(Watching());
+    if (FLink && !FInHandler && Watching()) emit FLink->Readable();
+}
+
+void TCustomComPort::SetReceiveHeld(bool held)
+{
+    if (FReceiveHeld == held) return;
+    FReceiveHeld = held;
+    // Inside the handler the watcher is off already; it comes back on when the handler returns.
+    if (FNotifier && !FInHandler) FNotifier->setEnabled(Watching());
+    if (FLink && !FInHandler && Watching()) emit FLink->Readable();
 }
 
 int TCustomComPort::InputCount() const
@@ -589,7 +601,11 @@ void TCustomComPort::FlushWrites()
 int TCustomComPort::Read(void* buffer, int count)
 {
     if (!HasLine() || count <= 0 || !buffer) return 0;
-    if (FLink) return static_cast<int>(FLink->Read(static_cast<char*>(buffer), count));
+    if (FLink) {
+        const int n = static_cast<int>(FLink->Read(static_cast<char*>(buffer), count));
+        FLinkBytesRead += n;
+        return n;
+    }
     auto* p = static_cast<char*>(buffer);
     int done = 0;
     while (done < count) {
@@ -613,10 +629,11 @@ int TCustomComPort::ReadStr(QString& str, int count)
     return n;
 }
 
-int TCustomComPort::ReadUnicodeString(QString& str, int count)
+int TCustomComPort::ReadUnicodeString(QString& str, int count, int* bytesRead)
 {
     QByteArray bytes(qMax(count, 0), Qt::Uninitialized);
     int n = Read(bytes.data(), count);
+    if (bytesRead) *bytesRead = n;
     bytes.truncate(n);
     // The decoder keeps an incomplete multi-byte character for the next read.
     str = FDecoder.Decode(bytes.constData(), bytes.size());

@@ -145,7 +145,9 @@ public:
     void CancelWrites();
     int Read(void* buffer, int count);
     int ReadStr(QString& str, int count);
-    int ReadUnicodeString(QString& str, int count);
+    // Reads up to count bytes as text in the port's encoding; returns the text's length, and
+    // the bytes read in *bytesRead.
+    int ReadUnicodeString(QString& str, int count, int* bytesRead = nullptr);
     int InputCount() const;
 
     QString Port() const { return FPort; }
@@ -231,6 +233,12 @@ public:
     void PumpReceive();
     bool TriggersOnRxChar() const { return FTriggersOnRxChar; }
     void SetTriggersOnRxChar(bool on);
+    // Held, the port reads nothing: the watcher is off, and what the device sends waits in
+    // the kernel's buffer or the socket, so that the line's flow control or TCP holds the
+    // sender back. The receiver holds a port whose data it cannot take yet; every open
+    // starts unheld.
+    void SetReceiveHeld(bool held);
+    bool ReceiveHeld() const { return FReceiveHeld; }
 
     // The file descriptor while open, -1 otherwise (for tests and diagnostics).
     int Handle() const { return FHandle; }
@@ -308,6 +316,9 @@ private:
     int FEvents = 0x3FF;
     bool FDiscardNull = false;
     bool FTriggersOnRxChar = true;
+    bool FReceiveHeld = false;
+    // Whether received bytes raise the receive event now.
+    bool Watching() const { return FTriggersOnRxChar && FOnRxChar != nullptr && !FReceiveHeld; }
     bool FConnected = false;
     int FHandle = -1;
     int FUpdateCount = 0;
@@ -333,6 +344,13 @@ private:
     std::unique_ptr<TUucpLock> FUucpLock;
     std::unique_ptr<TPortLink> FLink;
     bool FLinkReadPosted = false;
+    // The link went while it still held received bytes: the port closes once they are read.
+    int FLinkLostError = 0;
+    // What the link said while received bytes were still unread: told once they are read.
+    QStringList FLinkMessages;
+    void FlushLinkMessages();
+    // Bytes read from the link so far: whether a receive event took any.
+    qint64 FLinkBytesRead = 0;
 
     struct TWriteJob {
         QByteArray Bytes;

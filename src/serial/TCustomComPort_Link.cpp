@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <unistd.h>
+#include <utility>
 
 // Network ports: the port's link instead of its descriptor. The queue, the time-outs and
 // the receive events stay the port's own.
@@ -28,7 +29,14 @@ void TCustomComPort::OpenLink()
     BeginSession();
     const quint64 session = FSession;
     TPortLink* l = FLink.get();
-    connect(l, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
+    connect(l, &TPortLink::Message, this, [this](const QString& text) {
+        // What the link says of its connection comes after the bytes that came before it.
+        if (FLink && FOnRxChar && FLink->Available() > 0) {
+            FLinkMessages << text;
+            return;
+        }
+        DoLinkMessage(text);
+    });
     connect(l, &TPortLink::Readable, this, [this] { OnLinkReadable(); });
     connect(l, &TPortLink::Writable, this, [this] {
         if (!FWriteQueue.empty()) FlushWrites();
@@ -37,7 +45,14 @@ void TCustomComPort::OpenLink()
     connect(
         l, &TPortLink::Lost, this,
         [this, session](int error) {
-            if (session == FSession) HandleDeviceLost(error);
+            if (session != FSession) return;
+            // What the peer sent before it went is read first: a receiver that holds the
+            // port back may not have taken it yet.
+            if (FLink && FOnRxChar && FLink->Available() > 0) {
+                FLinkLostError = error ? error : EIO;
+                return;
+            }
+            HandleDeviceLost(error);
         },
         Qt::QueuedConnection);
     const int error = FLink->Start();
@@ -53,15 +68,30 @@ void TCustomComPort::OpenLink()
 void TCustomComPort::OnLinkReadable()
 {
     FLinkReadPosted = false;
-    if (!FConnected || !FLink || FInHandler || !FOnRxChar || !FTriggersOnRxChar) return;
+    if (!FConnected || !FLink || FInHandler || !Watching()) return;
     const int count = InputCount();
     if (count <= 0) return;
+    const qint64 readBefore = FLinkBytesRead;
     FInHandler = true;
     FOnRxChar(this, count);
     FInHandler = false;
-    // What the handler left raises the next event, as a descriptor that stays readable would.
     const int left = InputCount();
-    if (FConnected && FLink && left > 0 && left < count && !FLinkReadPosted) {
+    if (left == 0) FlushLinkMessages();
+    if (FConnected && FLink && FLinkLostError != 0 && left == 0) {
+        // The link had gone; now all it brought has been read.
+        const quint64 session = FSession;
+        const int error = FLinkLostError;
+        QMetaObject::invokeMethod(
+            this,
+            [this, session, error] {
+                if (session == FSession) HandleDeviceLost(error);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    // What the handler left raises the next event, as a descriptor that stays readable would;
+    // a handler that read nothing (the port is held) waits to be woken.
+    if (FConnected && FLink && left > 0 && FLinkBytesRead != readBefore && !FLinkReadPosted) {
         FLinkReadPosted = true;
         QMetaObject::invokeMethod(
             this, [this] { OnLinkReadable(); }, Qt::QueuedConnection);
@@ -69,6 +99,12 @@ void TCustomComPort::OnLinkReadable()
 }
 
 void TCustomComPort::DoLinkMessage(const QString&) {}
+
+void TCustomComPort::FlushLinkMessages()
+{
+    const QStringList messages = std::exchange(FLinkMessages, {});
+    for (const QString& text : messages) DoLinkMessage(text);
+}
 
 qint64 TCustomComPort::WriteSome(const char* data, qint64 count)
 {

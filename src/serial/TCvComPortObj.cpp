@@ -11,9 +11,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 std::mutex& ReceiveLock()
 {
@@ -38,6 +40,12 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     SetInputSize(kQueueSize);
     SetOutputSize(kQueueSize);
     FComReceiveBuffer.assign(kReceiveBufferSize, 0);
+    FHoldTimer = new QTimer(this);
+    FHoldTimer->setInterval(10);
+    connect(FHoldTimer, &QTimer::timeout, this, [this] { CheckHold(); });
+    FDeferTimer = new QTimer(this);
+    FDeferTimer->setInterval(10);
+    connect(FDeferTimer, &QTimer::timeout, this, [this] { ApplyDeferredLogs(false); });
     FComUIHandleThread = std::make_unique<TComUIHandleThread>(static_cast<TComUIHandleHost*>(this));
     FCvComProtocal = std::make_unique<TCvComProtocal>();
     FComPackParserThread = std::make_unique<TComPackParserHandleThread>(static_cast<TPackParserHost*>(this),
@@ -94,7 +102,7 @@ void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c,
         const bool wasSuspended = FComUIHandleThread->Suspended();
         if (!wasSuspended) {
             FComUIHandleThread->Suspend();
-            FComUIHandleThread->FNeedToReset = FReceiveFormat.load();
+            FComUIHandleThread->RequestReset(FReceiveFormat.load());
         } else {
             ClearInternalBuff(100);
         }
@@ -176,25 +184,19 @@ void TCvComPortObj::ClearInternalBuff(int id)
 
 void TCvComPortObj::ClearInternalBuffLocked(int id)
 {
-    if (id == 0) {
+    // 0: the text store, 1: the byte buffer, anything else: both.
+    if (id != 1) {
         FStringInternalMemo->Clear();
         FLineStamps.clear();
-        FComUIHandleThread->FUIStartIndex = 0;
-    } else if (id == 1) {
-        FComUIHandleThread->FUIStartIndex = 0;
-        FComReceiveInternalBuffer.clear();
-        FChunkStamps.clear();
-        ++FReceiveEpoch;
-    } else {
-        FStringInternalMemo->Clear();
-        FLineStamps.clear();
-        FComUIHandleThread->FUIStartIndex = 0;
-        FComReceiveInternalBuffer.clear();
+    }
+    if (id != 0) {
+        // Its room is kept (it never grows beyond the hand-over's limit): a flood that fills
+        // it again does not copy it over and over as it grows.
+        FComReceiveInternalBuffer.resize(0);
         FChunkStamps.clear();
         ++FReceiveEpoch;
     }
-    FComUIHandleThread->FNeedToReset = -1;
-    FComUIHandleThread->FResetLocals = true;
+    FComUIHandleThread->BuffersClearedLocked();
 }
 
 QString TCvComPortObj::LinePrefix(qint64 LineIndex) const
@@ -233,11 +235,29 @@ void TCvComPortObj::Notify(int count)
 void TCvComPortObj::Log(const QString& Msg)
 {
     if (!OnGuiThread()) {
-        Enqueue({TUiOp::LogMsg, 0, 0, Msg});
+        Enqueue({TUiOp::LogMsg, 0, Msg});
+        return;
+    }
+    // A line of the program comes after what was received before it: while the display
+    // worker still shows a backlog, the line waits for it (a second at most).
+    if (!FDeferredLogs.empty() || !FComUIHandleThread->Suspended()) {
+        FDeferredLogs.push_back({Msg, QDateTime::currentMSecsSinceEpoch(), SteadyMs()});
+        if (!FDeferTimer->isActive()) FDeferTimer->start();
         return;
     }
     FlushUiQueue();
     ApplyLog(Msg, false);
+}
+
+void TCvComPortObj::ApplyDeferredLogs(bool force)
+{
+    if (FDeferredLogs.empty()) return;
+    if (!force && !FComUIHandleThread->Suspended() && SteadyMs() - FDeferredLogs.front().SteadyMs < 1000)
+        return;
+    FDeferTimer->stop();
+    ApplyQueued(-1);
+    const std::vector<TDeferredLog> lines = std::exchange(FDeferredLogs, {});
+    for (const TDeferredLog& l : lines) ApplyLog(l.Text, false, l.AtMs);
 }
 
 void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
@@ -249,7 +269,7 @@ void TCvComPortObj::ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs)
     }
     TLogModel& view = FLogView->Model();
     const qint64 first = view.LineCount();
-    const bool prefixed = FShowLineNumber || FShowDate || FShowTime;
+    const bool prefixed = Prefixed();
     const auto prefix = [&](qint64 line) { return LinePrefixAt(line, atMs); };
     if (!prefixed) {
         view.Add(Msg);
@@ -364,6 +384,33 @@ QByteArray TCvComPortObj::InternalBufferCopy() const
     return FComReceiveInternalBuffer;
 }
 
+qint64 TCvComPortObj::HandOverBytes() const
+{
+    std::lock_guard lk(ReceiveLock());
+    // The store's index costs about 8 bytes a line on top of its text.
+    return FComReceiveInternalBuffer.size() + FStringInternalMemo->TextBytes() +
+           8 * FStringInternalMemo->LineCount();
+}
+
+void TCvComPortObj::HoldReceive()
+{
+    if (!ReceiveHeld()) ++FHoldCount;
+    SetReceiveHeld(true);
+    if (!FHoldTimer->isActive()) FHoldTimer->start();
+}
+
+void TCvComPortObj::CheckHold()
+{
+    if (!ReceiveHeld() || !Connected()) {
+        FHoldTimer->stop();
+        return;
+    }
+    // Read again once the workers have taken most of what waits, not at the first byte they take.
+    if (HandOverBytes() > FHandOverLimit / 4) return;
+    FHoldTimer->stop();
+    SetReceiveHeld(false);
+}
+
 void TCvComPortObj::DoDeviceLost(int sysError)
 {
     Q_UNUSED(sysError);
@@ -379,9 +426,18 @@ void TCvComPortObj::DoLinkMessage(const QString& text)
 
 // ---- receive ----
 
+int TCvComPortObj::ReadReceived(int count)
+{
+    const int got = Read(FComReceiveBuffer.data(), count);
+    FComReceiveCount += got;
+    return got;
+}
+
 void TCvComPortObj::ReadAsText(int count)
 {
-    ReadUnicodeString(FComReceiveString, count);
+    int got = 0;
+    ReadUnicodeString(FComReceiveString, count, &got);
+    FComReceiveCount += got;
     if (FRxBreaks.Mode() != LineBreaks()) FRxBreaks.SetMode(LineBreaks());
     FComReceiveString = FRxBreaks.Apply(FComReceiveString);
 }
@@ -430,106 +486,116 @@ qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s)
 
 void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
 {
-    FComReceiveString.clear();
     FLogView->SetReadOnly(true);
-    FComReceiveCount += Count;
-    // One event never reads more than the staging array holds; the rest raises the next event.
-    const int c = qBound(0, Count, kReceiveBufferSize);
     const int format = FReceiveFormat.load();
-    if (format == rfAscii) {
-        ReadAsText(c);
-        const QString& s = FComReceiveString;
-        if (FLineSink && !s.isEmpty()) FLineSink->TextReceived(s, SteadyMs());
-        if (!FShowLineNumber && !FShowDate && !FShowTime) {
-            FlushUiQueue();
-            AppendRxText(FLogView->Model(), s);
-            NoteRxWrote();
-            FComProcessedCount += s.size();
-            Notify(0);
-            TellInvalidText();
-            FLogView->ScrollToEnd();
-            return;
-        }
-        qint64 storeLines;
-        FComHandleThread_Wait = true;
-        {
-            std::lock_guard lk(ReceiveLock());
-            TLogModel& store = *FStringInternalMemo;
-            // The first line this text begins: its prefix tells when it was read. A text that
-            // ended its line left an empty last line (marked with no time) for the next one.
-            if (!s.isEmpty()) {
-                const qint64 before = store.LineCount();
-                const bool openLine = !FLineStamps.empty() && FLineStamps.back().WallMs < 0;
-                const qint64 begun = store.IsEmpty() ? 0 : openLine ? before - 1 : before;
-                if (openLine) FLineStamps.pop_back();
-                if (FLineStamps.empty() || FLineStamps.back().Line < begun)
-                    FLineStamps.push_back({begun, QDateTime::currentMSecsSinceEpoch()});
-            }
-            // An empty store takes the text as its first line (see AppendRxText).
-            if (store.IsEmpty()) {
-                if (!s.isEmpty()) store.Add(s);
-            } else {
-                store.AppendToLastLine(s);
-            }
-            storeLines = FStringInternalMemo->LineCount();
-            if (s.endsWith(QLatin1String("\r\n"))) FLineStamps.push_back({storeLines - 1, -1});
-            FComHandleThread_Wait = false;
-        }
-        if (storeLines >= FBackGroundProcessRecordCount) {
-            FComUIHandleThread->Resume();
-            TellInvalidText();
-            return;
-        }
-        if (!FComUIHandleThread->Suspended()) {
-            TellInvalidText();
-            return;
-        }
-        ClearInternalBuff(100);
-        FlushUiQueue();
-        TLogModel& view = FLogView->Model();
-        const qint64 first = AppendRxText(view, s);
-        const qint64 count = view.LineCount();
-        for (qint64 n = first; n < count; ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
-        NoteRxWrote();
-        FComProcessedCount += s.size();
-        Notify(0);
-        TellInvalidText();
-        FLogView->ScrollToEnd();
+    // The workers have not taken what waits: nothing more is read, and the sender waits.
+    if (format != rfFile && HandOverBytes() >= FHandOverLimit) {
+        HoldReceive();
         return;
     }
-    if (format == rfHex || format == rfGraphic || format == rfProtocol) {
-        FComHandleThread_Wait = true;
-        std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
-        const int got = Read(FComReceiveBuffer.data(), c);
-        if (format == rfProtocol) FComProcessedCount += got;
-        {
-            std::lock_guard lk(ReceiveLock());
-            if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
-            // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
-            if (format == rfHex && c > 0)
-                FChunkStamps.push_back(
-                    {FComReceiveInternalBuffer.size(), SteadyMs(), QDateTime::currentMSecsSinceEpoch()});
-            FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
-        }
-        FComHandleThread_Wait = false;
-        if (format == rfProtocol) FComPackParserThread->Resume();
-        else FComUIHandleThread->Resume();
-        FLogView->ScrollToEnd();
-        return;
+    // One event never reads more than the staging array holds, nor more than a small part
+    // of a frame's work; the rest raises the next event.
+    const int c = qBound(0, Count, std::min(kReadPerEvent, kReceiveBufferSize));
+    switch (format) {
+    case rfAscii: ReceiveText(c); break;
+    case rfHex:
+    case rfGraphic:
+    case rfProtocol: ReceiveBytes(c, format); break;
+    case rfFile: ReceiveFile(c); break;
+    default: ReadReceived(c); break;
     }
-    if (format == rfFile) ReceiveFile(c);
-    else Read(FComReceiveBuffer.data(), c);
     FLogView->ScrollToEnd();
+}
+
+void TCvComPortObj::ReceiveText(int c)
+{
+    ReadAsText(c);
+    const QString& s = FComReceiveString;
+    if (FLineSink && !s.isEmpty()) FLineSink->TextReceived(s, SteadyMs());
+    // Without prefixes, and while the worker sleeps with little text, the text is shown at
+    // once; prefixed text in bursts goes through the worker.
+    if (!Prefixed()) {
+        ShowTextNow(s, false);
+    } else if (StoreText(s) >= FBackGroundProcessRecordCount) {
+        FComUIHandleThread->Resume();
+    } else if (FComUIHandleThread->Suspended()) {
+        ClearInternalBuff(100);
+        ShowTextNow(s, true);
+    }
+    TellInvalidText();
+}
+
+void TCvComPortObj::ShowTextNow(const QString& s, bool prefixed)
+{
+    FlushUiQueue();
+    TLogModel& view = FLogView->Model();
+    const qint64 first = AppendRxText(view, s);
+    if (prefixed)
+        for (qint64 n = first; n < view.LineCount(); ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
+    NoteRxWrote();
+    FComProcessedCount += s.size();
+    Notify(0);
+}
+
+qint64 TCvComPortObj::StoreText(const QString& s)
+{
+    FComHandleThread_Wait = true;
+    std::lock_guard lk(ReceiveLock());
+    TLogModel& store = *FStringInternalMemo;
+    // The first line this text begins: its prefix tells when it was read. A text that
+    // ended its line left an empty last line (marked with no time) for the next one.
+    if (!s.isEmpty()) {
+        const qint64 before = store.LineCount();
+        const bool openLine = !FLineStamps.empty() && FLineStamps.back().WallMs < 0;
+        const qint64 begun = store.IsEmpty() ? 0 : openLine ? before - 1 : before;
+        if (openLine) FLineStamps.pop_back();
+        if (FLineStamps.empty() || FLineStamps.back().Line < begun)
+            FLineStamps.push_back({begun, QDateTime::currentMSecsSinceEpoch()});
+    }
+    // An empty store takes the text as its first line (see AppendRxText).
+    if (store.IsEmpty()) {
+        if (!s.isEmpty()) store.Add(s);
+    } else {
+        store.AppendToLastLine(s);
+    }
+    const qint64 lines = store.LineCount();
+    if (s.endsWith(QLatin1String("\r\n"))) FLineStamps.push_back({lines - 1, -1});
+    FComHandleThread_Wait = false;
+    return lines;
+}
+
+void TCvComPortObj::ReceiveBytes(int c, int format)
+{
+    FComHandleThread_Wait = true;
+    const int got = ReadReceived(c);
+    if (format == rfProtocol) FComProcessedCount += got;
+    if (got > 0) {
+        std::lock_guard lk(ReceiveLock());
+        if (FComReceiveInternalBuffer.isEmpty()) ClearInternalBuffLocked(100);
+        // A flood fills it up to the limit: room for all of it at once, instead of copying it
+        // each time it doubles.
+        if (FComReceiveInternalBuffer.capacity() < FComReceiveInternalBuffer.size() + got &&
+            FComReceiveInternalBuffer.size() + got > (qint64(1) << 20))
+            FComReceiveInternalBuffer.reserve(FHandOverLimit + kReadPerEvent);
+        // Stamped as read, not when the worker gets to it: a backlog must not merge frames.
+        if (format == rfHex)
+            FChunkStamps.push_back(
+                {FComReceiveInternalBuffer.size(), SteadyMs(), QDateTime::currentMSecsSinceEpoch()});
+        FComReceiveInternalBuffer.append(reinterpret_cast<const char*>(FComReceiveBuffer.data()), got);
+    }
+    FComHandleThread_Wait = false;
+    if (format == rfProtocol) FComPackParserThread->Resume();
+    else FComUIHandleThread->Resume();
 }
 
 void TCvComPortObj::ReceiveFile(int c)
 {
+    const int got = ReadReceived(c);
+    const QByteArrayView raw(reinterpret_cast<const char*>(FComReceiveBuffer.data()), got);
     const QString lower = FFileStreamName.toLower();
     if (lower.endsWith(QLatin1String(".txt")) || lower.endsWith(QLatin1String(".log"))) {
         // The received bytes themselves: text in the port's encoding, nothing decoded and
         // written back (which would change every byte it cannot read).
-        const int got = Read(FComReceiveBuffer.data(), c);
-        const QByteArrayView raw(reinterpret_cast<const char*>(FComReceiveBuffer.data()), got);
         if (FCaptureBreaks.Mode() != LineBreaks()) FCaptureBreaks.SetMode(LineBreaks());
         // CR LF only: every receive event ends a line, as it always did.
         const QByteArray bytes =
@@ -542,20 +608,18 @@ void TCvComPortObj::ReceiveFile(int c)
                 FCaptureErrorReported = true;
             }
         }
-        FComProcessedCount += c;
+        FComProcessedCount += got;
         Notify(0);
         return;
     }
-    std::memset(FComReceiveBuffer.data(), 0, static_cast<std::size_t>(c));
-    Read(FComReceiveBuffer.data(), c);
     if (lower.endsWith(QLatin1String(".xls")) || lower.endsWith(QLatin1String(".xlsx"))) {
         if (FSheetWriter)
-            FExcelAppRows = FSheetWriter->WriteBytes(FComReceiveBuffer.data(), c, FExcelAppRows);
+            FExcelAppRows = FSheetWriter->WriteBytes(FComReceiveBuffer.data(), got, FExcelAppRows);
         return;
     }
     if (!FFileStream) return;
-    const qint64 written = FFileStream->write(reinterpret_cast<const char*>(FComReceiveBuffer.data()), c);
-    if (written != c && !FCaptureErrorReported) {
+    const qint64 written = FFileStream->write(raw.data(), got);
+    if (written != got && !FCaptureErrorReported) {
         Log(Msg(QStringLiteral("Can not write file %1: %2"))
                 .arg(FFileStreamName, FFileStream->errorString()));
         FCaptureErrorReported = true;
@@ -591,6 +655,12 @@ void TCvComPortObj::ClearReceived()
     ClearInternalBuff(100);
 }
 
+void TCvComPortObj::ParserFailed(const QString& what)
+{
+    // From the parser's thread: Log queues it for the GUI thread.
+    Log(Msg(QStringLiteral("Received packets: the packet parser failed: %1")).arg(what));
+}
+
 // ---- changes made by workers, applied on the GUI thread in order ----
 
 TDisplaySettings TCvComPortObj::DisplaySettings() const
@@ -604,10 +674,10 @@ TDisplaySettings TCvComPortObj::DisplaySettings() const
     return s;
 }
 
-bool TCvComPortObj::WaitForUiQueue(std::size_t limit, int timeoutMs)
+bool TCvComPortObj::WaitForUiQueue(std::size_t maxOps, std::size_t maxBytes, int timeoutMs)
 {
     std::unique_lock lk(FUiMutex);
-    if (FUiQueue.size() < limit) return false;
+    if (FUiQueue.size() < maxOps && FUiQueueBytes < maxBytes) return false;
     FUiSpace.wait_for(lk, std::chrono::milliseconds(timeoutMs));
     return true;
 }
@@ -616,6 +686,7 @@ void TCvComPortObj::Enqueue(TUiOp&& op)
 {
     {
         std::lock_guard lk(FUiMutex);
+        FUiQueueBytes += op.Bytes();
         FUiQueue.push_back(std::move(op));
     }
     ScheduleDrain();
@@ -624,8 +695,11 @@ void TCvComPortObj::Enqueue(TUiOp&& op)
 void TCvComPortObj::Enqueue(std::vector<TUiOp>& ops)
 {
     if (ops.empty()) return;
+    std::size_t bytes = 0;
+    for (const TUiOp& op : ops) bytes += op.Bytes();
     {
         std::lock_guard lk(FUiMutex);
+        FUiQueueBytes += bytes;
         if (FUiQueue.empty()) FUiQueue.swap(ops);
         else
             for (auto& op : ops) FUiQueue.push_back(std::move(op));
@@ -659,12 +733,15 @@ bool TCvComPortObj::ApplyQueued(qint64 budgetMs)
                 std::lock_guard lk(FUiMutex);
                 if (FUiQueue.empty()) break;
                 FApplying.swap(FUiQueue);
+                FUiQueueBytes = 0;
             }
             FUiSpace.notify_all();
         }
-        ApplyOp(FApplying[FApplyPos++]);
-        // The clock is read now and then only: one change costs a few microseconds.
-        if (budgetMs >= 0 && n % 256 == 0 && clock.elapsed() >= budgetMs) {
+        const TUiOp& op = FApplying[FApplyPos++];
+        const bool bulky = op.kind == TUiOp::Lines || op.kind == TUiOp::Points;
+        ApplyOp(op);
+        // The clock is read after every bulky change and now and then between small ones.
+        if (budgetMs >= 0 && (bulky || n % 64 == 0) && clock.elapsed() >= budgetMs) {
             FDraining = false;
             EndBatch();
             return true;
@@ -689,13 +766,14 @@ void TCvComPortObj::DrainUiQueue()
     }
     // A time budget per turn keeps the window answering input under a flood; the rest
     // waits for the next turn of the event loop.
-    if (ApplyQueued(10)) ScheduleDrain();
+    if (ApplyQueued(kApplyBudgetMs)) ScheduleDrain();
 }
 
 void TCvComPortObj::FlushUiQueue()
 {
     if (!OnGuiThread() || FDraining) return;
     ApplyQueued(-1);
+    ApplyDeferredLogs(false);
 }
 
 void TCvComPortObj::ApplyOp(const TUiOp& op)
@@ -706,10 +784,13 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
         Notify(op.count);
         CheckAck();
         return;
-    case TUiOp::Point:
-        if (FFastLineSeries) FFastLineSeries->AddY(op.y);
-        Notify(1);
+    case TUiOp::Points:
+        for (const char c : op.lines) {
+            if (FFastLineSeries) FFastLineSeries->AddY(static_cast<double>(static_cast<quint8>(c)));
+            Notify(1);
+        }
         return;
+    case TUiOp::Lines: ApplyLines(op); return;
     default: break;
     }
     TLogModel& view = FLogView->Model();
@@ -719,17 +800,62 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
     if (op.kind == TUiOp::AsciiFirst) {
         const qint64 count = view.LineCount();
         const QString last = count > 0 ? view.Line(count - 1) : QString();
-        if (!mayContinue) view.Add(prefix(count) + TrimControl(op.text));
+        // Trimmed as a line is, at both ends; but a line that has not ended yet keeps its end
+        // (what follows may continue it), and text that continues the view's last line keeps
+        // its start.
+        const QString trimmed = TrimControl(op.text);
+        const qsizetype lead = trimmed.isEmpty() ? op.text.size() : op.text.indexOf(trimmed.front());
+        const QString started = op.count == 1 ? op.text.mid(lead) : trimmed;
+        const QString continued = op.count == 1 ? op.text : op.text.left(lead + trimmed.size());
+        if (!mayContinue) view.Add(prefix(count) + started);
         else if (TrimControl(last).isEmpty())
-            view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + TrimControl(op.text));
+            view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + started);
         else if (op.text.startsWith(QLatin1Char('\n'))) view.Add(op.text);
-        else view.AppendToLastLine(TrimControl(op.text));
-    } else if (op.kind == TUiOp::AsciiAdd) {
-        view.Add(prefix(view.LineCount()) + TrimControl(op.text));
+        else view.AppendToLastLine(continued);
     } else if (op.kind == TUiOp::AppendLast) {
         if (mayContinue) view.AppendToLastLine(op.text);
         else view.Add(prefix(view.LineCount()) + op.text);
     }
     NoteRxWrote();
+    Notify(0);
+}
+
+void TCvComPortObj::ApplyLines(const TUiOp& op)
+{
+    const bool received = op.count == 1;
+    // A worker's log lines are not shown while the view is in no window (see ApplyLog).
+    if (!received && !FLogView->InWindow()) return;
+    if (op.ends.empty()) return;
+    TLogModel& view = FLogView->Model();
+    const std::string_view text(op.lines.constData(), std::size_t(op.lines.size()));
+    if (!Prefixed()) {
+        view.AddUtf8Lines(text, op.ends);
+    } else {
+        // Each line as Add(prefix + line) would add it, the prefix of its own line number.
+        const int timeKind = FShowDate && FShowTime ? 2 : FShowDate ? 0 : FShowTime ? 1 : -1;
+        QByteArray& block = FLinesScratch;
+        block.clear();
+        FLinesScratchEnds.clear();
+        qint64 line = view.LineCount();
+        std::uint32_t from = 0;
+        for (std::size_t k = 0; k < op.ends.size(); ++k) {
+            AppendLinePrefixUtf8(block, FShowLineNumber, line++, timeKind, k < op.ats.size() ? op.ats[k] : 0,
+                                 FShowMilliseconds);
+            block.append(op.lines.constData() + from, qsizetype(op.ends[k] - from));
+            FLinesScratchEnds.push_back(std::uint32_t(block.size()));
+            from = op.ends[k];
+        }
+        view.AddUtf8Lines(std::string_view(block.constData(), std::size_t(block.size())), FLinesScratchEnds);
+    }
+    if (received) {
+        NoteRxWrote();
+    } else {
+        // As after Log: only a line that ended (none of these) lets received text continue it.
+        const std::size_t n = op.ends.size();
+        FRxMayContinue = op.ends[n - 1] == (n > 1 ? op.ends[n - 2] : 0);
+        FRxRevision = view.Revision();
+    }
+    if (FDraining) FScrollAfterBatch = true;
+    else FLogView->ScrollToEnd();
     Notify(0);
 }

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QPointer>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -67,6 +68,14 @@ public:
     static constexpr int kSendBufferSize = 1024;
     static constexpr int kQueueSize = 2097152;
     static constexpr int kProtocolAckTimeoutMs = 5000;
+    // What one receive event reads at most: the rest raises the next event, so one event
+    // never keeps the window busy for more than a small part of a frame.
+    static constexpr int kReadPerEvent = 256 * 1024;
+    // What may wait for the workers in the hand-over; beyond it the port is held (it reads
+    // nothing, and the sender is held back) until they have taken most of it.
+    static constexpr qint64 kHandOverLimit = qint64(16) << 20;
+    // How long the GUI thread applies the workers' changes in one turn of the event loop.
+    static constexpr qint64 kApplyBudgetMs = 5;
 
     TCvComPortObj(QObject* AOwner, const QString& DeviceName);
     ~TCvComPortObj() override;
@@ -195,6 +204,13 @@ public:
     void CloseFileStream();
     // The bytes that wait for a worker (copy, for tests and diagnostics).
     QByteArray InternalBufferCopy() const;
+    // What the hand-over holds now: received bytes and the text store, with its index.
+    qint64 HandOverBytes() const;
+    // The hand-over's limit (kHandOverLimit unless set; tests set a small one).
+    qint64 HandOverLimit() const { return FHandOverLimit; }
+    void SetHandOverLimit(qint64 bytes) { FHandOverLimit = std::max<qint64>(bytes, 4096); }
+    // How often the port was held back because the hand-over was full.
+    qint64 HoldCount() const { return FHoldCount; }
 
 signals:
     // A line for the log while the view is in no window: the window tells it in a message box.
@@ -211,12 +227,13 @@ private:
     qint64 CopyReceived(qint64 from, std::vector<std::uint8_t>& out, quint64* epoch) override;
     bool ConsumeReceived(qint64 count, quint64 epoch) override;
     void ClearReceived() override;
+    void ParserFailed(const QString& what) override;
 
     // The display worker's host.
     TDisplaySettings DisplaySettings() const override;
     TTextEncoding DisplayEncoding() const override { return TextEncoding(); }
     bool ReceiveInProgress() const override { return FComHandleThread_Wait.load(); }
-    bool WaitForUiQueue(std::size_t limit, int timeoutMs) override;
+    bool WaitForUiQueue(std::size_t maxOps, std::size_t maxBytes, int timeoutMs) override;
     void WakeUiQueueWaiters() override { FUiSpace.notify_all(); }
     void EnqueueUi(TUiOp&& op) override { Enqueue(std::move(op)); }
     void EnqueueUi(std::vector<TUiOp>& ops) override { Enqueue(ops); }
@@ -228,7 +245,12 @@ private:
     const std::vector<TChunkStamp>& ChunkStampsLocked() const override { return FChunkStamps; }
 
     void ApplyLog(const QString& Msg, bool fromWorker, qint64 atMs = 0);
+    // The program's lines that waited for the display worker's backlog: shown once it is
+    // shown, or once they have waited a second (or at once with force).
+    void ApplyDeferredLogs(bool force);
     void ApplyOp(const TUiOp& op);
+    // A worker's lines, in one change of the view.
+    void ApplyLines(const TUiOp& op);
     void Enqueue(TUiOp&& op);
     void Enqueue(std::vector<TUiOp>& ops);
     void ScheduleDrain();
@@ -238,7 +260,23 @@ private:
     bool ApplyQueued(qint64 budgetMs);
     void EndBatch();
     void Notify(int count);
+    bool Prefixed() const { return FShowLineNumber || FShowDate || FShowTime; }
+
+    // The receive event, one helper per receive format.
+    void ReceiveText(int count);
+    void ReceiveBytes(int count, int format);
+    void ReceiveFile(int count);
+    // Reads into the staging array and counts what was read as received.
+    int ReadReceived(int count);
     void ReadAsText(int count);
+    // Received text appended to the view now, on the GUI thread (with prefixes when asked).
+    void ShowTextNow(const QString& s, bool prefixed);
+    // Received text handed to the display worker through the text store; returns the
+    // store's line count.
+    qint64 StoreText(const QString& s);
+    // The hand-over is full: read nothing more until the workers have taken most of it.
+    void HoldReceive();
+    void CheckHold();
     // Received text goes on the view's last line only when that line is received text or
     // the empty line made for it; otherwise it opens a line. Returns the index of the
     // first line it opened (lines from there need their prefix).
@@ -247,7 +285,6 @@ private:
     // After received text was shown: the view's last line is its own.
     void NoteRxWrote();
     void TellInvalidText();
-    void ReceiveFile(int count);
     bool SendText(const QString& str, int SendFormat, int kind, TSendEnding ending);
     void ReportWriteFailure(const QByteArray& bytes, qint64 written, int error, bool echo);
     void SendAckFragment();
@@ -314,4 +351,20 @@ private:
     std::size_t FApplyPos = 0;
     bool FScrollAfterBatch = false;
     bool FDraining = false;
+    // What the queue's changes hold (under FUiMutex).
+    std::size_t FUiQueueBytes = 0;
+    // The prefixed lines of one change being built (GUI thread).
+    QByteArray FLinesScratch;
+    std::vector<std::uint32_t> FLinesScratchEnds;
+    // Looks whether a held port may read again (GUI thread; a Qt child).
+    QTimer* FHoldTimer = nullptr;
+    qint64 FHandOverLimit = kHandOverLimit;
+    struct TDeferredLog {
+        QString Text;
+        qint64 AtMs;     // when it was logged, for its time prefix
+        qint64 SteadyMs; // the same on the steady clock, for how long it waited
+    };
+    std::vector<TDeferredLog> FDeferredLogs;
+    QTimer* FDeferTimer = nullptr;
+    qint64 FHoldCount = 0;
 };

@@ -223,6 +223,6 @@ void TCvComPortObj::ProtocolPackReceived(const TCvComPack2&)
 {
     // Runs on the parser worker: the callback and the log line travel to the GUI thread in
     // order; the callback there also looks for an awaited acknowledgement.
-    Enqueue({TUiOp::Callback, 0, 0, QString()});
+    Enqueue({TUiOp::Callback, 0, QString()});
     PrintReceivedProtocolData(-1);
 }

@@ -1,5 +1,7 @@
 #include "TCvBlockSendPanel.h"
 
+#include "CvSettings.h"
+
 #include "Corvane_CRC.h"
 #include "CvCodecs.h"
 #include "CvLanguage.h"
@@ -233,4 +235,16 @@ void TCvBlockSendPanel::ButtonCrcAppendClick()
     QString text = FMemo2->toPlainText();
     while (!text.isEmpty() && text.back().unicode() <= 32) text.chop(1);
     FMemo2->setPlainText(text + u' ' + TrimmedHex(ChecksumBytes(kind, bytes.data(), int(bytes.size()))));
+}
+
+void TCvBlockSendPanel::LoadSettings(const TCvSettings& s)
+{
+    SetCrcKind(s.Pref.CRCKIND);
+    SetEnding(s.Pref.ENDBLOCK);
+}
+
+void TCvBlockSendPanel::SaveSettings(TCvSettings& s) const
+{
+    s.Pref.CRCKIND = CrcKind();
+    s.Pref.ENDBLOCK = int(Ending());
 }

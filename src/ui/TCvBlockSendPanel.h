@@ -12,6 +12,8 @@ class QPushButton;
 enum class TSendEnding;
 enum class TTextEncoding;
 
+struct TCvSettings;
+
 // The block-send page: text (Memo3) and hex (Memo2) with the conversions between them
 // (Button9, Button11), hex formatting (Button25), the checksum row, and the send row
 // (Button7 clears, Button8 sends, ComboBoxEndBlock ends an ASCII send). Sending and
@@ -29,6 +31,9 @@ public:
     void SetEnding(int Index);
     int CrcKind() const;
     void SetCrcKind(int Index);
+    // Its part of Corvane.ini: the checksum kind and the block's ending.
+    void LoadSettings(const TCvSettings& s);
+    void SaveSettings(TCvSettings& s) const;
     void ApplyCaptions(const QString& Lang);
 
     void Button9Click();

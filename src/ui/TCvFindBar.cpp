@@ -1,5 +1,7 @@
 #include "TCvFindBar.h"
 
+#include "CvSettings.h"
+
 #include "CvMessages.h"
 #include "CvWidgets.h"
 #include "TLogMemo.h"
@@ -164,4 +166,14 @@ bool TCvFindBar::BarKey(QWidget* Target, const QKeyEvent* Key)
         return true;
     }
     return false;
+}
+
+void TCvFindBar::LoadSettings(const TCvSettings& s)
+{
+    SetMatchCase(s.Pref.FINDCASE);
+}
+
+void TCvFindBar::SaveSettings(TCvSettings& s) const
+{
+    s.Pref.FINDCASE = MatchCase();
 }

@@ -12,6 +12,8 @@ class QPushButton;
 class TLogMemo;
 class TLogSearch;
 
+struct TCvSettings;
+
 // The find bar under the log pages (PanelFind): searches the log view of the selected page
 // from its selection, or from what is on screen, in the background; hidden until asked for.
 class TCvFindBar : public QWidget {
@@ -33,6 +35,9 @@ public:
     // CheckBoxFindCase, which Corvane.ini keeps.
     bool MatchCase() const;
     void SetMatchCase(bool On);
+    // Its part of Corvane.ini: whether find matches case.
+    void LoadSettings(const TCvSettings& s);
+    void SaveSettings(TCvSettings& s) const;
 
 private:
     void SetStatus(const QString& Text, bool Failure);

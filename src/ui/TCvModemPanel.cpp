@@ -1,5 +1,7 @@
 #include "TCvModemPanel.h"
 
+#include "CvSettings.h"
+
 #include "CvMessages.h"
 #include "CvWidgets.h"
 #include "TCvComPortObj.h"
@@ -228,4 +230,18 @@ void TCvModemPanel::TimerModemTimer()
     // again starts the timer.
     if (!known && (error == EBADF || obj->ModemSupport() == TCustomComPort::TModemSupport::Unsupported))
         FTimerModem->stop();
+}
+
+void TCvModemPanel::LoadSettings(const TCvSettings& s)
+{
+    SetLevels(s.Pref.MODEMDTR, s.Pref.MODEMRTS, s.Pref.PULSEMS);
+    SetBreakMs(s.Pref.BREAKMS);
+}
+
+void TCvModemPanel::SaveSettings(TCvSettings& s) const
+{
+    s.Pref.MODEMDTR = DTR();
+    s.Pref.MODEMRTS = RTS();
+    s.Pref.PULSEMS = PulseMs();
+    s.Pref.BREAKMS = BreakMs();
 }

@@ -11,6 +11,8 @@ class QSpinBox;
 class QTimer;
 class TCvComPortObj;
 
+struct TCvSettings;
+
 // The modem lines of the selected port (GroupBoxModem): DTR and RTS set and pulsed, a break
 // sent, CTS, DSR, RI and CD shown while it is open (TimerModem polls them).
 class TCvModemPanel : public QGroupBox {
@@ -39,6 +41,9 @@ public:
     void SetLevels(bool Dtr, bool Rts, int PulseMs);
     int BreakMs() const;
     void SetBreakMs(int Ms);
+    // Its part of Corvane.ini: the levels, the pulse and the break length.
+    void LoadSettings(const TCvSettings& s);
+    void SaveSettings(TCvSettings& s) const;
 
     void CheckBoxDTRClick();
     void CheckBoxRTSClick();

@@ -1,5 +1,7 @@
 #include "TCvPortSettingsPanel.h"
 
+#include "CvSettings.h"
+
 #include "CvCodecs.h"
 #include "CvInputBox.h"
 #include "CvMessageBox.h"
@@ -418,4 +420,14 @@ void TCvPortSettingsPanel::CheckBoxReconnectClick()
     obj->SetReconnect(FCheckBoxReconnect->isChecked());
     if (FSettingsPath) obj->StoreSettings(stIniFile, FSettingsPath(obj->FComportFullName));
     if (!obj->Reconnect()) emit ReconnectDropped(obj->FComportFullName);
+}
+
+void TCvPortSettingsPanel::LoadSettings(const TCvSettings& s)
+{
+    LoadPromptEnding(s.Pref.ENDPROMPT);
+}
+
+void TCvPortSettingsPanel::SaveSettings(TCvSettings& s) const
+{
+    s.Pref.ENDPROMPT = PromptEndingIndex();
 }

@@ -20,6 +20,8 @@ struct TCvLineValues {
     int BaudRate, DataBits, StopBits, Parity, FlowControl, SendFormat, ReceiveFormat;
 };
 
+struct TCvSettings;
+
 // The port-settings page (Notebook1's first page): the device list (ComboBoxEx1), refresh
 // (Button4) and open (Button2); the line settings, send format, reconnect, text encoding,
 // line breaks and the prompt's ending (GroupBox2); the receive format and the log clear
@@ -86,6 +88,9 @@ public:
     void ApplyCaptions(const QString& Lang);
     void LoadPromptEnding(int Index);
     int PromptEndingIndex() const;
+    // Its part of Corvane.ini: the prompt's ending (the rest is in each port's file).
+    void LoadSettings(const TCvSettings& s);
+    void SaveSettings(TCvSettings& s) const;
 
     // The custom baud rate of the selected port, asked for when "Custom" is chosen.
     void ComboBox1Change();

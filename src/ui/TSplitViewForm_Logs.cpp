@@ -162,7 +162,10 @@ void TSplitViewForm::ComboBox7Change()
                     obj->Log(Msg(u"Can not write file %1: %2"_s).arg(name.trimmed(), why));
                 }
             }
-            obj->Log(Msg(u"Data file save to %1"_s).arg(name));
+            // Said only of a file that takes the data: after a refusal it would claim what did not happen.
+            if (IsTextCaptureName(name) || (IsSpreadsheetFileName(name) && obj->SheetWriter()) ||
+                obj->FileStream())
+                obj->Log(Msg(u"Data file save to %1"_s).arg(name));
             obj->FFileStreamName = name.trimmed();
         }
     }

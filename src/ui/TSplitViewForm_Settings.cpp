@@ -29,18 +29,16 @@ void TSplitViewForm::TorvinLoadCfg()
     resize(p.MainFormWidth, p.MainFormHeight);
     SV_L->SetOpened(p.SV_LOPEN);
     SV_R->SetOpened(p.SV_ROPEN);
-    FModemPanel->SetLevels(p.MODEMDTR, p.MODEMRTS, p.PULSEMS);
-    FModemPanel->SetBreakMs(p.BREAKMS);
-    FBlockSendPanel->SetCrcKind(p.CRCKIND);
-    FBlockSendPanel->SetEnding(p.ENDBLOCK);
-    FPortSettings->LoadPromptEnding(p.ENDPROMPT);
+    FModemPanel->LoadSettings(s);
+    FBlockSendPanel->LoadSettings(s);
+    FPortSettings->LoadSettings(s);
     QFont font = Memo1->font();
     font.setFamily(p.FONTNAME);
     // A size that is no size keeps the one the view has.
     if (p.FONTSIZE > 0) font.setPointSize(p.FONTSIZE);
     Memo1->setFont(font);
     SetMemo1Colors(p.FONTCOLOR, p.BACKGROUNDCOLOR);
-    FFindBar->SetMatchCase(p.FINDCASE);
+    FFindBar->LoadSettings(s);
 }
 
 bool TSplitViewForm::projectSave(bool SavePrivate)
@@ -56,17 +54,13 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.MainFormHeight = height();
     p.SV_LOPEN = SV_L->IsOpened();
     p.SV_ROPEN = SV_R->IsOpened();
-    p.MODEMDTR = FModemPanel->DTR();
-    p.MODEMRTS = FModemPanel->RTS();
-    p.PULSEMS = FModemPanel->PulseMs();
-    p.BREAKMS = FModemPanel->BreakMs();
-    p.CRCKIND = FBlockSendPanel->CrcKind();
-    p.ENDBLOCK = int(FBlockSendPanel->Ending());
-    p.ENDPROMPT = FPortSettings->PromptEndingIndex();
+    FModemPanel->SaveSettings(s);
+    FBlockSendPanel->SaveSettings(s);
+    FPortSettings->SaveSettings(s);
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;
     p.BACKGROUNDCOLOR = FMemo1BackgroundColor;
-    p.FINDCASE = FFindBar->MatchCase();
+    FFindBar->SaveSettings(s);
     return SaveCorvaneIni(SettingsFileName(), s, &FLastSaveError);
 }

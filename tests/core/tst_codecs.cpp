@@ -72,6 +72,7 @@ private slots:
     void encodeText();
     void encodingNames();
     void timeTextAtMatchesDateTime();
+    void linePrefixUtf8MatchesText();
     void lineBreaksSplitAtEveryByte_data();
     void lineBreaksSplitAtEveryByte();
 };
@@ -785,6 +786,24 @@ void TestCodecs::lineBreaksSplitAtEveryByte()
             gotText += text.Apply(QString::fromLatin1(input.mid(cut)));
             QCOMPARE(gotText, QString::fromLatin1(want));
         }
+    }
+}
+
+// The prefix of lines shown in bulk is the prefix of the single line, byte for byte.
+void TestCodecs::linePrefixUtf8MatchesText()
+{
+    const qint64 base = QDateTime(QDate(2024, 3, 7), QTime(23, 59, 58)).toMSecsSinceEpoch();
+    for (const qint64 ms : {base, base + 7, base + 999, base + 1000, base + 2001, base, base + 86400000}) {
+        for (int kind = -1; kind <= 3; ++kind)
+            for (const bool withMs : {false, true})
+                for (const qint64 line : {qint64(-3), qint64(0), qint64(7), qint64(10), qint64(123456789)})
+                    for (const bool number : {false, true}) {
+                        QByteArray out("x");
+                        AppendLinePrefixUtf8(out, number, line, kind, ms, withMs);
+                        const QString want =
+                            (number ? GetLineNumberText(line) : QString()) + GetTimeTextAt(kind, ms, withMs);
+                        QCOMPARE(out, "x" + want.toUtf8());
+                    }
     }
 }
 

@@ -10,6 +10,8 @@ class TstLogModel : public QObject {
 private slots:
     void script_data();
     void script();
+    void linesAtOnceAsAdds_data();
+    void linesAtOnceAsAdds();
     void millionLines();
     void longLineGrowsLinearly();
     void boundedMemorySpillsToDisk();
@@ -25,6 +27,44 @@ static void Run(TLogModel& m, const QStringList& ops)
             m.ReplaceLine(op.mid(1, op.indexOf(QLatin1Char(':')) - 1).toLongLong(), text);
         else if (op == QLatin1String("c")) m.Clear();
     }
+}
+
+// Several lines added in one change end exactly as the same lines added one by one.
+void TstLogModel::linesAtOnceAsAdds_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty model") << QStringList{} << QStringList{"a", "b", "c"};
+    QTest::newRow("after a line") << QStringList{"a:x"} << QStringList{"a", "b"};
+    QTest::newRow("after an open line") << QStringList{"p:open"} << QStringList{"a", "b"};
+    QTest::newRow("empty lines") << QStringList{"p:open"} << QStringList{"", "a", "", ""};
+    QTest::newRow("one empty line on empty") << QStringList{} << QStringList{""};
+    QTest::newRow("lone CR and LF stay in a line") << QStringList{"a:x"} << QStringList{"a\rb", "c\nd"};
+    QTest::newRow("CR LF inside a line splits it") << QStringList{"a:x"} << QStringList{"a\r\nb", "c"};
+    QTest::newRow("utf8") << QStringList{"a:科"} << QStringList{"万串口", "温度 23.5°C"};
+}
+
+void TstLogModel::linesAtOnceAsAdds()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, lines);
+    TLogModel one, all;
+    Run(one, before);
+    Run(all, before);
+    QByteArray utf8;
+    std::vector<std::uint32_t> ends;
+    for (QString line : lines) {
+        line.replace(QStringLiteral("\\r"), QStringLiteral("\r"))
+            .replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+        one.Add(line);
+        utf8 += line.toUtf8();
+        ends.push_back(std::uint32_t(utf8.size()));
+    }
+    const quint64 revision = all.Revision();
+    all.AddUtf8Lines(std::string_view(utf8.constData(), std::size_t(utf8.size())), ends);
+    QCOMPARE(all.Text(), one.Text());
+    QCOMPARE(all.LineCount(), one.LineCount());
+    QCOMPARE(all.Revision(), revision + 1);
 }
 
 void TstLogModel::script_data()

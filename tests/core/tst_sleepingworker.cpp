@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 // The base of the port objects' workers: passes run on the worker's own thread while work
 // is due, a stop waits for the pass in progress, and a worker with work due still ends.
 class TstSleepingWorker : public QObject {
@@ -18,6 +20,7 @@ private slots:
     void stopWaitsForThePassInProgress();
     void terminateEndsAWorkerWithWorkDue();
     void exceptionTextSaysWhatWasCaught();
+    void passThatThrowsIsToldAndTheWorkerGoesOn();
 };
 
 namespace {
@@ -146,6 +149,56 @@ void TstSleepingWorker::exceptionTextSaysWhatWasCaught()
     }
     QCOMPARE(known, QStringLiteral("disk full"));
     QCOMPARE(unknown, QStringLiteral("unknown exception"));
+}
+
+namespace {
+
+// Throws in the passes it is told to; says what it heard of each failure.
+class TThrower : public TSleepingWorker {
+public:
+    explicit TThrower(std::vector<bool> throws) : FThrows(std::move(throws)) { Start(); }
+    ~TThrower() override { Terminate(); }
+    void Go()
+    {
+        {
+            std::lock_guard lk(FMutex);
+            FDue = int(FThrows.size());
+        }
+        Wake();
+    }
+    std::atomic<int> Passes{0};
+    std::mutex Heard;
+    QStringList Told; // under Heard
+
+private:
+    bool PassDueLocked() const override { return FDue > 0; }
+    void BeginPassLocked() override { --FDue; }
+    void Pass() override
+    {
+        const std::size_t k = std::size_t(Passes++);
+        if (FThrows[k] && k % 2 == 0) throw std::runtime_error("pass " + std::to_string(k));
+        if (FThrows[k]) throw 7;
+    }
+    void PassFailed(const QString& what, int inARow) override
+    {
+        std::lock_guard lk(Heard);
+        Told << QStringLiteral("%1 (%2)").arg(what).arg(inARow);
+    }
+    std::vector<bool> FThrows;
+    int FDue = 0; // under FMutex
+};
+
+} // namespace
+
+// A pass that throws must not end the worker, and with it the program: the subclass hears
+// what was thrown and how many passes in a row failed, and the next passes run.
+void TstSleepingWorker::passThatThrowsIsToldAndTheWorkerGoesOn()
+{
+    TThrower w({true, true, false, true, false, false});
+    w.Go();
+    QTRY_COMPARE(w.Passes.load(), 6);
+    std::lock_guard lk(w.Heard);
+    QCOMPARE(w.Told, QStringList({u"pass 0 (1)"_s, u"unknown exception (2)"_s, u"unknown exception (1)"_s}));
 }
 
 QTEST_GUILESS_MAIN(TstSleepingWorker)

@@ -224,8 +224,10 @@ void TstDebugOptions::hexGapLinesBehindABacklog()
     };
     // Pieces well under the tty's 4 KiB buffer arrive in one read each, so the lines of
     // the flood stay aligned to 16 bytes.
+    // The worker shows a pass's lines in one change and stops once those waiting hold
+    // several megabytes: 153,600 full lines are more than that.
     const QByteArray piece(2048, 'x');
-    for (int k = 0; k < 200; ++k) receive(piece); // 25,600 full lines
+    for (int k = 0; k < 1200; ++k) receive(piece);
     qint64 seen = -1;
     QElapsedTimer t;
     t.start();
