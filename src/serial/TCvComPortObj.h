@@ -4,6 +4,7 @@
 #include "TComPackParserHandleThread.h"
 #include "TComUIHandleHost.h"
 #include "TCustomComPort.h"
+#include "TCvReceiveObserver.h"
 #include "TCvSheetWriter.h"
 #include "TLogKey.h"
 #include "TLogView.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 class QDateTime;
+class TCvAnswerRules;
 class TCvComProtocal;
 class TCvLineSink;
 class TCvSeries;
@@ -202,6 +204,12 @@ public:
     QFile* FileStream() const { return FFileStream.get(); }
     void SetFileStream(std::unique_ptr<QFile> f);
     void CloseFileStream();
+    // Who sees every read (the answer rules, running scripts): held, not owned; an observer
+    // goes before it is deleted. Called in the order they came.
+    void AddReceiveObserver(TCvReceiveObserver* observer);
+    void RemoveReceiveObserver(TCvReceiveObserver* observer);
+    // The port's answer rules, kept in its settings file.
+    TCvAnswerRules& AnswerRules() const { return *FAnswerRules; }
     // The bytes that wait for a worker (copy, for tests and diagnostics).
     QByteArray InternalBufferCopy() const;
     // What the hand-over holds now: received bytes and the text store, with its index.
@@ -216,6 +224,8 @@ protected:
     void DoBytesWritten(qint64 count) override;
     void DoClosed() override;
     void DoLinkMessage(const QString& text) override;
+    void StoreMoreSettings(TIniFile& ini) override;
+    void LoadMoreSettings(const TIniFile& ini) override;
 
 private:
     // The parser worker's host.
@@ -349,4 +359,9 @@ private:
     std::vector<std::uint32_t> FLinesScratchEnds;
     // Looks whether a held port may read again (GUI thread; a Qt child).
     QTimer* FHoldTimer = nullptr;
+    // What was just read, to those who watch (GUI thread).
+    void TellObservers(const QByteArray& bytes, const QString* text);
+    std::vector<TCvReceiveObserver*> FReceiveObservers;
+    // After the observers: it leaves the list before the list goes.
+    std::unique_ptr<TCvAnswerRules> FAnswerRules;
 };
