@@ -219,6 +219,8 @@ void TCvAnswerRules::Prepare()
     FStates.assign(std::size_t(FRules.size()), TState{});
     FAnyUsable = false;
     const TTextEncoding encoding = FPort->TextEncoding();
+    FPreparedEncoding = encoding;
+    FPreparedBreaks = FPort->LineBreaks();
     for (qsizetype i = 0; i < FRules.size(); ++i) {
         const TCvAnswerRule& r = FRules[i];
         TState& s = FStates[std::size_t(i)];
@@ -309,7 +311,13 @@ void TCvAnswerRules::Load(const TIniFile& ini)
 
 void TCvAnswerRules::Received(const QByteArray& bytes, const QString* text)
 {
-    if (!FAnyUsable || bytes.isEmpty()) return;
+    if (FRules.isEmpty() || bytes.isEmpty()) return;
+    // Another encoding or other line breaks: the texts are read anew (and told again).
+    if (FPort->TextEncoding() != FPreparedEncoding || FPort->LineBreaks() != FPreparedBreaks) {
+        Prepare();
+        emit StateChanged();
+    }
+    if (!FAnyUsable) return;
     bool anyText = false;
     for (std::size_t i = 0; i < FStates.size(); ++i)
         if (FStates[i].Usable && !FStates[i].Stopped &&

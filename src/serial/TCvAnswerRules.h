@@ -128,6 +128,9 @@ private:
     std::vector<TState> FStates;
     quint64 FGeneration = 0;
     bool FAnyUsable = false;
+    // What the rules were made ready for: a port that changes them makes them ready again.
+    TTextEncoding FPreparedEncoding = kDefaultTextEncoding;
+    TLineBreaks FPreparedBreaks = TLineBreaks::Any;
     // Text for the rules when the port does not decode (formats other than ASCII).
     TTextDecoder FDecoder;
     TLineBreakFilter FBreaks;

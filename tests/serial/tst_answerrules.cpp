@@ -50,6 +50,7 @@ private slots:
     void answersWhatMatches_data();
     void answersWhatMatches();
     void delayIsKept();
+    void followsThePortsEncodingAndLineBreaks();
     void answerWouldMatchItself_data();
     void answerWouldMatchItself();
     void echoOfOwnAnswerStopsTheRule();
@@ -138,6 +139,18 @@ void TstAnswerRules::delayIsKept()
     QCOMPARE(rig.pty.Read(7, 10000), QByteArray("secret\r"));
     // Never sooner than asked for (later only when the machine is busy).
     QVERIFY2(clock.elapsed() >= 400, qPrintable(QString::number(clock.elapsed())));
+}
+
+// Rules set before the port's text settings change read the text as the port reads it now.
+void TstAnswerRules::followsThePortsEncodingAndLineBreaks()
+{
+    Rig rig;
+    rig.obj->AnswerRules().SetRules({Rule(TWhen::Contains, u"温度\n"_s, TSend::Text, u"好"_s)});
+    rig.obj->SetTextEncoding(TTextEncoding::Gb18030);
+    rig.obj->SetLineBreaks(TLineBreaks::CrLfOnly);
+    // With CR LF the only line break, a lone LF is a character like any other.
+    rig.Receive(QByteArray("\xCE\xC2\xB6\xC8\n", 5));
+    QCOMPARE(rig.pty.Read(2, 10000), QByteArray("\xBA\xC3"));
 }
 
 void TstAnswerRules::answerWouldMatchItself_data()
