@@ -102,6 +102,12 @@ void TCvAnswerRulesPanel::ApplyCaptions(const QString& Lang)
 
 void TCvAnswerRulesPanel::ShowPort(TCvComPortObj* Obj)
 {
+    // The same port again (the window shows the selection after every open and close): a
+    // cell being edited stays as it is.
+    if (Obj && Obj == FPort) {
+        ShowStates();
+        return;
+    }
     if (FPort) disconnect(&FPort->AnswerRules(), nullptr, this, nullptr);
     FPort = Obj;
     FFilling = true;
