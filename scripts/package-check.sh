@@ -48,4 +48,11 @@ if [ "$rc" -ne 124 ]; then
   echo "package-check: corvane exited with $rc instead of running"
   exit 1
 fi
+# A script runs with no display at all: the package brings what QJSEngine needs.
+printf 'pass("no display");\n' > "$CHROOT/tmp/check.js"
+if ! chroot "$CHROOT" /usr/bin/env -u DISPLAY -u QT_QPA_PLATFORM HOME=/tmp XDG_DATA_HOME=/tmp/data \
+    corvane --script /tmp/check.js | grep -q '\[script\] passed: no display'; then
+  echo "package-check: corvane --script did not run the script without a display"
+  exit 1
+fi
 echo "package-check: the package installs and Corvane starts on a clean Debian 12"

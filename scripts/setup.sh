@@ -9,6 +9,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config          # the build (scripts/build.sh)
   qt6-base-dev qt6-base-dev-tools                       # Qt6 Core Gui Widgets Network Test, moc
   qt6-charts-dev libqt6opengl6-dev libgl-dev            # Qt6 Charts and what its CMake file requires
+  qt6-declarative-dev                                   # Qt6 Qml: QJSEngine of the scripts (src/script)
   libudev-dev libhidapi-dev libxlsxwriter-dev           # pkg_check_modules: libudev, hidapi-hidraw, xlsxwriter
   zlib1g-dev                                            # xlsxwriter.pc links -lz; its -dev package does not pull it
   libbenchmark-dev                                      # bench/ (Google Benchmark)

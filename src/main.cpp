@@ -1,4 +1,6 @@
 #include "CvCommandLine.h"
+#include "CvMessages.h"
+#include "TCvHeadlessRun.h"
 #include "TCvInstance.h"
 #include "TSplitViewForm.h"
 
@@ -60,6 +62,11 @@ int main(int argc, char* argv[])
     if (o.Version) {
         Print(stdout, CommandLineVersion());
         return 0;
+    }
+    if (!o.Script.isEmpty()) {
+        // A test bench's run: no window, no display; the log goes to standard output.
+        if (!o.Language.isEmpty()) SetMessageLanguage(o.Language);
+        return RunHeadlessScript(o, argc, argv);
     }
     const QString cfgDir = TSplitViewForm::ConfigFolder();
     if (o.List) {

@@ -4,9 +4,12 @@
 //
 //   corvane-sim [--link PATH] MODE
 //   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES | --rate BYTES_PER_SECOND
-//         | --plot LINES_PER_SECOND [--channels N] [--labels]
+//         | --plot LINES_PER_SECOND [--channels N] [--labels] | --at [--error-every N]
 //   --plot prints text lines of numbers for the plot: N channels (default 4) of sine, ramp
 //   and noise in turn, plain ("0.5,12,-0.31") or with --labels ("sine1:0.5 ramp2:12 ...").
+//   --at answers like a modem without echo: a command line ended by CR (or LF) that begins with
+//   AT gets "\r\nOK\r\n", any other "\r\nERROR\r\n"; with --error-every N every Nth
+//   command gets ERROR too.
 #include "CvProtocol.h"
 
 #include <cerrno>
@@ -38,7 +41,8 @@ void Usage()
     std::fprintf(
         stderr,
         "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES"
-        " | --rate BYTES_PER_SECOND | --plot LINES_PER_SECOND [--channels N] [--labels])\n");
+        " | --rate BYTES_PER_SECOND | --plot LINES_PER_SECOND [--channels N] [--labels]"
+        " | --at [--error-every N])\n");
 }
 
 // Writes everything unless asked to stop; a pty whose reader is away fills up and waits.
@@ -155,6 +159,36 @@ std::string PlotLine(long n, int channels, bool labels, std::uint32_t& noise)
     return line;
 }
 
+// Answers command lines like a modem with echo off.
+class AtPeer {
+public:
+    AtPeer(int fd, long errorEvery) : FFd(fd), FErrorEvery(errorEvery) {}
+    void Feed(const std::uint8_t* data, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i) {
+            const char c = static_cast<char>(data[i]);
+            if (c != '\r' && c != '\n') {
+                if (FLine.size() < 4096) FLine += c;
+                continue;
+            }
+            if (FLine.empty()) continue;
+            ++FCount;
+            const bool at = FLine.size() >= 2 && (FLine[0] == 'A' || FLine[0] == 'a') &&
+                            (FLine[1] == 'T' || FLine[1] == 't');
+            const bool error = !at || (FErrorEvery > 0 && FCount % FErrorEvery == 0);
+            const char* reply = error ? "\r\nERROR\r\n" : "\r\nOK\r\n";
+            WriteAll(FFd, reply, std::strlen(reply));
+            FLine.clear();
+        }
+    }
+
+private:
+    int FFd;
+    long FErrorEvery;
+    long FCount = 0;
+    std::string FLine;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -168,7 +202,8 @@ int main(int argc, char** argv)
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--labels") labels = true;
         else if (a == "--channels" && i + 1 < argc) channels = int(std::strtol(argv[++i], nullptr, 10));
-        else if (a == "--echo" || a == "--protocol") mode = a;
+        else if (a == "--echo" || a == "--protocol" || a == "--at") mode = a;
+        else if (a == "--error-every" && i + 1 < argc) value = std::strtol(argv[++i], nullptr, 10);
         else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot") &&
                  i + 1 < argc) {
             mode = a;
@@ -178,8 +213,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (mode.empty() || (mode != "--echo" && mode != "--protocol" && value <= 0) || channels < 1 ||
-        channels > 64) {
+    if (mode.empty() || (mode != "--echo" && mode != "--protocol" && mode != "--at" && value <= 0) ||
+        (mode == "--at" && value < 0) || channels < 1 || channels > 64) {
         Usage();
         return 2;
     }
@@ -212,6 +247,7 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     ProtocolPeer peer(master);
+    AtPeer modem(master, mode == "--at" ? value : 0);
     const auto start = std::chrono::steady_clock::now();
     auto next = start;
     long counter = 0;
@@ -238,6 +274,7 @@ int main(int argc, char** argv)
             if (n > 0) {
                 if (mode == "--echo") WriteAll(master, buf.data(), static_cast<std::size_t>(n));
                 else if (mode == "--protocol") peer.Feed(buf.data(), static_cast<std::size_t>(n));
+                else if (mode == "--at") modem.Feed(buf.data(), static_cast<std::size_t>(n));
             }
         }
         if (burstLeft > 0 && (pf.revents & POLLOUT)) {

@@ -319,6 +319,15 @@ bool TIniFile::WriteBool(const QString& section, const QString& key, bool value)
     return WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
+void TIniFile::EraseSection(const QString& section)
+{
+    const QString folded = fold(trimBlanks(section));
+    if (!m_groups.contains(folded)) return;
+    std::erase_if(m_sections, [&folded](const Section& s) { return s.folded == folded; });
+    // The indexes point into the sections by position: they are made again from the text.
+    LoadFromData(SaveToData());
+}
+
 QByteArray TIniFile::SaveToData() const
 {
     QString text;

@@ -46,6 +46,8 @@ public:
     bool WriteString(const QString& section, const QString& key, const QString& value);
     bool WriteInteger(const QString& section, const QString& key, int value);
     bool WriteBool(const QString& section, const QString& key, bool value);
+    // Removes the section with all its keys, wherever its name occurs; every other line stays.
+    void EraseSection(const QString& section);
 
     // Whole file through a temporary file renamed over the old one, so a failed
     // write leaves the previous file intact. Lines end in CR LF; lines loaded and

@@ -124,7 +124,9 @@ QStringList TCvCommandLine::Arguments() const
     return args;
 }
 
-TCvCommandLineResult ParseCommandLine(const QStringList& arguments, const QString& workDir)
+namespace {
+
+TCvCommandLineResult Parse(const QStringList& arguments, const QString& workDir, bool lineOptionsOnly)
 {
     TCvCommandLineResult result;
     TCvCommandLine& o = result.Options;
@@ -153,10 +155,25 @@ TCvCommandLineResult ParseCommandLine(const QStringList& arguments, const QStrin
     const QCommandLineOption version(u"version"_s);
     const QCommandLineOption help(QStringList{u"h"_s, u"help"_s});
     const QCommandLineOption newWindow(u"new-window"_s);
-    parser.addOptions({baud, data, parity, stop, flow, receive, lang, list, version, help, newWindow});
+    const QCommandLineOption script(u"script"_s, {}, u"FILE"_s);
+    parser.addOptions(
+        {baud, data, parity, stop, flow, receive, lang, list, version, help, newWindow, script});
     if (!parser.parse(ours)) {
         result.Error = parser.errorText();
         return result;
+    }
+    if (lineOptionsOnly) {
+        for (const QCommandLineOption* other :
+             {&receive, &lang, &list, &version, &help, &newWindow, &script}) {
+            if (parser.isSet(*other)) {
+                result.Error = u"--%1 is not a line setting"_s.arg(other->names().constLast());
+                return result;
+            }
+        }
+        if (!parser.positionalArguments().isEmpty()) {
+            result.Error = u"unexpected %1"_s.arg(Quoted(parser.positionalArguments().join(u' ')));
+            return result;
+        }
     }
 
     o.Help = parser.isSet(help);
@@ -204,6 +221,29 @@ TCvCommandLineResult ParseCommandLine(const QStringList& arguments, const QStrin
     if (!pick(lang, u"--lang"_s, {u"en"_s, u"zh"_s}, language)) return result;
     if (language) o.Language = *language == 0 ? u"EN"_s : u"CN"_s;
 
+    if (!lineOptionsOnly && parser.isSet(script)) {
+        const QString file = parser.value(script);
+        const QFileInfo info(QDir(workDir.isEmpty() ? QDir::currentPath() : workDir), file);
+        if (!info.exists()) {
+            result.Error = u"%1: no such script"_s.arg(file);
+            return result;
+        }
+        if (!info.isFile() || !info.isReadable()) {
+            result.Error = u"%1: not a readable file"_s.arg(file);
+            return result;
+        }
+        o.Script = info.absoluteFilePath();
+        if (o.List || o.Help || o.Version || o.NewWindow) {
+            result.Error = u"--script runs without a window and does not go with %1"_s.arg(
+                o.List      ? u"--list"_s
+                : o.Help    ? u"--help"_s
+                : o.Version ? u"--version"_s
+                            : u"--new-window"_s);
+            return result;
+        }
+    }
+    if (lineOptionsOnly) return result;
+
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         result.Error = u"one DEVICE at a time, not %1"_s.arg(positional.join(u' '));
@@ -240,6 +280,18 @@ TCvCommandLineResult ParseCommandLine(const QStringList& arguments, const QStrin
     return result;
 }
 
+} // namespace
+
+TCvCommandLineResult ParseCommandLine(const QStringList& arguments, const QString& workDir)
+{
+    return Parse(arguments, workDir, false);
+}
+
+TCvCommandLineResult ParseLineOptions(const QStringList& options)
+{
+    return Parse(QStringList{u"corvane"_s} + options, QString(), true);
+}
+
 QString CommandLineVersion()
 {
     return u"corvane 4.20\n"_s;
@@ -254,6 +306,7 @@ SYNOPSIS
     corvane [DEVICE] [-b BAUD] [-d 5|6|7|8] [-p none|odd|even|mark|space]
             [-s 1|1.5|2] [-f none|rtscts|xonxoff] [--receive ascii|hex]
             [--lang en|zh] [--new-window]
+    corvane --script FILE [DEVICE] [line settings]
     corvane --list
     corvane --version
     corvane --help
@@ -300,6 +353,13 @@ OPTIONS
         The window's language, English or Chinese, instead of the system's.
     --new-window
         Start a window of its own even when one runs already.
+    --script FILE
+        Run the JavaScript program FILE without a window and without a display,
+        for a test bench or a CI job. DEVICE, opened with the line settings
+        given (9600 8N1 unless given), is the script's port; the window's saved
+        port settings and answer rules are not used. The ports' log lines are
+        printed to standard output as they end, each with its date and time.
+        The API and examples are in the help page (Scripts).
     --list
         Print the devices the window would list (serial ports with their path,
         USB vendor:product, serial number and /dev/serial/by-id link, then the
@@ -312,9 +372,14 @@ OPTIONS
 
 EXIT STATUS
     0   the window ran and was closed, DEVICE was handed to the running
-        window, or --list, --version or --help printed what was asked.
+        window, or --list, --version or --help printed what was asked;
+        with --script: the script passed.
+    1   with --script: the script failed, an expect timed out, or it was
+        stopped (SIGINT, SIGTERM).
     2   a bad argument: an unknown option, a value out of its choices, or a
-        DEVICE that does not exist. Nothing was started.
+        DEVICE that does not exist. Nothing was started. With --script also
+        a bad script (a syntax error, an unknown name, a call made wrong), a
+        script file that cannot be read, or a DEVICE that cannot be opened.
 
 FILES
     ~/.local/share/My Corvane/Setting/Corvane.ini      the window's settings
@@ -327,5 +392,6 @@ EXAMPLES
     corvane --list
     corvane /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 -b 9600 -p even
     corvane rfc2217://192.168.1.20:2217 -b 57600 --receive hex
+    corvane --script at-check.js /dev/ttyUSB0 -b 115200
 )"_s;
 }

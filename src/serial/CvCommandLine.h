@@ -1,8 +1,9 @@
 #pragma once
 
 // The command line: `corvane [DEVICE] [-b BAUD] [-d 5|6|7|8] [-p PARITY] [-s 1|1.5|2]
-// [-f FLOW] [--receive ascii|hex] [--lang en|zh] [--new-window]`, `--list`, `--version`
-// and `--help`. Without arguments nothing changes: the window starts as it always has.
+// [-f FLOW] [--receive ascii|hex] [--lang en|zh] [--new-window]`, `--script FILE [DEVICE]
+// [line options]` (a script run without a window), `--list`, `--version` and `--help`.
+// Without arguments nothing changes: the window starts as it always has.
 
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,8 @@ struct TCvCommandLine {
     std::optional<int> ReceiveFormat;
     // "EN" or "CN"; empty: the system's language decides.
     QString Language;
+    // A script to run without a window (absolute path); empty: the window starts.
+    QString Script;
     bool List = false;
     bool Version = false;
     bool Help = false;
@@ -48,10 +51,16 @@ struct TCvCommandLineResult {
 };
 
 inline constexpr int kExitBadArguments = 2;
+// A script run: it passed; it failed, timed out or was stopped (bad script or argument: 2).
+inline constexpr int kExitPassed = 0;
+inline constexpr int kExitFailed = 1;
 
 // arguments[0] is the program. Options Qt itself takes (-platform, -style ...) are left to
 // it. A DEVICE that is a path must exist; a relative one is taken from workDir.
 TCvCommandLineResult ParseCommandLine(const QStringList& arguments, const QString& workDir = QString());
+// Line options alone (--baud 9600 --parity even ...), as a script names them for a port it
+// opens: the same values and messages as on the command line; no DEVICE, no other option.
+TCvCommandLineResult ParseLineOptions(const QStringList& options);
 // What --help prints, in the form of a manual page.
 QString CommandLineHelp();
 // What --version prints.

@@ -629,7 +629,7 @@ int TCustomComPort::ReadStr(QString& str, int count)
     return n;
 }
 
-int TCustomComPort::ReadUnicodeString(QString& str, int count, int* bytesRead)
+int TCustomComPort::ReadUnicodeString(QString& str, int count, int* bytesRead, QByteArray* raw)
 {
     QByteArray bytes(qMax(count, 0), Qt::Uninitialized);
     int n = Read(bytes.data(), count);
@@ -637,6 +637,7 @@ int TCustomComPort::ReadUnicodeString(QString& str, int count, int* bytesRead)
     bytes.truncate(n);
     // The decoder keeps an incomplete multi-byte character for the next read.
     str = FDecoder.Decode(bytes.constData(), bytes.size());
+    if (raw) *raw = std::move(bytes);
     return static_cast<int>(str.size());
 }
 
@@ -913,6 +914,7 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
         ini.WriteString(sec, QStringLiteral("Encoding"), TextEncodingName(FTextEncoding));
     if (FLineBreaks != TLineBreaks::Any || ini.ValueExists(sec, QStringLiteral("LineBreaks")))
         ini.WriteString(sec, QStringLiteral("LineBreaks"), LineBreaksName(FLineBreaks));
+    StoreMoreSettings(ini);
     // Failures pass silently, as every other settings failure of the port does.
     ini.Save(storeTo);
 }
@@ -956,4 +958,5 @@ void TCustomComPort::LoadSettings(TStoreType storeType, const QString& loadFrom)
     TLineBreaks breaks = FLineBreaks;
     if (LineBreaksFromName(ini.ReadString(sec, QStringLiteral("LineBreaks")), &breaks)) SetLineBreaks(breaks);
     EndUpdate();
+    LoadMoreSettings(ini);
 }

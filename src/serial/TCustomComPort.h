@@ -14,6 +14,7 @@
 
 class QSocketNotifier;
 class QTimer;
+class TIniFile;
 class TPortLink;
 class TUucpLock;
 struct TLineSettings;
@@ -146,8 +147,8 @@ public:
     int Read(void* buffer, int count);
     int ReadStr(QString& str, int count);
     // Reads up to count bytes as text in the port's encoding; returns the text's length, and
-    // the bytes read in *bytesRead.
-    int ReadUnicodeString(QString& str, int count, int* bytesRead = nullptr);
+    // the bytes read in *bytesRead (and themselves in *raw).
+    int ReadUnicodeString(QString& str, int count, int* bytesRead = nullptr, QByteArray* raw = nullptr);
     int InputCount() const;
 
     QString Port() const { return FPort; }
@@ -275,6 +276,10 @@ protected:
     // A line for the port's log from below: a network link (connected, dropped and why), or a
     // stale lock file taken over at open.
     virtual void DoLinkMessage(const QString& text);
+    // What a subclass keeps in the same settings file besides the line settings, written
+    // before the file is saved and read after the line settings were.
+    virtual void StoreMoreSettings(TIniFile& ini) { Q_UNUSED(ini); }
+    virtual void LoadMoreSettings(const TIniFile& ini) { Q_UNUSED(ini); }
 
 private:
     void ApplySettings();

@@ -5,6 +5,7 @@
 #include "CvProtocol.h"
 #include "SafeSave.h"
 #include "TComUIHandleThread.h"
+#include "TCvAnswerRules.h"
 #include "TCvLineSink.h"
 #include "TCvSeries.h"
 
@@ -61,6 +62,8 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
     FullLogFileName.clear();
     FProtocalData = 1;
     FExcelAppRows = 0;
+    FAnswerRules = std::make_unique<TCvAnswerRules>(this);
+    AddReceiveObserver(FAnswerRules.get());
 }
 
 TCvComPortObj::~TCvComPortObj()
@@ -430,16 +433,20 @@ int TCvComPortObj::ReadReceived(int count)
 {
     const int got = Read(FComReceiveBuffer.data(), count);
     FComReceiveCount += got;
+    if (got > 0 && !FReceiveObservers.empty())
+        TellObservers(QByteArray(reinterpret_cast<const char*>(FComReceiveBuffer.data()), got), nullptr);
     return got;
 }
 
 void TCvComPortObj::ReadAsText(int count)
 {
     int got = 0;
-    ReadUnicodeString(FComReceiveString, count, &got);
+    QByteArray raw;
+    ReadUnicodeString(FComReceiveString, count, &got, FReceiveObservers.empty() ? nullptr : &raw);
     FComReceiveCount += got;
     if (FRxBreaks.Mode() != LineBreaks()) FRxBreaks.SetMode(LineBreaks());
     FComReceiveString = FRxBreaks.Apply(FComReceiveString);
+    if (!raw.isEmpty()) TellObservers(raw, &FComReceiveString);
 }
 
 void TCvComPortObj::TellInvalidText()

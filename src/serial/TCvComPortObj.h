@@ -4,6 +4,7 @@
 #include "TComPackParserHandleThread.h"
 #include "TComUIHandleHost.h"
 #include "TCustomComPort.h"
+#include "TCvReceiveObserver.h"
 #include "TCvSheetWriter.h"
 #include "TLogKey.h"
 #include "TLogView.h"
@@ -20,6 +21,7 @@
 #include <vector>
 
 class QDateTime;
+class TCvAnswerRules;
 class TCvComProtocal;
 class TCvLineSink;
 class TCvSeries;
@@ -202,6 +204,12 @@ public:
     QFile* FileStream() const { return FFileStream.get(); }
     void SetFileStream(std::unique_ptr<QFile> f);
     void CloseFileStream();
+    // Who sees every read (the answer rules, running scripts): held, not owned; an observer
+    // goes before it is deleted. Called in the order they came.
+    void AddReceiveObserver(TCvReceiveObserver* observer);
+    void RemoveReceiveObserver(TCvReceiveObserver* observer);
+    // The port's answer rules, kept in its settings file.
+    TCvAnswerRules& AnswerRules() const { return *FAnswerRules; }
     // The bytes that wait for a worker (copy, for tests and diagnostics).
     QByteArray InternalBufferCopy() const;
     // What the hand-over holds now: received bytes and the text store, with its index.
@@ -221,6 +229,8 @@ protected:
     void DoBytesWritten(qint64 count) override;
     void DoClosed() override;
     void DoLinkMessage(const QString& text) override;
+    void StoreMoreSettings(TIniFile& ini) override;
+    void LoadMoreSettings(const TIniFile& ini) override;
 
 private:
     // The parser worker's host.
@@ -367,4 +377,9 @@ private:
     std::vector<TDeferredLog> FDeferredLogs;
     QTimer* FDeferTimer = nullptr;
     qint64 FHoldCount = 0;
+    // What was just read, to those who watch (GUI thread).
+    void TellObservers(const QByteArray& bytes, const QString* text);
+    std::vector<TCvReceiveObserver*> FReceiveObservers;
+    // After the observers: it leaves the list before the list goes.
+    std::unique_ptr<TCvAnswerRules> FAnswerRules;
 };

@@ -118,7 +118,8 @@ const TFixedTexts& FixedTexts(const QString& Lang)
         u"Corvane 串口助手 "_s,
         u" 图形 "_s,
         u" 帮助 "_s,
-        {u"Corvane 数据发送 F2"_s, u" 自定义数据发送 "_s, u" 协议转换 "_s, u" 图形 "_s},
+        {u"Corvane 数据发送 F2"_s, u" 自定义数据发送 "_s, u" 协议转换 "_s, u" 图形 "_s, u" 应答规则 "_s,
+         u" 脚本 "_s},
         {u"发送"_s, u"选"_s, u"待发送的单条数据记录"_s, u"备注"_s},
         u"请按功能键 ESC、F1、F2"_s,
     };
@@ -128,7 +129,8 @@ const TFixedTexts& FixedTexts(const QString& Lang)
         u"Corvane "_s,
         u" Graphic "_s,
         u" Help "_s,
-        {u"Custom Data F2 "_s, u"Normal Send"_s, u" Protocol "_s, u" Graphic "_s},
+        {u"Custom Data F2 "_s, u"Normal Send"_s, u" Protocol "_s, u" Graphic "_s, u" Answer Rules "_s,
+         u" Script "_s},
         {u"Send"_s, u" X"_s, u"Data You Want To Send"_s, u"Comments"_s},
         u"Hot Key ESC、F1、F2"_s,
     };

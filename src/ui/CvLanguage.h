@@ -43,7 +43,7 @@ struct TFixedTexts {
     QString Notebook2Log;  // main log page while no device writes into it
     QString Notebook2Graphic;
     QString Notebook2Help;
-    QStringList Notebook3;  // block send, single send, protocol, graphic
+    QStringList Notebook3;  // block send, single send, protocol, graphic, answer rules, script
     QStringList GridHeader; // columns 0-3 of StringGrid1
     QString StatusHint;     // status bar panel 0
 };

@@ -117,6 +117,11 @@ bool LoadCorvaneIni(const QString& path, TCvSettings& Settings)
     p.ENDGRID = std::clamp(ini.ReadInteger(s, u"ENDGRID"_s, d.ENDGRID), 0, 3);
     p.ENDPROMPT = std::clamp(ini.ReadInteger(s, u"ENDPROMPT"_s, d.ENDPROMPT), 0, 3);
     p.BREAKMS = std::clamp(ini.ReadInteger(s, u"BREAKMS"_s, d.BREAKMS), 1, 10000);
+    Settings.RecentScripts.clear();
+    for (int i = 1; i <= 8; ++i) {
+        const QString file = ini.ReadString(RecentScriptsSection, u"File%1"_s.arg(i));
+        if (!file.isEmpty()) Settings.RecentScripts << file;
+    }
     return true;
 }
 
@@ -160,6 +165,10 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.WriteInteger(s, u"ENDGRID"_s, p.ENDGRID);
     ini.WriteInteger(s, u"ENDPROMPT"_s, p.ENDPROMPT);
     ini.WriteInteger(s, u"BREAKMS"_s, p.BREAKMS);
+    // Files of users who never ran a script get no section.
+    ini.EraseSection(RecentScriptsSection);
+    for (int i = 0; i < Settings.RecentScripts.size() && i < 8; ++i)
+        ini.WriteString(RecentScriptsSection, u"File%1"_s.arg(i + 1), Settings.RecentScripts[i]);
     QString why;
     if (ini.Save(path, &why)) return true;
     if (error)

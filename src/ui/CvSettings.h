@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPalette>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -59,10 +60,13 @@ struct TCvSettings {
     // Index r - 1 holds grid row r: column 2 (content) and column 3 (comment).
     std::array<QString, GridRows> Content;
     std::array<QString, GridRows> Comment;
+    // The script page's recent files, newest first (section RecentScripts, File1 ...).
+    QStringList RecentScripts;
 };
 
 inline const QString CustDataSection = QStringLiteral("MyCustData");
 inline const QString PreferenceSection = QStringLiteral("MyPreference");
+inline const QString RecentScriptsSection = QStringLiteral("RecentScripts");
 
 // False, with Settings untouched, when the file does not exist. Otherwise every key
 // is read, a missing or unparsable one giving its default.

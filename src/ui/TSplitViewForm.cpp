@@ -77,6 +77,7 @@ TSplitViewForm::TSplitViewForm(const QLocale& systemLocale, QWidget* parent)
     ConnectPortSettings();
     ConnectLogHandlers();
     ConnectSendHandlers();
+    ConnectAutomation();
     ConnectFileTransferHandlers();
     ConnectDevices();
 

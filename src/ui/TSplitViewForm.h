@@ -23,10 +23,12 @@
 
 class QAction;
 class TCvChart;
+class TCvAnswerRulesPanel;
 class TCvBlockSendPanel;
 class TCvChartPanel;
 class TCvProtocolPanel;
 class TCvPlotPages;
+class TCvScriptPanel;
 class QFile;
 class QLabel;
 class QMenu;
@@ -57,7 +59,8 @@ class TTabSet;
 // (_Settings), the UI language (_Language), the main log (_MainLog), the device list and
 // open/close (_Devices), port logs and capture (_Logs), block send (_Send), reconnect
 // (_Modem), log fonts and colours and the preferences' signals (_Appearance), find and
-// pause (_Find), a device the command line names (_CommandLine).
+// pause (_Find), a device the command line names (_CommandLine), answer rules and
+// scripts (_Automation).
 class TSplitViewForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -290,6 +293,14 @@ public:
     TCvProtocolPanel* FProtocolPanel = nullptr;
     // The graphic page (its controls are its own).
     TCvChartPanel* FChartPanel = nullptr;
+    // Its place among the right panel's pages: the answer rules and script pages follow it.
+    int FGraphicPage = 3;
+    // The answer rules of the selected port, and the script page (TSplitViewForm_Automation.cpp).
+    TCvAnswerRulesPanel* FAnswerRulesPanel = nullptr;
+    TCvScriptPanel* FScriptPanel = nullptr;
+    // The port a script asks for by name, opened as from the open button when it is closed;
+    // nullptr with *Error when it cannot be had.
+    TCvComPortObj* OpenForScript(const QString& Name, const TCvCommandLine& Options, QString* Error);
 
     // Find in the log and pause (TSplitViewForm_Find.cpp).
     TCvFindBar* FFindBar = nullptr;
@@ -329,6 +340,7 @@ private:
     void ApplySystemFixedTexts(const QString& Lang);
     void ConnectLogHandlers();
     void ConnectSendHandlers();
+    void ConnectAutomation();
     void ConnectFileTransferHandlers();
     void ConnectDevices();
     void ConnectPortSettings();

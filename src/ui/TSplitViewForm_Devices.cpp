@@ -1,5 +1,8 @@
 #include "TSplitViewForm.h"
 
+#include "TCvAnswerRulesPanel.h"
+#include "TCvScriptPanel.h"
+
 #include "TJvHidDevice.h"
 
 #include "CvCodecs.h"
@@ -361,6 +364,8 @@ void TSplitViewForm::MultiComportProcess(const QString& DeviceName)
         return;
     }
     TCvComPortObj* obj = GetDeciceByFullName(DeviceName);
+    // A HID device has no answer rules.
+    FAnswerRulesPanel->ShowPort(obj);
     if (!obj) return;
     FPortSettings->ShowPort(obj);
     const bool open = obj->Connected();

@@ -1,5 +1,8 @@
 #include "TSplitViewForm.h"
 
+#include "TCvAnswerRulesPanel.h"
+#include "TCvScriptPanel.h"
+
 #include "CvLanguage.h"
 #include "CvMessages.h"
 #include "TCvBlockSendPanel.h"
@@ -137,6 +140,8 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     FModemPanel->ApplyCaptions(Lang);
     FPortSettings->ApplyCaptions(Lang);
     FBlockSendPanel->ApplyCaptions(Lang);
+    FAnswerRulesPanel->ApplyCaptions(Lang);
+    FScriptPanel->ApplyCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);
     if (FPlotPages) FPlotPages->SetLanguage(Lang); // the plot tabs and pages

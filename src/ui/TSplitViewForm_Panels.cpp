@@ -76,7 +76,7 @@ void TSplitViewForm::SwitchTab(TTabSet* TabSet, int Index)
         }
         const int last = Notebook2->PageCount() - 1;
         if (Index == last) ShowHelpPage();
-        else if (Index == last - 1) SwitchTab(TabSet3, Notebook3->PageCount() - 1);
+        else if (Index == last - 1) SwitchTab(TabSet3, FGraphicPage);
         else SwitchTab(TabSet3, 0);
     } else if (TabSet == TabSet1) {
         if (Index >= Notebook1->PageCount()) return;

@@ -1,10 +1,12 @@
 #include "TSplitViewForm.h"
 
 #include "CvWidgets.h"
+#include "TCvAnswerRulesPanel.h"
 #include "TCvBlockSendPanel.h"
 #include "TCvChart.h"
 #include "TCvChartPanel.h"
 #include "TCvProtocolPanel.h"
+#include "TCvScriptPanel.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
 #include "TTabSet.h"
@@ -46,4 +48,9 @@ void TSplitViewForm::CreateRightPanel()
     QVBoxLayout* graphic = PageColumn(Notebook3->AddPage(u"Graphic "_s));
     FChartPanel = new TCvChartPanel(Chart1);
     graphic->addWidget(FChartPanel);
+    FGraphicPage = Notebook3->PageCount() - 1;
+    FAnswerRulesPanel = new TCvAnswerRulesPanel;
+    PageColumn(Notebook3->AddPage(u"应答规则"_s))->addWidget(FAnswerRulesPanel);
+    FScriptPanel = new TCvScriptPanel;
+    PageColumn(Notebook3->AddPage(u"脚本"_s))->addWidget(FScriptPanel);
 }

@@ -1,6 +1,7 @@
 #include "TSplitViewForm.h"
 
 #include "TCvBlockSendPanel.h"
+#include "TCvScriptPanel.h"
 
 #include "TLogMemo.h"
 #include "TSplitView.h"
@@ -24,6 +25,7 @@ void TSplitViewForm::TorvinLoadCfg()
     TCvSettings s;
     if (!QFileInfo(CorvaneCfgDir).isDir() || !LoadCorvaneIni(SettingsFileName(), s)) return;
     FLoopPanel->LoadSettings(s);
+    FScriptPanel->LoadSettings(s);
     const TCvPreferences& p = s.Pref;
     FPreferences->LoadSettings(s);
     resize(p.MainFormWidth, p.MainFormHeight);
@@ -47,6 +49,7 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     if (!SavePrivate) return true;
     TCvSettings s;
     FLoopPanel->SaveSettings(s);
+    FScriptPanel->SaveSettings(s);
     TCvPreferences& p = s.Pref;
     FPreferences->SaveSettings(s);
     p.SV_R_WIDTH = SV_R->OpenedWidth();

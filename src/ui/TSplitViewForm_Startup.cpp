@@ -1,5 +1,7 @@
 #include "TSplitViewForm.h"
 
+#include "TCvScriptPanel.h"
+
 #include "CvCodecs.h"
 #include "CvExceptions.h"
 #include "CvMessageBox.h"
@@ -87,8 +89,9 @@ void TSplitViewForm::FormCreate()
 
 void TSplitViewForm::FormClose()
 {
-    // A file send in progress stops first, and says how far it got.
+    // A file send in progress stops first, and says how far it got; so does a script.
     FFileSender->Cancel();
+    FScriptPanel->StopAndWait();
     // Every step is guarded: the window always closes. What could not be written is told in
     // one message, so a full disk or a read-only folder never loses settings or logs silently.
     QStringList failed;

@@ -48,6 +48,8 @@ private slots:
     void sectionsAndKeys();
     void write_data();
     void write();
+    void eraseSection_data();
+    void eraseSection();
     void writeRejectsUnreadableNames_data();
     void writeRejectsUnreadableNames();
     void unchangedFileRoundTrips_data();
@@ -345,6 +347,34 @@ void TestIniFile::write()
         expected.replace(u'\r', u' ').replace(u'\n', u' ');
         QCOMPARE(back.ReadString(w[0], w[1], u"<missing>"_s), expected.trimmed());
     }
+}
+
+void TestIniFile::eraseSection_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("the last section") << kPortFile + "[Rules]\r\nCount=2\r\n" << u"rules"_s << kPortFile;
+    QTest::newRow("between others, twice, comments kept")
+        << QByteArray("; top\r\n[A]\r\nx=1\r\n[R]\r\ny=2\r\n[B]\r\nz=3\n[R]\r\nw=4\r\n") << u"R"_s
+        << QByteArray("; top\r\n[A]\r\nx=1\r\n[B]\r\nz=3\n");
+    QTest::newRow("not there") << kPortFile << u"Rules"_s << kPortFile;
+}
+
+void TestIniFile::eraseSection()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, section);
+    QFETCH(QByteArray, after);
+    TIniFile ini;
+    QVERIFY(ini.LoadFromData(file));
+    ini.EraseSection(section);
+    QCOMPARE(ini.SaveToData(), after);
+    QVERIFY(!ini.HasSection(section));
+    // The file reads and writes on as before.
+    QVERIFY(ini.WriteString(section, u"k"_s, u"v"_s));
+    QCOMPARE(ini.ReadString(section, u"k"_s), u"v"_s);
+    QVERIFY(ini.SaveToData().startsWith(after));
 }
 
 void TestIniFile::writeRejectsUnreadableNames_data()

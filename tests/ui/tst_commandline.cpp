@@ -113,6 +113,10 @@ private slots:
     void handOverToTheRunningWindow();
     void oneListenerPerFolder();
     void helpTextsAgree();
+    void scriptOption_data();
+    void scriptOption();
+    void lineOptionsAlone_data();
+    void lineOptionsAlone();
 };
 
 void TstCommandLine::parse_data()
@@ -523,7 +527,7 @@ void TstCommandLine::helpTextsAgree()
     const QSet<QString> options = LongOptions(help);
     QCOMPARE(options, (QSet<QString>{u"--baud"_s, u"--databits"_s, u"--parity"_s, u"--stopbits"_s,
                                      u"--flow"_s, u"--receive"_s, u"--lang"_s, u"--new-window"_s, u"--list"_s,
-                                     u"--version"_s, u"--help"_s}));
+                                     u"--version"_s, u"--help"_s, u"--script"_s}));
     QCOMPARE(LongOptions(section), options);
     // Every option --help names is one the parser takes.
     for (const QString& o : options) {
@@ -540,6 +544,76 @@ void TstCommandLine::helpTextsAgree()
         QVERIFY2(section.contains(example), qPrintable(example));
         QVERIFY2(firstSection.contains(example), qPrintable(example));
     }
+}
+
+void TstCommandLine::scriptOption_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("script"); // as understood (in the folder of the test)
+    QTest::addColumn<QString>("error");
+    QTest::newRow("alone") << QStringList{u"--script"_s, u"check.js"_s} << u"/check.js"_s << QString();
+    QTest::newRow("with a device and settings")
+        << QStringList{u"--script"_s, u"check.js"_s, u"/dev/null"_s, u"-b"_s, u"9600"_s} << u"/check.js"_s
+        << QString();
+    QTest::newRow("no such script") << QStringList{u"--script"_s, u"none.js"_s} << QString()
+                                    << u"none.js: no such script"_s;
+    QTest::newRow("a folder") << QStringList{u"--script"_s, u"."_s} << QString()
+                              << u".: not a readable file"_s;
+    QTest::newRow("with --list") << QStringList{u"--script"_s, u"check.js"_s, u"--list"_s} << QString()
+                                 << u"--script runs without a window and does not go with --list"_s;
+    QTest::newRow("with --new-window")
+        << QStringList{u"--script"_s, u"check.js"_s, u"--new-window"_s} << QString()
+        << u"--script runs without a window and does not go with --new-window"_s;
+    QTest::newRow("settings without a device")
+        << QStringList{u"--script"_s, u"check.js"_s, u"-p"_s, u"even"_s} << QString()
+        << u"the line settings need a DEVICE to apply to"_s;
+}
+
+void TstCommandLine::scriptOption()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, script);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QFile f(dir.filePath(u"check.js"_s));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    const TCvCommandLineResult r = ParseCommandLine(QStringList{u"corvane"_s} + args, dir.path());
+    QCOMPARE(r.Error, error);
+    if (!error.isEmpty()) return;
+    QCOMPARE(r.Options.Script, dir.path() + script);
+    // A script run is never handed to a window.
+    QVERIFY(!r.Options.Arguments().contains(u"--script"_s));
+}
+
+void TstCommandLine::lineOptionsAlone_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("none") << QStringList{} << -1 << -1 << QString();
+    QTest::newRow("baud and parity") << QStringList{u"--baud"_s, u"19200"_s, u"--parity"_s, u"even"_s}
+                                     << int(br19200) << int(prEven) << QString();
+    QTest::newRow("a bad value") << QStringList{u"--parity"_s, u"often"_s} << -1 << -1
+                                 << u"invalid value 'often' for --parity (none|odd|even|mark|space)"_s;
+    QTest::newRow("no line setting") << QStringList{u"--list"_s} << -1 << -1
+                                     << u"--list is not a line setting"_s;
+    QTest::newRow("a device") << QStringList{u"/dev/null"_s} << -1 << -1 << u"unexpected '/dev/null'"_s;
+}
+
+void TstCommandLine::lineOptionsAlone()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(QString, error);
+    const TCvCommandLineResult r = ParseLineOptions(options);
+    QCOMPARE(r.Error, error);
+    if (!error.isEmpty()) return;
+    QCOMPARE(r.Options.BaudRate.value_or(-1), baud);
+    QCOMPARE(r.Options.Parity.value_or(-1), parity);
+    QVERIFY(r.Options.Device.isEmpty());
 }
 
 QTEST_MAIN(TstCommandLine)

@@ -91,17 +91,72 @@ void TstMainWindow::everyRegionAndControlExists()
 {
     UiTestEnv env;
     auto w = UiTestEnv::Start("zh_CN");
-    const char* const names[] = {
-        "SV_L",        "SV_R",         "Splitter1",  "Panel1",          "Notebook1",  "Notebook2",
-        "Notebook3",   "TabSet1",      "TabSet2",    "TabSet3",         "Memo1",      "Chart1",
-        "W4207315",    "StatusBar1",   "PopupMenu1", "CloseTheDevice1", "Timer1",     "Timer2",
-        "ComboBoxEx1", "Button2",      "GroupBox1",  "GroupBox2",       "GroupBox6",  "ComboBox1",
-        "ComboBox2",   "ComboBox3",    "ComboBox4",  "ComboBox5",       "ComboBox6",  "ComboBox7",
-        "ComboBox8",   "ComboBox9",    "ComboBox10", "ComboBox11",      "ComboBox12", "Edit5",
-        "UpDown1",     "Edit22",       "UpDown3",    "Edit2",           "UpDown2",    "Edit3",
-        "UpDown5",     "cbxVclStyles", "Memo2",      "Memo3",           "Memo5",      "Panel2",
-        "Panel4",      "Panel15",      "GroupBox10", "StringGrid1",     "Label16",    "Label17",
-        "ThemeMenu"};
+    const char* const names[] = {"SV_L",
+                                 "SV_R",
+                                 "Splitter1",
+                                 "Panel1",
+                                 "Notebook1",
+                                 "Notebook2",
+                                 "Notebook3",
+                                 "TabSet1",
+                                 "TabSet2",
+                                 "TabSet3",
+                                 "Memo1",
+                                 "Chart1",
+                                 "W4207315",
+                                 "StatusBar1",
+                                 "PopupMenu1",
+                                 "CloseTheDevice1",
+                                 "Timer1",
+                                 "Timer2",
+                                 "ComboBoxEx1",
+                                 "Button2",
+                                 "GroupBox1",
+                                 "GroupBox2",
+                                 "GroupBox6",
+                                 "ComboBox1",
+                                 "ComboBox2",
+                                 "ComboBox3",
+                                 "ComboBox4",
+                                 "ComboBox5",
+                                 "ComboBox6",
+                                 "ComboBox7",
+                                 "ComboBox8",
+                                 "ComboBox9",
+                                 "ComboBox10",
+                                 "ComboBox11",
+                                 "ComboBox12",
+                                 "Edit5",
+                                 "UpDown1",
+                                 "Edit22",
+                                 "UpDown3",
+                                 "Edit2",
+                                 "UpDown2",
+                                 "Edit3",
+                                 "UpDown5",
+                                 "cbxVclStyles",
+                                 "Memo2",
+                                 "Memo3",
+                                 "Memo5",
+                                 "Panel2",
+                                 "Panel4",
+                                 "Panel15",
+                                 "GroupBox10",
+                                 "StringGrid1",
+                                 "Label16",
+                                 "Label17",
+                                 "ThemeMenu",
+                                 "TableRules",
+                                 "ButtonRuleAdd",
+                                 "ButtonRuleRemove",
+                                 "LabelRulesPort",
+                                 "MemoScript",
+                                 "ButtonScriptRun",
+                                 "ButtonScriptStop",
+                                 "ButtonScriptOpen",
+                                 "ButtonScriptSave",
+                                 "ComboBoxScriptRecent",
+                                 "LabelScriptState"};
     for (const char* name : names) QVERIFY2(w->findChild<QObject*>(QString::fromLatin1(name)), name);
     for (int r = 3; r < LangTable().size(); ++r)
         QVERIFY2(w->findChild<QObject*>(LangTable()[r].Name), qPrintable(LangTable()[r].Name));
@@ -387,7 +442,8 @@ void TstMainWindow::tabStripsMirrorPageCaptions()
     Ui::Find<QCheckBox>(*w, u"CheckBox6"_s)->click();
     verify();
     QCOMPARE(Ui::Find<TTabSet>(*w, u"TabSet3"_s)->Tabs(),
-             QStringList({u"Custom Data F2 "_s, u"Normal Send"_s, u" Protocol "_s, u" Graphic "_s}));
+             QStringList({u"Custom Data F2 "_s, u"Normal Send"_s, u" Protocol "_s, u" Graphic "_s,
+                          u" Answer Rules "_s, u" Script "_s}));
 
     // A device page goes before the waveform page.
     auto* page = new QWidget;
