@@ -6,6 +6,7 @@
 #include "SafeSave.h"
 #include "TComUIHandleThread.h"
 #include "TCvLineSink.h"
+#include "TCvReceiveDiversion.h"
 #include "TCvSeries.h"
 
 #include <QCoreApplication>
@@ -57,6 +58,11 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
 
 TCvComPortObj::~TCvComPortObj()
 {
+    // A transfer holding the line ends while the port object is still whole.
+    if (TCvReceiveDiversion* d = FReceiveDiversion.data()) {
+        FReceiveDiversion.clear();
+        d->PortClosed();
+    }
     // Completions would log into what is being taken apart.
     DiscardWrites();
     FAckTransfer.reset();
@@ -345,6 +351,16 @@ TCvLineSink* TCvComPortObj::LineSink() const
     return FLineSink.data();
 }
 
+void TCvComPortObj::SetReceiveDiversion(TCvReceiveDiversion* diversion)
+{
+    FReceiveDiversion = diversion;
+}
+
+TCvReceiveDiversion* TCvComPortObj::ReceiveDiversion() const
+{
+    return FReceiveDiversion.data();
+}
+
 void TCvComPortObj::SetFileStream(std::unique_ptr<QFile> f)
 {
     CloseFileStream();
@@ -435,6 +451,14 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
     FComReceiveCount += Count;
     // One event never reads more than the staging array holds; the rest raises the next event.
     const int c = qBound(0, Count, kReceiveBufferSize);
+    if (FReceiveDiversion) {
+        QByteArray bytes(qBound(1, FReceiveDiversion->ReceiveLimit(), qMax(c, 1)), Qt::Uninitialized);
+        bytes.resize(qMax(0, Read(bytes.data(), int(bytes.size()))));
+        // Bytes left in the device are counted by the event that reads them.
+        FComReceiveCount -= Count - bytes.size();
+        FReceiveDiversion->BytesReceived(bytes);
+        return;
+    }
     const int format = FReceiveFormat.load();
     if (format == rfAscii) {
         ReadAsText(c);
