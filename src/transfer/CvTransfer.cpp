@@ -103,6 +103,12 @@ void TCvTransfer::EmitProgress()
     emit ProgressChanged(FProgress);
 }
 
+void TCvTransfer::Abort()
+{
+    Cancel();
+    Finish(TCvTransferEnd::Cancelled, Msg(u"cancelled"_s));
+}
+
 void TCvTransfer::LinkClosed()
 {
     if (FCancelling) Finish(TCvTransferEnd::Cancelled, Msg(u"cancelled"_s));

@@ -79,6 +79,8 @@ public:
     // about a second (an engine may wait for the peer to be between blocks, where it
     // listens, to tell it again).
     virtual void Cancel() = 0;
+    // Cancel without waiting: Finished has come when it returns (the window closes).
+    void Abort();
     // Bytes the peer sent.
     virtual void Feed(const QByteArray& Bytes) = 0;
     // The most bytes the next Feed may take: where the transfer may end inside the next

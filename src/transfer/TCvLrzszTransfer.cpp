@@ -279,7 +279,8 @@ void TCvLrzszTransfer::Complete()
         Finish(TCvTransferEnd::Failed, reason);
         return;
     }
-    FProgress.Bytes = FDoneBytes + FFileBytes;
+    // What was moved, from the files rather than from the last progress line.
+    if (FDirection == TDirection::Send) FProgress.Bytes = FProgress.Total;
     if (FDirection == TDirection::Receive) MoveReceived();
     if (!IsFinished()) Finish(TCvTransferEnd::Done);
 }
@@ -292,6 +293,7 @@ void TCvLrzszTransfer::MoveReceived()
                     QDirIterator::Subdirectories);
     while (it.hasNext()) found << it.next();
     found.sort();
+    FProgress.Bytes = 0;
     for (const QString& path : std::as_const(found)) {
         const QString name = QFileInfo(path).fileName();
         QString error;
@@ -301,6 +303,7 @@ void TCvLrzszTransfer::MoveReceived()
             return;
         }
         FFiles << target;
+        FProgress.Bytes += QFileInfo(target).size();
         const QString safe = SafeReceivedFileName(name);
         QString line =
             Msg(u"Received %1 (%2 bytes): %3"_s).arg(name, GroupedNumber(QFileInfo(target).size()), target);

@@ -2,6 +2,8 @@
 
 #include "TCvComPortObj.h"
 
+#include <QTimer>
+
 TCvPortTransferLink::TCvPortTransferLink(TCvComPortObj* Port, QObject* Parent)
     : TCvReceiveDiversion(Parent), FPort(Port)
 {}
@@ -15,12 +17,39 @@ void TCvPortTransferLink::Attach(TCvTransfer* Engine)
 {
     FEngine = Engine;
     if (FPort) FPort->SetReceiveDiversion(this);
-    connect(Engine, &TCvTransfer::Finished, this, [this] { Detach(); });
+    connect(Engine, &TCvTransfer::Finished, this, [this](const TCvTransferResult& r) {
+        if (r.End == TCvTransferEnd::Done || r.End == TCvTransferEnd::PortClosed) Detach();
+        else Drain();
+    });
 }
 
 void TCvPortTransferLink::Detach()
 {
     if (FPort && FPort->ReceiveDiversion() == this) FPort->SetReceiveDiversion(nullptr);
+}
+
+void TCvPortTransferLink::Drain()
+{
+    FDraining = true;
+    FDropped = 0;
+    FQuiet = new QTimer(this);
+    FQuiet->setSingleShot(true);
+    connect(FQuiet, &QTimer::timeout, this, &TCvPortTransferLink::EndDrain);
+    FLimit = new QTimer(this);
+    FLimit->setSingleShot(true);
+    connect(FLimit, &QTimer::timeout, this, &TCvPortTransferLink::EndDrain);
+    FQuiet->start(DrainQuietMs);
+    FLimit->start(DrainMaxMs);
+}
+
+void TCvPortTransferLink::EndDrain()
+{
+    if (!FDraining) return;
+    FDraining = false;
+    FQuiet->stop();
+    FLimit->stop();
+    Detach();
+    emit Drained(FDropped);
 }
 
 void TCvPortTransferLink::Write(const QByteArray& Bytes, std::function<void(bool ok)> Done)
@@ -41,6 +70,11 @@ qint64 TCvPortTransferLink::PendingBytes() const
 
 void TCvPortTransferLink::BytesReceived(const QByteArray& Bytes)
 {
+    if (FDraining) {
+        FDropped += Bytes.size();
+        FQuiet->start(DrainQuietMs);
+        return;
+    }
     if (FEngine && !FEngine->IsFinished()) FEngine->Feed(Bytes);
 }
 
@@ -51,7 +85,8 @@ int TCvPortTransferLink::ReceiveLimit() const
 
 void TCvPortTransferLink::PortClosed()
 {
-    if (FEngine && !FEngine->IsFinished()) FEngine->LinkClosed();
+    if (FDraining) EndDrain();
+    else if (FEngine && !FEngine->IsFinished()) FEngine->LinkClosed();
 }
 
 TCvComPortObj* TCvPortTransferLink::Port() const

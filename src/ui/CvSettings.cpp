@@ -116,6 +116,8 @@ bool LoadCorvaneIni(const QString& path, TCvSettings& Settings)
     p.ENDBLOCK = std::clamp(ini.ReadInteger(s, u"ENDBLOCK"_s, d.ENDBLOCK), 0, 3);
     p.ENDGRID = std::clamp(ini.ReadInteger(s, u"ENDGRID"_s, d.ENDGRID), 0, 3);
     p.ENDPROMPT = std::clamp(ini.ReadInteger(s, u"ENDPROMPT"_s, d.ENDPROMPT), 0, 3);
+    p.TRANSFERPROTOCOL = std::clamp(ini.ReadInteger(s, u"TRANSFERPROTOCOL"_s, d.TRANSFERPROTOCOL), 0, 4);
+    p.RECEIVEFOLDER = ini.ReadString(s, u"RECEIVEFOLDER"_s, d.RECEIVEFOLDER);
     return true;
 }
 
@@ -158,6 +160,8 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.WriteInteger(s, u"ENDBLOCK"_s, p.ENDBLOCK);
     ini.WriteInteger(s, u"ENDGRID"_s, p.ENDGRID);
     ini.WriteInteger(s, u"ENDPROMPT"_s, p.ENDPROMPT);
+    ini.WriteInteger(s, u"TRANSFERPROTOCOL"_s, p.TRANSFERPROTOCOL);
+    ini.WriteString(s, u"RECEIVEFOLDER"_s, p.RECEIVEFOLDER);
     QString why;
     if (ini.Save(path, &why)) return true;
     if (error)

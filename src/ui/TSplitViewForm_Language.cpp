@@ -136,6 +136,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     StatusPanels[0]->setText(t.StatusHint);
     FModemPanel->ApplyCaptions(Lang);
     FPortSettings->ApplyCaptions(Lang);
+    FTransferBox->ApplyCaptions(Lang);
     FBlockSendPanel->ApplyCaptions(Lang);
     ApplyFindCaptions(Lang);
     ApplyVirtualPortCaptions(Lang);

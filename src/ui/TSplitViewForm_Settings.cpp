@@ -33,6 +33,7 @@ void TSplitViewForm::TorvinLoadCfg()
     FBlockSendPanel->SetCrcKind(p.CRCKIND);
     FBlockSendPanel->SetEnding(p.ENDBLOCK);
     FPortSettings->LoadPromptEnding(p.ENDPROMPT);
+    FTransferBox->LoadSettings(s);
     QFont font = Memo1->font();
     font.setFamily(p.FONTNAME);
     // A size that is no size keeps the one the view has.
@@ -61,6 +62,7 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     p.CRCKIND = FBlockSendPanel->CrcKind();
     p.ENDBLOCK = int(FBlockSendPanel->Ending());
     p.ENDPROMPT = FPortSettings->PromptEndingIndex();
+    FTransferBox->SaveSettings(s);
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;

@@ -88,7 +88,7 @@ void TSplitViewForm::FormCreate()
 void TSplitViewForm::FormClose()
 {
     // A file send in progress stops first, and says how far it got.
-    FFileSender->Cancel();
+    FFileSender->CancelNow();
     // Every step is guarded: the window always closes. What could not be written is told in
     // one message, so a full disk or a read-only folder never loses settings or logs silently.
     QStringList failed;

@@ -3,7 +3,10 @@
 // queue and receive diversion, as the window runs them.
 
 #include "CvReceivedFile.h"
+#include "TComUIHandleThread.h"
+#include "TCvLineSink.h"
 #include "TCvXmodem.h"
+#include "TLogModel.h"
 #include "TransferRig.h"
 
 #include <QElapsedTimer>
@@ -94,6 +97,8 @@ private slots:
     void pathInHeaderLandsAsPlainName();
     void existingFileIsKept();
     void bytesAfterTheEndStayForThePort();
+    void receivedBytesBelongToTheTransfer_data();
+    void receivedBytesBelongToTheTransfer();
 };
 
 void TstXymodem::initTestCase()
@@ -459,6 +464,75 @@ void TstXymodem::bytesAfterTheEndStayForThePort()
     QTRY_COMPARE(port.LogView()->Model().Line(0), u"## Total Size = 0x00000180 = 384 Bytes"_s);
     // Counted once each: C, three ACKs, the last ACK and the text.
     QCOMPARE(port.FComReceiveCount.load(), qint64(1 + 3 + 1 + tail.size()));
+}
+
+namespace {
+struct SinkRecorder : TCvLineSink {
+    QString text;
+    void TextReceived(const QString& t, qint64) override { text += t; }
+};
+} // namespace
+
+void TstXymodem::receivedBytesBelongToTheTransfer_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("text, with the plot's sink") << int(rfAscii);
+    QTest::newRow("hex") << int(rfHex);
+    QTest::newRow("waveform") << int(rfGraphic);
+    QTest::newRow("captured to a file") << int(rfFile);
+}
+
+// While the transfer runs, what the device sends is the transfer's: nothing of it reaches the
+// log view, the display worker, a capture file or the plot. Afterwards the port shows its
+// bytes again as its format says.
+void TstXymodem::receivedBytesBelongToTheTransfer()
+{
+    QFETCH(int, format);
+    QTemporaryDir tmp;
+    const QString in = tmp.filePath(u"in"_s);
+    QDir().mkpath(in);
+    const QByteArray data = Pattern(20000, format);
+    WriteFile(tmp.filePath(u"data.bin"_s), data);
+    TransferRig rig;
+    TCvComPortObj& port = *rig.port;
+    port.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                           format, nullptr, false, false, false, false, true);
+    SinkRecorder sink;
+    port.SetLineSink(&sink);
+    const QString capture = tmp.filePath(u"capture.bin"_s);
+    if (format == rfFile) {
+        auto f = std::make_unique<QFile>(capture);
+        QVERIFY(f->open(QIODevice::WriteOnly));
+        port.FFileStreamName = capture;
+        port.SetFileStream(std::move(f));
+    }
+    rig.Start(std::make_unique<TCvXmodemReceiver>(rig.link.get(), TCvXmodemReceiver::TMode::Ymodem, in, true,
+                                                  TestTimes()));
+    LrzszPeer peer(rig.PeerLine(), u"sb"_s, {u"data.bin"_s}, tmp.path());
+    QVERIFY(rig.Ended(60000));
+    QVERIFY2(rig.result->End == TCvTransferEnd::Done, qPrintable(rig.result->Reason));
+    QCOMPARE(ReadWhole(QDir(in).filePath(u"data.bin"_s)), data);
+    QTest::qWait(50);
+    port.FlushUiQueue();
+    QVERIFY(port.LogView()->Model().IsEmpty());
+    QVERIFY(port.InternalBufferCopy().isEmpty());
+    QCOMPARE(port.FComProcessedCount.load(), 0);
+    QCOMPARE(sink.text, QString());
+    if (port.FileStream()) port.FileStream()->flush();
+    QCOMPARE(QFileInfo(capture).size(), 0);
+    QCOMPARE(port.FComReceiveCount.load(), rig.relay.Moved(PtyRelay::TWay::ToProgram));
+
+    // The transfer is over: the device's bytes are the port's again.
+    QCOMPARE(peer.Wait(20000), 0);
+    QVERIFY(::write(rig.PeerLine(), "after\r\n", 7) == 7);
+    QTRY_COMPARE_WITH_TIMEOUT(port.FComReceiveCount.load(), rig.relay.Moved(PtyRelay::TWay::ToProgram),
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(port.FComProcessedCount.load() > 0, 10000);
+    if (format == rfAscii) QTRY_COMPARE(sink.text, u"after\r\n"_s);
+    if (format == rfFile) {
+        QTRY_VERIFY((port.FileStream()->flush(), QFileInfo(capture).size() == 7));
+        QCOMPARE(ReadWhole(capture), QByteArray("after\r\n"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstXymodem)
