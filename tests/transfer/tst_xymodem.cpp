@@ -2,6 +2,7 @@
 // lrzsz at the far end of a relay (PtyRelay.h), the engines driven through the port's write
 // queue and receive diversion, as the window runs them.
 
+#include "Corvane_CRC.h"
 #include "CvReceivedFile.h"
 #include "TComUIHandleThread.h"
 #include "TCvLineSink.h"
@@ -99,6 +100,10 @@ private slots:
     void bytesAfterTheEndStayForThePort();
     void receivedBytesBelongToTheTransfer_data();
     void receivedBytesBelongToTheTransfer();
+    void handMadeSender_data();
+    void handMadeSender();
+    void safeNames_data();
+    void safeNames();
 };
 
 void TstXymodem::initTestCase()
@@ -533,6 +538,172 @@ void TstXymodem::receivedBytesBelongToTheTransfer()
         QTRY_VERIFY((port.FileStream()->flush(), QFileInfo(capture).size() == 7));
         QCOMPARE(ReadWhole(capture), QByteArray("after\r\n"));
     }
+}
+
+namespace {
+// A block as a sender puts it on the line.
+QByteArray Block(int number, QByteArray data, bool crc)
+{
+    const int size = data.size() <= 128 ? 128 : 1024;
+    data.append(QByteArray(size - data.size(), '\x1A'));
+    QByteArray b;
+    b.append(size == 1024 ? '\x02' : '\x01').append(char(number & 0xFF)).append(char(0xFF - (number & 0xFF)));
+    b.append(data);
+    if (crc) {
+        const quint16 c =
+            CalCRC16Xmodem(reinterpret_cast<const std::uint8_t*>(data.constData()), int(data.size()));
+        b.append(char(c >> 8)).append(char(c & 0xFF));
+    } else {
+        quint8 sum = 0;
+        for (const char ch : std::as_const(data)) sum = quint8(sum + quint8(ch));
+        b.append(char(sum));
+    }
+    return b;
+}
+QByteArray Header(const QByteArray& fields)
+{
+    QByteArray h = fields;
+    h.append(QByteArray(128 - h.size(), '\0'));
+    return h;
+}
+} // namespace
+
+void TstXymodem::handMadeSender_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("XMODEM: a sender that knows only the checksum") << u"checksum-only"_s << u"done"_s;
+    QTest::newRow("YMODEM: a header without a size keeps the padding") << u"no-size"_s << u"done"_s;
+    QTest::newRow("YMODEM: the file ends before its size") << u"short"_s << u"failed"_s;
+    QTest::newRow("XMODEM: a block out of sequence") << u"out-of-sequence"_s << u"failed"_s;
+    QTest::newRow("XMODEM: noise before the first block") << u"noise"_s << u"done"_s;
+}
+
+// Senders written by hand on the pty, for what lrzsz does not do: the receiver settles for
+// the checksum after three C's, keeps the padding when no size was given, refuses a file
+// shorter than announced and a block out of sequence, and ignores noise between blocks.
+void TstXymodem::handMadeSender()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, outcome);
+    QTemporaryDir tmp;
+    PtyPair pty;
+    TCvComPortObj port(nullptr, u"Virtual Port (%1)"_s.arg(pty.SlavePath()));
+    port.CvComPortObjInit2(QString(), QString(), br115200, dbEight, sbOneStopBit, prNone, fcNone, sfAscii,
+                           rfAscii, nullptr, false, false, false, false, true);
+    port.Open();
+    TCvPortTransferLink link(&port);
+    TCvXmodemTimes t = TestTimes();
+    t.StartIntervalMs = 200;
+    const bool ymodem = script == u"no-size"_s || script == u"short"_s;
+    TCvXmodemReceiver receiver(&link,
+                               ymodem ? TCvXmodemReceiver::TMode::Ymodem : TCvXmodemReceiver::TMode::Xmodem,
+                               tmp.path(), true, t);
+    receiver.SetXmodemName(u"x.bin"_s);
+    std::optional<TCvTransferResult> result;
+    connect(&receiver, &TCvTransfer::Finished, this, [&](const TCvTransferResult& r) { result = r; });
+    link.Attach(&receiver);
+    receiver.Start();
+    const QByteArray data = Pattern(200, 4);
+    const auto answer = [&] { return pty.Read(1, 5000); };
+    if (script == u"checksum-only"_s) {
+        // C is not understood: only the NAK that follows three of them starts the file.
+        QCOMPARE(pty.Read(3, 5000), QByteArray("CCC"));
+        QCOMPARE(answer(), QByteArray("\x15"));
+        QVERIFY(pty.Write(Block(1, data.left(128), false)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+        QVERIFY(pty.Write(Block(2, data.mid(128), false)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+    } else if (script == u"noise"_s) {
+        QCOMPARE(answer(), QByteArray("C"));
+        // A console's echo of the command typed on the device, then the file.
+        QVERIFY(pty.Write("sx x.bin\r\n" + Block(1, data.left(128), true)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+        QVERIFY(pty.Write(Block(2, data.mid(128), true)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+    } else if (script == u"out-of-sequence"_s) {
+        QCOMPARE(answer(), QByteArray("C"));
+        QVERIFY(pty.Write(Block(1, data.left(128), true)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+        QVERIFY(pty.Write(Block(3, data.mid(128), true)));
+        QVERIFY(pty.Read(2, 5000).startsWith("\x18\x18"));
+    } else {
+        QCOMPARE(answer(), QByteArray("C"));
+        QVERIFY(pty.Write(Block(0,
+                                Header(script == u"short"_s ? QByteArray("f.bin\0"
+                                                                         "300",
+                                                                         9)
+                                                            : QByteArray("f.bin")),
+                                true)));
+        QCOMPARE(pty.Read(2, 5000), QByteArray("\x06"
+                                               "C"));
+        QVERIFY(pty.Write(Block(1, data.left(128), true)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+        QVERIFY(pty.Write(Block(2, data.mid(128), true)));
+        QCOMPARE(answer(), QByteArray("\x06"));
+    }
+    if (script != u"out-of-sequence"_s) {
+        // The first EOT gets NAK, the second ACK (or CAN when the file fell short).
+        QVERIFY(pty.Write("\x04"));
+        QCOMPARE(answer(), QByteArray("\x15"));
+        QVERIFY(pty.Write("\x04"));
+        if (outcome == u"failed"_s) {
+            const QByteArray cans = pty.Read(2, 5000);
+            QVERIFY2(cans.startsWith("\x18\x18"), cans.toHex().constData());
+        } else {
+            QCOMPARE(pty.Read(ymodem ? 2 : 1, 5000), QByteArray(ymodem ? "\x06"
+                                                                         "C"
+                                                                       : "\x06"));
+            if (ymodem) {
+                QVERIFY(pty.Write(Block(0, Header({}), true)));
+                QCOMPARE(answer(), QByteArray("\x06"));
+            }
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+    if (outcome == u"failed"_s) {
+        QCOMPARE(int(result->End), int(TCvTransferEnd::Failed));
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        if (script == u"short"_s) QCOMPARE(result->Reason, u"the file ended after 256 of 300 bytes"_s);
+        else QCOMPARE(result->Reason, u"block 3 came where block 2 was expected"_s);
+        return;
+    }
+    QVERIFY2(result->End == TCvTransferEnd::Done, qPrintable(result->Reason));
+    QCOMPARE(receiver.UsesCrc(), script != u"checksum-only"_s);
+    const QByteArray got = ReadWhole(result->Files.value(0));
+    QCOMPARE(got.size(), 256);
+    QVERIFY(got.startsWith(data));
+    QCOMPARE(got.mid(200), QByteArray(56, '\x1A'));
+}
+
+void TstXymodem::safeNames_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("safe");
+    QTest::newRow("plain") << u"u-boot.itb"_s << u"u-boot.itb"_s;
+    QTest::newRow("up and out") << u"../../etc/passwd"_s << u"passwd"_s;
+    QTest::newRow("absolute") << u"/etc/shadow"_s << u"shadow"_s;
+    QTest::newRow("Windows path") << u"C:\\fw\\app.hex"_s << u"app.hex"_s;
+    QTest::newRow("control characters") << u"a\x01"
+                                           "b\x1b"
+                                           "[31mc\x7f"
+                                           ".bin"_s
+                                        << u"ab[31mc.bin"_s;
+    QTest::newRow("hidden") << u".bashrc"_s << u"bashrc"_s;
+    QTest::newRow("dots only") << u".."_s << u"received.bin"_s;
+    QTest::newRow("folder only") << u"dir/"_s << u"received.bin"_s;
+    QTest::newRow("empty") << QString() << u"received.bin"_s;
+    QTest::newRow("Chinese") << u"固件.bin"_s << u"固件.bin"_s;
+    QTest::newRow("too long") << QString(300, u'好') << QString(85, u'好');
+}
+
+// What a peer calls a file becomes a plain name in the chosen folder.
+void TstXymodem::safeNames()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, safe);
+    QCOMPARE(SafeReceivedFileName(given), safe);
+    QVERIFY(SafeReceivedFileName(given).toUtf8().size() <= 255);
 }
 
 QTEST_GUILESS_MAIN(TstXymodem)
