@@ -236,13 +236,19 @@ void TCvFileSender::EngineFinished(const TCvTransferResult& Result)
             if (dropped > 0 && port)
                 port->Log(Msg(u"%1 bytes the device sent after the transfer had stopped were not shown."_s)
                               .arg(GroupedNumber(dropped)));
-            if (FDraining.get() == link) FDraining.release()->deleteLater();
+            // Still inside the link's own signal: it goes from the event loop.
+            if (FDraining.get() == link) {
+                FDraining.release()->setParent(this);
+                link->deleteLater();
+            }
         });
         FDraining = std::move(fs->Link);
     }
     if (!fs->Receiving) Unload();
-    // The engine is inside its own signal: it goes from the event loop.
-    fs->Engine.release()->deleteLater();
+    // The engine is inside its own signal: it goes from the event loop (or with the sender).
+    TCvTransfer* engine = fs->Engine.release();
+    engine->setParent(this);
+    engine->deleteLater();
     if (OnProgressText) OnProgressText(QString());
     if (OnRunning) OnRunning(false);
     Release(std::move(fs));

@@ -95,6 +95,7 @@ private slots:
     void cancelReachesThePeer_data();
     void cancelReachesThePeer();
     void peerCancelIsHonoured();
+    void closingThePortEndsIt();
     void pathInHeaderLandsAsPlainName();
     void existingFileIsKept();
     void bytesAfterTheEndStayForThePort();
@@ -380,6 +381,28 @@ void TstXymodem::peerCancelIsHonoured()
     QVERIFY2(rig.Ended(5000), "the peer's CAN was not taken");
     QCOMPARE(int(rig.result->End), int(TCvTransferEnd::PeerCancelled));
     QCOMPARE(rig.result->Reason, u"the receiver cancelled"_s);
+}
+
+// The port is closed in the middle (the user, or the device vanished): the transfer ends at
+// once and says so, and a receive leaves nothing behind.
+void TstXymodem::closingThePortEndsIt()
+{
+    QTemporaryDir tmp;
+    const QString in = tmp.filePath(u"in"_s);
+    QDir().mkpath(in);
+    WriteFile(tmp.filePath(u"big.bin"_s), Pattern(1024 * 1024));
+    TransferRig rig;
+    rig.Start(std::make_unique<TCvXmodemReceiver>(rig.link.get(), TCvXmodemReceiver::TMode::Ymodem, in, true,
+                                                  TestTimes()));
+    LrzszPeer peer(rig.PeerLine(), u"sb"_s, {u"big.bin"_s}, tmp.path());
+    QVERIFY(RunUntil([&] { return rig.engine->Progress().Bytes > 64 * 1024 || rig.result; }, 30000));
+    QVERIFY(!rig.result);
+    rig.port->Close();
+    QVERIFY(rig.result);
+    QCOMPARE(int(rig.result->End), int(TCvTransferEnd::PortClosed));
+    QCOMPARE(rig.result->Reason, u"the device was closed"_s);
+    QVERIFY(!rig.port->ReceiveDiversion());
+    QCOMPARE(QDir(in).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 // A YMODEM header that names a path outside the folder: the file lands under its plain
