@@ -248,8 +248,8 @@ void TstTransferUi::cancelFromTheBox()
     QVERIFY(!t.w->FileStream());
 }
 
-// A block send and a grid row asked for during a transfer wait for its end, said once, and
-// then go out in order; nothing of them lands inside the transfer.
+// Block sends asked for during a transfer wait for its end, said once, and then go out in
+// order; nothing of them, nor of the log's prompt, lands inside the transfer.
 void TstTransferUi::otherSendsWaitForTheTransfer()
 {
     TransferWindow t;
@@ -260,6 +260,10 @@ void TstTransferUi::otherSendsWaitForTheTransfer()
     Ui::Find<QPlainTextEdit>(*t.w, u"Memo2"_s)->setPlainText(u"block"_s);
     t.w->Button8Click();
     t.w->Button8Click();
+    // The log's prompt does not open, and Ctrl+C sends nothing into the transfer.
+    QTest::keyClick(t.dev.memo, Qt::Key_Return);
+    QTest::keyClick(t.dev.memo, Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(t.dev.memo->ReadOnly());
     // Only the receiver's C goes out meanwhile.
     const QByteArray during = t.PeerBytes(1200);
     QVERIFY(during.startsWith("C"));
