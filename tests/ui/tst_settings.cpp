@@ -30,14 +30,15 @@ QStringList ExpectedGridKeys()
     return keys;
 }
 
-const QStringList kPreferenceKeys = {u"Theme"_s, u"SV_R_WIDTH"_s, u"MainFormWidth"_s, u"MainFormHeight"_s,
-                                     u"EnglishLanguage"_s, u"DESKTOPSHOTCUT"_s, u"SHOWLINENUMBER"_s,
-                                     u"SV_LOPEN"_s, u"SV_ROPEN"_s, u"ALPHABLEND"_s, u"LOOPCOUNT"_s,
-                                     u"FONTNAME"_s, u"FONTSIZE"_s, u"FONTCOLOR"_s, u"BACKGROUNDCOLOR"_s,
-                                     // options added later, after the classic keys
-                                     u"MSTIMESTAMP"_s, u"HEXGAPLINES"_s, u"HEXGAPMS"_s, u"MODEMDTR"_s,
-                                     u"MODEMRTS"_s, u"PULSEMS"_s, u"FINDCASE"_s, u"CRCKIND"_s, u"ENDBLOCK"_s,
-                                     u"ENDGRID"_s, u"ENDPROMPT"_s, u"TRANSFERPROTOCOL"_s, u"RECEIVEFOLDER"_s};
+const QStringList kPreferenceKeys = {
+    u"Theme"_s, u"SV_R_WIDTH"_s, u"MainFormWidth"_s, u"MainFormHeight"_s, u"EnglishLanguage"_s,
+    u"DESKTOPSHOTCUT"_s, u"SHOWLINENUMBER"_s, u"SV_LOPEN"_s, u"SV_ROPEN"_s, u"ALPHABLEND"_s, u"LOOPCOUNT"_s,
+    u"FONTNAME"_s, u"FONTSIZE"_s, u"FONTCOLOR"_s, u"BACKGROUNDCOLOR"_s,
+    // options added later, after the classic keys
+    u"MSTIMESTAMP"_s, u"HEXGAPLINES"_s, u"HEXGAPMS"_s, u"MODEMDTR"_s, u"MODEMRTS"_s, u"PULSEMS"_s,
+    u"FINDCASE"_s, u"CRCKIND"_s, u"ENDBLOCK"_s, u"ENDGRID"_s, u"ENDPROMPT"_s,
+    // file transfers
+    u"TRANSFERPROTOCOL"_s, u"RECEIVEFOLDER"_s};
 
 } // namespace
 
