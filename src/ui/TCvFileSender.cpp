@@ -91,7 +91,7 @@ void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const
         Obj->Log(
             Msg(u"%1: waiting for the receiver (start it on the device, for example loady, loadx or rz)."_s)
                 .arg(name));
-        if (!Begin(Obj, Lock, CancelCaption)) return;
+        Begin(Obj, Lock, CancelCaption);
         FSend->Protocol = Protocol;
         FSend->Total = FFile->size();
         FSend->Link = std::make_unique<TCvPortTransferLink>(Obj);
@@ -119,7 +119,7 @@ void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const
         return;
     }
     Obj->Log(Msg(u"> Start Sending File:%1"_s).arg(FFileName));
-    if (!Begin(Obj, Lock, CancelCaption)) return;
+    Begin(Obj, Lock, CancelCaption);
     FSend->Total = FFile->size();
     ShowProgress();
     Step();
@@ -137,7 +137,7 @@ void TCvFileSender::Receive(TCvComPortObj* Obj, TCvTransferProtocol Protocol, co
     Obj->Log(
         Msg(u"%1: waiting for the sender (start it on the device, for example sz or sb); files go to %2"_s)
             .arg(name, Folder));
-    if (!Begin(Obj, Lock, CancelCaption)) return;
+    Begin(Obj, Lock, CancelCaption);
     FSend->Protocol = Protocol;
     FSend->Receiving = true;
     FSend->Link = std::make_unique<TCvPortTransferLink>(Obj);
@@ -160,7 +160,7 @@ void TCvFileSender::Receive(TCvComPortObj* Obj, TCvTransferProtocol Protocol, co
     }
 }
 
-bool TCvFileSender::Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption)
+void TCvFileSender::Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption)
 {
     // No second send or load while this runs. Closing the port or the window stays
     // possible: either stops the send.
@@ -176,7 +176,6 @@ bool TCvFileSender::Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const
     FButton26->setText(CancelCaption);
     FButton26->setEnabled(true);
     FButton26->show();
-    return true;
 }
 
 void TCvFileSender::StartEngine(std::unique_ptr<TCvTransfer> Engine)

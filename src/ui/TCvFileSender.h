@@ -99,7 +99,7 @@ private:
     void End(TEnd how);
     void ShowProgress();
     void Unload();
-    bool Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption);
+    void Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption);
     void StartEngine(std::unique_ptr<TCvTransfer> Engine);
     void EngineProgress(const TCvTransferProgress& Progress);
     void EngineFinished(const TCvTransferResult& Result);
