@@ -17,6 +17,11 @@ CMAKE_BUILD_TYPE=Release scripts/build.sh build-pkg -DCORVANE_TESTS=OFF -DCORVAN
 DEB=$(ls -t build-pkg/corvane_*.deb | head -n1)
 echo "package: $DEB"
 dpkg-deb --field "$DEB" Depends
+# ZMODEM needs lrzsz: recommended, so that apt installs it by default.
+if ! dpkg-deb --field "$DEB" Recommends | grep -qw lrzsz; then
+  echo "package-check: the package does not recommend lrzsz"
+  exit 1
+fi
 
 # The hidraw udev rule is shipped and applied on install.
 RULE=./usr/lib/udev/rules.d/60-corvane-hidraw.rules

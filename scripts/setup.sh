@@ -17,6 +17,7 @@ PACKAGES=(
   clang-format                                          # scripts/format.sh (CI checks the formatting)
   socat                                                 # virtual port pairs (README)
   ser2net                                               # RFC 2217 server of the network tests (tests/network)
+  lrzsz                                                 # ZMODEM (sz, rz) at run time; the peer of the transfer tests
   unzip                                                 # the chart tests read exported .xlsx files back
   xvfb xauth                                            # the screenshot program under xvfb-run
   fonts-wqy-microhei                                    # Chinese captions in the window and screenshots

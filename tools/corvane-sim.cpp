@@ -4,12 +4,15 @@
 //
 //   corvane-sim [--link PATH] MODE
 //   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES | --rate BYTES_PER_SECOND
-//         | --plot LINES_PER_SECOND [--channels N] [--labels] | --at [--error-every N]
+//         | --plot LINES_PER_SECOND [--channels N] [--labels] | --at [--error-every N] | --loady
 //   --plot prints text lines of numbers for the plot: N channels (default 4) of sine, ramp
 //   and noise in turn, plain ("0.5,12,-0.31") or with --labels ("sine1:0.5 ramp2:12 ...").
 //   --at answers like a modem without echo: a command line ended by CR (or LF) that begins with
 //   AT gets "\r\nOK\r\n", any other "\r\nERROR\r\n"; with --error-every N every Nth
 //   command gets ERROR too.
+//   --loady plays a bootloader console: at its "=> " prompt the command loady waits for a
+//   file sent with YMODEM, then prints the size and the CRC-32 of what it got.
+#include "Corvane_CRC.h"
 #include "CvProtocol.h"
 
 #include <cerrno>
@@ -42,7 +45,7 @@ void Usage()
         stderr,
         "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES"
         " | --rate BYTES_PER_SECOND | --plot LINES_PER_SECOND [--channels N] [--labels]"
-        " | --at [--error-every N])\n");
+        " | --at [--error-every N] | --loady)\n");
 }
 
 // Writes everything unless asked to stop; a pty whose reader is away fills up and waits.
@@ -159,6 +162,214 @@ std::string PlotLine(long n, int channels, bool labels, std::uint32_t& noise)
     return line;
 }
 
+// ---- the bootloader console of --loady ----
+
+void Print(int fd, const std::string& text)
+{
+    WriteAll(fd, text.data(), text.size());
+}
+
+// One byte within ms milliseconds, -1 on time-out (or when asked to stop).
+int ReadByte(int fd, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!gStop) {
+        std::uint8_t b = 0;
+        const ssize_t n = ::read(fd, &b, 1);
+        if (n == 1) return b;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return -1;
+        pollfd pf{fd, POLLIN, 0};
+        ::poll(&pf, 1, static_cast<int>(std::min<long long>(left.count(), 50)));
+    }
+    return -1;
+}
+
+void Put(int fd, std::uint8_t b)
+{
+    WriteAll(fd, &b, 1);
+}
+
+// Reads until the line has been quiet for ms: the rest of a damaged block.
+void Purge(int fd, int ms)
+{
+    while (ReadByte(fd, ms) >= 0) {}
+}
+
+// A YMODEM receive as a bootloader does it: C until the sender starts, the header block
+// with the name and size, the data, EOT, then the empty header that ends the batch. The
+// received bytes, cut to the size the header gave; false when it was aborted.
+bool ReceiveYmodem(int fd, std::vector<std::uint8_t>& out, std::string& why)
+{
+    constexpr std::uint8_t SOH = 0x01, STX = 0x02, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18;
+    long long size = -1;
+    int expected = 0; // block 0 is the header
+    bool header = true;
+    int errors = 0;
+    int cans = 0;
+    int startTries = 0;
+    bool started = false;
+    while (!gStop) {
+        if (!started) Put(fd, 'C');
+        const int first = ReadByte(fd, started ? 3000 : 1000);
+        if (first < 0) {
+            if (!started && ++startTries < 60) continue;
+            if (started && ++errors <= 10) {
+                Put(fd, NAK);
+                continue;
+            }
+            why = started ? "time-out" : "no sender";
+            return false;
+        }
+        if (first == CAN) {
+            if (++cans >= 2) {
+                why = "cancelled by the sender";
+                return false;
+            }
+            continue;
+        }
+        cans = 0;
+        if (first == EOT) {
+            // The file is complete; the empty header that ends the batch follows.
+            Put(fd, ACK);
+            Put(fd, 'C');
+            header = true;
+            expected = 0;
+            continue;
+        }
+        if (first != SOH && first != STX) continue;
+        started = true;
+        const std::size_t len = first == STX ? 1024 : 128;
+        std::vector<std::uint8_t> block(len + 4);
+        bool whole = true;
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            const int b = ReadByte(fd, 1000);
+            if (b < 0) {
+                whole = false;
+                break;
+            }
+            block[i] = static_cast<std::uint8_t>(b);
+        }
+        const std::uint8_t* data = block.data() + 2;
+        const std::uint16_t crc = static_cast<std::uint16_t>(block[len + 2] << 8 | block[len + 3]);
+        if (!whole || (block[0] ^ block[1]) != 0xFF || CalCRC16Xmodem(data, static_cast<int>(len)) != crc) {
+            Purge(fd, 200);
+            if (++errors > 10) {
+                why = "too many errors";
+                Print(fd, std::string(8, char(CAN)));
+                return false;
+            }
+            Put(fd, NAK);
+            continue;
+        }
+        errors = 0;
+        const int number = block[0];
+        if (number == ((expected - 1) & 0xFF) && expected > 0) {
+            Put(fd, ACK); // a repeat: our ACK was lost
+            continue;
+        }
+        if (number != (expected & 0xFF)) {
+            why = "block out of sequence";
+            Print(fd, std::string(8, char(CAN)));
+            return false;
+        }
+        if (header) {
+            Put(fd, ACK);
+            if (data[0] == 0) return true; // the empty header: the batch is over
+            if (size >= 0) {
+                why = "one file only";
+                Print(fd, std::string(8, char(CAN)));
+                return false;
+            }
+            const char* name = reinterpret_cast<const char*>(data);
+            const std::size_t nameLen = strnlen(name, len);
+            size = nameLen + 1 < len ? std::strtoll(name + nameLen + 1, nullptr, 10) : -1;
+            if (size < 0 || size > (64LL << 20)) size = 64LL << 20;
+            header = false;
+            expected = 1;
+            Put(fd, 'C');
+            continue;
+        }
+        const std::size_t take =
+            std::min<std::size_t>(len, static_cast<std::size_t>(size) -
+                                           std::min<std::size_t>(out.size(), static_cast<std::size_t>(size)));
+        out.insert(out.end(), data, data + take);
+        ++expected;
+        Put(fd, ACK);
+    }
+    why = "stopped";
+    return false;
+}
+
+// The console: echoes what is typed; Enter runs the line.
+class LoadyConsole {
+public:
+    explicit LoadyConsole(int fd) : FFd(fd) {}
+    void Begin() { Print(FFd, "\r\nCorvane simulated bootloader (corvane-sim --loady)\r\n=> "); }
+    void Feed(const std::uint8_t* data, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i) {
+            const char c = static_cast<char>(data[i]);
+            if (c == '\r' || c == '\n') {
+                // CR LF is one Enter.
+                if (c == '\n' && FLastCr) {
+                    FLastCr = false;
+                    continue;
+                }
+                FLastCr = c == '\r';
+                Print(FFd, "\r\n");
+                Run();
+                FLine.clear();
+                Print(FFd, "=> ");
+                continue;
+            }
+            FLastCr = false;
+            if (c == 0x7F || c == 0x08) {
+                if (!FLine.empty()) {
+                    FLine.pop_back();
+                    Print(FFd, "\b \b");
+                }
+                continue;
+            }
+            if (static_cast<unsigned char>(c) < 0x20 || FLine.size() > 256) continue;
+            FLine += c;
+            Print(FFd, std::string(1, c));
+        }
+    }
+
+private:
+    void Run()
+    {
+        std::string cmd = FLine;
+        while (!cmd.empty() && cmd.back() == ' ') cmd.pop_back();
+        while (!cmd.empty() && cmd.front() == ' ') cmd.erase(0, 1);
+        if (cmd.empty()) return;
+        if (cmd.rfind("loady", 0) != 0) {
+            Print(FFd, "Unknown command '" + cmd.substr(0, cmd.find(' ')) + "' - try 'loady'\r\n");
+            return;
+        }
+        Print(FFd, "## Ready for binary (ymodem) download to 0x82000000 at 115200 bps...\r\n");
+        std::vector<std::uint8_t> got;
+        std::string why;
+        const bool ok = ReceiveYmodem(FFd, got, why);
+        // The sender's last bytes and a pause, before the console talks again.
+        Purge(FFd, 100);
+        if (!ok) {
+            Print(FFd, "## Binary (ymodem) download aborted: " + why + "\r\n");
+            return;
+        }
+        char line[160];
+        std::snprintf(line, sizeof line, "## Total Size      = 0x%08zx = %zu Bytes\r\n## CRC32 = 0x%08x\r\n",
+                      got.size(), got.size(), CalCRC32(got.data(), static_cast<int>(got.size())));
+        Print(FFd, line);
+    }
+
+    int FFd;
+    std::string FLine;
+    bool FLastCr = false;
+};
+
 // Answers command lines like a modem with echo off.
 class AtPeer {
 public:
@@ -202,7 +413,7 @@ int main(int argc, char** argv)
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--labels") labels = true;
         else if (a == "--channels" && i + 1 < argc) channels = int(std::strtol(argv[++i], nullptr, 10));
-        else if (a == "--echo" || a == "--protocol" || a == "--at") mode = a;
+        else if (a == "--echo" || a == "--protocol" || a == "--at" || a == "--loady") mode = a;
         else if (a == "--error-every" && i + 1 < argc) value = std::strtol(argv[++i], nullptr, 10);
         else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot") &&
                  i + 1 < argc) {
@@ -213,7 +424,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (mode.empty() || (mode != "--echo" && mode != "--protocol" && mode != "--at" && value <= 0) ||
+    if (mode.empty() ||
+        (mode != "--echo" && mode != "--protocol" && mode != "--at" && mode != "--loady" && value <= 0) ||
         (mode == "--at" && value < 0) || channels < 1 || channels > 64) {
         Usage();
         return 2;
@@ -248,6 +460,8 @@ int main(int argc, char** argv)
 
     ProtocolPeer peer(master);
     AtPeer modem(master, mode == "--at" ? value : 0);
+    LoadyConsole console(master);
+    if (mode == "--loady") console.Begin();
     const auto start = std::chrono::steady_clock::now();
     auto next = start;
     long counter = 0;
@@ -275,6 +489,7 @@ int main(int argc, char** argv)
                 if (mode == "--echo") WriteAll(master, buf.data(), static_cast<std::size_t>(n));
                 else if (mode == "--protocol") peer.Feed(buf.data(), static_cast<std::size_t>(n));
                 else if (mode == "--at") modem.Feed(buf.data(), static_cast<std::size_t>(n));
+                else if (mode == "--loady") console.Feed(buf.data(), static_cast<std::size_t>(n));
             }
         }
         if (burstLeft > 0 && (pf.revents & POLLOUT)) {

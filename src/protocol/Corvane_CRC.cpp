@@ -110,6 +110,14 @@ std::uint16_t CalCRC16CcittFalse(const std::uint8_t* AData, int Length)
     return crc;
 }
 
+std::uint16_t CalCRC16Xmodem(const std::uint8_t* AData, int Length)
+{
+    std::uint16_t crc = 0;
+    for (int i = 0; i < Length; ++i)
+        crc = static_cast<std::uint16_t>((crc << 8) ^ kCcittTable[((crc >> 8) ^ AData[i]) & 0xFFu]);
+    return crc;
+}
+
 std::uint32_t CalCRC32(const std::uint8_t* AData, int Length)
 {
     std::uint32_t crc = 0xFFFFFFFFu;

@@ -23,6 +23,10 @@ const std::array<std::uint16_t, 256>& CRC16Table();
 // XOR. Check value over "123456789": 0x29B1.
 std::uint16_t CalCRC16CcittFalse(const std::uint8_t* AData, int Length);
 
+// CRC-16/XMODEM, the block check of XMODEM and YMODEM: polynomial 0x1021 not reflected,
+// initial value 0, no final XOR; sent high byte first. Check value over "123456789": 0x31C3.
+std::uint16_t CalCRC16Xmodem(const std::uint8_t* AData, int Length);
+
 // CRC-32 as zlib and Ethernet compute it: polynomial 0x04C11DB7 reflected (0xEDB88320),
 // initial value and final XOR 0xFFFFFFFF. Check value over "123456789": 0xCBF43926.
 std::uint32_t CalCRC32(const std::uint8_t* AData, int Length);

@@ -7,6 +7,7 @@
 #include "TComUIHandleThread.h"
 #include "TCvAnswerRules.h"
 #include "TCvLineSink.h"
+#include "TCvReceiveDiversion.h"
 #include "TCvSeries.h"
 
 #include <QCoreApplication>
@@ -68,6 +69,11 @@ TCvComPortObj::TCvComPortObj(QObject* AOwner, const QString& DeviceName) : TComP
 
 TCvComPortObj::~TCvComPortObj()
 {
+    // A transfer holding the line ends while the port object is still whole.
+    if (TCvReceiveDiversion* d = FReceiveDiversion.data()) {
+        FReceiveDiversion.clear();
+        d->PortClosed();
+    }
     // Completions would log into what is being taken apart.
     DiscardWrites();
     FAckTransfer.reset();
@@ -368,6 +374,16 @@ TCvLineSink* TCvComPortObj::LineSink() const
     return FLineSink.data();
 }
 
+void TCvComPortObj::SetReceiveDiversion(TCvReceiveDiversion* diversion)
+{
+    FReceiveDiversion = diversion;
+}
+
+TCvReceiveDiversion* TCvComPortObj::ReceiveDiversion() const
+{
+    return FReceiveDiversion.data();
+}
+
 void TCvComPortObj::SetFileStream(std::unique_ptr<QFile> f)
 {
     CloseFileStream();
@@ -494,6 +510,15 @@ qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s)
 void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
 {
     FLogView->SetReadOnly(true);
+    // A file transfer holds the line: its bytes go to it alone, never to the view, a capture
+    // or the plot, and it reads no further than the packet that may end it.
+    if (FReceiveDiversion) {
+        QByteArray bytes(qBound(1, FReceiveDiversion->ReceiveLimit(), qMax(Count, 1)), Qt::Uninitialized);
+        bytes.resize(qMax(0, Read(bytes.data(), int(bytes.size()))));
+        FComReceiveCount += bytes.size();
+        FReceiveDiversion->BytesReceived(bytes);
+        return;
+    }
     const int format = FReceiveFormat.load();
     // The workers have not taken what waits: nothing more is read, and the sender waits.
     if (format != rfFile && HandOverBytes() >= FHandOverLimit) {

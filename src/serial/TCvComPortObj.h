@@ -24,6 +24,7 @@ class QDateTime;
 class TCvAnswerRules;
 class TCvComProtocal;
 class TCvLineSink;
+class TCvReceiveDiversion;
 class TCvSeries;
 class TLogModel;
 class TComUIHandleThread;
@@ -201,6 +202,10 @@ public:
     // Plot hook: received ASCII text also goes to this sink (held weakly; none by default).
     void SetLineSink(TCvLineSink* sink);
     TCvLineSink* LineSink() const;
+    // While set, every received byte goes to it and nowhere else (held weakly; none by
+    // default). Sends from the log view's prompt wait for its end.
+    void SetReceiveDiversion(TCvReceiveDiversion* diversion);
+    TCvReceiveDiversion* ReceiveDiversion() const;
     QFile* FileStream() const { return FFileStream.get(); }
     void SetFileStream(std::unique_ptr<QFile> f);
     void CloseFileStream();
@@ -314,6 +319,7 @@ private:
     QByteArray FComReceiveInternalBuffer;
     QPointer<TCvSeries> FFastLineSeries;
     QPointer<TCvLineSink> FLineSink;
+    QPointer<TCvReceiveDiversion> FReceiveDiversion;
     std::unique_ptr<TCvComProtocal> FCvComProtocal;
     std::unique_ptr<TComUIHandleThread> FComUIHandleThread;
     std::unique_ptr<TComPackParserHandleThread> FComPackParserThread;

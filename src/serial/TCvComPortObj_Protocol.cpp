@@ -4,6 +4,7 @@
 #include "CvCodecs.h"
 #include "CvMessages.h"
 #include "CvProtocol.h"
+#include "TCvReceiveDiversion.h"
 
 #include <QTimer>
 
@@ -176,6 +177,7 @@ void TCvComPortObj::CheckAck()
 
 void TCvComPortObj::DoClosed()
 {
+    if (FReceiveDiversion) FReceiveDiversion->PortClosed();
     // No acknowledgement can come any more: the transfer ends now, not at its time-out.
     if (!FAckTransfer) return;
     Log(Msg(QStringLiteral("The device was closed: the transfer stopped.")));

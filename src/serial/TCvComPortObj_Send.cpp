@@ -3,6 +3,7 @@
 
 #include "CvCodecs.h"
 #include "CvMessages.h"
+#include "TCvReceiveDiversion.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -179,6 +180,8 @@ bool TCvComPortObj::LogMemoKeyPress(const TLogKey& e)
     const bool enter = e.Key == Qt::Key_Return || e.Key == Qt::Key_Enter || text == QStringLiteral("\r");
     const bool backspace = e.Key == Qt::Key_Backspace || text == QStringLiteral("\b");
     TLogModel& view = FLogView->Model();
+    // The line belongs to a transfer: no prompt, nothing typed goes out.
+    if (enter && FReceiveDiversion) return true;
     if (enter) {
         if (FLogView->ReadOnly()) {
             FLogView->SetReadOnly(false);
@@ -221,7 +224,7 @@ bool TCvComPortObj::LogMemoKeyDown(const TLogKey& e)
         if (!FLogView->ReadOnly()) {
             FLogView->SetReadOnly(true);
             Log(QString());
-        } else if (Connected()) {
+        } else if (Connected() && !FReceiveDiversion) {
             const quint8 etx = 0x03;
             TorvinComSendBuffer(&etx, 1);
         }

@@ -122,6 +122,8 @@ bool LoadCorvaneIni(const QString& path, TCvSettings& Settings)
         const QString file = ini.ReadString(RecentScriptsSection, u"File%1"_s.arg(i));
         if (!file.isEmpty()) Settings.RecentScripts << file;
     }
+    p.TRANSFERPROTOCOL = std::clamp(ini.ReadInteger(s, u"TRANSFERPROTOCOL"_s, d.TRANSFERPROTOCOL), 0, 4);
+    p.RECEIVEFOLDER = ini.ReadString(s, u"RECEIVEFOLDER"_s, d.RECEIVEFOLDER);
     return true;
 }
 
@@ -169,6 +171,8 @@ bool SaveCorvaneIni(const QString& path, const TCvSettings& Settings, QString* e
     ini.EraseSection(RecentScriptsSection);
     for (int i = 0; i < Settings.RecentScripts.size() && i < 8; ++i)
         ini.WriteString(RecentScriptsSection, u"File%1"_s.arg(i + 1), Settings.RecentScripts[i]);
+    ini.WriteInteger(s, u"TRANSFERPROTOCOL"_s, p.TRANSFERPROTOCOL);
+    ini.WriteString(s, u"RECEIVEFOLDER"_s, p.RECEIVEFOLDER);
     QString why;
     if (ini.Save(path, &why)) return true;
     if (error)

@@ -52,6 +52,8 @@ struct TCvPreferences {
     int ENDGRID = 3;
     int ENDPROMPT = 0;
     int BREAKMS = 250; // length of a break sent from the modem panel
+    int TRANSFERPROTOCOL = 0; // file transfer: 0 raw, 1 XMODEM, 2 XMODEM-1K, 3 YMODEM, 4 ZMODEM
+    QString RECEIVEFOLDER;    // where received files go; empty until one is chosen
 };
 
 struct TCvSettings {

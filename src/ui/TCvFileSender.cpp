@@ -3,6 +3,9 @@
 #include "CvCodecs.h"
 #include "CvMessages.h"
 #include "TCvComPortObj.h"
+#include "TCvLrzszTransfer.h"
+#include "TCvPortTransferLink.h"
+#include "TCvXmodem.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -73,7 +76,8 @@ void TCvFileSender::Load(TCvComPortObj* Obj, const QString& Path)
     }
 }
 
-void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption)
+void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption,
+                          TCvTransferProtocol Protocol)
 {
     if (FSend || !FFile || !Obj) return;
     FFile->seek(0);
@@ -81,14 +85,88 @@ void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const
         Obj->Log(Msg(u"Device was closed,please open a device."_s));
         return;
     }
+    if (Protocol != TCvTransferProtocol::Raw) {
+        const QString name = TransferProtocolName(Protocol);
+        Obj->Log(Msg(u"> Start Sending File:%1"_s).arg(FFileName));
+        Obj->Log(
+            Msg(u"%1: waiting for the receiver (start it on the device, for example loady, loadx or rz)."_s)
+                .arg(name));
+        Begin(Obj, Lock, CancelCaption);
+        FSend->Protocol = Protocol;
+        FSend->Total = FFile->size();
+        FSend->Link = std::make_unique<TCvPortTransferLink>(Obj);
+        TCvTransferLink* link = FSend->Link.get();
+        const TCvXmodemTimes times = FTimes ? *FTimes : TCvXmodemTimes{};
+        const QList<TCvXmodemSender::TFile> files{{FFileName, {}}};
+        switch (Protocol) {
+        case TCvTransferProtocol::Xmodem:
+            StartEngine(
+                std::make_unique<TCvXmodemSender>(link, TCvXmodemSender::TMode::Xmodem, files, times));
+            break;
+        case TCvTransferProtocol::Xmodem1K:
+            StartEngine(
+                std::make_unique<TCvXmodemSender>(link, TCvXmodemSender::TMode::Xmodem1K, files, times));
+            break;
+        case TCvTransferProtocol::Ymodem:
+            StartEngine(
+                std::make_unique<TCvXmodemSender>(link, TCvXmodemSender::TMode::Ymodem, files, times));
+            break;
+        default:
+            StartEngine(std::make_unique<TCvLrzszTransfer>(link, TCvLrzszTransfer::TDirection::Send,
+                                                           QStringList{FFileName}));
+            break;
+        }
+        return;
+    }
     Obj->Log(Msg(u"> Start Sending File:%1"_s).arg(FFileName));
+    Begin(Obj, Lock, CancelCaption);
+    FSend->Total = FFile->size();
+    ShowProgress();
+    Step();
+}
 
+void TCvFileSender::Receive(TCvComPortObj* Obj, TCvTransferProtocol Protocol, const QString& Folder,
+                            const QList<QWidget*>& Lock, const QString& CancelCaption)
+{
+    if (FSend || !Obj || !TransferProtocolReceives(Protocol)) return;
+    if (!Obj->Connected()) {
+        Obj->Log(Msg(u"Device was closed,please open a device."_s));
+        return;
+    }
+    const QString name = TransferProtocolName(Protocol);
+    Obj->Log(
+        Msg(u"%1: waiting for the sender (start it on the device, for example sz or sb); files go to %2"_s)
+            .arg(name, Folder));
+    Begin(Obj, Lock, CancelCaption);
+    FSend->Protocol = Protocol;
+    FSend->Receiving = true;
+    FSend->Link = std::make_unique<TCvPortTransferLink>(Obj);
+    TCvTransferLink* link = FSend->Link.get();
+    const TCvXmodemTimes times = FTimes ? *FTimes : TCvXmodemTimes{};
+    switch (Protocol) {
+    case TCvTransferProtocol::Xmodem:
+    case TCvTransferProtocol::Xmodem1K:
+        StartEngine(
+            std::make_unique<TCvXmodemReceiver>(link, TCvXmodemReceiver::TMode::Xmodem, Folder, true, times));
+        break;
+    case TCvTransferProtocol::Ymodem:
+        StartEngine(
+            std::make_unique<TCvXmodemReceiver>(link, TCvXmodemReceiver::TMode::Ymodem, Folder, true, times));
+        break;
+    default:
+        StartEngine(std::make_unique<TCvLrzszTransfer>(link, TCvLrzszTransfer::TDirection::Receive,
+                                                       QStringList{Folder}));
+        break;
+    }
+}
+
+void TCvFileSender::Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption)
+{
     // No second send or load while this runs. Closing the port or the window stays
     // possible: either stops the send.
     FSend = std::make_unique<TSend>();
     TSend& fs = *FSend;
     fs.Port = Obj;
-    fs.Total = FFile->size();
     fs.PanelText = FPanel->text();
     for (QWidget* w : Lock)
         if (w && w->isEnabled()) {
@@ -98,17 +176,102 @@ void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const
     FButton26->setText(CancelCaption);
     FButton26->setEnabled(true);
     FButton26->show();
-    ShowProgress();
-    Step();
+}
+
+void TCvFileSender::StartEngine(std::unique_ptr<TCvTransfer> Engine)
+{
+    TSend& fs = *FSend;
+    fs.Engine = std::move(Engine);
+    TCvTransfer* e = fs.Engine.get();
+    // First: at the end the link decides whether it drains before the sender looks.
+    fs.Link->Attach(e);
+    connect(e, &TCvTransfer::ProgressChanged, this, &TCvFileSender::EngineProgress);
+    connect(e, &TCvTransfer::Message, this, [this](const QString& line) {
+        if (FSend && FSend->Port) FSend->Port->Log(line);
+    });
+    connect(e, &TCvTransfer::Finished, this, &TCvFileSender::EngineFinished);
+    if (OnRunning) OnRunning(true);
+    e->Start();
+}
+
+TCvTransfer* TCvFileSender::Transfer() const
+{
+    return FSend ? FSend->Engine.get() : nullptr;
+}
+
+void TCvFileSender::SetXmodemTimes(const TCvXmodemTimes& Times)
+{
+    FTimes = std::make_unique<TCvXmodemTimes>(Times);
+}
+
+void TCvFileSender::EngineProgress(const TCvTransferProgress& Progress)
+{
+    if (!FSend) return;
+    // Painted as often as the eye follows, not once per block.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - FSend->ProgressShownMs < 100) return;
+    FSend->ProgressShownMs = now;
+    const QString text = TransferProgressText(FSend->Protocol, Progress);
+    FPanel->setText(text);
+    if (OnProgressText) OnProgressText(text);
+}
+
+void TCvFileSender::EngineFinished(const TCvTransferResult& Result)
+{
+    if (!FSend) return;
+    std::unique_ptr<TSend> fs = std::move(FSend);
+    if (TCvComPortObj* port = fs->Port) {
+        port->Log(TransferSummary(fs->Protocol, !fs->Receiving, Result));
+        if (fs->SkippedTurns > 0)
+            port->Log(Msg(u"%1 turns of loop sending were skipped while the file was sent."_s)
+                          .arg(fs->SkippedTurns));
+    }
+    // The port's bytes are its own again (after what the peer still sends of a transfer that
+    // stopped) before anything else runs.
+    TCvPortTransferLink* link = fs->Link.get();
+    if (link->Draining()) {
+        const QPointer<TCvComPortObj> port = fs->Port;
+        connect(link, &TCvPortTransferLink::Drained, this, [this, port, link](qint64 dropped) {
+            if (dropped > 0 && port)
+                port->Log(Msg(u"%1 bytes the device sent after the transfer had stopped were not shown."_s)
+                              .arg(GroupedNumber(dropped)));
+            // Still inside the link's own signal: it goes from the event loop.
+            if (FDraining.get() == link) {
+                FDraining.release()->setParent(this);
+                link->deleteLater();
+            }
+        });
+        FDraining = std::move(fs->Link);
+    }
+    if (!fs->Receiving) Unload();
+    // The engine is inside its own signal: it goes from the event loop (or with the sender).
+    TCvTransfer* engine = fs->Engine.release();
+    engine->setParent(this);
+    engine->deleteLater();
+    if (OnProgressText) OnProgressText(QString());
+    if (OnRunning) OnRunning(false);
+    Release(std::move(fs));
 }
 
 void TCvFileSender::Cancel()
 {
     if (!FSend) return;
+    if (FSend->Engine) {
+        // The engine tells the peer and ends within about a second.
+        FButton26->setEnabled(false);
+        FSend->Engine->Cancel();
+        return;
+    }
     FSend->Cancelled = true;
     // A chunk the device holds back is given up; its completion ends the send.
     if (FSend->InFlight && FSend->Port) FSend->Port->CancelWrites();
     else if (FSend && !FSend->Stepping) End(TEnd::Cancelled);
+}
+
+void TCvFileSender::CancelNow()
+{
+    if (FSend && FSend->Engine) FSend->Engine->Abort();
+    else Cancel();
 }
 
 void TCvFileSender::ShowProgress()
@@ -200,7 +363,7 @@ void TCvFileSender::End(TEnd how)
 {
     if (!FSend) return;
     // Taken out first: what follows may start new sends.
-    const std::unique_ptr<TSend> fs = std::move(FSend);
+    std::unique_ptr<TSend> fs = std::move(FSend);
     if (TCvComPortObj* port = fs->Port) {
         const QString counts = Msg(u"%1 of %2 bytes were sent."_s).arg(fs->Sent).arg(fs->Total);
         switch (how) {
@@ -216,6 +379,11 @@ void TCvFileSender::End(TEnd how)
                           .arg(fs->SkippedTurns));
     }
     Unload();
+    Release(std::move(fs));
+}
+
+void TCvFileSender::Release(std::unique_ptr<TSend> fs)
+{
     FPanel->setText(fs->PanelText);
     for (const QPointer<QWidget>& w : std::as_const(fs->Locked))
         if (w) w->setEnabled(true);
@@ -231,7 +399,9 @@ bool TCvFileSender::Hold(TCvComPortObj* Obj, std::function<void()> Send)
     if (!fs.HeldTold) {
         fs.HeldTold = true;
         TCvComPortObj* port = Obj ? Obj : fs.Port.data();
-        if (port) port->Log(Msg(u"A file is being sent: other sends wait until it has ended."_s));
+        if (port)
+            port->Log(fs.Engine ? Msg(u"A file transfer is running: other sends wait until it has ended."_s)
+                                : Msg(u"A file is being sent: other sends wait until it has ended."_s));
     }
     fs.Held << std::move(Send);
     return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CvTransfer.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -15,9 +17,14 @@ class QPushButton;
 class QStatusBar;
 class QWidget;
 class TCvComPortObj;
+class TCvPortTransferLink;
+class TCvTransfer;
+struct TCvXmodemTimes;
 
-// Sends a loaded file to a port from the event loop: chunks go out as the device takes
-// them, with progress in a status panel and the cancel button Button26 in the status bar.
+// Sends a loaded file to a port from the event loop, raw (chunks go out as the device takes
+// them) or with XMODEM, XMODEM-1K, YMODEM or ZMODEM, and receives files with those. Progress
+// shows in a status panel, with the cancel button Button26 in the status bar. While a
+// protocol transfer runs the port's received bytes are its own (TCvPortTransferLink).
 // Closing the port stops it; sends asked for meanwhile wait until it has ended.
 class TCvFileSender : public QObject {
     Q_OBJECT
@@ -33,11 +40,26 @@ public:
 
     // Loads the file for Obj, with what was loaded in its log; a file too big is refused there.
     void Load(TCvComPortObj* Obj, const QString& Path);
-    // Starts the send of the loaded file; Lock stay disabled while it runs. CancelCaption is
-    // Button26's text.
-    void Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption);
+    // Starts the send of the loaded file with Protocol; Lock stay disabled while it runs.
+    // CancelCaption is Button26's text.
+    void Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption,
+               TCvTransferProtocol Protocol = TCvTransferProtocol::Raw);
+    // Receives files with Protocol (not Raw) into Folder.
+    void Receive(TCvComPortObj* Obj, TCvTransferProtocol Protocol, const QString& Folder,
+                 const QList<QWidget*>& Lock, const QString& CancelCaption);
     void Cancel();
+    // The same without waiting for the peer: the transfer has ended when it returns.
+    void CancelNow();
+    // A file goes out or comes in: the raw send or any protocol transfer.
     bool Sending() const { return FSend != nullptr; }
+    // The protocol transfer running, if any.
+    TCvTransfer* Transfer() const;
+    // The waits of XMODEM and YMODEM transfers started from now on (tests shorten them).
+    void SetXmodemTimes(const TCvXmodemTimes& Times);
+    // The progress of a protocol transfer as the file page shows it; empty at its end.
+    std::function<void(const QString&)> OnProgressText;
+    // A protocol transfer begins (true) or has ended (false).
+    std::function<void(bool)> OnRunning;
     // A send asked for during a file send waits for its end; true when it was held.
     bool Hold(TCvComPortObj* Obj, std::function<void()> Send);
     // A turn of loop sending skipped during the send; true for the first one.
@@ -53,6 +75,12 @@ private:
     enum class TEnd { Done, Cancelled, Closed, Failed };
     struct TSend {
         QPointer<TCvComPortObj> Port;
+        TCvTransferProtocol Protocol = TCvTransferProtocol::Raw;
+        bool Receiving = false;
+        // Declared before the engine: it goes last, and takes the port's bytes back.
+        std::unique_ptr<TCvPortTransferLink> Link;
+        std::unique_ptr<TCvTransfer> Engine;
+        qint64 ProgressShownMs = 0;
         qint64 Total = 0;
         qint64 Sent = 0;
         bool InFlight = false;
@@ -71,10 +99,18 @@ private:
     void End(TEnd how);
     void ShowProgress();
     void Unload();
+    void Begin(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const QString& CancelCaption);
+    void StartEngine(std::unique_ptr<TCvTransfer> Engine);
+    void EngineProgress(const TCvTransferProgress& Progress);
+    void EngineFinished(const TCvTransferResult& Result);
+    void Release(std::unique_ptr<TSend> fs);
 
     QPushButton* FButton26;
     QLabel* FPanel;
     std::unique_ptr<QFile> FFile;
     QString FFileName;
     std::unique_ptr<TSend> FSend;
+    std::unique_ptr<TCvXmodemTimes> FTimes;
+    // The link of a transfer that stopped, while it drops what the peer still sends.
+    std::unique_ptr<TCvPortTransferLink> FDraining;
 };

@@ -10,6 +10,7 @@
 #include "TCvModemPanel.h"
 #include "TCvPortSettingsPanel.h"
 #include "TCvPreferencesPanel.h"
+#include "TCvTransferBox.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -239,9 +240,16 @@ public:
 
     // File transfer: loading (Button23) and sending (Button24) by the file sender, which
     // runs from the event loop with Button26 to cancel; closing the port or the window stops it.
+    // The transfer box (GroupBoxTransfer) picks the protocol and receives files.
     void Button23Click();
     void Button24Click();
     void Button26Click();
+    void ButtonReceiveFileClick();
+    void ButtonReceiveFolderClick();
+    // Asks for the folder received files go to, starting at the one given; empty when
+    // cancelled. Tests replace it.
+    std::function<QString(const QString&)> ReceiveFolderDialog;
+    TCvFileSender* FileSender() const { return FFileSender; }
     static QFile* OpenFileStream(const QString& FileName) { return TCvFileSender::OpenFileStream(FileName); }
     bool SendingFile() const { return FFileSender->Sending(); }
     QFile* FileStream() const { return FFileSender->FileStream(); }
@@ -283,6 +291,8 @@ public:
 
     // Port-settings page (Notebook1's first page).
     TCvPortSettingsPanel* FPortSettings = nullptr;
+    // Its file-transfer box, below the file buttons.
+    TCvTransferBox* FTransferBox = nullptr;
 
     // Preferences page (Notebook1's second page).
     TCvPreferencesPanel* FPreferences = nullptr;

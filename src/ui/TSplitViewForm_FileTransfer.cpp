@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -22,6 +23,21 @@ void TSplitViewForm::ConnectFileTransferHandlers()
     connect(FPortSettings, &TCvPortSettingsPanel::SendFileClicked, this, &TSplitViewForm::Button24Click);
     FFileSender = new TCvFileSender(StatusBar1, StatusPanels[1], this);
     FLoopPanel->SetFileSender(FFileSender);
+    ReceiveFolderDialog = [this](const QString& start) {
+        return QFileDialog::getExistingDirectory(
+            this, UILanguage == u"EN"_s ? u"Folder for received files"_s : u"接收文件的保存位置"_s, start);
+    };
+    connect(FTransferBox, &TCvTransferBox::ReceiveClicked, this, &TSplitViewForm::ButtonReceiveFileClick);
+    connect(FTransferBox, &TCvTransferBox::FolderClicked, this, &TSplitViewForm::ButtonReceiveFolderClick);
+    connect(FTransferBox, &TCvTransferBox::CancelClicked, this, &TSplitViewForm::Button26Click);
+    FFileSender->OnProgressText = [this](const QString& text) { FTransferBox->SetProgress(text); };
+    FFileSender->OnRunning = [this](bool running) { FTransferBox->SetRunning(running); };
+}
+
+// The controls a transfer keeps locked while it runs.
+static QList<QWidget*> TransferLocks(TCvPortSettingsPanel* settings, TCvTransferBox* box)
+{
+    return settings->FileSendButtons() + box->LockedWhileRunning();
 }
 
 void TSplitViewForm::Button23Click()
@@ -52,8 +68,42 @@ void TSplitViewForm::Button24Click()
         ShowInformation(FApplicationTitle, Msg(u"No device is found,please open a device."_s));
         return;
     }
-    FFileSender->Start(obj, FPortSettings->FileSendButtons(),
-                       UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s);
+    FFileSender->Start(obj, TransferLocks(FPortSettings, FTransferBox),
+                       UILanguage == u"EN"_s ? u"Cancel Sending"_s : u"取消发送"_s,
+                       TCvTransferProtocol(FTransferBox->Protocol()));
+}
+
+void TSplitViewForm::ButtonReceiveFolderClick()
+{
+    if (!ReceiveFolderDialog) return;
+    const QString chosen = ReceiveFolderDialog(FTransferBox->Folder());
+    if (!chosen.isEmpty()) FTransferBox->SetFolder(chosen);
+}
+
+void TSplitViewForm::ButtonReceiveFileClick()
+{
+    if (SendingFile()) return;
+    const auto protocol = TCvTransferProtocol(FTransferBox->Protocol());
+    if (!TransferProtocolReceives(protocol)) return;
+    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
+    if (!obj) {
+        ShowInformation(FApplicationTitle,
+                        u"     "_s + Msg(u"No device is found,please open a device."_s) + u"     "_s);
+        return;
+    }
+    if (!obj->Connected()) {
+        obj->Log(Msg(u"Device was closed,please open a device."_s) + u"    "_s);
+        ShowInformation(FApplicationTitle,
+                        u"     "_s + Msg(u"Device was closed,please open a device."_s) + u"     "_s);
+        return;
+    }
+    // The folder of the last time, or one chosen now (remembered for the next time).
+    if (!QFileInfo(FTransferBox->Folder()).isDir()) {
+        ButtonReceiveFolderClick();
+        if (!QFileInfo(FTransferBox->Folder()).isDir()) return;
+    }
+    FFileSender->Receive(obj, protocol, FTransferBox->Folder(), TransferLocks(FPortSettings, FTransferBox),
+                         UILanguage == u"EN"_s ? u"Cancel Receiving"_s : u"取消接收"_s);
 }
 
 void TSplitViewForm::Button26Click()

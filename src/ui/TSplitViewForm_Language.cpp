@@ -139,6 +139,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     StatusPanels[0]->setText(t.StatusHint);
     FModemPanel->ApplyCaptions(Lang);
     FPortSettings->ApplyCaptions(Lang);
+    FTransferBox->ApplyCaptions(Lang);
     FBlockSendPanel->ApplyCaptions(Lang);
     FAnswerRulesPanel->ApplyCaptions(Lang);
     FScriptPanel->ApplyCaptions(Lang);

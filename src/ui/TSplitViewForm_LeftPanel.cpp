@@ -56,6 +56,9 @@ void TSplitViewForm::CreateSettingsPage(QWidget* page)
     QVBoxLayout* column = ScrollingPage(page);
     FPortSettings = new TCvPortSettingsPanel;
     column->addWidget(FPortSettings);
+    // Below the file buttons, which end the settings panel.
+    FTransferBox = new TCvTransferBox;
+    column->addWidget(FTransferBox);
     column->addStretch(1);
     FModemPanel = new TCvModemPanel;
     FModemPanel->SetCurrentPort([this] { return GetDeciceByFullName(GetCurrentDeviceName()); });

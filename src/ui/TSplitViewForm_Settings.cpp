@@ -34,6 +34,7 @@ void TSplitViewForm::TorvinLoadCfg()
     FModemPanel->LoadSettings(s);
     FBlockSendPanel->LoadSettings(s);
     FPortSettings->LoadSettings(s);
+    FTransferBox->LoadSettings(s);
     QFont font = Memo1->font();
     font.setFamily(p.FONTNAME);
     // A size that is no size keeps the one the view has.
@@ -60,6 +61,7 @@ bool TSplitViewForm::projectSave(bool SavePrivate)
     FModemPanel->SaveSettings(s);
     FBlockSendPanel->SaveSettings(s);
     FPortSettings->SaveSettings(s);
+    FTransferBox->SaveSettings(s);
     p.FONTNAME = Memo1->font().family();
     p.FONTSIZE = Memo1->font().pointSize();
     p.FONTCOLOR = FMemo1FontColor;

@@ -89,8 +89,8 @@ void TSplitViewForm::FormCreate()
 
 void TSplitViewForm::FormClose()
 {
-    // A file send in progress stops first, and says how far it got; so does a script.
-    FFileSender->Cancel();
+    // A file send or transfer in progress stops first, and says how far it got; so does a script.
+    FFileSender->CancelNow();
     FScriptPanel->StopAndWait();
     // Every step is guarded: the window always closes. What could not be written is told in
     // one message, so a full disk or a read-only folder never loses settings or logs silently.

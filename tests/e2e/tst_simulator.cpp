@@ -1,5 +1,8 @@
+#include "Corvane_CRC.h"
 #include "CvProtocol.h"
 #include "TCvComPortObj.h"
+#include "TCvPortTransferLink.h"
+#include "TCvXmodem.h"
 #include "TLogMemo.h"
 
 #include <QFileInfo>
@@ -19,6 +22,7 @@ private slots:
     void protocolPeer();
     void lines();
     void stopsCleanlyAndRemovesItsLink();
+    void loadyTakesAYmodemFile();
 
 private:
     // Starts the simulator and returns the device path it printed.
@@ -118,6 +122,49 @@ void TstSimulator::stopsCleanlyAndRemovesItsLink()
     bad.start(QStringLiteral(CORVANE_SIM), {"--nonsense"});
     QVERIFY(bad.waitForFinished(5000));
     QCOMPARE(bad.exitCode(), 2);
+}
+
+// The bootloader console: loady at its prompt, a YMODEM send, and the size and CRC-32 it
+// prints afterwards, shown in the log as the port's own text again.
+void TstSimulator::loadyTakesAYmodemFile()
+{
+    QProcess sim;
+    const QString path = Start(sim, {"--loady"});
+    QVERIFY(!path.isEmpty());
+    QWidget w;
+    auto* memo = new TLogMemo(&w);
+    auto obj = Open(path, memo, rfAscii);
+    obj->TorvinComSendData_Common(QStringLiteral("loady"), sfAscii);
+    QTRY_VERIFY_WITH_TIMEOUT(Lines(*obj).contains(QStringLiteral(
+                                 "## Ready for binary (ymodem) download to 0x82000000 at 115200 bps...")),
+                             10000);
+
+    QTemporaryDir tmp;
+    QByteArray data(70000, Qt::Uninitialized);
+    for (int i = 0; i < data.size(); ++i) data[i] = char(i * 31 + i / 7);
+    const QString file = tmp.filePath(QStringLiteral("u-boot.itb"));
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    }
+    TCvPortTransferLink link(obj.get());
+    TCvXmodemSender sender(&link, TCvXmodemSender::TMode::Ymodem, {{file, {}}});
+    std::optional<TCvTransferResult> result;
+    connect(&sender, &TCvTransfer::Finished, this, [&](const TCvTransferResult& r) { result = r; });
+    link.Attach(&sender);
+    sender.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 60000);
+    QVERIFY2(result->End == TCvTransferEnd::Done, qPrintable(result->Reason));
+    const quint32 crc = CalCRC32(reinterpret_cast<const std::uint8_t*>(data.constData()), int(data.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Lines(*obj).contains(QStringLiteral("## CRC32 = 0x%1").arg(crc, 8, 16, QLatin1Char('0'))), 10000);
+    // The C the console sent before the transfer took the line shows in front of it, as on a
+    // terminal.
+    QVERIFY(Lines(*obj).join(u'\n').contains(
+        QStringLiteral("## Total Size      = 0x%1 = 70000 Bytes").arg(70000, 8, 16, QLatin1Char('0'))));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
 }
 
 QTEST_MAIN(TstSimulator)

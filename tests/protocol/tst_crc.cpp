@@ -25,6 +25,8 @@ private slots:
     void checksumBytesLowFirst_data();
     void checksumBytesLowFirst();
     void crc32MatchesBitwiseReference();
+    void xmodemCrc_data();
+    void xmodemCrc();
 };
 
 namespace {
@@ -199,6 +201,31 @@ void TstCrc::crc32MatchesBitwiseReference()
         if (CalCRC32(data.data(), len) != (crc ^ 0xFFFFFFFFu))
             QFAIL(qPrintable(QStringLiteral("mismatch at length %1").arg(len)));
     }
+}
+
+void TstCrc::xmodemCrc_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("check value") << QByteArray("123456789") << 0x31C3;
+    QTest::newRow("empty: the initial value") << QByteArray() << 0x0000;
+    QTest::newRow("one byte A") << QByteArray("A") << 0x58E5;
+    // A whole block of padding, as the last block of a short file carries it.
+    QTest::newRow("128 bytes of 0x1A") << QByteArray(128, '\x1A') << -1;
+}
+
+// Not the MODBUS CRC of the framed protocol: init 0, MSB first, and the two bytes sent
+// high byte first make the register zero again.
+void TstCrc::xmodemCrc()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, expected);
+    const std::uint16_t crc = CalCRC16Xmodem(bytes(data), int(data.size()));
+    if (expected >= 0) QCOMPARE(int(crc), expected);
+    QByteArray framed = data;
+    framed.append(char(crc >> 8)).append(char(crc & 0xFF));
+    QCOMPARE(int(CalCRC16Xmodem(bytes(framed), int(framed.size()))), 0);
+    QVERIFY(data.isEmpty() || crc != CalCRC16Fast(bytes(data), int(data.size())));
 }
 
 QTEST_APPLESS_MAIN(TstCrc)

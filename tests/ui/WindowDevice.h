@@ -38,10 +38,11 @@ struct WindowDevice {
     TLogMemo* memo = nullptr;
     QString name;
 
-    // The window must outlive nothing here: it deletes the port object when it goes.
-    TCvComPortObj* Attach(TSplitViewForm& w, int receiveFormat = rfAscii)
+    // The window must outlive nothing here: it deletes the port object when it goes. With a
+    // path, the port is that device instead of this pty's (a relay's end).
+    TCvComPortObj* Attach(TSplitViewForm& w, int receiveFormat = rfAscii, const QString& path = {})
     {
-        name = QStringLiteral("Virtual Port (%1)").arg(pty->SlavePath());
+        name = QStringLiteral("Virtual Port (%1)").arg(path.isEmpty() ? pty->SlavePath() : path);
         obj = new TCvComPortObj(nullptr, name);
         memo = new TLogMemo(Ui::Find<QWidget>(w, QStringLiteral("Panel1")));
         memo->resize(300, 200);

@@ -36,7 +36,9 @@ const QStringList kPreferenceKeys = {
     u"FONTNAME"_s, u"FONTSIZE"_s, u"FONTCOLOR"_s, u"BACKGROUNDCOLOR"_s,
     // options added later, after the classic keys
     u"MSTIMESTAMP"_s, u"HEXGAPLINES"_s, u"HEXGAPMS"_s, u"MODEMDTR"_s, u"MODEMRTS"_s, u"PULSEMS"_s,
-    u"FINDCASE"_s, u"CRCKIND"_s, u"ENDBLOCK"_s, u"ENDGRID"_s, u"ENDPROMPT"_s, u"BREAKMS"_s};
+    u"FINDCASE"_s, u"CRCKIND"_s, u"ENDBLOCK"_s, u"ENDGRID"_s, u"ENDPROMPT"_s, u"BREAKMS"_s,
+    // file transfers
+    u"TRANSFERPROTOCOL"_s, u"RECEIVEFOLDER"_s};
 
 } // namespace
 
@@ -219,6 +221,7 @@ void TstSettings::pageControlsRoundTrip_data()
     QTest::newRow("grid ending") << u"ComboBoxEndGrid"_s << 1 << QByteArray("ENDGRID=1");
     QTest::newRow("loop count") << u"UpDown3"_s << 42 << QByteArray("LOOPCOUNT=42");
     QTest::newRow("prompt ending") << u"ComboBoxEndPrompt"_s << 2 << QByteArray("ENDPROMPT=2");
+    QTest::newRow("transfer protocol") << u"ComboTransferProtocol"_s << 3 << QByteArray("TRANSFERPROTOCOL=3");
     QTest::newRow("theme") << u"cbxVclStyles"_s << 1 << QByteArray("Theme=1");
     QTest::newRow("line numbers") << u"CheckBox4"_s << 0 << QByteArray("SHOWLINENUMBER=0");
     QTest::newRow("transparency") << u"CheckBox7"_s << 0 << QByteArray("ALPHABLEND=0");
