@@ -198,6 +198,16 @@ const QList<TCvMessage>& MessageTable()
          u"server has them."_s,
          u"%1 上的服务器不接受串口控制；线路设置和调制解调器控制线保持服务器当前的状态。"_s},
         {u"The server at %1 runs at %2 baud instead of %3."_s, u"%1 上的服务器以 %2 波特运行，而不是 %3。"_s},
+        {u"The server at %1 keeps asking for Telnet options that were refused, or switching them on and off; "
+         u"it is not answered any more."_s,
+         u"%1 上的服务器不断请求已被拒绝的 Telnet 选项，或反复开关选项；不再应答它。"_s},
+        {u"The server at %1 sent a subnegotiation of more than %2 bytes without its end; it was dropped and "
+         u"what follows is read as data."_s,
+         u"%1 上的服务器发送了超过 %2 字节且没有结束的子协商；已丢弃该子协商，其后的字节按数据读取。"_s},
+        {u"it does not read what is sent to it (%1 bytes wait)"_s,
+         u"对方不读取发给它的数据（%1 字节在等待）"_s},
+        {u"%1 bytes were not sent to %2: it did not take them within %3 s of the close."_s,
+         u"有 %1 字节没有发送到 %2：关闭后 %3 秒内对方没有接收。"_s},
         {u"Network port %1 was added"_s, u"已添加网络端口 %1"_s},
         {u"Network port %1 was added (the settings file could not be written)"_s,
          u"已添加网络端口 %1（无法写入设置文件）"_s},

@@ -246,10 +246,13 @@ void TCustomComPort::BeginSession()
 void TCustomComPort::CloseHandle()
 {
     if (FLink) {
-        FLink->disconnect(this);
-        FLink->Stop();
-        // It may be the sender of the signal being handled right now.
-        FLink.release()->deleteLater();
+        // It may be the sender of the signal being handled right now: it frees itself later,
+        // once what it still sends has gone out. Only its last word reaches us: what could
+        // not be sent.
+        TPortLink* link = FLink.release();
+        link->disconnect(this);
+        connect(link, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
+        link->Dispose();
     }
     if (FHandle >= 0) {
         ::ioctl(FHandle, TIOCNXCL);
