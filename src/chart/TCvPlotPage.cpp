@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -442,7 +443,18 @@ void TCvPlotPage::SaveSettings() const
 {
     if (FSettingsFile.isEmpty()) return;
     TIniFile ini;
-    ini.Load(FSettingsFile);
+    QString unreadable;
+    if (!ini.Load(FSettingsFile, &unreadable) && QFileInfo(FSettingsFile).exists()) {
+        // The port's file holds its line settings too: never replaced by the plot's keys alone.
+        if (!FSettingsTold) {
+            FSettingsTold = true;
+            Tell(Msg(QStringLiteral("The plot settings are not saved: %1 can not be read (%2), and saving "
+                                    "would replace everything it holds."))
+                     .arg(FSettingsFile, unreadable));
+        }
+        return;
+    }
+    FSettingsTold = false;
     const QString sec;
     ini.WriteString(sec, kXModeKey, FXMode == xmTime ? QStringLiteral("time") : QStringLiteral("index"));
     ini.WriteString(sec, kHiddenKey, FHidden.join(QLatin1Char(',')));

@@ -150,6 +150,8 @@ private:
     QStringList FHidden;
     bool FPaused = false;
     bool FDropTold = false;
+    // The settings file could not be read and is not saved over (said once).
+    mutable bool FSettingsTold = false;
     bool FLoading = false;
     QPointF FPanFrom;
     QString FLanguage;

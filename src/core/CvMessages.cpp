@@ -72,6 +72,16 @@ const QList<TCvMessage>& MessageTable()
         {u"Save Workbook"_s, u"保存工作簿"_s},
         {u"Unable to write to %1"_s, u"无法写入 %1"_s},
         {u"Unable to write to %1: %2"_s, u"无法写入 %1：%2"_s},
+        {u"The settings of this port are not saved: %1 can not be read (%2), and saving would replace "
+         u"everything it holds."_s,
+         u"此端口的设置未保存：无法读取 %1（%2），保存会覆盖其中的全部内容。"_s},
+        {u"The plot settings are not saved: %1 can not be read (%2), and saving would replace everything "
+         u"it holds."_s,
+         u"曲线设置未保存：无法读取 %1（%2），保存会覆盖其中的全部内容。"_s},
+        {u"it does not exist"_s, u"文件不存在"_s},
+        {u"it is not a regular file"_s, u"它不是普通文件"_s},
+        {u"it is larger than %1 MiB"_s, u"文件大于 %1 MiB"_s},
+        {u"it has more than %1 lines"_s, u"文件超过 %1 行"_s},
         {u"Do you want to save the changes you made to %1?"_s, u"要保存对 %1 所做的更改吗？"_s},
         // Finding in the log.
         {u"Found in line %1."_s, u"在第 %1 行找到。"_s},

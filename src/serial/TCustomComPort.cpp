@@ -6,6 +6,7 @@
 #include "SerialLine.h"
 #include "TPortLink.h"
 
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -279,6 +280,8 @@ void TCustomComPort::Close()
 }
 
 void TCustomComPort::DoClosed() {}
+
+void TCustomComPort::DoNotice(const QString&) {}
 
 void TCustomComPort::StartWatcher()
 {
@@ -825,7 +828,18 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
 {
     if (storeType != stIniFile || storeTo.isEmpty()) return;
     TIniFile ini;
-    ini.Load(storeTo);
+    QString why;
+    if (!ini.Load(storeTo, &why) && QFileInfo(storeTo).exists()) {
+        // Saved from what could be read (nothing), the file would lose every other key it holds.
+        if (FSettingsToldPath != storeTo) {
+            FSettingsToldPath = storeTo;
+            DoNotice(Msg(QStringLiteral("The settings of this port are not saved: %1 can not be read (%2), "
+                                        "and saving would replace everything it holds."))
+                         .arg(storeTo, why));
+        }
+        return;
+    }
+    FSettingsToldPath.clear();
     const QString sec;
     ini.WriteString(sec, QStringLiteral("Port"), FPort);
     ini.WriteString(sec, QStringLiteral("BaudRate"), BaudRateTexts()[FBaudRate]);

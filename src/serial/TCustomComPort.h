@@ -255,6 +255,8 @@ protected:
     void DiscardWrites();
     // A line from a network link for the port's log (connected, dropped and why).
     virtual void DoLinkMessage(const QString& text);
+    // A line of the port layer's own for the port's log (its settings file).
+    virtual void DoNotice(const QString& text);
 
 private:
     void ApplySettings();
@@ -315,6 +317,8 @@ private:
     quint64 FSession = 0;
     TModemSupport FModemSupport = TModemSupport::Unknown;
     bool FReconnect = false;
+    // The settings file whose refusal the log has told (said once).
+    QString FSettingsToldPath;
     std::unique_ptr<TPortLink> FLink;
     bool FLinkReadPosted = false;
 

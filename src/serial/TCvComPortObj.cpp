@@ -377,6 +377,11 @@ void TCvComPortObj::DoLinkMessage(const QString& text)
     Log(text);
 }
 
+void TCvComPortObj::DoNotice(const QString& text)
+{
+    Log(text);
+}
+
 // ---- receive ----
 
 void TCvComPortObj::ReadAsText(int count)

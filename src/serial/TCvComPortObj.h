@@ -205,6 +205,7 @@ protected:
     void DoBytesWritten(qint64 count) override;
     void DoClosed() override;
     void DoLinkMessage(const QString& text) override;
+    void DoNotice(const QString& text) override;
 
 private:
     // The parser worker's host.

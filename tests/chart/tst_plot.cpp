@@ -7,6 +7,7 @@
 #include "TCvPlotFeed.h"
 #include "TCvPlotPage.h"
 #include "UiFind.h"
+#include "UnreadableFile.h"
 #include "XlsxCells.h"
 
 #include <QCheckBox>
@@ -94,6 +95,8 @@ private slots:
     void boundsAndDropNotice();
     void exportReadBack();
     void settingsKept();
+    void unreadableSettingsFileIsKept_data();
+    void unreadableSettingsFileIsKept();
     void hideAndRanges();
     void timeAxis();
     void pagePerAsciiPort();
@@ -336,6 +339,34 @@ void TstPlot::settingsKept()
     PlotRig damaged(ini);
     QCOMPARE(damaged.page->XMode(), TCvPlotPage::xmIndex);
     QVERIFY(!damaged.page->Chart()->LeftAxisManual());
+}
+
+void TstPlot::unreadableSettingsFileIsKept_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const QString& kind : UnreadableFile::Kinds()) QTest::newRow(qPrintable(kind)) << kind;
+}
+
+// The port's file holds more than the plot's keys: one that cannot be read is not saved over.
+void TstPlot::unreadableSettingsFileIsKept()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("port.ini"));
+    QString skip;
+    const QString why = UnreadableFile::Make(kind, ini, &skip);
+    if (!skip.isEmpty()) QSKIP(qPrintable(skip));
+    QVERIFY(!why.isEmpty());
+    const QByteArray before = UnreadableFile::State(ini);
+    PlotRig r(ini);
+    QCOMPARE(r.page->XMode(), TCvPlotPage::xmIndex);
+    r.page->SetXMode(TCvPlotPage::xmTime);
+    r.page->SetManualY(true, -1, 1);
+    r.page->SetChannelVisible(QStringLiteral("a"), false);
+    QVERIFY(UnreadableFile::State(ini) == before);
+    const QStringList told = r.rig.Lines().filter(QStringLiteral("The plot settings are not saved"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains(ini) && told.first().contains(why), qPrintable(told.first()));
 }
 
 // A hidden channel is not drawn and does not stretch the Y axis; the read-out tells every
