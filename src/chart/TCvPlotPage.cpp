@@ -186,6 +186,7 @@ TCvPlotPage::~TCvPlotPage()
 void TCvPlotPage::TakeRows()
 {
     FContinuePosted = false;
+    TellDropped();
     if (!ApplyRows(kRowSliceMs) || FContinuePosted) return;
     FContinuePosted = true;
     QMetaObject::invokeMethod(this, &TCvPlotPage::TakeRows, Qt::QueuedConnection);
@@ -220,10 +221,23 @@ bool TCvPlotPage::ApplyRows(int budgetMs)
 
 void TCvPlotPage::Sync()
 {
-    // Rows are taken while waiting: a worker with no room left waits for them.
+    // Rows are taken while waiting: a worker with no room left waits for them. What waits
+    // is bounded (TCvPlotFeed::kMaxQueuedChars), and so is the time this takes.
     while (!FFeed->WaitIdle()) ApplyRows(-1);
     ApplyRows(-1);
+    TellDropped();
     FChart->Refresh();
+}
+
+void TCvPlotPage::TellDropped()
+{
+    // Once the feed has caught up, so that one line tells the whole run of them.
+    const qint64 dropped = FFeed->DroppedLines();
+    if (dropped <= FDroppedLinesTold || !FFeed->CaughtUp()) return;
+    Tell(Msg(QStringLiteral("The plot could not keep up with the data: %1 lines were left out of it (the log "
+                            "shows them all)."))
+             .arg(dropped - FDroppedLinesTold));
+    FDroppedLinesTold = dropped;
 }
 
 void TCvPlotPage::AddChannel(const QString& name)
@@ -482,6 +496,7 @@ void TCvPlotPage::Clear()
     FTimeHead = 0;
     FTimeOrigin = -1;
     FDropTold = false;
+    FDroppedLinesTold = 0;
     FChart->SetBottomAxisAutomatic(true);
     FChart->Refresh();
 }

@@ -169,6 +169,8 @@ const QList<TCvMessage>& MessageTable()
          u"第 %1 个数据包（共 %2 个）在 %3 毫秒内没有应答：传输已停止。"_s},
         {u"The chart keeps the last %1 points: older ones are dropped from now on (the oldest kept is X %2)."_s,
          u"波形图只保留最后 %1 个点：从现在起丢弃更早的点（保留的最早一点 X 为 %2）。"_s},
+        {u"The plot could not keep up with the data: %1 lines were left out of it (the log shows them all)."_s,
+         u"曲线跟不上数据：有 %1 行没有画进曲线（日志中全部保留）。"_s},
         {u"The plot keeps the last %1 points of each channel: older ones are dropped from now on."_s,
          u"曲线图每个通道只保留最后 %1 个点：从现在起丢弃更早的点。"_s},
         {u"Can not save the plot settings to %1: %2"_s, u"无法把曲线图设置保存到 %1：%2"_s},

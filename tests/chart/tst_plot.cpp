@@ -93,6 +93,7 @@ private slots:
     void splitAtEveryByte();
     void mixedAndLaterChannels();
     void boundsAndDropNotice();
+    void floodWithNobodyTakingRows();
     void exportReadBack();
     void settingsKept();
     void unreadableSettingsFileIsKept_data();
@@ -259,6 +260,89 @@ void TstPlot::boundsAndDropNotice()
     QTRY_COMPARE(r.rig.Lines().count(notice), 1);
     r.Receive("9,9\r\n");
     QCOMPARE(r.rig.Lines().count(notice), 1);
+}
+
+namespace {
+
+// Resident memory of this process.
+qint64 RssBytes()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * 4096 : 0;
+}
+
+// About a million characters of lines "a:<n> b:<2n>", n counting on from *next; a string of
+// its own, as each read of a port is.
+QString FloodPiece(qint64* next)
+{
+    QString piece;
+    piece.reserve(1 << 20);
+    while (piece.size() < (1 << 20) - 64) {
+        piece += QStringLiteral("a:%1 b:%2\r\n").arg(*next).arg(*next * 2);
+        ++*next;
+    }
+    return piece;
+}
+
+} // namespace
+
+// A flood of text while nothing takes the rows (the window is busy): the plot's input stays
+// bounded, whole lines are left out of the plot and counted, every row that comes is a whole
+// line in order, and the log says how many were left out, once.
+void TstPlot::floodWithNobodyTakingRows()
+{
+    constexpr int kPieces = 40;
+    {
+        TCvPlotFeed feed;
+        qint64 next = 0;
+        const qint64 before = RssBytes();
+        for (int k = 0; k < kPieces; ++k) feed.TextReceived(FloodPiece(&next), SteadyMs());
+        QVERIFY(!feed.WaitIdle());
+        const qint64 grown = RssBytes() - before;
+        QVERIFY2(grown < 32 << 20, qPrintable(QStringLiteral("grew by %1 bytes").arg(grown)));
+        QVERIFY(feed.QueuedChars() <= TCvPlotFeed::kMaxQueuedChars);
+
+        qint64 rows = 0, last = -1, biggest = 0;
+        bool idle = false;
+        while (!idle) {
+            idle = feed.WaitIdle();
+            const TCvPlotBatch batch = feed.TakeBatch();
+            biggest = std::max<qint64>(biggest, batch.Rows());
+            for (qsizetype r = 0; r < batch.Rows(); ++r) {
+                const quint32 from = r == 0 ? 0 : batch.RowEnds[std::size_t(r - 1)];
+                QCOMPARE(batch.RowEnds[std::size_t(r)] - from, 2u);
+                const double a = batch.Values[from].Value, b = batch.Values[from + 1].Value;
+                QCOMPARE(b, 2 * a);
+                QVERIFY(a > last);
+                last = qint64(a);
+            }
+            rows += batch.Rows();
+        }
+        QVERIFY2(biggest <= TCvPlotFeed::kMaxWaitingRows + 1, qPrintable(QString::number(biggest)));
+        QVERIFY(feed.CaughtUp());
+        QVERIFY(feed.DroppedLines() > 0);
+        QCOMPARE(rows + feed.DroppedLines(), next);
+    }
+
+    // The page: Sync (behind export) takes what waits, which is bounded; the log tells once.
+    PlotRig r;
+    qint64 next = 0;
+    for (int k = 0; k < kPieces; ++k) r.page->Feed()->TextReceived(FloodPiece(&next), SteadyMs());
+    r.page->Sync();
+    const qint64 dropped = r.page->Feed()->DroppedLines();
+    QVERIFY(dropped > 0);
+    QCOMPARE(r.page->Samples() + dropped, next);
+    const QString told =
+        QStringLiteral(
+            "The plot could not keep up with the data: %1 lines were left out of it (the log shows "
+            "them all).")
+            .arg(dropped);
+    QCOMPARE(r.rig.Lines().count(told), 1);
+    QTest::qWait(100);
+    r.Receive("a:-1 b:-2\r\n");
+    QCOMPARE(r.rig.Lines().filter(QStringLiteral("could not keep up")).size(), 1);
 }
 
 void TstPlot::exportReadBack()
