@@ -563,8 +563,10 @@ bool TCvPlotPage::eventFilter(QObject* watched, QEvent* event)
         // The wheel zooms the X axis around the mouse.
         auto* e = static_cast<QWheelEvent*>(event);
         const double at = valueAt(e->position()).x();
-        const double factor = e->angleDelta().y() > 0 ? 0.8 : 1.25;
         const double lo = FChart->BottomAxisMinimum(), hi = FChart->BottomAxisMaximum();
+        // Out no further than the widest range, still around the mouse (not drifting away).
+        const double factor =
+            e->angleDelta().y() > 0 ? 0.8 : std::clamp(FChart->WidestBottomRange() / (hi - lo), 1.0, 1.25);
         const double nlo = at - (at - lo) * factor, nhi = at + (hi - at) * factor;
         if (nhi > nlo) FChart->SetBottomAxisMinMax(nlo, nhi);
         FChart->Refresh();

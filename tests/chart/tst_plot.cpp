@@ -10,6 +10,7 @@
 #include "UnreadableFile.h"
 #include "XlsxCells.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QThread>
 #include <QValueAxis>
+#include <QWheelEvent>
 
 namespace {
 
@@ -94,6 +96,8 @@ private slots:
     void mixedAndLaterChannels();
     void boundsAndDropNotice();
     void floodWithNobodyTakingRows();
+    void wheelFarOutAndBack();
+    void valuesAtTheEndsOfDouble();
     void exportReadBack();
     void settingsKept();
     void unreadableSettingsFileIsKept_data();
@@ -343,6 +347,57 @@ void TstPlot::floodWithNobodyTakingRows()
     QTest::qWait(100);
     r.Receive("a:-1 b:-2\r\n");
     QCOMPARE(r.rig.Lines().filter(QStringLiteral("could not keep up")).size(), 1);
+}
+
+// The wheel zooms out and in around the mouse: far out it stops at the widest range, with
+// every point drawn, and comes back in as it went.
+void TstPlot::wheelFarOutAndBack()
+{
+    PlotRig r;
+    QByteArray lines;
+    for (int i = 0; i < 1000; ++i) lines += QByteArray::number(i % 100) + "\r\n";
+    r.Receive(lines);
+    r.page->Chart()->SetBottomAxisMinMax(0, 999);
+    QWidget* viewport = r.page->Chart()->viewport();
+    const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
+    const auto wheel = [&](int steps, int delta) {
+        for (int i = 0; i < steps; ++i) {
+            QWheelEvent e(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &e);
+        }
+        r.page->Chart()->Refresh();
+    };
+    const TCvFastLineSeries* s = r.page->Series(QStringLiteral("1"));
+    wheel(300, -120);
+    const double minimum = r.page->Chart()->BottomAxisMinimum(),
+                 maximum = r.page->Chart()->BottomAxisMaximum();
+    QVERIFY2(std::isfinite(minimum) && std::isfinite(maximum) &&
+                 maximum - minimum <= 999 * TCvChart::kWidestFactor * (1 + 1e-12),
+             qPrintable(QStringLiteral("%1 .. %2").arg(minimum).arg(maximum)));
+    QVERIFY2(minimum <= 0 && maximum >= 999,
+             qPrintable(QStringLiteral("%1 .. %2").arg(minimum).arg(maximum)));
+    const QList<QPointF> far = r.page->Chart()->DrawnPoints(s);
+    QVERIFY(!far.isEmpty());
+    QCOMPARE(far.first().x(), 0.0);
+    QCOMPARE(far.last().x(), 999.0);
+    wheel(300, 120);
+    QVERIFY(r.page->Chart()->BottomAxisMaximum() - r.page->Chart()->BottomAxisMinimum() < 10);
+    QVERIFY(!r.page->Chart()->DrawnPoints(s).isEmpty());
+}
+
+// Numbers as large as a double holds: the axis and the drawing stay within numbers.
+void TstPlot::valuesAtTheEndsOfDouble()
+{
+    PlotRig r;
+    r.Receive("1e308\r\n-1.7e308\r\n1.7976931348623157e308\r\n0\r\n");
+    QCOMPARE(r.page->Samples(), 4);
+    r.page->Chart()->Refresh();
+    const QValueAxis* y = r.page->Chart()->AxisY();
+    QVERIFY(std::isfinite(y->min()) && std::isfinite(y->max()) && y->max() > y->min());
+    QVERIFY(y->min() <= -1.7e308 && y->max() >= 1.7976931348623157e308);
+    QCOMPARE(r.page->Chart()->DrawnPoints(r.page->Series(QStringLiteral("1"))).size(), 4);
+    QVERIFY(!r.page->Chart()->grab().isNull());
 }
 
 void TstPlot::exportReadBack()
