@@ -2,7 +2,8 @@
 
 #include <QMetaObject>
 
-TCvPlotFeed::TCvPlotFeed(QObject* parent) : TCvLineSink(parent)
+TCvPlotFeed::TCvPlotFeed(QObject* parent, qsizetype maxQueuedChars)
+    : TCvLineSink(parent), FMaxQueuedChars(maxQueuedChars)
 {
     FThread = std::thread([this] { Run(); });
 }
@@ -23,7 +24,7 @@ void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs)
     if (text.isEmpty()) return;
     {
         std::lock_guard lk(FMutex);
-        if (FQueuedChars > 0 && FQueuedChars + text.size() > kMaxQueuedChars) {
+        if (FQueuedChars > 0 && FQueuedChars + text.size() > FMaxQueuedChars) {
             // Nobody keeps up: this text is left out of the plot, in whole lines.
             if (!FGapOpen) {
                 FGapOpen = true;

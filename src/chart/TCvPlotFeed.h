@@ -49,7 +49,8 @@ public:
     // Text waiting to be parsed (a piece that comes while nothing waits is always taken).
     static constexpr qsizetype kMaxQueuedChars = 1 << 20;
 
-    explicit TCvPlotFeed(QObject* parent = nullptr);
+    // maxQueuedChars: the bound on the text waiting (smaller ones for tests).
+    explicit TCvPlotFeed(QObject* parent = nullptr, qsizetype maxQueuedChars = kMaxQueuedChars);
     ~TCvPlotFeed() override;
 
     void TextReceived(const QString& text, qint64 steadyMs) override;
@@ -104,6 +105,7 @@ private:
     std::condition_variable FRoom;
     std::condition_variable FIdle;
     std::deque<TPiece> FPieces;
+    const qsizetype FMaxQueuedChars;
     qsizetype FQueuedChars = 0;
     TCvPlotBatch FOut;
     bool FReadyPosted = false;
