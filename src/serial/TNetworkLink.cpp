@@ -284,15 +284,15 @@ qint64 TSocketLink::SendNow(const char* data, qint64 count)
     }
 }
 
-bool TSocketLink::SendOwn()
+int TSocketLink::SendOwn()
 {
     while (!FOwn.isEmpty()) {
         const qint64 n = SendNow(FOwn.constData(), FOwn.size());
-        if (n < 0) return false;
+        if (n < 0) return int(-n);
         if (n == 0) break;
         FOwn.remove(0, n);
     }
-    return true;
+    return 0;
 }
 
 void TSocketLink::WaitForRoom()
@@ -310,7 +310,7 @@ void TSocketLink::RoomAgain()
     if (FWriteNotifier) FWriteNotifier->setEnabled(false);
     if (!LinkUp()) return;
     // A failed send shows as a lost connection through the socket.
-    if (!SendOwn()) return;
+    if (SendOwn() != 0) return;
     if (!FOwn.isEmpty()) {
         WaitForRoom();
         return;
@@ -322,7 +322,7 @@ qint64 TSocketLink::Write(const char* data, qint64 count)
 {
     if (!LinkUp() || FSuspended || count <= 0) return 0;
     // Our own bytes go first, in the order they were made.
-    if (!SendOwn()) return -EIO;
+    if (const int error = SendOwn()) return -error;
     if (!FOwn.isEmpty()) {
         WaitForRoom();
         return 0;
@@ -350,7 +350,7 @@ void TSocketLink::SendRaw(const QByteArray& bytes)
 {
     if (!LinkUp()) return;
     FOwn.append(bytes);
-    if (!SendOwn()) return;
+    if (SendOwn() != 0) return;
     if (FOwn.isEmpty()) return;
     if (FOwn.size() > kOwnCap) {
         Overrun(Msg(QStringLiteral("it does not read what is sent to it (%1 bytes wait)")).arg(FOwn.size()));

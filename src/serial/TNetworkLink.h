@@ -76,8 +76,8 @@ protected:
     quint64 FEpoch = 0;
 
 private:
-    // Sends what waits of our own; false when the connection failed.
-    bool SendOwn();
+    // Sends what waits of our own; 0, or the errno of a connection that failed.
+    int SendOwn();
     // The system's send: bytes taken, 0 when it takes nothing now, or -errno.
     qint64 SendNow(const char* data, qint64 count);
     // Writable follows when the system takes bytes again.
