@@ -38,7 +38,7 @@ void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs)
         if (FGapOpen) EndGapLocked();
         FGapCarry = false;
         // Shared, not copied: the port reads its next piece into a string of its own.
-        FPieces.push_back({TPiece::Text, text, steadyMs});
+        FPieces.push_back({TPiece::kText, text, steadyMs});
         FQueuedChars += text.size();
     }
     FWake.notify_one();
@@ -49,7 +49,7 @@ void TCvPlotFeed::EndGapLocked()
     // Every line the text left out touched: those it ended, and the one it began and the
     // next text continues (passed over up to its end).
     TPiece gap;
-    gap.Kind = TPiece::Gap;
+    gap.Kind = TPiece::kGap;
     gap.Lines = FGapBreaks + (FGapEndsLine ? 0 : 1);
     gap.Skip = !FGapEndsLine;
     FGapCarry = gap.Skip;
@@ -89,7 +89,7 @@ void TCvPlotFeed::EndLine()
         // A line that text left out had begun ends here too.
         if (FGapOpen) EndGapLocked();
         FGapCarry = false;
-        FPieces.push_back({TPiece::EndLine, QString(), -1});
+        FPieces.push_back({TPiece::kEndLine, QString(), -1});
     }
     FWake.notify_one();
 }
@@ -184,16 +184,16 @@ void TCvPlotFeed::Run()
         rows = TCvPlotBatch();
         bool finished = true;
         switch (FWork.Kind) {
-        case TPiece::EndLine:
+        case TPiece::kEndLine:
             FPartial.clear();
             FSkipToBreak = false;
             break;
-        case TPiece::Gap:
+        case TPiece::kGap:
             FPartial.clear();
             FSkipToBreak = FWork.Skip;
             FDroppedLocal += FWork.Lines;
             break;
-        case TPiece::Text:
+        case TPiece::kText:
             // A piece of many lines goes in parts: the rows waiting stay within their bound.
             FWorkAt = ParsePiece(FWork.Chars, FWorkAt, FWork.Ms, rows, std::max<qsizetype>(room, 1));
             finished = FWorkAt >= FWork.Chars.size();

@@ -84,7 +84,7 @@ private:
     // A piece of text, the end of the line begun (the port stopped giving text), or a gap:
     // Lines lines were left out, the last of them continued by the next text (Skip).
     struct TPiece {
-        enum TKind : quint8 { Text, EndLine, Gap } Kind = Text;
+        enum TKind : quint8 { kText, kEndLine, kGap } Kind = kText;
         QString Chars;
         qint64 Ms = 0;
         qint64 Lines = 0;

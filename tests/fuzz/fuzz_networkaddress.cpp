@@ -10,7 +10,9 @@
 #include "TNetworkAddress.h"
 #include "TNetworkPorts.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -39,7 +41,10 @@ void CheckName(const QString& name)
 
 QTemporaryDir& Dir()
 {
-    static QTemporaryDir dir;
+    // In memory where there is such a folder: saving syncs the file, which a disk makes slow.
+    static QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                 ? QStringLiteral("/dev/shm/fuzz_networkaddress-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/fuzz_networkaddress-XXXXXX"));
     return dir;
 }
 
