@@ -36,7 +36,8 @@ void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs)
             return;
         }
         if (FGapOpen) EndGapLocked();
-        FGapCarry = false;
+        // The line the last gap cut into goes on until a line break.
+        if (FGapCarry && text.contains(QLatin1Char('\n'))) FGapCarry = false;
         // Shared, not copied: the port reads its next piece into a string of its own.
         FPieces.push_back({TPiece::kText, text, steadyMs});
         FQueuedChars += text.size();

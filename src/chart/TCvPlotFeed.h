@@ -118,7 +118,8 @@ private:
     bool FGapOpen = false;
     qint64 FGapBreaks = 0;
     bool FGapEndsLine = false;
-    // The last gap ended inside a line and no text came since.
+    // The last gap ended inside a line, and no line break came since: that line, counted
+    // there, is not counted again by the next gap.
     bool FGapCarry = false;
     // The worker holds a piece it has not finished (its rows did not fit).
     bool FHasWork = false;

@@ -96,6 +96,7 @@ private slots:
     void mixedAndLaterChannels();
     void boundsAndDropNotice();
     void floodWithNobodyTakingRows();
+    void lineCutByTwoGapsCountsOnce();
     void wheelFarOutAndBack();
     void valuesAtTheEndsOfDouble();
     void exportReadBack();
@@ -355,6 +356,35 @@ void TstPlot::floodWithNobodyTakingRows()
     QTest::qWait(100);
     r.Receive("a:-1 b:-2\r\n");
     QCOMPARE(r.rig.Lines().filter(QStringLiteral("could not keep up")).size(), 1);
+}
+
+// A line that one stretch of left-out text cuts into, continued by kept text without a line
+// break and ended inside the next stretch left out, is one line left out, not two.
+void TstPlot::lineCutByTwoGapsCountsOnce()
+{
+    TCvPlotFeed feed(nullptr, 10);
+    // The worker parses these and then waits for room: what comes next stays queued.
+    QString full;
+    for (qsizetype i = 0; i < TCvPlotFeed::kMaxWaitingRows; ++i) full += QStringLiteral("1\r\n");
+    feed.TextReceived(full, 0);
+    feed.WaitIdle();
+    QVERIFY(feed.HasRows());
+    feed.TextReceived(QStringLiteral("x:1\r\ny:"), 0);    // kept: nothing else waits
+    feed.TextReceived(QStringLiteral("2222222222"), 0);   // left out: the line y begins
+    feed.TextReceived(QStringLiteral("33"), 0);           // kept, but the rest of line y
+    feed.TextReceived(QStringLiteral("3\r\nz:4\r\n"), 0); // left out: the end of y, and z
+    qint64 rows = 0;
+    for (bool idle = false; !idle;) {
+        idle = feed.WaitIdle();
+        const TCvPlotBatch batch = feed.TakeBatch();
+        rows += batch.Rows();
+        if (batch.Rows() > 0 && batch.Rows() < TCvPlotFeed::kMaxWaitingRows)
+            QCOMPARE(batch.Channels.at(batch.Values.back().Channel), QStringLiteral("x"));
+    }
+    QVERIFY(feed.CaughtUp());
+    QCOMPARE(rows, TCvPlotFeed::kMaxWaitingRows + 1);
+    QCOMPARE(feed.DroppedLines(), 2);
+    QCOMPARE(feed.LinesCut(), TCvPlotFeed::kMaxWaitingRows + 1);
 }
 
 // The wheel zooms out and in around the mouse: far out it stops at the widest range, with
