@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace {
 
 bool isBlank(QChar c)
@@ -66,7 +68,14 @@ bool TIniFile::Load(const QString& path, QString* why)
     if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
     if (file.size() > MaxFileBytes)
         return fail(Msg(QStringLiteral("it is larger than %1 MiB")).arg(MaxFileBytes >> 20));
-    const QByteArray data = file.read(MaxFileBytes + 1);
+    // As much as it holds (a read of the limit would take the limit's memory each time), and
+    // what it grew by meanwhile, up to one byte past the limit.
+    QByteArray data = file.read(file.size() + 1);
+    while (data.size() <= MaxFileBytes && file.error() == QFileDevice::NoError) {
+        const QByteArray more = file.read(std::min<qint64>(1 << 16, MaxFileBytes + 1 - data.size()));
+        if (more.isEmpty()) break;
+        data += more;
+    }
     if (file.error() != QFileDevice::NoError) return fail(file.errorString());
     if (!LoadFromData(data)) return fail(Msg(QStringLiteral("it has more than %1 lines")).arg(MaxLines));
     return true;
