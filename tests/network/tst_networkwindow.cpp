@@ -234,13 +234,14 @@ void TstNetworkWindow::fileSendClosedMidWayLogsOnlyWhatWent()
             logged += m.capturedLength(1) / 3;
     QCOMPARE(logged, sent);
 
-    peer->setReadBufferSize(0);
-    QByteArray got;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (got += peer->readAll()).size() >= sent || peer->state() == QAbstractSocket::UnconnectedState, 20000);
-    got += peer->readAll();
-    QCOMPARE(got.size(), sent);
-    QVERIFY(got == data.left(sent));
+    // Read at once, the peer gets all of it; a machine slow enough that the peer takes longer
+    // than the grace time after the close has the log say how many bytes did not go.
+    const QByteArray got = ReadPeerToEnd(peer.get());
+    const qint64 notSent = NotSentTold(MemoLines(Ui::Find<TLogMemo>(*w, u"Memo1"_s)));
+    QVERIFY(got == data.left(got.size()));
+    QVERIFY2(got.size() <= sent && got.size() + notSent >= sent,
+             qPrintable(u"%1 sent, %2 taken, %3 told as not sent"_s.arg(sent).arg(got.size()).arg(notSent)));
+    if (notSent == 0) QCOMPARE(got.size(), sent);
 }
 
 QTEST_MAIN(TstNetworkWindow)
