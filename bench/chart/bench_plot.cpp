@@ -1,6 +1,7 @@
 // Plot speed: text lines of 8 numbers parsed per second (the parser alone, then through a
 // real pty into a port object in ASCII with its log view and plot page shown, with the
-// GUI event loop's lateness), and the redraw of 16 channels of a million points each.
+// GUI event loop's lateness), how long Sync waits with the plot's input full, and the
+// redraw of 16 channels of a million points each.
 //   QT_QPA_PLATFORM=offscreen build/bench/chart/bench_plot [lines for the pty feed, default 2000000 | redraw]
 #include "CvPlotParser.h"
 #include "GuiLateness.h"
@@ -106,7 +107,8 @@ void PtyFeed(qint64 lines)
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (page->Samples() >= lines || t.elapsed() > 120000) loop.quit();
+        // Lines the plot left out (its input was full) are done with too.
+        if (page->Samples() + page->Feed()->DroppedLines() >= lines || t.elapsed() > 120000) loop.quit();
     });
     check.start(2);
     loop.exec();
@@ -114,11 +116,34 @@ void PtyFeed(qint64 lines)
     stopWriter = true;
     writer.join();
     lateness.Stop();
+    const qint64 dropped = page->Feed()->DroppedLines();
     std::printf("pty feed, %lld lines of 8 channels (%.1f MB), log view and plot shown: %.0f lines/s, "
-                "%.0f points/s, GUI lateness p99 %.1f ms, max %.1f ms%s\n",
+                "%.0f points/s, %lld lines left out of the plot, GUI lateness p99 %.1f ms, max %.1f ms%s\n",
                 static_cast<long long>(lines), double(data.size()) / 1e6, double(page->Samples()) / secs,
-                double(page->Samples()) * 8 / secs, lateness.Percentile(0.99), lateness.Percentile(1),
-                page->Samples() < lines ? " (stopped early)" : "");
+                double(page->Samples()) * 8 / secs, static_cast<long long>(dropped),
+                lateness.Percentile(0.99), lateness.Percentile(1),
+                page->Samples() + dropped < lines ? " (stopped early)" : "");
+}
+
+// Sync (behind export) with the feed's input full and nobody having taken a row: how long
+// the window waits for the backlog, which the feed's bounds keep small.
+void SyncBacklog()
+{
+    QWidget window;
+    auto* page = new TCvPlotPage(nullptr, QString(), &window);
+    (new QHBoxLayout(&window))->addWidget(page);
+    window.resize(1600, 800);
+    window.show();
+    const QString piece = QString::fromLatin1(Lines(20000)); // about 1.1 Mi characters
+    for (int k = 0; k < 40; ++k) page->Feed()->TextReceived(QString(piece.constData(), piece.size()), 0);
+    QElapsedTimer t;
+    t.start();
+    page->Sync();
+    std::printf(
+        "Sync with the plot's input full (40 pieces of %lld characters given, nothing taken): %.1f ms, "
+        "%lld rows applied, %lld lines left out\n",
+        static_cast<long long>(piece.size()), double(t.nsecsElapsed()) / 1e6,
+        static_cast<long long>(page->Samples()), static_cast<long long>(page->Feed()->DroppedLines()));
 }
 
 void Redraw()
@@ -184,6 +209,7 @@ int main(int argc, char** argv)
     if (lines > 0) {
         ParserAlone();
         PtyFeed(lines);
+        SyncBacklog();
     }
     Redraw();
     return 0;

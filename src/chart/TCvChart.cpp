@@ -56,6 +56,11 @@ TCvChart::TCvChart(QWidget* parent)
     // A zoom made with the mouse turns the bottom axis manual, as the zoom buttons do.
     connect(FAxisX, &QValueAxis::rangeChanged, this, [this](qreal minimum, qreal maximum) {
         if (FApplyingRange) return;
+        // Zooming out again and again stops at the widest range (the refresh shows it).
+        if (!LimitRange(minimum, maximum)) {
+            ScheduleRefresh();
+            return;
+        }
         FAutoX = false;
         FMinX = minimum;
         FMaxX = maximum;
@@ -229,8 +234,29 @@ void TCvChart::SetBottomAxisAutomatic(bool automatic)
     ScheduleRefresh();
 }
 
+double TCvChart::WidestBottomRange() const
+{
+    double first, last;
+    AutoRange(first, last);
+    return std::max(kWidestMinimum, (last - first) * kWidestFactor);
+}
+
+bool TCvChart::LimitRange(double& minimum, double& maximum) const
+{
+    if (!std::isfinite(minimum) || !std::isfinite(maximum)) return false;
+    const double widest = WidestBottomRange();
+    if (maximum - minimum > widest) {
+        // Halves: the sum of two large limits would overflow.
+        const double middle = minimum / 2 + maximum / 2;
+        minimum = middle - widest / 2;
+        maximum = middle + widest / 2;
+    }
+    return true;
+}
+
 void TCvChart::SetBottomAxisMinMax(double minimum, double maximum)
 {
+    if (!LimitRange(minimum, maximum)) return;
     FAutoX = false;
     FMinX = minimum;
     FMaxX = maximum;
@@ -361,10 +387,11 @@ void TCvChart::Refresh()
         ymin -= 1;
         ymax += 1;
     } else {
-        // A small margin keeps the 2-pixel line off the frame.
-        const double pad = (ymax - ymin) * 0.02;
-        ymin -= pad;
-        ymax += pad;
+        // A small margin keeps the 2-pixel line off the frame (in halves, and within what a
+        // double holds: a device may send 1e308 and -1e308).
+        const double pad = (ymax / 2 - ymin / 2) * 0.04;
+        ymin = std::max(ymin - pad, -std::numeric_limits<double>::max());
+        ymax = std::min(ymax + pad, std::numeric_limits<double>::max());
     }
     FApplyingRange = true;
     FAxisX->setRange(xmin, xmax);
@@ -487,8 +514,9 @@ void TCvChart::PaintLines(const QRect& area)
     // A pixel holds the line's number (0: none), so a run is a memset.
     FColumnsBuf.assign(std::size_t(w) * std::size_t(h), 0);
     uchar* buf = FColumnsBuf.data();
-    const double x0 = FAxisX->min(), xs = w / std::max(1e-300, FAxisX->max() - x0);
-    const double y0 = FAxisY->min(), ys = h / std::max(1e-300, FAxisY->max() - y0);
+    // Scales in halves: the span of two limits far apart would overflow.
+    const double x0 = FAxisX->min(), xs = w / 2 / std::max(1e-300, FAxisX->max() / 2 - x0 / 2);
+    const double y0 = FAxisY->min(), ys = h / 2 / std::max(1e-300, FAxisY->max() / 2 - y0 / 2);
     const auto run = [&](int col, double ya, double yb, uchar pen) {
         if (col < 0 || col >= w) return;
         if (ya > yb) std::swap(ya, yb);
@@ -506,8 +534,8 @@ void TCvChart::PaintLines(const QRect& area)
         colors << (0xff000000u | s->LineSeries()->pen().color().rgb());
         // In pixels of the area; far-off values are held a little outside it.
         const auto px = [&](const QPointF& p) {
-            return QPointF(std::clamp((p.x() - x0) * xs, -2.0, w + 2.0),
-                           std::clamp(h - (p.y() - y0) * ys, -2.0, h + 2.0));
+            return QPointF(std::clamp((p.x() / 2 - x0 / 2) * 2 * xs, -2.0, w + 2.0),
+                           std::clamp(h - (p.y() / 2 - y0 / 2) * 2 * ys, -2.0, h + 2.0));
         };
         QPointF a = px(points.first());
         if (points.size() == 1) run(int(std::floor(a.x())), a.y(), a.y(), pen);

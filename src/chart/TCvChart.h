@@ -27,6 +27,11 @@ public:
     static constexpr int kMaxRefreshMs = 300;
     // Beyond this many points in view, two threads decimate.
     static constexpr qint64 kParallelPoints = 2000000;
+    // Zoomed out, the bottom axis spans at most this many times the points' own span (and
+    // at least kWidestMinimum): every point stays in sight, and positions stay numbers the
+    // drawing can convert.
+    static constexpr double kWidestFactor = 16;
+    static constexpr double kWidestMinimum = 1000;
 
     explicit TCvChart(QWidget* parent = nullptr);
     ~TCvChart() override;
@@ -60,8 +65,11 @@ public:
     // The limits in effect; for an automatic axis they span every point.
     double BottomAxisMinimum() const;
     double BottomAxisMaximum() const;
-    // Makes the axis manual with these limits.
+    // Makes the axis manual with these limits, narrowed around their middle to the widest
+    // range allowed (see kWidestFactor); limits that are no numbers change nothing.
     void SetBottomAxisMinMax(double minimum, double maximum);
+    // The widest the bottom axis may be now.
+    double WidestBottomRange() const;
 
     // For a chart whose X is not the point's index (a time, say): where index i is
     // drawn, and back (both rising). The bottom axis limits are then in drawn units.
@@ -109,6 +117,8 @@ private:
     void RefreshIfShown();
     void SeriesGone(TCvFastLineSeries* series);
     void AutoRange(double& minimum, double& maximum) const;
+    // False for limits that are no numbers; otherwise narrows too wide a range.
+    bool LimitRange(double& minimum, double& maximum) const;
     void ApplyResetLook();
     void UpdateCrosshair(QPoint at);
 

@@ -237,13 +237,16 @@ bool TCvFastLineSeries::Decimate(double xmin, double xmax, int columns, QList<QP
                                  double& ymax) const
 {
     out.clear();
+    // Also false for NaN.
     if (FCount == 0 || !(xmax >= xmin)) return false;
     // Index space: point i sits at X = FFirstX + i.
     const double lo = xmin - double(FFirstX);
     const double hi = xmax - double(FFirstX);
     if (hi < 0 || lo > double(FCount - 1)) return false;
-    const qint64 i0 = std::clamp<qint64>(qint64(std::ceil(lo)) - 1, 0, FCount - 1);
-    const qint64 i1 = std::clamp<qint64>(qint64(std::floor(hi)) + 1, 0, FCount - 1);
+    // Clamped while still doubles: a range zoomed far out lies beyond what qint64 holds.
+    const double lastIndex = double(FCount - 1);
+    const qint64 i0 = qint64(std::clamp(std::ceil(lo) - 1, 0.0, lastIndex));
+    const qint64 i1 = qint64(std::clamp(std::floor(hi) + 1, 0.0, lastIndex));
     const qint64 m = i1 - i0 + 1;
     columns = std::max(1, columns);
     ymin = YValue(i0);

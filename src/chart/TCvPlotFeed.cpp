@@ -2,7 +2,8 @@
 
 #include <QMetaObject>
 
-TCvPlotFeed::TCvPlotFeed(QObject* parent) : TCvLineSink(parent)
+TCvPlotFeed::TCvPlotFeed(QObject* parent, qsizetype maxQueuedChars)
+    : TCvLineSink(parent), FMaxQueuedChars(maxQueuedChars)
 {
     FThread = std::thread([this] { Run(); });
 }
@@ -23,10 +24,40 @@ void TCvPlotFeed::TextReceived(const QString& text, qint64 steadyMs)
     if (text.isEmpty()) return;
     {
         std::lock_guard lk(FMutex);
+        if (FQueuedChars > 0 && FQueuedChars + text.size() > FMaxQueuedChars) {
+            // Nobody keeps up: this text is left out of the plot, in whole lines.
+            if (!FGapOpen) {
+                FGapOpen = true;
+                // The line the last gap left open, continued here, was counted there.
+                FGapBreaks = FGapCarry ? -1 : 0;
+            }
+            FGapBreaks += text.count(QLatin1Char('\n'));
+            FGapEndsLine = text.endsWith(QLatin1Char('\n'));
+            return;
+        }
+        if (FGapOpen) EndGapLocked();
+        // The line the last gap cut into goes on until a line break.
+        if (FGapCarry && text.contains(QLatin1Char('\n'))) FGapCarry = false;
         // Shared, not copied: the port reads its next piece into a string of its own.
-        FPieces.emplace_back(text, steadyMs);
+        FPieces.push_back({TPiece::kText, text, steadyMs});
+        FQueuedChars += text.size();
     }
     FWake.notify_one();
+}
+
+void TCvPlotFeed::EndGapLocked()
+{
+    // Every line the text left out touched: those it ended, and the one it began and the
+    // next text continues (passed over up to its end).
+    TPiece gap;
+    gap.Kind = TPiece::kGap;
+    gap.Lines = FGapBreaks + (FGapEndsLine ? 0 : 1);
+    gap.Skip = !FGapEndsLine;
+    FGapCarry = gap.Skip;
+    FPieces.push_back(std::move(gap));
+    FGapOpen = false;
+    FGapBreaks = 0;
+    FGapEndsLine = false;
 }
 
 TCvPlotBatch TCvPlotFeed::TakeBatch()
@@ -40,6 +71,7 @@ TCvPlotBatch TCvPlotFeed::TakeBatch()
         std::swap(batch.RowEnds, FOut.RowEnds);
         std::swap(batch.TimesMs, FOut.TimesMs);
         batch.Overflow = FOut.Overflow;
+        batch.DroppedLines = FOut.DroppedLines;
     }
     FRoom.notify_all();
     return batch;
@@ -55,8 +87,10 @@ void TCvPlotFeed::EndLine()
 {
     {
         std::lock_guard lk(FMutex);
-        // A null piece marks it in order with the text (TextReceived takes no empty text).
-        FPieces.emplace_back(QString(), -1);
+        // A line that text left out had begun ends here too.
+        if (FGapOpen) EndGapLocked();
+        FGapCarry = false;
+        FPieces.push_back({TPiece::kEndLine, QString(), -1});
     }
     FWake.notify_one();
 }
@@ -65,7 +99,13 @@ void TCvPlotFeed::Reset()
 {
     std::lock_guard lk(FMutex);
     FPieces.clear();
+    FQueuedChars = 0;
+    FGapOpen = false;
+    FGapCarry = false;
+    FGapBreaks = 0;
+    FGapEndsLine = false;
     FOut = TCvPlotBatch();
+    FDroppedPosted = 0;
     ++FGeneration;
     FResetAsked = true;
     FRoom.notify_all();
@@ -74,7 +114,7 @@ void TCvPlotFeed::Reset()
 bool TCvPlotFeed::WaitIdle()
 {
     std::unique_lock lk(FMutex);
-    const auto idle = [this] { return FStop || (FPieces.empty() && !FBusy); };
+    const auto idle = [this] { return FStop || IdleLocked(); };
     FIdle.wait(lk, [&] { return idle() || FOut.Rows() >= kMaxWaitingRows; });
     return idle();
 }
@@ -85,34 +125,80 @@ qint64 TCvPlotFeed::LinesCut() const
     return FLines;
 }
 
+qint64 TCvPlotFeed::DroppedLines() const
+{
+    std::lock_guard lk(FMutex);
+    return FOut.DroppedLines;
+}
+
+bool TCvPlotFeed::CaughtUp() const
+{
+    std::lock_guard lk(FMutex);
+    return FPieces.empty() && !FHasWork && !FGapOpen;
+}
+
+qsizetype TCvPlotFeed::QueuedChars() const
+{
+    std::lock_guard lk(FMutex);
+    return FQueuedChars;
+}
+
 void TCvPlotFeed::Run()
 {
     TCvPlotBatch rows;
     for (;;) {
-        std::deque<std::pair<QString, qint64>> pieces;
         quint64 generation = 0;
+        qsizetype room = 0;
         {
             std::unique_lock lk(FMutex);
-            FBusy = false;
-            FIdle.notify_all();
-            FWake.wait(lk, [this] { return FStop || !FPieces.empty(); });
-            if (FStop) return;
+            if (!FHasWork) {
+                // Text left out with nothing after it: counted now, not when more text comes.
+                if (FPieces.empty() && FGapOpen) EndGapLocked();
+                FBusy = false;
+                FIdle.notify_all();
+                FWake.wait(lk, [this] { return FStop || !FPieces.empty(); });
+                if (FStop) return;
+            }
             // Let the owner catch up before parsing more for it.
-            FRoom.wait(lk, [this] { return FStop || FOut.Rows() < kMaxWaitingRows; });
+            FRoom.wait(lk, [this] { return FStop || FResetAsked || FOut.Rows() < kMaxWaitingRows; });
             if (FStop) return;
-            pieces.swap(FPieces);
-            generation = FGeneration;
             if (FResetAsked) {
                 FResetAsked = false;
                 FParser.Reset();
                 FPartial.clear();
+                FSkipToBreak = false;
+                FHasWork = false;
+                FWork = TPiece();
+                if (FPieces.empty()) continue;
             }
+            if (!FHasWork) {
+                FWork = std::move(FPieces.front());
+                FPieces.pop_front();
+                FQueuedChars -= FWork.Chars.size();
+                FWorkAt = 0;
+                FHasWork = true;
+            }
+            generation = FGeneration;
+            room = kMaxWaitingRows - FOut.Rows();
             FBusy = true;
         }
         rows = TCvPlotBatch();
-        for (const auto& [text, ms] : pieces) {
-            if (text.isNull()) FPartial.clear();
-            else ParsePiece(text, ms, rows);
+        bool finished = true;
+        switch (FWork.Kind) {
+        case TPiece::kEndLine:
+            FPartial.clear();
+            FSkipToBreak = false;
+            break;
+        case TPiece::kGap:
+            FPartial.clear();
+            FSkipToBreak = FWork.Skip;
+            FDroppedLocal += FWork.Lines;
+            break;
+        case TPiece::kText:
+            // A piece of many lines goes in parts: the rows waiting stay within their bound.
+            FWorkAt = ParsePiece(FWork.Chars, FWorkAt, FWork.Ms, rows, std::max<qsizetype>(room, 1));
+            finished = FWorkAt >= FWork.Chars.size();
+            break;
         }
         bool post = false;
         {
@@ -120,10 +206,19 @@ void TCvPlotFeed::Run()
             // Rows of text read before a reset are not shown after it.
             if (generation != FGeneration) {
                 FLinesCutLocal = 0;
+                FDroppedLocal = 0;
+                FHasWork = false;
+                FWork = TPiece();
                 continue;
+            }
+            if (finished) {
+                FHasWork = false;
+                FWork = TPiece();
             }
             FLines += FLinesCutLocal;
             FLinesCutLocal = 0;
+            FOut.DroppedLines += FDroppedLocal;
+            FDroppedLocal = 0;
             if (FOut.Channels.size() != FParser.Channels().size()) FOut.Channels = FParser.Channels();
             FOut.Overflow = FParser.Overflow();
             if (!rows.IsEmpty()) {
@@ -135,6 +230,12 @@ void TCvPlotFeed::Run()
                 // Whoever waits for the worker to go idle must take these first.
                 if (FOut.Rows() >= kMaxWaitingRows) FIdle.notify_all();
             }
+            // Lines left out are told once the feed has caught up: the owner hears of that
+            // moment even when it brings no rows.
+            if (FOut.DroppedLines != FDroppedPosted && FPieces.empty() && !FHasWork && !FGapOpen) {
+                FDroppedPosted = FOut.DroppedLines;
+                if (!FReadyPosted) post = FReadyPosted = true;
+            }
         }
         if (post)
             QMetaObject::invokeMethod(
@@ -142,13 +243,20 @@ void TCvPlotFeed::Run()
     }
 }
 
-void TCvPlotFeed::ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out)
+qsizetype TCvPlotFeed::ParsePiece(const QString& piece, qsizetype from, qint64 ms, TCvPlotBatch& out,
+                                  qsizetype maxRows)
 {
     const auto* p = reinterpret_cast<const char16_t*>(piece.utf16());
     const qsizetype n = piece.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < n; ++i) {
+    qsizetype start = from;
+    for (qsizetype i = from; i < n; ++i) {
         if (p[i] != u'\n') continue;
+        if (FSkipToBreak) {
+            // The end of a line whose beginning was left out (its CR may have been, too).
+            FSkipToBreak = false;
+            start = i + 1;
+            continue;
+        }
         // Lines end at CR LF: the port's filter made every line break one.
         const bool cr = i > 0 ? p[i - 1] == u'\r' : FPartial.endsWith(QLatin1Char('\r'));
         if (!cr) continue;
@@ -161,8 +269,9 @@ void TCvPlotFeed::ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out)
             FPartial.clear();
         }
         start = i + 1;
+        if (out.Rows() >= maxRows) return start;
     }
-    if (start < n) {
+    if (start < n && !FSkipToBreak) {
         FPartial.append(QStringView(p + start, n - start));
         if (FPartial.size() > kMaxLineChars) {
             // Parsed as it is, so its numbers still count; what follows starts a new line.
@@ -171,6 +280,7 @@ void TCvPlotFeed::ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out)
             FPartial.clear();
         }
     }
+    return n;
 }
 
 void TCvPlotFeed::ParseLine(QStringView line, qint64 ms, TCvPlotBatch& out)

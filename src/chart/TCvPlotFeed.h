@@ -23,6 +23,8 @@ struct TCvPlotBatch {
     std::vector<qint64> TimesMs;
     // Values of channels beyond the parser's limit, passed over so far.
     qint64 Overflow = 0;
+    // Lines left out of the plot so far because its input was full (see TCvPlotFeed).
+    qint64 DroppedLines = 0;
 
     qsizetype Rows() const { return qsizetype(RowEnds.size()); }
     bool IsEmpty() const { return RowEnds.empty(); }
@@ -32,6 +34,11 @@ struct TCvPlotBatch {
 // cuts it into whole lines on a worker thread of its own, parses them and hands the rows
 // to its owner's thread in batches: Ready() is emitted (queued) when rows wait, and
 // TakeBatch() gives them all. A line split across reads is parsed whole. Qt Core only.
+//
+// Both ends are bounded: at most kMaxWaitingRows rows wait to be taken (the worker then
+// waits), and at most kMaxQueuedChars characters wait to be parsed. Text beyond that is
+// left out of the plot in whole lines (the log still shows it): the line it cuts into is
+// dropped with it, and the count of such lines is handed up with the rows.
 class TCvPlotFeed : public TCvLineSink {
     Q_OBJECT
 public:
@@ -39,8 +46,11 @@ public:
     static constexpr qsizetype kMaxWaitingRows = 1 << 16;
     // A line longer than this is cut: a device without line breaks must not grow it forever.
     static constexpr qsizetype kMaxLineChars = 1 << 16;
+    // Text waiting to be parsed (a piece that comes while nothing waits is always taken).
+    static constexpr qsizetype kMaxQueuedChars = 1 << 20;
 
-    explicit TCvPlotFeed(QObject* parent = nullptr);
+    // maxQueuedChars: the bound on the text waiting (smaller ones for tests).
+    explicit TCvPlotFeed(QObject* parent = nullptr, qsizetype maxQueuedChars = kMaxQueuedChars);
     ~TCvPlotFeed() override;
 
     void TextReceived(const QString& text, qint64 steadyMs) override;
@@ -59,20 +69,44 @@ public:
     bool WaitIdle();
     // Lines cut so far (whether they held a number or not).
     qint64 LinesCut() const;
+    // Lines left out so far because the input was full.
+    qint64 DroppedLines() const;
+    // Nothing waits to be parsed and no text is being left out: a count of dropped lines
+    // is then final for now.
+    bool CaughtUp() const;
+    // Characters waiting to be parsed.
+    qsizetype QueuedChars() const;
 
 signals:
     void Ready();
 
 private:
+    // A piece of text, the end of the line begun (the port stopped giving text), or a gap:
+    // Lines lines were left out, the last of them continued by the next text (Skip).
+    struct TPiece {
+        enum TKind : quint8 { kText, kEndLine, kGap } Kind = kText;
+        QString Chars;
+        qint64 Ms = 0;
+        qint64 Lines = 0;
+        bool Skip = false;
+    };
     void Run();
-    void ParsePiece(const QString& piece, qint64 ms, TCvPlotBatch& out);
+    // Parses the piece from `from` until its end or until maxRows rows were made; returns
+    // where it stopped.
+    qsizetype ParsePiece(const QString& piece, qsizetype from, qint64 ms, TCvPlotBatch& out,
+                         qsizetype maxRows);
     void ParseLine(QStringView line, qint64 ms, TCvPlotBatch& out);
+    // Queues the gap of the text left out, before what comes next.
+    void EndGapLocked();
+    bool IdleLocked() const { return FPieces.empty() && !FBusy && !FHasWork && !FGapOpen; }
 
     mutable std::mutex FMutex;
     std::condition_variable FWake;
     std::condition_variable FRoom;
     std::condition_variable FIdle;
-    std::deque<std::pair<QString, qint64>> FPieces;
+    std::deque<TPiece> FPieces;
+    const qsizetype FMaxQueuedChars;
+    qsizetype FQueuedChars = 0;
     TCvPlotBatch FOut;
     bool FReadyPosted = false;
     bool FStop = false;
@@ -80,11 +114,26 @@ private:
     bool FResetAsked = false;
     quint64 FGeneration = 0;
     qint64 FLines = 0;
+    // Text being left out: its line breaks, and whether it ended with one.
+    bool FGapOpen = false;
+    qint64 FGapBreaks = 0;
+    bool FGapEndsLine = false;
+    // The last gap ended inside a line, and no line break came since: that line, counted
+    // there, is not counted again by the next gap.
+    bool FGapCarry = false;
+    // The worker holds a piece it has not finished (its rows did not fit).
+    bool FHasWork = false;
+    qint64 FDroppedPosted = 0;
 
     // Worker only.
     TCvPlotParser FParser;
     QString FPartial;
+    // After a gap: the rest of a line that lost its beginning is passed over.
+    bool FSkipToBreak = false;
+    TPiece FWork;
+    qsizetype FWorkAt = 0;
     qint64 FLinesCutLocal = 0;
+    qint64 FDroppedLocal = 0;
     std::vector<TCvPlotValue> FValues;
     std::thread FThread;
 };

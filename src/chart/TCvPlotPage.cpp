@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -187,6 +188,7 @@ TCvPlotPage::~TCvPlotPage()
 void TCvPlotPage::TakeRows()
 {
     FContinuePosted = false;
+    TellDropped();
     if (!ApplyRows(kRowSliceMs) || FContinuePosted) return;
     FContinuePosted = true;
     QMetaObject::invokeMethod(this, &TCvPlotPage::TakeRows, Qt::QueuedConnection);
@@ -221,10 +223,23 @@ bool TCvPlotPage::ApplyRows(int budgetMs)
 
 void TCvPlotPage::Sync()
 {
-    // Rows are taken while waiting: a worker with no room left waits for them.
+    // Rows are taken while waiting: a worker with no room left waits for them. What waits
+    // is bounded (TCvPlotFeed::kMaxQueuedChars), and so is the time this takes.
     while (!FFeed->WaitIdle()) ApplyRows(-1);
     ApplyRows(-1);
+    TellDropped();
     FChart->Refresh();
+}
+
+void TCvPlotPage::TellDropped()
+{
+    // Once the feed has caught up, so that one line tells the whole run of them.
+    const qint64 dropped = FFeed->DroppedLines();
+    if (dropped <= FDroppedLinesTold || !FFeed->CaughtUp()) return;
+    Tell(Msg(QStringLiteral("The plot could not keep up with the data: %1 lines were left out of it (the log "
+                            "shows them all)."))
+             .arg(dropped - FDroppedLinesTold));
+    FDroppedLinesTold = dropped;
 }
 
 void TCvPlotPage::AddChannel(const QString& name)
@@ -444,7 +459,18 @@ void TCvPlotPage::SaveSettings() const
 {
     if (FSettingsFile.isEmpty()) return;
     TIniFile ini;
-    ini.Load(FSettingsFile);
+    QString unreadable;
+    if (!ini.Load(FSettingsFile, &unreadable) && QFileInfo(FSettingsFile).exists()) {
+        // The port's file holds its line settings too: never replaced by the plot's keys alone.
+        if (!FSettingsTold) {
+            FSettingsTold = true;
+            Tell(Msg(QStringLiteral("The plot settings are not saved: %1 can not be read (%2), and saving "
+                                    "would replace everything it holds."))
+                     .arg(FSettingsFile, unreadable));
+        }
+        return;
+    }
+    FSettingsTold = false;
     const QString sec;
     ini.WriteString(sec, kXModeKey, FXMode == xmTime ? QStringLiteral("time") : QStringLiteral("index"));
     ini.WriteString(sec, kHiddenKey, FHidden.join(QLatin1Char(',')));
@@ -472,6 +498,7 @@ void TCvPlotPage::Clear()
     FTimeHead = 0;
     FTimeOrigin = -1;
     FDropTold = false;
+    FDroppedLinesTold = 0;
     FChart->SetBottomAxisAutomatic(true);
     FChart->Refresh();
 }
@@ -538,8 +565,10 @@ bool TCvPlotPage::eventFilter(QObject* watched, QEvent* event)
         // The wheel zooms the X axis around the mouse.
         auto* e = static_cast<QWheelEvent*>(event);
         const double at = valueAt(e->position()).x();
-        const double factor = e->angleDelta().y() > 0 ? 0.8 : 1.25;
         const double lo = FChart->BottomAxisMinimum(), hi = FChart->BottomAxisMaximum();
+        // Out no further than the widest range, still around the mouse (not drifting away).
+        const double factor =
+            e->angleDelta().y() > 0 ? 0.8 : std::clamp(FChart->WidestBottomRange() / (hi - lo), 1.0, 1.25);
         const double nlo = at - (at - lo) * factor, nhi = at + (hi - at) * factor;
         if (nhi > nlo) FChart->SetBottomAxisMinMax(nlo, nhi);
         FChart->Refresh();

@@ -119,6 +119,8 @@ private:
     void Follow();
     void ApplyFreeze();
     void Tell(const QString& text) const;
+    // Lines the feed left out (its input was full), told once it has caught up.
+    void TellDropped();
     QString AskFile(const QString& filter, const QString& ending);
 
     QPointer<TCvComPortObj> FPort;
@@ -150,6 +152,9 @@ private:
     QStringList FHidden;
     bool FPaused = false;
     bool FDropTold = false;
+    qint64 FDroppedLinesTold = 0;
+    // The settings file could not be read and is not saved over (said once).
+    mutable bool FSettingsTold = false;
     bool FLoading = false;
     QPointF FPanFrom;
     QString FLanguage;

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace {
 
 bool isBlank(QChar c)
@@ -51,17 +53,32 @@ void TIniFile::Clear()
     m_groups.clear();
 }
 
-bool TIniFile::Load(const QString& path)
+bool TIniFile::Load(const QString& path, QString* why)
 {
     Clear();
+    const auto fail = [why](const QString& reason) {
+        if (why) *why = reason;
+        return false;
+    };
+    const QFileInfo info(path);
+    if (!info.exists()) return fail(Msg(QStringLiteral("it does not exist")));
     // Not a FIFO or device: those could block or never end.
-    if (!QFileInfo(path).isFile()) return false;
+    if (!info.isFile()) return fail(Msg(QStringLiteral("it is not a regular file")));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    if (file.size() > MaxFileBytes) return false;
-    const QByteArray data = file.read(MaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError) return false;
-    return LoadFromData(data);
+    if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
+    if (file.size() > MaxFileBytes)
+        return fail(Msg(QStringLiteral("it is larger than %1 MiB")).arg(MaxFileBytes >> 20));
+    // As much as it holds (a read of the limit would take the limit's memory each time), and
+    // what it grew by meanwhile, up to one byte past the limit.
+    QByteArray data = file.read(file.size() + 1);
+    while (data.size() <= MaxFileBytes && file.error() == QFileDevice::NoError) {
+        const QByteArray more = file.read(std::min<qint64>(1 << 16, MaxFileBytes + 1 - data.size()));
+        if (more.isEmpty()) break;
+        data += more;
+    }
+    if (file.error() != QFileDevice::NoError) return fail(file.errorString());
+    if (!LoadFromData(data)) return fail(Msg(QStringLiteral("it has more than %1 lines")).arg(MaxLines));
+    return true;
 }
 
 bool TIniFile::LoadFromData(const QByteArray& data)

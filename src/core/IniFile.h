@@ -24,8 +24,9 @@ public:
     TIniFile() = default;
 
     // False when the file is missing, unreadable, not a regular file or over the
-    // limits above; the object is then empty. Any content within the limits loads.
-    bool Load(const QString& path);
+    // limits above; the object is then empty, and *why says which. Any content within the
+    // limits loads.
+    bool Load(const QString& path, QString* why = nullptr);
     // False (and empty) only when over the limits.
     bool LoadFromData(const QByteArray& data);
     void Clear();

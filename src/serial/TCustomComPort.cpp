@@ -7,6 +7,7 @@
 #include "TPortLink.h"
 #include "TPortLock.h"
 
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -276,10 +277,13 @@ void TCustomComPort::BeginSession()
 void TCustomComPort::CloseHandle()
 {
     if (FLink) {
-        FLink->disconnect(this);
-        FLink->Stop();
-        // It may be the sender of the signal being handled right now.
-        FLink.release()->deleteLater();
+        // It may be the sender of the signal being handled right now: it frees itself later,
+        // once what it still sends has gone out. Only its last word reaches us: what could
+        // not be sent.
+        TPortLink* link = FLink.release();
+        link->disconnect(this);
+        connect(link, &TPortLink::Message, this, [this](const QString& text) { DoLinkMessage(text); });
+        link->Dispose();
     }
     if (FHandle >= 0) {
         ::ioctl(FHandle, TIOCNXCL);
@@ -311,6 +315,8 @@ void TCustomComPort::Close()
 }
 
 void TCustomComPort::DoClosed() {}
+
+void TCustomComPort::DoNotice(const QString&) {}
 
 void TCustomComPort::StartWatcher()
 {
@@ -896,7 +902,18 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
 {
     if (storeType != stIniFile || storeTo.isEmpty()) return;
     TIniFile ini;
-    ini.Load(storeTo);
+    QString why;
+    if (!ini.Load(storeTo, &why) && QFileInfo(storeTo).exists()) {
+        // Saved from what could be read (nothing), the file would lose every other key it holds.
+        if (FSettingsToldPath != storeTo) {
+            FSettingsToldPath = storeTo;
+            DoNotice(Msg(QStringLiteral("The settings of this port are not saved: %1 can not be read (%2), "
+                                        "and saving would replace everything it holds."))
+                         .arg(storeTo, why));
+        }
+        return;
+    }
+    FSettingsToldPath.clear();
     const QString sec;
     ini.WriteString(sec, QStringLiteral("Port"), FPort);
     ini.WriteString(sec, QStringLiteral("BaudRate"), BaudRateTexts()[FBaudRate]);

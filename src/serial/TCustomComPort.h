@@ -280,6 +280,8 @@ protected:
     // before the file is saved and read after the line settings were.
     virtual void StoreMoreSettings(TIniFile& ini) { Q_UNUSED(ini); }
     virtual void LoadMoreSettings(const TIniFile& ini) { Q_UNUSED(ini); }
+    // A line of the port layer's own for the port's log (its settings file).
+    virtual void DoNotice(const QString& text);
 
 private:
     void ApplySettings();
@@ -347,6 +349,8 @@ private:
     bool FBreaking = false;
     // The UUCP lock file of the open device, when one could be written.
     std::unique_ptr<TUucpLock> FUucpLock;
+    // The settings file whose refusal the log has told (said once).
+    QString FSettingsToldPath;
     std::unique_ptr<TPortLink> FLink;
     bool FLinkReadPosted = false;
     // The link went while it still held received bytes: the port closes once they are read.

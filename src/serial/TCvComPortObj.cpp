@@ -443,6 +443,11 @@ void TCvComPortObj::DoLinkMessage(const QString& text)
     Log(text);
 }
 
+void TCvComPortObj::DoNotice(const QString& text)
+{
+    Log(text);
+}
+
 // ---- receive ----
 
 int TCvComPortObj::ReadReceived(int count)

@@ -236,6 +236,7 @@ protected:
     void DoLinkMessage(const QString& text) override;
     void StoreMoreSettings(TIniFile& ini) override;
     void LoadMoreSettings(const TIniFile& ini) override;
+    void DoNotice(const QString& text) override;
 
 private:
     // The parser worker's host.

@@ -3,14 +3,29 @@
 #include "CvMessages.h"
 #include "TCustomComPort.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <utility>
+
+namespace {
+
+qint64 Steady()
+{
+    return QDeadlineTimer::current().deadline();
+}
+
+} // namespace
 
 // ---- the interface's defaults and the factory ----
 
@@ -29,6 +44,21 @@ int TPortLink::ModemStatus(int*)
 int TPortLink::SetBreak(bool)
 {
     return ENOTTY;
+}
+
+void TPortLink::Dispose()
+{
+    FDisposed = true;
+    Stop();
+    // Whoever owned it is gone; at the end of the program it goes with the application.
+    if (QCoreApplication* app = QCoreApplication::instance(); app && app->thread() == thread())
+        setParent(app);
+    if (!Closing()) deleteLater();
+}
+
+void TPortLink::ClosingEnded()
+{
+    if (FDisposed && !Closing()) deleteLater();
 }
 
 bool IsNetworkPortName(const QString& port)
@@ -55,6 +85,7 @@ TSocketLink::TSocketLink(const TNetworkAddress& address) : FAddress(address) {}
 TSocketLink::~TSocketLink()
 {
     if (FSocket) FSocket->disconnect(this);
+    for (const TClosing& c : std::as_const(FClosing)) c.Socket->disconnect(this);
 }
 
 bool TSocketLink::LinkUp() const
@@ -96,41 +127,125 @@ QString TSocketLink::ReasonOf(const QTcpSocket* socket, QAbstractSocket::SocketE
 void TSocketLink::Attach(QTcpSocket* socket)
 {
     FSocket = socket;
+    FOwn.clear();
     // Beyond this Qt stops reading, and TCP holds back the peer.
     socket->setReadBufferSize(256 * 1024);
     connect(socket, &QIODevice::readyRead, this, [this, socket] {
         if (socket == FSocket) Pull();
     });
-    connect(socket, &QIODevice::bytesWritten, this, [this, socket] {
-        if (socket == FSocket && !FSuspended) emit Writable();
-    });
 }
 
-void TSocketLink::Detach()
+void TSocketLink::DropWriteNotifier()
 {
-    if (!FSocket) return;
+    if (!FWriteNotifier) return;
+    FWriteNotifier->setEnabled(false);
+    // It may be the sender of the activation being handled.
+    FWriteNotifier->deleteLater();
+    FWriteNotifier = nullptr;
+}
+
+void TSocketLink::Detach(bool graceful)
+{
+    // Counted even with nothing to let go: a caller up the stack learns the link stopped.
+    const quint64 epoch = ++FEpoch;
     QTcpSocket* s = FSocket;
+    if (!s) return;
     FSocket = nullptr;
-    while (s->bytesAvailable() > 0) {
+    DropWriteNotifier();
+    s->disconnect(this);
+    if (graceful && s->state() == QAbstractSocket::ConnectedState) {
+        // What the peer sends from now on is not wanted; what we sent still goes out.
+        FClosing.append({s, std::exchange(FOwn, {}), new QTimer(this), Steady(), false});
+        FClosing.last().Timer->setInterval(20);
+        connect(FClosing.last().Timer, &QTimer::timeout, this, [this, s] { CloseStep(s); });
+        CloseStep(s);
+        return;
+    }
+    FOwn.clear();
+    // What arrived before stays for the port.
+    while (epoch == FEpoch && s->bytesAvailable() > 0) {
         const QByteArray chunk = s->read(s->bytesAvailable());
         Take(chunk.constData(), chunk.size());
     }
+    s->abort();
+    s->deleteLater();
+    if (epoch == FEpoch && !FIn.isEmpty()) emit Readable();
+}
+
+void TSocketLink::CloseStep(QTcpSocket* s)
+{
+    const auto it =
+        std::find_if(FClosing.begin(), FClosing.end(), [s](const TClosing& c) { return c.Socket == s; });
+    if (it == FClosing.end()) return;
+    TClosing& c = *it;
+    // Read and dropped: unread bytes would make the system reset the connection, and what
+    // it still holds for the peer would be lost.
+    if (s->bytesAvailable() > 0) s->readAll();
+    const qintptr fd = s->socketDescriptor();
+    bool done = fd < 0 || s->state() != QAbstractSocket::ConnectedState;
+    qint64 unsent = c.Own.size();
+    if (!done) {
+        while (!c.Own.isEmpty()) {
+            const ssize_t n =
+                ::send(int(fd), c.Own.constData(), size_t(c.Own.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) {
+                c.Own.remove(0, n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) done = true;
+            break;
+        }
+        unsent = c.Own.size();
+        if (!done && c.Own.isEmpty() && !c.Shut) {
+            // Our end is finished: the peer gets the end of the stream after the last byte.
+            ::shutdown(int(fd), SHUT_WR);
+            c.Shut = true;
+        }
+        int queued = 0;
+        // Bytes the peer has not acknowledged yet (the end of the stream counts one).
+        if (!done && ::ioctl(int(fd), SIOCOUTQ, &queued) == 0) {
+            if (c.Shut && queued == 0) done = true;
+            else unsent += std::max(queued - (c.Shut ? 1 : 0), 0);
+        }
+    }
+    if (!done && Steady() - c.StartedMs < kCloseGraceMs) {
+        if (!c.Timer->isActive()) c.Timer->start();
+        return;
+    }
+    if (unsent > 0) {
+        emit Message(
+            Msg(QStringLiteral("%1 bytes were not sent to %2: it did not take them within %3 s of the "
+                               "close."))
+                .arg(unsent)
+                .arg(Name())
+                .arg(kCloseGraceMs / 1000));
+        // Cut at once, so that what was just said holds.
+        const linger cut{1, 0};
+        if (fd >= 0) ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &cut, sizeof cut);
+    }
+    c.Timer->deleteLater();
+    FClosing.erase(it);
     s->disconnect(this);
     s->abort();
     s->deleteLater();
-    if (!FIn.isEmpty()) emit Readable();
+    ClosingEnded();
 }
 
 void TSocketLink::Pull()
 {
-    if (!FSocket) return;
+    QTcpSocket* s = FSocket;
+    if (!s) return;
+    const quint64 epoch = FEpoch;
     const qint64 before = FIn.size();
     while (FIn.size() < kInCap) {
-        const qint64 n = std::min(FSocket->bytesAvailable(), kInCap - FIn.size());
+        const qint64 n = std::min(s->bytesAvailable(), kInCap - FIn.size());
         if (n <= 0) break;
-        const QByteArray chunk = FSocket->read(n);
+        const QByteArray chunk = s->read(n);
         if (chunk.isEmpty()) break;
         Take(chunk.constData(), chunk.size());
+        // A handler of a signal raised in there may have stopped the link.
+        if (epoch != FEpoch) return;
     }
     if (FIn.size() > before) emit Readable();
 }
@@ -161,20 +276,97 @@ qint64 TSocketLink::Read(char* data, qint64 count)
     return n;
 }
 
+qint64 TSocketLink::SendNow(const char* data, qint64 count)
+{
+    const qintptr fd = FSocket ? FSocket->socketDescriptor() : -1;
+    if (fd < 0) return -ENOTCONN;
+    for (;;) {
+        const ssize_t n = ::send(int(fd), data, size_t(count), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -errno;
+    }
+}
+
+int TSocketLink::SendOwn()
+{
+    while (!FOwn.isEmpty()) {
+        const qint64 n = SendNow(FOwn.constData(), FOwn.size());
+        if (n < 0) return int(-n);
+        if (n == 0) break;
+        FOwn.remove(0, n);
+    }
+    return 0;
+}
+
+void TSocketLink::WaitForRoom()
+{
+    if (!FSocket) return;
+    if (!FWriteNotifier) {
+        FWriteNotifier = new QSocketNotifier(FSocket->socketDescriptor(), QSocketNotifier::Write, this);
+        connect(FWriteNotifier, &QSocketNotifier::activated, this, &TSocketLink::RoomAgain);
+    }
+    FWriteNotifier->setEnabled(true);
+}
+
+void TSocketLink::RoomAgain()
+{
+    if (FWriteNotifier) FWriteNotifier->setEnabled(false);
+    if (!LinkUp()) return;
+    // A failed send shows as a lost connection through the socket.
+    if (SendOwn() != 0) return;
+    if (!FOwn.isEmpty()) {
+        WaitForRoom();
+        return;
+    }
+    if (!FSuspended) emit Writable();
+}
+
 qint64 TSocketLink::Write(const char* data, qint64 count)
 {
     if (!LinkUp() || FSuspended || count <= 0) return 0;
-    const qint64 queued = FSocket->bytesToWrite();
-    if (queued >= kOutCap) return 0;
-    const qint64 take = std::min(count, kOutCap - queued);
-    const QByteArray bytes = Encode(data, take);
-    if (FSocket->write(bytes) != bytes.size()) return -EIO;
-    return take;
+    // Our own bytes go first, in the order they were made.
+    if (const int error = SendOwn()) return -error;
+    if (!FOwn.isEmpty()) {
+        WaitForRoom();
+        return 0;
+    }
+    const qint64 take = std::min(count, kOutCap);
+    const QByteArray raw = Encode(data, take);
+    const qint64 sent = SendNow(raw.constData(), raw.size());
+    if (sent < 0) return sent;
+    if (sent < raw.size()) WaitForRoom();
+    if (raw.size() == take || sent == raw.size()) return sent == raw.size() ? take : sent;
+    // Doubled bytes: the data bytes whose encoding went out; one cut in half is finished
+    // from our own bytes, which go before anything else.
+    qint64 done = 0;
+    qint64 rawDone = 0;
+    while (done < take && rawDone < sent) {
+        const bool doubled = quint8(data[done]) == 0xFF;
+        rawDone += doubled ? 2 : 1;
+        ++done;
+        if (rawDone > sent) FOwn.append(char(0xFF));
+    }
+    return done;
 }
 
 void TSocketLink::SendRaw(const QByteArray& bytes)
 {
-    if (LinkUp()) FSocket->write(bytes);
+    if (!LinkUp()) return;
+    FOwn.append(bytes);
+    if (SendOwn() != 0) return;
+    if (FOwn.isEmpty()) return;
+    if (FOwn.size() > kOwnCap) {
+        Overrun(Msg(QStringLiteral("it does not read what is sent to it (%1 bytes wait)")).arg(FOwn.size()));
+        return;
+    }
+    WaitForRoom();
+}
+
+void TSocketLink::Overrun(const QString& reason)
+{
+    emit Message(Msg(QStringLiteral("Connection to %1 lost: %2")).arg(Name(), reason));
+    Detach();
 }
 
 // ---- TCP client ----
@@ -204,7 +396,7 @@ void TTcpClientLink::Stop()
     FStopped = true;
     FConnectTimer.stop();
     FRedialTimer.stop();
-    Detach();
+    Detach(true);
     FIn.clear();
 }
 
@@ -218,8 +410,11 @@ void TTcpClientLink::Dial()
         FRedialMs = kFirstRedialMs;
         FEverUp = true;
         FSuspended = false;
+        // Each handler may stop the link.
         emit Message(Msg(QStringLiteral("Connected to %1.")).arg(Name()));
+        if (s != FSocket) return;
         OnConnected();
+        if (s != FSocket) return;
         emit Writable();
     });
     connect(s, &QAbstractSocket::errorOccurred, this,
@@ -227,21 +422,24 @@ void TTcpClientLink::Dial()
     connect(s, &QAbstractSocket::disconnected, this,
             [this, s] { Fail(s, QAbstractSocket::RemoteHostClosedError); });
     emit Message(Msg(QStringLiteral("Connecting to %1 ...")).arg(Name()));
+    if (s != FSocket) return;
     FConnectTimer.start(kConnectTimeoutMs);
     s->connectToHost(FAddress.Host, FAddress.Port);
 }
 
-void TTcpClientLink::Fail(QTcpSocket* socket, QAbstractSocket::SocketError error)
+void TTcpClientLink::Fail(QTcpSocket* socket, QAbstractSocket::SocketError error, const QString& why)
 {
     if (socket != FSocket || FStopped) return;
     const bool wasUp = socket->state() == QAbstractSocket::ConnectedState || FEverUp;
-    const QString reason = ReasonOf(socket, error);
+    const QString reason = why.isEmpty() ? ReasonOf(socket, error) : why;
     FConnectTimer.stop();
     FEverUp = false;
     Detach();
+    if (FStopped) return;
     emit Message((wasUp ? Msg(QStringLiteral("Connection to %1 lost: %2"))
                         : Msg(QStringLiteral("Can not connect to %1: %2")))
                      .arg(Name(), reason));
+    if (FStopped) return;
     if (Redial()) {
         emit Message(Msg(QStringLiteral("Dialling %1 again in %2 s.")).arg(Name()).arg(FRedialMs / 1000.0));
         FRedialTimer.start(FRedialMs);
@@ -249,6 +447,11 @@ void TTcpClientLink::Fail(QTcpSocket* socket, QAbstractSocket::SocketError error
         return;
     }
     emit Lost(ErrnoOf(error));
+}
+
+void TTcpClientLink::Overrun(const QString& reason)
+{
+    Fail(FSocket, QAbstractSocket::SocketResourceError, reason);
 }
 
 // ---- TCP server ----
@@ -279,7 +482,7 @@ int TTcpServerLink::Start()
 
 void TTcpServerLink::Stop()
 {
-    Detach();
+    Detach(true);
     FIn.clear();
     if (FServer) {
         FServer->close();
@@ -306,8 +509,11 @@ void TTcpServerLink::Accept()
         FPeer = peer;
         connect(s, &QAbstractSocket::disconnected, this, [this, s] { ClientGone(s); });
         connect(s, &QAbstractSocket::errorOccurred, this, [this, s] { ClientGone(s); });
+        // Each handler may stop the link.
         emit Message(Msg(QStringLiteral("Client %1 connected.")).arg(peer));
+        if (s != FSocket) return;
         emit Writable();
+        if (s != FSocket) return;
         Pull();
     }
 }
@@ -376,8 +582,11 @@ void TRfc2217Link::OnConnected()
     // A new Telnet session: nothing of the last one holds.
     FParse = Data;
     FSub.clear();
-    std::fill(std::begin(FUs), std::end(FUs), kNo);
-    std::fill(std::begin(FHim), std::end(FHim), kNo);
+    FSubBytes = 0;
+    FUs = TSide();
+    FHim = TSide();
+    FToldNoComPort = FToldChatty = FToldLongSub = false;
+    FToldBaud = 0;
     FSent.reset();
     FSentLines = -1;
     FSentKnown = 0;
@@ -385,11 +594,11 @@ void TRfc2217Link::OnConnected()
     FAnswers = {};
     // 8-bit data both ways, no go-aheads, and COM port control.
     for (quint8 option : {kBinary, kSga, kComPort}) {
-        FUs[option] = kWantYes;
+        FUs.State[option] = kWantYes;
         SendCommand(WILL, option);
     }
     for (quint8 option : {kBinary, kSga}) {
-        FHim[option] = kWantYes;
+        FHim.State[option] = kWantYes;
         SendCommand(DO, option);
     }
 }
@@ -414,7 +623,7 @@ void TRfc2217Link::SendComPort(quint8 command, const QByteArray& value)
 
 void TRfc2217Link::SendSettings(bool all)
 {
-    if (FUs[kComPort] != kYes) return;
+    if (FUs.State[kComPort] != kYes) return;
     if (FWant) {
         const TLineSettings& w = *FWant;
         const bool any = all || !FSent;
@@ -499,9 +708,12 @@ QByteArray TRfc2217Link::Encode(const char* data, qint64 count)
 
 void TRfc2217Link::Take(const char* data, qint64 count)
 {
+    const quint64 epoch = FEpoch;
     const char* p = data;
     const char* end = data + count;
     while (p < end) {
+        // A handler of a signal raised below may have stopped the link: the rest is not ours.
+        if (epoch != FEpoch) return;
         if (FParse == Data) {
             // Runs of plain data in one piece.
             const auto* iac = static_cast<const char*>(std::memchr(p, IAC, static_cast<size_t>(end - p)));
@@ -514,40 +726,55 @@ void TRfc2217Link::Take(const char* data, qint64 count)
             }
             continue;
         }
+        if ((FParse == Sub || FParse == SubIac) && FSubBytes >= kMaxSubBytes) {
+            // A subnegotiation that never ends would swallow everything after it: given up,
+            // and this byte is read afresh as data.
+            FParse = Data;
+            FSub.clear();
+            if (!FToldLongSub) {
+                FToldLongSub = true;
+                emit Message(
+                    Msg(QStringLiteral("The server at %1 sent a subnegotiation of more than %2 bytes "
+                                       "without its end; it was dropped and what follows is read as "
+                                       "data."))
+                        .arg(Name())
+                        .arg(kMaxSubBytes));
+            }
+            continue;
+        }
         const quint8 c = static_cast<quint8>(*p++);
         switch (FParse) {
         case Iac:
             if (c == IAC) {
                 FIn.append(char(IAC));
                 FParse = Data;
-            } else if (c >= WILL && c <= DONT) {
-                FVerb = c;
-                FParse = Option;
-            } else if (c == SB) {
-                FSub.clear();
-                FParse = Sub;
             } else {
-                // NOP, GA, DM and the like carry nothing for us.
-                FParse = Data;
+                Command(c);
             }
             break;
         case Option:
-            Negotiate(FVerb, c);
             FParse = Data;
+            Negotiate(FVerb, c);
             break;
         case Sub:
+            ++FSubBytes;
             if (c == IAC) FParse = SubIac;
-            // A sane subnegotiation is a few bytes; a runaway one is cut, not hoarded.
+            // A sane subnegotiation is a few bytes; the rest of a long one is not kept.
             else if (FSub.size() < 64) FSub.append(char(c));
             break;
         case SubIac:
+            ++FSubBytes;
             if (c == IAC) {
                 if (FSub.size() < 64) FSub.append(char(IAC));
                 FParse = Sub;
-            } else {
-                // IAC SE ends it; anything else after IAC ends it too, broken as it is.
-                SubOption(FSub);
+            } else if (c == SE) {
                 FParse = Data;
+                SubOption(std::exchange(FSub, {}));
+            } else {
+                // Another command cuts it short (RFC 854: commands are read anywhere): the
+                // subnegotiation is dropped, the command taken.
+                FSub.clear();
+                Command(c);
             }
             break;
         case Data: break;
@@ -555,45 +782,84 @@ void TRfc2217Link::Take(const char* data, qint64 count)
     }
 }
 
+void TRfc2217Link::Command(quint8 c)
+{
+    if (c >= WILL && c <= DONT) {
+        FVerb = c;
+        FParse = Option;
+    } else if (c == SB) {
+        FSub.clear();
+        FSubBytes = 0;
+        FParse = Sub;
+    } else {
+        // NOP, GA, DM and the like carry nothing for us; IAC SE outside a subnegotiation neither.
+        FParse = Data;
+    }
+}
+
+void TRfc2217Link::Request(TSide& side, quint8 option, bool on, bool accept, quint8 agree, quint8 refuse)
+{
+    TOptState& state = side.State[option];
+    if (!on) {
+        // Off is always agreed to; answered only when it was on.
+        if (state == kYes) SendCommand(refuse, option);
+        state = kNo;
+        return;
+    }
+    if (state == kYes) return;
+    // A server that keeps switching it on and off is refused from some point on.
+    if (accept && side.Enables[option] < kMaxEnables) {
+        ++side.Enables[option];
+        // Our own request answered: nothing more to say.
+        if (state == kNo) SendCommand(agree, option);
+        state = kYes;
+        return;
+    }
+    if (state == kWantYes) {
+        state = kNo;
+        return;
+    }
+    if (side.Refusals[option] >= kMaxRefusals) {
+        TooChatty();
+        return;
+    }
+    ++side.Refusals[option];
+    SendCommand(refuse, option);
+}
+
+void TRfc2217Link::TooChatty()
+{
+    if (FToldChatty) return;
+    FToldChatty = true;
+    emit Message(Msg(QStringLiteral("The server at %1 keeps asking for Telnet options that were refused, or "
+                                    "switching them on and off; it is not answered any more."))
+                     .arg(Name()));
+}
+
 void TRfc2217Link::Negotiate(quint8 verb, quint8 option)
 {
     const bool mine = option == kBinary || option == kSga || option == kComPort;
     const bool his = option == kBinary || option == kSga;
     switch (verb) {
-    case DO:
-        if (!mine) {
-            SendCommand(WONT, option);
-        } else if (FUs[option] != kYes) {
-            if (FUs[option] == kNo) SendCommand(WILL, option);
-            FUs[option] = kYes;
-            if (option == kComPort) SendSettings(true);
+    case DO: {
+        const bool was = FUs.State[kComPort] == kYes;
+        Request(FUs, option, true, mine, WILL, WONT);
+        if (option == kComPort && !was && FUs.State[kComPort] == kYes) SendSettings(true);
+        break;
+    }
+    case DONT: {
+        const bool was = FUs.State[option] != kNo;
+        Request(FUs, option, false, mine, WILL, WONT);
+        if (option == kComPort && was && !FToldNoComPort) {
+            FToldNoComPort = true;
+            emit Message(Msg(QStringLiteral("The server at %1 does not take COM port control; line settings "
+                                            "and modem lines stay as the server has them."))
+                             .arg(Name()));
         }
         break;
-    case DONT:
-        if (FUs[option] != kNo) {
-            if (FUs[option] == kYes) SendCommand(WONT, option);
-            FUs[option] = kNo;
-            if (option == kComPort)
-                emit Message(
-                    Msg(QStringLiteral("The server at %1 does not take COM port control; line settings "
-                                       "and modem lines stay as the server has them."))
-                        .arg(Name()));
-        }
-        break;
-    case WILL:
-        if (!his) {
-            SendCommand(DONT, option);
-        } else if (FHim[option] != kYes) {
-            if (FHim[option] == kNo) SendCommand(DO, option);
-            FHim[option] = kYes;
-        }
-        break;
-    case WONT:
-        if (FHim[option] != kNo) {
-            if (FHim[option] == kYes) SendCommand(DONT, option);
-            FHim[option] = kNo;
-        }
-        break;
+    }
+    case WILL: Request(FHim, option, true, his, DO, DONT); break;
+    case WONT: Request(FHim, option, false, his, DO, DONT); break;
     default: break;
     }
 }
@@ -609,11 +875,15 @@ void TRfc2217Link::SubOption(const QByteArray& sb)
         if (value.size() >= 4)
             FAnswers.Baud = (quint32(quint8(value[0])) << 24) | (quint32(quint8(value[1])) << 16) |
                             (quint32(quint8(value[2])) << 8) | quint32(quint8(value[3]));
-        if (FSent && FAnswers.Baud != 0 && FAnswers.Baud != quint32(FSent->baud))
+        // Said once for each rate the server keeps instead.
+        if (FSent && FAnswers.Baud != 0 && FAnswers.Baud != quint32(FSent->baud) &&
+            FAnswers.Baud != FToldBaud) {
+            FToldBaud = FAnswers.Baud;
             emit Message(Msg(QStringLiteral("The server at %1 runs at %2 baud instead of %3."))
                              .arg(Name())
                              .arg(FAnswers.Baud)
                              .arg(FSent->baud));
+        }
         break;
     case SetDataSize + 100: FAnswers.DataSize = byte(); break;
     case SetParity + 100: FAnswers.Parity = byte(); break;

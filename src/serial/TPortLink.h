@@ -18,7 +18,12 @@ public:
 
     // Starts connecting or listening; 0, or the errno why it cannot start at all.
     virtual int Start() = 0;
+    // No more bytes are taken or handed up. What was taken and waits to go out still has a
+    // short grace time (see the kinds); what it could not send is told through Message.
     virtual void Stop() = 0;
+    // Stop, then free the link once that grace time is over. Its owner lets go of it, and
+    // hears nothing more from it but Message.
+    void Dispose();
 
     // Received bytes waiting, and reading them.
     virtual qint64 Available() const = 0;
@@ -48,8 +53,15 @@ signals:
     // A line for the port's log: connected, dropped and why, dialling again.
     void Message(const QString& text);
 
+protected:
+    // The link goes on sending after Stop (nothing is freed before it is done).
+    virtual bool Closing() const { return false; }
+    // Called by a kind when its closing has ended.
+    void ClosingEnded();
+
 private:
     bool FRedial = false;
+    bool FDisposed = false;
 };
 
 // The link a port name stands for, or nullptr when the name is a local serial line.

@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,6 +57,7 @@ void TCvFileSender::Unload()
 {
     FFile.reset();
     FFileName.clear();
+    FFileSize = 0;
 }
 
 void TCvFileSender::Load(TCvComPortObj* Obj, const QString& Path)
@@ -68,6 +70,7 @@ void TCvFileSender::Load(TCvComPortObj* Obj, const QString& Path)
     Obj->Log(Msg(u"File Name: %1"_s).arg(Path));
     if (!FFile) return;
     const qint64 size = FFile->size();
+    FFileSize = size;
     Obj->Log(Msg(u"File Size: %1 Bytes"_s).arg(size));
     Obj->Log(Msg(u"This file have been loaded,press the left-bottom button to start sending"_s));
     if (size > MaxFileSize) {
@@ -120,7 +123,8 @@ void TCvFileSender::Start(TCvComPortObj* Obj, const QList<QWidget*>& Lock, const
     }
     Obj->Log(Msg(u"> Start Sending File:%1"_s).arg(FFileName));
     Begin(Obj, Lock, CancelCaption);
-    FSend->Total = FFile->size();
+    // The size that was loaded: a file that changed since is not sent beyond it.
+    FSend->Total = FFileSize;
     ShowProgress();
     Step();
 }
@@ -304,12 +308,25 @@ void TCvFileSender::Step()
             return;
         }
         std::memset(chunk, 0, sizeof chunk);
-        const qint64 n = FFile ? FFile->read(reinterpret_cast<char*>(chunk), kChunk) : 0;
-        if (n <= 0) {
+        if (fs.Read >= fs.Total) {
             fs.Stepping = false;
             End(TEnd::Done);
             return;
         }
+        // Never past the size that was loaded (a file that grew since stays within the limit).
+        const qint64 n =
+            FFile ? FFile->read(reinterpret_cast<char*>(chunk), std::min<qint64>(kChunk, fs.Total - fs.Read))
+                  : -1;
+        if (n <= 0) {
+            // Cut short or unreadable since it was loaded: not what the user asked to send.
+            fs.ReadError =
+                n < 0 ? (FFile ? FFile->errorString() : QString())
+                      : Msg(u"it ended after %1 bytes, shorter than when it was loaded"_s).arg(fs.Read);
+            fs.Stepping = false;
+            End(TEnd::ReadFailed);
+            return;
+        }
+        fs.Read += n;
         fs.InFlight = true;
         const QByteArray bytes(reinterpret_cast<const char*>(chunk), n);
         // The completion runs inside this call when the device takes the chunk at once,
@@ -373,6 +390,10 @@ void TCvFileSender::End(TEnd how)
             port->Log(Msg(u"File sending stopped: the device was closed. %1"_s).arg(counts));
             break;
         case TEnd::Failed: port->Log(Msg(u"File sending stopped: %1"_s).arg(counts)); break;
+        case TEnd::ReadFailed:
+            port->Log(Msg(u"File sending stopped: the file could not be read to its end (%1). %2"_s)
+                          .arg(fs->ReadError, counts));
+            break;
         }
         if (fs->SkippedTurns > 0)
             port->Log(Msg(u"%1 turns of loop sending were skipped while the file was sent."_s)

@@ -72,7 +72,7 @@ public:
     QString FullFileNameLoaded() const { return FFileName; }
 
 private:
-    enum class TEnd { Done, Cancelled, Closed, Failed };
+    enum class TEnd { Done, Cancelled, Closed, Failed, ReadFailed };
     struct TSend {
         QPointer<TCvComPortObj> Port;
         TCvTransferProtocol Protocol = TCvTransferProtocol::Raw;
@@ -83,6 +83,9 @@ private:
         qint64 ProgressShownMs = 0;
         qint64 Total = 0;
         qint64 Sent = 0;
+        // Bytes read from the file so far, and why it could not be read to Total.
+        qint64 Read = 0;
+        QString ReadError;
         bool InFlight = false;
         bool Stepping = false;
         bool Cancelled = false;
@@ -109,6 +112,8 @@ private:
     QLabel* FPanel;
     std::unique_ptr<QFile> FFile;
     QString FFileName;
+    // The size the load told: what is sent, no more.
+    qint64 FFileSize = 0;
     std::unique_ptr<TSend> FSend;
     std::unique_ptr<TCvXmodemTimes> FTimes;
     // The link of a transfer that stopped, while it drops what the peer still sends.

@@ -22,6 +22,8 @@
 #include <cmath>
 #include <numbers>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 // A shown chart with its control page, as the main window hosts them.
@@ -82,6 +84,8 @@ private slots:
     void appendWithBase();
     void zoom_data();
     void zoom();
+    void zoomFarOut_data();
+    void zoomFarOut();
     void followScrolling_data();
     void followScrolling();
     void followOnlyWhileTicked();
@@ -262,6 +266,48 @@ void TstChart::zoom()
     // What is drawn follows at once.
     QCOMPARE(rig.chart->AxisX()->min(), newMinimum);
     QCOMPARE(rig.chart->AxisX()->max(), newMaximum);
+}
+
+void TstChart::zoomFarOut_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("right clicks of the mouse") << u"mouse"_s;
+    QTest::newRow("Button19 again and again") << u"button"_s;
+    QTest::newRow("limits far apart") << u"far"_s;
+    QTest::newRow("limits that are no numbers") << u"nan"_s;
+}
+
+// However far out the user zooms, the axis stops at its widest range and the lines are drawn.
+void TstChart::zoomFarOut()
+{
+    QFETCH(QString, how);
+    ChartRig rig;
+    rig.chart->SetBottomAxisMinMax(0, 90);
+    for (int i = 0; i < 300; ++i) {
+        if (how == u"mouse"_s)
+            QTest::mouseClick(rig.chart->viewport(), Qt::RightButton, {}, QPoint(200, 200));
+        if (how == u"button"_s)
+            QTest::mouseClick(rig.panel->findChild<QPushButton*>(u"Button19"_s), Qt::LeftButton);
+    }
+    if (how == u"far"_s) rig.chart->SetBottomAxisMinMax(-1e300, 1e300);
+    if (how == u"nan"_s) rig.chart->SetBottomAxisMinMax(std::nan(""), 5);
+    rig.chart->Refresh();
+    // The demonstration's points span X 0 to 90.
+    const double widest = std::max(TCvChart::kWidestMinimum, 90 * TCvChart::kWidestFactor);
+    const double minimum = rig.chart->BottomAxisMinimum(), maximum = rig.chart->BottomAxisMaximum();
+    QVERIFY2(std::isfinite(minimum) && std::isfinite(maximum) && maximum > minimum &&
+                 maximum - minimum <= widest * (1 + 1e-12),
+             qPrintable(u"%1 .. %2"_s.arg(minimum).arg(maximum)));
+    if (how == u"nan"_s) {
+        QCOMPARE(minimum, 0.0);
+        QCOMPARE(maximum, 90.0);
+    }
+    QVERIFY(minimum <= 0 && maximum >= 89);
+    // Both lines are drawn whole: every point is in view.
+    QCOMPARE(rig.chart->CharGetSeries(u"test1"_s)->LineSeries()->count(), 91);
+    QCOMPARE(rig.chart->CharGetSeries(u"test2"_s)->LineSeries()->count(), 90);
+    QCOMPARE(rig.chart->AxisX()->min(), minimum);
+    QCOMPARE(rig.chart->AxisX()->max(), maximum);
 }
 
 void TstChart::followScrolling_data()

@@ -7,8 +7,10 @@
 #include "TCvPlotFeed.h"
 #include "TCvPlotPage.h"
 #include "UiFind.h"
+#include "UnreadableFile.h"
 #include "XlsxCells.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -21,6 +23,7 @@
 #include <QTest>
 #include <QThread>
 #include <QValueAxis>
+#include <QWheelEvent>
 
 namespace {
 
@@ -92,8 +95,14 @@ private slots:
     void splitAtEveryByte();
     void mixedAndLaterChannels();
     void boundsAndDropNotice();
+    void floodWithNobodyTakingRows();
+    void lineCutByTwoGapsCountsOnce();
+    void wheelFarOutAndBack();
+    void valuesAtTheEndsOfDouble();
     void exportReadBack();
     void settingsKept();
+    void unreadableSettingsFileIsKept_data();
+    void unreadableSettingsFileIsKept();
     void hideAndRanges();
     void timeAxis();
     void pagePerAsciiPort();
@@ -258,6 +267,177 @@ void TstPlot::boundsAndDropNotice()
     QCOMPARE(r.rig.Lines().count(notice), 1);
 }
 
+namespace {
+
+// A sanitizer keeps freed memory in quarantine: resident memory then tells nothing.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kRssMeasures = false;
+#else
+constexpr bool kRssMeasures = true;
+#endif
+
+// Resident memory of this process.
+qint64 RssBytes()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * 4096 : 0;
+}
+
+// About a million characters of lines "a:<n> b:<2n>", n counting on from *next; a string of
+// its own, as each read of a port is.
+QString FloodPiece(qint64* next)
+{
+    QString piece;
+    piece.reserve(1 << 20);
+    while (piece.size() < (1 << 20) - 64) {
+        piece += QStringLiteral("a:%1 b:%2\r\n").arg(*next).arg(*next * 2);
+        ++*next;
+    }
+    return piece;
+}
+
+} // namespace
+
+// A flood of text while nothing takes the rows (the window is busy): the plot's input stays
+// bounded, whole lines are left out of the plot and counted, every row that comes is a whole
+// line in order, and the log says how many were left out, once.
+void TstPlot::floodWithNobodyTakingRows()
+{
+    constexpr int kPieces = 40;
+    {
+        TCvPlotFeed feed;
+        qint64 next = 0;
+        const qint64 before = RssBytes();
+        for (int k = 0; k < kPieces; ++k) feed.TextReceived(FloodPiece(&next), SteadyMs());
+        QVERIFY(!feed.WaitIdle());
+        const qint64 grown = RssBytes() - before;
+        if (kRssMeasures)
+            QVERIFY2(grown < 32 << 20, qPrintable(QStringLiteral("grew by %1 bytes").arg(grown)));
+        QVERIFY(feed.QueuedChars() <= TCvPlotFeed::kMaxQueuedChars);
+
+        qint64 rows = 0, last = -1, biggest = 0;
+        bool idle = false;
+        while (!idle) {
+            idle = feed.WaitIdle();
+            const TCvPlotBatch batch = feed.TakeBatch();
+            biggest = std::max<qint64>(biggest, batch.Rows());
+            for (qsizetype r = 0; r < batch.Rows(); ++r) {
+                const quint32 from = r == 0 ? 0 : batch.RowEnds[std::size_t(r - 1)];
+                QCOMPARE(batch.RowEnds[std::size_t(r)] - from, 2u);
+                const double a = batch.Values[from].Value, b = batch.Values[from + 1].Value;
+                QCOMPARE(b, 2 * a);
+                QVERIFY(a > last);
+                last = qint64(a);
+            }
+            rows += batch.Rows();
+        }
+        QVERIFY2(biggest <= TCvPlotFeed::kMaxWaitingRows + 1, qPrintable(QString::number(biggest)));
+        QVERIFY(feed.CaughtUp());
+        QVERIFY(feed.DroppedLines() > 0);
+        QCOMPARE(rows + feed.DroppedLines(), next);
+    }
+
+    // The page: Sync (behind export) takes what waits, which is bounded; the log tells once.
+    PlotRig r;
+    qint64 next = 0;
+    for (int k = 0; k < kPieces; ++k) r.page->Feed()->TextReceived(FloodPiece(&next), SteadyMs());
+    r.page->Sync();
+    const qint64 dropped = r.page->Feed()->DroppedLines();
+    QVERIFY(dropped > 0);
+    QCOMPARE(r.page->Samples() + dropped, next);
+    const QString told =
+        QStringLiteral(
+            "The plot could not keep up with the data: %1 lines were left out of it (the log shows "
+            "them all).")
+            .arg(dropped);
+    QCOMPARE(r.rig.Lines().count(told), 1);
+    QTest::qWait(100);
+    r.Receive("a:-1 b:-2\r\n");
+    QCOMPARE(r.rig.Lines().filter(QStringLiteral("could not keep up")).size(), 1);
+}
+
+// A line that one stretch of left-out text cuts into, continued by kept text without a line
+// break and ended inside the next stretch left out, is one line left out, not two.
+void TstPlot::lineCutByTwoGapsCountsOnce()
+{
+    TCvPlotFeed feed(nullptr, 10);
+    // The worker parses these and then waits for room: what comes next stays queued.
+    QString full;
+    for (qsizetype i = 0; i < TCvPlotFeed::kMaxWaitingRows; ++i) full += QStringLiteral("1\r\n");
+    feed.TextReceived(full, 0);
+    feed.WaitIdle();
+    QVERIFY(feed.HasRows());
+    feed.TextReceived(QStringLiteral("x:1\r\ny:"), 0);    // kept: nothing else waits
+    feed.TextReceived(QStringLiteral("2222222222"), 0);   // left out: the line y begins
+    feed.TextReceived(QStringLiteral("33"), 0);           // kept, but the rest of line y
+    feed.TextReceived(QStringLiteral("3\r\nz:4\r\n"), 0); // left out: the end of y, and z
+    qint64 rows = 0;
+    for (bool idle = false; !idle;) {
+        idle = feed.WaitIdle();
+        const TCvPlotBatch batch = feed.TakeBatch();
+        rows += batch.Rows();
+        if (batch.Rows() > 0 && batch.Rows() < TCvPlotFeed::kMaxWaitingRows)
+            QCOMPARE(batch.Channels.at(batch.Values.back().Channel), QStringLiteral("x"));
+    }
+    QVERIFY(feed.CaughtUp());
+    QCOMPARE(rows, TCvPlotFeed::kMaxWaitingRows + 1);
+    QCOMPARE(feed.DroppedLines(), 2);
+    QCOMPARE(feed.LinesCut(), TCvPlotFeed::kMaxWaitingRows + 1);
+}
+
+// The wheel zooms out and in around the mouse: far out it stops at the widest range, with
+// every point drawn, and comes back in as it went.
+void TstPlot::wheelFarOutAndBack()
+{
+    PlotRig r;
+    QByteArray lines;
+    for (int i = 0; i < 1000; ++i) lines += QByteArray::number(i % 100) + "\r\n";
+    r.Receive(lines);
+    r.page->Chart()->SetBottomAxisMinMax(0, 999);
+    QWidget* viewport = r.page->Chart()->viewport();
+    const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
+    const auto wheel = [&](int steps, int delta) {
+        for (int i = 0; i < steps; ++i) {
+            QWheelEvent e(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &e);
+        }
+        r.page->Chart()->Refresh();
+    };
+    const TCvFastLineSeries* s = r.page->Series(QStringLiteral("1"));
+    wheel(300, -120);
+    const double minimum = r.page->Chart()->BottomAxisMinimum(),
+                 maximum = r.page->Chart()->BottomAxisMaximum();
+    QVERIFY2(std::isfinite(minimum) && std::isfinite(maximum) &&
+                 maximum - minimum <= 999 * TCvChart::kWidestFactor * (1 + 1e-12),
+             qPrintable(QStringLiteral("%1 .. %2").arg(minimum).arg(maximum)));
+    QVERIFY2(minimum <= 0 && maximum >= 999,
+             qPrintable(QStringLiteral("%1 .. %2").arg(minimum).arg(maximum)));
+    const QList<QPointF> far = r.page->Chart()->DrawnPoints(s);
+    QVERIFY(!far.isEmpty());
+    QCOMPARE(far.first().x(), 0.0);
+    QCOMPARE(far.last().x(), 999.0);
+    wheel(300, 120);
+    QVERIFY(r.page->Chart()->BottomAxisMaximum() - r.page->Chart()->BottomAxisMinimum() < 10);
+    QVERIFY(!r.page->Chart()->DrawnPoints(s).isEmpty());
+}
+
+// Numbers as large as a double holds: the axis and the drawing stay within numbers.
+void TstPlot::valuesAtTheEndsOfDouble()
+{
+    PlotRig r;
+    r.Receive("1e308\r\n-1.7e308\r\n1.7976931348623157e308\r\n0\r\n");
+    QCOMPARE(r.page->Samples(), 4);
+    r.page->Chart()->Refresh();
+    const QValueAxis* y = r.page->Chart()->AxisY();
+    QVERIFY(std::isfinite(y->min()) && std::isfinite(y->max()) && y->max() > y->min());
+    QVERIFY(y->min() <= -1.7e308 && y->max() >= 1.7976931348623157e308);
+    QCOMPARE(r.page->Chart()->DrawnPoints(r.page->Series(QStringLiteral("1"))).size(), 4);
+    QVERIFY(!r.page->Chart()->grab().isNull());
+}
+
 void TstPlot::exportReadBack()
 {
     QTemporaryDir dir;
@@ -336,6 +516,34 @@ void TstPlot::settingsKept()
     PlotRig damaged(ini);
     QCOMPARE(damaged.page->XMode(), TCvPlotPage::xmIndex);
     QVERIFY(!damaged.page->Chart()->LeftAxisManual());
+}
+
+void TstPlot::unreadableSettingsFileIsKept_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const QString& kind : UnreadableFile::Kinds()) QTest::newRow(qPrintable(kind)) << kind;
+}
+
+// The port's file holds more than the plot's keys: one that cannot be read is not saved over.
+void TstPlot::unreadableSettingsFileIsKept()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("port.ini"));
+    QString skip;
+    const QString why = UnreadableFile::Make(kind, ini, &skip);
+    if (!skip.isEmpty()) QSKIP(qPrintable(skip));
+    QVERIFY(!why.isEmpty());
+    const QByteArray before = UnreadableFile::State(ini);
+    PlotRig r(ini);
+    QCOMPARE(r.page->XMode(), TCvPlotPage::xmIndex);
+    r.page->SetXMode(TCvPlotPage::xmTime);
+    r.page->SetManualY(true, -1, 1);
+    r.page->SetChannelVisible(QStringLiteral("a"), false);
+    QVERIFY(UnreadableFile::State(ini) == before);
+    const QStringList told = r.rig.Lines().filter(QStringLiteral("The plot settings are not saved"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains(ini) && told.first().contains(why), qPrintable(told.first()));
 }
 
 // A hidden channel is not drawn and does not stretch the Y axis; the read-out tells every

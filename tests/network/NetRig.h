@@ -8,6 +8,7 @@
 #include "TNetworkAddress.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -76,6 +77,31 @@ struct NetObj {
         return int(std::count_if(l.cbegin(), l.cend(), [&](const QString& s) { return s.contains(text); }));
     }
 };
+
+// The bytes a closed link said it could not send ("N bytes were not sent to ...").
+inline qint64 NotSentTold(const QStringList& lines)
+{
+    static const QRegularExpression told(QStringLiteral("(\\d+) bytes were not sent to "));
+    qint64 n = 0;
+    for (const QString& line : lines)
+        if (const QRegularExpressionMatch m = told.match(line); m.hasMatch()) n += m.captured(1).toLongLong();
+    return n;
+}
+
+// Reads from a peer socket until the connection has closed; what it took (or what came until
+// the time-out ran out).
+inline QByteArray ReadPeerToEnd(QTcpSocket* s, int timeoutMs = 20000)
+{
+    s->setReadBufferSize(0);
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (s->state() != QAbstractSocket::UnconnectedState && t.elapsed() < timeoutMs) {
+        if (s->bytesAvailable() == 0) QTest::qWait(5);
+        got += s->readAll();
+    }
+    return got + s->readAll();
+}
 
 // Reads from a peer socket until `count` bytes arrived (or the time-out ran out).
 inline QByteArray ReadPeer(QTcpSocket* s, qint64 count, int timeoutMs = 20000)

@@ -1,14 +1,17 @@
 #include "PortRig.h"
+#include "UnreadableFile.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
 #include <sys/resource.h>
 #include <thread>
 
-// Faults a port object must survive: the device going away mid-flood, a peer that stops reading.
+// Faults a port object must survive: the device going away mid-flood, a peer that stops reading,
+// a settings file it cannot read.
 class TstPortFaults : public QObject {
     Q_OBJECT
 private slots:
@@ -17,6 +20,8 @@ private slots:
     void peerStopsReading();
     void deviceVanishesWhileWaitingForAck_data();
     void deviceVanishesWhileWaitingForAck();
+    void unreadableSettingsFileIsKept_data();
+    void unreadableSettingsFileIsKept();
 };
 
 namespace {
@@ -120,6 +125,43 @@ void TstPortFaults::deviceVanishesWhileWaitingForAck()
     QTRY_VERIFY(!rig.obj->Connected());
     QTRY_VERIFY(result.has_value());
     QVERIFY(!*result);
+}
+
+void TstPortFaults::unreadableSettingsFileIsKept_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const QString& kind : UnreadableFile::Kinds()) QTest::newRow(qPrintable(kind)) << kind;
+}
+
+void TstPortFaults::unreadableSettingsFileIsKept()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Serial Port (ttyS9).ini"));
+    QString skip;
+    const QString why = UnreadableFile::Make(kind, path, &skip);
+    if (!skip.isEmpty()) QSKIP(qPrintable(skip));
+    QVERIFY(!why.isEmpty());
+    const QByteArray before = UnreadableFile::State(path);
+
+    PortRig rig({rfAscii, sfAscii, false, false, false, false});
+    rig.obj->LoadSettings(stIniFile, path);
+    rig.obj->SetBaudRate(br57600);
+    rig.obj->StoreSettings(stIniFile, path);
+    rig.obj->SetTextEncoding(TTextEncoding::Gb18030);
+    rig.obj->StoreSettings(stIniFile, path);
+    QVERIFY(UnreadableFile::State(path) == before);
+    // Said once, with the file and the reason.
+    const QStringList told = rig.Lines().filter(QStringLiteral("The settings of this port are not saved"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains(path) && told.first().contains(why), qPrintable(told.first()));
+
+    // Once the file is readable again, it is saved as before.
+    QFile::remove(path);
+    rig.obj->StoreSettings(stIniFile, path);
+    TIniFile ini;
+    QVERIFY(ini.Load(path));
+    QCOMPARE(ini.ReadString(QString(), QStringLiteral("BaudRate")), QStringLiteral("57600"));
 }
 
 QTEST_MAIN(TstPortFaults)

@@ -58,6 +58,8 @@ private slots:
     void stalledDeviceStops_data();
     void stalledDeviceStops();
     void stalledDeviceTimesOut();
+    void fileChangedAfterLoad_data();
+    void fileChangedAfterLoad();
     void statusText();
 };
 
@@ -426,6 +428,59 @@ void TstFileTransfer::stalledDeviceTimesOut()
                 .startsWith(u"Sorry Write to device fail!! (Timed out: the device took no data) "_s));
     QVERIFY(!lines.contains(u"File have been sent successfully。"_s));
     QCOMPARE(a.pty->ReadFor(200).size(), sent);
+}
+
+void TstFileTransfer::fileChangedAfterLoad_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("cut before the send") << u"cut before"_s;
+    QTest::newRow("cut while it is sent") << u"cut during"_s;
+    QTest::newRow("grown before the send") << u"grown"_s;
+}
+
+// The file is not what was loaded when it is read: a read that ends before the size the load
+// told is a failure with both counts, never the success line; a file that grew sends what
+// was loaded and no more.
+void TstFileTransfer::fileChangedAfterLoad()
+{
+    QFETCH(QString, change);
+    UiTestEnv env;
+    WindowDevice a;
+    auto w = UiTestEnv::Start("en_US");
+    w->show();
+    a.Attach(*w);
+    PtyDrain drain(a.pty->MasterFd());
+    const qint64 size = 4 * 1024 * 1024;
+    const QByteArray data = Pattern(int(size));
+    const QString path = WriteBytes(env.tmp, u"four.bin"_s, data);
+    w->OpenDialog1 = [&] { return path; };
+    Ui::Find<QPushButton>(*w, u"Button23"_s)->click();
+    QVERIFY(a.Lines().contains(u"File Size: 4194304 Bytes"_s));
+    const auto resize = [&](qint64 to) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(to));
+    };
+    if (change == u"cut before"_s) resize(100 * 1024);
+    if (change == u"grown"_s) resize(5 * 1024 * 1024 + 1);
+    if (change == u"cut during"_s) QTimer::singleShot(0, this, [&] { resize(100 * 1024); });
+    Ui::Find<QPushButton>(*w, u"Button24"_s)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->SendingFile(), 60000);
+    const qint64 sent = a.obj->FComSentCount.load();
+    QTRY_COMPARE_WITH_TIMEOUT(drain.Size(), sent, 20000);
+    QVERIFY(drain.Data() == data.left(sent));
+    const QStringList lines = a.Lines();
+    if (change == u"grown"_s) {
+        QCOMPARE(sent, size);
+        QCOMPARE(lines.last(), u"File have been sent successfully。"_s);
+        return;
+    }
+    QVERIFY(sent >= 100 * 1024 && sent < size);
+    QCOMPARE(lines.last(),
+             u"File sending stopped: the file could not be read to its end (it ended after %1 bytes, "
+             u"shorter than when it was loaded). %1 of 4194304 bytes were sent."_s.arg(sent));
+    QVERIFY(!lines.contains(u"File have been sent successfully。"_s));
+    if (change == u"cut before"_s) QCOMPARE(sent, 100 * 1024);
 }
 
 void TstFileTransfer::statusText()
