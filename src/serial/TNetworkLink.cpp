@@ -671,8 +671,8 @@ int TRfc2217Link::SetModemLine(int bit, bool on)
 
 int TRfc2217Link::SetBreak(bool on)
 {
-    if (FUs[kComPort] == kNo) return ENOTTY;
-    if (FUs[kComPort] != kYes) return ENOTCONN;
+    if (FUs.State[kComPort] == kNo) return ENOTTY;
+    if (FUs.State[kComPort] != kYes) return ENOTCONN;
     SendComPort(SetControl, QByteArray(1, char(on ? BreakOn : BreakOff)));
     return 0;
 }
