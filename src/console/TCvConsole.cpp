@@ -34,34 +34,6 @@ quint32 ColourOf(const VTermColor& c)
     return TCvTextStyle::Rgb(c.rgb.red, c.rgb.green, c.rgb.blue);
 }
 
-TCvTextStyle StyleOfCell(const VTermScreenCell& c)
-{
-    TCvTextStyle s;
-    if (!VTERM_COLOR_IS_DEFAULT_FG(&c.fg)) s.SetForeground(ColourOf(c.fg));
-    if (!VTERM_COLOR_IS_DEFAULT_BG(&c.bg)) s.SetBackground(ColourOf(c.bg));
-    s.Set(TCvTextStyle::Bold, c.attrs.bold);
-    s.Set(TCvTextStyle::Italic, c.attrs.italic);
-    s.Set(TCvTextStyle::Underline, c.attrs.underline != 0);
-    s.Set(TCvTextStyle::Inverse, c.attrs.reverse);
-    s.Set(TCvTextStyle::Strike, c.attrs.strike);
-    return s;
-}
-
-void ToVtermColour(quint32 colour, bool foreground, VTermState* state, VTermColor* out)
-{
-    const quint32 v = TCvTextStyle::ValueOf(colour);
-    switch (TCvTextStyle::KindOf(colour)) {
-    case TCvTextStyle::kPaletteColour: vterm_color_indexed(out, uint8_t(v & 0xFF)); break;
-    case TCvTextStyle::kRgbColour: vterm_color_rgb(out, uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)); break;
-    default: {
-        VTermColor fg, bg;
-        vterm_state_get_default_colors(state, &fg, &bg);
-        *out = foreground ? fg : bg;
-        break;
-    }
-    }
-}
-
 QString CharsText(const char32_t* chars, int count)
 {
     return QString::fromUcs4(chars, count);
@@ -74,18 +46,16 @@ bool IsBlank(char32_t c)
 
 } // namespace
 
-// libvterm calls these with the console as its user data.
+// libvterm's state layer calls these with the console as its user data.
 struct TCvConsoleGlue {
     static TCvConsole* Of(void* user) { return static_cast<TCvConsole*>(user); }
 
-    static int Damage(VTermRect, void* user)
+    static int PutGlyph(VTermGlyphInfo* info, VTermPos pos, void* user)
     {
-        Of(user)->ScheduleRepaint();
-        return 1;
-    }
-    static int MoveRect(VTermRect, VTermRect, void* user)
-    {
-        Of(user)->ScheduleRepaint();
+        char32_t chars[3] = {0, 0, 0};
+        for (int k = 0; k < 3 && k < VTERM_MAX_CHARS_PER_CELL && info->chars[k]; ++k)
+            chars[k] = info->chars[k];
+        Of(user)->PutGlyph(chars, info->width, pos.row, pos.col);
         return 1;
     }
     static int MoveCursor(VTermPos pos, VTermPos, int visible, void* user)
@@ -97,15 +67,59 @@ struct TCvConsoleGlue {
         c->ScheduleRepaint();
         return 1;
     }
+    static int ScrollRect(VTermRect r, int downward, int rightward, void* user)
+    {
+        return Of(user)->ScrollRect(r.start_row, r.end_row, r.start_col, r.end_col, downward, rightward) ? 1
+                                                                                                         : 0;
+    }
+    static int MoveRect(VTermRect dest, VTermRect src, void* user)
+    {
+        Of(user)->MoveRect(dest.start_row, dest.start_col, src.start_row, src.start_col,
+                           src.end_row - src.start_row, src.end_col - src.start_col);
+        return 1;
+    }
+    static int Erase(VTermRect r, int, void* user)
+    {
+        Of(user)->EraseRect(r.start_row, r.end_row, r.start_col, r.end_col);
+        return 1;
+    }
+    static int InitPen(void* user)
+    {
+        Of(user)->FPen = TCvTextStyle();
+        return 1;
+    }
+    static int SetPenAttr(VTermAttr attr, VTermValue* val, void* user)
+    {
+        TCvTextStyle& pen = Of(user)->FPen;
+        switch (attr) {
+        case VTERM_ATTR_BOLD: pen.Set(TCvTextStyle::Bold, val->boolean); break;
+        case VTERM_ATTR_UNDERLINE: pen.Set(TCvTextStyle::Underline, val->number != 0); break;
+        case VTERM_ATTR_ITALIC: pen.Set(TCvTextStyle::Italic, val->boolean); break;
+        case VTERM_ATTR_REVERSE: pen.Set(TCvTextStyle::Inverse, val->boolean); break;
+        case VTERM_ATTR_STRIKE: pen.Set(TCvTextStyle::Strike, val->boolean); break;
+        case VTERM_ATTR_FOREGROUND:
+            pen.SetForeground(VTERM_COLOR_IS_DEFAULT_FG(&val->color) ? 0 : ColourOf(val->color));
+            break;
+        case VTERM_ATTR_BACKGROUND:
+            pen.SetBackground(VTERM_COLOR_IS_DEFAULT_BG(&val->color) ? 0 : ColourOf(val->color));
+            break;
+        default: break; // blink and fonts are not shown
+        }
+        return 1;
+    }
     static int TermProp(VTermProp prop, VTermValue* val, void* user)
     {
         TCvConsole* c = Of(user);
         switch (prop) {
         case VTERM_PROP_CURSORVISIBLE: c->FCursorVisible = val->boolean != 0; break;
-        case VTERM_PROP_ALTSCREEN:
-            c->FAltScreen = val->boolean != 0;
+        case VTERM_PROP_ALTSCREEN: {
+            const bool on = val->boolean != 0;
+            if (on && !c->FAltScreen)
+                for (TCvConsole::TRow& row : c->FAlt) c->BlankRow(row);
+            c->FAltScreen = on;
             c->FScrolledBack = 0;
             break;
+        }
         case VTERM_PROP_TITLE:
             c->FTitle = QString::fromUtf8(val->string ? val->string : "");
             c->FTitleChanged = true;
@@ -120,23 +134,27 @@ struct TCvConsoleGlue {
         Of(user)->FBellPending = true;
         return 1;
     }
-    static int PushLine(int cols, const VTermScreenCell* cells, void* user)
+    static int Resize(int rows, int cols, VTermPos* delta, void* user)
     {
-        Of(user)->PushLine(cols, cells);
+        Of(user)->Resize(rows, cols, &delta->row);
         return 1;
-    }
-    static int PopLine(int cols, VTermScreenCell* cells, void* user)
-    {
-        return Of(user)->PopLine(cols, cells);
     }
     static void Output(const char* s, size_t len, void* user) { Of(user)->FOut.append(s, qsizetype(len)); }
 };
 
 namespace {
-const VTermScreenCallbacks kScreenCallbacks = {
-    &TCvConsoleGlue::Damage,   &TCvConsoleGlue::MoveRect, &TCvConsoleGlue::MoveCursor,
-    &TCvConsoleGlue::TermProp, &TCvConsoleGlue::Bell,     nullptr,
-    &TCvConsoleGlue::PushLine, &TCvConsoleGlue::PopLine,
+const VTermStateCallbacks kStateCallbacks = {
+    &TCvConsoleGlue::PutGlyph,
+    &TCvConsoleGlue::MoveCursor,
+    &TCvConsoleGlue::ScrollRect,
+    &TCvConsoleGlue::MoveRect,
+    &TCvConsoleGlue::Erase,
+    &TCvConsoleGlue::InitPen,
+    &TCvConsoleGlue::SetPenAttr,
+    &TCvConsoleGlue::TermProp,
+    &TCvConsoleGlue::Bell,
+    &TCvConsoleGlue::Resize,
+    nullptr,
 };
 } // namespace
 
@@ -151,15 +169,14 @@ TCvConsole::TCvConsole(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(false);
     FColours = TCvTextColours(palette().color(QPalette::Text), palette().color(QPalette::Base));
 
+    FPrimary.assign(std::size_t(FRows), TRow(std::size_t(FCols)));
+    FAlt = FPrimary;
     FVt = vterm_new(FRows, FCols);
     vterm_set_utf8(FVt, 1);
     vterm_output_set_callback(FVt, &TCvConsoleGlue::Output, this);
-    FScreen = vterm_obtain_screen(FVt);
-    vterm_screen_set_callbacks(FScreen, &kScreenCallbacks, this);
-    // Damage is gathered up to whole scrolls: a flood of lines costs few callbacks.
-    vterm_screen_set_damage_merge(FScreen, VTERM_DAMAGE_SCROLL);
-    vterm_screen_enable_altscreen(FScreen, 1);
-    vterm_screen_reset(FScreen, 1);
+    FState = vterm_obtain_state(FVt);
+    vterm_state_set_callbacks(FState, &kStateCallbacks, this);
+    vterm_state_reset(FState, 1);
 
     FFeedTimer.setSingleShot(true);
     FFeedTimer.setInterval(0);
@@ -167,6 +184,7 @@ TCvConsole::TCvConsole(QWidget* parent) : QAbstractScrollArea(parent)
     FRepaint.setSingleShot(true);
     FRepaint.setInterval(kFrameMs);
     connect(&FRepaint, &QTimer::timeout, this, [this] {
+        FRepaintDue = false;
         UpdateScrollBar();
         viewport()->update();
     });
@@ -241,7 +259,6 @@ void TCvConsole::ProcessBacklog(bool all)
         FBacklog.remove(0, FBacklogAt);
         FBacklogAt = 0;
     }
-    vterm_screen_flush_damage(FScreen);
     // Answers to the device's queries (cursor position, device attributes) go back at once.
     FlushOutput();
     if (FTitleChanged) {
@@ -256,33 +273,157 @@ void TCvConsole::ProcessBacklog(bool all)
     else emit Drained();
 }
 
-void TCvConsole::PushLine(int cols, const void* screenCells)
+// ---- the cells ----
+
+TCvConsole::TGridCell TCvConsole::Blank() const
 {
-    const auto* cells = static_cast<const VTermScreenCell*>(screenCells);
+    // Erased cells take the background of the pen, as on xterm.
+    TCvTextStyle back;
+    back.SetBackground(FPen.Background());
+    TGridCell c;
+    c.Style = back.Bits();
+    return c;
+}
+
+void TCvConsole::BlankRow(TRow& row) const
+{
+    std::fill(row.begin(), row.end(), Blank());
+}
+
+void TCvConsole::PutGlyph(const char32_t* chars, int width, int row, int col)
+{
+    std::vector<TRow>& grid = Grid();
+    if (row < 0 || row >= int(grid.size()) || col < 0 || col >= FCols) return;
+    TGridCell& c = grid[std::size_t(row)][std::size_t(col)];
+    std::copy(chars, chars + 3, c.Ch);
+    c.Style = FPen.Bits();
+    if (width == 2 && col + 1 < FCols) {
+        TGridCell& tail = grid[std::size_t(row)][std::size_t(col + 1)];
+        tail = TGridCell();
+        tail.Ch[0] = kWideTail;
+        tail.Style = FPen.Bits();
+    }
+    ScheduleRepaint();
+}
+
+bool TCvConsole::ScrollRect(int startRow, int endRow, int startCol, int endCol, int downward, int rightward)
+{
+    // Whole rows only; anything else libvterm does with MoveRect and EraseRect.
+    if (rightward != 0 || startCol != 0 || endCol != FCols) return false;
+    std::vector<TRow>& grid = Grid();
+    endRow = std::min(endRow, int(grid.size()));
+    const int rows = endRow - startRow;
+    if (rows <= 0 || downward == 0) return true;
+    const int n = std::min(std::abs(downward), rows);
+    const auto first = grid.begin() + startRow, last = grid.begin() + endRow;
+    if (downward > 0) {
+        // Rows leaving the top of the main screen are kept in the scrollback.
+        if (startRow == 0 && !FAltScreen)
+            for (int k = 0; k < n; ++k) PushRow(grid[std::size_t(k)]);
+        std::rotate(first, first + n, last);
+        for (auto it = last - n; it != last; ++it) BlankRow(*it);
+    } else {
+        std::rotate(first, last - n, last);
+        for (auto it = first; it != first + n; ++it) BlankRow(*it);
+    }
+    ScheduleRepaint();
+    return true;
+}
+
+void TCvConsole::MoveRect(int dRow, int dCol, int sRow, int sCol, int rows, int cols)
+{
+    std::vector<TRow>& grid = Grid();
+    // Through a copy: the two rectangles may overlap either way.
+    std::vector<TRow> part(std::size_t(std::max(0, rows)));
+    for (int r = 0; r < rows; ++r) {
+        if (sRow + r < 0 || sRow + r >= int(grid.size())) continue;
+        const TRow& from = grid[std::size_t(sRow + r)];
+        for (int c = 0; c < cols && sCol + c < int(from.size()); ++c)
+            part[std::size_t(r)].push_back(from[std::size_t(sCol + c)]);
+    }
+    for (int r = 0; r < rows; ++r) {
+        if (dRow + r < 0 || dRow + r >= int(grid.size())) continue;
+        TRow& to = grid[std::size_t(dRow + r)];
+        const TRow& from = part[std::size_t(r)];
+        for (std::size_t c = 0; c < from.size() && dCol + int(c) < int(to.size()); ++c)
+            to[std::size_t(dCol) + c] = from[c];
+    }
+    ScheduleRepaint();
+}
+
+void TCvConsole::EraseRect(int startRow, int endRow, int startCol, int endCol)
+{
+    std::vector<TRow>& grid = Grid();
+    const TGridCell blank = Blank();
+    for (int r = std::max(0, startRow); r < std::min(endRow, int(grid.size())); ++r) {
+        TRow& row = grid[std::size_t(r)];
+        for (int c = std::max(0, startCol); c < std::min(endCol, int(row.size())); ++c)
+            row[std::size_t(c)] = blank;
+    }
+    ScheduleRepaint();
+}
+
+void TCvConsole::Resize(int rows, int cols, int* deltaRow)
+{
+    const auto fitColumns = [&](std::vector<TRow>& grid) {
+        for (TRow& row : grid) row.resize(std::size_t(cols), Blank());
+    };
+    // The screen in use keeps the cursor's line: rows above it go to the scrollback (the main
+    // screen) when it shrinks, and come back from it when it grows.
+    const auto fitRows = [&](std::vector<TRow>& grid, bool active, bool keepsLines) {
+        const int old = int(grid.size());
+        if (rows < old) {
+            const int over = active ? std::clamp(FCursorRow - (rows - 1), 0, old - rows) : 0;
+            for (int k = 0; k < over; ++k)
+                if (keepsLines) PushRow(grid[std::size_t(k)]);
+            grid.erase(grid.begin(), grid.begin() + over);
+            grid.resize(std::size_t(rows));
+            if (active) *deltaRow -= over;
+        } else if (rows > old) {
+            int back = 0;
+            if (active && keepsLines)
+                while (back < rows - old && !FScrollback.empty()) {
+                    grid.insert(grid.begin(), PopRow());
+                    ++back;
+                }
+            grid.resize(std::size_t(rows), TRow(std::size_t(cols)));
+            if (active) *deltaRow += back;
+        }
+    };
+    fitColumns(FPrimary);
+    fitColumns(FAlt);
+    fitRows(FPrimary, !FAltScreen, true);
+    fitRows(FAlt, FAltScreen, false);
+    FRows = rows;
+    FCols = cols;
+    ScheduleRepaint();
+}
+
+void TCvConsole::PushRow(const TRow& row)
+{
     if (FScrollbackMax == 0) return;
     TLine line;
+    const int cols = int(row.size());
     line.Cells.resize(std::size_t(cols));
     int keep = 0;
     for (int i = 0; i < cols; ++i) {
-        const VTermScreenCell& c = cells[i];
-        const bool tail = i > 0 && cells[i - 1].width == 2;
-        const char32_t ch = tail ? kWideTail : char32_t(c.chars[0]);
-        line.Cells[std::size_t(i)] = ch;
-        if (!tail && ch != 0 && c.chars[1]) {
-            std::u32string more;
-            for (int k = 1; k < VTERM_MAX_CHARS_PER_CELL && c.chars[k]; ++k) more += char32_t(c.chars[k]);
+        const TGridCell& c = row[std::size_t(i)];
+        line.Cells[std::size_t(i)] = c.Ch[0];
+        if (c.Ch[0] != kWideTail && c.Ch[1]) {
+            std::u32string more(1, c.Ch[1]);
+            if (c.Ch[2]) more += c.Ch[2];
             line.Combining.emplace_back(i, std::move(more));
         }
-        const TCvTextStyle st = tail ? TCvTextStyle() : StyleOfCell(c);
+        const TCvTextStyle st(c.Style);
         if (!st.IsPlain()) {
             TSpan* back = line.Spans.empty() ? nullptr : &line.Spans.back();
             if (back && back->Col + back->Count == i && back->Style == st.Bits()) ++back->Count;
             else line.Spans.push_back({i, 1, st.Bits()});
         }
-        if (!IsBlank(ch) || !st.IsPlain()) keep = i + 1;
+        if (!IsBlank(c.Ch[0]) || !st.IsPlain()) keep = i + 1;
     }
     // Trailing blanks are not kept (a wide character keeps its right half).
-    if (keep < cols && keep > 0 && cells[keep - 1].width == 2) ++keep;
+    if (keep < cols && row[std::size_t(keep)].Ch[0] == kWideTail) ++keep;
     line.Cells.resize(std::size_t(keep));
     line.Cells.shrink_to_fit();
     FScrollback.push_back(std::move(line));
@@ -294,38 +435,20 @@ void TCvConsole::PushLine(int cols, const void* screenCells)
     if (FScrolledBack > 0) FScrolledBack = std::min(FScrolledBack + 1, int(FScrollback.size()));
 }
 
-int TCvConsole::PopLine(int cols, void* screenCells)
+TCvConsole::TRow TCvConsole::PopRow()
 {
-    auto* cells = static_cast<VTermScreenCell*>(screenCells);
-    if (FScrollback.empty()) return 0;
     const TLine line = std::move(FScrollback.back());
     FScrollback.pop_back();
     FScrolledBack = std::min(FScrolledBack, int(FScrollback.size()));
-    VTermState* state = vterm_obtain_state(FVt);
-    std::size_t span = 0;
-    for (int i = 0; i < cols; ++i) {
-        VTermScreenCell& c = cells[i];
-        std::memset(&c, 0, sizeof c);
-        const char32_t ch = std::size_t(i) < line.Cells.size() ? line.Cells[std::size_t(i)] : 0;
-        c.chars[0] = ch == kWideTail ? uint32_t(-1) : uint32_t(ch);
-        for (const auto& [col, more] : line.Combining)
-            if (col == i)
-                for (std::size_t k = 0; k < more.size() && k + 1 < VTERM_MAX_CHARS_PER_CELL; ++k)
-                    c.chars[k + 1] = uint32_t(more[k]);
-        c.width =
-            (std::size_t(i + 1) < line.Cells.size() && line.Cells[std::size_t(i + 1)] == kWideTail) ? 2 : 1;
-        while (span < line.Spans.size() && line.Spans[span].Col + line.Spans[span].Count <= i) ++span;
-        const TCvTextStyle st(span < line.Spans.size() && line.Spans[span].Col <= i ? line.Spans[span].Style
-                                                                                    : 0);
-        ToVtermColour(st.Foreground(), true, state, &c.fg);
-        ToVtermColour(st.Background(), false, state, &c.bg);
-        c.attrs.bold = st.Has(TCvTextStyle::Bold);
-        c.attrs.italic = st.Has(TCvTextStyle::Italic);
-        c.attrs.underline = st.Has(TCvTextStyle::Underline) ? VTERM_UNDERLINE_SINGLE : VTERM_UNDERLINE_OFF;
-        c.attrs.reverse = st.Has(TCvTextStyle::Inverse);
-        c.attrs.strike = st.Has(TCvTextStyle::Strike);
-    }
-    return 1;
+    TRow row(static_cast<std::size_t>(FCols));
+    for (std::size_t i = 0; i < row.size() && i < line.Cells.size(); ++i) row[i].Ch[0] = line.Cells[i];
+    for (const auto& [col, more] : line.Combining)
+        if (col < int(row.size()))
+            for (std::size_t k = 0; k < more.size() && k < 2; ++k) row[std::size_t(col)].Ch[k + 1] = more[k];
+    for (const TSpan& sp : line.Spans)
+        for (int c = sp.Col; c < std::min(int(row.size()), sp.Col + sp.Count); ++c)
+            row[std::size_t(c)].Style = sp.Style;
+    return row;
 }
 
 // ---- what goes to the device ----
@@ -514,7 +637,10 @@ int TCvConsole::LineHeight() const
 
 void TCvConsole::ScheduleRepaint()
 {
-    if (!FRepaint.isActive()) FRepaint.start();
+    // Called for every glyph: a flag is cheaper than asking the timer.
+    if (FRepaintDue) return;
+    FRepaintDue = true;
+    FRepaint.start();
 }
 
 void TCvConsole::Relayout()
@@ -523,10 +649,8 @@ void TCvConsole::Relayout()
     const int cols = std::max(2, viewport()->width() / CharWidth());
     const int rows = std::max(1, viewport()->height() / LineHeight());
     if (cols == FCols && rows == FRows) return;
-    FRows = rows;
-    FCols = cols;
+    // libvterm calls Resize, which fits the cells and sets FRows and FCols.
     vterm_set_size(FVt, rows, cols);
-    vterm_screen_flush_damage(FScreen);
     UpdateScrollBar();
     viewport()->update();
     emit SizeChanged(rows, cols);
@@ -547,7 +671,7 @@ void TCvConsole::changeEvent(QEvent* e)
 void TCvConsole::focusInEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusInEvent(e);
-    vterm_state_focus_in(vterm_obtain_state(FVt));
+    vterm_state_focus_in(FState);
     FlushOutput();
     viewport()->update();
 }
@@ -555,7 +679,7 @@ void TCvConsole::focusInEvent(QFocusEvent* e)
 void TCvConsole::focusOutEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusOutEvent(e);
-    vterm_state_focus_out(vterm_obtain_state(FVt));
+    vterm_state_focus_out(FState);
     FlushOutput();
     viewport()->update();
 }
@@ -595,17 +719,18 @@ void TCvConsole::FollowLive()
 void TCvConsole::ScreenCell(int row, int col, TCellInfo& out) const
 {
     out = TCellInfo();
-    VTermScreenCell c;
-    if (row < 0 || row >= FRows || col < 0 || col >= FCols || !vterm_screen_get_cell(FScreen, {row, col}, &c))
-        return;
-    if (c.chars[0] == uint32_t(-1)) {
+    const std::vector<TRow>& grid = Grid();
+    if (row < 0 || row >= int(grid.size()) || col < 0 || col >= int(grid[std::size_t(row)].size())) return;
+    const TRow& r = grid[std::size_t(row)];
+    const TGridCell& c = r[std::size_t(col)];
+    if (c.Ch[0] == kWideTail) {
         out.Width = 0;
+        out.Style = TCvTextStyle(c.Style);
         return;
     }
-    for (int k = 0; k < VTERM_MAX_CHARS_PER_CELL && c.chars[k]; ++k)
-        out.Chars[out.Count++] = char32_t(c.chars[k]);
-    out.Width = c.width;
-    out.Style = StyleOfCell(c);
+    for (int k = 0; k < 3 && c.Ch[k]; ++k) out.Chars[out.Count++] = c.Ch[k];
+    out.Width = (std::size_t(col + 1) < r.size() && r[std::size_t(col + 1)].Ch[0] == kWideTail) ? 2 : 1;
+    out.Style = TCvTextStyle(c.Style);
 }
 
 void TCvConsole::RowCells(qint64 line, std::vector<TCellInfo>& out) const

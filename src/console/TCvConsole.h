@@ -14,11 +14,13 @@
 #include <vector>
 
 struct VTerm;
-struct VTermScreen;
+struct VTermState;
 
-// A terminal view of a device: its VT100/xterm output is interpreted by libvterm (cursor
-// moves, erase, scroll regions, the alternate screen, colours, UTF-8, wide characters) and
-// the screen is painted here, with a scrollback, selection and copy. Keys go back to the
+// A terminal view of a device: its VT100/xterm output is interpreted by libvterm's state
+// layer (cursor moves, erase, scroll regions, the alternate screen, colours, UTF-8, wide
+// characters, modes) into the cells kept here, which are painted with a scrollback,
+// selection and copy. The cells are ours, not libvterm's screen layer, so that a scroll
+// turns rows instead of moving every cell of the screen: a flood of lines stays cheap. Keys go back to the
 // device as typed, through Output(): the owner sends those bytes through the port's write
 // queue, so nothing here ever blocks on the device.
 //
@@ -151,10 +153,27 @@ private:
     friend struct TCvConsoleGlue;
 
     void ProcessBacklog(bool all);
-    // A line scrolled off the screen, and one taken back when the screen grows (cells are
-    // libvterm's VTermScreenCell, a type that cannot be declared here).
-    void PushLine(int cols, const void* cells);
-    int PopLine(int cols, void* cells);
+    // A screen cell: up to three characters (a base and combining ones; kWideTail for the
+    // right half of a wide character, 0 for blank) and its style.
+    struct TGridCell {
+        char32_t Ch[3] = {0, 0, 0};
+        quint64 Style = 0;
+    };
+    using TRow = std::vector<TGridCell>;
+    std::vector<TRow>& Grid() { return FAltScreen ? FAlt : FPrimary; }
+    const std::vector<TRow>& Grid() const { return FAltScreen ? FAlt : FPrimary; }
+    TGridCell Blank() const;
+    void BlankRow(TRow& row) const;
+    // A row scrolled off the top of the main screen goes to the scrollback, and comes back
+    // when the screen grows.
+    void PushRow(const TRow& row);
+    TRow PopRow();
+    // libvterm's state layer asks for these.
+    void PutGlyph(const char32_t* chars, int width, int row, int col);
+    bool ScrollRect(int startRow, int endRow, int startCol, int endCol, int downward, int rightward);
+    void MoveRect(int dRow, int dCol, int sRow, int sCol, int rows, int cols);
+    void EraseRect(int startRow, int endRow, int startCol, int endCol);
+    void Resize(int rows, int cols, int* deltaRow);
     void FlushOutput();
     // Bytes for the device; echo is what local echo shows for them.
     void Send(const QByteArray& bytes, const QByteArray& echo = QByteArray());
@@ -175,7 +194,10 @@ private:
     QString LineText(qint64 line, int from, int to) const;
 
     VTerm* FVt = nullptr;
-    VTermScreen* FScreen = nullptr;
+    VTermState* FState = nullptr;
+    std::vector<TRow> FPrimary;
+    std::vector<TRow> FAlt;
+    TCvTextStyle FPen; // what libvterm writes with now
     int FRows = 24;
     int FCols = 80;
     int FCursorRow = 0;
@@ -196,6 +218,7 @@ private:
     qsizetype FBacklogAt = 0;
     QTimer FFeedTimer;
     QTimer FRepaint;
+    bool FRepaintDue = false;
     QByteArray FOut;
 
     TTextEncoding FEncoding = TTextEncoding::Utf8;

@@ -30,6 +30,7 @@ private slots:
     void coloursAndAttributes();
     void alternateScreenRestores();
     void scrollbackKeepsTenThousandLines();
+    void resizeKeepsTheLines();
     void selectAndCopy();
     void paintsColours();
     void shellEchoesCommandOutput();
@@ -318,6 +319,38 @@ void TstConsole::scrollbackKeepsTenThousandLines()
     // Typing goes back to the live screen.
     QTest::keyClicks(c, u"x"_s);
     QCOMPARE(c->ScrolledBack(), 0);
+}
+
+void TstConsole::resizeKeepsTheLines()
+{
+    Window w;
+    TCvConsole* c = w.console;
+    QSignalSpy sizes(c, &TCvConsole::SizeChanged);
+    const int rows = c->Rows();
+    QByteArray text;
+    for (int i = 0; i < rows + 5; ++i) text += "L" + QByteArray::number(i) + "\r\n";
+    FeedNow(c, text + "$ ");
+    QCOMPARE(c->ScrollbackCount(), 6);
+    QCOMPARE(c->RowText(0), u"L6"_s);
+    // Fewer rows: the lines above the cursor go to the scrollback, the prompt stays in view.
+    w.top.resize(w.top.width(), w.top.height() / 2);
+    QTRY_VERIFY(c->Rows() < rows);
+    QCOMPARE(sizes.last().at(0).toInt(), c->Rows());
+    QCOMPARE(c->RowText(c->CursorPos().y()), u"$"_s);
+    QCOMPARE(c->CursorPos().y(), c->Rows() - 1);
+    QCOMPARE(c->RowText(c->Rows() - 2), u"L%1"_s.arg(rows + 4));
+    QCOMPARE(c->ScrollbackCount(), 6 + rows - c->Rows());
+    // More rows again: they come back from the scrollback.
+    w.top.resize(w.top.width(), w.top.height() * 2);
+    QTRY_COMPARE(c->Rows(), rows);
+    QCOMPARE(c->ScrollbackCount(), 6);
+    QCOMPARE(c->RowText(0), u"L6"_s);
+    QCOMPARE(c->CursorPos(), QPoint(2, rows - 1));
+    // Narrower: the rows are cut, and the device is told the new size.
+    w.top.resize(w.top.width() / 2, w.top.height());
+    QTRY_VERIFY(c->Columns() < 60);
+    QCOMPARE(sizes.last().at(1).toInt(), c->Columns());
+    QCOMPARE(c->RowText(0), u"L6"_s);
 }
 
 void TstConsole::selectAndCopy()
