@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <vector>
 
 // Colours and attributes packed in 64 bits; 0 is the plain look (the view's own colours).
@@ -72,6 +73,20 @@ struct TCvStyleRun {
     }
 };
 using TCvStyleRuns = std::vector<TCvStyleRun>;
+
+// The runs over [from, from + length) of a text, counted from `from`: those of a piece cut
+// out of it (a line split off, a trimmed line).
+inline TCvStyleRuns SliceRuns(const TCvStyleRuns& runs, qsizetype from, qsizetype length)
+{
+    TCvStyleRuns out;
+    const qsizetype to = from + length;
+    for (const TCvStyleRun& r : runs) {
+        const qsizetype b = std::max<qsizetype>(r.Start, from);
+        const qsizetype e = std::min<qsizetype>(qsizetype(r.Start) + r.Length, to);
+        if (e > b) out.push_back({quint32(b - from), quint32(e - b), r.Style});
+    }
+    return out;
+}
 
 // Text with its runs, in order and not overlapping.
 struct TCvStyledText {

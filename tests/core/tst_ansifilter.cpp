@@ -22,6 +22,8 @@ private slots:
     void runsContinueAcrossChunks();
     void modeChangeGivesUpHeldSequence();
     void modeNames();
+    void sliceRuns_data();
+    void sliceRuns();
 };
 
 namespace {
@@ -262,6 +264,29 @@ void TstAnsiFilter::modeNames()
     QVERIFY(!AnsiModeFromName(QStringLiteral("Colourful"), &unchanged));
     QCOMPARE(unchanged, TAnsiMode::Show);
     QCOMPARE(kDefaultAnsiMode, TAnsiMode::Colours);
+}
+
+void TstAnsiFilter::sliceRuns_data()
+{
+    QTest::addColumn<QString>("markup");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("all") << "a{fg1|bc}d" << 0 << 4 << "a{fg1|bc}d";
+    QTest::newRow("trimmed front") << "  {fg1|bc}d" << 2 << 3 << "{fg1|bc}d";
+    QTest::newRow("cut through a run") << "a{fg1|bcde}f" << 2 << 2 << "{fg1|cd}";
+    QTest::newRow("second line") << "{fg1|ab\r\ncd}{fg2|e}" << 4 << 3 << "{fg1|cd}{fg2|e}";
+    QTest::newRow("nothing coloured") << "{fg1|ab}cd" << 2 << 2 << "cd";
+}
+
+void TstAnsiFilter::sliceRuns()
+{
+    QFETCH(QString, markup);
+    QFETCH(int, from);
+    QFETCH(int, length);
+    QFETCH(QString, expected);
+    const TCvStyledText t = Markup::Parse(markup);
+    QCOMPARE(Markup::Describe(t.Text.mid(from, length), SliceRuns(t.Runs, from, length)), expected);
 }
 
 QTEST_APPLESS_MAIN(TstAnsiFilter)
