@@ -222,7 +222,8 @@ TLogModel::ChunkView TLogModel::View(std::size_t c) const
 {
     const Chunk& ch = FChunks[c];
     if (!ch.spilled) return {&ch.data, &ch.offsets, &ch.runs, &ch.runIndex};
-    if (ch.inFlight) return {&ch.inFlight->data, &ch.inFlight->offsets, &ch.inFlight->runs, &ch.inFlight->runIndex};
+    if (ch.inFlight)
+        return {&ch.inFlight->data, &ch.inFlight->offsets, &ch.inFlight->runs, &ch.inFlight->runIndex};
     if (FCacheChunk != c) {
         LoadInto(ch, FCacheData, FCacheOffsets, FCacheRuns, FCacheRunIndex);
         FCacheChunk = c;
@@ -564,6 +565,24 @@ TCvStyleRuns TLogModel::LineRuns(qint64 i) const
     return ToUnitRuns(Piece(i), runs);
 }
 
+TCvStyleRuns TLogModel::LineRunsUtf8(qint64 i) const
+{
+    if (i < 0 || i >= LineCount()) return {};
+    const ByteRuns runs = DecodeRuns(i);
+    TCvStyleRuns out;
+    out.reserve(runs.size());
+    for (const ByteRun& r : runs) out.push_back({r.start, r.length, r.style});
+    return out;
+}
+
+TCvStyleRuns TLogModel::Utf8RunsToUnits(std::string_view utf8, const TCvStyleRuns& runs)
+{
+    ByteRuns given;
+    given.reserve(runs.size());
+    for (const TCvStyleRun& r : runs) given.push_back({r.Start, r.Length, r.Style});
+    return ToUnitRuns(utf8, given);
+}
+
 bool TLogModel::LineHasRuns(qint64 i) const
 {
     return i >= 0 && i < LineCount() && !PieceRuns(i).empty();
@@ -591,6 +610,31 @@ void TLogModel::AddUtf8Lines(std::string_view utf8, const std::vector<std::uint3
     std::size_t from = 0;
     for (const std::uint32_t end : ends) {
         AddPieces(utf8.substr(from, end - from), {});
+        from = end;
+    }
+    Changed();
+}
+
+void TLogModel::AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends,
+                             const TCvStyleRuns& runs)
+{
+    if (runs.empty()) {
+        AddUtf8Lines(utf8, ends);
+        return;
+    }
+    if (ends.empty()) return;
+    std::size_t from = 0, r = 0;
+    ByteRuns line;
+    for (const std::uint32_t end : ends) {
+        line.clear();
+        // Runs are in order and each lies within its line: those before `end` are this line's.
+        for (; r < runs.size() && runs[r].Start < end; ++r) {
+            const TCvStyleRun& x = runs[r];
+            if (x.Start < from || x.Length == 0 || TCvTextStyle(x.Style).IsPlain()) continue;
+            const std::uint32_t length = std::min<std::uint32_t>(x.Length, end - x.Start);
+            line.push_back({std::uint32_t(x.Start - from), length, x.Style});
+        }
+        AddPieces(utf8.substr(from, end - from), line);
         from = end;
     }
     Changed();

@@ -52,6 +52,9 @@ public:
     // The same as Add for each of several lines at once, given as UTF-8: line k is
     // utf8[ends[k-1], ends[k]) (from 0 for the first), and one change is reported.
     void AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends);
+    // The same with colour runs in UTF-8 bytes of utf8 (in order, none across two lines).
+    void AddUtf8Lines(std::string_view utf8, const std::vector<std::uint32_t>& ends,
+                      const TCvStyleRuns& runs);
     // Replaces the last line with itself followed by s.
     void AppendToLastLine(const QString& s);
     void Clear();
@@ -67,6 +70,10 @@ public:
     void PrefixLine(qint64 i, const QString& prefix);
     // The runs of line i, in UTF-16 units of Line(i); empty for a plain line.
     TCvStyleRuns LineRuns(qint64 i) const;
+    // The same in UTF-8 bytes of LineUtf8(i), for those that work on the bytes.
+    TCvStyleRuns LineRunsUtf8(qint64 i) const;
+    // Runs in UTF-8 bytes of utf8 given in UTF-16 units of the same text.
+    static TCvStyleRuns Utf8RunsToUnits(std::string_view utf8, const TCvStyleRuns& runs);
     bool LineHasRuns(qint64 i) const;
     // Some line has (or had, until the last Clear) a run.
     bool HasRuns() const { return FHasRuns; }

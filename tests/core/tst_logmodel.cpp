@@ -40,6 +40,8 @@ static void Run(TLogModel& m, const QStringList& ops)
     }
 }
 
+static QStringList StyledLines(const TLogModel& m);
+
 // Several lines added in one change end exactly as the same lines added one by one.
 void TstLogModel::linesAtOnceAsAdds_data()
 {
@@ -53,6 +55,10 @@ void TstLogModel::linesAtOnceAsAdds_data()
     QTest::newRow("lone CR and LF stay in a line") << QStringList{"a:x"} << QStringList{"a\rb", "c\nd"};
     QTest::newRow("CR LF inside a line splits it") << QStringList{"a:x"} << QStringList{"a\r\nb", "c"};
     QTest::newRow("utf8") << QStringList{"a:科"} << QStringList{"万串口", "温度 23.5°C"};
+    // Lines are markup (StyledMarkup.h): with runs they go as UTF-8 runs of the block.
+    QTest::newRow("coloured") << QStringList{"p:open"}
+                              << QStringList{"{fg2|I (1) boot}", "plain", "x{fg1,bold|温度😀}y{fg3|z}", ""};
+    QTest::newRow("coloured on empty") << QStringList{} << QStringList{"{fg1|a}", "{bg4|b}"};
 }
 
 void TstLogModel::linesAtOnceAsAdds()
@@ -64,18 +70,32 @@ void TstLogModel::linesAtOnceAsAdds()
     Run(all, before);
     QByteArray utf8;
     std::vector<std::uint32_t> ends;
+    TCvStyleRuns runs;
     for (QString line : lines) {
         line.replace(QStringLiteral("\\r"), QStringLiteral("\r"))
             .replace(QStringLiteral("\\n"), QStringLiteral("\n"));
-        one.Add(line);
-        utf8 += line.toUtf8();
+        const TCvStyledText t = Markup::Parse(line);
+        one.Add(t.Text, t.Runs);
+        for (const TCvStyleRun& r : t.Runs) {
+            const auto at = quint32(utf8.size() + t.Text.left(r.Start).toUtf8().size());
+            runs.push_back({at, quint32(t.Text.mid(r.Start, r.Length).toUtf8().size()), r.Style});
+        }
+        utf8 += t.Text.toUtf8();
         ends.push_back(std::uint32_t(utf8.size()));
     }
     const quint64 revision = all.Revision();
-    all.AddUtf8Lines(std::string_view(utf8.constData(), std::size_t(utf8.size())), ends);
+    all.AddUtf8Lines(std::string_view(utf8.constData(), std::size_t(utf8.size())), ends, runs);
     QCOMPARE(all.Text(), one.Text());
     QCOMPARE(all.LineCount(), one.LineCount());
+    QCOMPARE(StyledLines(all), StyledLines(one));
     QCOMPARE(all.Revision(), revision + 1);
+    // The runs in bytes, read back and turned into characters, are the runs.
+    for (qint64 i = 0; i < all.LineCount(); ++i) {
+        const QByteArray line = all.LineUtf8(i);
+        const TCvStyleRuns back = TLogModel::Utf8RunsToUnits(
+            std::string_view(line.constData(), std::size_t(line.size())), all.LineRunsUtf8(i));
+        QCOMPARE(Markup::Describe(all.Line(i), back), Markup::Describe(all.Line(i), all.LineRuns(i)));
+    }
 }
 
 void TstLogModel::script_data()
