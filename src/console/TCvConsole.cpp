@@ -1000,6 +1000,11 @@ void TCvConsole::contextMenuEvent(QContextMenuEvent* e)
     QAction* paste = menu.addAction(Pick({u"粘贴"_s, u"Paste"_s}, lang) + u"\tCtrl+Shift+V"_s);
     paste->setEnabled(!QApplication::clipboard()->text().isEmpty());
     QAction* all = menu.addAction(Pick({u"全选"_s, u"Select All"_s}, lang));
+    // What the owner gave the console (the break key).
+    if (!actions().isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(actions());
+    }
     QAction* chosen = menu.exec(e->globalPos());
     if (chosen == copy) CopySelection();
     else if (chosen == paste) PasteClipboard();
