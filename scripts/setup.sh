@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-charts-dev libqt6opengl6-dev libgl-dev            # Qt6 Charts and what its CMake file requires
   qt6-declarative-dev                                   # Qt6 Qml: QJSEngine of the scripts (src/script)
   libudev-dev libhidapi-dev libxlsxwriter-dev           # pkg_check_modules: libudev, hidapi-hidraw, xlsxwriter
+  libvterm-dev                                          # pkg_check_modules: vterm (the console, src/console)
   zlib1g-dev                                            # xlsxwriter.pc links -lz; its -dev package does not pull it
   libbenchmark-dev                                      # bench/ (Google Benchmark)
   clang libclang-rt-14-dev                              # scripts/fuzz.sh (libFuzzer runtime)
@@ -19,6 +20,7 @@ PACKAGES=(
   ser2net                                               # RFC 2217 server of the network tests (tests/network)
   lrzsz                                                 # ZMODEM (sz, rz) at run time; the peer of the transfer tests
   unzip                                                 # the chart tests read exported .xlsx files back
+  less                                                  # the console tests page a file with less in a real shell
   xvfb xauth                                            # the screenshot program under xvfb-run
   fonts-wqy-microhei                                    # Chinese captions in the window and screenshots
 )

@@ -5,6 +5,7 @@
 //   corvane-sim [--link PATH] MODE
 //   MODE: --echo | --lines MS | --sine MS | --protocol | --burst BYTES | --rate BYTES_PER_SECOND
 //         | --plot LINES_PER_SECOND [--channels N] [--labels] | --at [--error-every N] | --loady
+//         | --esp-log MS | --shell
 //   --plot prints text lines of numbers for the plot: N channels (default 4) of sine, ramp
 //   and noise in turn, plain ("0.5,12,-0.31") or with --labels ("sine1:0.5 ramp2:12 ...").
 //   --at answers like a modem without echo: a command line ended by CR (or LF) that begins with
@@ -12,6 +13,9 @@
 //   command gets ERROR too.
 //   --loady plays a bootloader console: at its "=> " prompt the command loady waits for a
 //   file sent with YMODEM, then prints the size and the CRC-32 of what it got.
+//   --esp-log prints a coloured boot log as an ESP32 does, then a coloured log line every MS.
+//   --shell is a small command shell with line editing (keys echoed, Backspace, the arrows,
+//   Home/End, history, Tab completion, Ctrl+C): help, echo, colors, ls, clear, uptime.
 #include "Corvane_CRC.h"
 #include "CvProtocol.h"
 
@@ -45,7 +49,7 @@ void Usage()
         stderr,
         "usage: corvane-sim [--link PATH] (--echo | --lines MS | --sine MS | --protocol | --burst BYTES"
         " | --rate BYTES_PER_SECOND | --plot LINES_PER_SECOND [--channels N] [--labels]"
-        " | --at [--error-every N] | --loady)\n");
+        " | --at [--error-every N] | --loady | --esp-log MS | --shell)\n");
 }
 
 // Writes everything unless asked to stop; a pty whose reader is away fills up and waits.
@@ -400,6 +404,277 @@ private:
     std::string FLine;
 };
 
+// The boot of an ESP32 as its ROM and ESP-IDF print it: plain ROM lines, then log lines in
+// the colours of their level (I green, W yellow, E red).
+std::string EspLine(char level, long ms, const char* tag, const std::string& text)
+{
+    const char* colour = level == 'E' ? "31" : level == 'W' ? "33" : "32";
+    char head[96];
+    std::snprintf(head, sizeof head, "\x1b[0;%sm%c (%ld) %s: ", colour, level, ms, tag);
+    return head + text + "\x1b[0m\r\n";
+}
+
+std::string EspBoot()
+{
+    std::string out = "ets Jun  8 2016 00:22:57\r\n\r\n"
+                      "rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"
+                      "configsip: 0, SPIWP:0xee\r\n"
+                      "mode:DIO, clock div:2\r\n"
+                      "entry 0x40080400\r\n";
+    out += EspLine('I', 29, "boot", "ESP-IDF v5.1.2 2nd stage bootloader");
+    out += EspLine('I', 29, "boot", "compile time 10:12:03");
+    out += EspLine('I', 31, "boot", "chip revision: v3.0");
+    out += EspLine('I', 58, "boot", "Loaded app from partition at offset 0x10000");
+    out += EspLine('I', 312, "cpu_start", "Starting scheduler on PRO CPU.");
+    out += EspLine('I', 318, "cpu_start", "Starting scheduler on APP CPU.");
+    out += EspLine('W', 402, "wifi", "esf_buf: t=2 l=76 max:32, alloc:32 no eb");
+    out += EspLine('I', 455, "main", "sensor task started");
+    return out;
+}
+
+std::string EspTick(long n)
+{
+    const long ms = 1000 + n * 100;
+    char text[96];
+    switch (n % 10) {
+    case 3: return EspLine('W', ms, "wifi", "state: run -> init (0x200)");
+    case 7: return EspLine('E', ms, "sensor", "read failed (ESP_ERR_TIMEOUT)");
+    default:
+        std::snprintf(text, sizeof text, "temperature %.1f C, humidity %ld %%", 21.0 + double(n % 37) / 10.0,
+                      40 + n % 20);
+        return EspLine('I', ms, "main", text);
+    }
+}
+
+// A line-editing shell as small devices have (U-Boot, Zephyr, NuttX): it echoes what it is
+// sent and redraws its line, so a terminal that sends keys as typed can be tried on it.
+class SimShell {
+public:
+    explicit SimShell(int fd) : FFd(fd) {}
+    void Start() { Write("\r\nCorvane simulated shell. Type 'help'.\r\n" + Prompt()); }
+    void Feed(const std::uint8_t* p, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i) Byte(p[i]);
+    }
+
+private:
+    static std::string Prompt() { return "\x1b[1;32msim:~$ \x1b[0m"; }
+    static constexpr std::size_t kPromptColumns = 7;
+
+    void Write(const std::string& s) { WriteAll(FFd, s.data(), s.size()); }
+
+    // Terminal columns of a UTF-8 text: CJK and the like take two.
+    static std::size_t Columns(const std::string& s, std::size_t from, std::size_t to)
+    {
+        std::size_t cols = 0;
+        for (std::size_t i = from; i < to; ++i) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            if ((c & 0xC0) == 0x80) continue;
+            cols += c >= 0xE3 ? 2 : 1; // from U+3000 on (CJK) as two
+        }
+        return cols;
+    }
+    std::size_t PrevChar(std::size_t at) const
+    {
+        do --at;
+        while (at > 0 && (static_cast<unsigned char>(FLine[at]) & 0xC0) == 0x80);
+        return at;
+    }
+    std::size_t NextChar(std::size_t at) const
+    {
+        do ++at;
+        while (at < FLine.size() && (static_cast<unsigned char>(FLine[at]) & 0xC0) == 0x80);
+        return at;
+    }
+    // The line drawn again from the prompt, the cursor put back where it stands.
+    void Redraw()
+    {
+        std::string s = "\r" + Prompt() + FLine + "\x1b[K";
+        const std::size_t back = Columns(FLine, FCursor, FLine.size());
+        if (back > 0) s += "\x1b[" + std::to_string(back) + "D";
+        Write(s);
+    }
+    void SetLine(const std::string& line)
+    {
+        FLine = line;
+        FCursor = line.size();
+        Redraw();
+    }
+
+    void Byte(std::uint8_t b)
+    {
+        if (FEsc == 1) {
+            FEsc = (b == '[' || b == 'O') ? 2 : 0;
+            FEscArg.clear();
+            return;
+        }
+        if (FEsc == 2) {
+            if (b >= '0' && b <= '9') {
+                FEscArg += char(b);
+                return;
+            }
+            FEsc = 0;
+            Key(b, FEscArg);
+            return;
+        }
+        if (b == '\n' && FLastCr) {
+            FLastCr = false;
+            return;
+        }
+        FLastCr = b == '\r';
+        switch (b) {
+        case 0x1B: FEsc = 1; return;
+        case '\r':
+        case '\n': Enter(); return;
+        case 0x7F:
+        case 0x08:
+            if (FCursor > 0) {
+                const std::size_t at = PrevChar(FCursor);
+                FLine.erase(at, FCursor - at);
+                FCursor = at;
+                Redraw();
+            }
+            return;
+        case 0x03:
+            Write("^C\r\n" + Prompt());
+            FLine.clear();
+            FCursor = 0;
+            return;
+        case 0x01:
+            FCursor = 0;
+            Redraw();
+            return;
+        case 0x05:
+            FCursor = FLine.size();
+            Redraw();
+            return;
+        case 0x15: SetLine(""); return;
+        case 0x0C:
+            Write("\x1b[H\x1b[2J");
+            Redraw();
+            return;
+        case '\t': Complete(); return;
+        default: break;
+        }
+        if (b < 0x20) return;
+        FLine.insert(FCursor, 1, char(b));
+        ++FCursor;
+        // At the end of the line a byte is only echoed; inside it the line is drawn again,
+        // once a UTF-8 character is no longer just its first byte.
+        if (FCursor == FLine.size()) Write(std::string(1, char(b)));
+        else if ((b & 0xC0) != 0xC0) Redraw();
+    }
+
+    void Key(std::uint8_t final, const std::string& arg)
+    {
+        if (final == 'D' && FCursor > 0) {
+            const std::size_t at = PrevChar(FCursor);
+            Write("\x1b[" + std::to_string(Columns(FLine, at, FCursor)) + "D");
+            FCursor = at;
+        } else if (final == 'C' && FCursor < FLine.size()) {
+            const std::size_t at = NextChar(FCursor);
+            Write("\x1b[" + std::to_string(Columns(FLine, FCursor, at)) + "C");
+            FCursor = at;
+        } else if (final == 'H' || (final == '~' && (arg == "1" || arg == "7"))) {
+            FCursor = 0;
+            Redraw();
+        } else if (final == 'F' || (final == '~' && (arg == "4" || arg == "8"))) {
+            FCursor = FLine.size();
+            Redraw();
+        } else if (final == '~' && arg == "3" && FCursor < FLine.size()) {
+            FLine.erase(FCursor, NextChar(FCursor) - FCursor);
+            Redraw();
+        } else if (final == 'A' && !FHistory.empty()) {
+            if (FBrowse > 0) --FBrowse;
+            SetLine(FHistory[FBrowse]);
+        } else if (final == 'B' && !FHistory.empty()) {
+            if (FBrowse + 1 < FHistory.size()) SetLine(FHistory[++FBrowse]);
+            else {
+                FBrowse = FHistory.size();
+                SetLine("");
+            }
+        }
+    }
+
+    void Complete()
+    {
+        std::string match;
+        int found = 0;
+        for (const char* c : kCommands)
+            if (FCursor == FLine.size() && FLine.find(' ') == std::string::npos &&
+                std::string(c).compare(0, FLine.size(), FLine) == 0) {
+                match = c;
+                ++found;
+            }
+        if (found == 1) SetLine(match + " ");
+        else Write("\a");
+    }
+
+    void Enter()
+    {
+        Write("\r\n");
+        std::string line = FLine;
+        FLine.clear();
+        FCursor = 0;
+        if (!line.empty()) FHistory.push_back(line);
+        FBrowse = FHistory.size();
+        Run(line);
+        Write(Prompt());
+    }
+
+    void Run(const std::string& line)
+    {
+        const std::size_t space = line.find(' ');
+        const std::string cmd = line.substr(0, space);
+        const std::string args = space == std::string::npos ? "" : line.substr(space + 1);
+        if (cmd.empty()) return;
+        if (cmd == "help") {
+            Write("Commands:\r\n"
+                  "  help      this list\r\n"
+                  "  echo ...  prints its words\r\n"
+                  "  colors    the 16 colours and a few attributes\r\n"
+                  "  ls        the files of the device\r\n"
+                  "  clear     clears the screen\r\n"
+                  "  uptime    time since start\r\n");
+        } else if (cmd == "echo") {
+            Write(args + "\r\n");
+        } else if (cmd == "colors") {
+            static const char* const kNames[8] = {"black", "red",     "green", "yellow",
+                                                  "blue",  "magenta", "cyan",  "white"};
+            std::string out;
+            for (int bright = 0; bright < 2; ++bright) {
+                for (int i = 0; i < 8; ++i)
+                    out += "\x1b[" + std::to_string((bright ? 90 : 30) + i) + "m" + kNames[i] + "\x1b[0m ";
+                out += "\r\n";
+            }
+            out += "\x1b[1mbold\x1b[0m \x1b[4munderline\x1b[0m \x1b[7minverse\x1b[0m "
+                   "\x1b[38;5;208m256-colour orange\x1b[0m \x1b[38;2;0;128;255m24-bit blue\x1b[0m\r\n";
+            Write(out);
+        } else if (cmd == "ls") {
+            Write("\x1b[1;34mdata\x1b[0m  boot.bin  config.txt  log.txt\r\n");
+        } else if (cmd == "clear") {
+            Write("\x1b[H\x1b[2J");
+        } else if (cmd == "uptime") {
+            const auto s =
+                std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - FStart);
+            Write("up " + std::to_string(s.count()) + " s\r\n");
+        } else {
+            Write("sim: command not found: " + cmd + "\r\n");
+        }
+    }
+
+    static constexpr const char* kCommands[] = {"help", "echo", "colors", "ls", "clear", "uptime"};
+    int FFd;
+    std::string FLine;
+    std::size_t FCursor = 0;
+    int FEsc = 0;
+    std::string FEscArg;
+    bool FLastCr = false;
+    std::vector<std::string> FHistory;
+    std::size_t FBrowse = 0;
+    std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -413,9 +688,10 @@ int main(int argc, char** argv)
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--labels") labels = true;
         else if (a == "--channels" && i + 1 < argc) channels = int(std::strtol(argv[++i], nullptr, 10));
-        else if (a == "--echo" || a == "--protocol" || a == "--at" || a == "--loady") mode = a;
+        else if (a == "--echo" || a == "--protocol" || a == "--at" || a == "--loady" || a == "--shell") mode = a;
         else if (a == "--error-every" && i + 1 < argc) value = std::strtol(argv[++i], nullptr, 10);
-        else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot") &&
+        else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot" ||
+                  a == "--esp-log") &&
                  i + 1 < argc) {
             mode = a;
             value = std::strtol(argv[++i], nullptr, 10);
@@ -425,7 +701,8 @@ int main(int argc, char** argv)
         }
     }
     if (mode.empty() ||
-        (mode != "--echo" && mode != "--protocol" && mode != "--at" && mode != "--loady" && value <= 0) ||
+        (mode != "--echo" && mode != "--protocol" && mode != "--at" && mode != "--loady" && mode != "--shell" &&
+         value <= 0) ||
         (mode == "--at" && value < 0) || channels < 1 || channels > 64) {
         Usage();
         return 2;
@@ -462,6 +739,12 @@ int main(int argc, char** argv)
     AtPeer modem(master, mode == "--at" ? value : 0);
     LoadyConsole console(master);
     if (mode == "--loady") console.Begin();
+    SimShell shell(master);
+    if (mode == "--shell") shell.Start();
+    if (mode == "--esp-log") {
+        const std::string boot = EspBoot();
+        WriteAll(master, boot.data(), boot.size());
+    }
     const auto start = std::chrono::steady_clock::now();
     auto next = start;
     long counter = 0;
@@ -472,7 +755,7 @@ int main(int argc, char** argv)
     while (!gStop) {
         int timeout = 50;
         if (mode == "--rate" || mode == "--plot") timeout = 10;
-        if (mode == "--lines" || mode == "--sine") {
+        if (mode == "--lines" || mode == "--sine" || mode == "--esp-log") {
             auto now = std::chrono::steady_clock::now();
             timeout = static_cast<int>(std::max<long long>(
                 0, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()));
@@ -490,6 +773,7 @@ int main(int argc, char** argv)
                 else if (mode == "--protocol") peer.Feed(buf.data(), static_cast<std::size_t>(n));
                 else if (mode == "--at") modem.Feed(buf.data(), static_cast<std::size_t>(n));
                 else if (mode == "--loady") console.Feed(buf.data(), static_cast<std::size_t>(n));
+                else if (mode == "--shell") shell.Feed(buf.data(), static_cast<std::size_t>(n));
             }
         }
         if (burstLeft > 0 && (pf.revents & POLLOUT)) {
@@ -524,9 +808,13 @@ int main(int argc, char** argv)
             while (due-- > 0 && lines.size() < 65536) lines += PlotLine(counter++, channels, labels, noise);
             if (!lines.empty()) WriteAll(master, lines.data(), lines.size());
         }
-        if ((mode == "--lines" || mode == "--sine") && std::chrono::steady_clock::now() >= next) {
+        if ((mode == "--lines" || mode == "--sine" || mode == "--esp-log") &&
+            std::chrono::steady_clock::now() >= next) {
             next += std::chrono::milliseconds(value);
-            if (mode == "--lines") {
+            if (mode == "--esp-log") {
+                const std::string line = EspTick(counter++);
+                WriteAll(master, line.data(), line.size());
+            } else if (mode == "--lines") {
                 char line[64];
                 const int len = std::snprintf(line, sizeof line, "line %ld\r\n", counter++);
                 WriteAll(master, line, static_cast<std::size_t>(len));

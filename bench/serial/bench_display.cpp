@@ -7,6 +7,7 @@
 //                                                          peak memory, and every byte shown
 #include "CvCodecs.h"
 #include "GuiLateness.h"
+#include "TCvAnsiFilter.h"
 #include "PtyPair.h"
 #include "TComUIHandleThread.h"
 #include "TCvComPortObj.h"
@@ -34,10 +35,23 @@
 
 namespace {
 
-enum TPayload { kBinary, kCrlfText, kLfText, kChineseText };
+enum TPayload { kBinary, kCrlfText, kLfText, kChineseText, kEspColours };
 
 QByteArray Payload(qint64 size, TPayload kind)
 {
+    if (kind == kEspColours) {
+        // An ESP-IDF log: every line in its level's colour, reset at its end.
+        static const char* const kLevels[] = {"0;32mI", "0;32mI", "0;33mW", "0;32mI", "0;31mE"};
+        QByteArray out;
+        out.reserve(size + 128);
+        for (int i = 0; out.size() < size; ++i)
+            out += "\x1b[" + QByteArray(kLevels[i % 5]) + " (" + QByteArray::number(i * 7) +
+                   ") wifi: state: auth -> assoc (0), rssi -" + QByteArray::number(40 + i % 50) + "\x1b[0m\r\n";
+        out.truncate(size);
+        // Whole lines only: the last one ends where the payload does.
+        out.truncate(out.lastIndexOf('\n') + 1);
+        return out;
+    }
     QByteArray b(size, 0);
     if (kind == kChineseText) {
         // Lines of UTF-8 Chinese text (3 bytes a character) ending in LF, as firmware logs them.
@@ -53,13 +67,16 @@ QByteArray Payload(qint64 size, TPayload kind)
     return b;
 }
 
-// What the display counts as processed for text: characters, without the line breaks
-// when the lines carry prefixes.
+// What the display counts as processed for text: characters shown (escapes taken out),
+// without the line breaks when the lines carry prefixes.
 qint64 ExpectedProcessed(const QByteArray& data, bool prefixed)
 {
     TTextDecoder decoder;
     TLineBreakFilter breaks;
-    const QString text = breaks.Apply(decoder.Decode(data.constData(), data.size()));
+    TCvAnsiFilter escapes;
+    TCvStyledText shown;
+    escapes.Feed(breaks.Apply(decoder.Decode(data.constData(), data.size())), shown);
+    const QString& text = shown.Text;
     return prefixed ? text.size() - 2 * text.count(QLatin1String("\r\n")) : text.size();
 }
 
@@ -386,6 +403,8 @@ int main(int argc, char** argv)
         {"ascii, line numbers and time", rfAscii, true, true, kCrlfText},
         {"ascii LF-only, line numbers and time", rfAscii, true, true, kLfText},
         {"ascii UTF-8 Chinese, line numbers and time", rfAscii, true, true, kChineseText},
+        {"ascii ESP-IDF colours, no prefixes", rfAscii, false, false, kEspColours},
+        {"ascii ESP-IDF colours, line numbers and time", rfAscii, true, true, kEspColours},
     };
     // A second argument runs only the cases whose name holds it.
     const QByteArray only = argc > 2 ? QByteArray(argv[2]) : QByteArray();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CvCodecs.h"
+#include "CvTextStyle.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,6 +29,8 @@ enum TReceiveFormat { rfAscii = 0, rfHex = 1, rfGraphic = 2, rfProtocol = 3, rfF
 //   Lines       whole lines, as UTF-8 in `lines`, each added with its prefix, one notice
 //               for all: count 1 received text (trimmed by the worker), count 0 log lines
 //               as LogMsg would add them
+// Received text keeps its colours in `runs`: UTF-16 units of `text` (AsciiFirst, AppendLast),
+// UTF-8 bytes of `lines` (Lines, each run within its line). Plain text has none.
 //   Points      one waveform point per byte of `lines`
 //   Callback    the window's notice, with count
 struct TUiOp {
@@ -44,11 +47,13 @@ struct TUiOp {
     // Lines: where each line ends in `lines`, and when its first byte was read.
     std::vector<std::uint32_t> ends;
     std::vector<qint64> ats;
+    TCvStyleRuns runs;
     // What the op holds, for the bound on what waits for the GUI thread.
     std::size_t Bytes() const
     {
         return sizeof(TUiOp) + std::size_t(text.size()) * 2 + std::size_t(lines.size()) +
-               ends.size() * sizeof(std::uint32_t) + ats.size() * sizeof(qint64);
+               ends.size() * sizeof(std::uint32_t) + ats.size() * sizeof(qint64) +
+               runs.size() * sizeof(TCvStyleRun);
     }
 };
 

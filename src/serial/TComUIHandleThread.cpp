@@ -241,6 +241,7 @@ void TComUIHandleThread::AsciiPass()
     qint64 count = 0;
     quint64 revision = 0;
     QByteArray grown;
+    TCvStyleRuns grownRuns;
     qint64 grownUnits = 0;
     TUiOp first{TUiOp::AsciiFirst};
     TUiOp lines{TUiOp::Lines, 1};
@@ -256,6 +257,8 @@ void TComUIHandleThread::AsciiPass()
         const auto& stamps = FHost->LineStampsLocked();
         const bool lastEnded = !stamps.empty() && stamps.back().WallMs < 0 && stamps.back().Line == count - 1;
         const auto ended = [&](qint64 line) { return line < count - 1 || lastEnded; };
+        // Colours travel with the text only when the store has any: plain text costs nothing more.
+        const bool styled = store.HasRuns();
         // Text that arrived for a line already shown is shown behind it, not lost.
         if (FLastShown >= 0 && FLastShown < count) {
             // Only what it gained is read: a line that never ends costs no more per pass.
@@ -263,10 +266,14 @@ void TComUIHandleThread::AsciiPass()
             if (bytes > FLastShownLen) {
                 const QByteArray gained = store.LineUtf8From(FLastShown, FLastShownLen);
                 grownUnits = Utf16Length(gained.constData(), gained.size());
-                const std::string_view t =
-                    TrimmedUtf8(std::string_view(gained.constData(), std::size_t(gained.size())),
-                                FLastShownBlank, ended(FLastShown));
+                const std::string_view g(gained.constData(), std::size_t(gained.size()));
+                const std::string_view t = TrimmedUtf8(g, FLastShownBlank, ended(FLastShown));
                 grown = QByteArray(t.data(), qsizetype(t.size()));
+                if (styled && !t.empty() && store.LineHasRuns(FLastShown)) {
+                    const qsizetype from = qsizetype(FLastShownLen) + qsizetype(t.data() - g.data());
+                    grownRuns = TLogModel::Utf8RunsToUnits(
+                        t, SliceRuns(store.LineRunsUtf8(FLastShown), from, qsizetype(t.size())));
+                }
                 FLastShownLen = bytes;
                 FLastShownBlank = FLastShownBlank && grown.isEmpty();
             }
@@ -285,9 +292,17 @@ void TComUIHandleThread::AsciiPass()
             if (j == 0) {
                 // Trimmed where it is shown; an open line keeps its end.
                 first.text = QString::fromUtf8(utf8);
+                if (styled) first.runs = store.LineRuns(j);
                 first.count = ended(j) ? 0 : 1;
                 first.at = at;
                 continue;
+            }
+            if (styled && !t.empty() && store.LineHasRuns(j)) {
+                // The runs of the trimmed line, moved to where it goes in `lines`.
+                const auto to = quint32(lines.lines.size());
+                const qsizetype from = qsizetype(t.data() - utf8.constData());
+                for (const TCvStyleRun& r : SliceRuns(store.LineRunsUtf8(j), from, qsizetype(t.size())))
+                    lines.runs.push_back({r.Start + to, r.Length, r.Style});
             }
             lines.lines.append(t.data(), qsizetype(t.size()));
             lines.ends.push_back(std::uint32_t(lines.lines.size()));
@@ -300,7 +315,10 @@ void TComUIHandleThread::AsciiPass()
         FUIStartIndex = std::max(i, end);
     }
     FHost->AddProcessed(grownUnits + processed);
-    if (!grown.isEmpty()) ops.push_back({TUiOp::AppendLast, 0, QString::fromUtf8(grown)});
+    if (!grown.isEmpty()) {
+        ops.push_back({TUiOp::AppendLast, 0, QString::fromUtf8(grown)});
+        ops.back().runs = std::move(grownRuns);
+    }
     if (i == 0 && count > 0) ops.push_back(std::move(first));
     if (!lines.ends.empty()) ops.push_back(std::move(lines));
     FHost->EnqueueUi(ops);

@@ -931,6 +931,8 @@ void TCustomComPort::StoreSettings(TStoreType storeType, const QString& storeTo)
         ini.WriteString(sec, QStringLiteral("Encoding"), TextEncodingName(FTextEncoding));
     if (FLineBreaks != TLineBreaks::Any || ini.ValueExists(sec, QStringLiteral("LineBreaks")))
         ini.WriteString(sec, QStringLiteral("LineBreaks"), LineBreaksName(FLineBreaks));
+    if (FAnsiMode != kDefaultAnsiMode || ini.ValueExists(sec, QStringLiteral("EscapeSequences")))
+        ini.WriteString(sec, QStringLiteral("EscapeSequences"), AnsiModeName(FAnsiMode));
     StoreMoreSettings(ini);
     // Failures pass silently, as every other settings failure of the port does.
     ini.Save(storeTo);
@@ -974,6 +976,9 @@ void TCustomComPort::LoadSettings(TStoreType storeType, const QString& loadFrom)
         SetTextEncoding(encoding);
     TLineBreaks breaks = FLineBreaks;
     if (LineBreaksFromName(ini.ReadString(sec, QStringLiteral("LineBreaks")), &breaks)) SetLineBreaks(breaks);
+    TAnsiMode escapes = FAnsiMode;
+    if (AnsiModeFromName(ini.ReadString(sec, QStringLiteral("EscapeSequences")), &escapes))
+        SetAnsiMode(escapes);
     EndUpdate();
     LoadMoreSettings(ini);
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "CvCodecs.h"
+#include "TCvAnsiFilter.h"
 
 #include <atomic>
 #include <deque>
@@ -225,6 +226,10 @@ public:
     void SetTextEncoding(TTextEncoding e);
     TLineBreaks LineBreaks() const { return FLineBreaks; }
     void SetLineBreaks(TLineBreaks b) { FLineBreaks = b; }
+    // What the log does with the escape sequences of received text (colours, remove, show).
+    // Kept as EscapeSequences= once it differs from the default.
+    TAnsiMode AnsiMode() const { return FAnsiMode; }
+    void SetAnsiMode(TAnsiMode m) { FAnsiMode = m; }
     // Replacement characters ReadUnicodeString has produced for invalid bytes.
     qint64 InvalidTextCount() const { return FDecoder.InvalidCount(); }
 
@@ -338,6 +343,7 @@ private:
     // Read by the display worker for the hex view's text column.
     std::atomic<TTextEncoding> FTextEncoding{kDefaultTextEncoding};
     TLineBreaks FLineBreaks = TLineBreaks::Any;
+    TAnsiMode FAnsiMode = kDefaultAnsiMode;
     // Modem lines: levels asked for (TIOCM_DTR/TIOCM_RTS bits), which of them were asked
     // for at all, lines in a pulse, and the open session a pending restore belongs to.
     int FModemOut = 0;

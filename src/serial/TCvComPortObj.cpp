@@ -19,6 +19,18 @@
 #include <cstring>
 #include <utility>
 
+namespace {
+
+// Runs moved behind a prefix of `by` characters.
+TCvStyleRuns Shifted(const TCvStyleRuns& runs, qsizetype by)
+{
+    TCvStyleRuns out = runs;
+    for (TCvStyleRun& r : out) r.Start += quint32(by);
+    return out;
+}
+
+} // namespace
+
 std::mutex& ReceiveLock()
 {
     static std::mutex lock;
@@ -125,6 +137,7 @@ void TCvComPortObj::CvComPortObjInit2(const QString& a, const QString& b, int c,
         SetTextEncoding(TextEncoding());
         FRxBreaks.Reset();
         FCaptureBreaks.Reset();
+        FRxFilter.Reset();
         if (!wasSuspended) FComUIHandleThread->Resume();
     }
     if (j) FLogView = j;
@@ -314,6 +327,8 @@ void TCvComPortObj::ClearLog()
     if (!FLogView->IsShown()) return;
     FlushUiQueue();
     FLogView->Model().Clear();
+    // The colours of the cleared text are not carried into the next.
+    FRxFilter.Reset();
     FComProcessedCount = 0;
     FComReceiveCount = 0;
     FComSentCount = 0;
@@ -425,7 +440,7 @@ void TCvComPortObj::CheckHold()
         return;
     }
     // Read again once the workers have taken most of what waits, not at the first byte they take.
-    if (HandOverBytes() > FHandOverLimit / 4) return;
+    if (HandOverBytes() > FHandOverLimit / 4 || ObserversWaiting() > kObserverHoldBytes / 4) return;
     FHoldTimer->stop();
     SetReceiveHeld(false);
 }
@@ -467,7 +482,35 @@ void TCvComPortObj::ReadAsText(int count)
     FComReceiveCount += got;
     if (FRxBreaks.Mode() != LineBreaks()) FRxBreaks.SetMode(LineBreaks());
     FComReceiveString = FRxBreaks.Apply(FComReceiveString);
+    // The observers see the text as decoded, escapes and all (as they do in every format).
     if (!raw.isEmpty()) TellObservers(raw, &FComReceiveString);
+    FilterEscapes();
+}
+
+void TCvComPortObj::FilterEscapes()
+{
+    FComReceiveRuns.clear();
+    const bool modeChanged = FRxFilter.Mode() != AnsiMode();
+    // Text without an escape, while no colour is on and nothing is held, goes as it came.
+    if (!modeChanged && FRxFilter.Held() == 0 && FRxFilter.Style().IsPlain() &&
+        !FComReceiveString.contains(QChar(0x1B)))
+        return;
+    FRxStyled.Clear();
+    // A sequence held under the old choice is shown first.
+    if (modeChanged) FRxFilter.SetMode(AnsiMode(), &FRxStyled);
+    FRxFilter.Feed(FComReceiveString, FRxStyled);
+    FComReceiveString.swap(FRxStyled.Text);
+    FComReceiveRuns.swap(FRxStyled.Runs);
+}
+
+void TCvComPortObj::FlushEscapes()
+{
+    if (FRxFilter.Held() > 0 && FReceiveFormat.load() == rfAscii && FComUIHandleThread) {
+        TCvStyledText held;
+        FRxFilter.Flush(held);
+        ShowReceived(held.Text, held.Runs);
+    }
+    FRxFilter.Reset();
 }
 
 void TCvComPortObj::TellInvalidText()
@@ -492,23 +535,23 @@ void TCvComPortObj::NoteRxWrote()
     FRxRevision = FLogView->Model().Revision();
 }
 
-qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s)
+qint64 TCvComPortObj::AppendRxText(TLogModel& view, const QString& s, const TCvStyleRuns& runs)
 {
     if (s.isEmpty()) return view.LineCount();
     if (view.IsEmpty()) {
         // Appending to an empty view would leave its CR LF open for the next text to continue.
-        view.Add(s);
+        view.Add(s, runs);
         return 0;
     }
     if (!RxMayContinue(view)) {
         view.Add(QString());
         const qint64 first = view.LineCount() - 1;
-        view.AppendToLastLine(s);
+        view.AppendToLastLine(s, runs);
         return first;
     }
     // A CR LF split between two reads joins up in the view: it ends the line once.
     const qint64 first = view.LineCount();
-    view.AppendToLastLine(s);
+    view.AppendToLastLine(s, runs);
     return first;
 }
 
@@ -526,7 +569,9 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
     }
     const int format = FReceiveFormat.load();
     // The workers have not taken what waits: nothing more is read, and the sender waits.
-    if (format != rfFile && HandOverBytes() >= FHandOverLimit) {
+    // Nor while an observer (the console) still has much to interpret.
+    if ((format != rfFile && HandOverBytes() >= FHandOverLimit) ||
+        (!FReceiveObservers.empty() && ObserversWaiting() >= kObserverHoldBytes)) {
         HoldReceive();
         return;
     }
@@ -547,34 +592,39 @@ void TCvComPortObj::ComRxChar(TCustomComPort*, int Count)
 void TCvComPortObj::ReceiveText(int c)
 {
     ReadAsText(c);
-    const QString& s = FComReceiveString;
+    ShowReceived(FComReceiveString, FComReceiveRuns);
+    TellInvalidText();
+}
+
+void TCvComPortObj::ShowReceived(const QString& s, const TCvStyleRuns& runs)
+{
     if (FLineSink && !s.isEmpty()) FLineSink->TextReceived(s, SteadyMs());
     // Without prefixes, and while the worker sleeps with little text, the text is shown at
     // once; prefixed text in bursts goes through the worker.
     if (!Prefixed()) {
-        ShowTextNow(s, false);
-    } else if (StoreText(s) >= FBackGroundProcessRecordCount) {
+        ShowTextNow(s, runs, false);
+    } else if (StoreText(s, runs) >= FBackGroundProcessRecordCount) {
         FComUIHandleThread->Resume();
     } else if (FComUIHandleThread->Suspended()) {
         ClearInternalBuff(100);
-        ShowTextNow(s, true);
+        ShowTextNow(s, runs, true);
     }
-    TellInvalidText();
 }
 
-void TCvComPortObj::ShowTextNow(const QString& s, bool prefixed)
+void TCvComPortObj::ShowTextNow(const QString& s, const TCvStyleRuns& runs, bool prefixed)
 {
     FlushUiQueue();
     TLogModel& view = FLogView->Model();
-    const qint64 first = AppendRxText(view, s);
+    const qint64 first = AppendRxText(view, s, runs);
+    // The prefix goes before the line; its colours move along.
     if (prefixed)
-        for (qint64 n = first; n < view.LineCount(); ++n) view.ReplaceLine(n, LinePrefix(n) + view.Line(n));
+        for (qint64 n = first; n < view.LineCount(); ++n) view.PrefixLine(n, LinePrefix(n));
     NoteRxWrote();
     FComProcessedCount += s.size();
     Notify(0);
 }
 
-qint64 TCvComPortObj::StoreText(const QString& s)
+qint64 TCvComPortObj::StoreText(const QString& s, const TCvStyleRuns& runs)
 {
     FComHandleThread_Wait = true;
     std::lock_guard lk(ReceiveLock());
@@ -591,9 +641,9 @@ qint64 TCvComPortObj::StoreText(const QString& s)
     }
     // An empty store takes the text as its first line (see AppendRxText).
     if (store.IsEmpty()) {
-        if (!s.isEmpty()) store.Add(s);
+        if (!s.isEmpty()) store.Add(s, runs);
     } else {
-        store.AppendToLastLine(s);
+        store.AppendToLastLine(s, runs);
     }
     const qint64 lines = store.LineCount();
     if (s.endsWith(QLatin1String("\r\n"))) FLineStamps.push_back({lines - 1, -1});
@@ -844,14 +894,32 @@ void TCvComPortObj::ApplyOp(const TUiOp& op)
         const qsizetype lead = trimmed.isEmpty() ? op.text.size() : op.text.indexOf(trimmed.front());
         const QString started = op.count == 1 ? op.text.mid(lead) : trimmed;
         const QString continued = op.count == 1 ? op.text : op.text.left(lead + trimmed.size());
-        if (!mayContinue) view.Add(prefix(count) + started);
-        else if (TrimControl(last).isEmpty())
-            view.ReplaceLine(count - 1, prefix(qMax<qint64>(count - 1, 0)) + started);
-        else if (op.text.startsWith(QLatin1Char('\n'))) view.Add(op.text);
-        else view.AppendToLastLine(continued);
+        // The colours of each piece, behind its prefix.
+        const auto startedRuns = [&](const QString& before) {
+            return op.runs.empty() ? TCvStyleRuns()
+                                   : Shifted(SliceRuns(op.runs, lead, started.size()), before.size());
+        };
+        // An empty view takes it as a line of its own, as AppendRxText does: written over the
+        // empty view's one piece, it would leave no line break behind it, and the next text
+        // that ends a line would seem to continue it.
+        if (!mayContinue || view.IsEmpty()) {
+            const QString p = prefix(count);
+            view.Add(p + started, startedRuns(p));
+        } else if (TrimControl(last).isEmpty()) {
+            const QString p = prefix(qMax<qint64>(count - 1, 0));
+            view.ReplaceLine(count - 1, p + started, startedRuns(p));
+        } else if (op.text.startsWith(QLatin1Char('\n'))) {
+            view.Add(op.text, op.runs);
+        } else {
+            view.AppendToLastLine(continued, SliceRuns(op.runs, 0, continued.size()));
+        }
     } else if (op.kind == TUiOp::AppendLast) {
-        if (mayContinue) view.AppendToLastLine(op.text);
-        else view.Add(prefix(view.LineCount()) + op.text);
+        if (mayContinue) {
+            view.AppendToLastLine(op.text, op.runs);
+        } else {
+            const QString p = prefix(view.LineCount());
+            view.Add(p + op.text, Shifted(op.runs, p.size()));
+        }
     }
     NoteRxWrote();
     Notify(0);
@@ -866,23 +934,32 @@ void TCvComPortObj::ApplyLines(const TUiOp& op)
     TLogModel& view = FLogView->Model();
     const std::string_view text(op.lines.constData(), std::size_t(op.lines.size()));
     if (!Prefixed()) {
-        view.AddUtf8Lines(text, op.ends);
+        view.AddUtf8Lines(text, op.ends, op.runs);
     } else {
         // Each line as Add(prefix + line) would add it, the prefix of its own line number.
         const int timeKind = FShowDate && FShowTime ? 2 : FShowDate ? 0 : FShowTime ? 1 : -1;
         QByteArray& block = FLinesScratch;
         block.clear();
         FLinesScratchEnds.clear();
+        FLinesScratchRuns.clear();
         qint64 line = view.LineCount();
         std::uint32_t from = 0;
+        std::size_t run = 0;
         for (std::size_t k = 0; k < op.ends.size(); ++k) {
             AppendLinePrefixUtf8(block, FShowLineNumber, line++, timeKind, k < op.ats.size() ? op.ats[k] : 0,
                                  FShowMilliseconds);
+            // The line's runs move behind its prefix.
+            const auto shift = std::uint32_t(block.size()) - from;
+            for (; run < op.runs.size() && op.runs[run].Start < op.ends[k]; ++run) {
+                const TCvStyleRun& r = op.runs[run];
+                FLinesScratchRuns.push_back({r.Start + shift, r.Length, r.Style});
+            }
             block.append(op.lines.constData() + from, qsizetype(op.ends[k] - from));
             FLinesScratchEnds.push_back(std::uint32_t(block.size()));
             from = op.ends[k];
         }
-        view.AddUtf8Lines(std::string_view(block.constData(), std::size_t(block.size())), FLinesScratchEnds);
+        view.AddUtf8Lines(std::string_view(block.constData(), std::size_t(block.size())), FLinesScratchEnds,
+                          FLinesScratchRuns);
     }
     if (received) {
         NoteRxWrote();

@@ -55,6 +55,17 @@ struct TCvComPortObjPara {
     bool HexModeWithString = true;
 };
 
+// A port's console: whether it is shown instead of the log, and how its keys are sent.
+// Kept in the port's settings file (Console=, ConsoleEnter=, ConsoleBackspace=, ConsoleEcho=).
+struct TCvConsoleOptions {
+    enum TEnter { EnterCr = 0, EnterLf = 1, EnterCrLf = 2 };
+    bool Shown = false;
+    int Enter = EnterCr;
+    bool BackspaceBs = false; // else DEL
+    bool LocalEcho = false;
+    friend bool operator==(const TCvConsoleOptions&, const TCvConsoleOptions&) = default;
+};
+
 // The main window's notification: Count 0 after a change of the log view or a counter,
 // 1 after each waveform point.
 using TCallBackFun = std::function<void(int Count)>;
@@ -175,7 +186,10 @@ public:
     std::atomic<qint64> FComReceiveCount{0};
     std::atomic<qint64> FComProcessedCount{0};
     std::atomic<qint64> FComSentCount{0};
+    // The text of the last read as shown: escapes taken out (or made visible), with its
+    // colour runs (UTF-16 units of it).
     QString FComReceiveString;
+    TCvStyleRuns FComReceiveRuns;
     QString FComportFullName;
     QString FullLogFileName;
     QString FFileStreamName;
@@ -224,6 +238,11 @@ public:
     void SetHandOverLimit(qint64 bytes) { FHandOverLimit = std::max<qint64>(bytes, 4096); }
     // How often the port was held back because the hand-over was full.
     qint64 HoldCount() const { return FHoldCount; }
+    // What the receive observers have taken and not yet used; beyond this the port is held.
+    qint64 ObserversWaiting() const;
+    static constexpr qint64 kObserverHoldBytes = qint64(1) << 20;
+    const TCvConsoleOptions& ConsoleOptions() const { return FConsoleOptions; }
+    void SetConsoleOptions(const TCvConsoleOptions& o) { FConsoleOptions = o; }
 
 signals:
     // A line for the log while the view is in no window: the window tells it in a message box.
@@ -285,18 +304,24 @@ private:
     // Reads into the staging array and counts what was read as received.
     int ReadReceived(int count);
     void ReadAsText(int count);
+    // The escape filter over FComReceiveString, by the port's choice.
+    void FilterEscapes();
+    // Received text on its way to the view: at once or through the display worker.
+    void ShowReceived(const QString& s, const TCvStyleRuns& runs);
     // Received text appended to the view now, on the GUI thread (with prefixes when asked).
-    void ShowTextNow(const QString& s, bool prefixed);
+    void ShowTextNow(const QString& s, const TCvStyleRuns& runs, bool prefixed);
     // Received text handed to the display worker through the text store; returns the
     // store's line count.
-    qint64 StoreText(const QString& s);
+    qint64 StoreText(const QString& s, const TCvStyleRuns& runs);
+    // A sequence the filter still holds is shown (the stream ended), and it starts afresh.
+    void FlushEscapes();
     // The hand-over is full: read nothing more until the workers have taken most of it.
     void HoldReceive();
     void CheckHold();
     // Received text goes on the view's last line only when that line is received text or
     // the empty line made for it; otherwise it opens a line. Returns the index of the
     // first line it opened (lines from there need their prefix).
-    qint64 AppendRxText(TLogModel& view, const QString& s);
+    qint64 AppendRxText(TLogModel& view, const QString& s, const TCvStyleRuns& runs);
     bool RxMayContinue(const TLogModel& view) const;
     // After received text was shown: the view's last line is its own.
     void NoteRxWrote();
@@ -351,6 +376,9 @@ private:
     // Line breaks of the text shown and of the text capture, each a stream of its own.
     TLineBreakFilter FRxBreaks;
     TLineBreakFilter FCaptureBreaks;
+    // Escape sequences of the text shown, a stream of its own as well.
+    TCvAnsiFilter FRxFilter;
+    TCvStyledText FRxStyled;
     // Whether received text may continue the view's last line, valid while the view is
     // at FRxRevision (another writer, e.g. the main log, changes it).
     bool FRxMayContinue = true;
@@ -373,6 +401,7 @@ private:
     // The prefixed lines of one change being built (GUI thread).
     QByteArray FLinesScratch;
     std::vector<std::uint32_t> FLinesScratchEnds;
+    TCvStyleRuns FLinesScratchRuns;
     // Looks whether a held port may read again (GUI thread; a Qt child).
     QTimer* FHoldTimer = nullptr;
     qint64 FHandOverLimit = kHandOverLimit;
@@ -387,6 +416,7 @@ private:
     // What was just read, to those who watch (GUI thread).
     void TellObservers(const QByteArray& bytes, const QString* text);
     std::vector<TCvReceiveObserver*> FReceiveObservers;
+    TCvConsoleOptions FConsoleOptions;
     // After the observers: it leaves the list before the list goes.
     std::unique_ptr<TCvAnswerRules> FAnswerRules;
 };

@@ -178,6 +178,8 @@ void TCvComPortObj::CheckAck()
 void TCvComPortObj::DoClosed()
 {
     if (FReceiveDiversion) FReceiveDiversion->PortClosed();
+    // The stream ended: half a sequence it held is shown, and the next open starts afresh.
+    FlushEscapes();
     // No acknowledgement can come any more: the transfer ends now, not at its time-out.
     if (!FAckTransfer) return;
     Log(Msg(QStringLiteral("The device was closed: the transfer stopped.")));

@@ -14,4 +14,7 @@ public:
     // bytes: as read. text: the port's own decoding of them (its encoding, its line breaks
     // brought to CR LF) where the port decodes text (the ASCII format), else nullptr.
     virtual void Received(const QByteArray& bytes, const QString* text) = 0;
+    // Bytes taken and not yet used (a console still interpreting a flood): beyond a bound the
+    // port reads nothing more until the observer has caught up, as it does for its own views.
+    virtual qint64 Waiting() const { return 0; }
 };

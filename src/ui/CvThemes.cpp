@@ -1,8 +1,5 @@
 #include "CvThemes.h"
 
-#include <algorithm>
-#include <cmath>
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -66,14 +63,6 @@ QPalette MakePalette(const TThemeColors& c)
     return p;
 }
 
-double Luminance(const QColor& c)
-{
-    const auto channel = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-}
-
 } // namespace
 
 const QList<TCvTheme>& CvThemes()
@@ -92,10 +81,4 @@ const TCvTheme* FindCvTheme(const QString& name)
     for (const TCvTheme& t : CvThemes())
         if (t.Name == name) return &t;
     return nullptr;
-}
-
-double ContrastRatio(const QColor& a, const QColor& b)
-{
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }

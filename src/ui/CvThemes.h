@@ -2,6 +2,8 @@
 
 // Colour themes of our own, drawn with the Fusion style. No widget is touched here.
 
+#include "CvTextColours.h" // ContrastRatio
+
 #include <QColor>
 #include <QList>
 #include <QPalette>
@@ -17,5 +19,3 @@ struct TCvTheme {
 const QList<TCvTheme>& CvThemes();
 // Exact name; nullptr when there is no such theme.
 const TCvTheme* FindCvTheme(const QString& name);
-// Contrast ratio of two colours as the WCAG defines it (1 to 21).
-double ContrastRatio(const QColor& a, const QColor& b);

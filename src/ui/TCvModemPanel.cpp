@@ -181,7 +181,11 @@ void TCvModemPanel::ButtonPulseRTSClick()
 
 void TCvModemPanel::ButtonBreakClick()
 {
-    TCvComPortObj* obj = Current();
+    SendBreak(Current());
+}
+
+void TCvModemPanel::SendBreak(TCvComPortObj* obj)
+{
     if (!obj || !obj->Connected()) return;
     const int ms = FSpinBreakMs->value();
     const int error = obj->SendBreak(ms);

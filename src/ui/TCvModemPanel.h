@@ -51,6 +51,8 @@ public:
     void ButtonPulseRTSClick();
     // A break of the chosen length on the selected open port, told in its log.
     void ButtonBreakClick();
+    // The same on Obj (the console's break key).
+    void SendBreak(TCvComPortObj* Obj);
     void TimerModemTimer();
 
 private:

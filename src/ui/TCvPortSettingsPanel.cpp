@@ -124,16 +124,36 @@ TCvPortSettingsPanel::TCvPortSettingsPanel(QWidget* parent) : QWidget(parent)
     FComboBoxLineBreaks = NewComboBox(u"ComboBoxLineBreaks"_s, {QString(), QString()});
     AddRow(lines, FLabelEncoding, FComboBoxEncoding);
     AddRow(lines, FLabelLineBreaks, FComboBoxLineBreaks);
+    // What the log does with the device's escape sequences: colours, taken out, or shown.
+    FLabelEscapes = NewLabel(u"LabelEscapes"_s, QString());
+    FComboBoxEscapes = NewComboBox(u"ComboBoxEscapes"_s, {QString(), QString(), QString()});
+    AddRow(lines, FLabelEscapes, FComboBoxEscapes);
     // What ends an ASCII send of the prompt, beside the send format it uses.
     FLabelEndPrompt = NewLabel(u"LabelEndPrompt"_s, QString());
     FComboBoxEndPrompt = NewComboBox(u"ComboBoxEndPrompt"_s, SendEndingItems());
     FComboBoxEndPrompt->setCurrentIndex(int(TSendEnding::None));
     AddRow(lines, FLabelEndPrompt, FComboBoxEndPrompt);
     // Their captions are long in English: they shorten rather than widen the settings panel.
-    for (QComboBox* box : {FComboBoxEncoding, FComboBoxLineBreaks, FComboBoxEndPrompt}) {
+    for (QComboBox* box : {FComboBoxEncoding, FComboBoxLineBreaks, FComboBoxEscapes, FComboBoxEndPrompt}) {
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         box->setMinimumContentsLength(6);
     }
+
+    // The port's console: a terminal view in place of its log, and how its keys are sent.
+    FGroupBoxConsole = Named(new QGroupBox, u"GroupBoxConsole"_s);
+    auto* console = new QGridLayout(FGroupBoxConsole);
+    FCheckBoxConsole = NewCheckBox(u"CheckBoxConsole"_s, QString(), false);
+    console->addWidget(FCheckBoxConsole, 0, 0, 1, 2);
+    FLabelConsoleEnter = NewLabel(u"LabelConsoleEnter"_s, QString());
+    FComboBoxConsoleEnter = NewComboBox(u"ComboBoxConsoleEnter"_s, {u"CR"_s, u"LF"_s, u"CR LF"_s});
+    AddRow(console, FLabelConsoleEnter, FComboBoxConsoleEnter);
+    FLabelConsoleBackspace = NewLabel(u"LabelConsoleBackspace"_s, QString());
+    FComboBoxConsoleBackspace = NewComboBox(u"ComboBoxConsoleBackspace"_s, {u"DEL (0x7F)"_s, u"BS (0x08)"_s});
+    AddRow(console, FLabelConsoleBackspace, FComboBoxConsoleBackspace);
+    FCheckBoxConsoleEcho = NewCheckBox(u"CheckBoxConsoleEcho"_s, QString(), false);
+    console->addWidget(FCheckBoxConsoleEcho, console->rowCount(), 0, 1, 2);
+    console->setColumnStretch(1, 1);
+    column->insertWidget(column->indexOf(FGroupBox1) + 1, FGroupBoxConsole);
 
     connect(FComboBoxEx1, &QComboBox::activated, this, &TCvPortSettingsPanel::DeviceChosen);
     connect(FButton4, &QPushButton::clicked, this, &TCvPortSettingsPanel::RefreshClicked);
@@ -146,6 +166,12 @@ TCvPortSettingsPanel::TCvPortSettingsPanel(QWidget* parent) : QWidget(parent)
     connect(FComboBoxLineBreaks, &QComboBox::activated, this,
             &TCvPortSettingsPanel::ComboBoxLineBreaksChange);
     connect(FCheckBoxReconnect, &QCheckBox::clicked, this, &TCvPortSettingsPanel::CheckBoxReconnectClick);
+    connect(FComboBoxEscapes, &QComboBox::activated, this, &TCvPortSettingsPanel::ComboBoxEscapesChange);
+    connect(FCheckBoxConsole, &QCheckBox::clicked, this, &TCvPortSettingsPanel::ConsoleOptionsChange);
+    connect(FComboBoxConsoleEnter, &QComboBox::activated, this, &TCvPortSettingsPanel::ConsoleOptionsChange);
+    connect(FComboBoxConsoleBackspace, &QComboBox::activated, this,
+            &TCvPortSettingsPanel::ConsoleOptionsChange);
+    connect(FCheckBoxConsoleEcho, &QCheckBox::clicked, this, &TCvPortSettingsPanel::ConsoleOptionsChange);
     connect(FComboBox7, &QComboBox::activated, this, &TCvPortSettingsPanel::ReceiveFormatChosen);
     connect(FButton10, &QPushButton::clicked, this, &TCvPortSettingsPanel::ClearLogClicked);
     connect(FButton12, &QPushButton::clicked, this, &TCvPortSettingsPanel::FontClicked);
@@ -353,6 +379,27 @@ void TCvPortSettingsPanel::ApplyCaptions(const QString& Lang)
     FCheckBoxReconnect->setText(en ? u"Reopen when the device comes back"_s
                                    : u"设备拔出后重新插入时自动重新打开"_s);
     FCheckBoxReconnect->setToolTip(tip);
+    FLabelEscapes->setText(en ? u"Escape sequences"_s : u"转义序列"_s);
+    FComboBoxEscapes->setItemText(0, en ? u"Colours"_s : u"显示颜色"_s);
+    FComboBoxEscapes->setItemText(1, en ? u"Remove"_s : u"去除"_s);
+    FComboBoxEscapes->setItemText(2, en ? u"Show (␛[0;32m)"_s : u"原样显示 (␛[0;32m)"_s);
+    FComboBoxEscapes->setToolTip(
+        en ? u"What the log does with the device's colour and cursor codes; "
+             u"kept for this port in its own settings file"_s
+           : u"日志如何处理设备发来的颜色和光标控制码；按端口保存在该端口的配置文件中"_s);
+    FGroupBoxConsole->setTitle(en ? u"Console"_s : u"控制台"_s);
+    FCheckBoxConsole->setText(en ? u"Console"_s : u"控制台"_s);
+    FCheckBoxConsole->setToolTip(
+        en ? u"A terminal in place of the log: keys go to the device as typed. "
+             u"Ctrl+Shift+F1 / Ctrl+Shift+F2 open the side panels meanwhile"_s
+           : u"以终端代替日志：按键按原样发送给设备。此时用 Ctrl+Shift+F1 / Ctrl+Shift+F2 打开两侧面板"_s);
+    FLabelConsoleEnter->setText(en ? u"Enter sends"_s : u"回车发送"_s);
+    FLabelConsoleBackspace->setText(en ? u"Backspace sends"_s : u"退格发送"_s);
+    FCheckBoxConsoleEcho->setText(en ? u"Local echo"_s : u"本地回显"_s);
+    for (QWidget* w :
+         {static_cast<QWidget*>(FComboBoxConsoleEnter), static_cast<QWidget*>(FComboBoxConsoleBackspace),
+          static_cast<QWidget*>(FCheckBoxConsoleEcho)})
+        w->setToolTip(tip);
 }
 
 // ---- the port's own options ----
@@ -362,6 +409,12 @@ void TCvPortSettingsPanel::ShowTextOptions(TCvComPortObj* Obj)
     const TTextEncoding e = Obj ? Obj->TextEncoding() : kDefaultTextEncoding;
     FComboBoxEncoding->setCurrentIndex(IndexOfEncoding(e));
     FComboBoxLineBreaks->setCurrentIndex(Obj && Obj->LineBreaks() == TLineBreaks::CrLfOnly ? 1 : 0);
+    FComboBoxEscapes->setCurrentIndex(int(Obj ? Obj->AnsiMode() : kDefaultAnsiMode));
+    const TCvConsoleOptions console = Obj ? Obj->ConsoleOptions() : TCvConsoleOptions();
+    FCheckBoxConsole->setChecked(console.Shown);
+    FComboBoxConsoleEnter->setCurrentIndex(console.Enter);
+    FComboBoxConsoleBackspace->setCurrentIndex(console.BackspaceBs ? 1 : 0);
+    FCheckBoxConsoleEcho->setChecked(console.LocalEcho);
     emit TextEncodingShown(e != TTextEncoding::Bytes);
 }
 
@@ -369,6 +422,8 @@ void TCvPortSettingsPanel::StoreTextOptions(TCvComPortObj* Obj)
 {
     if (FSettingsPath) Obj->StoreSettings(stIniFile, FSettingsPath(Obj->FComportFullName));
     ShowTextOptions(Obj);
+    // The console sends in the port's encoding, and shows or hides by its switch.
+    emit ConsoleChosen();
 }
 
 void TCvPortSettingsPanel::ComboBoxEncodingChange()
@@ -392,6 +447,36 @@ void TCvPortSettingsPanel::ComboBoxLineBreaksChange()
         return;
     }
     obj->SetLineBreaks(FComboBoxLineBreaks->currentIndex() == 1 ? TLineBreaks::CrLfOnly : TLineBreaks::Any);
+    StoreTextOptions(obj);
+}
+
+void TCvPortSettingsPanel::ComboBoxEscapesChange()
+{
+    TCvComPortObj* obj = Current();
+    if (!obj) {
+        ShowTextOptions(nullptr);
+        return;
+    }
+    const int i = FComboBoxEscapes->currentIndex();
+    if (i < 0 || i > int(TAnsiMode::Show)) return;
+    obj->SetAnsiMode(TAnsiMode(i));
+    StoreTextOptions(obj);
+}
+
+void TCvPortSettingsPanel::ConsoleOptionsChange()
+{
+    TCvComPortObj* obj = Current();
+    if (!obj) {
+        // A HID device, or none: it has no console.
+        ShowTextOptions(nullptr);
+        return;
+    }
+    TCvConsoleOptions o;
+    o.Shown = FCheckBoxConsole->isChecked();
+    o.Enter = std::clamp(FComboBoxConsoleEnter->currentIndex(), 0, 2);
+    o.BackspaceBs = FComboBoxConsoleBackspace->currentIndex() == 1;
+    o.LocalEcho = FCheckBoxConsoleEcho->isChecked();
+    obj->SetConsoleOptions(o);
     StoreTextOptions(obj);
 }
 

@@ -24,11 +24,11 @@ struct TCvSettings;
 
 // The port-settings page (Notebook1's first page): the device list (ComboBoxEx1), refresh
 // (Button4) and open (Button2); the line settings, send format, reconnect, text encoding,
-// line breaks and the prompt's ending (GroupBox2); the receive format and the log clear
-// (GroupBox1); the buttons for fonts, colours, file loading and sending and capture. It
-// shows the selected port and keeps the port's own options (text, reconnect) in the port's
-// settings file. Opening, closing and the buttons that act through the window go out as
-// signals; the window places the modem lines and the loop's settings on the page.
+// line breaks, escape sequences and the prompt's ending (GroupBox2); the receive format and
+// the log clear (GroupBox1); the console switch and its keys (GroupBoxConsole); the buttons for fonts,
+// colours, file loading and sending and capture. It shows the selected port and keeps the port's own options
+// (text, reconnect) in the port's settings file. Opening, closing and the buttons that act through the window
+// go out as signals; the window places the modem lines and the loop's settings on the page.
 class TCvPortSettingsPanel : public QWidget {
     Q_OBJECT
 public:
@@ -96,6 +96,9 @@ public:
     void ComboBox1Change();
     void ComboBoxEncodingChange();
     void ComboBoxLineBreaksChange();
+    void ComboBoxEscapesChange();
+    // The console switch and its keys, kept for the selected port.
+    void ConsoleOptionsChange();
     // CheckBox12 of the preferences page: Text false is one character per byte.
     void UnicodeChosen(bool Text);
     void CheckBoxReconnectClick();
@@ -118,6 +121,8 @@ signals:
     void TextEncodingShown(bool Text);
     // Reconnect was switched off for that port: it waits for its device no longer.
     void ReconnectDropped(const QString& FullName);
+    // The selected port's console or its text options changed: its console follows.
+    void ConsoleChosen();
 
 private:
     TCvComPortObj* Current() const;
@@ -139,6 +144,15 @@ private:
     QComboBox* FComboBoxEncoding;
     QLabel* FLabelLineBreaks;
     QComboBox* FComboBoxLineBreaks;
+    QLabel* FLabelEscapes;
+    QComboBox* FComboBoxEscapes;
+    QGroupBox* FGroupBoxConsole;
+    QCheckBox* FCheckBoxConsole;
+    QLabel* FLabelConsoleEnter;
+    QComboBox* FComboBoxConsoleEnter;
+    QLabel* FLabelConsoleBackspace;
+    QComboBox* FComboBoxConsoleBackspace;
+    QCheckBox* FCheckBoxConsoleEcho;
     QLabel* FLabelEndPrompt;
     QComboBox* FComboBoxEndPrompt;
     QGroupBox* FGroupBox1;

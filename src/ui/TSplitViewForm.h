@@ -28,6 +28,7 @@ class TCvAnswerRulesPanel;
 class TCvBlockSendPanel;
 class TCvChartPanel;
 class TCvProtocolPanel;
+class TCvPortConsoles;
 class TCvPlotPages;
 class TCvScriptPanel;
 class QFile;
@@ -367,6 +368,9 @@ private:
     void ApplyVirtualPortCaptions(const QString& Lang);
     // AppMessageHook: true when the key was taken.
     bool AppMessageHook(QEvent* event);
+    // A key of a console: only Ctrl+Shift+F1 and Ctrl+Shift+F2 (the side panels) and
+    // Ctrl+Shift+B (a break) are taken.
+    bool ConsoleKey(QObject* console, QEvent* event);
 
     // Destroyed with the window's members, before its widgets: a port object may write into a
     // view placed in the window.
@@ -406,6 +410,8 @@ public:
     // Reconnecting a port whose device came back (TSplitViewForm_Modem.cpp), and the modem
     // lines of the selected port.
     TCvModemPanel* FModemPanel = nullptr;
+    // The ports' consoles, in a stack with their logs.
+    TCvPortConsoles* FConsoles = nullptr;
     static constexpr int ModemPollMs = TCvModemPanel::PollMs;
     // Full names of the ports lost while open that reopen when their device comes back.
     QStringList ReconnectWaiting() const { return FDevices->Waiting(); }

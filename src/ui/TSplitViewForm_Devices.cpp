@@ -14,7 +14,9 @@
 #include "TCvChartPanel.h"
 #include "TCvComPortObj.h"
 #include "TCvFastLineSeries.h"
+#include "TCvModemPanel.h"
 #include "TCvPlotPage.h"
+#include "TCvPortConsoles.h"
 #include "TCvPortSettingsPanel.h"
 #include "TDeviceMonitor.h"
 #include "TLogMemo.h"
@@ -163,6 +165,13 @@ void TSplitViewForm::ConnectPortSettings()
     connect(p, &TCvPortSettingsPanel::DeviceChosen, this, &TSplitViewForm::ComboBoxEx1Change);
     connect(p, &TCvPortSettingsPanel::TextEncodingShown, FPreferences, &TCvPreferencesPanel::SetUnicode);
     connect(p, &TCvPortSettingsPanel::ReconnectDropped, this, &TSplitViewForm::ReconnectDropped);
+    FConsoles = new TCvPortConsoles(this);
+    FConsoles->SetSendGate([this](TCvComPortObj* port, std::function<void()> send) {
+        return HoldWhileSendingFile(port, std::move(send));
+    });
+    FConsoles->SetBreak([this](TCvComPortObj* port) { FModemPanel->SendBreak(port); });
+    connect(p, &TCvPortSettingsPanel::ConsoleChosen, this,
+            [this] { FConsoles->Apply(GetDeciceByFullName(GetCurrentDeviceName())); });
 }
 
 void TSplitViewForm::StartDevices()
@@ -474,6 +483,8 @@ void TSplitViewForm::OpenComDevice(const QString& Name)
 
     FModemPanel->ApplyLevels(obj);
     if (!FDevices->Open(obj)) return;
+    // Its console, when its switch is on, is fed from the first byte.
+    FConsoles->Apply(obj);
     const int tab = PageOf(Notebook2, Name);
     if (tab >= 0 && TabSet2->currentIndex() != tab) TabSet2->setCurrentIndex(tab);
 }
@@ -482,6 +493,8 @@ void TSplitViewForm::ReleaseComDevice(TCvComPortObj* Obj, const QString& Name)
 {
     try {
         Obj->Close();
+        // Its console goes, and its log view is back where the window placed it.
+        FConsoles->Release(Obj);
         TLogView* view = Obj->LogView();
         const bool inMain = view == Memo1;
         const int page = PageOf(Notebook2, Name);

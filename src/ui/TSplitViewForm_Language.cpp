@@ -8,6 +8,7 @@
 #include "TCvBlockSendPanel.h"
 #include "TCvComPortObj.h"
 #include "TCvPlotPage.h"
+#include "TCvPortConsoles.h"
 #include "TJvHidDevice.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -138,6 +139,7 @@ void TSplitViewForm::ApplySystemFixedTexts(const QString& Lang)
     FPreferences->ApplyCaptions(Lang);
     StatusPanels[0]->setText(t.StatusHint);
     FModemPanel->ApplyCaptions(Lang);
+    if (FConsoles) FConsoles->ApplyCaptions(Lang);
     FPortSettings->ApplyCaptions(Lang);
     FTransferBox->ApplyCaptions(Lang);
     FBlockSendPanel->ApplyCaptions(Lang);

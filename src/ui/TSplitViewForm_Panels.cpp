@@ -1,6 +1,8 @@
 #include "TSplitViewForm.h"
 
 #include "TCvComPortObj.h"
+#include "TCvConsole.h"
+#include "TCvPortConsoles.h"
 #include "TLogMemo.h"
 #include "TNotebook.h"
 #include "TSplitView.h"
@@ -30,8 +32,13 @@ void TSplitViewForm::ShowHideRLPanel(int RL)
 bool TSplitViewForm::eventFilter(QObject* watched, QEvent* event)
 {
     // Key events reach both the window handle and the widget; only the widget's count.
-    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && watched->isWidgetType())
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+        watched->isWidgetType()) {
+        // A console's keys are the device's (Esc and F1 for vi, Ctrl+F for the shell); with
+        // Ctrl+Shift, F1 and F2 still open the side panels.
+        if (qobject_cast<TCvConsole*>(watched)) return ConsoleKey(watched, event);
         return FindBarKey(watched, event) || AppMessageHook(event);
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -55,6 +62,17 @@ bool TSplitViewForm::AppMessageHook(QEvent* event)
     case Qt::Key_F2: ShowHideRLPanel(1); return true;
     default: return false;
     }
+}
+
+bool TSplitViewForm::ConsoleKey(QObject* console, QEvent* event)
+{
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (FConsoles && FConsoles->Key(console, key)) return true;
+    const Qt::KeyboardModifiers m =
+        key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (m != (Qt::ControlModifier | Qt::ShiftModifier)) return false;
+    if (key->key() != Qt::Key_F1 && key->key() != Qt::Key_F2) return false;
+    return AppMessageHook(event);
 }
 
 void TSplitViewForm::SwitchTab(TTabSet* TabSet, int Index)
@@ -115,7 +133,10 @@ void TSplitViewForm::RefillTabSets()
 void TSplitViewForm::SV_LClosed()
 {
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (TLogMemo* memo = obj && obj->Connected() ? TLogMemo::Of(obj->LogView()) : nullptr) memo->setFocus();
+    if (!obj || !obj->Connected()) return;
+    // Its console while that is shown, else its log.
+    if (QWidget* console = FConsoles ? FConsoles->ShownConsole(obj) : nullptr) console->setFocus();
+    else if (TLogMemo* memo = TLogMemo::Of(obj->LogView())) memo->setFocus();
 }
 
 void TSplitViewForm::SV_RClosed()

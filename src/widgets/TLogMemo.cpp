@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -56,6 +57,7 @@ TLogMemo::TLogMemo(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAutoFillBackground(false);
     FTextColor = palette().color(QPalette::Text);
     FBackground = palette().color(QPalette::Base);
+    FColours = TCvTextColours(FTextColor, FBackground);
     // Repaints are paced: a flood of changes costs at most one relayout and paint per 30 ms.
     FRefresh.setSingleShot(true);
     FRefresh.setInterval(30);
@@ -83,6 +85,7 @@ void TLogMemo::Freeze()
 {
     FFrozenLines = FModel.LineCount();
     FFrozenLast = FFrozenLines > 0 ? FModel.Line(FFrozenLines - 1) : QString();
+    FFrozenLastRuns = FFrozenLines > 0 ? FModel.LineRuns(FFrozenLines - 1) : TCvStyleRuns();
 }
 
 void TLogMemo::SetPaused(bool on)
@@ -93,6 +96,7 @@ void TLogMemo::SetPaused(bool on)
     if (!on) {
         FFrozenLines = 0;
         FFrozenLast.clear();
+        FFrozenLastRuns.clear();
     }
     UpdateScrollBars();
     viewport()->update();
@@ -193,13 +197,59 @@ void TLogMemo::changeEvent(QEvent* e)
 void TLogMemo::SetTextColor(const QColor& c)
 {
     FTextColor = c;
+    FColours = TCvTextColours(FTextColor, FBackground);
     viewport()->update();
 }
 
 void TLogMemo::SetBackgroundColor(const QColor& c)
 {
     FBackground = c;
+    FColours = TCvTextColours(FTextColor, FBackground);
     viewport()->update();
+}
+
+template <typename XAt>
+void TLogMemo::PaintRuns(QPainter& p, const QString& text, const TCvStyleRuns& runs, int y, qint64 selFrom,
+                         qint64 selTo, const QColor& selFg, XAt xAt)
+{
+    // Pieces between every run and selection edge, each painted in its own look.
+    const qint64 n = text.size();
+    std::vector<qint64> cuts{0, n, std::clamp<qint64>(selFrom, 0, n), std::clamp<qint64>(selTo, 0, n)};
+    for (const TCvStyleRun& r : runs) {
+        cuts.push_back(std::min<qint64>(r.Start, n));
+        cuts.push_back(std::min<qint64>(qint64(r.Start) + r.Length, n));
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    const QFontMetrics fm = fontMetrics();
+    const int lh = LineHeight();
+    std::size_t r = 0;
+    for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+        const qint64 a = cuts[k], b = cuts[k + 1];
+        while (r < runs.size() && qint64(runs[r].Start) + runs[r].Length <= a) ++r;
+        const TCvTextStyle style(r < runs.size() && qint64(runs[r].Start) <= a ? runs[r].Style : 0);
+        const bool selected = a >= selFrom && b <= selTo;
+        const int xa = xAt(a);
+        QColor pen = FTextColor;
+        if (!style.IsPlain()) {
+            const TCvTextColours::TPaint look = FColours.Resolve(style);
+            if (look.FillBackground && !selected) p.fillRect(QRect(xa, y, xAt(b) - xa, lh), look.Background);
+            pen = look.Foreground;
+        }
+        p.setPen(selected ? selFg : pen);
+        const bool styledFont = style.Has(TCvTextStyle::Bold) || style.Has(TCvTextStyle::Italic) ||
+                                style.Has(TCvTextStyle::Underline) || style.Has(TCvTextStyle::Strike);
+        if (styledFont) {
+            QFont f = font();
+            f.setBold(style.Has(TCvTextStyle::Bold));
+            f.setItalic(style.Has(TCvTextStyle::Italic));
+            f.setUnderline(style.Has(TCvTextStyle::Underline));
+            f.setStrikeOut(style.Has(TCvTextStyle::Strike));
+            p.setFont(f);
+        }
+        p.drawText(xa, y + fm.ascent(), text.mid(a, b - a));
+        if (styledFont) p.setFont(font());
+    }
 }
 
 qint64 TLogMemo::CaretLine() const
@@ -241,6 +291,17 @@ void TLogMemo::paintEvent(QPaintEvent*)
                                        part.size());
                 p.fillRect(QRect(xp + int(f * charW), y, int((t - f) * charW), lh), selBg);
             }
+            if (FModel.LineHasRuns(i)) {
+                // The runs over the part on screen, from its first column.
+                TCvStyleRuns runs;
+                for (const TCvStyleRun& r : FModel.LineRuns(i)) {
+                    const qint64 rs = std::max<qint64>(r.Start, c0),
+                                 re = std::min<qint64>(qint64(r.Start) + r.Length, c0 + part.size());
+                    if (re > rs) runs.push_back({quint32(rs - c0), quint32(re - rs), r.Style});
+                }
+                PaintRuns(p, part, runs, y, f, t, selFg, [&](qint64 col) { return xp + int(col * charW); });
+                continue;
+            }
             p.setPen(FTextColor);
             p.drawText(xp, y + fm.ascent(), part.left(f));
             p.setPen(selFg);
@@ -250,7 +311,21 @@ void TLogMemo::paintEvent(QPaintEvent*)
             continue;
         }
         const QString text = frozenLast ? FFrozenLast : QString::fromUtf8(utf8);
-        if (FHasSelection && i >= a.line && i <= b.line) {
+        const TCvStyleRuns runs =
+            frozenLast ? FFrozenLastRuns : (FModel.HasRuns() ? FModel.LineRuns(i) : TCvStyleRuns());
+        if (!runs.empty()) {
+            qint64 from = text.size(), to = text.size();
+            if (FHasSelection && i >= a.line && i <= b.line) {
+                from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
+                to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
+                const int xs = x0 + fm.horizontalAdvance(text.left(from));
+                const int xe =
+                    x0 + fm.horizontalAdvance(text.left(to)) + (i == b.line ? 0 : fm.averageCharWidth());
+                p.fillRect(QRect(xs, y, std::max(0, xe - xs), lh), selBg);
+            }
+            PaintRuns(p, text, runs, y, from, to, selFg,
+                      [&](qint64 col) { return x0 + fm.horizontalAdvance(text.left(col)); });
+        } else if (FHasSelection && i >= a.line && i <= b.line) {
             const qint64 from = i == a.line ? std::min<qint64>(a.col, text.size()) : 0;
             const qint64 to = i == b.line ? std::min<qint64>(b.col, text.size()) : text.size();
             const int xs = x0 + fm.horizontalAdvance(text.left(from));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CvTextColours.h"
 #include "TLogKey.h"
 #include "TLogModel.h"
 #include "TLogView.h"
@@ -10,8 +11,11 @@
 
 #include <functional>
 
-// The log view: shows a TLogModel, paints only the lines on screen, lets the user select
-// and copy, and while not read-only takes typing on its last line (the terminal prompt).
+class QPainter;
+
+// The log view: shows a TLogModel, paints only the lines on screen (with the colour runs of
+// the lines that have them), lets the user select and copy, and while not read-only takes
+// typing on its last line (the terminal prompt).
 // A port object writes into it through TLogView.
 class TLogMemo : public QAbstractScrollArea, public TLogView {
     Q_OBJECT
@@ -63,6 +67,8 @@ public:
     void SetBackgroundColor(const QColor& c);
     QColor TextColor() const { return FTextColor; }
     QColor BackgroundColor() const { return FBackground; }
+    // How the colour runs of the lines are painted on the current colours.
+    const TCvTextColours& TextColours() const { return FColours; }
 
     void SetOnKeyDown(TKeyHandler h) override { FOnKeyDown = std::move(h); }
     void SetOnKeyPress(TKeyHandler h) override { FOnKeyPress = std::move(h); }
@@ -97,6 +103,11 @@ private:
     int LineHeight() const;
     int VisibleLines() const;
     void Freeze();
+    // Paints text with its runs from x(0); xAt gives the x of a column. Columns [selFrom,
+    // selTo) are selected: their background is already painted, their text takes selFg.
+    template <typename XAt>
+    void PaintRuns(QPainter& p, const QString& text, const TCvStyleRuns& runs, int y, qint64 selFrom,
+                   qint64 selTo, const QColor& selFg, XAt xAt);
 
     TLogModel FModel;
     QTimer FRefresh;
@@ -108,9 +119,11 @@ private:
     bool FPaused = false;
     qint64 FFrozenLines = 0;
     QString FFrozenLast;
+    TCvStyleRuns FFrozenLastRuns;
     Pos FAnchor, FCursor;
     QColor FTextColor;
     QColor FBackground;
+    TCvTextColours FColours;
     TKeyHandler FOnKeyDown;
     TKeyHandler FOnKeyPress;
 };

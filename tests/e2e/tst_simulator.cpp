@@ -1,18 +1,24 @@
 #include "Corvane_CRC.h"
 #include "CvProtocol.h"
+#include "TCvAnsiFilter.h"
 #include "TCvComPortObj.h"
+#include "TCvConsole.h"
 #include "TCvPortTransferLink.h"
 #include "TCvXmodem.h"
 #include "TLogMemo.h"
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
 
 #include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 // The device simulator answers as a device would on a real pty.
 class TstSimulator : public QObject {
@@ -21,6 +27,8 @@ private slots:
     void echo();
     void protocolPeer();
     void lines();
+    void espLogIsColoured();
+    void shellInTheConsole();
     void stopsCleanlyAndRemovesItsLink();
     void loadyTakesAYmodemFile();
 
@@ -103,6 +111,123 @@ void TstSimulator::lines()
     auto obj = Open(path, memo, rfAscii);
     QTRY_VERIFY(Lines(*obj).size() >= 3);
     QVERIFY(Lines(*obj).first().startsWith(QLatin1String("line ")));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+void TstSimulator::espLogIsColoured()
+{
+    QProcess sim;
+    const QString path = Start(sim, {"--esp-log", "20"});
+    QVERIFY(!path.isEmpty());
+    QWidget w;
+    auto* memo = new TLogMemo(&w);
+    auto obj = Open(path, memo, rfAscii);
+    // The boot as an ESP32 prints it, then a line for each tick, errors among them.
+    QTRY_VERIFY(Lines(*obj).filter(QStringLiteral("E (")).size() >= 1);
+    const QStringList lines = Lines(*obj);
+    QVERIFY(lines.contains(QStringLiteral("rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)")));
+    const QStringList boot = lines.filter(QStringLiteral("2nd stage bootloader"));
+    QCOMPARE(boot.size(), 1);
+    // Its colour codes are real SGR sequences: green for information, red for errors.
+    TCvAnsiFilter filter;
+    TCvStyledText info;
+    filter.Feed(boot.first(), info);
+    QCOMPARE(info.Text, QStringLiteral("I (29) boot: ESP-IDF v5.1.2 2nd stage bootloader"));
+    QCOMPARE(info.Runs.size(), std::size_t(1));
+    QCOMPARE(TCvTextStyle(info.Runs[0].Style).Foreground(), TCvTextStyle::Palette(2));
+    QCOMPARE(info.Runs[0].Length, quint32(info.Text.size()));
+    TCvStyledText error;
+    filter.Feed(lines.filter(QStringLiteral("E (")).first(), error);
+    QVERIFY(error.Text.startsWith(QStringLiteral("E (")));
+    QCOMPARE(TCvTextStyle(error.Runs.at(0).Style).Foreground(), TCvTextStyle::Palette(1));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+namespace {
+int RowOf(const TCvConsole* c, const QString& text)
+{
+    for (int r = 0; r < c->Rows(); ++r)
+        if (c->RowText(r) == text) return r;
+    return -1;
+}
+} // namespace
+
+void TstSimulator::shellInTheConsole()
+{
+    QProcess sim;
+    const QString path = Start(sim, {"--shell"});
+    QVERIFY(!path.isEmpty());
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    QWidget w;
+    w.resize(800, 480);
+    auto* console = new TCvConsole(&w);
+    console->resize(800, 480);
+    w.show();
+    QSocketNotifier readable(fd, QSocketNotifier::Read);
+    connect(&readable, &QSocketNotifier::activated, console, [&] {
+        char buf[4096];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) console->Feed(QByteArray(buf, n));
+    });
+    QByteArray unsent;
+    connect(console, &TCvConsole::Output, console, [&](const QByteArray& b) {
+        // Keys are few: the pty takes them at once.
+        if (::write(fd, b.constData(), size_t(b.size())) != b.size()) unsent += b;
+    });
+    const auto atPrompt = [&] {
+        return console->RowText(console->CursorPos().y()) == QStringLiteral("sim:~$");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(atPrompt(), 15000);
+    // The prompt is coloured as a Zephyr shell's is.
+    QCOMPARE(console->Cell(console->CursorPos().y(), 0).Style.Foreground(), TCvTextStyle::Palette(2));
+    // Tab completes a command, the keys are echoed, Enter runs it.
+    QTest::keyClicks(console, QStringLiteral("ec"));
+    QTest::keyClick(console, Qt::Key_Tab);
+    QTRY_COMPARE(console->RowText(console->CursorPos().y()), QStringLiteral("sim:~$ echo"));
+    QTest::keyClicks(console, QStringLiteral("hi there"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(RowOf(console, QStringLiteral("hi there")) >= 0);
+    // Backspace and the arrows edit the line.
+    QTRY_VERIFY(atPrompt());
+    QTest::keyClicks(console, QStringLiteral("echo acX"));
+    QTest::keyClick(console, Qt::Key_Backspace);
+    QTest::keyClick(console, Qt::Key_Left);
+    QTest::keyClicks(console, QStringLiteral("b"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(RowOf(console, QStringLiteral("abc")) >= 0);
+    // Up brings the last command back.
+    QTRY_VERIFY(atPrompt());
+    QTest::keyClick(console, Qt::Key_Up);
+    QTRY_COMPARE(console->RowText(console->CursorPos().y()), QStringLiteral("sim:~$ echo abc"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(atPrompt());
+    QTest::keyClicks(console, QStringLiteral("colors"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(RowOf(console, QStringLiteral("black red green yellow blue magenta cyan white")) >= 0);
+    const int row = RowOf(console, QStringLiteral("black red green yellow blue magenta cyan white"));
+    QCOMPARE(console->Cell(row, 6).Style.Foreground(), TCvTextStyle::Palette(1));
+    QTRY_VERIFY(atPrompt());
+    QTest::keyClicks(console, QStringLiteral("help"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(RowOf(console, QStringLiteral("  ls        the files of the device")) >= 0);
+    QTRY_VERIFY(atPrompt());
+    QTest::keyClicks(console, QStringLiteral("ls"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(RowOf(console, QStringLiteral("data  boot.bin  config.txt  log.txt")) >= 0);
+    QTRY_VERIFY(atPrompt());
+    QTest::keyClicks(console, QStringLiteral("reboot"));
+    QTest::keyClick(console, Qt::Key_Return);
+    QTRY_VERIFY(RowOf(console, QStringLiteral("sim: command not found: reboot")) >= 0);
+    QCOMPARE(unsent, QByteArray());
+    readable.setEnabled(false);
+    ::close(fd);
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
 }

@@ -46,6 +46,7 @@ private slots:
     void lineBreaksSplitAtEveryByte_data();
     void lineBreaksSplitAtEveryByte();
     void lineBreaksThroughTheWorker();
+    void linesAfterTheWorkerStayApart();
     void savedLogFollowsLineBreaks();
     void receivedTextStartsAfterProgramLines_data();
     void receivedTextStartsAfterProgramLines();
@@ -112,6 +113,24 @@ void TstPortText::lineBreaksThroughTheWorker()
     QStringList lines = rig.Lines();
     if (lines.size() == 61 && lines.last() == u"60| "_s) lines.removeLast();
     QCOMPARE(lines, Numbered(want));
+}
+
+void TstPortText::linesAfterTheWorkerStayApart()
+{
+    // The worker shows a burst on an empty view; lines that come one by one after it, shown
+    // at once, each get a line of their own.
+    Rig rig(rfAscii, true);
+    QByteArray burst;
+    for (int i = 0; i < 60; ++i) burst += "line " + QByteArray::number(i) + "\n";
+    rig.Receive(burst);
+    rig.Settle();
+    rig.Receive("abc\r\n");
+    rig.Settle();
+    rig.Receive("def\r\n");
+    rig.Settle();
+    QStringList want;
+    for (int i = 0; i < 60; ++i) want << u"line %1"_s.arg(i);
+    QCOMPARE(rig.Lines(), Numbered(want << u"abc"_s << u"def"_s << QString()));
 }
 
 void TstPortText::savedLogFollowsLineBreaks()

@@ -56,6 +56,8 @@ private slots:
     void paletteIsReadable_data();
     void paletteIsReadable();
     void logStaysReadableInDarkThemes();
+    // The colours a device gives its text read on the log of every theme.
+    void deviceColoursReadableInEveryTheme();
 };
 
 void TstPreferences::init()
@@ -433,6 +435,23 @@ void TstPreferences::logStaysReadableInDarkThemes()
         const double ratio = ContrastRatio(Ui::Find<TLogMemo>(*w, u"Memo1"_s)->TextColor(),
                                            Ui::Find<TLogMemo>(*w, u"Memo1"_s)->BackgroundColor());
         QVERIFY2(ratio >= 4.5, qPrintable(t.Name));
+    }
+}
+
+void TstPreferences::deviceColoursReadableInEveryTheme()
+{
+    UiTestEnv env;
+    auto w = UiTestEnv::Start("en_US");
+    auto* memo = Ui::Find<TLogMemo>(*w, u"Memo1"_s);
+    for (const TCvTheme& t : CvThemes()) {
+        TSplitViewForm::ApplyStyleByName(t.Name);
+        QApplication::processEvents();
+        // The set chosen for the background reads as it is, without being lifted.
+        for (int i = 0; i < 16; ++i) {
+            const double ratio = ContrastRatio(memo->TextColours().Named(i), memo->BackgroundColor());
+            QVERIFY2(ratio >= TCvTextColours::kMinContrast,
+                     qPrintable(u"%1, colour %2"_s.arg(t.Name).arg(i)));
+        }
     }
 }
 
