@@ -1,6 +1,5 @@
 #include "Corvane_CRC.h"
 #include "CvProtocol.h"
-#include "TCvAnsiFilter.h"
 #include "TCvComPortObj.h"
 #include "TCvConsole.h"
 #include "TCvPortTransferLink.h"
@@ -129,18 +128,18 @@ void TstSimulator::espLogIsColoured()
     QVERIFY(lines.contains(QStringLiteral("rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)")));
     const QStringList boot = lines.filter(QStringLiteral("2nd stage bootloader"));
     QCOMPARE(boot.size(), 1);
-    // Its colour codes are real SGR sequences: green for information, red for errors.
-    TCvAnsiFilter filter;
-    TCvStyledText info;
-    filter.Feed(boot.first(), info);
-    QCOMPARE(info.Text, QStringLiteral("I (29) boot: ESP-IDF v5.1.2 2nd stage bootloader"));
-    QCOMPARE(info.Runs.size(), std::size_t(1));
-    QCOMPARE(TCvTextStyle(info.Runs[0].Style).Foreground(), TCvTextStyle::Palette(2));
-    QCOMPARE(info.Runs[0].Length, quint32(info.Text.size()));
-    TCvStyledText error;
-    filter.Feed(lines.filter(QStringLiteral("E (")).first(), error);
-    QVERIFY(error.Text.startsWith(QStringLiteral("E (")));
-    QCOMPARE(TCvTextStyle(error.Runs.at(0).Style).Foreground(), TCvTextStyle::Palette(1));
+    // Its colour codes are real SGR sequences, which the port turns into colours of the log
+    // line: green for information, red for errors.
+    QCOMPARE(boot.first(), QStringLiteral("I (29) boot: ESP-IDF v5.1.2 2nd stage bootloader"));
+    const TLogModel& model = obj->LogView()->Model();
+    const TCvStyleRuns info = model.LineRuns(lines.indexOf(boot.first()));
+    QCOMPARE(info.size(), std::size_t(1));
+    QCOMPARE(TCvTextStyle(info[0].Style).Foreground(), TCvTextStyle::Palette(2));
+    QCOMPARE(info[0].Length, quint32(boot.first().size()));
+    const qint64 errorLine = lines.indexOf(lines.filter(QStringLiteral("E (")).first());
+    const TCvStyleRuns error = model.LineRuns(errorLine);
+    QVERIFY(!error.empty());
+    QCOMPARE(TCvTextStyle(error.at(0).Style).Foreground(), TCvTextStyle::Palette(1));
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
 }
