@@ -688,7 +688,8 @@ int main(int argc, char** argv)
         if (a == "--link" && i + 1 < argc) link = argv[++i];
         else if (a == "--labels") labels = true;
         else if (a == "--channels" && i + 1 < argc) channels = int(std::strtol(argv[++i], nullptr, 10));
-        else if (a == "--echo" || a == "--protocol" || a == "--at" || a == "--loady" || a == "--shell") mode = a;
+        else if (a == "--echo" || a == "--protocol" || a == "--at" || a == "--loady" || a == "--shell")
+            mode = a;
         else if (a == "--error-every" && i + 1 < argc) value = std::strtol(argv[++i], nullptr, 10);
         else if ((a == "--lines" || a == "--sine" || a == "--burst" || a == "--rate" || a == "--plot" ||
                   a == "--esp-log") &&
@@ -701,8 +702,8 @@ int main(int argc, char** argv)
         }
     }
     if (mode.empty() ||
-        (mode != "--echo" && mode != "--protocol" && mode != "--at" && mode != "--loady" && mode != "--shell" &&
-         value <= 0) ||
+        (mode != "--echo" && mode != "--protocol" && mode != "--at" && mode != "--loady" &&
+         mode != "--shell" && value <= 0) ||
         (mode == "--at" && value < 0) || channels < 1 || channels > 64) {
         Usage();
         return 2;

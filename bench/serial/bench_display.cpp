@@ -7,9 +7,9 @@
 //                                                          peak memory, and every byte shown
 #include "CvCodecs.h"
 #include "GuiLateness.h"
-#include "TCvAnsiFilter.h"
 #include "PtyPair.h"
 #include "TComUIHandleThread.h"
+#include "TCvAnsiFilter.h"
 #include "TCvComPortObj.h"
 #include "TLogMemo.h"
 
@@ -46,7 +46,8 @@ QByteArray Payload(qint64 size, TPayload kind)
         out.reserve(size + 128);
         for (int i = 0; out.size() < size; ++i)
             out += "\x1b[" + QByteArray(kLevels[i % 5]) + " (" + QByteArray::number(i * 7) +
-                   ") wifi: state: auth -> assoc (0), rssi -" + QByteArray::number(40 + i % 50) + "\x1b[0m\r\n";
+                   ") wifi: state: auth -> assoc (0), rssi -" + QByteArray::number(40 + i % 50) +
+                   "\x1b[0m\r\n";
         out.truncate(size);
         // Whole lines only: the last one ends where the payload does.
         out.truncate(out.lastIndexOf('\n') + 1);

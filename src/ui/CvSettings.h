@@ -51,7 +51,7 @@ struct TCvPreferences {
     int ENDBLOCK = 3;
     int ENDGRID = 3;
     int ENDPROMPT = 0;
-    int BREAKMS = 250; // length of a break sent from the modem panel
+    int BREAKMS = 250;        // length of a break sent from the modem panel
     int TRANSFERPROTOCOL = 0; // file transfer: 0 raw, 1 XMODEM, 2 XMODEM-1K, 3 YMODEM, 4 ZMODEM
     QString RECEIVEFOLDER;    // where received files go; empty until one is chosen
 };

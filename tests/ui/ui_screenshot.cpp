@@ -79,7 +79,8 @@ QByteArray ColouredLog()
     for (int i = 0; i < 80; ++i) {
         QByteArray text = texts[i % 5];
         text.replace("%d", QByteArray::number(4000 + i));
-        b += levels[i % 5] + QByteArray(" (") + QByteArray::number(1000 + i * 137) + ") " + text + "\x1b[0m\n";
+        b +=
+            levels[i % 5] + QByteArray(" (") + QByteArray::number(1000 + i * 137) + ") " + text + "\x1b[0m\n";
     }
     return b;
 }
@@ -129,8 +130,8 @@ int main(int argc, char* argv[])
     pid_t less = -1;
     if (scene == "esp32") {
         const QString link = data.filePath(QStringLiteral("esp32"));
-        sim.start(QStringLiteral(CORVANE_SIM), {QStringLiteral("--link"), link, QStringLiteral("--esp-log"),
-                                                QStringLiteral("150")});
+        sim.start(QStringLiteral(CORVANE_SIM),
+                  {QStringLiteral("--link"), link, QStringLiteral("--esp-log"), QStringLiteral("150")});
         for (int i = 0; i < 50 && !QFile::exists(link); ++i) Wait(100);
         if (!QFile::exists(link) || !OpenPort(form, link)) {
             std::fprintf(stderr, "the simulator could not be opened\n");
