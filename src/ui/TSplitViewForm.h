@@ -253,6 +253,7 @@ public:
     TCvFileSender* FileSender() const { return FFileSender; }
     static QFile* OpenFileStream(const QString& FileName) { return TCvFileSender::OpenFileStream(FileName); }
     bool SendingFile() const { return FFileSender->Sending(); }
+    TCvComPortObj* OpenCurrentPortOrTell();
     QFile* FileStream() const { return FFileSender->FileStream(); }
     QString FullFileNameLoaded() const { return FFileSender->FullFileNameLoaded(); }
 

@@ -40,21 +40,29 @@ static QList<QWidget*> TransferLocks(TCvPortSettingsPanel* settings, TCvTransfer
     return settings->FileSendButtons() + box->LockedWhileRunning();
 }
 
-void TSplitViewForm::Button23Click()
+// The selected port, open; otherwise the user is told why not.
+TCvComPortObj* TSplitViewForm::OpenCurrentPortOrTell()
 {
-    if (SendingFile()) return;
     TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
     if (!obj) {
         ShowInformation(FApplicationTitle,
                         u"     "_s + Msg(u"No device is found,please open a device."_s) + u"     "_s);
-        return;
+        return nullptr;
     }
     if (!obj->Connected()) {
         obj->Log(Msg(u"Device was closed,please open a device."_s) + u"    "_s);
         ShowInformation(FApplicationTitle,
                         u"     "_s + Msg(u"Device was closed,please open a device."_s) + u"     "_s);
-        return;
+        return nullptr;
     }
+    return obj;
+}
+
+void TSplitViewForm::Button23Click()
+{
+    if (SendingFile()) return;
+    TCvComPortObj* obj = OpenCurrentPortOrTell();
+    if (!obj) return;
     const QString path = OpenDialog1 ? OpenDialog1() : QString();
     if (path.isEmpty()) return;
     FFileSender->Load(obj, path);
@@ -85,18 +93,8 @@ void TSplitViewForm::ButtonReceiveFileClick()
     if (SendingFile()) return;
     const auto protocol = TCvTransferProtocol(FTransferBox->Protocol());
     if (!TransferProtocolReceives(protocol)) return;
-    TCvComPortObj* obj = GetDeciceByFullName(GetCurrentDeviceName());
-    if (!obj) {
-        ShowInformation(FApplicationTitle,
-                        u"     "_s + Msg(u"No device is found,please open a device."_s) + u"     "_s);
-        return;
-    }
-    if (!obj->Connected()) {
-        obj->Log(Msg(u"Device was closed,please open a device."_s) + u"    "_s);
-        ShowInformation(FApplicationTitle,
-                        u"     "_s + Msg(u"Device was closed,please open a device."_s) + u"     "_s);
-        return;
-    }
+    TCvComPortObj* obj = OpenCurrentPortOrTell();
+    if (!obj) return;
     // The folder of the last time, or one chosen now (remembered for the next time).
     if (!QFileInfo(FTransferBox->Folder()).isDir()) {
         ButtonReceiveFolderClick();
