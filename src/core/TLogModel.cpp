@@ -247,7 +247,7 @@ std::size_t TLogModel::RunEntry(const std::string& runs, const std::vector<std::
     const std::size_t step = local / kRunIndexStep;
     if (step >= index.size()) return runs.size();
     std::size_t at = index[step];
-    // At most 63 entries to step over: a lookup costs a few dozen bytes read.
+    // At most kRunIndexStep - 1 entries to step over: a lookup costs a few bytes read.
     for (std::size_t i = 0; i < local % kRunIndexStep && at < runs.size(); ++i) {
         std::uint64_t len = 0;
         GetVarint(runs, at, len);

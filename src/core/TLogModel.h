@@ -136,7 +136,9 @@ private:
         const std::string* runs;
         const std::vector<std::uint32_t>* runIndex;
     };
-    static constexpr std::size_t kRunIndexStep = 64;
+    // A line's runs are found from the index entry before it: 4 bytes per 16 lines, and at most
+    // 15 entries to step over (the display worker looks up every line it shows).
+    static constexpr std::size_t kRunIndexStep = 16;
     // Where the runs entry of the chunk's piece `local` begins.
     static std::size_t RunEntry(const std::string& runs, const std::vector<std::uint32_t>& index,
                                 std::size_t local);

@@ -297,12 +297,15 @@ void TComUIHandleThread::AsciiPass()
                 first.at = at;
                 continue;
             }
-            if (styled && !t.empty() && store.LineHasRuns(j)) {
-                // The runs of the trimmed line, moved to where it goes in `lines`.
+            if (styled && !t.empty()) {
+                // The runs of the trimmed line, moved to where it goes in `lines` (one lookup:
+                // a line without runs gives none).
+                const TCvStyleRuns runs = store.LineRunsUtf8(j);
                 const auto to = quint32(lines.lines.size());
                 const qsizetype from = qsizetype(t.data() - utf8.constData());
-                for (const TCvStyleRun& r : SliceRuns(store.LineRunsUtf8(j), from, qsizetype(t.size())))
-                    lines.runs.push_back({r.Start + to, r.Length, r.Style});
+                if (!runs.empty())
+                    for (const TCvStyleRun& r : SliceRuns(runs, from, qsizetype(t.size())))
+                        lines.runs.push_back({r.Start + to, r.Length, r.Style});
             }
             lines.lines.append(t.data(), qsizetype(t.size()));
             lines.ends.push_back(std::uint32_t(lines.lines.size()));
