@@ -421,7 +421,7 @@ void TstDevices::removalClosesPort()
     // On a loaded machine, noticing the loss and rescanning the list can take longer than
     // the default five seconds; only a port that is never closed should fail here.
     QTRY_VERIFY_WITH_TIMEOUT(!B->Connected(), 20000);
-    QTRY_VERIFY(HasLine(r.Memo1(), u"Device "_s + r.b.SlavePath() + u" was removed"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(HasLine(r.Memo1(), u"Device "_s + r.b.SlavePath() + u" was removed"_s), 20000);
     // Whichever notices first, the port's saved log ends with its removal.
     QVERIFY(ReadFile(w.PortLogFileName(B))
                 .contains((u"Device "_s + Name(r.b) + u" was removed.\r\n"_s).toUtf8()));
