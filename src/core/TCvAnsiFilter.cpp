@@ -61,6 +61,8 @@ void TCvAnsiFilter::Feed(QStringView in, TCvStyledText& out)
 {
     const qsizetype n = in.size();
     qsizetype i = 0;
+    // The text out is never longer than the text in: one allocation, not a growth per piece.
+    out.Text.reserve(out.Text.size() + n);
     if (FMode == TAnsiMode::Show) {
         // Nothing is interpreted: the escape character is made visible, the rest stays.
         while (i < n) {
