@@ -16,9 +16,6 @@
 #include <atomic>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -72,12 +69,27 @@ QByteArray Payload(qint64 size, bool coloured)
     return b + "END-OF-FILE-MARK\n";
 }
 
+void WriteBigFile(const QTemporaryDir& dir, qint64 size, bool coloured)
+{
+    QFile f(dir.filePath(QStringLiteral("big.txt")));
+    if (!f.open(QIODevice::WriteOnly) || f.write(Payload(size, coloured)) < size) std::abort();
+}
+
+// bash with our prompt, no rc files and no history, in dir.
+bool StartShell(ShellPty& pty, const QTemporaryDir& dir, int rows, int cols)
+{
+    return pty.Start({QStringLiteral("bash"), QStringLiteral("--norc"), QStringLiteral("--noprofile"),
+                      QStringLiteral("-i")},
+                     dir.path(),
+                     {QStringLiteral("PS1=") + kPrompt, QStringLiteral("TERM=xterm-256color"),
+                      QStringLiteral("HISTFILE=/dev/null"), QStringLiteral("INPUTRC=/dev/null")},
+                     rows, cols);
+}
+
 void Run(qint64 size, bool coloured)
 {
     QTemporaryDir dir;
-    QFile f(dir.filePath(QStringLiteral("big.txt")));
-    if (!f.open(QIODevice::WriteOnly) || f.write(Payload(size, coloured)) < size) std::abort();
-    f.close();
+    WriteBigFile(dir, size, coloured);
 
     QWidget window;
     auto* console = new TCvConsole(&window);
@@ -93,12 +105,7 @@ void Run(qint64 size, bool coloured)
     });
     QObject::connect(console, &TCvConsole::Drained, &pty, [&] { pty.SetReading(true); });
     QObject::connect(console, &TCvConsole::Output, &pty, [&](const QByteArray& b) { pty.Write(b); });
-    if (!pty.Start({QStringLiteral("bash"), QStringLiteral("--norc"), QStringLiteral("--noprofile"),
-                    QStringLiteral("-i")},
-                   dir.path(),
-                   {QStringLiteral("PS1=") + kPrompt, QStringLiteral("TERM=xterm-256color"),
-                    QStringLiteral("HISTFILE=/dev/null"), QStringLiteral("INPUTRC=/dev/null")},
-                   console->Rows(), console->Columns()) ||
+    if (!StartShell(pty, dir, console->Rows(), console->Columns()) ||
         !WaitFor([&] { return AtPrompt(console); }, 20000)) {
         std::printf("bench_console: the shell did not start\n");
         std::exit(1);
@@ -173,9 +180,7 @@ private:
 void RunThroughPort(qint64 size, bool coloured)
 {
     QTemporaryDir dir;
-    QFile f(dir.filePath(QStringLiteral("big.txt")));
-    if (!f.open(QIODevice::WriteOnly) || f.write(Payload(size, coloured)) < size) std::abort();
-    f.close();
+    WriteBigFile(dir, size, coloured);
 
     QWidget window;
     auto* memo = new TLogMemo(&window);
@@ -195,23 +200,12 @@ void RunThroughPort(qint64 size, bool coloured)
     TCvConsole* console = consoles.ConsoleOf(&obj);
     if (!console) std::abort();
     QApplication::processEvents();
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(console->Rows());
-    ws.ws_col = static_cast<unsigned short>(console->Columns());
-    int shellMaster = -1;
-    const pid_t shell = ::forkpty(&shellMaster, nullptr, nullptr, &ws);
-    if (shell == 0) {
-        ::setenv("PS1", kPrompt.toLatin1().constData(), 1);
-        ::setenv("TERM", "xterm-256color", 1);
-        ::setenv("HISTFILE", "/dev/null", 1);
-        ::setenv("INPUTRC", "/dev/null", 1);
-        if (::chdir(dir.path().toLocal8Bit().constData()) != 0) ::_exit(127);
-        ::execlp("bash", "bash", "--norc", "--noprofile", "-i", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (shell < 0) std::abort();
+    ShellPty shell;
+    if (!StartShell(shell, dir, console->Rows(), console->Columns())) std::abort();
+    // The cable thread reads the shell's side from here on.
+    shell.SetReading(false);
     {
-        TCable wire(cable.MasterFd(), shellMaster);
+        TCable wire(cable.MasterFd(), shell.MasterFd());
         if (!WaitFor([&] { return AtPrompt(console); }, 20000)) {
             obj.WriteAsync("\r", {});
             if (!WaitFor([&] { return AtPrompt(console); }, 20000)) {
@@ -239,9 +233,7 @@ void RunThroughPort(qint64 size, bool coloured)
                     lateness.Percentile(0.5), lateness.Percentile(0.99), lateness.Percentile(1.0),
                     done ? "" : " [did not finish]", memo->Model().LineCount(), obj.HoldCount());
     }
-    ::kill(shell, SIGHUP);
-    ::waitpid(shell, nullptr, 0);
-    ::close(shellMaster);
+    shell.Stop();
     obj.Close();
 }
 

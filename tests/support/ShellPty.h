@@ -22,6 +22,8 @@ public:
     bool Start(const QStringList& argv, const QString& dir, const QStringList& env, int rows = 24,
                int cols = 80);
     pid_t Pid() const { return FPid; }
+    // The terminal side, for a reader of its own (with SetReading(false)).
+    int MasterFd() const { return FMaster; }
     // Writes all of it (keys are few; waits while the terminal's input is full).
     bool Write(const QByteArray& bytes);
     void SetSize(int rows, int cols);
